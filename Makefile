@@ -1,0 +1,59 @@
+# Front door: every target first makes sure the build tools are installed.
+BUILD   ?= build
+PREFIX  ?= /usr/local
+JOBS    ?= $(shell nproc)
+CMAKE_ARGS ?=
+FUZZ_SECONDS ?= 30
+
+.PHONY: all bootstrap configure test bench sanitize asan tsan fuzz install format clean
+
+all: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+bootstrap:
+	@scripts/bootstrap.sh
+
+configure: bootstrap
+	@test -f $(BUILD)/build.ninja || cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+
+test: all
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
+
+bench: configure
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	@python3 bench/report.py $(BUILD)/bench $(BENCH_ARGS)
+
+# AddressSanitizer + UBSan, then ThreadSanitizer, each in its own tree.
+sanitize: asan tsan
+
+asan: bootstrap
+	@test -f build-asan/build.ninja || cmake -S . -B build-asan -G Ninja -DXELMD_SANITIZE=address -DXELMD_BENCH=OFF
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 1800
+
+tsan: bootstrap
+	@test -f build-tsan/build.ninja || cmake -S . -B build-tsan -G Ninja -DXELMD_SANITIZE=thread -DXELMD_BENCH=OFF
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE no_tsan
+
+# libFuzzer targets under clang; each runs FUZZ_SECONDS from its seed corpus.
+fuzz:
+	@scripts/bootstrap.sh clang libclang-rt-14-dev
+	@test -f build-fuzz/build.ninja || CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja \
+	  -DXELMD_FUZZ=ON -DXELMD_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	@set -e; for f in build-fuzz/fuzz/*_fuzz; do \
+	  [ -x "$$f" ] || continue; n=$$(basename $$f); mkdir -p build-fuzz/corpus/$$n; \
+	  echo "== $$n ($(FUZZ_SECONDS) s)"; \
+	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/$$n tests/fuzz/corpus/$$n; \
+	done
+
+install: all
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+format:
+	@git ls-files '*.h' '*.cc' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

@@ -1,0 +1,200 @@
+#include "api/md_api.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+class MdApiTest : public ::testing::Test {
+protected:
+    Api::MdApi api{"", nullptr};
+};
+
+TEST_F(MdApiTest, ConstructorDefaults) {
+    EXPECT_EQ(api.get_front_count(), 0);
+    EXPECT_EQ(api.get_name_server_count(), 0);
+    EXPECT_EQ(api.get_front_mode(), '1');
+    EXPECT_EQ(api.get_heartbeat_timeout(), 10u);
+    EXPECT_STREQ(api.GetTradingDay(), "");
+    EXPECT_FALSE(api.is_inited());
+    for (int i = 0; i < Api::MdApi::MAX_TOPICS; ++i) EXPECT_TRUE(api.get_topic(i).send_at_login);
+}
+
+TEST_F(MdApiTest, FlowPathKeepsAtMost255Characters) {
+    std::string longpath(300, 'p');
+    Api::MdApi other(longpath.c_str(), nullptr);
+    EXPECT_EQ(std::string(other.get_flow_path()), longpath.substr(0, 255));
+    Api::MdApi nullpath(nullptr, nullptr);
+    EXPECT_STREQ(nullpath.get_flow_path(), "");
+}
+
+TEST_F(MdApiTest, FrontAfterNameServersEmptiesThem) {
+    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
+    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.2:1"), 0);
+    EXPECT_EQ(api.get_front_mode(), '1');  // name servers leave the mode alone
+    EXPECT_EQ(api.RegisterFront("tcp://10.0.0.3:1"), 0);
+    EXPECT_EQ(api.get_front_count(), 1);
+    EXPECT_EQ(api.get_name_server_count(), 0);
+    EXPECT_STREQ(api.get_front(0), "tcp://10.0.0.3:1");
+}
+
+TEST_F(MdApiTest, NameServerAfterFrontEmptiesFrontsButKeepsMode) {
+    EXPECT_EQ(api.RegisterFront("tcp://10.0.0.3:1"), 0);
+    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
+    EXPECT_EQ(api.get_front_count(), 0);
+    EXPECT_EQ(api.get_name_server_count(), 1);
+    EXPECT_EQ(api.get_front_mode(), '0');
+}
+
+TEST_F(MdApiTest, SixtyFifthFrontIsRefused) {
+    for (int i = 0; i < 64; ++i) {
+        std::string a = "tcp://10.0.0.1:" + std::to_string(1000 + i);
+        ASSERT_EQ(api.RegisterFront(a.c_str()), 0) << i;
+    }
+    EXPECT_EQ(api.RegisterFront("tcp://10.0.0.9:9"), -8);
+    EXPECT_EQ(api.get_front_count(), 64);
+    EXPECT_STREQ(api.get_front(63), "tcp://10.0.0.1:1063");
+    EXPECT_EQ(api.get_front_mode(), '0');
+}
+
+TEST_F(MdApiTest, SeventeenthNameServerIsRefusedButStillEmptiesFronts) {
+    for (int i = 0; i < 16; ++i) ASSERT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
+    ASSERT_EQ(api.RegisterFront("tcp://10.0.0.2:2"), 0);  // empties the name servers
+    for (int i = 0; i < 16; ++i) ASSERT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
+    EXPECT_EQ(api.get_front_count(), 0);
+    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:2"), -8);
+    EXPECT_EQ(api.get_name_server_count(), 16);
+    ASSERT_EQ(api.RegisterFront("tcp://10.0.0.2:2"), 0);
+    ASSERT_EQ(api.RegisterNameServer("x"), 0);
+    for (int i = 0; i < 15; ++i) ASSERT_EQ(api.RegisterNameServer("y"), 0);
+    EXPECT_EQ(api.RegisterFront("z"), 0);
+    EXPECT_EQ(api.RegisterNameServer("w"), 0);  // the front emptied them again
+}
+
+TEST_F(MdApiTest, FullNameServerTableStillEmptiesFronts) {
+    for (int i = 0; i < 16; ++i) ASSERT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
+    // Fronts registered now would empty the name servers, so fill the table
+    // through a second object whose fronts we can observe being dropped.
+    Api::MdApi other("", nullptr);
+    ASSERT_EQ(other.RegisterFront("tcp://10.0.0.2:2"), 0);
+    for (int i = 0; i < 16; ++i) ASSERT_EQ(other.RegisterNameServer("n"), 0);
+    ASSERT_EQ(other.get_front_count(), 0);
+    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:2"), -8);
+    EXPECT_EQ(api.get_front_count(), 0);
+}
+
+TEST_F(MdApiTest, LongAddressesKeep63Characters) {
+    std::string addr(100, 'a');
+    ASSERT_EQ(api.RegisterFront(addr.c_str()), 0);
+    EXPECT_EQ(std::string(api.get_front(0)), addr.substr(0, 63));
+    ASSERT_EQ(api.RegisterNameServer(addr.c_str()), 0);
+    EXPECT_EQ(std::string(api.get_name_server(0)), addr.substr(0, 63));
+}
+
+TEST_F(MdApiTest, HeartbeatTimeoutIsClamped) {
+    const unsigned int in[] = {0, 3, 4, 5, 180, 181, 182, 500, 0xFFFFFFFFu};
+    const unsigned int out[] = {4, 4, 4, 5, 180, 181, 181, 181, 181};
+    for (size_t i = 0; i < sizeof in / sizeof in[0]; ++i) {
+        EXPECT_EQ(api.SetHeartbeatTimeout(in[i]), 0);
+        EXPECT_EQ(api.get_heartbeat_timeout(), out[i]) << in[i];
+    }
+}
+
+TEST_F(MdApiTest, SubscribingATopicTwiceKeepsOneEntryWithTheLastResumeType) {
+    EXPECT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_BEGINNING), 0);
+    EXPECT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_SAVED), 0);
+    ASSERT_EQ(api.get_topic_count(), 1);
+    EXPECT_EQ(api.get_topic(0).topic_id, 3);
+    EXPECT_EQ(api.get_topic(0).resume_type, TE_RESUME_FROM_SAVED);
+    EXPECT_TRUE(api.get_topic(0).send_at_login);
+    EXPECT_EQ(api.get_topic(0).flow, nullptr);
+}
+
+TEST_F(MdApiTest, ResumeTypeIsStoredUnchanged) {
+    EXPECT_EQ(api.SubscribeMarketDataTopic(5, static_cast<TE_RESUME_TYPE>(7)), 0);
+    EXPECT_EQ(api.get_topic(0).resume_type, 7);
+}
+
+TEST_F(MdApiTest, SixtyFifthTopicIsRefusedEvenWhenPresent) {
+    for (int t = 0; t < 64; ++t) ASSERT_EQ(api.SubscribeMarketDataTopic(t, TE_RESUME_FROM_NOW), 0);
+    EXPECT_EQ(api.SubscribeMarketDataTopic(100, TE_RESUME_FROM_NOW), -8);
+    EXPECT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_SAVED), -8);
+    EXPECT_EQ(api.get_topic(3).resume_type, TE_RESUME_FROM_NOW);
+    ASSERT_NE(api.get_market_data_subject(63), nullptr);
+    EXPECT_EQ(api.get_market_data_subject(100), nullptr);
+}
+
+TEST_F(MdApiTest, ReleaseBeforeInitIsRefused) { EXPECT_EQ(api.Release(), -9); }
+
+TEST_F(MdApiTest, RequestsBeforeLoginAreRefused) {
+    CTarnXeloReqUserLoginField login{};
+    CTarnXeloReqUserLogoutField logout{};
+    CTarnXeloUserPasswordUpdateField pwd{};
+    CTarnXeloDisseminationField d{};
+    EXPECT_EQ(api.ReqUserLogin(&login, 1), -9);  // before Init
+    EXPECT_EQ(api.ReqUserLogout(&logout, 2), -1);
+    EXPECT_EQ(api.ReqUserPasswordUpdate(&pwd, 3), -1);
+    EXPECT_EQ(api.ReqSubscribeTopic(&d, 4), -1);
+    EXPECT_EQ(api.ReqQryTopic(&d, 5), -1);
+}
+
+TEST_F(MdApiTest, InitIsNotPretended) {
+    // Until the network side is built Init reports that it did nothing.
+    EXPECT_LT(api.Init(), 0);
+    EXPECT_FALSE(api.is_inited());
+    EXPECT_EQ(api.RegisterFront("tcp://10.0.0.1:1"), 0);
+}
+
+TEST_F(MdApiTest, SpiMayBeReplacedOrCleared) {
+    CTarnXeloMduserSpi spi;
+    api.RegisterSpi(&spi);
+    EXPECT_EQ(api.get_spi(), &spi);
+    api.RegisterSpi(nullptr);
+    EXPECT_EQ(api.get_spi(), nullptr);
+}
+
+class LogFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/xelmd_log_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override {
+        unlink((dir + "/a.log").c_str());
+        unlink((dir + "/b.log").c_str());
+        rmdir(dir.c_str());
+    }
+    std::string dir;
+};
+
+TEST_F(LogFiles, UnwritablePathGivesMinusFour) {
+    Api::MdApi api("", nullptr);
+    EXPECT_EQ(api.OpenRequestLog((dir + "/missing/dir/req.log").c_str()), -4);
+    EXPECT_EQ(api.OpenResponseLog((dir + "/missing/dir/rsp.log").c_str()), -4);
+    EXPECT_EQ(api.OpenRequestLog(nullptr), -4);
+}
+
+TEST_F(LogFiles, OpenAppendsAndReopenClosesTheFirst) {
+    std::string a = dir + "/a.log", b = dir + "/b.log";
+    FILE* f = fopen(a.c_str(), "wb");
+    fputs("earlier\n", f);
+    fclose(f);
+    {
+        Api::MdApi api("", nullptr);
+        EXPECT_EQ(api.OpenRequestLog(a.c_str()), 0);
+        EXPECT_EQ(api.OpenRequestLog(b.c_str()), 0);
+        EXPECT_EQ(api.OpenResponseLog(a.c_str()), 0);
+    }
+    f = fopen(a.c_str(), "rb");
+    char line[32] = {0};
+    ASSERT_NE(fgets(line, sizeof line, f), nullptr);
+    fclose(f);
+    EXPECT_STREQ(line, "earlier\n");  // appended to, never truncated
+    EXPECT_EQ(access(b.c_str(), F_OK), 0);
+}
+
+}  // namespace

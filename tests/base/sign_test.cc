@@ -1,0 +1,123 @@
+#include "base/sign.h"
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <atomic>
+#include <thread>
+
+#include "base/mutex.h"
+
+namespace {
+
+long long now_ms() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
+TEST(Sign, SetBeforeJoinReturnsAtOnce) {
+    Base::Sign s(0);
+    s.set();
+    s.set();
+    s.join();
+    s.join();
+    EXPECT_FALSE(s.timed_wait(0, false));
+}
+
+TEST(Sign, TimedWaitWithResetConsumesEverySet) {
+    Base::Sign s(0);
+    s.set();
+    s.set();
+    s.set();
+    EXPECT_TRUE(s.timed_wait(10, true));
+    long long start = now_ms();
+    EXPECT_FALSE(s.timed_wait(10, true));
+    EXPECT_GE(now_ms() - start, 9);
+}
+
+TEST(Sign, TimedWaitWithoutResetTakesOne) {
+    Base::Sign s(0);
+    s.set();
+    s.set();
+    EXPECT_TRUE(s.timed_wait(10, false));
+    EXPECT_TRUE(s.timed_wait(10, false));
+    EXPECT_FALSE(s.timed_wait(1, false));
+}
+
+TEST(Sign, MultiWaitOfZeroNeedsNoSignal) {
+    Base::Sign s(0);
+    EXPECT_TRUE(s.timed_multi_wait(100000, 0));
+    EXPECT_TRUE(s.timed_multi_wait(100000, -3));
+}
+
+TEST(Sign, MultiWaitKeepsWhatItTookWhenTheDeadlinePasses) {
+    Base::Sign s(0);
+    s.set();
+    s.set();
+    EXPECT_FALSE(s.timed_multi_wait(20, 3));
+    EXPECT_FALSE(s.timed_wait(0, false));  // both signals were consumed
+    s.set();
+    s.set();
+    EXPECT_TRUE(s.timed_multi_wait(20, 2));
+}
+
+TEST(Sign, ClearDropsPendingSignals) {
+    Base::Sign s(0);
+    s.set();
+    s.clear();
+    EXPECT_FALSE(s.timed_wait(1, false));
+}
+
+TEST(Sign, InitialCountIsAvailable) {
+    Base::Sign s(2);
+    EXPECT_TRUE(s.timed_multi_wait(0, 2));
+    EXPECT_FALSE(s.timed_wait(0, false));
+}
+
+TEST(Sign, WakesWaiterOnAnotherThread) {
+    Base::Sign request(0), reply(0);
+    std::thread t([&] {
+        request.join();
+        reply.set();
+    });
+    request.set();
+    EXPECT_TRUE(reply.timed_wait(10000, false));
+    t.join();
+}
+
+TEST(Sign, EverySetWakesExactlyOneJoin) {
+    const int kThreads = 4, kRounds = 2000;
+    Base::Sign s(0);
+    std::atomic<int> taken{0};
+    std::thread waiters[kThreads];
+    for (auto& w : waiters)
+        w = std::thread([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                s.join();
+                taken.fetch_add(1, std::memory_order_relaxed);
+            }
+        });
+    for (int i = 0; i < kThreads * kRounds; ++i) s.set();
+    for (auto& w : waiters) w.join();
+    EXPECT_EQ(taken.load(), kThreads * kRounds);
+    EXPECT_FALSE(s.timed_wait(0, false));
+}
+
+TEST(Mutex, SerialisesIncrements) {
+    Base::Mutex m;
+    long counter = 0;
+    auto work = [&] {
+        for (int i = 0; i < 100000; ++i) {
+            m.enter();
+            ++counter;
+            m.leave();
+        }
+    };
+    std::thread a(work), b(work);
+    a.join();
+    b.join();
+    EXPECT_EQ(counter, 200000);
+}
+
+}  // namespace
