@@ -1,0 +1,105 @@
+#include "base/random.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// Straight 64-bit modular reference for the folded reduction.
+uint32_t reference_next(uint32_t s) {
+    return static_cast<uint32_t>((static_cast<uint64_t>(s) * 16807) % 0x7fffffffULL);
+}
+
+TEST(Random, SeedOneGivesTheMinimalStandardSequence) {
+    Base::Random r(1);
+    EXPECT_EQ(16807u, r.next());
+    EXPECT_EQ(282475249u, r.next());
+    EXPECT_EQ(1622650073u, r.next());
+    EXPECT_EQ(984943658u, r.next());
+}
+
+TEST(Random, TenThousandthValueFromSeedOne) {
+    // The published check value of the minimal standard generator.
+    Base::Random r(1);
+    unsigned int v = 0;
+    for (int i = 0; i < 10000; ++i) v = r.next();
+    EXPECT_EQ(1043618065u, v);
+}
+
+TEST(Random, DegenerateSeedsFallBackToOne) {
+    Base::Random a(0x7fffffff);
+    EXPECT_EQ(16807u, a.next());
+    Base::Random b(0x80000000u);  // masks to 0
+    EXPECT_EQ(16807u, b.next());
+    Base::Random c(0xffffffffu);  // masks to the modulus
+    EXPECT_EQ(16807u, c.next());
+    Base::Random d(0x80000001u);  // high bit dropped
+    EXPECT_EQ(16807u, d.next());
+}
+
+TEST(Random, ZeroSeedUsesTheClockAndStaysInRange) {
+    Base::Random r(0);
+    for (int i = 0; i < 1000; ++i) {
+        unsigned int v = r.next();
+        EXPECT_GE(v, 1u);
+        EXPECT_LE(v, 0x7ffffffeu);
+    }
+}
+
+TEST(Random, FoldedReductionMatchesModuloOnManySeeds) {
+    uint32_t seeds[] = {1, 2, 16807, 0x7ffffffe, 0x7ffffffd, 0x40000000, 123456789, 2147483000};
+    for (uint32_t s : seeds) {
+        Base::Random r(s);
+        uint32_t ref = s;
+        for (int i = 0; i < 20000; ++i) {
+            ref = reference_next(ref);
+            ASSERT_EQ(ref, r.next()) << "seed " << s << " step " << i;
+        }
+    }
+}
+
+TEST(Random, ReseedRestartsTheSequence) {
+    Base::Random r(42);
+    unsigned int a = r.next();
+    r.next();
+    r.seed(42);
+    EXPECT_EQ(a, r.next());
+}
+
+TEST(Shuffle, CountZeroLeavesTheArrayAlone) {
+    unsigned int order[1] = {99};
+    Base::Random::shuffle(order, 0, 5);
+    EXPECT_EQ(99u, order[0]);
+}
+
+TEST(Shuffle, CountOneYieldsZero) {
+    unsigned int order[1] = {99};
+    Base::Random::shuffle(order, 1, 5);
+    EXPECT_EQ(0u, order[0]);
+}
+
+TEST(Shuffle, CountThreeSeedOneGivesAFixedPermutation) {
+    // i = 2: 16807 % 3 = 1 -> swap 1,2 -> {0,2,1}
+    // i = 1: 282475249 % 2 = 1 -> no swap
+    unsigned int order[3];
+    Base::Random::shuffle(order, 3, 1);
+    EXPECT_EQ((std::vector<unsigned int>{0, 2, 1}), std::vector<unsigned int>(order, order + 3));
+    unsigned int again[3];
+    Base::Random::shuffle(again, 3, 1);
+    EXPECT_TRUE(std::equal(order, order + 3, again));
+}
+
+TEST(Shuffle, AlwaysAPermutationAndSeedDependent) {
+    std::vector<unsigned int> a(64), b(64);
+    Base::Random::shuffle(a.data(), 64, 7);
+    Base::Random::shuffle(b.data(), 64, 8);
+    EXPECT_NE(a, b);
+    std::vector<unsigned int> sorted = a;
+    std::sort(sorted.begin(), sorted.end());
+    for (unsigned int i = 0; i < 64; ++i) EXPECT_EQ(i, sorted[i]);
+}
+
+}  // namespace
