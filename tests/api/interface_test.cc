@@ -8,6 +8,9 @@
 
 #include "api/TarnXeloMduserApi.h"
 
+// Objects the tests cannot end (no Init, so no Release) stay reachable here.
+CTarnXeloMduserApi* volatile g_kept_api = nullptr;
+
 namespace {
 
 #define AT(rec, member, off) static_assert(offsetof(rec, member) == (off), #rec "::" #member)
@@ -241,7 +244,9 @@ TEST(PublicInterface, FactoryObjectAnswersThroughItsSlots) {
     EXPECT_EQ(slot<Uint>(api, 8)(api, 30u), 0);                   // SetHeartbeatTimeout
     EXPECT_EQ(slot<Void>(api, 0)(api), -9);                       // Release before Init
     EXPECT_STREQ(slot<const char* (*)(void*)>(api, 3)(api), "");  // GetTradingDay
-    // The object is not freed: without Init there is no Release to end Join.
+    // Without Init there is no Release to end Join, so the object stays
+    // alive (and reachable) for the rest of the run.
+    g_kept_api = api;
 }
 
 }  // namespace
