@@ -1,0 +1,127 @@
+#include "base/measure.h"
+
+#include <gtest/gtest.h>
+#include <time.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+unsigned long realtime_ticks() {
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return ts.tv_sec * 10000000UL + ts.tv_nsec / 100;
+}
+
+// Runs a test body with TZ fixed, restoring the previous zone afterwards.
+class ZoneGuard {
+  public:
+    explicit ZoneGuard(const char* zone) {
+        const char* old = getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~ZoneGuard() {
+        if (had_)
+            setenv("TZ", old_.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+  private:
+    bool had_ = false;
+    std::string old_;
+};
+
+TEST(Measure, ClockIsAnchoredToTheEpochAndMonotonic) {
+    unsigned long before = realtime_ticks();
+    unsigned long c = Base::Measure::get_clock();
+    unsigned long after = realtime_ticks();
+    // The anchor may have been fixed earlier in the process, so allow the
+    // monotonic and wall clocks to have drifted by a second at most.
+    EXPECT_GT(c + 10000000UL, before);
+    EXPECT_LT(c, after + 10000000UL);
+    unsigned long prev = c;
+    for (int i = 0; i < 100000; ++i) {
+        unsigned long now = Base::Measure::get_clock();
+        ASSERT_GE(now, prev);
+        prev = now;
+    }
+}
+
+TEST(Measure, ConcurrentReadersNeverSeeTheClockGoBack) {
+    std::vector<std::thread> threads;
+    std::atomic<int> backwards{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            unsigned long prev = Base::Measure::get_clock();
+            for (int i = 0; i < 50000; ++i) {
+                unsigned long now = Base::Measure::get_clock();
+                if (now < prev) backwards.fetch_add(1, std::memory_order_relaxed);
+                prev = now;
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(0, backwards.load());
+}
+
+TEST(Measure, LocalAndCoarseClocksUseTheirSources) {
+    unsigned long before = realtime_ticks();
+    unsigned long local = Base::Measure::get_local_clock();
+    unsigned long after = realtime_ticks();
+    EXPECT_LE(before, local);
+    EXPECT_LE(local, after);
+
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    unsigned long coarse = Base::Measure::get_coarse_clock();
+    unsigned long ref = ts.tv_sec * 10000000UL + ts.tv_nsec / 100;
+    EXPECT_GE(coarse, ref);
+    EXPECT_LT(coarse - ref, 10000000UL);
+}
+
+TEST(Measure, DelayWaitsAtLeastTheTicks) {
+    unsigned long start = Base::Measure::get_clock();
+    Base::Measure::delay(20000);  // 2 ms
+    EXPECT_GE(Base::Measure::get_clock() - start, 20000UL);
+    Base::Measure::delay(0);
+}
+
+TEST(Measure, SleepWaitsAtLeastTheMilliseconds) {
+    unsigned long start = Base::Measure::get_clock();
+    Base::Measure::sleep(3);
+    EXPECT_GE(Base::Measure::get_clock() - start, 30000UL);
+}
+
+TEST(Measure, GetTimeOfAKnownUtcInstant) {
+    ZoneGuard zone("UTC0");
+    // 2026-12-04 21:45:30 UTC is 1796420730 s after the epoch.
+    unsigned long clock = 1796420730UL * 10000000UL + 1234567;
+    EXPECT_EQ(2612042145301234567UL, Base::Measure::get_time(clock));
+    EXPECT_EQ(clock, Base::Measure::to_clock(2612042145301234567UL));
+}
+
+TEST(Measure, GetTimeFollowsTheLocalZone) {
+    ZoneGuard zone("CST-8");
+    // The same local wall time in a zone 8 h east is 8 h earlier in UTC.
+    unsigned long clock = (1796420730UL - 8 * 3600) * 10000000UL + 1234567;
+    EXPECT_EQ(2612042145301234567UL, Base::Measure::get_time(clock));
+    EXPECT_EQ(clock, Base::Measure::to_clock(2612042145301234567UL));
+}
+
+TEST(Measure, ToClockInvertsGetTimeAroundNow) {
+    ZoneGuard zone("CST-8");  // no daylight saving, so no ambiguous hour
+    unsigned long now = Base::Measure::get_local_clock();
+    for (unsigned long c = now; c < now + 5 * 86400UL * 10000000UL; c += 37777777777UL)
+        EXPECT_EQ(c, Base::Measure::to_clock(Base::Measure::get_time(c)));
+}
+
+}  // namespace
