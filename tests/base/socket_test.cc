@@ -1,0 +1,254 @@
+#include "base/socket.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const char* LOOPBACK = "127.0.0.1";
+
+long long now_ms() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
+bool is_blocking(int fd) {
+    return (fcntl(fd, F_GETFL) & O_NONBLOCK) == 0;
+}
+
+// A listener on an ephemeral loopback port.
+struct Listener {
+    Base::TcpSocket socket;
+    int port = 0;
+    explicit Listener(int backlog = 8) {
+        EXPECT_TRUE(socket.open());
+        EXPECT_TRUE(socket.bind(LOOPBACK, 0));
+        EXPECT_EQ(socket.listen(backlog), 0);
+        port = socket.get_local_port();
+        EXPECT_GT(port, 0);
+    }
+};
+
+// A loopback port where nothing listens: bound, then released.
+int closed_port() {
+    Listener l;
+    int port = l.port;
+    l.socket.close();
+    return port;
+}
+
+TEST(Socket, AddressPortSplitsAtTheFirstColon) {
+    char text[] = "10.0.0.1:80";
+    int port = -1;
+    char* host = Base::Socket::get_address_port(text, port);
+    ASSERT_EQ(host, text);
+    EXPECT_STREQ(host, "10.0.0.1");
+    EXPECT_EQ(port, 80);
+
+    char bare[] = "10.0.0.1";
+    port = -1;
+    EXPECT_EQ(Base::Socket::get_address_port(bare, port), nullptr);
+    EXPECT_EQ(port, -1);
+    EXPECT_STREQ(bare, "10.0.0.1");
+
+    char junk[] = "h:x1";
+    EXPECT_EQ(Base::Socket::get_address_port(junk, port), junk);
+    EXPECT_EQ(port, 0);
+}
+
+TEST(Socket, SelectReportsTimeOutReadinessAndFailure) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    EXPECT_EQ(Base::Socket::select_read(pair[0], 0), 0);
+    EXPECT_EQ(Base::Socket::select_write(pair[0], 0), 1);
+    ASSERT_EQ(write(pair[1], "x", 1), 1);
+    EXPECT_EQ(Base::Socket::select_read(pair[0], 100), 1);
+    close(pair[0]);
+    close(pair[1]);
+    EXPECT_EQ(Base::Socket::select_read(pair[0], 0), -1);  // closed descriptor
+    EXPECT_EQ(Base::Socket::select_write(-5, 0), -1);
+}
+
+TEST(TcpSocket, ConnectAndAcceptFillBothEnds) {
+    Listener l;
+    EXPECT_STREQ(l.socket.get_local_address(), LOOPBACK);
+    Base::TcpSocket client;
+    ASSERT_TRUE(client.open());
+    ASSERT_TRUE(client.connect(LOOPBACK, l.port, 1000));
+    EXPECT_TRUE(is_blocking(client.get_fd()));
+    EXPECT_STREQ(client.get_remote_address(), LOOPBACK);
+    EXPECT_EQ(client.get_remote_port(), l.port);
+    EXPECT_GT(client.get_local_port(), 0);
+    EXPECT_FALSE(client.is_adopted());
+
+    int fd = l.socket.accept();
+    ASSERT_GT(fd, 0);
+    Base::TcpSocket served;
+    served.open(fd);
+    EXPECT_TRUE(served.is_adopted());
+    EXPECT_EQ(served.get_local_port(), l.port);
+    EXPECT_EQ(served.get_remote_port(), client.get_local_port());
+    EXPECT_STREQ(served.get_remote_address(), LOOPBACK);
+}
+
+TEST(TcpSocket, ConnectWithoutDescriptorFails) {
+    Base::TcpSocket s;
+    EXPECT_FALSE(s.connect(LOOPBACK, 1, 100));
+    EXPECT_FALSE(Base::TcpSocket::connect(0, LOOPBACK, 1, 100));
+    EXPECT_FALSE(s.try_connect(LOOPBACK, 1));
+    EXPECT_FALSE(s.check_connect());
+}
+
+TEST(TcpSocket, RefusedConnectFailsWithinItsTimeOutAndStaysBlocking) {
+    int port = closed_port();
+    Base::TcpSocket s;
+    ASSERT_TRUE(s.open());
+    long long start = now_ms();
+    EXPECT_FALSE(s.connect(LOOPBACK, port, 300));
+    EXPECT_LT(now_ms() - start, 2000);
+    EXPECT_TRUE(is_blocking(s.get_fd()));
+    EXPECT_EQ(Base::tcp_connect(LOOPBACK, port, 300), -1);
+}
+
+TEST(TcpSocket, HostNamesAreNotResolved) {
+    Listener l;
+    EXPECT_EQ(Base::tcp_connect("localhost", l.port, 200), -1);
+}
+
+// A listener with a full accept queue drops further handshakes, so the
+// connect has nobody answering and must give up at its time-out.
+TEST(TcpSocket, UnansweredConnectGivesUpAtItsTimeOut) {
+    Listener l(0);
+    std::vector<int> queued;
+    int unanswered = -1;
+    long long elapsed = 0;
+    for (int i = 0; i < 8 && unanswered < 0; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_GT(fd, 0);
+        long long start = now_ms();
+        if (Base::TcpSocket::connect(fd, LOOPBACK, l.port, 200)) {
+            queued.push_back(fd);
+        } else {
+            elapsed = now_ms() - start;
+            unanswered = fd;
+        }
+    }
+    ASSERT_GE(unanswered, 0) << "the accept queue never filled";
+    EXPECT_GE(elapsed, 150);
+    EXPECT_LT(elapsed, 2000);
+    EXPECT_TRUE(is_blocking(unanswered));
+
+    close(unanswered);
+
+    // A time-out of 0 means 500 ms.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GT(fd, 0);
+    long long start = now_ms();
+    EXPECT_FALSE(Base::TcpSocket::connect(fd, LOOPBACK, l.port, 0));
+    elapsed = now_ms() - start;
+    EXPECT_GE(elapsed, 400);
+    EXPECT_LT(elapsed, 3000);
+    EXPECT_TRUE(is_blocking(fd));
+    close(fd);
+    for (int fd : queued) close(fd);
+}
+
+TEST(TcpSocket, TwoStepConnectCompletesAndFillsAddresses) {
+    Listener l;
+    Base::TcpSocket s;
+    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(s.try_connect(LOOPBACK, l.port));
+    bool done = false;
+    for (int i = 0; i < 200 && !done; ++i) {
+        done = s.check_connect();
+        if (!done) usleep(5000);
+    }
+    ASSERT_TRUE(done);
+    EXPECT_EQ(s.get_remote_port(), l.port);
+    EXPECT_TRUE(is_blocking(s.get_fd()));
+}
+
+TEST(TcpTransfer, RecvReturnsWhatCameBeforeThePeerClosed) {
+    Listener l;
+    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
+    ASSERT_GT(client, 0);
+    EXPECT_TRUE(is_blocking(client));
+    int served = l.socket.accept();
+    ASSERT_GT(served, 0);
+    std::string sent(40, 'a');
+    bool closed = true;
+    EXPECT_EQ(Base::tcp_send(served, sent.data(), 40, 1000, &closed), 40);
+    EXPECT_FALSE(closed);
+    close(served);
+
+    char buffer[100];
+    closed = false;
+    EXPECT_EQ(Base::tcp_recv(client, buffer, 100, 1000, &closed), 40);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(std::string(buffer, 40), sent);
+    close(client);
+}
+
+TEST(TcpTransfer, RecvStopsAtATimedOutWaitWithoutClosing) {
+    Listener l;
+    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
+    ASSERT_GT(client, 0);
+    int served = l.socket.accept();
+    ASSERT_EQ(write(served, "0123456789", 10), 10);
+    char buffer[100];
+    bool closed = true;
+    long long start = now_ms();
+    EXPECT_EQ(Base::tcp_recv(client, buffer, 100, 100, &closed), 10);
+    EXPECT_GE(now_ms() - start, 80);
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(Base::tcp_recv(client, buffer, 0, 100, &closed), 0);
+    EXPECT_EQ(Base::tcp_send(client, buffer, -1, 100, nullptr), 0);
+    close(served);
+    close(client);
+}
+
+TEST(TcpTransfer, LargeSendArrivesWholeAndInOrder) {
+    Listener l;
+    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
+    ASSERT_GT(client, 0);
+    int served = l.socket.accept();
+    ASSERT_GT(served, 0);
+    const int size = 4 << 20;
+    std::vector<char> data(size);
+    for (int i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + (i >> 13));
+    std::vector<char> got(size);
+    int received = -1;
+    std::thread reader([&] { received = Base::tcp_recv(served, got.data(), size, 2000, nullptr); });
+    bool closed = true;
+    EXPECT_EQ(Base::tcp_send(client, data.data(), size, 2000, &closed), size);
+    EXPECT_FALSE(closed);
+    reader.join();
+    EXPECT_EQ(received, size);
+    EXPECT_TRUE(got == data);
+    close(served);
+    close(client);
+}
+
+TEST(TcpTransfer, SendToAVanishedPeerReportsClosedInsteadOfDying) {
+    Listener l;
+    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
+    ASSERT_GT(client, 0);
+    int served = l.socket.accept();
+    close(served);
+    std::vector<char> data(8 << 20, 'z');
+    bool closed = false;
+    int sent = Base::tcp_send(client, data.data(), static_cast<int>(data.size()), 1000, &closed);
+    EXPECT_LT(sent, static_cast<int>(data.size()));
+    EXPECT_TRUE(closed);
+    close(client);
+}
+
+}  // namespace
