@@ -1,0 +1,52 @@
+#ifndef XELMD_CIPHER_SM4_H
+#define XELMD_CIPHER_SM4_H
+
+#include <cstdint>
+
+namespace Cipher {
+
+// The SM4 block cipher (128-bit key and block) with its ECB, CBC and CTR
+// modes (rules in cipher/block_mode.h). Thread contract: any thread once
+// constructed; the key schedule is read-only and mode state is per call.
+class Sm4 {
+  public:
+    static constexpr int BLOCK_SIZE = 16;
+    static constexpr int KEY_SIZE = 16;
+
+    explicit Sm4(const unsigned char* key);
+    ~Sm4();
+
+    void encode(unsigned char* out, const unsigned char* in) const { process(out, in, enc_keys_); }
+    void decode(unsigned char* out, const unsigned char* in) const { process(out, in, dec_keys_); }
+    static void process(unsigned char* out, const unsigned char* in, const uint32_t* round_keys);
+    // Free-function form of encode for callers that take a block function.
+    static void encode_func(void* self, unsigned char* out, const unsigned char* in);
+
+    // n consecutive blocks; out may equal in.
+    void encode_blocks(unsigned char* out, const unsigned char* in, int n) const;
+    void decode_blocks(unsigned char* out, const unsigned char* in, int n) const;
+
+    bool encode_ecb(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
+                    bool pad);
+    bool decode_ecb(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
+                    bool pad);
+    bool encode_cbc(unsigned char* out, int& out_len, const unsigned char* in, int in_len, bool pad,
+                    const unsigned char* iv, int iv_len);
+    bool decode_cbc(unsigned char* out, int& out_len, const unsigned char* in, int in_len, bool pad,
+                    const unsigned char* iv, int iv_len);
+    bool encode_ctr(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
+                    const unsigned char* iv, int iv_len);
+    bool decode_ctr(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
+                    const unsigned char* iv, int iv_len);
+
+  private:
+    static void process_blocks(unsigned char* out, const unsigned char* in, int n,
+                               const uint32_t* round_keys);
+
+    uint32_t enc_keys_[32];
+    uint32_t dec_keys_[32];
+};
+
+}  // namespace Cipher
+
+#endif  // XELMD_CIPHER_SM4_H
