@@ -1,0 +1,130 @@
+#include "cipher/aes_ni.h"
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#define XELMD_AES_TARGET __attribute__((target("aes,sse4.1")))
+
+namespace Cipher {
+namespace AesNi {
+
+namespace {
+
+// Blocks kept in flight: the instruction has several cycles of latency but a
+// throughput of one per cycle, so independent blocks hide the latency.
+const int LANES = 8;
+
+XELMD_AES_TARGET inline void load_keys(__m128i* k, const unsigned char* keys, int rounds) {
+    for (int i = 0; i <= rounds; ++i)
+        k[i] = _mm_load_si128(reinterpret_cast<const __m128i*>(keys + 16 * i));
+}
+
+XELMD_AES_TARGET inline __m128i enc1(const __m128i* k, int rounds, __m128i b) {
+    b = _mm_xor_si128(b, k[0]);
+    for (int r = 1; r < rounds; ++r) b = _mm_aesenc_si128(b, k[r]);
+    return _mm_aesenclast_si128(b, k[rounds]);
+}
+
+XELMD_AES_TARGET inline __m128i dec1(const __m128i* k, int rounds, __m128i b) {
+    b = _mm_xor_si128(b, k[0]);
+    for (int r = 1; r < rounds; ++r) b = _mm_aesdec_si128(b, k[r]);
+    return _mm_aesdeclast_si128(b, k[rounds]);
+}
+
+XELMD_AES_TARGET inline void enc8(const __m128i* k, int rounds, __m128i* b) {
+    for (int j = 0; j < LANES; ++j) b[j] = _mm_xor_si128(b[j], k[0]);
+    for (int r = 1; r < rounds; ++r)
+        for (int j = 0; j < LANES; ++j) b[j] = _mm_aesenc_si128(b[j], k[r]);
+    for (int j = 0; j < LANES; ++j) b[j] = _mm_aesenclast_si128(b[j], k[rounds]);
+}
+
+XELMD_AES_TARGET inline void dec8(const __m128i* k, int rounds, __m128i* b) {
+    for (int j = 0; j < LANES; ++j) b[j] = _mm_xor_si128(b[j], k[0]);
+    for (int r = 1; r < rounds; ++r)
+        for (int j = 0; j < LANES; ++j) b[j] = _mm_aesdec_si128(b[j], k[r]);
+    for (int j = 0; j < LANES; ++j) b[j] = _mm_aesdeclast_si128(b[j], k[rounds]);
+}
+
+inline __m128i loadu(const unsigned char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void storeu(unsigned char* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+
+// The counter as two host-order halves of the big-endian 128-bit value.
+struct Counter {
+    uint64_t hi;
+    uint64_t lo;
+    __m128i take() {
+        __m128i v = _mm_set_epi64x(static_cast<long long>(__builtin_bswap64(lo)),
+                                   static_cast<long long>(__builtin_bswap64(hi)));
+        if (++lo == 0) ++hi;
+        return v;
+    }
+};
+
+}  // namespace
+
+bool available() {
+    static const bool has = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    return has;
+}
+
+XELMD_AES_TARGET void encrypt_blocks(const unsigned char* keys, int rounds, unsigned char* out,
+                                     const unsigned char* in, int n) {
+    __m128i k[15];
+    load_keys(k, keys, rounds);
+    int i = 0;
+    for (; i + LANES <= n; i += LANES) {
+        __m128i b[LANES];
+        for (int j = 0; j < LANES; ++j) b[j] = loadu(in + 16 * (i + j));
+        enc8(k, rounds, b);
+        for (int j = 0; j < LANES; ++j) storeu(out + 16 * (i + j), b[j]);
+    }
+    for (; i < n; ++i) storeu(out + 16 * i, enc1(k, rounds, loadu(in + 16 * i)));
+}
+
+XELMD_AES_TARGET void decrypt_blocks(const unsigned char* keys, int rounds, unsigned char* out,
+                                     const unsigned char* in, int n) {
+    __m128i k[15];
+    load_keys(k, keys, rounds);
+    int i = 0;
+    for (; i + LANES <= n; i += LANES) {
+        __m128i b[LANES];
+        for (int j = 0; j < LANES; ++j) b[j] = loadu(in + 16 * (i + j));
+        dec8(k, rounds, b);
+        for (int j = 0; j < LANES; ++j) storeu(out + 16 * (i + j), b[j]);
+    }
+    for (; i < n; ++i) storeu(out + 16 * i, dec1(k, rounds, loadu(in + 16 * i)));
+}
+
+XELMD_AES_TARGET void ctr(const unsigned char* keys, int rounds, unsigned char* out,
+                          const unsigned char* in, int len, const unsigned char* counter) {
+    __m128i k[15];
+    load_keys(k, keys, rounds);
+    Counter c;
+    std::memcpy(&c.hi, counter, 8);
+    std::memcpy(&c.lo, counter + 8, 8);
+    c.hi = __builtin_bswap64(c.hi);
+    c.lo = __builtin_bswap64(c.lo);
+    int done = 0;
+    for (; done + 16 * LANES <= len; done += 16 * LANES) {
+        __m128i b[LANES];
+        for (int j = 0; j < LANES; ++j) b[j] = c.take();
+        enc8(k, rounds, b);
+        for (int j = 0; j < LANES; ++j)
+            storeu(out + done + 16 * j, _mm_xor_si128(b[j], loadu(in + done + 16 * j)));
+    }
+    for (; done + 16 <= len; done += 16)
+        storeu(out + done, _mm_xor_si128(enc1(k, rounds, c.take()), loadu(in + done)));
+    if (done < len) {
+        unsigned char stream[16];
+        storeu(stream, enc1(k, rounds, c.take()));
+        for (int i = 0; done + i < len; ++i) out[done + i] = in[done + i] ^ stream[i];
+    }
+}
+
+}  // namespace AesNi
+}  // namespace Cipher
