@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "base/lf_queue.h"
+#include "base/lf_stack.h"
+#include "base/tagged_stack.h"
+
+namespace {
+
+#ifdef __SANITIZE_THREAD__
+constexpr long kPerProducer = 100000;
+#else
+constexpr long kPerProducer = 1000000;
+#endif
+constexpr int kProducers = 3;
+
+// Elements are encoded as (producer << 32 | sequence) + 1 so none is null.
+void* encode(long producer, long seq) {
+    return reinterpret_cast<void*>(((producer << 32) | seq) + 1);
+}
+long producer_of(void* p) {
+    return (reinterpret_cast<long>(p) - 1) >> 32;
+}
+long seq_of(void* p) {
+    return (reinterpret_cast<long>(p) - 1) & 0xFFFFFFFFL;
+}
+
+TEST(TaggedStack, PreallocatedNodesArePoppedOnceEach) {
+    Base::TaggedStack pool(3);
+    std::set<Base::TaggedNode*> seen;
+    for (int i = 0; i < 3; ++i) {
+        Base::TaggedNode* n = pool.pop();
+        ASSERT_NE(n, nullptr);
+        EXPECT_TRUE(seen.insert(n).second);
+    }
+    EXPECT_EQ(pool.pop(), nullptr);
+    for (Base::TaggedNode* n : seen) pool.push(n);
+}
+
+// Threads churn a small pool; a node handed to two threads at once (ABA)
+// would show up as a double owner.
+TEST(TaggedStack, ConcurrentChurnNeverHandsOutANodeTwice) {
+    constexpr int kNodes = 4;
+    Base::TaggedStack pool(kNodes);
+    std::atomic<int> owners[kNodes];
+    std::vector<Base::TaggedNode*> nodes;
+    for (int i = 0; i < kNodes; ++i) nodes.push_back(pool.pop());
+    for (int i = 0; i < kNodes; ++i) {
+        nodes[i]->spare = reinterpret_cast<void*>(static_cast<long>(i));
+        owners[i] = 0;
+        pool.push(nodes[i]);
+    }
+    std::atomic<bool> bad{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            for (long i = 0; i < kPerProducer / 4; ++i) {
+                Base::TaggedNode* n = pool.pop();
+                if (!n) continue;
+                long id = reinterpret_cast<long>(n->spare);
+                if (owners[id].fetch_add(1) != 0) bad = true;
+                owners[id].fetch_sub(1);
+                pool.push(n);
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_FALSE(bad);
+    std::set<Base::TaggedNode*> left;
+    while (Base::TaggedNode* n = pool.pop()) left.insert(n);
+    EXPECT_EQ(left, std::set<Base::TaggedNode*>(nodes.begin(), nodes.end()));
+    for (Base::TaggedNode* n : nodes) pool.push(n);
+}
+
+TEST(LFStack, IsLastInFirstOutAndEmptyAnswersNull) {
+    Base::LFStack s(0);
+    EXPECT_EQ(s.pop(), nullptr);
+    EXPECT_EQ(s.top(), nullptr);
+    for (long i = 1; i <= 5; ++i) s.push(reinterpret_cast<void*>(i));
+    EXPECT_EQ(s.top(), reinterpret_cast<void*>(5));
+    Base::LFStack::Iterator it(&s);
+    for (long i = 5; i >= 1; --i) EXPECT_EQ(it.next(), reinterpret_cast<void*>(i));
+    EXPECT_EQ(it.next(), nullptr);
+    for (long i = 5; i >= 1; --i) EXPECT_EQ(s.pop(), reinterpret_cast<void*>(i));
+    EXPECT_EQ(s.pop(), nullptr);
+}
+
+TEST(LFStack, TryPushChecksTheTop) {
+    Base::LFStack s(2);
+    int a, b, c;
+    EXPECT_FALSE(s.try_push(&a, &b));  // empty, but a expected
+    EXPECT_TRUE(s.try_push(nullptr, &a));
+    EXPECT_FALSE(s.try_push(nullptr, &b));
+    EXPECT_FALSE(s.try_push(&c, &b));
+    EXPECT_TRUE(s.try_push(&a, &b));
+    EXPECT_EQ(s.pop(), &b);
+    EXPECT_EQ(s.pop(), &a);
+    EXPECT_EQ(s.pop(), nullptr);
+}
+
+TEST(LFStack, ClearEmptiesAndStackStaysUsable) {
+    Base::LFStack s(1);
+    for (long i = 1; i <= 100; ++i) s.push(reinterpret_cast<void*>(i));
+    s.clear();
+    EXPECT_EQ(s.pop(), nullptr);
+    s.push(reinterpret_cast<void*>(7));
+    EXPECT_EQ(s.pop(), reinterpret_cast<void*>(7));
+}
+
+// Producers push while one consumer pops; every element comes out exactly
+// once.
+TEST(LFStack, ProducersAndConsumerSeeEveryElementOnce) {
+    Base::LFStack s(1024);
+    std::vector<std::vector<char>> seen(kProducers, std::vector<char>(kPerProducer, 0));
+    std::atomic<int> done{0};
+    std::vector<std::thread> producers;
+    for (long p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            for (long i = 0; i < kPerProducer; ++i) s.push(encode(p, i));
+            done.fetch_add(1);
+        });
+    }
+    long total = 0, dups = 0;
+    auto take = [&](void* e) {
+        char& c = seen[producer_of(e)][seq_of(e)];
+        if (c) ++dups;
+        c = 1;
+        ++total;
+    };
+    while (done.load() < kProducers) {
+        if (void* e = s.pop()) take(e);
+    }
+    for (auto& t : producers) t.join();
+    while (void* e = s.pop()) take(e);
+    EXPECT_EQ(dups, 0);
+    EXPECT_EQ(total, kProducers * kPerProducer);
+}
+
+TEST(LFQueue, IsFirstInFirstOutAndEmptyAnswersNull) {
+    Base::LFQueue q(0);
+    EXPECT_EQ(q.pop(), nullptr);
+    for (long i = 1; i <= 5; ++i) q.push(reinterpret_cast<void*>(i));
+    for (long i = 1; i <= 5; ++i) EXPECT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    EXPECT_EQ(q.pop(), nullptr);
+    q.push(reinterpret_cast<void*>(9));
+    EXPECT_EQ(q.pop(), reinterpret_cast<void*>(9));
+}
+
+TEST(LFQueue, GrowsPastItsPreallocatedNodes) {
+    Base::LFQueue q(1024);
+    for (long i = 1; i <= 1025; ++i) q.push(reinterpret_cast<void*>(i));
+    for (long i = 1; i <= 1025; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    EXPECT_EQ(q.pop(), nullptr);
+}
+
+TEST(LFQueue, ClearEmptiesAndQueueStaysUsable) {
+    Base::LFQueue q(4);
+    for (long i = 1; i <= 10; ++i) q.push(reinterpret_cast<void*>(i));
+    q.clear();
+    EXPECT_EQ(q.pop(), nullptr);
+    q.push(reinterpret_cast<void*>(3));
+    q.push(reinterpret_cast<void*>(4));
+    EXPECT_EQ(q.pop(), reinterpret_cast<void*>(3));
+    EXPECT_EQ(q.pop(), reinterpret_cast<void*>(4));
+}
+
+// Several producers, one consumer: every element exactly once, and each
+// producer's elements in the order it pushed them.
+TEST(LFQueue, ProducersAndConsumerSeeEveryElementOnceInOrder) {
+    Base::LFQueue q(1024);
+    std::atomic<int> done{0};
+    std::vector<std::thread> producers;
+    for (long p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            for (long i = 0; i < kPerProducer; ++i) q.push(encode(p, i));
+            done.fetch_add(1);
+        });
+    }
+    std::vector<long> expected(kProducers, 0);
+    long total = 0, out_of_order = 0;
+    auto take = [&](void* e) {
+        long p = producer_of(e);
+        if (seq_of(e) != expected[p]) ++out_of_order;
+        expected[p] = seq_of(e) + 1;
+        ++total;
+    };
+    while (done.load() < kProducers) {
+        if (void* e = q.pop()) take(e);
+    }
+    for (auto& t : producers) t.join();
+    while (void* e = q.pop()) take(e);
+    EXPECT_EQ(out_of_order, 0);
+    EXPECT_EQ(total, kProducers * kPerProducer);
+    for (long p = 0; p < kProducers; ++p) EXPECT_EQ(expected[p], kPerProducer);
+}
+
+// Two consumers race on the head while two producers push.
+TEST(LFQueue, ConcurrentConsumersTakeEachElementOnce) {
+    Base::LFQueue q(16);
+    constexpr long kCount = kPerProducer / 2;
+    std::vector<std::atomic<char>> seen(2 * kCount);
+    for (auto& s : seen) s = 0;
+    std::atomic<long> taken{0};
+    std::atomic<long> dups{0};
+    std::vector<std::thread> threads;
+    for (long p = 0; p < 2; ++p) {
+        threads.emplace_back([&, p] {
+            for (long i = 0; i < kCount; ++i) q.push(encode(0, p * kCount + i));
+        });
+    }
+    for (int c = 0; c < 2; ++c) {
+        threads.emplace_back([&] {
+            while (taken.load() < 2 * kCount) {
+                void* e = q.pop();
+                if (!e) continue;
+                if (seen[seq_of(e)].exchange(1)) dups.fetch_add(1);
+                taken.fetch_add(1);
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(dups.load(), 0);
+    EXPECT_EQ(taken.load(), 2 * kCount);
+    EXPECT_EQ(q.pop(), nullptr);
+}
+
+}  // namespace
