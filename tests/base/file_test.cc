@@ -1,0 +1,123 @@
+#include "base/file.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+class FileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/xelmd_file_XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf " + dir_;
+        ASSERT_EQ(0, system(cmd.c_str()));
+    }
+    std::string path(const char* name) const { return dir_ + "/" + name; }
+
+    std::string dir_;
+};
+
+TEST(FilePath, ConvertParentChild) {
+    char out[64];
+    EXPECT_STREQ("a/b/c", Base::File::convert_path(out, "a\\b/c"));
+    EXPECT_STREQ("a/b", Base::File::get_parent_path(out, "a\\b\\c.txt"));
+    EXPECT_STREQ(".", Base::File::get_parent_path(out, "c.txt"));
+    EXPECT_STREQ("/", Base::File::get_parent_path(out, "/c.txt"));
+    EXPECT_STREQ("a/b/c.txt", Base::File::get_child_path(out, "a\\b", "c.txt"));
+}
+
+TEST(FilePath, GetNameSplitsDirectoryNameAndExtension) {
+    char dir[64], name[64], ext[64];
+    Base::File::get_name(dir, name, ext, "x\\y/file.tar.gz", '.');
+    EXPECT_STREQ("x/y", dir);
+    EXPECT_STREQ("file.tar", name);
+    EXPECT_STREQ(".gz", ext);
+    Base::File::get_name(dir, name, ext, "plain", '.');
+    EXPECT_STREQ("", dir);
+    EXPECT_STREQ("plain", name);
+    EXPECT_STREQ("", ext);
+    Base::File::get_name(nullptr, name, nullptr, "d.v/noext", '.');
+    EXPECT_STREQ("noext", name);
+}
+
+TEST_F(FileTest, ExistRenameRemove) {
+    std::string a = path("a"), b = path("b");
+    EXPECT_FALSE(Base::File::is_exist(a.c_str()));
+    FILE* f = fopen(a.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fclose(f);
+    EXPECT_TRUE(Base::File::is_exist(a.c_str()));
+    EXPECT_TRUE(Base::File::rename(a.c_str(), b.c_str()));
+    EXPECT_FALSE(Base::File::is_exist(a.c_str()));
+    EXPECT_FALSE(Base::File::rename(a.c_str(), b.c_str()));
+    EXPECT_TRUE(Base::File::remove(b.c_str()));
+    EXPECT_FALSE(Base::File::remove(b.c_str()));
+}
+
+TEST_F(FileTest, LengthPositionAndTruncation) {
+    std::string p = path("len");
+    FILE* f = fopen(p.c_str(), "w+b");
+    ASSERT_NE(nullptr, f);
+    fputs("0123456789", f);
+    long n = -1;
+    ASSERT_TRUE(Base::File::get_length(f, n));
+    EXPECT_EQ(10, n);
+    ASSERT_TRUE(Base::File::set_pos(f, 4));
+    ASSERT_TRUE(Base::File::get_pos(f, n));
+    EXPECT_EQ(4, n);
+    ASSERT_TRUE(Base::File::truncate(f));
+    ASSERT_TRUE(Base::File::get_length(f, n));
+    EXPECT_EQ(4, n);
+    ASSERT_TRUE(Base::File::set_length(f, 2));
+    ASSERT_TRUE(Base::File::get_pos(f, n));
+    EXPECT_EQ(0, n);
+    ASSERT_TRUE(Base::File::get_length(f, n));
+    EXPECT_EQ(2, n);
+    EXPECT_GT(Base::File::get_last_modify_time(f), 1600000000L);
+    fclose(f);
+}
+
+TEST_F(FileTest, ReadLineCutsAtCrOrLf) {
+    std::string p = path("lines");
+    FILE* f = fopen(p.c_str(), "w+b");
+    ASSERT_NE(nullptr, f);
+    fputs("20261204,1\r\nsecond\n\nlast", f);
+    rewind(f);
+    char buffer[16];
+    ASSERT_TRUE(Base::File::read_line(f, buffer, sizeof buffer));
+    EXPECT_STREQ("20261204,1", buffer);
+    ASSERT_TRUE(Base::File::read_line(f, buffer, sizeof buffer));
+    EXPECT_STREQ("second", buffer);
+    ASSERT_TRUE(Base::File::read_line(f, buffer, sizeof buffer));
+    EXPECT_STREQ("", buffer);
+    ASSERT_TRUE(Base::File::read_line(f, buffer, sizeof buffer));
+    EXPECT_STREQ("last", buffer);
+    EXPECT_FALSE(Base::File::read_line(f, buffer, sizeof buffer));
+    EXPECT_STREQ("", buffer);
+    fclose(f);
+}
+
+TEST_F(FileTest, ReadLineSplitsAnOverlongLine) {
+    std::string p = path("long");
+    FILE* f = fopen(p.c_str(), "w+b");
+    ASSERT_NE(nullptr, f);
+    fputs("abcdefgh\n", f);
+    rewind(f);
+    char buffer[5];
+    ASSERT_TRUE(Base::File::read_line(f, buffer, sizeof buffer));
+    EXPECT_STREQ("abcd", buffer);
+    ASSERT_TRUE(Base::File::read_line(f, buffer, sizeof buffer));
+    EXPECT_STREQ("efgh", buffer);
+    fclose(f);
+}
+
+}  // namespace
