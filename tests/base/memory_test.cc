@@ -1,0 +1,131 @@
+#include "base/memory.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+#ifdef __SANITIZE_THREAD__
+constexpr long kPerThread = 100000;
+#else
+constexpr long kPerThread = 500000;
+#endif
+
+TEST(MemoryHelpers, AlignAddition) {
+    EXPECT_EQ(Base::align_addition(0, 3), 0u);
+    EXPECT_EQ(Base::align_addition(1, 3), 7u);
+    EXPECT_EQ(Base::align_addition(8, 3), 0u);
+    EXPECT_EQ(Base::align_addition(9, 3), 7u);
+    EXPECT_EQ(Base::align_addition(4095, 12), 1u);
+    EXPECT_EQ(Base::align_addition(5, 0), 0u);
+}
+
+TEST(MemoryHelpers, CeilLog) {
+    unsigned long power = 0;
+    EXPECT_EQ(Base::ceil_log(0, 2, nullptr), 1);
+    EXPECT_EQ(Base::ceil_log(1, 2, nullptr), 1);
+    EXPECT_EQ(Base::ceil_log(2, 2, nullptr), 1);
+    EXPECT_EQ(Base::ceil_log(3, 2, &power), 2);
+    EXPECT_EQ(power, 4u);
+    EXPECT_EQ(Base::ceil_log(1024, 2, &power), 10);
+    EXPECT_EQ(power, 1024u);
+    EXPECT_EQ(Base::ceil_log(1025, 2, nullptr), 11);
+    EXPECT_EQ(Base::ceil_log(1000, 10, nullptr), 3);
+}
+
+TEST(Memory, BumpsWithinTheFirstBlockAndCounts) {
+    Base::Memory m(1024, 4096);
+    unsigned long capacity, used;
+    m.get_size(capacity, used);
+    EXPECT_EQ(capacity, 1024u);
+    EXPECT_EQ(used, 0u);
+    char* a = static_cast<char*>(m.alloc(16));
+    char* b = static_cast<char*>(m.alloc(24));
+    EXPECT_EQ(b, a + 16);
+    EXPECT_EQ(a[0], 0);  // the first block is zeroed
+    m.get_size(capacity, used);
+    EXPECT_EQ(used, 40u);
+}
+
+TEST(Memory, FullBlockMovesToANewBlockOfAtLeastMinSize) {
+    Base::Memory m(64, 1000);
+    char* a = static_cast<char*>(m.alloc(60));
+    char* b = static_cast<char*>(m.alloc(8));  // does not fit the 64-byte block
+    EXPECT_TRUE(b < a || b >= a + 64);
+    char* c = static_cast<char*>(m.alloc(8));
+    EXPECT_EQ(c, b + 8);
+    char* big = static_cast<char*>(m.alloc(5000));  // larger than min_block
+    memset(big, 1, 5000);
+    unsigned long capacity, used;
+    m.get_size(capacity, used);
+    EXPECT_EQ(capacity, 64u + 1000u + 5000u);
+    EXPECT_EQ(used, 60u + 8 + 8 + 5000);
+}
+
+TEST(Memory, RestoredExternalMemoryIsUsedAndNotFreed) {
+    static char external[256];
+    Base::Memory m(0, 128);
+    m.restore(external, sizeof(external));
+    char* p = static_cast<char*>(m.alloc(200));
+    EXPECT_EQ(p, external);
+    // Destruction must not free the static buffer (ASan would report it).
+}
+
+TEST(Memory, ClearReusesTheBlocks) {
+    Base::Memory m(256, 256);
+    char* a = static_cast<char*>(m.alloc(200));
+    m.alloc(200);
+    unsigned long cap_before, used;
+    m.get_size(cap_before, used);
+    m.clear();
+    m.get_size(cap_before, used);
+    EXPECT_EQ(used, 0u);
+    char* x = static_cast<char*>(m.alloc(200));
+    char* y = static_cast<char*>(m.alloc(200));
+    unsigned long cap_after;
+    m.get_size(cap_after, used);
+    EXPECT_EQ(cap_after, cap_before);
+    EXPECT_TRUE(x == a || y == a);
+}
+
+// Threads allocate small ranges and fill them with their own byte; any
+// overlap shows up as a foreign byte or as overlapping sorted ranges.
+TEST(Memory, ConcurrentAllocationsNeverOverlap) {
+    constexpr int kThreads = 3;
+    Base::Memory m(1 << 16, 1 << 16);
+    std::vector<std::vector<std::pair<char*, unsigned long>>> got(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            got[t].reserve(kPerThread);
+            for (long i = 0; i < kPerThread; ++i) {
+                unsigned long size = 8 + (i * 7 + t) % 33;
+                char* p = static_cast<char*>(m.alloc(size));
+                memset(p, t + 1, size);
+                got[t].emplace_back(p, size);
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    std::vector<std::pair<char*, unsigned long>> all;
+    long foreign = 0;
+    for (int t = 0; t < kThreads; ++t) {
+        for (auto& r : got[t]) {
+            for (unsigned long k = 0; k < r.second; ++k) foreign += r.first[k] != t + 1;
+            all.push_back(r);
+        }
+    }
+    EXPECT_EQ(foreign, 0);
+    std::sort(all.begin(), all.end());
+    long overlaps = 0;
+    for (size_t i = 1; i < all.size(); ++i)
+        overlaps += all[i - 1].first + all[i - 1].second > all[i].first;
+    EXPECT_EQ(overlaps, 0);
+}
+
+}  // namespace
