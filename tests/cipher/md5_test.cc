@@ -1,0 +1,71 @@
+#include "cipher/md5.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <string>
+
+#include "tests/cipher/cipher_oracle.h"
+
+namespace {
+
+struct DigestVector {
+    const char* message;
+    const char* digest;
+};
+
+// RFC 1321, Appendix A.5 (the test suite).
+const DigestVector kRfc1321[] = {
+    {"", "d41d8cd98f00b204e9800998ecf8427e"},
+    {"a", "0cc175b9c0f1b6a831c399e269772661"},
+    {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+    {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+    {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+     "d174ab98d277d9f5a5611c2c9f419d9f"},
+    {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+     "57edf4a22be3c955ac49da2e2107b67a"},
+};
+
+TEST(Md5, Rfc1321Suite) {
+    for (const auto& v : kRfc1321) {
+        Cipher::Md5 md5;
+        md5.update(v.message, static_cast<int>(std::string(v.message).size()));
+        md5.final();
+        EXPECT_EQ(CipherTest::to_hex(md5.digest, 16), v.digest) << '"' << v.message << '"';
+    }
+}
+
+TEST(Md5, ResetStartsOverAndNonPositiveLengthsAreIgnored) {
+    Cipher::Md5 md5;
+    md5.update("garbage", 7);
+    md5.reset();
+    md5.update("ab", 2);
+    md5.update("zzz", 0);
+    md5.update("zzz", -5);
+    md5.update("c", 1);
+    md5.final();
+    EXPECT_EQ(CipherTest::to_hex(md5.digest, 16), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+// Random messages fed in random pieces, against libcrypto.
+TEST(Md5, MatchesOpenSslOnRandomInputsAndSplits) {
+    std::mt19937 rng(5);
+    for (int len = 0; len < 400; ++len) {
+        const CipherTest::Bytes msg = CipherTest::random_bytes(rng, len);
+        Cipher::Md5 md5;
+        int done = 0;
+        while (done < len) {
+            const int piece = std::min<int>(len - done, rng() % 150);
+            md5.update(msg.data() + done, piece);
+            done += piece;
+        }
+        md5.final();
+        unsigned char ref[16];
+        unsigned int n = 0;
+        EVP_Digest(msg.data(), msg.size(), ref, &n, EVP_md5(), nullptr);
+        EXPECT_EQ(CipherTest::to_hex(md5.digest, 16), CipherTest::to_hex(ref, 16)) << len;
+    }
+}
+
+}  // namespace
