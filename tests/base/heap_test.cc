@@ -1,0 +1,84 @@
+#include "base/heap.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+#include <vector>
+
+namespace {
+
+// The shape of a reactor's timer entry: earliest due time on top.
+struct TimerEntry {
+    void* timer;
+    unsigned long generation;
+    unsigned long due;
+};
+
+int compare_due(const void* a, const void* b) {
+    unsigned long x = static_cast<const TimerEntry*>(a)->due;
+    unsigned long y = static_cast<const TimerEntry*>(b)->due;
+    return x < y ? 1 : (x > y ? -1 : 0);
+}
+
+int compare_long_ptr(const void* a, const void* b) {
+    long x = *static_cast<const long*>(a);
+    long y = *static_cast<const long*>(b);
+    return x > y ? 1 : (x < y ? -1 : 0);
+}
+
+TEST(Heap, PopsEarliestDueTimeFirstWhateverThePushOrder) {
+    const unsigned long orders[][3] = {{5, 7, 9}, {9, 7, 5}, {7, 9, 5}, {9, 5, 7}};
+    for (const auto& order : orders) {
+        Base::Heap h(compare_due, sizeof(TimerEntry), 0, 0, nullptr);
+        for (unsigned long due : order) {
+            TimerEntry e{nullptr, 0, due};
+            h.push(&e);
+        }
+        for (unsigned long want : {5UL, 7UL, 9UL}) {
+            ASSERT_EQ(static_cast<TimerEntry*>(h.top())->due, want);
+            TimerEntry* got = static_cast<TimerEntry*>(h.pop());
+            ASSERT_NE(got, nullptr);
+            EXPECT_EQ(got->due, want);
+        }
+        EXPECT_EQ(h.pop(), nullptr);
+        EXPECT_EQ(h.top(), nullptr);
+    }
+}
+
+TEST(Heap, PointerHeapReturnsThePointers) {
+    Base::Heap h(compare_long_ptr, 0, 0, 0, nullptr);
+    long v[] = {3, 10, 1, 7};
+    for (long& x : v) h.push(&x);
+    EXPECT_EQ(h.pop(), &v[1]);
+    EXPECT_EQ(h.pop(), &v[3]);
+    EXPECT_EQ(h.pop(), &v[0]);
+    EXPECT_EQ(h.pop(), &v[2]);
+    EXPECT_EQ(h.pop(), nullptr);
+}
+
+// Random interleaving of pushes and pops against a sorted reference, with
+// duplicates and enough elements to span several array blocks.
+TEST(Heap, AgreesWithSortedReference) {
+    Base::Heap h(compare_due, sizeof(TimerEntry), 4096, 1, nullptr);
+    std::multiset<unsigned long> ref;
+    std::mt19937 rng(3);
+    for (int op = 0; op < 100000; ++op) {
+        if (rng() % 3 != 0 || ref.empty()) {
+            TimerEntry e{nullptr, static_cast<unsigned long>(op), rng() % 5000};
+            h.push(&e);
+            ref.insert(e.due);
+        } else {
+            TimerEntry* got = static_cast<TimerEntry*>(h.pop());
+            ASSERT_NE(got, nullptr);
+            ASSERT_EQ(got->due, *ref.begin());
+            ref.erase(ref.begin());
+        }
+        ASSERT_EQ(h.get_count(), ref.size());
+    }
+    h.clear();
+    EXPECT_EQ(h.pop(), nullptr);
+}
+
+}  // namespace
