@@ -59,7 +59,10 @@ bool parse_double(const char* text, double& value) {
 
 }  // namespace
 
-Csv::Csv(bool quote, int field_size) : quote_(quote), field_size_(field_size < 2 ? 2 : field_size) {
+Csv::Csv(bool quote, int field_size)
+    : quote_(quote),
+      field_size_(field_size < 2 ? 2 : field_size),
+      head_index_(Map::hash_string, Map::equal_string, 64, HEAD_SIZE, sizeof(int), 64, 1, nullptr) {
     for (int t = 0; t < TYPE_COUNT; ++t) null_enabled_[t] = true;
     null_enabled_[TYPE_UINT16] = false;
     null_enabled_[TYPE_UINT32] = false;
@@ -97,15 +100,21 @@ int Csv::add_head(const char* name) {
     if (cell_count_ != head_count_ || strlen(name) >= HEAD_SIZE) return -1;
     if (!reserve(head_count_ + 1)) return -1;
     strcpy(heads_[head_count_], name);
+    index_head(head_count_);
     cell(cell_count_)[0] = '\0';
     ++cell_count_;
     return head_count_++;
 }
 
+void Csv::index_head(int index) {
+    if (!head_index_.search(heads_[index])) head_index_.insert(heads_[index], &index);
+}
+
 int Csv::get_head_index(const char* name) const {
-    for (int i = 0; i < head_count_; ++i)
-        if (strcmp(heads_[i], name) == 0) return i;
-    return -1;
+    // Longer names were never stored, and the key copy is HEAD_SIZE bytes.
+    if (strlen(name) >= HEAD_SIZE) return -1;
+    const int* index = static_cast<const int*>(head_index_.search(name));
+    return index ? *index : -1;
 }
 
 const char* Csv::get_head(int index) const {
@@ -390,8 +399,10 @@ bool Csv::read_head(const char* line) {
     for (int i = 0; i < n; ++i)
         if (strlen(fields_[i]) >= HEAD_SIZE) return false;
     if (!reserve(n)) return false;
+    head_index_.clear();
     for (int i = 0; i < n; ++i) {
         strcpy(heads_[i], fields_[i]);
+        index_head(i);
         cell(i)[0] = '\0';
     }
     head_count_ = cell_count_ = n;

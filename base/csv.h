@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "base/data_type.h"
+#include "base/map.h"
 
 namespace Base {
 
@@ -106,6 +107,7 @@ class Csv {
     bool write_row(FILE* file, const char* base, int count, int stride) const;
     bool read_line(FILE* file);
     int split_line(const char* line);
+    void index_head(int index);
 
     bool quote_;
     int field_size_;
@@ -114,6 +116,8 @@ class Csv {
     int cell_count_ = 0;
     int capacity_ = 0;
     char (*heads_)[HEAD_SIZE] = nullptr;
+    // Header name -> column index (the first column of a repeated name).
+    Map head_index_;
     char* cells_ = nullptr;
     // Line reading and splitting scratch, grown as lines demand.
     char* line_ = nullptr;
