@@ -1,0 +1,402 @@
+#include "cipher/mpi.h"
+
+#include <gmp.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/random.h"
+
+namespace {
+
+using Cipher::Limb;
+using Num = std::vector<Limb>;
+
+struct Mpz {
+    mpz_t v;
+    Mpz() { mpz_init(v); }
+    explicit Mpz(const Num& n) {
+        mpz_init(v);
+        mpz_import(v, n.size(), -1, sizeof(Limb), 0, 0, n.data());
+    }
+    ~Mpz() { mpz_clear(v); }
+    Num limbs() const {
+        Num out(mpz_size(v) + 1);
+        size_t count = 0;
+        mpz_export(out.data(), &count, -1, sizeof(Limb), 0, 0, v);
+        out.resize(count);
+        return out;
+    }
+};
+
+Num trimmed(const Limb* p, int n) {
+    Num out(p, p + n);
+    while (!out.empty() && out.back() == 0) out.pop_back();
+    return out;
+}
+
+// Operands that exercise carries: random limbs mixed with runs of all ones
+// and zeros, and the occasional leading zero limb.
+Num random_num(std::mt19937_64& rng, int limbs) {
+    Num n(limbs);
+    const int style = static_cast<int>(rng() % 5);
+    for (auto& l : n) {
+        l = rng();
+        if (style == 1 && rng() % 2) l = ~Limb(0);
+        if (style == 2 && rng() % 2) l = 0;
+        if (style == 3) l >>= rng() % 64;
+    }
+    if (limbs == 0) return n;
+    if (rng() % 8 == 0) n.back() = 0;
+    if (n.back() == 0 && rng() % 2) n.back() = 1;
+    return n;
+}
+
+std::string gmp_str(const mpz_t v, int base) {
+    std::string s(mpz_sizeinbase(v, base) + 2, '\0');
+    mpz_get_str(&s[0], base, v);
+    s.resize(std::strlen(s.c_str()));
+    return s;
+}
+
+int size_of(const Num& n) {
+    return static_cast<int>(n.size());
+}
+
+TEST(Mpi, SmallExamples) {
+    const Limb x1f = 0x1F;
+    char text[40];
+    EXPECT_EQ(Cipher::mpi_to_hex(&x1f, 1, 0, text, true, false), 16);
+    EXPECT_STREQ(text, "000000000000001F");
+    EXPECT_EQ(Cipher::mpi_to_hex(&x1f, 1, 1, nullptr, false, true), 19);
+    Cipher::mpi_to_hex(&x1f, 1, 1, text, false, true);
+    EXPECT_STREQ(text, "-0x000000000000001f");
+
+    const unsigned char nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    Limb limbs[2];
+    int count = 0;
+    Cipher::mpi_from_bytes(nullptr, count, nine, 9);
+    EXPECT_EQ(count, 2);
+    Cipher::mpi_from_bytes(limbs, count, nine, 9);
+    EXPECT_EQ(limbs[0], 0x0203040506070809ull);
+    EXPECT_EQ(limbs[1], 1u);
+
+    unsigned char bytes[8];
+    int length = 0;
+    Cipher::mpi_to_bytes(&x1f, 1, bytes, length, true);
+    ASSERT_EQ(length, 1);
+    EXPECT_EQ(bytes[0], 0x1F);
+    Cipher::mpi_to_bytes(&x1f, 1, bytes, length, false);
+    EXPECT_EQ(length, 8);
+    EXPECT_EQ(bytes[7], 0x1F);
+    EXPECT_EQ(bytes[0], 0);
+
+    const Limb p4999 = 4999, c5001 = 5001, two = 2, one = 1, p4993 = 4993;
+    EXPECT_TRUE(Cipher::mpi_is_prime(&p4999, 1, 10));
+    EXPECT_TRUE(Cipher::mpi_is_prime(&p4993, 1, 10));
+    EXPECT_FALSE(Cipher::mpi_is_prime(&c5001, 1, 10));
+    EXPECT_FALSE(Cipher::mpi_is_prime(&two, 1, 10));  // even numbers are refused outright
+    EXPECT_FALSE(Cipher::mpi_is_prime(&one, 1, 10));
+    EXPECT_EQ(Cipher::g_small_prime_numbers[0], 3);
+    EXPECT_EQ(Cipher::g_small_prime_numbers[Cipher::SMALL_PRIME_COUNT - 1], 4999);
+}
+
+TEST(Mpi, TwentyLimbProductsAgreeByBothMethods) {
+    std::mt19937_64 rng(20);
+    for (int i = 0; i < 50; ++i) {
+        Num a = random_num(rng, 20), b = random_num(rng, 20);
+        a.back() |= Limb(1) << 63;
+        b.back() |= 1;
+        Num r1(40), r2(40);
+        int n1 = 0, n2 = 0;
+        Cipher::mpi_mul_schoolbook(r1.data(), n1, a.data(), 20, b.data(), 20);
+        Cipher::mpi_mul_karatsuba(r2.data(), n2, a.data(), 20, b.data(), 20);
+        EXPECT_EQ(trimmed(r1.data(), n1), trimmed(r2.data(), n2));
+    }
+}
+
+TEST(Mpi, ProductsMatchGmp) {
+    std::mt19937_64 rng(1);
+    for (int i = 0; i < 3000; ++i) {
+        const int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
+        const Num a = random_num(rng, na), b = random_num(rng, nb);
+        Mpz ma(a), mb(b), mr;
+        mpz_mul(mr.v, ma.v, mb.v);
+        const Num expect = mr.limbs();
+        Num r(na + nb);
+        int rn = -1;
+        Cipher::mpi_mul_schoolbook(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), expect) << "schoolbook " << na << "x" << nb;
+        Cipher::mpi_mul_karatsuba(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), expect) << "karatsuba " << na << "x" << nb;
+        Cipher::mpi_mul(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), expect) << "auto " << na << "x" << nb;
+    }
+}
+
+TEST(Mpi, SumsDifferencesShiftsAndComparisonsMatchGmp) {
+    std::mt19937_64 rng(2);
+    for (int i = 0; i < 3000; ++i) {
+        const int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
+        Num a = random_num(rng, na), b = random_num(rng, nb);
+        Mpz ma(a), mb(b), mr;
+        const int c = mpz_cmp(ma.v, mb.v);
+        ASSERT_EQ(Cipher::mpi_cmp(a.data(), na, b.data(), nb), c > 0 ? 1 : c < 0 ? -1 : 0);
+        Num r(std::max(na, nb) + 1);
+        int rn = 0, rs = 0;
+        mpz_add(mr.v, ma.v, mb.v);
+        Cipher::mpi_add(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        // Signed: a - b with arbitrary signs.
+        const int as = static_cast<int>(rng() % 2), bs = static_cast<int>(rng() % 2);
+        if (as) mpz_neg(ma.v, ma.v);
+        if (bs) mpz_neg(mb.v, mb.v);
+        mpz_sub(mr.v, ma.v, mb.v);
+        Cipher::mpi_sub(r.data(), rn, rs, a.data(), na, as, b.data(), nb, bs);
+        ASSERT_EQ(rs, mpz_sgn(mr.v) < 0 ? 1 : 0);
+        mpz_abs(mr.v, mr.v);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        // In place, aliasing the first operand.
+        mpz_abs(ma.v, ma.v);
+        mpz_abs(mb.v, mb.v);
+        if (Cipher::mpi_cmp(a.data(), na, b.data(), nb) >= 0) {
+            mpz_sub(mr.v, ma.v, mb.v);
+            Cipher::mpi_sub(a.data(), rn, a.data(), na, b.data(), nb);
+            ASSERT_EQ(trimmed(a.data(), rn), mr.limbs());
+        }
+        const int bits = static_cast<int>(rng() % 200);
+        Num s(nb + bits / 64 + 2);
+        mpz_mul_2exp(mr.v, mb.v, bits);
+        Cipher::mpi_shift_left(s.data(), rn, b.data(), nb, bits);
+        ASSERT_EQ(trimmed(s.data(), rn), mr.limbs());
+        mpz_fdiv_q_2exp(mr.v, mb.v, bits);
+        Cipher::mpi_shift_right(s.data(), rn, b.data(), nb, bits);
+        ASSERT_EQ(trimmed(s.data(), rn), mr.limbs());
+        ASSERT_EQ(Cipher::mpi_get_bits(b.data(), nb),
+                  mpz_sgn(mb.v) ? int(mpz_sizeinbase(mb.v, 2)) : 0);
+    }
+}
+
+TEST(Mpi, QuotientsAndRemaindersMatchGmp) {
+    std::mt19937_64 rng(3);
+    for (int i = 0; i < 4000; ++i) {
+        const int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
+        const Num a = random_num(rng, na);
+        Num b = random_num(rng, nb);
+        if (Cipher::mpi_is_zero(b.data(), nb)) b[0] = 1;
+        Mpz ma(a), mb(b), mq, mr;
+        mpz_tdiv_qr(mq.v, mr.v, ma.v, mb.v);
+        Num q(na + 1), r(nb + 1);
+        int qn = -1, rn = -1;
+        Cipher::mpi_div(q.data(), qn, r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(q.data(), qn), mq.limbs()) << na << "/" << nb;
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs()) << na << "/" << nb;
+        Cipher::mpi_mod(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+    }
+}
+
+TEST(Mpi, GcdAndInverseMatchGmp) {
+    std::mt19937_64 rng(4);
+    for (int i = 0; i < 1500; ++i) {
+        int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
+        Num a = random_num(rng, na), m = random_num(rng, nb);
+        if (Cipher::mpi_is_zero(m.data(), nb)) m[0] = 7;
+        if (i % 3 == 0) {  // shared factors now and then
+            Num f = random_num(rng, 1 + static_cast<int>(rng() % 3));
+            Mpz mf(f), ma(a), mm(m);
+            mpz_mul(ma.v, ma.v, mf.v);
+            mpz_mul(mm.v, mm.v, mf.v);
+            a = ma.limbs();
+            m = mm.limbs();
+            if (m.empty()) m = {7};
+            if (a.empty()) a = {0};
+            na = size_of(a);
+            nb = size_of(m);
+        }
+        Mpz ma(a), mm(m), mg, mi;
+        mpz_gcd(mg.v, ma.v, mm.v);
+        Num g(std::max(na, nb) + 1);
+        int gn = -1;
+        Cipher::mpi_gcd(g.data(), gn, a.data(), na, m.data(), nb);
+        ASSERT_EQ(trimmed(g.data(), gn), mg.limbs());
+        const bool has = mpz_invert(mi.v, ma.v, mm.v) != 0;
+        Num inv(nb + 1);
+        int in = -1;
+        ASSERT_EQ(Cipher::mpi_inverse(inv.data(), in, a.data(), na, m.data(), nb), has);
+        if (has) {
+            ASSERT_EQ(trimmed(inv.data(), in), mi.limbs());
+        }
+    }
+}
+
+TEST(Mpi, ModularPowersMatchGmp) {
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 400; ++i) {
+        const int nm = 1 + static_cast<int>(rng() % (i < 350 ? 24 : 64));
+        const int na = 1 + static_cast<int>(rng() % (nm + 4));
+        const int ne = 1 + static_cast<int>(rng() % (i % 4 == 0 ? 64 : 4));
+        const Num a = random_num(rng, na), e = random_num(rng, ne);
+        Num m = random_num(rng, nm);
+        if (i % 5 != 0) m[0] |= 1;  // mostly odd (Montgomery), some even
+        if (Cipher::mpi_is_zero(m.data(), nm)) m[0] = 3;
+        Mpz ma(a), me(e), mm(m), mr;
+        mpz_powm(mr.v, ma.v, me.v, mm.v);
+        Num r(nm);
+        int rn = -1;
+        Cipher::mpi_power_mod(r.data(), rn, a.data(), na, e.data(), ne, m.data(), nm);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs()) << i;
+    }
+    const Limb three = 3, zero = 0, m = 1000003;
+    Limb r = 99;
+    int rn = -1;
+    Cipher::mpi_power_mod(&r, rn, &three, 1, &zero, 0, &m, 1);
+    EXPECT_EQ(trimmed(&r, rn), Num{1});
+}
+
+TEST(Mpi, SquareRootsMatchGmp) {
+    std::mt19937_64 rng(6);
+    for (int i = 0; i < 500; ++i) {
+        const int na = 1 + static_cast<int>(rng() % 40);
+        const Num a = random_num(rng, na);
+        Mpz ma(a), mr;
+        mpz_sqrt(mr.v, ma.v);
+        Num r(na / 2 + 2);
+        int rn = -1;
+        Cipher::mpi_square_root(r.data(), rn, a.data(), na);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+    }
+    // Modular: primes of both residues mod 4, including p = 1 mod 16 for
+    // several Tonelli-Shanks steps.
+    for (int i = 0; i < 120; ++i) {
+        Mpz p, x, sq, r;
+        Num seed = random_num(rng, 1 + static_cast<int>(rng() % 6));
+        seed[0] |= 1;
+        Mpz ms(seed);
+        mpz_mul_2exp(ms.v, ms.v, i % 3 == 0 ? 8 : 0);
+        mpz_add_ui(ms.v, ms.v, 1);
+        mpz_nextprime(p.v, ms.v);
+        const Num pn = p.limbs(), xn = random_num(rng, size_of(pn));
+        Mpz mx(xn);
+        mpz_mod(mx.v, mx.v, p.v);
+        mpz_mul(sq.v, mx.v, mx.v);
+        mpz_mod(sq.v, sq.v, p.v);
+        const Num sqn = sq.limbs();
+        Num out(pn.size() + 1);
+        int on = -1;
+        ASSERT_TRUE(Cipher::mpi_square_root(out.data(), on, sqn.data(), size_of(sqn), pn.data(),
+                                            size_of(pn)));
+        Mpz got(trimmed(out.data(), on));
+        mpz_mul(r.v, got.v, got.v);
+        mpz_mod(r.v, r.v, p.v);
+        ASSERT_EQ(mpz_cmp(r.v, sq.v), 0);
+        // A non-residue is refused.
+        mpz_set_ui(x.v, 2);
+        while (mpz_legendre(x.v, p.v) != -1) mpz_add_ui(x.v, x.v, 1);
+        const Num nr = x.limbs();
+        ASSERT_FALSE(Cipher::mpi_square_root(out.data(), on, nr.data(), size_of(nr), pn.data(),
+                                             size_of(pn)));
+    }
+}
+
+TEST(Mpi, TextAndBytesMatchGmp) {
+    std::mt19937_64 rng(7);
+    for (int i = 0; i < 2000; ++i) {
+        const int n = static_cast<int>(rng() % 65);
+        const Num a = random_num(rng, n);
+        Mpz ma(a);
+        const int sign = static_cast<int>(rng() % 2);
+        std::vector<char> text(Cipher::mpi_to_dec(a.data(), n, sign, nullptr) + 1);
+        Cipher::mpi_to_dec(a.data(), n, sign, text.data());
+        std::string expect = gmp_str(ma.v, 10);
+        if (sign && mpz_sgn(ma.v)) expect = "-" + expect;
+        ASSERT_EQ(std::string(text.data()), expect);
+        Num back(n + 1);
+        int bn = -1, bs = -1;
+        ASSERT_TRUE(Cipher::mpi_from_dec(back.data(), bn, bs, text.data()));
+        ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
+        ASSERT_EQ(bs, sign && mpz_sgn(ma.v) ? 1 : 0);
+
+        text.assign(Cipher::mpi_to_hex(a.data(), n, 0, nullptr, false, false) + 1, 0);
+        Cipher::mpi_to_hex(a.data(), n, 0, text.data(), false, false);
+        std::string gmp_hex = mpz_sgn(ma.v) ? gmp_str(ma.v, 16) : "";
+        ASSERT_EQ(std::string(text.data()), std::string(16 * n - gmp_hex.size(), '0') + gmp_hex);
+        ASSERT_TRUE(Cipher::mpi_from_hex(back.data(), bn, bs, text.data()));
+        ASSERT_EQ(bn, n);
+        ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
+
+        std::vector<unsigned char> bytes(8 * n + 1);
+        int length = -1;
+        Cipher::mpi_to_bytes(a.data(), n, bytes.data(), length, true);
+        ASSERT_EQ(length, mpz_sgn(ma.v) ? int((mpz_sizeinbase(ma.v, 2) + 7) / 8) : 0);
+        Mpz mb;
+        mpz_import(mb.v, length, 1, 1, 0, 0, bytes.data());
+        ASSERT_EQ(mpz_cmp(mb.v, ma.v), 0);
+        Cipher::mpi_from_bytes(back.data(), bn, bytes.data(), length);
+        ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
+    }
+    Limb v = 0;
+    int count = 0, sign = 0;
+    EXPECT_FALSE(Cipher::mpi_from_hex(&v, count, sign, "00000000000000G1"));
+    EXPECT_FALSE(Cipher::mpi_from_dec(&v, count, sign, "12a"));
+    EXPECT_TRUE(Cipher::mpi_from_hex(&v, count, sign, "-0x00000000000000ff"));
+    EXPECT_EQ(v, 255u);
+    EXPECT_EQ(sign, 1);
+}
+
+TEST(Mpi, PrimeDecisionsMatchGmp) {
+    std::mt19937_64 rng(8);
+    int primes = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const int n = 1 + static_cast<int>(rng() % (i < 2500 ? 2 : 16));
+        Num a = random_num(rng, n);
+        a[0] |= 1;
+        if (i < 500) a = {static_cast<Limb>(2 * i + 1 + (i % 7 == 0 ? 4000 : 0))};
+        Mpz ma(a);
+        const bool expect = mpz_probab_prime_p(ma.v, 30) != 0;
+        primes += expect;
+        ASSERT_EQ(Cipher::mpi_is_prime(a.data(), size_of(a), 20), expect) << gmp_str(ma.v, 10);
+    }
+    EXPECT_GT(primes, 100);
+    // Carmichael numbers and a strong pseudoprime to small bases.
+    for (Limb c : {561ull, 41041ull, 825265ull, 3215031751ull}) {
+        EXPECT_FALSE(Cipher::mpi_is_prime(&c, 1, 10)) << c;
+    }
+}
+
+TEST(Mpi, RandomNumbersFollowTheDrawOrder) {
+    Base::Random random(12345), check(12345);
+    Limb limbs[3];
+    int count = 0;
+    Cipher::mpi_gen_random(&random, 130, limbs, count);
+    ASSERT_EQ(count, 3);
+    Limb expect[3];
+    for (auto& e : expect) {
+        const Limb hi = check.next();
+        e = (hi << 32) | check.next();
+    }
+    EXPECT_EQ(limbs[0], expect[0]);
+    EXPECT_EQ(limbs[1], expect[1]);
+    EXPECT_EQ(limbs[2], (expect[2] & 3) | 2);
+    EXPECT_EQ(Cipher::mpi_get_bits(limbs, count), 130);
+    Cipher::mpi_gen_random(&random, 64, limbs, count);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(limbs[0] >> 63, 1u);
+}
+
+TEST(Mpi, GeneratedPrimesArePrime) {
+    Base::Random random(99);
+    for (int bits : {16, 64, 100, 256}) {
+        Num p(4);
+        int n = 0;
+        Cipher::mpi_gen_prime(&random, bits, 20, p.data(), n);
+        EXPECT_EQ(Cipher::mpi_get_bits(p.data(), n), bits);
+        Mpz mp(trimmed(p.data(), n));
+        EXPECT_NE(mpz_probab_prime_p(mp.v, 30), 0) << bits;
+    }
+}
+
+}  // namespace
