@@ -39,15 +39,24 @@ inline void store_be64(void* p, uint64_t v) {
 // Byte-reverses n (2, 4 or 8) bytes from src into dst; other sizes are copied.
 inline void swap_copy(void* dst, const void* src, int n) {
     switch (n) {
-        case 2:
-            store_be16(dst, load_be16(src));
+        case 2: {
+            uint16_t v;
+            memcpy(&v, src, 2);
+            store_be16(dst, v);
             break;
-        case 4:
-            store_be32(dst, load_be32(src));
+        }
+        case 4: {
+            uint32_t v;
+            memcpy(&v, src, 4);
+            store_be32(dst, v);
             break;
-        case 8:
-            store_be64(dst, load_be64(src));
+        }
+        case 8: {
+            uint64_t v;
+            memcpy(&v, src, 8);
+            store_be64(dst, v);
             break;
+        }
         default:
             memcpy(dst, src, static_cast<size_t>(n));
             break;

@@ -41,6 +41,67 @@ Map::Map(HashFunc hash, EqualFunc equal, unsigned int buckets, int key_size, int
     init(buckets, key_size, value_size, nodes_per_block, first_blocks, memory);
 }
 
+namespace {
+
+// Key functions picked by member type: numbers hash their bytes and compare
+// by value; floating point compares equal only when ordered-equal (never NaN).
+template <int N>
+unsigned int hash_bytes(const void* key) {
+    return Hash::calc(key, N, 0);
+}
+
+template <typename T>
+bool equal_value(const void* a, const void* b) {
+    T x, y;
+    memcpy(&x, a, sizeof x);
+    memcpy(&y, b, sizeof y);
+    return x == y;
+}
+
+}  // namespace
+
+Map::Map(DataType key_type, unsigned int buckets, int key_size, int value_size, int nodes_per_block,
+         int first_blocks, Memory* memory)
+    : Map() {
+    switch (key_type) {
+        case TYPE_STRING:
+            hash_ = hash_string;
+            equal_ = equal_string;
+            break;
+        case TYPE_UINT8:
+        case TYPE_INT8:
+        case TYPE_CHAR:
+        case TYPE_BOOL:
+            hash_ = hash_bytes<1>;
+            equal_ = equal_value<unsigned char>;
+            break;
+        case TYPE_UINT16:
+        case TYPE_INT16:
+            hash_ = hash_bytes<2>;
+            equal_ = equal_value<unsigned short>;
+            break;
+        case TYPE_UINT32:
+        case TYPE_INT32:
+        case TYPE_VINT32:
+            hash_ = hash_bytes<4>;
+            equal_ = equal_value<unsigned int>;
+            break;
+        case TYPE_FLOAT32:
+            hash_ = hash_bytes<4>;
+            equal_ = equal_value<float>;
+            break;
+        case TYPE_FLOAT64:
+            hash_ = hash_bytes<8>;
+            equal_ = equal_value<double>;
+            break;
+        default:  // 8-byte integers, fixed point, pointers
+            hash_ = hash_bytes<8>;
+            equal_ = equal_value<unsigned long>;
+            break;
+    }
+    init(buckets, key_size, value_size, nodes_per_block, first_blocks, memory);
+}
+
 void Map::init(unsigned int buckets, int key_size, int value_size, int nodes_per_block,
                int first_blocks, Memory* memory) {
     unsigned long n = 64;

@@ -2,6 +2,7 @@
 #define XELMD_BASE_MAP_H
 
 #include "base/block_mem.h"
+#include "base/data_type.h"
 
 namespace Base {
 
@@ -31,6 +32,10 @@ class Map {
     // 1) times that. memory may be null (heap).
     Map(HashFunc hash, EqualFunc equal, unsigned int buckets, int key_size, int value_size,
         int nodes_per_block, int first_blocks, Memory* memory);
+    // Hash and equality picked from the key's member type: numbers hash
+    // their bytes and compare by value, strings hash and compare up to the NUL.
+    Map(DataType key_type, unsigned int buckets, int key_size, int value_size, int nodes_per_block,
+        int first_blocks, Memory* memory);
     virtual ~Map();
     Map(const Map&) = delete;
     Map& operator=(const Map&) = delete;
