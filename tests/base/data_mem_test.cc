@@ -1,0 +1,169 @@
+#include "base/data_mem.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <vector>
+
+namespace {
+
+constexpr unsigned int kMiB = 1048576;
+constexpr unsigned short kObj = 60000;  // 17 objects (60004 bytes each) per 1 MiB block
+constexpr unsigned long kPerBlock = kMiB / (kObj + 4);
+
+// Writes object i: its length varies with i and every byte says i.
+unsigned short write_object(Base::DataMem& m, unsigned long i) {
+    unsigned short len = static_cast<unsigned short>(kObj - (i % 7));
+    char* p = static_cast<char*>(m.alloc(kObj));
+    memset(p, static_cast<int>(i & 0x7F), len);
+    EXPECT_EQ(m.commit(len), i);
+    return len;
+}
+
+// Reads object i back through the directory and the block's offset table.
+bool check_object(const Base::DataMem& m, unsigned long i) {
+    const Base::DataMem::BlockOffset* e = m.get_block_offset(i);
+    if (!e) return false;
+    const Base::DataMem::Block* b = e->block;
+    unsigned long k = i - b->first;
+    if (k >= b->get_count()) return false;
+    unsigned int start = b->start_offset(k), end = b->end_offset(k);
+    if (end - start != static_cast<unsigned int>(kObj - (i % 7))) return false;
+    for (unsigned int j = start; j < end; ++j)
+        if (b->data[j] != static_cast<char>(i & 0x7F)) return false;
+    return true;
+}
+
+TEST(DataMem, BlockSizesAreRaisedToOneMebibyte) {
+    Base::DataMem m(4096, 0, 3, nullptr);
+    unsigned int first, next;
+    m.get_size(first, next);
+    EXPECT_EQ(first, kMiB);
+    EXPECT_EQ(next, kMiB);
+}
+
+TEST(DataMem, ObjectsGrowUpAndOffsetsGrowDownFromTheBlockEnd) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    char* a = static_cast<char*>(m.alloc(10));
+    memcpy(a, "0123456789", 10);
+    EXPECT_EQ(m.commit(10), 0u);
+    char* b = static_cast<char*>(m.alloc(100));
+    EXPECT_EQ(b, a + 10);  // packed without padding
+    EXPECT_EQ(m.commit(3), 1u);
+    const Base::DataMem::Block* blk = m.get_first_block();
+    EXPECT_EQ(reinterpret_cast<unsigned long>(blk->data) % 8, 0u);
+    const unsigned int* table = reinterpret_cast<const unsigned int*>(blk->end);
+    EXPECT_EQ(table[-1], 10u);
+    EXPECT_EQ(table[-2], 13u);
+    EXPECT_EQ(blk->get_used(), 13u);
+    EXPECT_EQ(blk->get_count(), 2u);
+    EXPECT_EQ(m.get_count(), 2u);
+    EXPECT_EQ(m.get_block_offset(2), nullptr);
+}
+
+TEST(DataMem, FullBlockMovesOnAndDirectoryFindsEveryObject) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    const unsigned long n = 5 * kPerBlock + 3;
+    for (unsigned long i = 0; i < n; ++i) write_object(m, i);
+    for (unsigned long i = 0; i < n; ++i) ASSERT_TRUE(check_object(m, i)) << i;
+    const Base::DataMem::BlockOffset* e = m.get_block_offset(kPerBlock);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ(e->first, kPerBlock);
+    EXPECT_EQ(e->position, 1u);
+    EXPECT_EQ(e->block->first, kPerBlock);
+    EXPECT_EQ(m.get_block_offset(kPerBlock - 1)->position, 0u);
+    // Blocks chain in order with contiguous indices.
+    unsigned long expect_first = 0;
+    for (const Base::DataMem::Block* b = m.get_first_block(); b && b->get_count(); b = b->next) {
+        EXPECT_EQ(b->first, expect_first);
+        expect_first += b->get_count();
+    }
+    EXPECT_EQ(expect_first, n);
+}
+
+TEST(DataMem, TruncateCutsBackAndReusesTheSpareBlocks) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    for (unsigned long i = 0; i < 3 * kPerBlock; ++i) write_object(m, i);
+    const Base::DataMem::Block* third = m.get_current_block();
+    EXPECT_FALSE(m.truncate(3 * kPerBlock + 1));
+    ASSERT_TRUE(m.truncate(kPerBlock + 2));
+    EXPECT_EQ(m.get_count(), kPerBlock + 2);
+    EXPECT_EQ(m.get_block_offset(kPerBlock + 2), nullptr);
+    EXPECT_TRUE(check_object(m, kPerBlock + 1));
+    for (unsigned long i = kPerBlock + 2; i < 3 * kPerBlock; ++i) write_object(m, i);
+    for (unsigned long i = 0; i < 3 * kPerBlock; ++i) ASSERT_TRUE(check_object(m, i)) << i;
+    EXPECT_EQ(m.get_current_block(), third);  // no new block was needed
+    EXPECT_TRUE(m.truncate(0));
+    EXPECT_EQ(m.get_count(), 0u);
+}
+
+TEST(DataMem, RecycleKeepsTheBlockBeforeAndReusesTheOldest) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    for (unsigned long i = 0; i < 4 * kPerBlock; ++i) write_object(m, i);
+    const Base::DataMem::Block* oldest = m.get_first_block();
+    // Object in block 1: block 0 is the one before it and stays.
+    EXPECT_FALSE(m.recycle(kPerBlock + 1));
+    // Object in block 3: blocks 0 and 1 go, block 2 stays.
+    EXPECT_TRUE(m.recycle(3 * kPerBlock + 1));
+    EXPECT_EQ(m.get_recycle_count(), 2 * kPerBlock);
+    EXPECT_TRUE(oldest->is_recycled());
+    EXPECT_FALSE(m.get_first_block()->next->next->is_recycled());
+    EXPECT_FALSE(m.recycle(3 * kPerBlock + 1));
+    // The next block the writer needs is the oldest recycled one.
+    for (unsigned long i = 4 * kPerBlock; i < 4 * kPerBlock + 1; ++i) write_object(m, i);
+    EXPECT_EQ(m.get_current_block(), oldest);
+    EXPECT_EQ(oldest->first, 4 * kPerBlock);
+    EXPECT_TRUE(check_object(m, 4 * kPerBlock));
+    EXPECT_TRUE(check_object(m, 2 * kPerBlock));
+    EXPECT_EQ(m.get_block_offset(4 * kPerBlock)->block, oldest);
+}
+
+TEST(DataMem, RecycleBlockCountsOnce) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
+    Base::DataMem::Block* b = m.get_first_block();
+    m.recycle_block(b);
+    m.recycle_block(b);
+    EXPECT_EQ(m.get_recycle_count(), kPerBlock);
+}
+
+TEST(DataMem, ClearKeepsBlocksAndStartsAtIndexZero) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
+    const Base::DataMem::Block* first = m.get_first_block();
+    m.clear();
+    EXPECT_EQ(m.get_count(), 0u);
+    EXPECT_EQ(m.get_block_offset(0), nullptr);
+    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
+    EXPECT_EQ(m.get_first_block(), first);
+    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) ASSERT_TRUE(check_object(m, i));
+}
+
+TEST(DataMem, FreeRestoresAdjacentBlocksToTheMemoryAsOnePiece) {
+    Base::Memory memory(8 * kMiB, 8 * kMiB);
+    Base::DataMem m(kMiB, kMiB, 3, &memory);
+    // Block 0, then the directory's blocks, then blocks 1 and 2 side by side.
+    for (unsigned long i = 0; i < 3 * kPerBlock; ++i) write_object(m, i);
+    m.free();
+    EXPECT_EQ(m.get_count(), 0u);
+    unsigned long capacity, used;
+    memory.get_size(capacity, used);
+    memory.alloc(capacity - used);  // exhaust the Memory's own block
+    // Blocks 1 and 2 came back as one piece of more than 2 MiB: a request
+    // of that size is served without growing the Memory.
+    EXPECT_NE(memory.alloc(2 * kMiB + 64), nullptr);
+    unsigned long capacity_after;
+    memory.get_size(capacity_after, used);
+    EXPECT_EQ(capacity_after, capacity);
+}
+
+TEST(DataMem, StoreIsUsableAfterFree) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
+    m.free();
+    EXPECT_EQ(m.get_first_block(), nullptr);
+    write_object(m, 0);
+    EXPECT_TRUE(check_object(m, 0));
+}
+
+}  // namespace
