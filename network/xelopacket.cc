@@ -1,0 +1,144 @@
+#include "network/xelopacket.h"
+
+#include "base/byte_order.h"
+#include "base/field_desc.h"
+
+namespace Network {
+
+static_assert(sizeof(XeloPacket::Header) == XeloPacket::HEADER_SIZE, "packet header image");
+
+XeloPacket::XeloPacket(unsigned int tid, unsigned int request_id, unsigned char chain)
+    : area_(nullptr) {
+    memset(&header, 0, sizeof header);
+    header.version = VERSION;
+    header.chain = chain;
+    header.tid = tid;
+    header.request_id = request_id;
+}
+
+void XeloPacket::attach(void* buffer) {
+    area_ = static_cast<char*>(buffer) + HEADER_SIZE;
+    header.field_count = 0;
+    header.content_length = 0;
+    header.request_id = 0;
+    header.chain = CHAIN_LAST;
+}
+
+void* XeloPacket::add_field(unsigned short field_id, unsigned short size) {
+    if (!area_ || header.field_count >= MAX_FIELD_COUNT) return nullptr;
+    int end = header.content_length + XmpPacket::FIELD_HEADER_SIZE + size;
+    if (end > MAX_BODY_SIZE) return nullptr;
+    char* at = area_ + header.content_length;
+    XmpPacket::FieldHeader fh = {field_id, size};
+    XmpPacket::to_stream(&fh, at);
+    header.content_length = static_cast<unsigned short>(end);
+    ++header.field_count;
+    return at + XmpPacket::FIELD_HEADER_SIZE;
+}
+
+void* XeloPacket::add_field(const Base::FieldDesc* desc, const void* record, ToStream coder) {
+    void* data = add_field(desc->field_id, desc->stream_size);
+    if (!data || !record) return data;
+    if (coder) {
+        coder(record, data, desc->struct_size);
+    } else {
+        XmpPacket::to_stream(desc, record, data, desc->struct_size);
+    }
+    return data;
+}
+
+int XeloPacket::commit() {
+    to_stream(&header, area_ - HEADER_SIZE);
+    return HEADER_SIZE + header.content_length;
+}
+
+unsigned long XeloPacket::get_sequence(const Header* h) {
+    return (static_cast<unsigned long>(h->sequence_no_high) << 32) | h->sequence_no;
+}
+
+unsigned long XeloPacket::get_sequence() const {
+    return get_sequence(&header);
+}
+
+void XeloPacket::set_sequence(unsigned long sequence) {
+    header.sequence_no = static_cast<unsigned int>(sequence);
+    header.sequence_no_high = static_cast<unsigned char>(sequence >> 32);
+}
+
+void XeloPacket::to_stream(const Header* h, char* out) {
+    out[0] = static_cast<char>(h->version);
+    out[1] = static_cast<char>(h->chain);
+    Base::store_be16(out + 2, h->sequence_series);
+    Base::store_be32(out + 4, h->tid);
+    Base::store_be32(out + 8, h->sequence_no);
+    out[12] = static_cast<char>(h->sequence_no_high);
+    out[13] = static_cast<char>(h->field_count);
+    Base::store_be16(out + 14, h->content_length);
+    Base::store_be32(out + 16, h->request_id);
+}
+
+void XeloPacket::from_stream(Header* h, const char* in) {
+    h->version = static_cast<unsigned char>(in[0]);
+    h->chain = static_cast<unsigned char>(in[1]);
+    h->sequence_series = Base::load_be16(in + 2);
+    h->tid = Base::load_be32(in + 4);
+    h->sequence_no = Base::load_be32(in + 8);
+    h->sequence_no_high = static_cast<unsigned char>(in[12]);
+    h->field_count = static_cast<unsigned char>(in[13]);
+    h->content_length = Base::load_be16(in + 14);
+    h->request_id = Base::load_be32(in + 16);
+}
+
+void* XeloPacket::get_xmp_header(const void* field_area) {
+    return const_cast<char*>(static_cast<const char*>(field_area)) - HEADER_SIZE - UNIT_PREFIX_SIZE;
+}
+
+XeloPacket::Iterator::Iterator(const Header* header, const void* field_area) {
+    attach(header, field_area);
+}
+
+void XeloPacket::Iterator::attach(const Header* header, const void* field_area) {
+    header_ = header;
+    area_ = field_area ? static_cast<const char*>(field_area)
+                       : reinterpret_cast<const char*>(header) + HEADER_SIZE;
+    position_ = 0;
+    field_id_ = 0;
+    field_length_ = 0;
+}
+
+int XeloPacket::Iterator::next() {
+    int limit = header_->content_length;
+    int at = position_;
+    if (at + XmpPacket::FIELD_HEADER_SIZE > limit) return -1;
+    XmpPacket::FieldHeader fh;
+    XmpPacket::from_stream(&fh, area_ + at);
+    at += XmpPacket::FIELD_HEADER_SIZE;
+    if (at + fh.field_length > limit) {
+        position_ = static_cast<unsigned short>(limit);  // stays at the end
+        return -1;
+    }
+    position_ = static_cast<unsigned short>(at + fh.field_length);
+    field_id_ = fh.field_id;
+    field_length_ = fh.field_length;
+    return field_id_;
+}
+
+const void* XeloPacket::Iterator::get_field(unsigned short& length) const {
+    length = field_length_;
+    return area_ + position_ - field_length_;
+}
+
+int XeloPacket::Iterator::get_field(void* record, const Base::FieldDesc* desc,
+                                    bool keep_double) const {
+    unsigned short length;
+    const void* data = get_field(length);
+    return XmpPacket::from_stream(desc, record, data, length, keep_double);
+}
+
+int XeloPacket::Iterator::get_field(void* record, FromStream from_stream, bool keep_double) const {
+    unsigned short length;
+    const void* data = get_field(length);
+    return from_stream(record, data, length, keep_double);
+}
+
+}  // namespace Network

@@ -1,0 +1,95 @@
+#ifndef XELMD_NETWORK_XELOPACKET_H
+#define XELMD_NETWORK_XELOPACKET_H
+
+#include "network/xmp_packet.h"
+
+namespace Base {
+class FieldDesc;
+}
+
+namespace Network {
+
+// A protocol packet: a 20-byte header and a field area of fields, each a
+// FieldHeader and the field's wire form. The packet builds in place in a
+// caller's buffer. One thread at a time.
+class XeloPacket {
+  public:
+    static const unsigned short MAX_BODY_SIZE = 4000;
+    static const unsigned short MAX_PACKAGE_SIZE = 4026;
+    static const int HEADER_SIZE = 20;
+    static const int MAX_FIELD_COUNT = 255;
+    // Transport (4) and compression (2) headers in front of the packet.
+    static const int UNIT_PREFIX_SIZE = 6;
+    static const unsigned char VERSION = 4;
+    static const unsigned char CHAIN_LAST = 'L';
+
+    // Host-order image of the wire header; natural alignment makes it the
+    // same 20 bytes long.
+    struct Header {
+        unsigned char version;
+        unsigned char chain;
+        unsigned short sequence_series;
+        unsigned int tid;
+        unsigned int sequence_no;        // bits 0..31 of the sequence number
+        unsigned char sequence_no_high;  // bits 32..39
+        unsigned char field_count;
+        unsigned short content_length;
+        unsigned int request_id;
+    };
+
+    typedef void (*ToStream)(const void* record, void* out, int length);
+    typedef int (*FromStream)(void* record, const void* in, int length, bool keep_double);
+
+    XeloPacket(unsigned int tid, unsigned int request_id, unsigned char chain);
+
+    // Builds in buffer: the header goes to its first 20 bytes at commit, the
+    // fields follow.
+    void attach(void* buffer);
+    // Appends a field header for size bytes and returns its data area; null
+    // (nothing added) past 255 fields or 4000 bytes of field area.
+    void* add_field(unsigned short field_id, unsigned short size);
+    // Appends desc's field with record's wire form (through the given
+    // generated coder, else the generic one); a null record only reserves.
+    void* add_field(const Base::FieldDesc* desc, const void* record, ToStream to_stream);
+    // Writes the wire header; returns the packet length.
+    int commit();
+
+    unsigned long get_sequence() const;
+    void set_sequence(unsigned long sequence);
+
+    static void to_stream(const Header* header, char* out);
+    static void from_stream(Header* header, const char* in);
+    // Start of the unit's transport header in front of a packet's field area.
+    static void* get_xmp_header(const void* field_area);
+    static unsigned long get_sequence(const Header* header);
+
+    // Walks the fields of a received packet. One thread at a time.
+    class Iterator {
+      public:
+        // A null field_area means the bytes right behind the header.
+        Iterator(const Header* header, const void* field_area);
+        void attach(const Header* header, const void* field_area);
+        // Id of the next field; -1 at the end or at a field cut off by the
+        // header's content_length.
+        int next();
+        const void* get_field(unsigned short& length) const;
+        int get_field(void* record, const Base::FieldDesc* desc, bool keep_double) const;
+        int get_field(void* record, FromStream from_stream, bool keep_double) const;
+
+      private:
+        const Header* header_;
+        const char* area_;
+        unsigned short position_;
+        unsigned short field_id_;
+        unsigned short field_length_;
+    };
+
+    Header header;
+
+  private:
+    char* area_;
+};
+
+}  // namespace Network
+
+#endif  // XELMD_NETWORK_XELOPACKET_H
