@@ -1,0 +1,290 @@
+#include "base/json.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Parses from a heap copy with no terminator, so a read past the given
+// length shows up under AddressSanitizer.
+bool parse_exact(Base::Json& json, const std::string& text) {
+    std::unique_ptr<char[]> copy(new char[text.size() ? text.size() : 1]);
+    memcpy(copy.get(), text.data(), text.size());
+    return json.parse(copy.get(), static_cast<int>(text.size()));
+}
+
+std::string to_text(const Base::Json& json, int indent = 0) {
+    int n = json.output(static_cast<char*>(nullptr), indent);
+    std::string out(static_cast<size_t>(n) + 1, '?');
+    EXPECT_EQ(n, json.output(&out[0], indent));
+    EXPECT_EQ('\0', out[n]);
+    out.resize(n);
+    return out;
+}
+
+TEST(Json, ParsesTypedValues) {
+    Base::Json json;
+    ASSERT_TRUE(parse_exact(json, R"( {"s":"text", "t":true, "f":false, "n":null,
+        "i":-42, "d":12.345, "a":[1, "x", {"k":[]}], "o":{"inner":0.5}} )"));
+    ASSERT_EQ(1, json.get_object_count());
+    Base::Json::Object* o = json.get_object(0);
+    EXPECT_EQ(8, o->get_size());
+    EXPECT_STREQ("text", o->get_property("s")->get_value()->get_string());
+    EXPECT_TRUE(o->get_property("t")->get_value()->get_bool());
+    EXPECT_EQ(Base::Json::BOOLEAN, o->get_property("f")->get_value()->get_type());
+    EXPECT_FALSE(o->get_property("f")->get_value()->get_bool());
+    EXPECT_EQ(Base::Json::NULL_VALUE, o->get_property("n")->get_value()->get_type());
+    EXPECT_EQ(nullptr, o->get_property("missing"));
+
+    int64_t scaled;
+    int decimals;
+    ASSERT_TRUE(Base::Json::get_number(o->get_property("i")->get_value(), scaled, decimals));
+    EXPECT_EQ(-42, scaled);
+    EXPECT_EQ(0, decimals);
+    const Base::Json::Value* d = o->get_property("d")->get_value();
+    EXPECT_EQ(Base::Json::NUMBER0 + 3, d->get_type());
+    ASSERT_TRUE(Base::Json::get_number(d, scaled, decimals));
+    EXPECT_EQ(12345, scaled);
+    EXPECT_EQ(3, decimals);
+    EXPECT_DOUBLE_EQ(12.345, Base::Json::get_float(d));
+    int whole = 0;
+    EXPECT_TRUE(Base::Json::get_number(d, whole));
+    EXPECT_EQ(12, whole);
+    EXPECT_FALSE(Base::Json::get_number(o->get_property("s")->get_value(), whole));
+    EXPECT_EQ(0, Base::Json::get_float(o->get_property("s")->get_value()));
+
+    const Base::Json::Value* a = o->get_property("a")->get_value();
+    ASSERT_EQ(3, a->get_size());
+    EXPECT_STREQ("x", a->get_item(1)->get_string());
+    EXPECT_EQ(nullptr, a->get_item(3));
+    Base::Json::Object* k = a->get_item(2)->get_object();
+    ASSERT_NE(nullptr, k);
+    EXPECT_EQ(0, k->get_property("k")->get_value()->get_size());
+    EXPECT_DOUBLE_EQ(
+        0.5,
+        Base::Json::get_float(
+            o->get_property("o")->get_value()->get_object()->get_property("inner")->get_value()));
+}
+
+TEST(Json, NumbersAreScaledIntegers) {
+    struct Case {
+        const char* text;
+        int64_t scaled;
+        int decimals;
+    } cases[] = {
+        {"0", 0, 0},
+        {"-0", 0, 0},
+        {"1.50", 150, 2},
+        {"1e2", 100, 0},
+        {"1.5e-1", 15, 2},
+        {"2.5E+3", 2500, 0},
+        {"0.123456789", 12345678, 8},
+        {"-0.000000001", 0, 8},
+        {"-9223372036854775808", INT64_MIN, 0},
+        {"9223372036854775807", INT64_MAX, 0},
+        {"92233720368.54775807", INT64_MAX, 8},
+        {"1e-5000", 0, 8},
+        {"0e4000", 0, 0},
+    };
+    for (const Case& c : cases) {
+        Base::Json json;
+        std::string text = std::string("{\"v\":") + c.text + "}";
+        ASSERT_TRUE(parse_exact(json, text)) << c.text;
+        int64_t scaled;
+        int decimals;
+        ASSERT_TRUE(Base::Json::get_number(json.get_object(0)->get_property("v")->get_value(),
+                                           scaled, decimals));
+        EXPECT_EQ(c.scaled, scaled) << c.text;
+        EXPECT_EQ(c.decimals, decimals) << c.text;
+    }
+    for (const char* bad : {"9223372036854775808", "-9223372036854775809", "1e19", "-", "1.", ".5",
+                            "1e", "1e+", "+1", "0x10", "1.5.2"}) {
+        Base::Json json;
+        std::string text = std::string("{\"v\":") + bad + "}";
+        EXPECT_FALSE(parse_exact(json, text)) << bad;
+        EXPECT_EQ(0, json.get_object_count());
+    }
+}
+
+TEST(Json, LargeNumbersPrintEveryDigit) {
+    Base::Json json;
+    const char* text =
+        "{\n"
+        "\t\"max\":9223372036854775807,\n"
+        "\t\"min\":-92233720368.54775808,\n"
+        "\t\"small\":-0.0015\n"
+        "}\n";
+    ASSERT_TRUE(parse_exact(json, text));
+    EXPECT_EQ(text, to_text(json));
+}
+
+TEST(Json, StringEscapes) {
+    Base::Json json;
+    ASSERT_TRUE(parse_exact(
+        json, R"({"e":"q\" s\/ b\\ \b\f\n\r\t", "u":"\u0041\u00e9\u4e2d", "raw":"a/b"})"));
+    Base::Json::Object* o = json.get_object(0);
+    EXPECT_STREQ("q\" s/ b\\ \b\f\n\r\t", o->get_property("e")->get_value()->get_string());
+    // \u gives the two bytes of the code, a leading zero byte dropped.
+    EXPECT_STREQ("A\xe9\x4e\x2d", o->get_property("u")->get_value()->get_string());
+    EXPECT_EQ(
+        "{\n"
+        "\t\"e\":\"q\\\" s\\/ b\\\\ \\b\\f\\n\\r\\t\",\n"
+        "\t\"u\":\"A\xe9N-\",\n"
+        "\t\"raw\":\"a\\/b\"\n"
+        "}\n",
+        to_text(json));
+}
+
+TEST(Json, MalformedInputFailsWithoutAppending) {
+    const char* bad[] = {
+        R"({"a":"abc)",       // unterminated string
+        R"({"a":"abc\)",      // unterminated after a backslash
+        R"({"a":"\x"})",      // unknown escape
+        R"({"a":"\u12"})",    // short \u
+        R"({"a":"\u12G4"})",  // non-hex \u
+        R"({"a":"\u0000"})",  // NUL inside a string
+        R"({"a":"\u00)",      // \u cut by the end
+        R"({"a" 1})",         // missing colon
+        R"({"a":1,})",        // trailing comma
+        R"({"a":1)",          // unterminated object
+        R"({"a":[1,2})",      // unterminated array
+        R"({"a":tru})",       // bad word
+        R"({"a":nul)",        // word cut by the end
+        R"({a:1})",           // unquoted name
+        R"({"a":1} x)",       // junk after an object
+        R"(["x"])",           // top-level array of non-objects
+        R"([{"a":1}] {})",    // junk after the top-level array
+        R"("text")",          // top level is not an object
+        R"({"a":1}{"b":)",    // second object cut
+        "{\"a\":\"x\0y\"}",   // cut by a NUL: no closing quote within the C string
+    };
+    for (const char* text : bad) {
+        Base::Json json;
+        EXPECT_FALSE(parse_exact(json, text)) << text;
+        EXPECT_EQ(0, json.get_object_count()) << text;
+        EXPECT_GE(json.get_error_offset(), 0) << text;
+        EXPECT_LE(json.get_error_offset(), static_cast<int>(strlen(text))) << text;
+    }
+    Base::Json json;
+    std::string with_nul("{\"a\":\"x\0y\"}", 11);
+    EXPECT_FALSE(parse_exact(json, with_nul)) << "a raw NUL inside a string";
+    EXPECT_FALSE(json.parse(nullptr, 3));
+    EXPECT_FALSE(json.parse("{}", -1));
+}
+
+TEST(Json, DepthIsBounded) {
+    std::string ok = "{\"a\":" + std::string(500, '[') + std::string(500, ']') + "}";
+    Base::Json json;
+    EXPECT_TRUE(parse_exact(json, ok));
+    std::string deep = "{\"a\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    Base::Json deep_json;
+    EXPECT_FALSE(parse_exact(deep_json, deep));
+}
+
+TEST(Json, SeveralObjectsAndTopLevelArrays) {
+    Base::Json json;
+    ASSERT_TRUE(parse_exact(json, "{\"a\":1}\n{\"b\":2}"));
+    ASSERT_TRUE(parse_exact(json, " [ {\"c\":3}, {} ] "));
+    ASSERT_TRUE(parse_exact(json, "  "));
+    ASSERT_EQ(4, json.get_object_count());
+    EXPECT_NE(nullptr, json.get_object(2)->get_property("c"));
+    EXPECT_EQ(0, json.get_object(3)->get_size());
+    EXPECT_FALSE(parse_exact(json, "{\"d\":4} {\"e\":"));
+    EXPECT_EQ(4, json.get_object_count()) << "a failed parse appends nothing";
+    EXPECT_EQ(nullptr, json.get_object(4));
+    EXPECT_EQ(nullptr, json.get_object(-1));
+}
+
+TEST(Json, BuiltDocumentPrintsWithTabs) {
+    Base::Json json;
+    Base::Json::Object* o = json.add_object();
+    o->add_string("InstrumentID", "cu2612");
+    o->add_number("Price", 6543210, 2);
+    o->add_number("Volume", 7, 0);
+    o->add_bool("Open", true);
+    o->add_null("Note");
+    Base::Json::Value* levels = o->add_array("Levels");
+    levels->push_number(1, 8);
+    levels->push_string("two");
+    Base::Json::Object* inner = levels->push_object();
+    inner->add_bool("x", false);
+    levels->push_array();
+    levels->push_null();
+    levels->push_bool(true);
+    o->add_object("Empty");
+    EXPECT_EQ(nullptr, o->add_number("Bad", 1, 9));
+    EXPECT_EQ(nullptr, o->get_property("Open")->get_value()->push_null()) << "not an array";
+    const char* expected =
+        "\t{\n"
+        "\t\t\"InstrumentID\":\"cu2612\",\n"
+        "\t\t\"Price\":65432.10,\n"
+        "\t\t\"Volume\":7,\n"
+        "\t\t\"Open\":true,\n"
+        "\t\t\"Note\":null,\n"
+        "\t\t\"Levels\":[\n"
+        "\t\t\t0.00000001,\n"
+        "\t\t\t\"two\",\n"
+        "\t\t\t{\n"
+        "\t\t\t\t\"x\":false\n"
+        "\t\t\t},\n"
+        "\t\t\t[\n"
+        "\t\t\t],\n"
+        "\t\t\tnull,\n"
+        "\t\t\ttrue\n"
+        "\t\t],\n"
+        "\t\t\"Empty\":{\n"
+        "\t\t}\n"
+        "\t}\n";
+    EXPECT_EQ(expected, to_text(json, 1));
+
+    // The printed text parses back to the same document.
+    Base::Json again;
+    ASSERT_TRUE(parse_exact(again, expected));
+    EXPECT_EQ(expected, to_text(again, 1));
+}
+
+TEST(Json, FilesAndPathLists) {
+    char dir[] = "/tmp/xelmd_json_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    std::string a = std::string(dir) + "/a.json", b = std::string(dir) + "/b.json";
+    std::string missing = std::string(dir) + "/none.json";
+    FILE* f = fopen(a.c_str(), "wb");
+    // Larger than one read buffer.
+    fputs("{\"big\":\"", f);
+    for (int i = 0; i < 10000; ++i) fputs("0123456789", f);
+    fputs("\"}", f);
+    fclose(f);
+    f = fopen(b.c_str(), "wb");
+    fputs("{\"b\":1}{\"c\":2}", f);
+    fclose(f);
+
+    Base::Json json;
+    ASSERT_TRUE(json.parse_file(a.c_str()));
+    EXPECT_EQ(100000u, strlen(json.get_object(0)->get_property("big")->get_value()->get_string()));
+    EXPECT_FALSE(json.parse_file(missing.c_str()));
+
+    Base::Json list;
+    std::string paths = a + "," + missing + ";" + b;
+    EXPECT_TRUE(list.parse(paths.c_str(), false));
+    EXPECT_EQ(3, list.get_object_count());
+    Base::Json strict;
+    EXPECT_FALSE(strict.parse(paths.c_str(), true));
+
+    FILE* out = fopen(b.c_str(), "wb");
+    ASSERT_EQ(static_cast<int>(to_text(list).size()), list.output(out, 0));
+    fclose(out);
+    Base::Json back;
+    ASSERT_TRUE(back.parse_file(b.c_str()));
+    EXPECT_EQ(to_text(list), to_text(back));
+    std::string cmd = std::string("rm -rf ") + dir;
+    ASSERT_EQ(0, system(cmd.c_str()));
+}
+
+}  // namespace
