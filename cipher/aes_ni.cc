@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#define XELMD_AES_TARGET __attribute__((target("aes,sse4.1")))
+#define XELMD_AES_TARGET __attribute__((target("aes,sse4.1,ssse3")))
 
 namespace Cipher {
 namespace AesNi {
@@ -32,11 +32,26 @@ XELMD_AES_TARGET inline __m128i dec1(const __m128i* k, int rounds, __m128i b) {
     return _mm_aesdeclast_si128(b, k[rounds]);
 }
 
-XELMD_AES_TARGET inline void enc8(const __m128i* k, int rounds, __m128i* b) {
+template <int ROUNDS>
+XELMD_AES_TARGET inline void enc8_rounds(const __m128i* k, __m128i* b) {
+#pragma GCC unroll 8
     for (int j = 0; j < LANES; ++j) b[j] = _mm_xor_si128(b[j], k[0]);
-    for (int r = 1; r < rounds; ++r)
+#pragma GCC unroll 14
+    for (int r = 1; r < ROUNDS; ++r) {
+#pragma GCC unroll 8
         for (int j = 0; j < LANES; ++j) b[j] = _mm_aesenc_si128(b[j], k[r]);
-    for (int j = 0; j < LANES; ++j) b[j] = _mm_aesenclast_si128(b[j], k[rounds]);
+    }
+#pragma GCC unroll 8
+    for (int j = 0; j < LANES; ++j) b[j] = _mm_aesenclast_si128(b[j], k[ROUNDS]);
+}
+
+XELMD_AES_TARGET inline void enc8(const __m128i* k, int rounds, __m128i* b) {
+    if (rounds == 10)
+        enc8_rounds<10>(k, b);
+    else if (rounds == 12)
+        enc8_rounds<12>(k, b);
+    else
+        enc8_rounds<14>(k, b);
 }
 
 XELMD_AES_TARGET inline void dec8(const __m128i* k, int rounds, __m128i* b) {
@@ -68,7 +83,8 @@ struct Counter {
 }  // namespace
 
 bool available() {
-    static const bool has = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
+    static const bool has = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1") &&
+                            __builtin_cpu_supports("ssse3");
     return has;
 }
 
@@ -109,11 +125,26 @@ XELMD_AES_TARGET void ctr(const unsigned char* keys, int rounds, unsigned char* 
     std::memcpy(&c.lo, counter + 8, 8);
     c.hi = __builtin_bswap64(c.hi);
     c.lo = __builtin_bswap64(c.lo);
+    // The counter as a little-endian 128-bit value in a register; reversing
+    // its 16 bytes gives the big-endian counter block. Eight consecutive
+    // blocks come from 64-bit lane additions whenever the low half cannot
+    // carry within them (all but one batch in 2^61).
+    const __m128i reverse = _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     int done = 0;
     for (; done + 16 * LANES <= len; done += 16 * LANES) {
         __m128i b[LANES];
-        for (int j = 0; j < LANES; ++j) b[j] = c.take();
+        if (c.lo <= ~uint64_t(0) - LANES) {
+            const __m128i base =
+                _mm_set_epi64x(static_cast<long long>(c.hi), static_cast<long long>(c.lo));
+#pragma GCC unroll 8
+            for (int j = 0; j < LANES; ++j)
+                b[j] = _mm_shuffle_epi8(_mm_add_epi64(base, _mm_set_epi64x(0, j)), reverse);
+            c.lo += LANES;
+        } else {
+            for (int j = 0; j < LANES; ++j) b[j] = c.take();
+        }
         enc8(k, rounds, b);
+#pragma GCC unroll 8
         for (int j = 0; j < LANES; ++j)
             storeu(out + done + 16 * j, _mm_xor_si128(b[j], loadu(in + done + 16 * j)));
     }
