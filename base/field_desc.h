@@ -4,9 +4,11 @@
 #include <cstdio>
 
 #include "base/data_type.h"
+#include "base/json.h"
 
 namespace Base {
 
+class Csv;
 class Map;
 
 // Run-time description of one fixed-layout record: its id, name and ordered
@@ -103,6 +105,19 @@ class FieldDesc {
     void write_field(const void* record, bool quoted, FILE* file, bool pad, bool named,
                      char* hexbuf) const;
     void write_head(bool quoted, FILE* file) const;
+
+    // CSV: each member from the column named after it (a missing column
+    // zero-fills it), and into the column of its index; false when a cell
+    // does not convert. exact appends the raw bytes of floats.
+    bool from_csv(const Csv* csv, void* record, char* buffer) const;
+    bool to_csv(Csv* csv, const void* record, bool exact) const;
+    // JSON: string properties named after the members. from_json stops with
+    // false at the first property that is not a string or names no member.
+    bool from_json(const Json::Object* object, void* record) const;
+    bool to_json(Json::Object* object, const void* record, char* hexbuf) const;
+    // Writes {"name":"value",...} with JSON escapes; escbuf, when given,
+    // holds at least 512 bytes. Returns the bytes written or -1.
+    int to_json(FILE* file, const void* record, char* buffer, char* escbuf, bool exact) const;
 
     int member_count;
     MemberDesc members[MAX_MEMBERS];
