@@ -1,0 +1,162 @@
+#include "base/notify.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+class CountingGroup : public Base::NotifyGroup {
+  public:
+    void wakeup(bool immediately) override {
+        if (immediately) wakeups.fetch_add(1, std::memory_order_relaxed);
+    }
+    void notify(Base::List*) override {}
+    std::atomic<int> wakeups{0};
+};
+
+class CountingNotify : public Base::Notify {
+  public:
+    explicit CountingNotify(Base::NotifyGroup* group) : Base::Notify(group) {}
+    void wakeup(bool) override { wakeups.fetch_add(1, std::memory_order_relaxed); }
+    std::atomic<int> wakeups{0};
+};
+
+TEST(Notify, GroupIsItsOwnGroup) {
+    CountingGroup group;
+    EXPECT_EQ(&group, group.get_group());
+    CountingNotify n(&group);
+    EXPECT_EQ(&group, n.get_group());
+}
+
+TEST(Producer, OneConsumerPerGroupWithAListOfItsNotifies) {
+    Base::Producer producer;
+    CountingGroup group;
+    CountingNotify a(&group), b(&group);
+    Base::List::Node* node = reinterpret_cast<Base::List::Node*>(1);
+    Base::Consumer* c = producer.add(&group, node);
+    ASSERT_NE(nullptr, c);
+    EXPECT_EQ(nullptr, node) << "the group itself needs no entry";
+    EXPECT_EQ(&group, c->get_group());
+    EXPECT_EQ(0, c->get_list()->get_count());
+
+    Base::List::Node* na = nullptr;
+    Base::List::Node* nb = nullptr;
+    EXPECT_EQ(c, producer.add(&a, na));
+    EXPECT_EQ(c, producer.add(&b, nb));
+    ASSERT_NE(nullptr, na);
+    ASSERT_NE(nullptr, nb);
+    EXPECT_EQ(&a, na->data);
+    EXPECT_EQ(2, c->get_list()->get_count());
+    EXPECT_EQ(1, producer.get_count());
+
+    producer.remove(c, &a, na);
+    EXPECT_EQ(1, c->get_list()->get_count());
+    EXPECT_EQ(&b, c->get_list()->get_first()->data);
+    producer.remove(c, &group, nullptr);  // nothing to remove for the group
+    producer.remove(nullptr, &b, nb);     // no consumer: ignored
+    EXPECT_EQ(1, c->get_list()->get_count());
+}
+
+TEST(Producer, ProduceWakesEachGroupOnce) {
+    Base::Producer producer;
+    EXPECT_EQ(0, producer.produce());
+    CountingGroup g1, g2;
+    CountingNotify n1(&g1), n2(&g1), n3(&g2);
+    Base::List::Node* node;
+    producer.add(&n1, node);
+    producer.add(&n2, node);
+    producer.add(&n3, node);
+    EXPECT_EQ(2, producer.produce());
+    EXPECT_EQ(1, g1.wakeups.load());
+    EXPECT_EQ(1, g2.wakeups.load());
+    EXPECT_EQ(0, n1.wakeups.load()) << "the group runs its notifies, not the producer";
+    EXPECT_EQ(2, producer.produce());
+    EXPECT_EQ(2, g1.wakeups.load());
+    EXPECT_EQ(0u, producer.get_last_produce());
+}
+
+TEST(Producer, SixtyFifthGroupIsRefused) {
+    Base::Producer producer;
+    std::vector<std::unique_ptr<CountingGroup>> groups(65);
+    Base::List::Node* node;
+    for (int i = 0; i < 64; ++i) {
+        groups[i].reset(new CountingGroup);
+        ASSERT_NE(nullptr, producer.add(groups[i].get(), node)) << i;
+    }
+    groups[64].reset(new CountingGroup);
+    EXPECT_EQ(nullptr, producer.add(groups[64].get(), node));
+    EXPECT_EQ(nullptr, node);
+    // Known groups still find their consumer.
+    CountingNotify late(groups[10].get());
+    EXPECT_NE(nullptr, producer.add(&late, node));
+    EXPECT_NE(nullptr, node);
+    EXPECT_EQ(64, producer.produce());
+    EXPECT_EQ(1, groups[63]->wakeups.load());
+    EXPECT_EQ(0, groups[64]->wakeups.load());
+}
+
+TEST(Consumer, ConsumeWakesTheGroupImmediately) {
+    CountingGroup group;
+    Base::Consumer consumer(&group);
+    CountingNotify n(&group);
+    EXPECT_EQ(nullptr, consumer.add(&group));
+    Base::List::Node* node = consumer.add(&n);
+    ASSERT_NE(nullptr, node);
+    consumer.consume();
+    EXPECT_EQ(1, group.wakeups.load());
+    consumer.remove(&n, node);
+    EXPECT_EQ(0, consumer.get_list()->get_count());
+}
+
+// Groups register from their own threads while another thread produces
+// without pause: every published consumer is complete when woken, slots are
+// never handed out twice, and the 65th and later groups are refused.
+TEST(Producer, ConcurrentAddAndProduce) {
+    const int kThreads = 4;
+    const int kGroupsPerThread = 20;  // 80 groups for 64 slots
+    for (int round = 0; round < 20; ++round) {
+        Base::Producer producer;
+        std::atomic<bool> done{false};
+        std::atomic<int> accepted{0};
+        std::vector<std::unique_ptr<CountingGroup>> groups(kThreads * kGroupsPerThread);
+        for (auto& g : groups) g.reset(new CountingGroup);
+        std::vector<std::unique_ptr<CountingNotify>> notifies(groups.size());
+        for (size_t i = 0; i < groups.size(); ++i)
+            notifies[i].reset(new CountingNotify(groups[i].get()));
+
+        std::thread waker([&] {
+            while (!done.load(std::memory_order_acquire)) producer.produce();
+        });
+        std::vector<std::thread> adders;
+        for (int t = 0; t < kThreads; ++t) {
+            adders.emplace_back([&, t] {
+                for (int k = 0; k < kGroupsPerThread; ++k) {
+                    int i = t * kGroupsPerThread + k;
+                    Base::List::Node* node;
+                    Base::Consumer* c = producer.add(notifies[i].get(), node);
+                    if (!c) continue;
+                    accepted.fetch_add(1, std::memory_order_relaxed);
+                    // The group's own thread owns the list.
+                    EXPECT_EQ(groups[i].get(), c->get_group());
+                    EXPECT_EQ(notifies[i].get(), node->data);
+                    EXPECT_EQ(c, producer.add(groups[i].get(), node));
+                }
+            });
+        }
+        for (auto& t : adders) t.join();
+        done.store(true, std::memory_order_release);
+        waker.join();
+        ASSERT_EQ(64, accepted.load());
+        ASSERT_EQ(64, producer.get_count());
+        producer.produce();
+        int woken = 0;
+        for (auto& g : groups) woken += g->wakeups.load() > 0;
+        EXPECT_EQ(64, woken);
+    }
+}
+
+}  // namespace
