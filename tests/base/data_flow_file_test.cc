@@ -1,0 +1,211 @@
+#include "base/data_flow_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/vector.h"
+#include "flow_test_util.h"
+
+namespace {
+
+using Base::DataFlow;
+using FlowTest::append;
+using FlowTest::MIB;
+
+class FlowFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/flowfileXXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf " + dir_;
+        ASSERT_EQ(0, system(cmd.c_str()));
+    }
+    std::string path(unsigned short subject) const {
+        char name[32];
+        snprintf(name, sizeof name, "/%08x.flow", subject);
+        return dir_ + name;
+    }
+    static std::string read_all(const std::string& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static void write_all(const std::string& p, const std::string& bytes) {
+        std::ofstream out(p, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    static std::string object(int i) {
+        return "object-" + std::to_string(i) + std::string(i % 7, '*');
+    }
+    // Saves n objects of a flow with the given version to the subject's file.
+    void save(unsigned short subject, int n, unsigned long version) {
+        DataFlow flow(subject, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(version),
+                      false, false);
+        for (int i = 0; i < n; ++i) append(flow, object(i));
+        DataFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr, 0, nullptr);
+        ASSERT_TRUE(saver.is_open());
+    }
+    static std::vector<std::string> load(DataFlow& flow, const char* dir) {
+        DataFlow::Loader loader(&flow, dir, nullptr, 0, nullptr);
+        while (loader.invoke() == 1) {
+        }
+        std::vector<std::string> out;
+        DataFlow::Iterator it(loader.get_flow(), nullptr, nullptr, nullptr);
+        while (const DataFlow::Iterator::Result* r = it.next())
+            out.emplace_back(r->data, r->length);
+        return out;
+    }
+
+    std::string dir_;
+};
+
+TEST_F(FlowFileTest, FileHoldsVersionThenLengthPrefixedRecords) {
+    save(16, 2, 0x12345);
+    std::string bytes = read_all(dir_ + "/00000010.flow");
+    std::string expect("\x23\x45", 2);
+    for (int i = 0; i < 2; ++i) {
+        std::string o = object(i);
+        expect += std::string("\0\0\0", 3) + static_cast<char>(o.size()) + o;
+    }
+    EXPECT_EQ(expect, bytes);
+}
+
+TEST_F(FlowFileTest, LoaderRestoresEveryObjectWithoutWakingReaders) {
+    save(3, 50, 7);
+    DataFlow flow(3, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(7), false, false);
+    FlowTest::CountingGroup group;
+    DataFlow::Iterator watcher(&flow, &group, nullptr, nullptr);
+    std::vector<std::string> got = load(flow, dir_.c_str());
+    ASSERT_EQ(50u, got.size());
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(object(i), got[i]);
+    EXPECT_EQ(0, group.wakeups.load());
+}
+
+TEST_F(FlowFileTest, OlderFileIsDeletedAndNewerFileShiftsTheFlow) {
+    save(3, 5, 7);
+    DataFlow newer(3, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(8), false, false);
+    EXPECT_TRUE(load(newer, dir_.c_str()).empty());
+    EXPECT_NE(0, access(path(3).c_str(), F_OK));
+
+    save(3, 5, 9);
+    DataFlow flow(3, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(8), false, false);
+    append(flow, "held");
+    EXPECT_EQ(5u, load(flow, dir_.c_str()).size());
+    ASSERT_NE(nullptr, flow.get_next());
+    EXPECT_EQ(reinterpret_cast<void*>(9), flow.get_next()->get_version());
+}
+
+TEST_F(FlowFileTest, SaverContinuesAnExistingFileAndRestartsOnANewVersion) {
+    save(4, 3, 1);
+    DataFlow flow(4, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(1), false, false);
+    {
+        DataFlow::Loader loader(&flow, dir_.c_str(), nullptr, 0, nullptr);
+        while (loader.invoke() == 1) {
+        }
+    }
+    {
+        // The loaded objects are taken to be in the file already.
+        DataFlow::Saver saver(&flow, dir_.c_str(), nullptr, true, nullptr, 0, nullptr);
+        EXPECT_EQ(0, saver.invoke());
+        append(flow, "fourth");
+        EXPECT_EQ(1, saver.invoke());
+        size_t expect = 2 + 4 + 6;  // version, then the new record
+        for (int i = 0; i < 3; ++i) expect += 4 + object(i).size();
+        EXPECT_EQ(expect, read_all(path(4)).size());
+        EXPECT_EQ(0, saver.invoke());
+        DataFlow* next = flow.shift(reinterpret_cast<void*>(2));
+        append(*next, "day2");
+        EXPECT_EQ(1, saver.invoke());
+    }
+    std::string bytes = read_all(path(4));
+    EXPECT_EQ(std::string("\0\x02\0\0\0\x04", 6) + "day2", bytes);
+}
+
+TEST_F(FlowFileTest, SaverWithoutFileReportsFailure) {
+    DataFlow flow(4, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    append(flow, "x");
+    DataFlow::Saver saver(&flow, "/nonexistent/dir", nullptr, false, nullptr, 0, nullptr);
+    EXPECT_FALSE(saver.is_open());
+    EXPECT_EQ(-1, saver.invoke());
+}
+
+TEST_F(FlowFileTest, TornLastRecordIsDroppedAndTheFileShortened) {
+    save(5, 3, 0);
+    std::string full = read_all(path(5));
+    write_all(path(5), full + std::string("\0\0\0\x09partial", 11));
+    DataFlow flow(5, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    EXPECT_EQ(3u, load(flow, dir_.c_str()).size());
+    EXPECT_EQ(full, read_all(path(5)));
+}
+
+// Every cut inside the last records keeps exactly the records that are
+// complete before the cut and shortens the file to end after them.
+TEST_F(FlowFileTest, CrashAtEveryByteOfTheLastRecordsLosesOnlyIncompleteOnes) {
+    const int n = 6;
+    save(6, n, 3);
+    std::string full = read_all(path(6));
+    std::vector<size_t> ends{2};
+    for (int i = 0; i < n; ++i) ends.push_back(ends.back() + 4 + object(i).size());
+    ASSERT_EQ(full.size(), ends.back());
+    for (size_t cut = ends[n - 3]; cut <= full.size(); ++cut) {
+        write_all(path(6), full.substr(0, cut));
+        DataFlow flow(6, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(3), false, false);
+        std::vector<std::string> got = load(flow, dir_.c_str());
+        size_t complete = 0;
+        while (complete < static_cast<size_t>(n) && ends[complete + 1] <= cut) ++complete;
+        ASSERT_EQ(complete, got.size()) << "cut at " << cut;
+        for (size_t i = 0; i < complete; ++i) ASSERT_EQ(object(static_cast<int>(i)), got[i]);
+        ASSERT_EQ(ends[complete], read_all(path(6)).size()) << "cut at " << cut;
+    }
+}
+
+TEST_F(FlowFileTest, ShortVersionWordLoadsNothing) {
+    write_all(path(7), std::string("\x01", 1));
+    DataFlow flow(7, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    EXPECT_TRUE(load(flow, dir_.c_str()).empty());
+    EXPECT_EQ(0u, flow.get_count());
+}
+
+TEST_F(FlowFileTest, FileReaderSeeksWithAndWithoutIndexAndDeliversWholeRecords) {
+    const unsigned long step = 8;
+    Base::Vector index(8, 1024, 1, nullptr);
+    DataFlow flow(8, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    for (int i = 0; i < 100; ++i) append(flow, object(i));
+    { DataFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr, step, &index); }
+    EXPECT_EQ(13u, Base::FlowFile::get_entry_count(&index));
+    EXPECT_EQ(2u, Base::FlowFile::get_entry(&index, 0));
+    for (Base::Vector* idx : {static_cast<Base::Vector*>(nullptr), &index}) {
+        DataFlow::FileReader reader(8, 0, path(8).c_str(), step, idx);
+        for (unsigned long pos : {0UL, 1UL, 8UL, 57UL, 99UL}) {
+            ASSERT_TRUE(reader.seek(pos));
+            unsigned short len = 0;
+            const char* data = reader.read(len);
+            ASSERT_NE(nullptr, data);
+            EXPECT_EQ(object(static_cast<int>(pos)), std::string(data, len));
+            EXPECT_EQ(pos + 1, reader.tell());
+        }
+        ASSERT_TRUE(reader.seek(10));
+        unsigned short limit = 30;
+        const char* data = reader.read(limit);
+        ASSERT_NE(nullptr, data);
+        // objects 10 (12 bytes) and 11 (13) fit; 12 (14) would pass 30
+        EXPECT_EQ(object(10) + object(11), std::string(data, limit));
+        EXPECT_EQ(12u, reader.tell());
+        ASSERT_TRUE(reader.seek(100));
+        unsigned short len = 0;
+        EXPECT_EQ(nullptr, reader.read(len));
+        EXPECT_FALSE(reader.seek(101));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,300 @@
+#include "base/data_flow.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/data_flow_iterator.h"
+#include "base/data_flow_sender.h"
+#include "flow_test_util.h"
+
+namespace {
+
+using Base::DataFlow;
+using FlowTest::append;
+using FlowTest::Collector;
+using FlowTest::CountingGroup;
+using FlowTest::MIB;
+
+std::string read_one(DataFlow::Sender* sender) {
+    unsigned short len = 0;
+    const char* data = sender->read(len);
+    return data == nullptr ? std::string("<null>") : std::string(data, len);
+}
+
+std::string as_string(const DataFlow::Iterator::Result* r) {
+    return r == nullptr ? std::string("<null>") : std::string(r->data, r->length);
+}
+
+TEST(DataFlow, CommitNumbersObjectsFromStartAndCallsWriteCallback) {
+    Collector written;
+    DataFlow flow(7, MIB, MIB, nullptr, &written, 100, nullptr, false, false);
+    EXPECT_EQ(100u, append(flow, "a"));
+    EXPECT_EQ(101u, append(flow, "bb"));
+    EXPECT_EQ(102u, flow.get_count());
+    EXPECT_EQ(100u, flow.get_start_id());
+    ASSERT_EQ(2u, written.ids.size());
+    EXPECT_EQ(100u, written.ids[0]);
+    EXPECT_EQ("bb", written.items[1]);
+}
+
+TEST(DataFlow, CommitWakesConsumersOnlyWhenAskedAndEnabled) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    CountingGroup group;
+    DataFlow::Iterator reader(&flow, &group, nullptr, nullptr);
+    append(flow, "x", false);
+    EXPECT_EQ(0, group.wakeups.load());
+    append(flow, "y", true);
+    EXPECT_EQ(1, group.wakeups.load());
+    flow.enable_notify(false);
+    append(flow, "z", true);
+    flow.notify();
+    EXPECT_EQ(1, group.wakeups.load());
+    flow.enable_notify(true);
+    flow.notify();
+    EXPECT_EQ(2, group.wakeups.load());
+}
+
+TEST(DataFlow, ManualCommitPublishesOnlyOnCommitAndRollsBackToCheckPoint) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, true);
+    DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
+    append(flow, "a");
+    append(flow, "b");
+    EXPECT_EQ(0u, flow.get_count());
+    EXPECT_EQ(nullptr, reader.next());
+    flow.commit(false);
+    EXPECT_EQ(2u, flow.get_count());
+
+    unsigned long cp = 0;
+    flow.set_check_point(&cp);
+    EXPECT_EQ(2u, cp);
+    append(flow, "c");
+    append(flow, "d");
+    flow.rollback(&cp);
+    EXPECT_EQ(2u, append(flow, "e"));
+    flow.rollback(nullptr);  // drops "e": never committed
+    append(flow, "f");
+    flow.commit(false);
+    EXPECT_EQ(3u, flow.get_count());
+    EXPECT_EQ("a", as_string(reader.next()));
+    EXPECT_EQ("b", as_string(reader.next()));
+    EXPECT_EQ("f", as_string(reader.next()));
+    EXPECT_EQ(nullptr, reader.next());
+}
+
+TEST(DataFlow, TruncateOutsideRangeIsRefusedAndChangesNothing) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 10, nullptr, false, false);
+    for (int i = 0; i < 5; ++i) append(flow, std::to_string(i));
+    EXPECT_FALSE(flow.truncate(9));
+    EXPECT_FALSE(flow.truncate(16));
+    EXPECT_EQ(15u, flow.get_count());
+    EXPECT_TRUE(flow.truncate(12));
+    EXPECT_EQ(12u, flow.get_count());
+    EXPECT_EQ(12u, append(flow, "new"));
+    DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
+    EXPECT_EQ("0", as_string(reader.next()));
+    EXPECT_EQ("1", as_string(reader.next()));
+    EXPECT_EQ("new", as_string(reader.next()));
+    EXPECT_TRUE(flow.truncate(10));
+    EXPECT_EQ(10u, flow.get_count());
+}
+
+TEST(DataFlow, ClearAndFreeResetTheNumbering) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    append(flow, "a");
+    flow.shift(reinterpret_cast<void*>(5));
+    ASSERT_NE(nullptr, flow.get_next());
+    flow.clear(40);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(40u, flow.get_start_id());
+    EXPECT_EQ(40u, flow.get_count());
+    EXPECT_EQ(40u, append(flow, "b"));
+    flow.free();
+    EXPECT_EQ(0u, flow.get_start_id());
+    EXPECT_EQ(0u, flow.get_count());
+    EXPECT_EQ(0u, append(flow, "c"));
+}
+
+TEST(DataFlow, FileNameUsesSubjectInEightHexDigitsOrTheGivenName) {
+    DataFlow flow(16, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    char name[256];
+    flow.get_file_name("d", nullptr, name);
+    EXPECT_STREQ("d/00000010.flow", name);
+    flow.get_file_name(nullptr, "topic", name);
+    EXPECT_STREQ("topic.flow", name);
+    flow.get_file_name("/tmp/x", "t", name);
+    EXPECT_STREQ("/tmp/x/t.flow", name);
+    DataFlow big(0xffff, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    big.get_file_name(nullptr, nullptr, name);
+    EXPECT_STREQ("0000ffff.flow", name);
+}
+
+TEST(DataFlowIterator, SeekToEndReportsTheLastObject) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 5, nullptr, false, false);
+    for (int i = 0; i < 4; ++i) append(flow, "o" + std::to_string(i));
+    Collector seen;
+    DataFlow::Iterator reader(&flow, nullptr, &seen, nullptr);
+    EXPECT_TRUE(reader.seek(100));  // clamped to end
+    EXPECT_EQ(9u, reader.tell());
+    ASSERT_EQ(1u, seen.ids.size());
+    EXPECT_EQ(8u, seen.ids[0]);
+    EXPECT_EQ("o3", seen.items[0]);
+    EXPECT_EQ(nullptr, reader.next());
+    EXPECT_FALSE(reader.seek(4));
+    EXPECT_TRUE(reader.seek(6));
+    EXPECT_EQ("o1", as_string(reader.next()));
+}
+
+TEST(DataFlowIterator, WalksAndSeeksAcrossManyBlocks) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    std::mt19937 rng(7);
+    std::vector<std::string> objects;
+    size_t bytes = 0;
+    while (bytes < 5 * MIB) {
+        size_t n = rng() % 20000;
+        std::string s(n, static_cast<char>('a' + objects.size() % 26));
+        if (n >= 8) memcpy(&s[0], &bytes, 8);
+        bytes += n + 4;
+        objects.push_back(s);
+        append(flow, s);
+    }
+    append(flow, std::string(65535, 'z'));
+    objects.push_back(std::string(65535, 'z'));
+    DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
+    for (size_t i = 0; i < objects.size(); ++i)
+        ASSERT_EQ(objects[i], as_string(reader.next())) << i;
+    EXPECT_EQ(nullptr, reader.next());
+    for (int trial = 0; trial < 200; ++trial) {
+        unsigned long pos = rng() % objects.size();
+        ASSERT_TRUE(reader.seek(pos));
+        ASSERT_EQ(objects[pos], as_string(reader.next())) << pos;
+    }
+}
+
+TEST(DataFlowIterator, ReaderCellRisesAsTheReaderMoves) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    for (int i = 0; i < 1000; ++i) append(flow, std::string(3000, 'x'));
+    unsigned long cell = 0;
+    DataFlow::Iterator reader(&flow, nullptr, nullptr, &cell);
+    EXPECT_EQ(0u, reader.get_recycle_pos());
+    EXPECT_TRUE(reader.seek(500));
+    EXPECT_EQ(500u, cell);
+    EXPECT_TRUE(reader.seek(100));
+    EXPECT_EQ(500u, cell);  // never lowered
+    while (reader.next() != nullptr) {
+    }
+    EXPECT_GE(cell, 500u);
+    EXPECT_LE(cell, 1000u);
+}
+
+TEST(DataFlowShift, EmptyFlowAtZeroTakesTheVersionInPlace) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    EXPECT_EQ(&flow, flow.shift(reinterpret_cast<void*>(3)));
+    EXPECT_EQ(reinterpret_cast<void*>(3), flow.get_version());
+    EXPECT_EQ(nullptr, flow.get_next());
+    DataFlow later(1, MIB, MIB, nullptr, nullptr, 8, nullptr, false, false);
+    DataFlow* s = later.shift(reinterpret_cast<void*>(3));
+    EXPECT_NE(&later, s);  // a flow starting at 8 counts as having held objects
+    EXPECT_EQ(s, later.get_next());
+    EXPECT_EQ(0u, s->get_start_id());
+}
+
+TEST(DataFlowShift, ReaderContinuesOnTheSuccessorAndReportsItsVersion) {
+    DataFlow flow(9, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(1), false, false);
+    flow.set_references(true);
+    append(flow, "day1-a");
+    append(flow, "day1-b");
+    EXPECT_EQ(&flow, flow.shift(reinterpret_cast<void*>(1)));
+    DataFlow* next = flow.shift(reinterpret_cast<void*>(2));
+    ASSERT_NE(&flow, next);
+    EXPECT_EQ(9, next->get_subject());
+    EXPECT_TRUE(next->has_references());
+    EXPECT_EQ(reinterpret_cast<void*>(2), next->get_version());
+    append(*next, "day2-a");
+    DataFlow* third = flow.shift(reinterpret_cast<void*>(3));
+    EXPECT_EQ(third, next->get_next());
+    EXPECT_EQ(third, flow.get_last());
+
+    Collector seen;
+    DataFlow::Iterator reader(&flow, nullptr, &seen, nullptr);
+    EXPECT_EQ("day1-a", as_string(reader.next()));
+    EXPECT_EQ("day1-b", as_string(reader.next()));
+    EXPECT_EQ("day2-a", as_string(reader.next()));
+    EXPECT_EQ(next, reader.get_flow());
+    ASSERT_EQ(1u, seen.versions.size());
+    EXPECT_EQ(reinterpret_cast<void*>(2), seen.versions[0]);
+    EXPECT_EQ(nullptr, reader.next());  // moved onto the empty third flow
+    EXPECT_EQ(third, reader.get_flow());
+    EXPECT_EQ(2u, seen.versions.size());
+}
+
+TEST(DataFlowShift, AutoFreeReleasesTheFlowLeftBehind) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, true, false);
+    append(flow, "old");
+    DataFlow* next = flow.shift(reinterpret_cast<void*>(2));
+    append(*next, "new");
+    DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
+    EXPECT_EQ("old", as_string(reader.next()));
+    EXPECT_EQ("new", as_string(reader.next()));
+    EXPECT_EQ(0u, flow.get_count());
+    EXPECT_EQ(0u, flow.get_start_id());
+}
+
+TEST(DataFlowRecycler, ReleasesBlocksBehindTheSlowestReaderMinusKeep) {
+    Base::Memory memory(MIB, MIB);
+    DataFlow flow(1, MIB, MIB, &memory, nullptr, 0, nullptr, false, false);
+    const std::string object(1000, 'r');
+    for (int i = 0; i < 10000; ++i) append(flow, object);  // about ten blocks
+    DataFlow::Recycler recycler(&flow, 100);
+    unsigned long* slow = recycler.alloc_reader();
+    EXPECT_EQ(0u, *slow);
+    EXPECT_FALSE(recycler.invoke());  // the slow reader holds everything
+    EXPECT_EQ(0u, flow.get_recycle_count());
+    __atomic_store_n(slow, 6000UL, __ATOMIC_RELEASE);
+    EXPECT_TRUE(recycler.invoke());
+    unsigned long recycled = flow.get_recycle_count();
+    // One whole block before the one holding object 5900 is kept.
+    EXPECT_GT(recycled, 3000u);
+    EXPECT_LE(recycled, 5900u - 1000u);
+    unsigned long* late = recycler.alloc_reader();
+    EXPECT_EQ(6000u, *late);
+    unsigned long buffered = 0;
+    EXPECT_TRUE(flow.get_buffer_count(buffered));
+    EXPECT_EQ(10000u - recycled, buffered);
+    recycler.free_reader(slow);
+    recycler.free_reader(late);
+    EXPECT_TRUE(recycler.invoke());  // no readers: up to end - keep
+    EXPECT_GT(flow.get_recycle_count(), recycled);
+}
+
+TEST(DataFlowSender, ReadsInOrderAndFollowsTheChain) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    DataFlow::Receiver receiver(&flow);
+    CountingGroup group;
+    DataFlow::Iterator watcher(&flow, &group, nullptr, nullptr);
+    receiver.write("one", 3);
+    EXPECT_EQ(0, group.wakeups.load());
+    receiver.notify();
+    EXPECT_EQ(1, group.wakeups.load());
+    receiver.set_version(4);
+    receiver.write("two", 3);
+    EXPECT_EQ(4u, receiver.get_version());
+    EXPECT_EQ(1u, receiver.get_count());
+
+    DataFlow::Sender* sender = DataFlow::Sender::create(&flow);
+    ASSERT_TRUE(sender->available());
+    EXPECT_EQ("one", read_one(sender));
+    EXPECT_TRUE(sender->available());  // moves onto the successor
+    EXPECT_EQ(4u, sender->get_version());
+    EXPECT_EQ("two", read_one(sender));
+    EXPECT_FALSE(sender->available());
+    EXPECT_EQ("<null>", read_one(sender));
+    EXPECT_TRUE(sender->seek(0));
+    EXPECT_EQ("two", read_one(sender));
+    delete sender;
+}
+
+}  // namespace

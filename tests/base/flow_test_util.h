@@ -1,0 +1,56 @@
+#ifndef XELMD_TESTS_BASE_FLOW_TEST_UTIL_H
+#define XELMD_TESTS_BASE_FLOW_TEST_UTIL_H
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/data_flow.h"
+#include "base/sign.h"
+
+namespace FlowTest {
+
+constexpr unsigned int MIB = 1048576;
+
+inline unsigned long append(Base::DataFlow& flow, const std::string& s, bool notify = false) {
+    unsigned short n = static_cast<unsigned short>(s.size());
+    void* p = flow.alloc_object(n);
+    memcpy(p, s.data(), n);
+    return flow.commit_object(n, notify);
+}
+
+// Records what a flow writes and what an iterator reads.
+struct Collector : Base::DataFlow::WriteCallback, Base::DataFlow::ReadCallback {
+    void on_write(unsigned long id, const void* data, unsigned short length) override {
+        ids.push_back(id);
+        items.emplace_back(static_cast<const char*>(data), length);
+    }
+    void on_read(unsigned long id, const void* data, unsigned short length) override {
+        on_write(id, data, length);
+    }
+    void on_version(void* version) override { versions.push_back(version); }
+
+    std::vector<unsigned long> ids;
+    std::vector<std::string> items;
+    std::vector<void*> versions;
+};
+
+// A notify group of its own that counts wake-ups and releases a waiter.
+class CountingGroup : public Base::NotifyGroup {
+  public:
+    CountingGroup() : Base::NotifyGroup() {}
+    void wakeup(bool) override {
+        // Relaxed: the count is a statistic; the sign orders the wake-up.
+        wakeups.fetch_add(1, std::memory_order_relaxed);
+        sign.set();
+    }
+    void notify(Base::List*) override {}
+
+    std::atomic<int> wakeups{0};
+    Base::Sign sign{0};
+};
+
+}  // namespace FlowTest
+
+#endif  // XELMD_TESTS_BASE_FLOW_TEST_UTIL_H
