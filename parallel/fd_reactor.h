@@ -1,0 +1,89 @@
+#ifndef XELMD_PARALLEL_FD_REACTOR_H
+#define XELMD_PARALLEL_FD_REACTOR_H
+
+#include <sys/epoll.h>
+
+#include "parallel/fd.h"
+#include "parallel/reactor.h"
+
+namespace Parallel {
+
+// A reactor that also drives descriptors through epoll: reading by
+// readiness, writing polled each pass, a blocked writer parked until epoll
+// reports it writable. add_fd, remove_fd, set_blocking and wakeup: any
+// thread; the rest: the reactor thread only.
+class FdReactor : public Reactor {
+  public:
+    enum {
+        EVENT_ADD_FD = 21,
+        EVENT_REMOVE_FD = 22,
+        EVENT_ACTIVATE_FD = 23,
+        EVENT_PARK_FD = 24,
+    };
+    static const int MAX_EVENTS = 8192;
+
+    // The eventfd through which other threads wake the loop; also the
+    // divider between active and parked descriptors.
+    class NotifyFd : public Fd {
+      public:
+        explicit NotifyFd(FdReactor* owner);
+        ~NotifyFd() override;
+        // Drains the counter, so any number of wake-ups cost one cycle.
+        int read() override;
+        int write() override;
+        void get_id(int& read_id, int& write_id) const override {
+            read_id = fd_;
+            write_id = 0;
+        }
+        int get_id() const override { return fd_; }
+
+      private:
+        FdReactor* owner_;
+        int fd_;
+        unsigned long buffer_;
+    };
+
+    explicit FdReactor(const char* name);
+    // Only once the loop has ended; destroys every descriptor still linked.
+    ~FdReactor() override;
+
+    void add_fd(Fd* fd);
+    void remove_fd(Fd* fd);  // synchronous
+    // Rewrites the epoll mask: reading unless read-blocked, writing if asked.
+    void set_blocking(Fd* fd, bool write_blocked);
+    void wakeup(bool cross_thread) override;
+    int on_event(int id, void* arg) override;
+    // One write sweep and one epoll wait; true when anything happened.
+    bool fd_proc(bool busy);
+    // Descriptors linked, the notify descriptor included.
+    int get_fd_count() const { return fd_count_; }
+
+  protected:
+    void thread_proc() override;
+    NotifyFd* get_notify_fd() const { return notify_fd_; }
+
+  private:
+    // A list head that is never a real descriptor.
+    struct Head : Fd {};
+
+    void add_now(Fd* fd);
+    void remove_now(Fd* fd);
+    void activate_now(Fd* fd);
+    void park_now(Fd* fd);
+    void write_sweep(bool& busy);
+    void dispatch(int count);
+
+    Head head_;
+    int fd_count_;
+    NotifyFd* notify_fd_;
+    int epoll_fd_;
+    // Position in events_ while dispatching, so that a descriptor removed
+    // by a callback is not handed the rest of this cycle's events.
+    int event_index_;
+    int event_count_;
+    epoll_event events_[MAX_EVENTS];
+};
+
+}  // namespace Parallel
+
+#endif  // XELMD_PARALLEL_FD_REACTOR_H

@@ -1,0 +1,248 @@
+#include "parallel/reactor.h"
+
+#include "base/list.h"
+#include "base/measure.h"
+#include "base/notify.h"
+
+namespace Parallel {
+
+namespace {
+
+using HandlerRing = Ring<Handler>;
+
+// Microseconds to clock ticks.
+unsigned long interval_ticks(int interval) {
+    return interval > 0 ? static_cast<unsigned long>(interval) * 10 : 0;
+}
+
+}  // namespace
+
+Reactor::Reactor(const char* name)
+    : EventThread(name),
+      timer_generation_(0),
+      heap_(new Base::Heap(compare_timer, sizeof(TimerEntry), 0, 1, nullptr)),
+      free_timers_(new Base::LFStack(0)),
+      all_timers_(new Base::LFStack(0)),
+      handler_count_(0),
+      divider_(new Handler()) {
+    HandlerRing::insert_before(divider_, &head_);
+}
+
+Reactor::~Reactor() {
+    delete heap_;
+    delete free_timers_;
+    while (Timer* t = static_cast<Timer*>(all_timers_->pop())) delete t;
+    delete all_timers_;
+    HandlerRing::remove(divider_);
+    delete divider_;
+    while (HandlerRing::is_linked(&head_)) {
+        Handler* h = head_.next_;
+        HandlerRing::remove(h);
+        delete h;
+    }
+}
+
+void Reactor::post_and_wait(int id, void* arg) {
+    Base::Sign done(0);
+    add_event(id, arg, &done, nullptr, false);
+    done.join();
+}
+
+Timer* Reactor::add_timer(int id, int interval, bool enabled, Handler* handler, bool at_once) {
+    Timer* t = static_cast<Timer*>(free_timers_->pop());
+    if (t == nullptr) {
+        t = new Timer();
+        all_timers_->push(t);
+    }
+    t->id = id;
+    t->handler = handler;
+    t->interval = interval;
+    t->set_generation(0);
+    t->at_once = at_once;
+    t->set_enabled(enabled);
+    post(EVENT_ADD_TIMER, t);
+    return t;
+}
+
+void Reactor::remove_timer(Timer* timer) {
+    if (timer != nullptr) post_and_wait(EVENT_REMOVE_TIMER, timer);
+}
+
+void Reactor::enable_timer(Timer* timer, bool at_once) {
+    if (timer != nullptr) post(at_once ? EVENT_ENABLE_TIMER_AT_ONCE : EVENT_ENABLE_TIMER, timer);
+}
+
+void Reactor::disable_timer(Timer* timer) {
+    if (timer != nullptr) post_and_wait(EVENT_DISABLE_TIMER, timer);
+}
+
+void Reactor::add_handler(Handler* handler) {
+    if (handler != nullptr) post(EVENT_ADD_HANDLER, handler);
+}
+
+void Reactor::remove_handler(Handler* handler) {
+    if (handler != nullptr) post_and_wait(EVENT_REMOVE_HANDLER, handler);
+}
+
+void Reactor::enable_handler(Handler* handler) {
+    if (handler != nullptr) post(EVENT_ENABLE_HANDLER, handler);
+}
+
+void Reactor::disable_handler(Handler* handler) {
+    if (handler != nullptr) post_and_wait(EVENT_DISABLE_HANDLER, handler);
+}
+
+void Reactor::notify(Base::List* list) {
+    if (list != nullptr) post(EVENT_NOTIFY, list);
+}
+
+void Reactor::schedule(Timer* timer, unsigned long due) {
+    TimerEntry entry = {timer, timer->get_generation(), due};
+    heap_->push(&entry);
+}
+
+void Reactor::enable_timer_now(Timer* timer, bool at_once) {
+    if (timer->is_enabled()) return;
+    timer->set_generation(++timer_generation_);
+    timer->set_enabled(true);
+    unsigned long now = get_loop_time();
+    schedule(timer, at_once ? now : now + interval_ticks(timer->interval));
+}
+
+void Reactor::remove_timer_now(Timer* timer) {
+    timer->id = 0;
+    timer->handler = nullptr;
+    timer->interval = 0;
+    timer->set_generation(0);
+    timer->at_once = false;
+    timer->set_enabled(false);
+    free_timers_->push(timer);
+}
+
+int Reactor::on_event(int id, void* arg) {
+    if (id < EVENT_ADD_TIMER || id > EVENT_NOTIFY) return -1;
+    if (arg == nullptr) return 0;
+    Timer* timer = static_cast<Timer*>(arg);
+    switch (id) {
+        case EVENT_ADD_TIMER: {
+            timer->set_generation(++timer_generation_);
+            if (!timer->is_enabled()) return 0;
+            unsigned long now = get_loop_time();
+            schedule(timer, timer->at_once ? now : now + interval_ticks(timer->interval));
+            return 0;
+        }
+        case EVENT_REMOVE_TIMER:
+            remove_timer_now(timer);
+            return 0;
+        case EVENT_ENABLE_TIMER_AT_ONCE:
+        case EVENT_ENABLE_TIMER:
+            enable_timer_now(timer, id == EVENT_ENABLE_TIMER_AT_ONCE);
+            return 0;
+        case EVENT_DISABLE_TIMER:
+            timer->set_enabled(false);
+            return 0;
+        case EVENT_NOTIFY:
+            notify_now(static_cast<Base::List*>(arg));
+            return 0;
+        default:
+            return on_handler_event(id, static_cast<Handler*>(arg));
+    }
+}
+
+int Reactor::on_handler_event(int id, Handler* handler) {
+    if (id < EVENT_ADD_HANDLER || id > EVENT_DISABLE_HANDLER) return -1;
+    if (id == EVENT_ADD_HANDLER) {
+        if (HandlerRing::is_linked(handler)) return 0;  // already in a list
+        HandlerRing::insert_before(handler, head_.next_);
+        ++handler_count_;
+        return 0;
+    }
+    if (!HandlerRing::is_linked(handler)) return 0;
+    if (id == EVENT_REMOVE_HANDLER) {
+        HandlerRing::remove(handler);
+        --handler_count_;
+    } else if (id == EVENT_ENABLE_HANDLER) {
+        HandlerRing::move_before(handler, head_.next_);
+        handler->last_active_ = get_loop_time();
+    } else {
+        HandlerRing::move_before(handler, &head_);
+        handler->last_active_ = 0;
+    }
+    return 0;
+}
+
+void Reactor::notify_now(Base::List* list) {
+    Base::List::Iterator it(list);
+    while (void* data = it.next()) static_cast<Base::Notify*>(data)->wakeup(false);
+}
+
+void Reactor::fire(const TimerEntry& entry) {
+    Timer* t = entry.timer;
+    bool again = t->handler != nullptr ? t->handler->on_timer(t->id) : on_timer(t->id);
+    // The callback may have removed, disabled or rescheduled its timer; the
+    // answer then concerns a scheduling that no longer exists.
+    if (t->get_generation() != entry.generation || !t->is_enabled()) return;
+    if (again)
+        schedule(t, get_loop_time() + interval_ticks(t->interval));
+    else
+        t->set_enabled(false);
+}
+
+bool Reactor::timer_proc() {
+    unsigned long now = get_loop_time();
+    int popped = 0;
+    while (popped < TIMERS_PER_PASS) {
+        const TimerEntry* top = static_cast<const TimerEntry*>(heap_->top());
+        if (top == nullptr || top->due > now) break;
+        TimerEntry entry = *top;
+        heap_->pop();
+        ++popped;
+        Timer* t = entry.timer;
+        if (entry.generation == t->get_generation() && t->is_enabled()) fire(entry);
+    }
+    return popped > 0;
+}
+
+bool Reactor::handler_proc() {
+    Handler* h = head_.next_;
+    if (h == divider_) return false;
+    bool worked = false;
+    while (h != divider_) {
+        Handler* next = h->next_;
+        if (h->on_invoke()) {
+            worked = true;
+            h->last_active_ = get_loop_time();
+        }
+        // A callback that unlinked the next handler leaves nowhere to go on
+        // from; the rest waits for the next pass.
+        if (!HandlerRing::is_linked(next) || next == &head_) break;
+        h = next;
+    }
+    Handler* first = head_.next_;
+    if (first != divider_) HandlerRing::move_before(first, divider_);
+    return worked;
+}
+
+void Reactor::thread_proc() {
+    while (keep_running()) {
+        set_loop_time(Base::Measure::get_clock());
+        bool ran_events = event_proc();
+        bool handlers_worked = handler_proc();
+        if (ran_events || handlers_worked) {
+            if (has_timers()) timer_proc();
+            wakeup(false);
+            continue;
+        }
+        if (has_timers() && timer_proc()) {
+            wakeup(false);
+            continue;
+        }
+        if (get_loop_time() > get_busy_until() && get_notify_sign()->wait()) {
+            wakeup(false);
+            continue;
+        }
+        set_busy_until(0);
+    }
+}
+
+}  // namespace Parallel
