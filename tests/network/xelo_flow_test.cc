@@ -1,0 +1,282 @@
+#include "network/xelo_flow.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "base/byte_order.h"
+#include "base/date.h"
+#include "network/xelo_flow_file.h"
+#include "network/xelo_flow_reader.h"
+
+namespace {
+
+using Network::XeloFlow;
+using Network::XeloPacket;
+
+constexpr unsigned int MIB = 1048576;
+
+// A wire packet with one field of n bytes (value i), the given series and
+// sequence number.
+std::string make_packet(unsigned int tid, int n, unsigned short series, unsigned long sequence) {
+    char buffer[XeloPacket::HEADER_SIZE + XeloPacket::MAX_BODY_SIZE];
+    XeloPacket packet(tid, 0, XeloPacket::CHAIN_LAST);
+    packet.attach(buffer);
+    char* data = static_cast<char*>(packet.add_field(0x1001, static_cast<unsigned short>(n)));
+    for (int i = 0; i < n; ++i) data[i] = static_cast<char>(i);
+    packet.header.sequence_series = series;
+    packet.set_sequence(sequence);
+    int length = packet.commit();
+    return std::string(buffer, length);
+}
+
+std::string make_unit(const std::string& packet) {
+    std::string unit(6, '\0');
+    XeloFlow::write_prefix(&unit[0], static_cast<unsigned int>(packet.size()));
+    return unit + packet;
+}
+
+unsigned short series_of(const char* packet) {
+    return Base::load_be16(packet + 2);
+}
+unsigned long sequence_of(const char* packet) {
+    return Base::load_be32(packet + 8) |
+           static_cast<unsigned long>(static_cast<unsigned char>(packet[12])) << 32;
+}
+
+TEST(XeloFlowWriter, AddedPacketsCarryTheFlowSubjectAndTheirOwnSequence) {
+    XeloFlow flow(0x21, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, false);
+    std::string packet = make_packet(7, 30, 0x999, 0x123456789AUL);
+    EXPECT_EQ(0u,
+              writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packet.data()), false));
+    std::string unit = make_unit(make_packet(8, 5, 3, 3));
+    EXPECT_EQ(1u,
+              writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(unit.data()),
+                                true, false));  // references not allowed: a copy
+
+    XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
+    const XeloFlow::View* v = reader.read();
+    ASSERT_NE(nullptr, v);
+    EXPECT_EQ(0x21, v->header->sequence_series);
+    EXPECT_EQ(1u, XeloPacket::get_sequence(v->header));
+    EXPECT_EQ(7u, v->header->tid);
+    EXPECT_EQ(34, v->header->content_length);
+    XeloPacket::Iterator fields(v->header, v->fields);
+    EXPECT_EQ(0x1001, fields.next());
+    unsigned short n = 0;
+    const char* data = static_cast<const char*>(fields.get_field(n));
+    EXPECT_EQ(30, n);
+    EXPECT_EQ(29, data[29]);
+    v = reader.read();
+    ASSERT_NE(nullptr, v);
+    EXPECT_EQ(2u, XeloPacket::get_sequence(v->header));
+    EXPECT_EQ(8u, v->header->tid);
+    EXPECT_EQ(nullptr, reader.read());
+}
+
+TEST(XeloFlowWriter, BuiltPacketsAreStoredAsUnitsOfTheirRealLength) {
+    XeloFlow flow(5, MIB, MIB, nullptr, nullptr, 0x100000000UL, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, false);
+    XeloPacket* p = writer.alloc_packet(0x3003, 0);
+    ASSERT_NE(nullptr, p);
+    p->header.request_id = 42;
+    memcpy(p->add_field(9, 4), "abcd", 4);
+    EXPECT_EQ(0x100000000UL, writer.commit_packet(false));
+    char* unit = writer.alloc_xmp_packet();
+    memcpy(unit + 6, make_packet(1, 0, 0, 0).data(), 20);
+    EXPECT_EQ(0x100000001UL, writer.commit_xmp_packet(20, false));
+
+    Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
+    const Base::DataFlow::Iterator::Result* r = it.next();
+    ASSERT_NE(nullptr, r);
+    ASSERT_EQ(6 + 20 + 8, r->length);
+    EXPECT_EQ(2, r->data[0]);
+    EXPECT_EQ(0, r->data[1]);
+    EXPECT_EQ(30, Base::load_be16(r->data + 2));
+    EXPECT_EQ(1, r->data[4]);
+    EXPECT_EQ(0, r->data[5]);
+    const char* packet = r->data + 6;
+    EXPECT_EQ(4, packet[0]);
+    EXPECT_EQ('L', packet[1]);
+    EXPECT_EQ(5, series_of(packet));
+    EXPECT_EQ(0x3003u, Base::load_be32(packet + 4));
+    EXPECT_EQ(0x100000001UL, sequence_of(packet));
+    EXPECT_EQ(42u, Base::load_be32(packet + 16));
+    r = it.next();
+    ASSERT_NE(nullptr, r);
+    EXPECT_EQ(26, r->length);
+    EXPECT_EQ(22, Base::load_be16(r->data + 2));
+}
+
+TEST(XeloFlowIterator, ReferencesExpandWithTheReadingFlowsStampingIntoTwoSlots) {
+    XeloFlow flow(0x44, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, true);
+    EXPECT_TRUE(flow.has_references());
+    std::string a = make_unit(make_packet(1, 10, 9, 9));
+    std::string b = make_unit(make_packet(2, 20, 9, 9));
+    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(a.data()), true, false);
+    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(b.data()), true, false);
+    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(a.data()), false, false);
+
+    XeloFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
+    const Base::DataFlow::Iterator::Result* r1 = it.next();
+    ASSERT_NE(nullptr, r1);
+    const char* first_data = r1->data;
+    std::string first(r1->data, r1->length);
+    const Base::DataFlow::Iterator::Result* r2 = it.next();
+    ASSERT_NE(nullptr, r2);
+    // The first expansion survives the next call.
+    EXPECT_EQ(first, std::string(first_data, first.size()));
+    EXPECT_EQ(a.size(), first.size());
+    EXPECT_EQ(0x44, series_of(first.data() + 6));
+    EXPECT_EQ(1u, sequence_of(first.data() + 6));
+    EXPECT_EQ(b.size(), r2->length);
+    EXPECT_EQ(2u, sequence_of(r2->data + 6));
+    EXPECT_EQ(9, series_of(a.data() + 6));  // the referenced frame is untouched
+    const Base::DataFlow::Iterator::Result* r3 = it.next();
+    ASSERT_NE(nullptr, r3);
+    EXPECT_EQ(3u, sequence_of(r3->data + 6));
+
+    XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
+    const XeloFlow::View* v = reader.read();
+    ASSERT_NE(nullptr, v);
+    EXPECT_EQ(1u, v->header->tid);
+    EXPECT_EQ(0x44, v->header->sequence_series);
+    EXPECT_EQ(1u, XeloPacket::get_sequence(v->header));
+}
+
+TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
+    XeloFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    XeloFlow::Receiver receiver(&flow);
+    receiver.set_version(0);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(0u, receiver.get_version());
+    receiver.set_version(20250102);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(reinterpret_cast<void*>(static_cast<long>(Base::Date::get_days(20250102))),
+              flow.get_version());
+    EXPECT_EQ(20250102u, receiver.get_version());
+    std::string p = make_packet(3, 8, 0, 0);
+    receiver.write(p.data(), 0);
+    receiver.set_version(20250103);
+    ASSERT_NE(nullptr, flow.get_next());
+    receiver.write(p.data(), 0);
+    EXPECT_EQ(1u, receiver.get_count());
+
+    XeloFlow::Sender* sender = XeloFlow::Sender::create(&flow);
+    EXPECT_EQ(20250102u, sender->get_version());
+    unsigned short len = 0;
+    const char* packet = sender->read(len);
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(p.size(), len);
+    EXPECT_EQ(1u, sequence_of(packet));
+    EXPECT_TRUE(sender->available());
+    EXPECT_EQ(20250103u, sender->get_version());
+    packet = sender->read(len);
+    ASSERT_NE(nullptr, packet);
+    EXPECT_EQ(1u, sequence_of(packet));
+    EXPECT_FALSE(sender->available());
+    delete sender;
+}
+
+class XeloFlowFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/xeloflowXXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        dir_ = tmpl;
+    }
+    void TearDown() override {
+        std::string cmd = "rm -rf " + dir_;
+        ASSERT_EQ(0, system(cmd.c_str()));
+    }
+    std::string read_file(const char* name) {
+        std::ifstream in(dir_ + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::string dir_;
+};
+
+TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
+    XeloFlow flow(0x10, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
+                  false);
+    XeloFlow::Writer writer(&flow, false);
+    std::vector<std::string> packets;
+    for (int i = 0; i < 20; ++i) {
+        packets.push_back(make_packet(i, i * 3, 0, 0));
+        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packets.back().data()),
+                          false);
+    }
+    {
+        XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
+        EXPECT_TRUE(saver.is_open());
+    }
+    std::string file = read_file("00000010.flow");
+    unsigned short day = static_cast<unsigned short>(Base::Date::get_days(20250102));
+    EXPECT_EQ(day, Base::load_be16(file.data()));
+    EXPECT_EQ(packets[0].size(), Base::load_be32(file.data() + 2));
+    EXPECT_EQ(1u, sequence_of(file.data() + 6));  // stored stamped, without prefix
+
+    XeloFlow copy(0x10, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
+                  false);
+    {
+        XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
+        while (loader.invoke() == 1) {
+        }
+    }
+    EXPECT_EQ(20u, copy.get_count());
+    XeloFlow::Reader reader(&copy, nullptr, nullptr, nullptr);
+    for (int i = 0; i < 20; ++i) {
+        const XeloFlow::View* v = reader.read();
+        ASSERT_NE(nullptr, v);
+        EXPECT_EQ(static_cast<unsigned int>(i), v->header->tid);
+        EXPECT_EQ(static_cast<unsigned long>(i + 1), XeloPacket::get_sequence(v->header));
+        EXPECT_EQ(0x10, v->header->sequence_series);
+    }
+
+    // A byte-limited file read delivers whole units, each 6 bytes longer
+    // than its record, stamped with their place in the flow.
+    std::string path = dir_ + "/00000010.flow";
+    XeloFlow::FileReader fr(0x10, 0, path.c_str(), 0, nullptr);
+    ASSERT_TRUE(fr.seek(5));
+    unsigned short limit = 200;
+    const char* data = fr.read(limit);
+    ASSERT_NE(nullptr, data);
+    unsigned int used = 0;
+    unsigned long id = 5;
+    while (used < limit) {
+        unsigned int unit = Base::load_be16(data + used + 2) + 4u;
+        EXPECT_EQ(packets[id].size() + 6, unit);
+        EXPECT_EQ(id + 1, sequence_of(data + used + 6));
+        used += unit;
+        ++id;
+    }
+    EXPECT_EQ(limit, used);
+    EXPECT_EQ(id, fr.tell());
+    EXPECT_GT(packets[id].size() + 6, 200u - limit);
+}
+
+TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
+    XeloFlow flow(0x11, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
+                  false);
+    XeloFlow::Writer writer(&flow, false);
+    std::string p = make_packet(1, 4, 0, 0);
+    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
+    EXPECT_EQ(1, saver.invoke());
+    writer.shift(XeloFlow::to_version(20250103));
+    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    EXPECT_EQ(1, saver.invoke());
+    EXPECT_EQ(0, saver.invoke());
+    std::string file = read_file("00000011.flow");
+    ASSERT_EQ(2u + 4u + p.size(), file.size());
+    EXPECT_EQ(Base::Date::get_days(20250103), Base::load_be16(file.data()));
+}
+
+}  // namespace
