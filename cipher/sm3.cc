@@ -46,8 +46,6 @@ constexpr RoundConstants ROUND_T;
 Sm3::~Sm3() {
     // The buffer and work areas held message data.
     std::memset(buffer_, 0, sizeof buffer_);
-    std::memset(w_, 0, sizeof w_);
-    std::memset(w1_, 0, sizeof w1_);
     __asm__ __volatile__("" : : "r"(this) : "memory");
 }
 
@@ -58,45 +56,54 @@ void Sm3::reset() {
     std::memset(digest, 0, sizeof digest);
 }
 
-void Sm3::compress(const unsigned char* block) {
-    uint32_t* w = w_;
-    uint32_t* w1 = w1_;
-    for (int j = 0; j < 16; ++j) w[j] = load_be32(block + 4 * j);
-    for (int j = 16; j < 68; ++j)
-        w[j] = p1(w[j - 16] ^ w[j - 9] ^ rotl(w[j - 3], 15)) ^ rotl(w[j - 13], 7) ^ w[j - 6];
-    for (int j = 0; j < 64; ++j) w1[j] = w[j] ^ w[j + 4];
+// One round on named registers; the caller rotates the names instead of
+// moving values: after it, (D, A, B, C, H, E, F, G) is the new (A .. H).
+#define XELMD_SM3_ROUND(A, B, C, D, E, F, G, H, j, FF, GG)                      \
+    do {                                                                        \
+        const uint32_t a12 = rotl(A, 12);                                       \
+        const uint32_t ss1 = rotl(a12 + E + ROUND_T.t[j], 7);                   \
+        const uint32_t tt1 = FF(A, B, C) + D + (ss1 ^ a12) + (w[j] ^ w[j + 4]); \
+        const uint32_t tt2 = GG(E, F, G) + H + ss1 + w[j];                      \
+        B = rotl(B, 9);                                                         \
+        F = rotl(F, 19);                                                        \
+        D = tt1;                                                                \
+        H = p0(tt2);                                                            \
+    } while (0)
 
+#define XELMD_SM3_FF0(x, y, z) ((x) ^ (y) ^ (z))
+#define XELMD_SM3_FF1(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+#define XELMD_SM3_GG1(x, y, z) ((((y) ^ (z)) & (x)) ^ (z))
+
+#define XELMD_SM3_FOUR(j, FF, GG)                               \
+    do {                                                        \
+        XELMD_SM3_ROUND(a, b, c, d, e, f, g, h, j, FF, GG);     \
+        XELMD_SM3_ROUND(d, a, b, c, h, e, f, g, j + 1, FF, GG); \
+        XELMD_SM3_ROUND(c, d, a, b, g, h, e, f, j + 2, FF, GG); \
+        XELMD_SM3_ROUND(b, c, d, a, f, g, h, e, j + 3, FF, GG); \
+    } while (0)
+
+// Message words are expanded four at a time just before the rounds that
+// first need them, so the expansion overlaps the rounds' dependency chain.
+#define XELMD_SM3_EXPAND4(j)        \
+    for (int x = j; x < j + 4; ++x) \
+    w[x] = p1(w[x - 16] ^ w[x - 9] ^ rotl(w[x - 3], 15)) ^ rotl(w[x - 13], 7) ^ w[x - 6]
+
+// Scalar on purpose: vectorised, the three-word recurrence makes each load
+// wait on a store just made.
+__attribute__((optimize("no-tree-vectorize"))) void Sm3::compress(const unsigned char* block) {
+    uint32_t w[68];
+    for (int j = 0; j < 16; ++j) w[j] = load_be32(block + 4 * j);
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
     uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
-    for (int j = 0; j < 16; ++j) {
-        const uint32_t a12 = rotl(a, 12);
-        const uint32_t ss1 = rotl(a12 + e + ROUND_T.t[j], 7);
-        const uint32_t ss2 = ss1 ^ a12;
-        const uint32_t tt1 = (a ^ b ^ c) + d + ss2 + w1[j];
-        const uint32_t tt2 = (e ^ f ^ g) + h + ss1 + w[j];
-        d = c;
-        c = rotl(b, 9);
-        b = a;
-        a = tt1;
-        h = g;
-        g = rotl(f, 19);
-        f = e;
-        e = p0(tt2);
-    }
-    for (int j = 16; j < 64; ++j) {
-        const uint32_t a12 = rotl(a, 12);
-        const uint32_t ss1 = rotl(a12 + e + ROUND_T.t[j], 7);
-        const uint32_t ss2 = ss1 ^ a12;
-        const uint32_t tt1 = ((a & b) | (a & c) | (b & c)) + d + ss2 + w1[j];
-        const uint32_t tt2 = ((e & f) | (~e & g)) + h + ss1 + w[j];
-        d = c;
-        c = rotl(b, 9);
-        b = a;
-        a = tt1;
-        h = g;
-        g = rotl(f, 19);
-        f = e;
-        e = p0(tt2);
+    XELMD_SM3_FOUR(0, XELMD_SM3_FF0, XELMD_SM3_FF0);
+    XELMD_SM3_FOUR(4, XELMD_SM3_FF0, XELMD_SM3_FF0);
+    XELMD_SM3_FOUR(8, XELMD_SM3_FF0, XELMD_SM3_FF0);
+    XELMD_SM3_EXPAND4(16);
+    XELMD_SM3_FOUR(12, XELMD_SM3_FF0, XELMD_SM3_FF0);
+#pragma GCC unroll 12
+    for (int j = 16; j < 64; j += 4) {
+        XELMD_SM3_EXPAND4(j + 4);
+        XELMD_SM3_FOUR(j, XELMD_SM3_FF1, XELMD_SM3_GG1);
     }
     state_[0] ^= a;
     state_[1] ^= b;
@@ -106,7 +113,17 @@ void Sm3::compress(const unsigned char* block) {
     state_[5] ^= f;
     state_[6] ^= g;
     state_[7] ^= h;
+    // The expanded words derive from message data.
+    std::memset(w, 0, sizeof w);
+    __asm__ __volatile__("" : : "r"(w) : "memory");
 }
+
+#undef XELMD_SM3_EXPAND4
+#undef XELMD_SM3_FOUR
+#undef XELMD_SM3_GG1
+#undef XELMD_SM3_FF1
+#undef XELMD_SM3_FF0
+#undef XELMD_SM3_ROUND
 
 void Sm3::update(const void* data, int length) {
     if (length <= 0 || data == nullptr) return;

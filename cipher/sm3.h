@@ -29,8 +29,6 @@ class Sm3 {
     uint32_t state_[8];
     uint64_t bit_count_;
     unsigned char buffer_[BLOCK_SIZE];
-    uint32_t w_[68];
-    uint32_t w1_[64];
     int fill_;
 };
 
