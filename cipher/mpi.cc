@@ -2,66 +2,15 @@
 
 #include <cstring>
 
+#include "cipher/mpi_limbs.h"
 #include "cipher/mpi_scratch.h"
 
 namespace Cipher {
 
 using u128 = unsigned __int128;
+using namespace MpiLimbs;
 
 namespace {
-
-inline int top(const Limb* a, int n) {
-    while (n > 0 && a[n - 1] == 0) --n;
-    return n;
-}
-
-inline int max_of(int a, int b) {
-    return a > b ? a : b;
-}
-
-// r[0..n) = a[0..n) + b[0..n) + carry, returns the carry out.
-inline Limb add_n(Limb* r, const Limb* a, const Limb* b, int n, Limb carry) {
-    for (int i = 0; i < n; ++i) {
-        const u128 s = u128(a[i]) + b[i] + carry;
-        r[i] = static_cast<Limb>(s);
-        carry = static_cast<Limb>(s >> 64);
-    }
-    return carry;
-}
-
-// r[0..n) = a[0..n) - b[0..n) - borrow, returns the borrow out.
-inline Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n, Limb borrow) {
-    for (int i = 0; i < n; ++i) {
-        const Limb ai = a[i], bi = b[i];
-        const Limb d = ai - bi - borrow;
-        borrow = (ai < bi) | ((ai == bi) & borrow);
-        r[i] = d;
-    }
-    return borrow;
-}
-
-// r[0..n) += a[0..n) * m, returns the carry limb.
-inline Limb addmul_1(Limb* r, const Limb* a, int n, Limb m) {
-    Limb carry = 0;
-    for (int i = 0; i < n; ++i) {
-        const u128 t = u128(a[i]) * m + r[i] + carry;
-        r[i] = static_cast<Limb>(t);
-        carry = static_cast<Limb>(t >> 64);
-    }
-    return carry;
-}
-
-// r[0..n) -= a[0..n) * m, returns the borrow limb.
-inline Limb submul_1(Limb* r, const Limb* a, int n, Limb m) {
-    Limb borrow = 0;
-    for (int i = 0; i < n; ++i) {
-        const u128 t = u128(a[i]) * m + borrow;
-        const Limb lo = static_cast<Limb>(t);
-        borrow = static_cast<Limb>(t >> 64) + (r[i] < lo);
-        r[i] -= lo;
-    }
-    return borrow;
-}
 
 // r (na + nb limbs, all written) = a * b; no normalisation; na, nb > 0.
 void school(Limb* r, const Limb* a, int na, const Limb* b, int nb) {

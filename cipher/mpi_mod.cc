@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "cipher/mpi.h"
+#include "cipher/mpi_limbs.h"
 #include "cipher/mpi_scratch.h"
 
 namespace Cipher {
@@ -86,51 +87,27 @@ Limb mpi_mont_setup(Limb m0) {
 }
 
 void mpi_mont_mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, int n, Limb minv) {
-    // Coarsely integrated operand scanning: t = (t + a * b_i + u m) / 2^64.
-    MpiScratch t(n + 2);
+    // Full product first (squares at about half the cost), then n reduction
+    // rows: t += u m 2^(64 i) with u chosen to clear limb i.
+    MpiScratch scratch(2 * n);
+    Limb* __restrict t = scratch.get();
+    if (a == b)
+        MpiLimbs::sqr_n(t, a, n);
+    else
+        MpiLimbs::mul_n(t, a, b, n);
+    Limb extra = 0;
     for (int i = 0; i < n; ++i) {
-        Limb carry = 0;
-        const Limb bi = b[i];
-        for (int j = 0; j < n; ++j) {
-            const u128 s = u128(a[j]) * bi + t[j] + carry;
-            t[j] = static_cast<Limb>(s);
-            carry = static_cast<Limb>(s >> 64);
-        }
-        u128 s = u128(t[n]) + carry;
-        t[n] = static_cast<Limb>(s);
-        t[n + 1] = static_cast<Limb>(s >> 64);
-        const Limb u = t[0] * minv;
-        s = u128(u) * m[0] + t[0];
-        carry = static_cast<Limb>(s >> 64);
-        for (int j = 1; j < n; ++j) {
-            s = u128(u) * m[j] + t[j] + carry;
-            t[j - 1] = static_cast<Limb>(s);
-            carry = static_cast<Limb>(s >> 64);
-        }
-        s = u128(t[n]) + carry;
-        t[n - 1] = static_cast<Limb>(s);
-        t[n] = t[n + 1] + static_cast<Limb>(s >> 64);
+        const Limb c = MpiLimbs::addmul_1(t + i, m, n, t[i] * minv);
+        const u128 s = u128(t[i + n]) + c + extra;
+        t[i + n] = static_cast<Limb>(s);
+        extra = static_cast<Limb>(s >> 64);
     }
-    // t < 2m: one conditional subtraction.
-    bool ge = t[n] != 0;
-    if (!ge) {
-        ge = true;
-        for (int j = n - 1; j >= 0; --j)
-            if (t[j] != m[j]) {
-                ge = t[j] > m[j];
-                break;
-            }
-    }
-    if (ge) {
-        Limb borrow = 0;
-        for (int j = 0; j < n; ++j) {
-            const Limb tj = t[j], mj = m[j];
-            r[j] = tj - mj - borrow;
-            borrow = (tj < mj) | ((tj == mj) & borrow);
-        }
-    } else {
-        std::memcpy(r, t.get(), sizeof(Limb) * n);
-    }
+    // t / 2^(64n) < 2m: one conditional subtraction.
+    Limb* hi = t + n;
+    if (extra || mpi_cmp(hi, n, m, n) >= 0)
+        MpiLimbs::sub_n(r, hi, m, n, 0);
+    else
+        std::memcpy(r, hi, sizeof(Limb) * n);
 }
 
 namespace {
