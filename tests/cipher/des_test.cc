@@ -17,10 +17,19 @@ namespace {
 class DesOracle : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        OSSL_PROVIDER_load(nullptr, "legacy");
-        OSSL_PROVIDER_load(nullptr, "default");
+        legacy_ = OSSL_PROVIDER_load(nullptr, "legacy");
+        default_ = OSSL_PROVIDER_load(nullptr, "default");
     }
+    static void TearDownTestSuite() {
+        if (legacy_) OSSL_PROVIDER_unload(legacy_);
+        if (default_) OSSL_PROVIDER_unload(default_);
+    }
+    static OSSL_PROVIDER* legacy_;
+    static OSSL_PROVIDER* default_;
 };
+
+OSSL_PROVIDER* DesOracle::legacy_ = nullptr;
+OSSL_PROVIDER* DesOracle::default_ = nullptr;
 
 struct DesVector {
     const char* source;
