@@ -111,7 +111,7 @@ int FdReactor::on_event(int id, void* arg) {
 void FdReactor::add_now(Fd* fd) {
     if (FdRing::is_linked(fd)) return;  // already in a list
     FdRing::insert_before(fd, head_.next_);
-    ++fd_count_;
+    fd_count_.fetch_add(1, std::memory_order_relaxed);
     int id = fd->get_id();
     if (id < 1) return;
     epoll_event ev = {};
@@ -128,7 +128,7 @@ void FdReactor::remove_now(Fd* fd) {
         epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, id, &ev);
     }
     FdRing::remove(fd);
-    --fd_count_;
+    fd_count_.fetch_sub(1, std::memory_order_relaxed);
     for (int i = event_index_ + 1; i < event_count_; ++i)
         if (events_[i].data.ptr == fd) events_[i].events = 0;
 }

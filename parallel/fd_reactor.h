@@ -3,6 +3,8 @@
 
 #include <sys/epoll.h>
 
+#include <atomic>
+
 #include "parallel/fd.h"
 #include "parallel/reactor.h"
 
@@ -55,8 +57,9 @@ class FdReactor : public Reactor {
     int on_event(int id, void* arg) override;
     // One write sweep and one epoll wait; true when anything happened.
     bool fd_proc(bool busy);
-    // Descriptors linked, the notify descriptor included.
-    int get_fd_count() const { return fd_count_; }
+    // Descriptors linked, the notify descriptor included; a snapshot when
+    // read from another thread.
+    int get_fd_count() const { return fd_count_.load(std::memory_order_relaxed); }
 
   protected:
     void thread_proc() override;
@@ -74,7 +77,8 @@ class FdReactor : public Reactor {
     void dispatch(int count);
 
     Head head_;
-    int fd_count_;
+    // Written by the reactor thread only; atomic so others may read it.
+    std::atomic<int> fd_count_;
     NotifyFd* notify_fd_;
     int epoll_fd_;
     // Position in events_ while dispatching, so that a descriptor removed

@@ -154,13 +154,13 @@ int Reactor::on_handler_event(int id, Handler* handler) {
     if (id == EVENT_ADD_HANDLER) {
         if (HandlerRing::is_linked(handler)) return 0;  // already in a list
         HandlerRing::insert_before(handler, head_.next_);
-        ++handler_count_;
+        handler_count_.fetch_add(1, std::memory_order_relaxed);
         return 0;
     }
     if (!HandlerRing::is_linked(handler)) return 0;
     if (id == EVENT_REMOVE_HANDLER) {
         HandlerRing::remove(handler);
-        --handler_count_;
+        handler_count_.fetch_sub(1, std::memory_order_relaxed);
     } else if (id == EVENT_ENABLE_HANDLER) {
         HandlerRing::move_before(handler, head_.next_);
         handler->last_active_ = get_loop_time();

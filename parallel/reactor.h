@@ -1,6 +1,8 @@
 #ifndef XELMD_PARALLEL_REACTOR_H
 #define XELMD_PARALLEL_REACTOR_H
 
+#include <atomic>
+
 #include "base/heap.h"
 #include "base/lf_stack.h"
 #include "parallel/event_thread.h"
@@ -63,8 +65,9 @@ class Reactor : public EventThread {
     // Polls the active handlers, then rotates them; true when any worked.
     bool handler_proc();
     bool has_timers() const { return heap_->get_count() > 0; }
-    // Handlers linked, active or parked (the divider not counted).
-    int get_handler_count() const { return handler_count_; }
+    // Handlers linked, active or parked (the divider not counted); a
+    // snapshot when read from another thread.
+    int get_handler_count() const { return handler_count_.load(std::memory_order_relaxed); }
 
   protected:
     void thread_proc() override;
@@ -85,7 +88,8 @@ class Reactor : public EventThread {
     // Every record ever made, so that destruction frees them all.
     Base::LFStack* all_timers_;
     Handler head_;
-    int handler_count_;
+    // Written by the reactor thread only; atomic so others may read it.
+    std::atomic<int> handler_count_;
     Handler* divider_;
 };
 

@@ -81,10 +81,10 @@ TEST(EventThread, EventsGoToTheirHandlerOrToTheThreadItself) {
 }
 
 TEST(EventThread, PostingWithADoneSignWakesTheOwnerAndWithoutDoesNot) {
+    Base::Sign done(0);  // outlives the inbox, which sets it when destroyed
     Inbox inbox;
     inbox.add_event(1001, nullptr, nullptr, nullptr, true);
     EXPECT_FALSE(inbox.wait_sign());  // 10 ms idle wait, nobody woke it
-    Base::Sign done(0);
     inbox.add_event(1002, nullptr, &done, nullptr, true);
     inbox.add_event(1003, nullptr, &done, nullptr, true);
     EXPECT_TRUE(inbox.wait_sign());
