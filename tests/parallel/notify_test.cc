@@ -1,0 +1,106 @@
+// Notifies bound to a reactor: producers wake the reactor through its group,
+// and the reactor's notify event wakes every notify of a list.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "base/list.h"
+#include "base/notify.h"
+#include "parallel/fd_notify.h"
+#include "parallel/fd_reactor.h"
+#include "parallel/handler_notify.h"
+
+namespace {
+
+const unsigned long T0 = 1000000000UL;
+
+class Counting : public Base::Notify {
+  public:
+    explicit Counting(Base::NotifyGroup* group) : Notify(group) {}
+    int local = 0;
+    int remote = 0;
+    void wakeup(bool cross_thread) override { ++(cross_thread ? remote : local); }
+};
+
+class NoFd : public Parallel::Fd {};
+
+// Runs a test body on the reactor thread with the notify descriptor
+// registered, then returns.
+class Scripted : public Parallel::FdReactor {
+  public:
+    explicit Scripted(void (*script)(Scripted&)) : FdReactor(nullptr), script_(script) {}
+    void set_now(unsigned long now, unsigned long busy_until) {
+        set_loop_time(now);
+        set_busy_until(busy_until);
+    }
+
+  protected:
+    void thread_proc() override {
+        on_event(EVENT_ADD_FD, get_notify_fd());
+        script_(*this);
+        on_event(EVENT_REMOVE_FD, get_notify_fd());
+    }
+
+  private:
+    void (*script_)(Scripted&);
+};
+
+void run(void (*script)(Scripted&)) {
+    Scripted* r = new Scripted(script);
+    ASSERT_TRUE(r->create(true, nullptr));
+    ASSERT_TRUE(r->join());
+    delete r;
+}
+
+TEST(Notify, HandlerAndFdNotifiesJoinTheReactorsGroup) {
+    Parallel::FdReactor reactor(nullptr);
+    Parallel::Handler handler;
+    NoFd fd;
+    Parallel::HandlerNotify hn(&reactor, &handler);
+    Parallel::FdNotify fn(&reactor, &fd);
+    EXPECT_TRUE(handler.is_notify());
+    EXPECT_TRUE(fd.is_notify());
+    EXPECT_EQ(hn.get_group(), static_cast<Base::NotifyGroup*>(&reactor));
+    EXPECT_EQ(fn.get_group(), static_cast<Base::NotifyGroup*>(&reactor));
+    EXPECT_EQ(hn.get_handler(), &handler);
+    EXPECT_EQ(fn.get_fd(), &fd);
+    EXPECT_EQ(reactor.get_group(), static_cast<Base::NotifyGroup*>(&reactor));
+
+    Parallel::HandlerNotify lone(nullptr, nullptr);
+    Parallel::FdNotify lone_fd(nullptr, nullptr);
+    EXPECT_EQ(lone.get_group(), nullptr);
+    EXPECT_EQ(lone_fd.get_group(), nullptr);
+}
+
+TEST(Notify, NotifyEventWakesEveryNotifyOfTheList) {
+    run([](Scripted& r) {
+        Counting a(&r), b(&r);
+        Base::List list(false, 0);
+        list.push_back(&a);
+        list.push_back(&b);
+        r.notify(&list);  // on the reactor thread: runs at once
+        EXPECT_EQ(a.local, 1);
+        EXPECT_EQ(b.local, 1);
+        EXPECT_EQ(a.remote + b.remote, 0);
+    });
+}
+
+TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
+    run([](Scripted& r) {
+        NoFd fd;
+        Parallel::FdNotify fn(&r, &fd);
+        Base::Producer producer;
+        Base::List::Node* node = nullptr;
+        ASSERT_NE(producer.add(&fn, node), nullptr);
+        r.set_now(T0, 0);
+        EXPECT_FALSE(r.fd_proc(false));  // nothing woke it: 10 ms wait
+        std::thread writer([&] { EXPECT_EQ(producer.produce(), 1); });
+        writer.join();
+        EXPECT_TRUE(r.fd_proc(false));
+        // On its own thread a produce extends the busy window instead.
+        EXPECT_EQ(producer.produce(), 1);
+        EXPECT_EQ(r.get_busy_until(), T0 + 7500);
+    });
+}
+
+}  // namespace
