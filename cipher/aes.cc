@@ -166,8 +166,6 @@ Aes::Aes(const unsigned char* key, int key_bytes) : rounds_(0), hw_(false) {
     std::memset(enc_bytes_, 0, sizeof enc_bytes_);
     std::memset(dec_bytes_, 0, sizeof dec_bytes_);
     std::memset(chain_, 0, sizeof chain_);
-    std::memset(pad_, 0, sizeof pad_);
-    std::memset(scratch_, 0, sizeof scratch_);
     if (key != nullptr && (key_bytes == 16 || key_bytes == 24 || key_bytes == 32)) {
         expand_key(key, key_bytes);
         hw_ = AesNi::available();

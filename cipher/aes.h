@@ -62,9 +62,7 @@ class Aes {
     alignas(16) unsigned char dec_bytes_[240];
     int rounds_;
     bool hw_;
-    unsigned char chain_[16];
-    unsigned char pad_[16];
-    unsigned char scratch_[16];
+    unsigned char chain_[16];  // the all-zero counter block for a null IV
 };
 
 }  // namespace Cipher
