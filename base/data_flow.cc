@@ -57,6 +57,7 @@ void* DataFlow::alloc_object(unsigned short length) {
 }
 
 unsigned long DataFlow::commit_object(unsigned short length, bool notify) {
+    // Relaxed: start is only moved on this (the writer's) thread.
     unsigned long id = start_.load(std::memory_order_relaxed) + store_->get_count();
     store_->commit(length);
     const void* data = pending_;
@@ -83,7 +84,8 @@ void DataFlow::rollback(const unsigned long* cp) {
 
 void DataFlow::clear(unsigned long start) {
     store_->clear();
-    start_.store(start, std::memory_order_relaxed);
+    // Release: a reader that sees the new numbering sees the emptied store.
+    start_.store(start, std::memory_order_release);
     end_.store(start, std::memory_order_release);
     // Forgetting the successor destroys the chain behind this flow.
     delete next_.exchange(nullptr, std::memory_order_acq_rel);
@@ -107,18 +109,19 @@ bool DataFlow::recycle(unsigned long n) {
 
 void DataFlow::free() {
     store_->free();
-    start_.store(0, std::memory_order_relaxed);
+    // Release: as in clear().
+    start_.store(0, std::memory_order_release);
     end_.store(0, std::memory_order_release);
 }
 
 DataFlow* DataFlow::shift(void* version) {
-    if (version_ == version) return this;
+    if (get_version() == version) return this;
     if (store_->get_count() + get_start_id() == 0) {
-        version_ = version;
+        set_version(version);
         return this;
     }
     DataFlow* flow = clone();
-    flow->version_ = version;
+    flow->set_version(version);
     get_last()->append(flow);
     return flow;
 }

@@ -61,6 +61,8 @@ class DataFlow {
     DataFlow(const DataFlow&) = delete;
     DataFlow& operator=(const DataFlow&) = delete;
 
+    // Acquire: pairs with commit's release, so objects below the count are
+    // fully written when a reader sees it.
     virtual unsigned long get_count() const { return end_.load(std::memory_order_acquire); }
     static const int FILE_NAME_SIZE = 256;
     // dir + "/" (when given), then name + ".flow" or the subject as
@@ -89,9 +91,13 @@ class DataFlow {
     // The sequence number the next stored object gets (committed or not).
     unsigned long get_next_id() const { return get_start_id() + store_->get_count(); }
     unsigned short get_subject() const { return subject_; }
+    // Acquire: pairs with the release of clear/free that moved it.
     unsigned long get_start_id() const { return start_.load(std::memory_order_acquire); }
-    void* get_version() const { return version_; }
-    void set_version(void* version) { version_ = version; }
+    // Relaxed: a word compared for equality; a successor's version is
+    // published with the successor itself.
+    void* get_version() const { return version_.load(std::memory_order_relaxed); }
+    void set_version(void* version) { version_.store(version, std::memory_order_relaxed); }
+    // Acquire: a successor found here is fully built.
     DataFlow* get_next() const { return next_.load(std::memory_order_acquire); }
     DataFlow* get_last();
     Memory* get_memory() const { return memory_; }
@@ -112,8 +118,6 @@ class DataFlow {
     friend class Recycler;
 
     void append(DataFlow* successor);
-    // Object counts of the store.
-    unsigned long stored() const { return store_->get_count(); }
 
     std::atomic<DataFlow*> next_;
     unsigned short subject_;
@@ -126,7 +130,7 @@ class DataFlow {
     bool has_references_;
     std::atomic<unsigned long> end_;
     std::atomic<unsigned long> start_;
-    void* version_;
+    std::atomic<void*> version_;
     Memory* memory_;
     unsigned int first_block_;
     unsigned int next_block_;

@@ -61,7 +61,9 @@ bool DataFlow::Iterator::seek(unsigned long pos) {
     if (pos > end) pos = end;
     if (pos == position_) return true;
     if (pos == start) {
-        block_ = flow_->store_->get_first_block();
+        // The first block is looked up once an object is known to exist:
+        // the writer may be creating it right now.
+        block_ = nullptr;
         offset_ = 0;
         position_ = start;
         return true;
@@ -94,13 +96,15 @@ bool DataFlow::Iterator::follow_successor() {
     detach();
     if (old->auto_free_) old->free();
     attach(successor);
-    if (callback_ != nullptr) callback_->on_version(successor->version_);
+    if (callback_ != nullptr) callback_->on_version(successor->get_version());
     return true;
 }
 
 bool DataFlow::Iterator::step_block() {
     unsigned long index = position_ - flow_->get_start_id();
     if (block_ == nullptr) {
+        // Safe to read: an object exists (position < end, acquired), so the
+        // block was made before it was published.
         block_ = flow_->store_->get_first_block();
         offset_ = 0;
         if (block_ == nullptr) return false;

@@ -20,7 +20,7 @@ using Network::XeloPacket;
 
 constexpr unsigned int MIB = 1048576;
 #ifdef __SANITIZE_THREAD__
-constexpr unsigned long PACKETS = 50000;
+constexpr unsigned long PACKETS = 40000;
 #else
 constexpr unsigned long PACKETS = 300000;
 #endif
