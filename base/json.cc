@@ -17,16 +17,14 @@ constexpr unsigned long ARENA_BLOCK = 4096;
 
 // ---- document ----
 
-Json::Json() : arena_(ARENA_BLOCK, ARENA_BLOCK, 3, nullptr, false) {
+Json::Json() : arena_(ARENA_BLOCK, ARENA_BLOCK, 3, nullptr, false), objects_(false, 0) {
     vectors_ = new Vector(0, 64, 1, nullptr);
-    objects_ = new Vector(0, 64, 1, nullptr);
 }
 
 Json::~Json() {
     Vector::Iterator it(vectors_);
     while (void* v = it.next()) delete static_cast<Vector*>(v);
     delete vectors_;
-    delete objects_;
 }
 
 void* Json::alloc(unsigned long size) {
@@ -54,18 +52,17 @@ Json::Object* Json::new_object() {
     return o;
 }
 
-int Json::get_object_count() const {
-    return static_cast<int>(objects_->get_count());
-}
-
 Json::Object* Json::get_object(int index) const {
     if (index < 0) return nullptr;
-    return static_cast<Object*>(objects_->get(static_cast<unsigned int>(index)));
+    Queue::Iterator it(&objects_);
+    void* o = it.next();
+    for (int i = 0; o && i < index; ++i) o = it.next();
+    return static_cast<Object*>(o);
 }
 
 Json::Object* Json::add_object() {
     Object* o = new_object();
-    objects_->set(objects_->get_count(), o);
+    objects_.push(o);
     return o;
 }
 

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "base/block_mem.h"
+#include "base/queue.h"
 #include "base/vector.h"
 
 namespace Base {
@@ -121,7 +122,10 @@ class Json {
     bool parse_file(const char* path);
     int get_error_offset() const { return error_offset_; }
 
-    int get_object_count() const;
+    // The top-level objects in document order (Object* items).
+    const Queue* get_objects() const { return &objects_; }
+    int get_object_count() const { return objects_.get_count(); }
+    // Walks the queue: for a few objects; iterate get_objects() otherwise.
     Object* get_object(int index) const;
     // Appends an empty top-level object.
     Object* add_object();
@@ -148,9 +152,10 @@ class Json {
     const char* copy_string(const char* text, unsigned long length);
     Vector* new_vector();
     Object* new_object();
+    void write_all(Writer& w, int indent) const;
 
     BlockMem arena_;
-    Vector* objects_;  // of Object*, in document order
+    Queue objects_;  // of Object*, in document order
     // Every vector made for the document, so the destructor can free them.
     Vector* vectors_;
     int error_offset_ = -1;

@@ -299,7 +299,7 @@ bool Json::parse(const char* text, int length) {
     }
     error_offset_ = -1;
     Vector::Iterator it(&found);
-    while (void* o = it.next()) objects_->set(objects_->get_count(), o);
+    while (void* o = it.next()) objects_.push(o);
     return true;
 }
 
@@ -501,25 +501,24 @@ void Json::Writer::number(int64_t scaled, int decimals) {
 int Json::output(FILE* file, int indent) const {
     if (!file) return -1;
     Writer w(file, nullptr);
-    int n = get_object_count();
-    for (int i = 0; i < n; ++i) {
-        w.tabs(indent);
-        w.object(get_object(i), indent);
-        w.put('\n');
-    }
+    write_all(w, indent);
     return w.result();
 }
 
 int Json::output(char* buffer, int indent) const {
     Writer w(nullptr, buffer);
-    int n = get_object_count();
-    for (int i = 0; i < n; ++i) {
-        w.tabs(indent);
-        w.object(get_object(i), indent);
-        w.put('\n');
-    }
+    write_all(w, indent);
     if (buffer) buffer[w.result()] = '\0';
     return w.result();
+}
+
+void Json::write_all(Writer& w, int indent) const {
+    Queue::Iterator it(&objects_);
+    while (void* o = it.next()) {
+        w.tabs(indent);
+        w.object(static_cast<const Object*>(o), indent);
+        w.put('\n');
+    }
 }
 
 }  // namespace Base

@@ -199,6 +199,10 @@ TEST(Json, SeveralObjectsAndTopLevelArrays) {
     EXPECT_FALSE(parse_exact(json, "{\"d\":4} {\"e\":"));
     EXPECT_EQ(4, json.get_object_count()) << "a failed parse appends nothing";
     EXPECT_EQ(nullptr, json.get_object(4));
+    Base::Queue::Iterator it(json.get_objects());
+    int walked = 0;
+    while (void* o = it.next()) EXPECT_EQ(json.get_object(walked++), o);
+    EXPECT_EQ(4, walked);
     EXPECT_EQ(nullptr, json.get_object(-1));
 }
 

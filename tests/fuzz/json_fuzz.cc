@@ -29,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (json.get_object_count() != 0) __builtin_trap();
         return 0;
     }
-    for (int i = 0; i < json.get_object_count(); ++i) {
-        Base::Json::Object* o = json.get_object(i);
+    Base::Queue::Iterator it(json.get_objects());
+    while (void* item = it.next()) {
+        Base::Json::Object* o = static_cast<Base::Json::Object*>(item);
         for (int j = 0; j < o->get_size(); ++j) {
             const Base::Json::Property* p = o->get_property(j);
             Base::Json::get_float(p->get_value());
