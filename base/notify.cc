@@ -48,6 +48,7 @@ Consumer* Producer::find(NotifyGroup* group) const {
 
 Consumer* Producer::add(Notify* notify, List::Node*& node) {
     node = nullptr;
+    if (!notify || !notify->get_group()) return nullptr;
     NotifyGroup* group = notify->get_group();
     if (Consumer* c = find(group)) {
         node = c->add(notify);
