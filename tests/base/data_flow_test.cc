@@ -243,6 +243,18 @@ TEST(DataFlowShift, AutoFreeReleasesTheFlowLeftBehind) {
     EXPECT_EQ(0u, flow.get_start_id());
 }
 
+TEST(DataFlowShift, AutoFreeRecyclesEachBlockAReaderLeaves) {
+    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, true, false);
+    for (int i = 0; i < 3000; ++i) append(flow, std::string(1000, 'b'));  // three blocks
+    DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
+    for (int i = 0; i < 1000; ++i) ASSERT_NE(nullptr, reader.next());
+    EXPECT_EQ(0u, flow.get_recycle_count());
+    for (int i = 0; i < 1500; ++i) ASSERT_NE(nullptr, reader.next());
+    unsigned long recycled = flow.get_recycle_count();
+    EXPECT_GT(recycled, 0u);
+    EXPECT_LT(recycled, 2500u);
+}
+
 TEST(DataFlowRecycler, ReleasesBlocksBehindTheSlowestReaderMinusKeep) {
     Base::Memory memory(MIB, MIB);
     DataFlow flow(1, MIB, MIB, &memory, nullptr, 0, nullptr, false, false);
