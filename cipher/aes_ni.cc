@@ -1,5 +1,6 @@
 #include "cipher/aes_ni.h"
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstring>
@@ -82,9 +83,15 @@ struct Counter {
 
 }  // namespace
 
+static bool detect() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    return (c & (1u << 25)) != 0 && (c & (1u << 19)) != 0 && (c & (1u << 9)) != 0;
+}
+
 bool available() {
-    static const bool has = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1") &&
-                            __builtin_cpu_supports("ssse3");
+    // AES-NI, SSE4.1 and SSSE3 bits of cpuid leaf 1.
+    static const bool has = detect();
     return has;
 }
 

@@ -1,5 +1,6 @@
 #include "cipher/sha1.h"
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstring>
@@ -101,9 +102,16 @@ XELMD_SHA_TARGET void compress_ni(uint32_t* state, const unsigned char* blocks, 
 
 #undef SHA1_GROUP
 
+bool detect_sha() {
+    unsigned a, b, c, d;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool ssse3 = c & (1u << 9), sse41 = c & (1u << 19);
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return ssse3 && sse41 && (b & (1u << 29)) != 0;
+}
+
 bool sha_instructions() {
-    static const bool has = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
-                            __builtin_cpu_supports("ssse3");
+    static const bool has = detect_sha();
     return has;
 }
 
