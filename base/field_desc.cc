@@ -340,9 +340,7 @@ int FieldDesc::to_var_stream(void* out, int capacity) const {
 // A member read from a file must keep every coder inside the record and the
 // stream, whatever the file held.
 bool FieldDesc::valid_member(const MemberDesc& m) const {
-    if (m.type < TYPE_NULL || m.type >= TYPE_COUNT || m.count < 1 || m.element_size < 1) {
-        return false;
-    }
+    if (m.count < 1 || m.element_size < 1) return false;
     if (static_cast<long>(m.element_size) * m.count != m.size) return false;
     int least = m.type == TYPE_BOOL ? 4 : DATA_TYPE_SIZE[m.type];
     if (m.element_size < least) return false;
@@ -362,7 +360,8 @@ int FieldDesc::from_var_stream(const void* in, int length) {
         MemberDesc& m = members[i];
         unsigned char head[2] = {0, 0};
         rd.get_bytes(head, 2);
-        m.type = static_cast<DataType>(head[0]);
+        if (head[0] >= TYPE_COUNT) rd.ok = false;  // never hold an out-of-range code
+        m.type = rd.ok ? static_cast<DataType>(head[0]) : TYPE_NULL;
         m.is_key = head[1] != 0;
         m.size = rd.get_int(0xFFFF);
         m.element_size = rd.get_int(0xFFFF);

@@ -339,38 +339,71 @@ def emit_tables_source(out, records, packets, source, prefix, coders):
     w('bool load_%s_field(const char* path) { return make_catalogue().load(path); }' % low)
 
 
+def wire_put(m, indent):
+    d = m.fixed_digits
+    if d is not None:
+        return '%sXmpPacket::put_fixed(s + %d, r + %d, %s);' % (
+            indent, m.stream_offset, m.offset, FIXED_INVERSE[d])
+    if m.kind in ('STRING', 'CHAR', 'UINT8', 'INT8'):
+        return '%smemcpy(s + %d, r + %d, %d);' % (indent, m.stream_offset, m.offset, m.size)
+    return '%sBase::swap_copy(s + %d, r + %d, %d);' % (indent, m.stream_offset, m.offset, m.size)
+
+
+def wire_get(m, indent, keep):
+    """keep: True/False for a known keep_double, None to test it at run time."""
+    d = m.fixed_digits
+    if d is not None:
+        if keep is True:
+            return '%sBase::swap_copy(r + %d, s + %d, 8);' % (indent, m.offset, m.stream_offset)
+        flag = 'keep_double' if keep is None else 'false'
+        return '%sXmpPacket::get_fixed(r + %d, s + %d, %s, %s);' % (
+            indent, m.offset, m.stream_offset, FIXED_POWER[d], flag)
+    if m.kind in ('STRING', 'CHAR', 'UINT8', 'INT8'):
+        return '%smemcpy(r + %d, s + %d, %d);' % (indent, m.offset, m.stream_offset, m.size)
+    return '%sBase::swap_copy(r + %d, s + %d, %d);' % (indent, m.offset, m.stream_offset, m.size)
+
+
 def emit_stream_coders(w, r):
+    # A whole record takes the straight path; a shorter one checks member by
+    # member where the zero fill starts.
+    has_fixed = any(m.fixed_digits is not None for m in r.members)
     w('void %s::to_stream(const void* record, void* out, int length) {' % r.name)
     w('    const char* r = static_cast<const char*>(record);')
     w('    char* s = static_cast<char*>(out);')
+    w('    if (length >= %d) {' % (r.members[-1].offset + r.members[-1].size))
+    for m in r.members:
+        w(wire_put(m, '        '))
+    w('        return;')
+    w('    }')
     for m in r.members:
         w('    if (length < %d) return zero(s, %d, %d);' %
           (m.offset + m.size, m.stream_offset, r.stream_size - m.stream_offset))
-        d = m.fixed_digits
-        if d is not None:
-            w('    XmpPacket::put_fixed(s + %d, r + %d, %s);' %
-              (m.stream_offset, m.offset, FIXED_INVERSE[d]))
-        elif m.kind in ('STRING', 'CHAR', 'UINT8', 'INT8'):
-            w('    memcpy(s + %d, r + %d, %d);' % (m.stream_offset, m.offset, m.size))
-        else:
-            w('    Base::swap_copy(s + %d, r + %d, %d);' % (m.stream_offset, m.offset, m.size))
+        w(wire_put(m, '    '))
     w('}')
     w('')
     w('int %s::from_stream(void* record, const void* in, int length, bool keep_double) {' % r.name)
     w('    char* r = static_cast<char*>(record);')
     w('    const char* s = static_cast<const char*>(in);')
-    w('    (void)keep_double;')
+    w('    if (length >= %d) {' % r.stream_size)
+    if has_fixed:
+        w('        if (keep_double) {')
+        for m in r.members:
+            w(wire_get(m, '            ', True))
+        w('        } else {')
+        for m in r.members:
+            w(wire_get(m, '            ', False))
+        w('        }')
+    else:
+        for m in r.members:
+            w(wire_get(m, '        ', None))
+    w('        return %d;' % len(r.members))
+    w('    }')
+    if not has_fixed:
+        w('    (void)keep_double;')
     for i, m in enumerate(r.members):
         w('    if (length < %d) return zero(r, %d, %d, %d);' %
           (m.stream_offset + m.size, m.offset, r.struct_size - m.offset, i))
-        d = m.fixed_digits
-        if d is not None:
-            w('    XmpPacket::get_fixed(r + %d, s + %d, %s, keep_double);' %
-              (m.offset, m.stream_offset, FIXED_POWER[d]))
-        elif m.kind in ('STRING', 'CHAR', 'UINT8', 'INT8'):
-            w('    memcpy(r + %d, s + %d, %d);' % (m.offset, m.stream_offset, m.size))
-        else:
-            w('    Base::swap_copy(r + %d, s + %d, %d);' % (m.offset, m.stream_offset, m.size))
+        w(wire_get(m, '    ', None))
     w('    return %d;' % len(r.members))
     w('}')
     w('')

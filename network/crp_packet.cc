@@ -20,40 +20,31 @@ namespace {
 
 const unsigned char ESCAPE = 0xE0;
 const int MAX_RUN = 15;
+const int LANE = 16;
 
-// Length of the leading span of [p, end) whose bytes encode as themselves:
-// neither zero nor in 0xE0..0xEF. Sixteen bytes per step.
-int plain_span_to_encode(const unsigned char* p, const unsigned char* end) {
-    const unsigned char* start = p;
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i high = _mm_set1_epi8(static_cast<char>(0xF0));
-    const __m128i escape = _mm_set1_epi8(static_cast<char>(ESCAPE));
-    while (end - p >= 16) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i special =
-            _mm_or_si128(_mm_cmpeq_epi8(x, zero), _mm_cmpeq_epi8(_mm_and_si128(x, high), escape));
-        int mask = _mm_movemask_epi8(special);
-        if (mask != 0) return static_cast<int>(p - start) + __builtin_ctz(mask);
-        p += 16;
-    }
-    while (p < end && *p != 0 && (*p & 0xF0) != ESCAPE) ++p;
-    return static_cast<int>(p - start);
+inline __m128i load16(const unsigned char* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// Length of the leading span of [p, end) holding no byte of 0xE0 or above.
-int plain_span_to_decode(const unsigned char* p, const unsigned char* end) {
-    const unsigned char* start = p;
-    const __m128i escape = _mm_set1_epi8(static_cast<char>(ESCAPE));
-    while (end - p >= 16) {
-        __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // x >= 0xE0 (unsigned) exactly when max(x, 0xE0) == x.
-        int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(x, escape), x));
-        if (mask != 0) return static_cast<int>(p - start) + __builtin_ctz(mask);
-        p += 16;
-    }
-    while (p < end && *p < ESCAPE) ++p;
-    return static_cast<int>(p - start);
+inline void store16(unsigned char* p, __m128i x) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
 }
+
+// Bit i set where byte i lies in 0xE0..0xEF.
+inline int escape_mask(__m128i x) {
+    return _mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_and_si128(x, _mm_set1_epi8(static_cast<char>(0xF0))),
+                       _mm_set1_epi8(static_cast<char>(ESCAPE))));
+}
+
+inline int zero_mask(__m128i x) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_setzero_si128()));
+}
+
+// The fast paths below store whole 16-byte lanes and then advance by the
+// bytes that count; they run only while 16 bytes of input remain and 16
+// bytes of output capacity are free, so the lanes stay inside both buffers.
+// The byte-wise paths handle the ends.
 
 }  // namespace
 
@@ -64,24 +55,44 @@ int CrpPacket::encode_zero(unsigned char* out, int& out_length, const unsigned c
     const int capacity = out_length;
     int o = 0;
     while (p < end) {
-        int span = plain_span_to_encode(p, end);
-        if (span > 0) {
-            if (span > capacity - o) return -2;
-            memcpy(out + o, p, static_cast<size_t>(span));
-            o += span;
-            p += span;
+        if (end - p >= LANE && capacity - o >= LANE) {
+            __m128i x = load16(p);
+            int zeros = zero_mask(x);
+            int special = zeros | escape_mask(x);
+            if ((special & 1) == 0) {  // plain bytes pass as they are
+                store16(out + o, x);
+                int span = special ? __builtin_ctz(special) : LANE;
+                o += span;
+                p += span;
+                continue;
+            }
+            if (zeros & 1) {
+                int run = __builtin_ctz(~zeros);  // zeros cover at most the 16-byte lane
+                if (run > MAX_RUN) run = MAX_RUN;
+                out[o++] = static_cast<unsigned char>(ESCAPE + run);
+                p += run;
+            } else {
+                out[o++] = ESCAPE;
+                out[o++] = *p++;
+            }
             continue;
         }
-        if (*p == 0) {
+        unsigned char c = *p;
+        if (c == 0) {
             int run = 1;
             while (run < MAX_RUN && p + run < end && p[run] == 0) ++run;
             if (o >= capacity) return -2;
             out[o++] = static_cast<unsigned char>(ESCAPE + run);
             p += run;
-        } else {
+        } else if ((c & 0xF0) == ESCAPE) {
             if (capacity - o < 2) return -2;
             out[o++] = ESCAPE;
-            out[o++] = *p++;
+            out[o++] = c;
+            ++p;
+        } else {
+            if (o >= capacity) return -2;
+            out[o++] = c;
+            ++p;
         }
     }
     out_length = o;
@@ -96,25 +107,36 @@ int CrpPacket::decode_zero(unsigned char* out, int& out_length, const unsigned c
     int o = 0;
     while (p < end) {
         if (o >= capacity) return -2;
-        int span = plain_span_to_decode(p, end);
-        if (span > 0) {
-            if (span > capacity - o) return -2;
-            memcpy(out + o, p, static_cast<size_t>(span));
-            o += span;
-            p += span;
+        if (end - p >= LANE && capacity - o >= LANE) {
+            __m128i x = load16(p);
+            int special = escape_mask(x);
+            if ((special & 1) == 0) {
+                store16(out + o, x);
+                int span = special ? __builtin_ctz(special) : LANE;
+                o += span;
+                p += span;
+                continue;
+            }
+            unsigned char c = *p++;
+            if (c == ESCAPE) {
+                out[o++] = *p++;  // the lane holds the escaped byte
+            } else {
+                store16(out + o, _mm_setzero_si128());
+                o += c - ESCAPE;
+            }
             continue;
         }
         unsigned char c = *p++;
         if (c == ESCAPE) {
             if (p == end) return -1;  // the escaped byte is missing
             out[o++] = *p++;
-        } else if (c > ESCAPE + MAX_RUN) {
-            out[o++] = c;  // 0xF0..0xFF stand for themselves
-        } else {
+        } else if ((c & 0xF0) == ESCAPE) {
             int run = c - ESCAPE;
             if (run > capacity - o) return -2;
             memset(out + o, 0, static_cast<size_t>(run));
             o += run;
+        } else {
+            out[o++] = c;
         }
     }
     out_length = o;

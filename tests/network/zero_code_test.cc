@@ -77,6 +77,40 @@ TEST(ZeroCode, DecodeRefusesOverflowAndTrailingEscape) {
     EXPECT_EQ(run(false, {0x41}, out, 0), -2);
 }
 
+// The code written out byte by byte, as a reference for the lane-wise coder.
+Bytes reference_encode(const Bytes& in) {
+    Bytes out;
+    for (size_t i = 0; i < in.size();) {
+        if (in[i] == 0) {
+            size_t run = 1;
+            while (run < 15 && i + run < in.size() && in[i + run] == 0) ++run;
+            out.push_back(static_cast<unsigned char>(0xE0 + run));
+            i += run;
+        } else {
+            if ((in[i] & 0xF0) == 0xE0) out.push_back(0xE0);
+            out.push_back(in[i++]);
+        }
+    }
+    return out;
+}
+
+TEST(ZeroCode, LaneWiseCoderMatchesTheByteWiseCode) {
+    std::mt19937 rng(3);
+    for (int iter = 0; iter < 3000; ++iter) {
+        Bytes in(rng() % 200);
+        unsigned zero_bias = rng() % 8;
+        for (auto& b : in) {
+            unsigned r = rng() % 8;
+            b = r < zero_bias ? 0 : static_cast<unsigned char>(rng());
+        }
+        Bytes expect = reference_encode(in), out;
+        ASSERT_EQ(run(true, in, out, static_cast<int>(expect.size())), 0);
+        ASSERT_EQ(out, expect);
+        ASSERT_EQ(run(false, expect, out, static_cast<int>(in.size())), 0);
+        ASSERT_EQ(out, in);
+    }
+}
+
 TEST(ZeroCode, RandomDataRoundTripsAndNeverOverrunsTightCapacity) {
     std::mt19937 rng(11);
     for (int iter = 0; iter < 2000; ++iter) {
