@@ -20,6 +20,7 @@ DataFlow::FileReader::FileReader(unsigned short subject, unsigned long start, co
       position_(start),
       buffer_(new char[BUFFER_SIZE]),
       start_(start),
+      offset_(0),
       positioned_(false),
       version_(0),
       file_(path != nullptr ? fopen(path, "rb") : nullptr),
@@ -52,6 +53,7 @@ bool DataFlow::FileReader::seek(unsigned long pos) {
     position_ = pos;
     positioned_ = false;
     if (fseek(file_, 0, SEEK_SET) != 0 || !read_version()) return false;
+    offset_ = 2;
     return skip_to(pos);
 }
 
@@ -64,6 +66,7 @@ bool DataFlow::FileReader::skip_to(unsigned long pos) {
             unsigned long offset = FlowFile::get_entry(index_, k);
             if (offset != 0) {
                 if (fseek(file_, static_cast<long>(offset), SEEK_SET) != 0) return false;
+                offset_ = static_cast<long>(offset);
                 count = k * step_;
             }
         }
@@ -72,6 +75,7 @@ bool DataFlow::FileReader::skip_to(unsigned long pos) {
         unsigned int length;
         if (!FlowFile::read_length(file_, length)) return false;
         if (fseek(file_, length, SEEK_CUR) != 0) return false;
+        offset_ += 4 + static_cast<long>(length);
         ++count;
     }
     positioned_ = true;
@@ -83,7 +87,6 @@ const char* DataFlow::FileReader::read(unsigned short& length) {
     unsigned int limit = length;
     unsigned int total = 0;
     for (;;) {
-        long offset = ftell(file_);
         unsigned int record;
         int prefix = -1;
         if (read_data_len(record)) prefix = prepare_data(record, limit, total);
@@ -92,9 +95,10 @@ const char* DataFlow::FileReader::read(unsigned short& length) {
         if (ok) ok = record == 0 || fread(at, 1, record, file_) == record;
         if (!ok) {
             // Leave the file before the record, to be read again later.
-            fseek(file_, offset, SEEK_SET);
+            fseek(file_, offset_, SEEK_SET);
             break;
         }
+        offset_ += 4 + static_cast<long>(record);
         adjust_data(at, record);
         ++position_;
         total += prefix + record;
@@ -110,12 +114,13 @@ DataFlow::Saver::Saver(DataFlow* flow, const char* dir, const char* name, bool k
     : iterator_(flow, nullptr, nullptr, cell),
       version_(flow->get_version()),
       file_(nullptr),
+      end_(0),
       step_(step),
       index_(index) {
     char path[FlowFile::PATH_SIZE];
     flow->get_file_name(dir, name, path);
     bool continued = false;
-    file_ = FlowFile::open_save(path, keep_existing, low16(version_), continued);
+    file_ = FlowFile::open_save(path, keep_existing, low16(version_), continued, end_);
     if (file_ == nullptr) return;
     // A continued file already holds the flow's objects, as after loading.
     if (continued) iterator_.seek(flow->get_count());
@@ -141,12 +146,16 @@ int DataFlow::Saver::invoke() {
             file_ = nullptr;
             return -1;
         }
+        end_ = 2;
     }
-    if (fseek(file_, 0, SEEK_END) != 0) return -1;
-    long offset = ftell(file_);
+    long offset = end_;
     const Iterator::Result* r = iterator_.next();
     if (r == nullptr) return 0;
-    if (!FlowFile::write_record(file_, r->data, r->length)) return -1;
+    if (!FlowFile::write_record(file_, r->data, r->length)) {
+        end_ = FlowFile::get_end(file_);
+        return -1;
+    }
+    end_ += 4 + r->length;
     unsigned long id = iterator_.tell() - 1;
     if (index_ != nullptr && step_ != 0 && id % step_ == 0)
         FlowFile::set_entry(index_, id / step_, static_cast<unsigned long>(offset));
@@ -155,7 +164,7 @@ int DataFlow::Saver::invoke() {
 
 DataFlow::Loader::Loader(DataFlow* flow, const char* dir, const char* name, unsigned long step,
                          Vector* index)
-    : flow_(flow), file_(nullptr), step_(step), index_(index), last_(nullptr) {
+    : flow_(flow), file_(nullptr), offset_(2), step_(step), index_(index), last_(nullptr) {
     char path[FlowFile::PATH_SIZE];
     flow->get_file_name(dir, name, path);
     unsigned short version = 0;
@@ -176,9 +185,9 @@ void DataFlow::Loader::finish(long offset) {
 
 int DataFlow::Loader::invoke() {
     if (file_ == nullptr) return 0;
-    long offset = ftell(file_);
+    long offset = offset_;
     unsigned int length;
-    if (offset < 0 || !FlowFile::read_length(file_, length)) {
+    if (!FlowFile::read_length(file_, length)) {
         finish(offset);
         return 0;
     }
@@ -192,6 +201,7 @@ int DataFlow::Loader::invoke() {
         FlowFile::set_entry(index_, end / step_, static_cast<unsigned long>(offset));
     flow_->commit_object(static_cast<unsigned short>(length), false);
     if (flow_->is_manual_commit()) flow_->commit(false);
+    offset_ += 4 + static_cast<long>(length);
     last_ = data;
     return 1;
 }

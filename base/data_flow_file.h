@@ -44,6 +44,9 @@ class DataFlow::FileReader {
     bool skip_to(unsigned long pos);
 
     unsigned long start_;
+    // File offset of the next record; kept here to spare a system call per
+    // record.
+    long offset_;
     bool positioned_;
     unsigned short version_;
     FILE* file_;
@@ -69,6 +72,7 @@ class DataFlow::Saver {
     Iterator iterator_;
     void* version_;
     FILE* file_;
+    long end_;  // where the next record goes
     unsigned long step_;
     Vector* index_;
 };
@@ -95,6 +99,7 @@ class DataFlow::Loader {
 
     DataFlow* flow_;
     FILE* file_;
+    long offset_;  // of the next record
     unsigned long step_;
     Vector* index_;
     const void* last_;

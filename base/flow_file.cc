@@ -10,20 +10,26 @@
 namespace Base {
 
 FILE* FlowFile::open_save(const char* path, bool keep_existing, unsigned short version,
-                          bool& continued) {
+                          bool& continued, long& size) {
     continued = false;
     if (!keep_existing) ::remove(path);
     FILE* file = fopen(path, "a+b");
     if (file == nullptr) return nullptr;
-    long size = 0;
-    if (fseek(file, 0, SEEK_END) == 0) size = ftell(file);
+    size = get_end(file);
     if (size > 0) {
         continued = true;
-    } else if (!restart(file, version)) {
+    } else if (restart(file, version)) {
+        size = 2;
+    } else {
         fclose(file);
         return nullptr;
     }
     return file;
+}
+
+long FlowFile::get_end(FILE* file) {
+    if (fflush(file) != 0 || fseek(file, 0, SEEK_END) != 0) return -1;
+    return ftell(file);
 }
 
 FILE* FlowFile::open_load(const char* path, unsigned short mine, unsigned short& version) {

@@ -18,9 +18,12 @@ class FlowFile {
 
     // Opens a file for saving ("a+b"), removing an old one unless kept. A
     // non-empty file is continued (continued set), an empty one gets the
-    // version; null when either fails.
+    // version; size is where the next record goes. Null when either fails.
     static FILE* open_save(const char* path, bool keep_existing, unsigned short version,
-                           bool& continued);
+                           bool& continued, long& size);
+    // Where the next record of a saved file goes, asked of the file itself
+    // (after a failed write the saver's own count is not to be trusted).
+    static long get_end(FILE* file);
     // Opens a file for loading ("r+b") and reads its version. A file with a
     // version below mine is deleted; null then, or on a short version word.
     static FILE* open_load(const char* path, unsigned short mine, unsigned short& version);

@@ -34,13 +34,14 @@ XeloFlow::Saver::Saver(XeloFlow* flow, const char* dir, const char* name, bool k
                        Parallel::FlowRecycler* recycler)
     : XeloFlow::Sender(flow, recycler),
       file_(nullptr),
+      end_(0),
       version_(flow->get_version()),
       step_(recycler != nullptr ? recycler->get_step() : 0),
       index_(recycler != nullptr ? recycler->get_index() : nullptr) {
     char path[Base::FlowFile::PATH_SIZE];
     flow->get_file_name(dir, name, path);
     bool continued = false;
-    file_ = Base::FlowFile::open_save(path, keep_existing, low16(version_), continued);
+    file_ = Base::FlowFile::open_save(path, keep_existing, low16(version_), continued, end_);
     if (file_ == nullptr) return;
     if (continued) reader_.seek(flow->get_count());
     unsigned long p = reader_.tell();
@@ -65,13 +66,17 @@ int XeloFlow::Saver::invoke() {
             file_ = nullptr;
             return -1;
         }
+        end_ = 2;
     }
-    if (fseek(file_, 0, SEEK_END) != 0) return -1;
-    long offset = ftell(file_);
+    long offset = end_;
     unsigned short length = 0;
     const char* packet = read(length);
     if (packet == nullptr) return 0;
-    if (!Base::FlowFile::write_record(file_, packet, length)) return -1;
+    if (!Base::FlowFile::write_record(file_, packet, length)) {
+        end_ = Base::FlowFile::get_end(file_);
+        return -1;
+    }
+    end_ += 4 + length;
     unsigned long id = reader_.tell() - 1;
     if (index_ != nullptr && step_ != 0 && id % step_ == 0)
         Base::FlowFile::set_entry(index_, id / step_, static_cast<unsigned long>(offset));
@@ -82,6 +87,7 @@ XeloFlow::Loader::Loader(XeloFlow* flow, const char* dir, const char* name,
                          Parallel::FlowRecycler* recycler)
     : writer_(flow, false),
       file_(nullptr),
+      offset_(2),
       step_(recycler != nullptr ? recycler->get_step() : 0),
       index_(recycler != nullptr ? recycler->get_index() : nullptr),
       last_(nullptr) {
@@ -106,10 +112,10 @@ void XeloFlow::Loader::finish(long offset) {
 
 int XeloFlow::Loader::invoke() {
     if (file_ == nullptr) return 0;
-    long offset = ftell(file_);
+    long offset = offset_;
     unsigned int length = 0;
-    if (offset < 0 || !Base::FlowFile::read_length(file_, length) ||
-        length < XeloPacket::HEADER_SIZE || length > MAX_RECORD) {
+    if (!Base::FlowFile::read_length(file_, length) || length < XeloPacket::HEADER_SIZE ||
+        length > MAX_RECORD) {
         finish(offset);
         return 0;
     }
@@ -125,6 +131,7 @@ int XeloFlow::Loader::invoke() {
         Base::FlowFile::set_entry(index_, end / step_, static_cast<unsigned long>(offset));
     writer_.commit_xmp_packet(static_cast<unsigned short>(length), false);
     if (flow->is_manual_commit()) flow->commit(false);
+    offset_ += 4 + static_cast<long>(length);
     last_ = unit;
     return 1;
 }

@@ -35,6 +35,7 @@ class XeloFlow::Saver : public XeloFlow::Sender {
 
   private:
     FILE* file_;
+    long end_;  // where the next record goes
     void* version_;
     unsigned long step_;
     Base::Vector* index_;
@@ -60,6 +61,7 @@ class XeloFlow::Loader {
 
     Writer writer_;
     FILE* file_;
+    long offset_;  // of the next record
     unsigned long step_;
     Base::Vector* index_;
     const void* last_;
