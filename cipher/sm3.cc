@@ -58,16 +58,17 @@ void Sm3::reset() {
 
 // One round on named registers; the caller rotates the names instead of
 // moving values: after it, (D, A, B, C, H, E, F, G) is the new (A .. H).
-#define XELMD_SM3_ROUND(A, B, C, D, E, F, G, H, j, FF, GG)                      \
-    do {                                                                        \
-        const uint32_t a12 = rotl(A, 12);                                       \
-        const uint32_t ss1 = rotl(a12 + E + ROUND_T.t[j], 7);                   \
-        const uint32_t tt1 = FF(A, B, C) + D + (ss1 ^ a12) + (w[j] ^ w[j + 4]); \
-        const uint32_t tt2 = GG(E, F, G) + H + ss1 + w[j];                      \
-        B = rotl(B, 9);                                                         \
-        F = rotl(F, 19);                                                        \
-        D = tt1;                                                                \
-        H = p0(tt2);                                                            \
+#define XELMD_SM3_ROUND(A, B, C, D, E, F, G, H, j, FF, GG)                        \
+    do {                                                                          \
+        /* Sums grouped so the values of the previous round come in last. */      \
+        const uint32_t a12 = rotl(A, 12);                                         \
+        const uint32_t ss1 = rotl(a12 + (E + ROUND_T.t[j]), 7);                   \
+        const uint32_t tt1 = (FF(A, B, C) + D + (w[j] ^ w[j + 4])) + (ss1 ^ a12); \
+        const uint32_t tt2 = (GG(E, F, G) + H + w[j]) + ss1;                      \
+        B = rotl(B, 9);                                                           \
+        F = rotl(F, 19);                                                          \
+        D = tt1;                                                                  \
+        H = p0(tt2);                                                              \
     } while (0)
 
 #define XELMD_SM3_FF0(x, y, z) ((x) ^ (y) ^ (z))
@@ -113,9 +114,6 @@ __attribute__((optimize("no-tree-vectorize"))) void Sm3::compress(const unsigned
     state_[5] ^= f;
     state_[6] ^= g;
     state_[7] ^= h;
-    // The expanded words derive from message data.
-    std::memset(w, 0, sizeof w);
-    __asm__ __volatile__("" : : "r"(w) : "memory");
 }
 
 #undef XELMD_SM3_EXPAND4
