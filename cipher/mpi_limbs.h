@@ -37,19 +37,21 @@ inline Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n, Limb borrow) {
 }
 
 // r[0..n) += a[0..n) * m, returns the carry limb. The inner step is the
-// hot loop of every product and Montgomery reduction; in assembly it keeps
-// the two carries in flags instead of rebuilding 128-bit sums.
+// hot loop of every product and Montgomery reduction.
 inline Limb addmul_1(Limb* r, const Limb* a, int n, Limb m) {
     Limb carry = 0;
 #if defined(__x86_64__)
+    // r[i] is added before the incoming carry, so the carry's own chain is
+    // one add and one add-with-carry per limb.
     for (int i = 0; i < n; ++i) {
         Limb x = a[i], hi;
         __asm__(
             "mulq %[m]\n\t"
+            "addq %[r], %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
             "addq %[c], %%rax\n\t"
             "adcq $0, %%rdx\n\t"
-            "addq %%rax, %[r]\n\t"
-            "adcq $0, %%rdx"
+            "movq %%rax, %[r]"
             : "+&a"(x), "=&d"(hi), [r] "+m"(r[i])
             : [m] "r"(m), [c] "r"(carry)
             : "cc");
