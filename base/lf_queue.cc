@@ -6,18 +6,17 @@ namespace {
 
 TaggedNode* new_dummy(TaggedStack* pool) {
     TaggedNode* n = pool->take();
-    Tagged::set_link(n, 0, nullptr);
+    Tagged::set_next(n, nullptr);
     Tagged::set_data(n, nullptr);
     return n;
 }
 
 }  // namespace
 
-LFQueue::LFQueue(int prealloc)
-    : counter_(1), pad0_(), pool_(new TaggedStack(prealloc)), pad1_(), pad2_() {
+LFQueue::LFQueue(int prealloc) : pool_(new TaggedStack(prealloc)), pad0_(), pad1_() {
     TaggedNode* dummy = new_dummy(pool_);
     head_ = TaggedPair{0, dummy};
-    tail_ = head_;
+    tail_ = dummy;
 }
 
 LFQueue::~LFQueue() {
@@ -29,17 +28,15 @@ LFQueue::~LFQueue() {
 void LFQueue::push(void* data) {
     TaggedNode* node = pool_->take();
     Tagged::set_data(node, data);
-    Tagged::set_link(node, 0, nullptr);
-    // relaxed: the counter only has to hand out distinct values.
-    unsigned long tag = __atomic_fetch_add(&counter_, 1, __ATOMIC_RELAXED);
-    TaggedPair old = Tagged::load(&tail_);
-    while (!Tagged::cas(&tail_, old, TaggedPair{tag, node})) old = Tagged::load(&tail_);
-    // old.node cannot leave the queue before this link exists: pop never
-    // moves past a node whose next is null. The tag is written first and
-    // the pointer with release, so a reader that sees the pointer sees the
-    // tag and the node's data.
-    __atomic_store_n(&old.node->tag, tag, __ATOMIC_RELAXED);
-    __atomic_store_n(&old.node->next, node, __ATOMIC_RELEASE);
+    Tagged::set_next(node, nullptr);
+    // acq_rel: releases the node's fields to the producer that links behind
+    // it, and acquires the previous tail so that we may link it. An
+    // unconditional exchange cannot suffer ABA.
+    TaggedNode* prev = __atomic_exchange_n(&tail_, node, __ATOMIC_ACQ_REL);
+    // prev cannot leave the queue before this link exists: pop never moves
+    // past a node whose next is null. release: a consumer that sees the link
+    // sees the node's data.
+    __atomic_store_n(&prev->next, node, __ATOMIC_RELEASE);
 }
 
 void* LFQueue::pop() {
@@ -49,15 +46,16 @@ void* LFQueue::pop() {
         TaggedNode* next = __atomic_load_n(&head.node->next, __ATOMIC_ACQUIRE);
         if (!next) {
             // The dummy may have been recycled under us; empty only if the
-            // head is still the one whose next we read.
+            // head has not moved since it was read.
             if (Tagged::same(head, Tagged::load(&head_))) return nullptr;
             continue;
         }
-        TaggedPair moved{Tagged::tag_of(head.node), next};
         // Read before the swap: once the head moves, next is the new dummy
         // and another consumer may recycle it.
         void* data = Tagged::data_of(next);
-        if (Tagged::cas(&head_, head, moved)) {
+        // Every pop raises the tag, so a consumer holding a stale head fails
+        // here even if the same node is the dummy again.
+        if (Tagged::cas(&head_, head, TaggedPair{head.tag + 1, next})) {
             pool_->push(head.node);
             return data;
         }
@@ -73,7 +71,7 @@ void LFQueue::clear() {
     }
     TaggedNode* dummy = new_dummy(pool_);
     head_ = TaggedPair{0, dummy};
-    tail_ = head_;
+    tail_ = dummy;
 }
 
 }  // namespace Base

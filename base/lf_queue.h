@@ -25,15 +25,13 @@ class LFQueue {
     void clear();
 
   private:
-    // Hot words in separate 64-byte lines: tag counter, node pool, head
-    // pair, tail pair.
-    unsigned long counter_;
-    char pad0_[56];
+    // Hot words in separate 64-byte lines: node pool, head pair (swung by
+    // consumers), tail node (swapped by producers).
     TaggedStack* pool_;
-    char pad1_[56];
+    char pad0_[56];
     TaggedPair head_;
-    char pad2_[48];
-    TaggedPair tail_;
+    char pad1_[48];
+    TaggedNode* tail_;
 };
 
 }  // namespace Base

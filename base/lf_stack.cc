@@ -2,17 +2,11 @@
 
 namespace Base {
 
-LFStack::LFStack(int prealloc)
-    : counter_(1), pad0_(), pool_(new TaggedStack(prealloc)), pad1_(), head_{0, nullptr} {}
+LFStack::LFStack(int prealloc) : pool_(new TaggedStack(prealloc)), pad_(), head_{0, nullptr} {}
 
 LFStack::~LFStack() {
     clear();
     delete pool_;
-}
-
-unsigned long LFStack::next_tag() {
-    // relaxed: the counter only has to hand out distinct values.
-    return __atomic_fetch_add(&counter_, 1, __ATOMIC_RELAXED);
 }
 
 TaggedNode* LFStack::make_node(void* data) {
@@ -22,7 +16,7 @@ TaggedNode* LFStack::make_node(void* data) {
 }
 
 void LFStack::push(void* data) {
-    Tagged::push(&head_, next_tag(), make_node(data));
+    Tagged::push(&head_, make_node(data));
 }
 
 void* LFStack::pop() {
@@ -36,13 +30,18 @@ void* LFStack::pop() {
 }
 
 void* LFStack::top() const {
-    TaggedNode* n = Tagged::load(&head_).node;
-    return n ? Tagged::data_of(n) : nullptr;
+    for (;;) {
+        TaggedPair head = Tagged::load(&head_);
+        void* data = head.node ? Tagged::data_of(head.node) : nullptr;
+        // Unchanged tag: no pop since the head was read, so data belonged to
+        // a node that was on top. The acquire also orders the caller's reads
+        // of data after the swap (a try_push or pop) that installed it.
+        if (__atomic_load_n(&head_.tag, __ATOMIC_ACQUIRE) == head.tag) return data;
+    }
 }
 
 bool LFStack::try_push(void* expected_top, void* data) {
     TaggedNode* node = make_node(data);
-    unsigned long tag = next_tag();
     for (;;) {
         TaggedPair old = Tagged::load(&head_);
         void* current = old.node ? Tagged::data_of(old.node) : nullptr;
@@ -54,8 +53,11 @@ bool LFStack::try_push(void* expected_top, void* data) {
             }
             continue;
         }
-        Tagged::set_link(node, old.tag, old.node);
-        if (Tagged::cas(&head_, old, TaggedPair{tag, node})) return true;
+        // The full pair is compared so that a pop and push in between (same
+        // top pointer, other data) fail the swap; the tag stays, as for
+        // every push.
+        Tagged::set_next(node, old.node);
+        if (Tagged::cas(&head_, old, TaggedPair{old.tag, node})) return true;
     }
 }
 

@@ -39,14 +39,10 @@ class LFStack {
 
   private:
     TaggedNode* make_node(void* data);
-    unsigned long next_tag();
 
-    // Hot words in separate 64-byte lines: the tag counter, the node pool,
-    // then the head pair.
-    unsigned long counter_;
-    char pad0_[56];
+    // The node pool and the head pair sit in separate 64-byte lines.
     TaggedStack* pool_;
-    char pad1_[56];
+    char pad_[56];
     TaggedPair head_;
 };
 

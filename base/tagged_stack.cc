@@ -4,12 +4,15 @@ namespace Base {
 
 namespace Tagged {
 
-void push(TaggedPair* head, unsigned long tag, TaggedNode* node) {
-    TaggedPair old = load(head);
+void push(TaggedPair* head, TaggedNode* node) {
     for (;;) {
-        set_link(node, old.tag, old.node);
-        if (cas(head, old, TaggedPair{tag, node})) return;
-        old = load(head);
+        TaggedPair old = load(head);
+        set_next(node, old.node);
+        // The tag is kept: only pops raise it. The whole pair is swapped
+        // because the head's two words must only ever change together (a
+        // narrower swap on one half is not atomic against the 16-byte one
+        // under every runtime, sanitizers included).
+        if (cas(head, old, TaggedPair{old.tag, node})) return;
     }
 }
 
@@ -19,14 +22,14 @@ TaggedNode* pop(TaggedPair* head) {
         if (!old.node) return nullptr;
         // Nodes are never freed while the structure lives, so reading a node
         // that another thread has just taken is safe; the swap then fails.
-        TaggedPair saved{tag_of(old.node), next_of(old.node)};
-        if (cas(head, old, saved)) return old.node;
+        TaggedPair next{old.tag + 1, next_of(old.node)};
+        if (cas(head, old, next)) return old.node;
     }
 }
 
 }  // namespace Tagged
 
-TaggedStack::TaggedStack(int prealloc) : counter_(1), pad_(), head_{0, nullptr} {
+TaggedStack::TaggedStack(int prealloc) : head_{0, nullptr} {
     for (int i = 0; i < prealloc; ++i) push(new TaggedNode());
 }
 
@@ -35,9 +38,7 @@ TaggedStack::~TaggedStack() {
 }
 
 void TaggedStack::push(TaggedNode* node) {
-    // relaxed: the counter only has to hand out distinct values.
-    unsigned long tag = __atomic_fetch_add(&counter_, 1, __ATOMIC_RELAXED);
-    Tagged::push(&head_, tag, node);
+    Tagged::push(&head_, node);
 }
 
 TaggedNode* TaggedStack::pop() {

@@ -3,11 +3,11 @@
 
 namespace Base {
 
-// A 32-byte node shared by the lock-free structures. While a node is in a
-// structure, {tag, next} is the pair that structure saved in it; data is the
-// caller's pointer. Fields are read and written with atomic word accesses
-// only, because stale readers may look at a node another thread reuses (the
-// 16-byte compare-and-swap on the head then rejects what they read).
+// A 32-byte node shared by the lock-free structures: the link, the
+// caller's data and two spare words. Fields are read and written with
+// atomic word accesses only, because stale readers may look at a node that
+// another thread is reusing (the 16-byte compare-and-swap on the head then
+// rejects what they read).
 struct TaggedNode {
     unsigned long tag;
     TaggedNode* next;
@@ -15,7 +15,10 @@ struct TaggedNode {
     void* spare;
 };
 
-// A {tag, node} head word, swung as one 16-byte unit.
+// A {tag, node} head, always changed as one 16-byte unit. Every pop raises
+// the tag by one; a push keeps it (pushing is immune to ABA). So a stale
+// pop, which expects the tag it read, fails once any other pop has happened
+// in between.
 struct alignas(16) TaggedPair {
     unsigned long tag;
     TaggedNode* node;
@@ -23,16 +26,22 @@ struct alignas(16) TaggedPair {
 
 namespace Tagged {
 
-// Reads the two halves separately. The halves may come from two states; a
-// compare-and-swap against the result then fails and retries. The node is
-// read first and the tag second, with acquire: the tag word is where the
-// pair's compare-and-swap publishes, so the later tag read makes everything
-// written before the swap that installed the node visible.
+// A consistent snapshot from two word loads: tag, node, tag again. The tag
+// only grows, so an unchanged tag means the pair {tag, node} held when the
+// node was read. Acquire on the second tag read orders what follows after
+// the swap that installed the node (every change of the pair is a 16-byte
+// swap, which publishes through the tag's word).
+//
+// If a later compare-and-swap against the snapshot succeeds, no pop
+// happened in between, so the node stayed on top and anything read from it
+// meanwhile is current.
 inline TaggedPair load(const TaggedPair* p) {
-    TaggedPair r;
-    r.node = __atomic_load_n(&p->node, __ATOMIC_ACQUIRE);
-    r.tag = __atomic_load_n(&p->tag, __ATOMIC_ACQUIRE);
-    return r;
+    for (;;) {
+        TaggedPair r;
+        r.tag = __atomic_load_n(&p->tag, __ATOMIC_ACQUIRE);
+        r.node = __atomic_load_n(&p->node, __ATOMIC_ACQUIRE);
+        if (__atomic_load_n(&p->tag, __ATOMIC_ACQUIRE) == r.tag) return r;
+    }
 }
 
 // 16-byte compare-and-swap (cmpxchg16b, a full barrier).
@@ -50,30 +59,23 @@ inline bool same(const TaggedPair& a, const TaggedPair& b) {
     return a.tag == b.tag && a.node == b.node;
 }
 
-// Relaxed node field accesses: ordering comes from the head's
-// compare-and-swap (release) and the acquire load of the head.
+// Relaxed node field accesses: ordering comes from the head's release
+// operations and the acquire loads of the head.
 inline TaggedNode* next_of(const TaggedNode* n) {
     return __atomic_load_n(&n->next, __ATOMIC_RELAXED);
-}
-inline unsigned long tag_of(const TaggedNode* n) {
-    return __atomic_load_n(&n->tag, __ATOMIC_RELAXED);
 }
 inline void* data_of(const TaggedNode* n) {
     return __atomic_load_n(&n->data, __ATOMIC_RELAXED);
 }
-inline void set_link(TaggedNode* n, unsigned long tag, TaggedNode* next) {
-    __atomic_store_n(&n->tag, tag, __ATOMIC_RELAXED);
+inline void set_next(TaggedNode* n, TaggedNode* next) {
     __atomic_store_n(&n->next, next, __ATOMIC_RELAXED);
 }
 inline void set_data(TaggedNode* n, void* data) {
     __atomic_store_n(&n->data, data, __ATOMIC_RELAXED);
 }
 
-// Stack discipline shared by TaggedStack and LFStack: a pushed node saves the
-// head pair it covers and the head becomes {fresh tag, node}; a pop restores
-// the saved pair. Tags are unique per push, so a pair names one stay of one
-// node on the stack and a stale pop can never succeed.
-void push(TaggedPair* head, unsigned long tag, TaggedNode* node);
+// Stack discipline shared by TaggedStack and LFStack.
+void push(TaggedPair* head, TaggedNode* node);
 TaggedNode* pop(TaggedPair* head);
 
 }  // namespace Tagged
@@ -97,8 +99,6 @@ class TaggedStack {
     TaggedNode* take();
 
   private:
-    unsigned long counter_;
-    char pad_[56];
     TaggedPair head_;
 };
 
