@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/reportable.h"
 #include "flow_test_util.h"
 
 namespace {
@@ -15,6 +18,18 @@ using Base::DataFlow;
 using Base::DataReader;
 using FlowTest::append;
 using FlowTest::MIB;
+
+struct Lines : Base::Reportable {
+    void report(int level, const char* tag, const char* format, ...) override {
+        char line[256];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(line, sizeof line, format, args);
+        va_end(args);
+        lines.push_back(std::to_string(level) + " " + tag + " " + line);
+    }
+    std::vector<std::string> lines;
+};
 
 std::string object(int i) {
     return std::to_string(i) + ":" + std::string(700 + i % 500, 'a' + i % 26);
@@ -88,9 +103,16 @@ TEST(DataReader, FallsBackToTheFlowFileBehindTheRecycledRangeAndReturns) {
     char path[256];
     flow.get_file_name(dir.c_str(), nullptr, path);
     unsigned long cell = 250;  // as if this reader had already been there
-    DataReader reader(&flow, nullptr, nullptr, &cell, 10, path, 0, nullptr, nullptr);
+    Lines log;
+    DataReader reader(&flow, nullptr, nullptr, &cell, 10, path, 0, nullptr, &log);
     ASSERT_TRUE(reader.seek(20));
     EXPECT_TRUE(reader.is_reading_file());
+    ASSERT_EQ(1u, log.lines.size());
+    char expect[128];
+    snprintf(expect, sizeof expect,
+             "5 DataReader create file reader subject=[0x0002] id=[20] recycle_pos=[250] [%p]",
+             static_cast<void*>(&reader));
+    EXPECT_EQ(expect, log.lines[0]);
     unsigned short len = 0;
     const char* data = reader.read(len);
     ASSERT_NE(nullptr, data);
@@ -103,6 +125,8 @@ TEST(DataReader, FallsBackToTheFlowFileBehindTheRecycledRangeAndReturns) {
         ASSERT_EQ(object(i), std::string(data, len));
     }
     EXPECT_FALSE(reader.is_reading_file());  // back in memory near the cell
+    ASSERT_EQ(2u, log.lines.size());
+    EXPECT_EQ(0u, log.lines[1].find("5 DataReader delete file reader subject=[0x0002] id=[240]"));
     ASSERT_TRUE(reader.seek(260));
     EXPECT_FALSE(reader.is_reading_file());
     reader.reset();
