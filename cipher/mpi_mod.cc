@@ -280,8 +280,15 @@ bool mpi_square_root(Limb* r, int& rn, const Limb* a, int na, const Limb* p, int
         mpi_shift_right(q.get(), qn);
         ++s;
     }
-    // A non-residue z: the first with z^((p - 1) / 2) = p - 1.
+    // A non-residue z: the first with z^((p - 1) / 2) = p - 1. For a prime
+    // the least one is small (a prime p needs every prime below 2000 to be a
+    // residue to miss, about one chance in 2^300); the bound stops a
+    // composite p, a caller error, from spinning.
     for (z[0] = 2;; ++z[0]) {
+        if (z[0] > 2000) {
+            rn = 0;
+            return false;
+        }
         mpi_power_mod(t.get(), tn, z.get(), zn, e.get(), en, p, np);
         if (mpi_cmp(t.get(), tn, pm1.get(), pm1n) == 0) break;
     }
@@ -297,7 +304,10 @@ bool mpi_square_root(Limb* r, int& rn, const Limb* a, int na, const Limb* p, int
         copy(t.get(), tn, y.get(), yn);
         while (!mpi_equal_num(t.get(), tn, 1)) {
             mul_mod(t.get(), tn, t.get(), tn, t.get(), tn, p, np);
-            ++i;
+            if (++i >= m) {  // only when p is not prime
+                rn = 0;
+                return false;
+            }
         }
         copy(b.get(), bn, c.get(), cn);
         for (int j = 0; j < m - i - 1; ++j) mul_mod(b.get(), bn, b.get(), bn, b.get(), bn, p, np);
