@@ -13,6 +13,7 @@
 #include "base/date.h"
 #include "network/xelo_flow_file.h"
 #include "network/xelo_flow_reader.h"
+#include "parallel/flow_recycler.h"
 
 namespace {
 
@@ -277,6 +278,42 @@ TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
     std::string file = read_file("00000011.flow");
     ASSERT_EQ(2u + 4u + p.size(), file.size());
     EXPECT_EQ(Base::Date::get_days(20250103), Base::load_be16(file.data()));
+}
+
+TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) {
+    XeloFlow flow(0x12, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, false);
+    std::vector<std::string> packets;
+    for (int i = 0; i < 200; ++i) {
+        packets.push_back(make_packet(i, 10 + i % 50, 0, 0));
+        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packets.back().data()),
+                          false);
+    }
+    std::string path = dir_ + "/00000012.flow";
+    Parallel::FlowRecycler recycler(nullptr, &flow, 10, path.c_str(), 4);
+    { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, &recycler); }
+    EXPECT_EQ(50u, recycler.get_index()->get_count());
+
+    XeloFlow::DataReader reader(&flow, nullptr, nullptr, &recycler, nullptr);
+    unsigned long* cell = reader.get_iterator()->get_cell();
+    ASSERT_NE(nullptr, cell);
+    __atomic_store_n(cell, 150UL, __ATOMIC_RELEASE);  // as if it had read that far
+    ASSERT_TRUE(reader.seek(21));
+    EXPECT_TRUE(reader.is_reading_file());
+    for (unsigned long i = 21; i < 200; ++i) {
+        const XeloFlow::View* v = reader.read();
+        ASSERT_NE(nullptr, v) << i;
+        ASSERT_EQ(i, v->header->tid);
+        ASSERT_EQ(i + 1, XeloPacket::get_sequence(v->header));
+        ASSERT_EQ(0x12, v->header->sequence_series);
+        unsigned short n = 0;
+        XeloPacket::Iterator fields(v->header, v->fields);
+        ASSERT_EQ(0x1001, fields.next());
+        fields.get_field(n);
+        ASSERT_EQ(10 + i % 50, n);
+    }
+    EXPECT_FALSE(reader.is_reading_file());
+    EXPECT_EQ(nullptr, reader.read());
 }
 
 }  // namespace
