@@ -116,12 +116,14 @@ void Socket::set_blocking(int fd, bool blocking) {
 }
 
 void Socket::get_option(int fd, int level, int name, void* value, unsigned int* length) {
+    if (length == nullptr) return;
     socklen_t n = *length;
     getsockopt(fd, level, name, value, &n);
     *length = n;
 }
 
 int Socket::get_option(int level, int name, void* value, unsigned int* length) {
+    if (length == nullptr) return -1;
     socklen_t n = *length;
     int rc = getsockopt(fd_, level, name, value, &n);
     *length = n;

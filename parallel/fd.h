@@ -8,7 +8,9 @@ namespace Parallel {
 class FdReactor;
 
 // A descriptor driven by an FdReactor: read() on readiness, write() polled
-// every pass while active. Its callbacks run on the reactor thread.
+// every pass while active. Its callbacks run on the reactor thread; they may
+// remove descriptors (their own included) but must not destroy their own
+// object, which the reactor still touches when they return.
 class Fd {
   public:
     virtual ~Fd() {}
