@@ -268,3 +268,18 @@ TEST(Aes, OtherKeySizesLeaveNoSchedule) {
 }
 
 }  // namespace
+
+namespace {
+
+// The free-function forms serve callers that take a block function.
+TEST(Aes, FunctionFormsMatchTheMembers) {
+    const Bytes key = from_hex("000102030405060708090a0b0c0d0e0f");
+    Cipher::Aes aes(key.data(), 16);
+    unsigned char out[16], back[16];
+    Cipher::Aes::encode_func(&aes, out, from_hex("00112233445566778899aabbccddeeff").data());
+    EXPECT_EQ(to_hex(out, 16), "69c4e0d86a7b0430d8cdb78070b4c55a");
+    Cipher::Aes::decode_func(&aes, back, out);
+    EXPECT_EQ(to_hex(back, 16), "00112233445566778899aabbccddeeff");
+}
+
+}  // namespace

@@ -201,3 +201,18 @@ TEST_F(DesOracle, IvLengthOtherThanEightIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Des, FunctionFormsGoThroughTheVirtualProcess) {
+    const Bytes k1 = from_hex("0123456789abcdef"), k2 = from_hex("23456789abcdef01"),
+                k3 = from_hex("456789abcdef0123");
+    Cipher::TripleDes tdes(k1.data(), k2.data(), k3.data());
+    unsigned char out[8], back[8];
+    Cipher::Des::encode_func(&tdes, out, reinterpret_cast<const unsigned char*>("The qufc"));
+    EXPECT_EQ(to_hex(out, 8), "a826fd8ce53b855f");
+    Cipher::Des::decode_func(&tdes, back, out);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(back), 8), "The qufc");
+}
+
+}  // namespace
