@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "cipher/block_mode.h"
+#include "cipher/sm4_gfni.h"
 
 namespace Cipher {
 
@@ -79,6 +80,13 @@ uint32_t ck(int i) {
 
 using Modes = BlockMode<Sm4, Sm4::BLOCK_SIZE>;
 
+// The vector path only where the processor has it and it reproduces the
+// table above bit for bit.
+bool use_gfni() {
+    static const bool ok = Sm4Gfni::supported() && Sm4Gfni::matches(SBOX);
+    return ok;
+}
+
 }  // namespace
 
 Sm4::Sm4(const unsigned char* key) {
@@ -116,8 +124,13 @@ void Sm4::process(unsigned char* out, const unsigned char* in, const uint32_t* r
     store_be32(out + 12, x0);
 }
 
-// Four blocks interleaved so the table loads of independent blocks overlap.
+// Eight at a time with vector instructions when available; then four
+// interleaved so the table loads of independent blocks overlap.
 void Sm4::process_blocks(unsigned char* out, const unsigned char* in, int n, const uint32_t* rk) {
+    if (n >= 8 && use_gfni()) {
+        for (; n >= 16; n -= 16, in += 256, out += 256) Sm4Gfni::process16(out, in, rk);
+        for (; n >= 8; n -= 8, in += 128, out += 128) Sm4Gfni::process8(out, in, rk);
+    }
     for (; n >= 4; n -= 4, in += 64, out += 64) {
         uint32_t x[4][4];
         for (int b = 0; b < 4; ++b)
