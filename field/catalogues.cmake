@@ -4,10 +4,14 @@
 set(XELMD_CATALOGUE_GENERATOR ${CMAKE_SOURCE_DIR}/field/gen_catalogue.py)
 set(XELMD_GENERATED_FIELD_DIR ${CMAKE_BINARY_DIR}/generated/field)
 
-# xelmd_catalogue(<source> <prefix> <stream|struct>): field/<source>.schema
-# becomes <source>.h, <source>.cc and <source>_coders.cc.
+# xelmd_catalogue(<source> <prefix> <stream|struct> [imported schemas...]):
+# field/<source>.schema becomes <source>.h, <source>.cc and <source>_coders.cc.
 function(xelmd_catalogue source prefix coders)
   set(schema ${CMAKE_SOURCE_DIR}/field/${source}.schema)
+  set(imports)
+  foreach(other ${ARGN})
+    list(APPEND imports ${CMAKE_SOURCE_DIR}/field/${other}.schema)
+  endforeach()
   set(outputs
     ${XELMD_GENERATED_FIELD_DIR}/${source}.h
     ${XELMD_GENERATED_FIELD_DIR}/${source}.cc
@@ -17,7 +21,7 @@ function(xelmd_catalogue source prefix coders)
     COMMAND ${Python3_EXECUTABLE} ${XELMD_CATALOGUE_GENERATOR}
       --schema ${schema} --source ${source} --prefix ${prefix} --coders ${coders}
       --out ${CMAKE_BINARY_DIR}/generated
-    DEPENDS ${schema} ${XELMD_CATALOGUE_GENERATOR}
+    DEPENDS ${schema} ${imports} ${XELMD_CATALOGUE_GENERATOR}
     COMMENT "Generating the ${source} catalogue"
     VERBATIM)
   list(GET outputs 1 tables)
@@ -26,3 +30,4 @@ function(xelmd_catalogue source prefix coders)
 endfunction()
 
 xelmd_catalogue(xelfield Xel stream)
+xelmd_catalogue(orqfield Orq struct xelfield)

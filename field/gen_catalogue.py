@@ -89,8 +89,13 @@ def parse_int(text, where):
         raise SchemaError('%s: not a number: %r' % (where, text))
 
 
-def parse_schema(path):
-    types, records, packets = {}, [], []
+def parse_schema(path, imported=None):
+    """Returns (records, packets, templates). templates maps every record
+    name visible to "like" (imported ones and this schema's own) to its
+    member list. imported collects the paths already read (no cycles)."""
+    imported = set() if imported is None else imported
+    imported.add(os.path.abspath(path))
+    types, records, packets, templates = {}, [], [], {}
     record_names, field_ids, tids, packet_names = {}, {}, {}, {}
     current = None
     with open(path) as f:
@@ -102,14 +107,28 @@ def parse_schema(path):
             continue
         words = line.split()
         head = words[0]
-        if head == 'type':
+        if head == 'import':
+            if len(words) != 2:
+                raise SchemaError('%s: expected "import <schema file>"' % where)
+            other = os.path.join(os.path.dirname(path), words[1])
+            if os.path.abspath(other) in imported:
+                raise SchemaError('%s: %s imported twice or in a cycle' % (where, words[1]))
+            if not os.path.exists(other):
+                raise SchemaError('%s: cannot find %s' % (where, words[1]))
+            _, _, sub_templates, sub_types = parse_schema(other, imported)
+            for name, definition in sub_types.items():
+                if name in types and types[name] != definition:
+                    raise SchemaError('%s: type %s imported with another definition' %
+                                      (where, name))
+                types[name] = definition
+            templates.update(sub_templates)
+            current = None
+        elif head == 'type':
             if len(words) not in (3, 4):
                 raise SchemaError('%s: expected "type <Name> <MemberType> [size]"' % where)
             name, kind = words[1], words[2]
             if kind not in MEMBER_TYPES:
                 raise SchemaError('%s: unknown member type %r' % (where, kind))
-            if name in types:
-                raise SchemaError('%s: duplicate type %r' % (where, name))
             if kind == 'STRING':
                 if len(words) != 4:
                     raise SchemaError('%s: STRING type %r needs a size' % (where, name))
@@ -122,11 +141,24 @@ def parse_schema(path):
                 size = MEMBER_TYPES[kind][2] if kind not in ('CHAR',) else 1
             if len(name) > 63 or not IDENT.match(name):
                 raise SchemaError('%s: bad type name %r' % (where, name))
+            if name in types:
+                raise SchemaError('%s: duplicate type %r' % (where, name))
             types[name] = (kind, size)
             current = None
         elif head == 'record':
-            if len(words) not in (3, 4) or (len(words) == 4 and words[3] != 'describe'):
-                raise SchemaError('%s: expected "record <Name> <id> [describe]"' % where)
+            rest = words[3:]
+            describe = bool(rest) and rest[-1] == 'describe'
+            if describe:
+                rest = rest[:-1]
+            like = None
+            if len(rest) == 2 and rest[0] == 'like':
+                like = rest[1]
+            elif rest:
+                raise SchemaError('%s: expected "record <Name> <id> [like <Record>] [describe]"'
+                                  % where)
+            if len(words) < 3:
+                raise SchemaError('%s: expected "record <Name> <id> [like <Record>] [describe]"'
+                                  % where)
             name, field_id = words[1], parse_int(words[2], where)
             if len(name) > 63 or not IDENT.match(name):
                 raise SchemaError('%s: bad record name %r' % (where, name))
@@ -139,8 +171,14 @@ def parse_schema(path):
                 raise SchemaError('%s: duplicate field id 0x%04X (also %s)' %
                                   (where, field_id, field_ids[field_id]))
             record_names[name], field_ids[field_id] = number, name
-            current = Record(name, field_id, len(words) == 4, number)
+            current = Record(name, field_id, describe, number)
+            if like is not None:
+                if like not in templates:
+                    raise SchemaError('%s: unknown record %r after like' % (where, like))
+                current.members = [Member(m.name, m.domain, m.kind, m.size, m.key)
+                                   for m in templates[like]]
             records.append(current)
+            templates[name] = current.members
         elif head == 'packet':
             if len(words) != 3:
                 raise SchemaError('%s: expected "packet <tid> <Name>"' % where)
@@ -178,7 +216,7 @@ def parse_schema(path):
         r.layout()
         if r.struct_size > 0xFFFF:
             raise SchemaError('%s:%d: record %s too large' % (path, r.line, r.name))
-    return records, packets
+    return records, packets, templates, types
 
 
 def emit_header(out, records, source, prefix, coders):
@@ -496,7 +534,7 @@ def main():
     ap.add_argument('--stats', action='store_true', help='print member totals per type')
     args = ap.parse_args()
     try:
-        records, packets = parse_schema(args.schema)
+        records, packets, _, _ = parse_schema(args.schema)
         if args.prefix:
             for r in records:
                 if not r.name.startswith(args.prefix):
