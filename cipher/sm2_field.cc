@@ -29,9 +29,6 @@ struct Fe {
 inline bool fe_is_zero(const Fe& a) {
     return (a.v[0] | a.v[1] | a.v[2] | a.v[3]) == 0;
 }
-inline bool fe_equal(const Fe& a, const Fe& b) {
-    return ((a.v[0] ^ b.v[0]) | (a.v[1] ^ b.v[1]) | (a.v[2] ^ b.v[2]) | (a.v[3] ^ b.v[3])) == 0;
-}
 
 // r = t - p when t (with carry limb hi) is at least p, else t.
 inline void reduce_once(Fe& r, const Limb* t, Limb hi) {

@@ -91,7 +91,12 @@ void Sm3::reset() {
 
 // Scalar on purpose: vectorised, the three-word recurrence makes each load
 // wait on a store just made.
-__attribute__((optimize("no-tree-vectorize"))) void Sm3::compress(const unsigned char* block) {
+#if defined(__GNUC__) && !defined(__clang__)
+#define XELMD_SM3_SCALAR __attribute__((optimize("no-tree-vectorize")))
+#else
+#define XELMD_SM3_SCALAR
+#endif
+XELMD_SM3_SCALAR void Sm3::compress(const unsigned char* block) {
     uint32_t w[68];
     for (int j = 0; j < 16; ++j) w[j] = load_be32(block + 4 * j);
     uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
@@ -116,6 +121,7 @@ __attribute__((optimize("no-tree-vectorize"))) void Sm3::compress(const unsigned
     state_[7] ^= h;
 }
 
+#undef XELMD_SM3_SCALAR
 #undef XELMD_SM3_EXPAND4
 #undef XELMD_SM3_FOUR
 #undef XELMD_SM3_GG1
