@@ -169,6 +169,20 @@ TEST_F(FlowFileTest, CrashAtEveryByteOfTheLastRecordsLosesOnlyIncompleteOnes) {
     }
 }
 
+TEST_F(FlowFileTest, LoaderTruncateEmptiesTheFileAndKeepsWhatWasLoaded) {
+    save(9, 4, 0);
+    DataFlow flow(9, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    DataFlow::Loader loader(&flow, dir_.c_str(), nullptr, 0, nullptr);
+    EXPECT_EQ(1, loader.invoke());
+    EXPECT_EQ(object(0),
+              std::string(static_cast<const char*>(loader.get_last()), object(0).size()));
+    loader.truncate();
+    EXPECT_FALSE(loader.is_open());
+    EXPECT_EQ(0, loader.invoke());
+    EXPECT_EQ(1u, flow.get_count());
+    EXPECT_EQ(0u, read_all(path(9)).size());
+}
+
 TEST_F(FlowFileTest, ShortVersionWordLoadsNothing) {
     write_all(path(7), std::string("\x01", 1));
     DataFlow flow(7, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);

@@ -152,6 +152,27 @@ TEST(XeloFlowIterator, ReferencesExpandWithTheReadingFlowsStampingIntoTwoSlots) 
     EXPECT_EQ(1u, XeloPacket::get_sequence(v->header));
 }
 
+TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
+    XeloFlow flow(2, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), true, false);
+    XeloFlow::Writer writer(&flow, true);
+    std::string p = make_packet(1, 1, 0, 0);
+    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.shift(XeloFlow::to_version(20250103));
+    XeloFlow* next = writer.get_flow();
+    ASSERT_NE(&flow, next);
+    EXPECT_EQ(next, flow.get_next());
+    EXPECT_FALSE(next->has_references());
+    EXPECT_TRUE(next->is_auto_free());
+    EXPECT_EQ(2, next->get_subject());
+    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, reader.read());
+    const XeloFlow::View* v = reader.read();  // on the successor, numbered from 1
+    ASSERT_NE(nullptr, v);
+    EXPECT_EQ(1u, XeloPacket::get_sequence(v->header));
+    EXPECT_EQ(0u, flow.get_count());  // auto-free: the day left behind is released
+}
+
 TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
     XeloFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
     XeloFlow::Receiver receiver(&flow);
