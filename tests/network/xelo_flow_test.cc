@@ -337,4 +337,35 @@ TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) 
     EXPECT_EQ(nullptr, reader.read());
 }
 
+TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
+    XeloFlow flow(0x13, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, false);
+    std::vector<size_t> ends{2};
+    for (int i = 0; i < 5; ++i) {
+        std::string p = make_packet(i, 3 * i, 0, 0);
+        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+        ends.push_back(ends.back() + 4 + p.size());
+    }
+    { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr); }
+    std::string full = read_file("00000013.flow");
+    ASSERT_EQ(ends.back(), full.size());
+    std::string path = dir_ + "/00000013.flow";
+    for (size_t cut = ends[2]; cut <= full.size(); ++cut) {
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(full.data(), static_cast<std::streamsize>(cut));
+        }
+        XeloFlow copy(0x13, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+        {
+            XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
+            while (loader.invoke() == 1) {
+            }
+        }
+        size_t complete = 0;
+        while (complete < 5 && ends[complete + 1] <= cut) ++complete;
+        ASSERT_EQ(complete, copy.get_count()) << "cut at " << cut;
+        ASSERT_EQ(ends[complete], read_file("00000013.flow").size()) << "cut at " << cut;
+    }
+}
+
 }  // namespace
