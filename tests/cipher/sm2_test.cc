@@ -261,16 +261,27 @@ TEST(Sm2, OurCiphertextDecryptsWithOpenSsl) {
     }
 }
 
+// The key-exchange direction: the front (here OpenSSL) encrypts to a public
+// key, our object decrypts. Keys from both generators.
 TEST(Sm2, OpenSslCiphertextDecryptsWithOurs) {
     std::mt19937 rng(32);
     for (int i = 0; i < 40; ++i) {
-        const KeyText key = openssl_keygen();
+        Cipher::Sm2 sm2(false);
+        KeyText key;
+        if (i % 2 == 0) {
+            key = openssl_keygen();
+            ASSERT_TRUE(sm2.set_private_key(key.d.c_str()));
+        } else {
+            sm2.gen_keys();
+            char x[65], y[65];
+            sm2.get_public_key(x, y);
+            key.x = x;
+            key.y = y;
+        }
         EVP_PKEY* pub = openssl_key("", key.x, key.y);
         const Bytes msg = random_bytes(rng, i < 8 ? 8 : static_cast<int>(rng() % 300) + 1);
         const Bytes c = from_der(openssl_crypt(pub, true, msg));
         EVP_PKEY_free(pub);
-        Cipher::Sm2 sm2(false);
-        ASSERT_TRUE(sm2.set_private_key(key.d.c_str()));
         Bytes back;
         ASSERT_TRUE(decode(sm2, c, back));
         EXPECT_EQ(back, msg);
@@ -349,17 +360,34 @@ TEST(Sm2, PrivateKeyIsHalvedUntilBelowTheOrder) {
         "00000000000000000000000000000000000000000000000000000000000000000000000000000001"));
 }
 
-TEST(Sm2, FixedScalarsGiveTheSameCiphertext) {
+// A fixed k gives the same ciphertext every time, and its C1 is k G.
+TEST(Sm2, FixedScalarGivesC1EqualToKTimesG) {
     Cipher::Sm2 a(false), b(false);
     const char* d = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
     const char* k = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
     a.set_private_key(d);
     b.set_private_key(d);
-    a.set_k(k);
-    b.set_k(k);
+    ASSERT_TRUE(a.set_k(k));
+    ASSERT_TRUE(b.set_k(k));
     const Bytes msg{'e', 'n', 'c', 'r', 'y', 'p', 't', 'i', 'o', 'n',
                     ' ', 's', 't', 'a', 'n', 'd', 'a', 'r', 'd'};
-    EXPECT_EQ(encode(a, msg), encode(b, msg));
+    const Bytes c = encode(a, msg);
+    EXPECT_EQ(c, encode(b, msg));
+
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+    BN_CTX* bn = BN_CTX_new();
+    BIGNUM* bk = nullptr;
+    BN_hex2bn(&bk, k);
+    EC_POINT* c1 = EC_POINT_new(group);
+    EC_POINT_mul(group, c1, bk, nullptr, nullptr, bn);
+    unsigned char point[65];
+    ASSERT_EQ(EC_POINT_point2oct(group, c1, POINT_CONVERSION_UNCOMPRESSED, point, sizeof point, bn),
+              65u);
+    EXPECT_EQ(Bytes(c.begin(), c.begin() + 65), Bytes(point, point + 65));
+    EC_POINT_free(c1);
+    BN_free(bk);
+    BN_CTX_free(bn);
+    EC_GROUP_free(group);
 }
 
 std::string bn_hex64(const BIGNUM* v) {
