@@ -41,9 +41,48 @@ inline Limb sub_n(Limb* r, const Limb* a, const Limb* b, int n, Limb borrow) {
 inline Limb addmul_1(Limb* r, const Limb* a, int n, Limb m) {
     Limb carry = 0;
 #if defined(__x86_64__)
-    // r[i] is added before the incoming carry, so the carry's own chain is
-    // one add and one add-with-carry per limb.
-    for (int i = 0; i < n; ++i) {
+    // Four limbs per step; r[i] is added before the incoming carry, so the
+    // carry's own chain is one add and one add-with-carry per limb.
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __asm__(
+            "movq 0(%[a]), %%rax\n\t"
+            "mulq %[m]\n\t"
+            "addq 0(%[r]), %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "addq %[c], %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "movq %%rax, 0(%[r])\n\t"
+            "movq %%rdx, %[c]\n\t"
+            "movq 8(%[a]), %%rax\n\t"
+            "mulq %[m]\n\t"
+            "addq 8(%[r]), %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "addq %[c], %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "movq %%rax, 8(%[r])\n\t"
+            "movq %%rdx, %[c]\n\t"
+            "movq 16(%[a]), %%rax\n\t"
+            "mulq %[m]\n\t"
+            "addq 16(%[r]), %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "addq %[c], %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "movq %%rax, 16(%[r])\n\t"
+            "movq %%rdx, %[c]\n\t"
+            "movq 24(%[a]), %%rax\n\t"
+            "mulq %[m]\n\t"
+            "addq 24(%[r]), %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "addq %[c], %%rax\n\t"
+            "adcq $0, %%rdx\n\t"
+            "movq %%rax, 24(%[r])\n\t"
+            "movq %%rdx, %[c]\n\t"
+            : [c] "+&r"(carry)
+            : [a] "r"(a + i), [r] "r"(r + i), [m] "r"(m)
+            : "rax", "rdx", "cc", "memory");
+    }
+    for (; i < n; ++i) {
         Limb x = a[i], hi;
         __asm__(
             "mulq %[m]\n\t"
