@@ -86,15 +86,11 @@ Limb mpi_mont_setup(Limb m0) {
     return ~x + 1;
 }
 
-void mpi_mont_mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, int n, Limb minv) {
-    // Full product first (squares at about half the cost), then n reduction
-    // rows: t += u m 2^(64 i) with u chosen to clear limb i.
-    MpiScratch scratch(2 * n);
-    Limb* __restrict t = scratch.get();
-    if (a == b)
-        MpiLimbs::sqr_n(t, a, n);
-    else
-        MpiLimbs::mul_n(t, a, b, n);
+namespace {
+
+// r = t / 2^(64n) mod m for t of 2n limbs below m 2^(64n) (t is consumed):
+// n rows t += u m 2^(64 i) with u chosen to clear limb i.
+void mont_reduce(Limb* r, Limb* __restrict t, const Limb* m, int n, Limb minv) {
     Limb extra = 0;
     for (int i = 0; i < n; ++i) {
         const Limb c = MpiLimbs::addmul_1(t + i, m, n, t[i] * minv);
@@ -102,12 +98,24 @@ void mpi_mont_mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, int n, L
         t[i + n] = static_cast<Limb>(s);
         extra = static_cast<Limb>(s >> 64);
     }
-    // t / 2^(64n) < 2m: one conditional subtraction.
+    // The quotient is below 2m: one conditional subtraction.
     Limb* hi = t + n;
     if (extra || mpi_cmp(hi, n, m, n) >= 0)
         MpiLimbs::sub_n(r, hi, m, n, 0);
     else
         std::memcpy(r, hi, sizeof(Limb) * n);
+}
+
+}  // namespace
+
+void mpi_mont_mul(Limb* r, const Limb* a, const Limb* b, const Limb* m, int n, Limb minv) {
+    // Full product first (squares at about half the cost), then reduction.
+    MpiScratch t(2 * n);
+    if (a == b)
+        MpiLimbs::sqr_n(t.get(), a, n);
+    else
+        MpiLimbs::mul_n(t.get(), a, b, n);
+    mont_reduce(r, t.get(), m, n, minv);
 }
 
 namespace {
@@ -133,19 +141,20 @@ void mpi_mont_power(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int 
     ne = top(e, ne);
     const int n = nm;
     const Limb minv = mpi_mont_setup(m[0]);
-    // rr = R^2 mod m, from dividing 2^(128n).
+    const int bits = mpi_get_bits(e, ne);
+    if (bits == 0) {  // a^0 = 1 (0 modulo 1)
+        r[0] = 1;
+        rn = mpi_equal_num(m, n, 1) ? 0 : 1;
+        return;
+    }
+    // rr = R^2 mod m, from dividing 2^(128n); base in Montgomery form.
     MpiScratch big(2 * n + 1), rr(n), base(n), acc(n);
     int tn = 0;
     big[2 * n] = 1;
     mpi_mod(rr.get(), tn, big.get(), 2 * n + 1, m, n);
     mpi_mod(base.get(), tn, a, na, m, n);
-    // Montgomery forms: x R = mont(x, R^2); 1 R = mont(1, R^2).
     mpi_mont_mul(base.get(), base.get(), rr.get(), m, n, minv);
-    std::memset(big.get(), 0, sizeof(Limb) * n);
-    big[0] = 1;
-    mpi_mont_mul(acc.get(), big.get(), rr.get(), m, n, minv);
 
-    const int bits = mpi_get_bits(e, ne);
     const int w = window_for(bits);
     // Odd powers base^1, base^3, ..., base^(2^w - 1).
     const int table_size = 1 << (w - 1);
@@ -156,6 +165,8 @@ void mpi_mont_power(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int 
         for (int i = 1; i < table_size; ++i)
             mpi_mont_mul(table.get() + i * n, table.get() + (i - 1) * n, sq.get(), m, n, minv);
     }
+    // Left to right; the first window loads its power instead of squaring 1.
+    bool started = false;
     for (int i = bits - 1; i >= 0;) {
         if (!bit_of(e, i)) {
             mpi_mont_mul(acc.get(), acc.get(), acc.get(), m, n, minv);
@@ -168,15 +179,20 @@ void mpi_mont_power(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int 
         int value = 0;
         for (int j = i; j >= low; --j) {
             value = (value << 1) | (bit_of(e, j) ? 1 : 0);
-            mpi_mont_mul(acc.get(), acc.get(), acc.get(), m, n, minv);
+            if (started) mpi_mont_mul(acc.get(), acc.get(), acc.get(), m, n, minv);
         }
-        mpi_mont_mul(acc.get(), acc.get(), table.get() + (value >> 1) * n, m, n, minv);
+        const Limb* power = table.get() + (value >> 1) * n;
+        if (started)
+            mpi_mont_mul(acc.get(), acc.get(), power, m, n, minv);
+        else
+            std::memcpy(acc.get(), power, sizeof(Limb) * n);
+        started = true;
         i = low - 1;
     }
-    // Leave Montgomery form: mont(acc, 1).
-    std::memset(big.get(), 0, sizeof(Limb) * n);
-    big[0] = 1;
-    mpi_mont_mul(r, acc.get(), big.get(), m, n, minv);
+    // Leave Montgomery form: reduce acc as a 2n-limb number.
+    std::memset(big.get(), 0, sizeof(Limb) * 2 * n);
+    std::memcpy(big.get(), acc.get(), sizeof(Limb) * n);
+    mont_reduce(r, big.get(), m, n, minv);
     rn = top(r, n);
 }
 
