@@ -52,7 +52,9 @@ def main():
     extra = sys.argv[2:]
     exes = sorted(
         os.path.join(bench_dir, f)
-        for f in os.listdir(bench_dir) if os.access(os.path.join(bench_dir, f), os.X_OK)
+        for f in os.listdir(bench_dir)
+        if f.startswith("bench_") and os.path.isfile(os.path.join(bench_dir, f))
+        and os.access(os.path.join(bench_dir, f), os.X_OK)
     ) if os.path.isdir(bench_dir) else []
     header = f"{'benchmark':<48} {'figure':>16} {'baseline':>16} {'ratio':>7}  unit / baseline"
     print(header)
