@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cipher/ecc.h"
+#include "cipher/sm2_field.h"
 #include "cipher/sm3.h"
 
 namespace {
@@ -485,6 +486,75 @@ TEST(Ecc, FastAndGenericScalarMultiplicationAgree) {
         EXPECT_TRUE(Cipher::ecc_point_equal(jx, jxn, yy, yyn, jx, jxn, jy, jyn) ||
                     Cipher::ecc_point_is_negative(jx, jxn, jy, jyn, jx, jxn, yy, yyn, p, pn));
     }
+}
+
+// The four-limb path against the generic one on arbitrary points and
+// scalars, including scalars above the group order and 0, 1, 2.
+TEST(Ecc, FastVariableBaseMatchesGenericOnRandomPoints) {
+    std::mt19937_64 rng(37);
+    Limb p[4], a[4], gx[4], gy[4];
+    int pn, an, gxn, gyn, s;
+    Cipher::mpi_from_hex(p, pn, s,
+                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
+    Cipher::mpi_from_hex(a, an, s,
+                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
+    Cipher::mpi_from_hex(gx, gxn, s,
+                         "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
+    Cipher::mpi_from_hex(gy, gyn, s,
+                         "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
+    ASSERT_TRUE(Cipher::Sm2Field::matches(p, pn, a, an));
+    Limb px[4], py[4];
+    int pxn, pyn;
+    for (int i = 0; i < 16; ++i) {
+        Limb r[4] = {rng(), rng(), rng(), rng() >> 1};
+        Cipher::Sm2Field::mul_base(px, pxn, py, pyn, r, 4);
+        Limb k[4] = {rng(), rng(), rng(), rng()};  // often above n
+        int kn = 4;
+        if (i < 3) {
+            k[0] = static_cast<Limb>(i);
+            kn = 1;
+        }
+        Limb fx[4], fy[4], jx[4], jy[4];
+        int fxn = -1, fyn = -1, jxn = -1, jyn = -1;
+        Cipher::Sm2Field::mul(fx, fxn, fy, fyn, px, pxn, py, pyn, k, kn);
+        Cipher::ecc_point_mul_jacobian(jx, jxn, jy, jyn, px, pxn, py, pyn, k, kn, a, an, p, pn);
+        ASSERT_EQ(Cipher::mpi_cmp(fx, fxn, jx, jxn), 0) << i;
+        ASSERT_EQ(Cipher::mpi_cmp(fy, fyn, jy, jyn), 0) << i;
+        Cipher::Sm2Field::mul_base(fx, fxn, fy, fyn, k, kn);
+        Cipher::ecc_point_mul_jacobian(jx, jxn, jy, jyn, gx, gxn, gy, gyn, k, kn, a, an, p, pn);
+        ASSERT_EQ(Cipher::mpi_cmp(fx, fxn, jx, jxn), 0) << i;
+        ASSERT_EQ(Cipher::mpi_cmp(fy, fyn, jy, jyn), 0) << i;
+    }
+}
+
+// n G is the point at infinity (the last addition meets the negative of the
+// accumulator) and (n - 1) G is -G, on both paths.
+TEST(Ecc, ScalarsAtTheGroupOrder) {
+    Limb p[4], a[4], n[4], gx[4], gy[4];
+    int pn, an, nn, gxn, gyn, s;
+    Cipher::mpi_from_hex(p, pn, s,
+                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
+    Cipher::mpi_from_hex(a, an, s,
+                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
+    Cipher::mpi_from_hex(n, nn, s,
+                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
+    Cipher::mpi_from_hex(gx, gxn, s,
+                         "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
+    Cipher::mpi_from_hex(gy, gyn, s,
+                         "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
+    Limb rx[4], ry[4];
+    int rxn = -1, ryn = -1;
+    Cipher::Sm2Field::mul(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn);
+    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
+    Cipher::Sm2Field::mul_base(rx, rxn, ry, ryn, n, nn);
+    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
+    Cipher::ecc_point_mul_jacobian(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn, a, an, p, pn);
+    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
+    n[0] -= 1;
+    Cipher::Sm2Field::mul(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn);
+    EXPECT_TRUE(Cipher::ecc_point_is_negative(gx, gxn, gy, gyn, rx, rxn, ry, ryn, p, pn));
+    Cipher::ecc_point_mul_jacobian(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn, a, an, p, pn);
+    EXPECT_TRUE(Cipher::ecc_point_is_negative(gx, gxn, gy, gyn, rx, rxn, ry, ryn, p, pn));
 }
 
 TEST(Ecc, SpecialCasesOfAdditionAndMultiplication) {
