@@ -56,7 +56,7 @@ DataMem::Block* DataMem::make_block(unsigned int size) {
 }
 
 void DataMem::reset(Block* b) {
-    b->first = count_;
+    __atomic_store_n(&b->first, count_, __ATOMIC_RELAXED);
     __atomic_store_n(&b->used, 0, __ATOMIC_RELAXED);
     __atomic_store_n(&b->recycled, false, __ATOMIC_RELAXED);
     // release: a reader that sees the block emptied sees its new first.
@@ -73,23 +73,33 @@ void DataMem::add_entry(Block* b) {
     ++dir_count_;
 }
 
+// Sets a block pointer that readers load with acquire.
+void DataMem::publish(Block** at, Block* b) {
+    __atomic_store_n(at, b, __ATOMIC_RELEASE);
+}
+
+// Links b behind at. release: a reader that follows the link sees b's
+// fields.
+void DataMem::link_after(Block* at, Block* b) {
+    __atomic_store_n(&b->next, at->next, __ATOMIC_RELAXED);
+    __atomic_store_n(&at->next, b, __ATOMIC_RELEASE);
+}
+
 // The block after the current one: the oldest block once recycled, else a
 // spare block already behind the current one, else a new block.
 DataMem::Block* DataMem::next_block(unsigned int need) {
     Block* b = nullptr;
     if (first_ != current_ && first_->is_recycled() && first_->size >= need) {
         b = first_;
-        first_ = b->next;
+        publish(&first_, b->next);
         ++dir_start_;
         if (recycle_start_ == b) recycle_start_ = first_;
-        b->next = current_->next;
-        current_->next = b;
+        link_after(current_, b);
     } else if (current_->next && current_->next->size >= need) {
         b = current_->next;
     } else {
         b = make_block(need > next_size_ ? need : next_size_);
-        b->next = current_->next;
-        current_->next = b;
+        link_after(current_, b);
     }
     reset(b);
     return b;
@@ -98,13 +108,13 @@ DataMem::Block* DataMem::next_block(unsigned int need) {
 void* DataMem::alloc(unsigned short len) {
     unsigned int need = static_cast<unsigned int>(len) + 4;
     if (!current_) {
-        if (!first_) first_ = make_block(first_size_);
+        if (!first_) publish(&first_, make_block(first_size_));
         reset(first_);
-        current_ = first_;
+        publish(&current_, first_);
         add_entry(current_);
     }
     if (room(current_) < need) {
-        current_ = next_block(need);
+        publish(&current_, next_block(need));
         add_entry(current_);
     }
     return current_->data + current_->used;
@@ -154,7 +164,7 @@ bool DataMem::truncate(unsigned long n) {
         __atomic_store_n(&s->count, 0, __ATOMIC_RELEASE);
         __atomic_store_n(&s->used, 0, __ATOMIC_RELAXED);
     }
-    current_ = b;
+    publish(&current_, b);
     dir_count_ = e->position + 1;
     __atomic_store_n(&count_, n, __ATOMIC_RELEASE);
     return true;
@@ -191,12 +201,12 @@ bool DataMem::recycle(unsigned long n) {
 
 void DataMem::clear() {
     for (Block* b = first_; b; b = b->next) {
-        b->first = 0;
+        __atomic_store_n(&b->first, 0, __ATOMIC_RELAXED);
         __atomic_store_n(&b->count, 0, __ATOMIC_RELEASE);
         __atomic_store_n(&b->used, 0, __ATOMIC_RELAXED);
         __atomic_store_n(&b->recycled, false, __ATOMIC_RELAXED);
     }
-    current_ = nullptr;
+    publish(&current_, static_cast<Block*>(nullptr));
     recycle_start_ = nullptr;
     dir_start_ = dir_count_ = 0;
     __atomic_store_n(&count_, 0, __ATOMIC_RELEASE);
@@ -243,7 +253,7 @@ void DataMem::release_blocks() {
 void DataMem::free() {
     clear();
     release_blocks();
-    first_ = nullptr;
+    publish(&first_, static_cast<Block*>(nullptr));
     directory_->clear();
 }
 

@@ -32,6 +32,11 @@ class DataMem {
         Block* next;
         void* piece;  // the allocation the block was carved from
 
+        // Readers on other threads use these accessors for the fields the
+        // writer changes while they may look (first and next change when a
+        // block is linked or reused).
+        unsigned long get_first() const { return __atomic_load_n(&first, __ATOMIC_ACQUIRE); }
+        Block* get_next() const { return __atomic_load_n(&next, __ATOMIC_ACQUIRE); }
         unsigned long get_count() const { return __atomic_load_n(&count, __ATOMIC_ACQUIRE); }
         unsigned int get_used() const { return __atomic_load_n(&used, __ATOMIC_ACQUIRE); }
         bool is_recycled() const { return __atomic_load_n(&recycled, __ATOMIC_ACQUIRE); }
@@ -87,14 +92,16 @@ class DataMem {
         return __atomic_load_n(&recycled_count_, __ATOMIC_ACQUIRE);
     }
     // Oldest block (null before the first alloc).
-    Block* get_first_block() const { return first_; }
-    Block* get_current_block() const { return current_; }
+    Block* get_first_block() const { return __atomic_load_n(&first_, __ATOMIC_ACQUIRE); }
+    Block* get_current_block() const { return __atomic_load_n(&current_, __ATOMIC_ACQUIRE); }
 
   private:
     Block* make_block(unsigned int size);
     void reset(Block* b);
     unsigned int room(const Block* b) const;
     Block* next_block(unsigned int need);
+    static void link_after(Block* at, Block* b);
+    static void publish(Block** at, Block* b);
     void add_entry(Block* b);
     void release_blocks();
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <thread>
 #include <vector>
 
 namespace {
@@ -164,6 +165,39 @@ TEST(DataMem, StoreIsUsableAfterFree) {
     EXPECT_EQ(m.get_first_block(), nullptr);
     write_object(m, 0);
     EXPECT_TRUE(check_object(m, 0));
+}
+
+}  // namespace
+
+namespace {
+
+// A reader thread follows the writer through the blocks with the published
+// counts and links only, as flow readers do, and checks every byte.
+TEST(DataMem, ReaderOnAnotherThreadSeesCommittedObjectsComplete) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    const unsigned long n = 4 * kPerBlock;
+    std::thread writer([&] {
+        for (unsigned long i = 0; i < n; ++i) write_object(m, i);
+    });
+    unsigned long seen = 0, bad = 0;
+    const Base::DataMem::Block* b = nullptr;
+    while (!b) b = m.get_first_block();
+    while (seen < n) {
+        unsigned long k = seen - b->get_first();
+        if (k < b->get_count()) {
+            unsigned int start = b->start_offset(k), end = b->end_offset(k);
+            if (end - start != static_cast<unsigned int>(kObj - (seen % 7))) ++bad;
+            for (unsigned int j = start; j < end; ++j)
+                bad += b->data[j] != static_cast<char>(seen & 0x7F);
+            ++seen;
+            continue;
+        }
+        const Base::DataMem::Block* next = b->get_next();
+        if (next && next->get_count() && next->get_first() == b->get_first() + b->get_count())
+            b = next;
+    }
+    writer.join();
+    EXPECT_EQ(bad, 0u);
 }
 
 }  // namespace
