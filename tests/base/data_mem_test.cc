@@ -192,9 +192,10 @@ TEST(DataMem, ReaderOnAnotherThreadSeesCommittedObjectsComplete) {
             ++seen;
             continue;
         }
+        // Move on only once this block is read to its end: the next block
+        // must start exactly at the object wanted.
         const Base::DataMem::Block* next = b->get_next();
-        if (next && next->get_count() && next->get_first() == b->get_first() + b->get_count())
-            b = next;
+        if (next && next->get_count() && next->get_first() == seen) b = next;
     }
     writer.join();
     EXPECT_EQ(bad, 0u);
