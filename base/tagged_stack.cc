@@ -29,7 +29,7 @@ TaggedNode* pop(TaggedPair* head) {
 
 }  // namespace Tagged
 
-TaggedStack::TaggedStack(int prealloc) : head_{0, nullptr} {
+TaggedStack::TaggedStack(int prealloc) : head_{0, nullptr}, pad_() {
     for (int i = 0; i < prealloc; ++i) push(new TaggedNode());
 }
 

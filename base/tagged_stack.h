@@ -8,7 +8,7 @@ namespace Base {
 // atomic word accesses only, because stale readers may look at a node that
 // another thread is reusing (the 16-byte compare-and-swap on the head then
 // rejects what they read).
-struct TaggedNode {
+struct alignas(32) TaggedNode {
     unsigned long tag;
     TaggedNode* next;
     void* data;
@@ -83,7 +83,7 @@ TaggedNode* pop(TaggedPair* head);
 // Lock-free pool of TaggedNodes (LIFO). Any thread; lock-free, except
 // clear() and the destructor, which need exclusive use. Owns the nodes it
 // holds: clear() and the destructor delete them.
-class TaggedStack {
+class alignas(64) TaggedStack {
   public:
     explicit TaggedStack(int prealloc);
     ~TaggedStack();
@@ -99,7 +99,10 @@ class TaggedStack {
     TaggedNode* take();
 
   private:
+    // The head fills its own 64-byte line (the class is line-aligned) so
+    // that no neighbouring heap object shares it.
     TaggedPair head_;
+    char pad_[48];
 };
 
 }  // namespace Base
