@@ -1,8 +1,10 @@
 // The catalogue generator refuses malformed schemas with a message naming
 // the line, instead of writing code that does not compile.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -13,7 +15,10 @@ struct Result {
 };
 
 Result generate(const std::string& schema) {
-    std::string path = ::testing::TempDir() + "bad.schema";
+    // A file of its own: ctest runs these cases in parallel processes.
+    std::string dir = ::testing::TempDir() + "schema_XXXXXX";
+    if (!mkdtemp(&dir[0])) return Result{-1, "cannot create " + dir};
+    std::string path = dir + "/bad.schema";
     FILE* f = fopen(path.c_str(), "w");
     fputs(schema.c_str(), f);
     fclose(f);
@@ -25,6 +30,7 @@ Result generate(const std::string& schema) {
     while (fgets(buf, sizeof buf, p)) r.output += buf;
     r.status = pclose(p);
     remove(path.c_str());
+    rmdir(dir.c_str());
     return r;
 }
 
