@@ -13,7 +13,8 @@ TaggedNode* new_dummy(TaggedStack* pool) {
 
 }  // namespace
 
-LFQueue::LFQueue(int prealloc) : pool_(new TaggedStack(prealloc)), pad0_(), pad1_() {
+LFQueue::LFQueue(int prealloc)
+    : pool_(new TaggedStack(prealloc)), pad0_(), pad1_(), pad2_(), returns_(nullptr) {
     TaggedNode* dummy = new_dummy(pool_);
     head_ = TaggedPair{0, dummy};
     tail_ = dummy;
@@ -22,11 +23,42 @@ LFQueue::LFQueue(int prealloc) : pool_(new TaggedStack(prealloc)), pad0_(), pad1
 LFQueue::~LFQueue() {
     clear();
     delete head_.node;
+    TaggedNode* n = returns_;
+    while (n) {
+        TaggedNode* next = n->next;
+        delete n;
+        n = next;
+    }
     delete pool_;
 }
 
+TaggedNode* LFQueue::take_node() {
+    if (TaggedNode* n = pool_->pop()) return n;
+    // acquire: the links written by the consumers that returned the nodes.
+    // Taking the whole chain is an unconditional exchange: no ABA.
+    TaggedNode* chain = __atomic_exchange_n(&returns_, nullptr, __ATOMIC_ACQUIRE);
+    if (!chain) return new TaggedNode();
+    TaggedNode* rest = Tagged::next_of(chain);
+    if (rest) {
+        TaggedNode* last = rest;
+        while (TaggedNode* next = Tagged::next_of(last)) last = next;
+        pool_->push_chain(rest, last);
+    }
+    return chain;
+}
+
+void LFQueue::give_node(TaggedNode* node) {
+    // Push-only stack (emptied only by exchange), so a plain 8-byte swap is
+    // free of ABA. release: the node's link is visible to the taker.
+    TaggedNode* old = __atomic_load_n(&returns_, __ATOMIC_RELAXED);
+    do {
+        Tagged::set_next(node, old);
+    } while (!__atomic_compare_exchange_n(&returns_, &old, node, true, __ATOMIC_RELEASE,
+                                          __ATOMIC_RELAXED));
+}
+
 void LFQueue::push(void* data) {
-    TaggedNode* node = pool_->take();
+    TaggedNode* node = take_node();
     Tagged::set_data(node, data);
     Tagged::set_next(node, nullptr);
     // acq_rel: releases the node's fields to the producer that links behind
@@ -56,7 +88,7 @@ void* LFQueue::pop() {
         // Every pop raises the tag, so a consumer holding a stale head fails
         // here even if the same node is the dummy again.
         if (Tagged::cas(&head_, head, TaggedPair{head.tag + 1, next})) {
-            pool_->push(head.node);
+            give_node(head.node);
             return data;
         }
     }

@@ -25,13 +25,24 @@ class LFQueue {
     void clear();
 
   private:
-    // Hot words in separate 64-byte lines: node pool, head pair (swung by
-    // consumers), tail node (swapped by producers).
+    TaggedNode* take_node();
+    void give_node(TaggedNode* node);
+
+    // Hot words in separate 64-byte lines: node pool (taken from by
+    // producers), head pair (swung by consumers), tail node (swapped by
+    // producers), returned nodes (pushed by consumers).
+    //
+    // Consumers hand spent nodes to returns_, and a producer whose pool runs
+    // dry takes that whole chain at once into the pool. So in steady state
+    // each side works on its own lines instead of both sides swapping the
+    // pool head for every element.
     TaggedStack* pool_;
     char pad0_[56];
     TaggedPair head_;
     char pad1_[48];
     TaggedNode* tail_;
+    char pad2_[56];
+    TaggedNode* returns_;
 };
 
 }  // namespace Base

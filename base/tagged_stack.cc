@@ -41,6 +41,14 @@ void TaggedStack::push(TaggedNode* node) {
     Tagged::push(&head_, node);
 }
 
+void TaggedStack::push_chain(TaggedNode* first, TaggedNode* last) {
+    for (;;) {
+        TaggedPair old = Tagged::load(&head_);
+        Tagged::set_next(last, old.node);
+        if (Tagged::cas(&head_, old, TaggedPair{old.tag, first})) return;
+    }
+}
+
 TaggedNode* TaggedStack::pop() {
     return Tagged::pop(&head_);
 }

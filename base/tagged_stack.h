@@ -91,6 +91,8 @@ class alignas(64) TaggedStack {
     TaggedStack& operator=(const TaggedStack&) = delete;
 
     void push(TaggedNode* node);
+    // Pushes the chain first..last (linked through next) in one swap.
+    void push_chain(TaggedNode* first, TaggedNode* last);
     // Null when empty.
     TaggedNode* pop();
     void clear();
