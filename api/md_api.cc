@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/socket.h"
+
 namespace Api {
 
 MdApi::MdApi(const char* flow_path, Parallel::FdReactor* reactor)
@@ -27,9 +29,11 @@ MdApi::MdApi(const char* flow_path, Parallel::FdReactor* reactor)
     memset(participant_id_, 0, sizeof participant_id_);
     memset(user_id_, 0, sizeof user_id_);
     for (TopicEntry& t : topics_) t = TopicEntry{0, 0, true, nullptr};
+    Base::Socket::startup();
 }
 
 MdApi::~MdApi() {
+    Base::Socket::cleanup();
     if (request_log_) fclose(request_log_);
     if (response_log_) fclose(response_log_);
 }
