@@ -63,6 +63,18 @@ inline void swap_copy(void* dst, const void* src, int n) {
     }
 }
 
+// Host-order load and store at any alignment.
+template <typename T>
+inline T load_host(const void* p) {
+    T v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+template <typename T>
+inline void store_host(void* p, T v) {
+    memcpy(p, &v, sizeof v);
+}
+
 inline double bits_to_double(uint64_t bits) {
     double d;
     memcpy(&d, &bits, 8);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/csv.h"
 #include "base/field_desc.h"
 #include "base/json.h"
@@ -10,13 +11,6 @@
 namespace Base {
 
 namespace {
-
-template <typename T>
-T load(const void* p) {
-    T v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
 
 template <typename T>
 bool get_cell(const Csv* csv, int column, void* value) {
@@ -71,33 +65,33 @@ bool read_cell(const Csv* csv, int column, const FieldDesc::MemberDesc& m, char*
 }
 
 bool write_cell(Csv* csv, int column, const FieldDesc::MemberDesc& m, const char* p, bool exact) {
-    if (is_fixed_point(m.type)) return csv->set_data(column, load<int64_t>(p), m.type);
+    if (is_fixed_point(m.type)) return csv->set_data(column, load_host<int64_t>(p), m.type);
     switch (m.type) {
         case TYPE_UINT8:
-            return csv->set_data(column, load<uint8_t>(p));
+            return csv->set_data(column, load_host<uint8_t>(p));
         case TYPE_UINT16:
-            return csv->set_data(column, load<uint16_t>(p));
+            return csv->set_data(column, load_host<uint16_t>(p));
         case TYPE_UINT32:
-            return csv->set_data(column, load<uint32_t>(p));
+            return csv->set_data(column, load_host<uint32_t>(p));
         case TYPE_UINT64:
-            return csv->set_data(column, load<uint64_t>(p));
+            return csv->set_data(column, load_host<uint64_t>(p));
         case TYPE_INT8:
-            return csv->set_data(column, load<int8_t>(p));
+            return csv->set_data(column, load_host<int8_t>(p));
         case TYPE_INT16:
-            return csv->set_data(column, load<int16_t>(p));
+            return csv->set_data(column, load_host<int16_t>(p));
         case TYPE_INT32:
         case TYPE_BOOL:
         case TYPE_VINT32:
-            return csv->set_data(column, load<int32_t>(p));
+            return csv->set_data(column, load_host<int32_t>(p));
         case TYPE_INT64:
         case TYPE_VINT64:
-            return csv->set_data(column, load<int64_t>(p));
+            return csv->set_data(column, load_host<int64_t>(p));
         case TYPE_FLOAT32:
-            return csv->set_data(column, load<float>(p), exact);
+            return csv->set_data(column, load_host<float>(p), exact);
         case TYPE_FLOAT64:
-            return csv->set_data(column, load<double>(p), exact);
+            return csv->set_data(column, load_host<double>(p), exact);
         case TYPE_CHAR:
-            return csv->set_data(column, load<char>(p));
+            return csv->set_data(column, load_host<char>(p));
         case TYPE_STRING: {
             char local[512];
             int n = static_cast<int>(strnlen(p, static_cast<size_t>(m.element_size)));

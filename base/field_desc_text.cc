@@ -7,18 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/field_desc.h"
 
 namespace Base {
 
 namespace {
-
-template <typename T>
-T load(const void* p) {
-    T v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
 
 // Appends formatted text at out + used (out may be null: only counts).
 int emit(char* out, int used, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -168,40 +162,40 @@ int FieldDesc::print_member(char* out, DataType type, const void* v, bool quoted
     }
     if (is_fixed_point(type)) {
         int n = fixed_point_digits(type);
-        double d = static_cast<double>(load<int64_t>(v));
+        double d = static_cast<double>(load_host<int64_t>(v));
         if (n > 0) d *= FIXED_POINT_INVERSE[n];
         return emit(out, 0, FIXED_POINT_FORMAT[n], d);
     }
     switch (type) {
         case TYPE_UINT8:
-            return emit(out, 0, "%hhu", load<unsigned char>(v));
+            return emit(out, 0, "%hhu", load_host<unsigned char>(v));
         case TYPE_UINT16:
-            return emit(out, 0, "%hu", load<unsigned short>(v));
+            return emit(out, 0, "%hu", load_host<unsigned short>(v));
         case TYPE_UINT32:
-            return emit(out, 0, "%u", load<unsigned int>(v));
+            return emit(out, 0, "%u", load_host<unsigned int>(v));
         case TYPE_UINT64:
-            return emit(out, 0, "%llu", load<unsigned long long>(v));
+            return emit(out, 0, "%llu", load_host<unsigned long long>(v));
         case TYPE_INT8:
-            return emit(out, 0, "%hhd", load<signed char>(v));
+            return emit(out, 0, "%hhd", load_host<signed char>(v));
         case TYPE_INT16:
-            return emit(out, 0, "%hd", load<short>(v));
+            return emit(out, 0, "%hd", load_host<short>(v));
         case TYPE_INT32:
         case TYPE_BOOL:
         case TYPE_VINT32:
-            return emit(out, 0, "%d", load<int>(v));
+            return emit(out, 0, "%d", load_host<int>(v));
         case TYPE_INT64:
         case TYPE_VINT64:
-            return emit(out, 0, "%lld", load<long long>(v));
+            return emit(out, 0, "%lld", load_host<long long>(v));
         case TYPE_CHAR:
-            return emit(out, 0, "%c", load<char>(v));
+            return emit(out, 0, "%c", load_host<char>(v));
         case TYPE_STRING:
             return print_text(out, static_cast<const char*>(v), quoted, width, pad);
         case TYPE_FLOAT32: {
-            int n = emit(out, 0, "%.8f", static_cast<double>(load<float>(v)));
+            int n = emit(out, 0, "%.8f", static_cast<double>(load_host<float>(v)));
             return hexbuf ? n + print_hex(out, n, v, 4, hexbuf) : n;
         }
         case TYPE_FLOAT64: {
-            int n = emit(out, 0, "%.15lf", load<double>(v));
+            int n = emit(out, 0, "%.15lf", load_host<double>(v));
             return hexbuf ? n + print_hex(out, n, v, 8, hexbuf) : n;
         }
         default:

@@ -4,24 +4,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "base/field_desc.h"
 #include "base/hash.h"
 
 namespace Base {
 
 namespace {
-
-template <typename T>
-T load(const void* p) {
-    T v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <typename T>
-void store(void* p, T v) {
-    memcpy(p, &v, sizeof v);
-}
 
 template <typename T>
 int order(T a, T b) {
@@ -46,25 +35,25 @@ bool is_int32_like(int type) {
 }  // namespace
 
 bool FieldDesc::is_null(DataType type, const void* v) {
-    if (is_int64_like(type)) return load<int64_t>(v) == INT64_MAX;
-    if (is_int32_like(type)) return load<int32_t>(v) == INT32_MAX;
+    if (is_int64_like(type)) return load_host<int64_t>(v) == INT64_MAX;
+    if (is_int32_like(type)) return load_host<int32_t>(v) == INT32_MAX;
     switch (type) {
         case TYPE_UINT8:
-            return load<uint8_t>(v) == UINT8_MAX;
+            return load_host<uint8_t>(v) == UINT8_MAX;
         case TYPE_UINT16:
-            return load<uint16_t>(v) == UINT16_MAX;
+            return load_host<uint16_t>(v) == UINT16_MAX;
         case TYPE_UINT32:
-            return load<uint32_t>(v) == UINT32_MAX;
+            return load_host<uint32_t>(v) == UINT32_MAX;
         case TYPE_UINT64:
-            return load<uint64_t>(v) == UINT64_MAX;
+            return load_host<uint64_t>(v) == UINT64_MAX;
         case TYPE_INT8:
-            return load<int8_t>(v) == INT8_MAX;
+            return load_host<int8_t>(v) == INT8_MAX;
         case TYPE_INT16:
-            return load<int16_t>(v) == INT16_MAX;
+            return load_host<int16_t>(v) == INT16_MAX;
         case TYPE_FLOAT32:
-            return load<float>(v) == FLT_MAX;
+            return load_host<float>(v) == FLT_MAX;
         case TYPE_FLOAT64:
-            return load<double>(v) == DBL_MAX;
+            return load_host<double>(v) == DBL_MAX;
         case TYPE_CHAR:
         case TYPE_STRING:
             return *static_cast<const char*>(v) == '\0';
@@ -74,25 +63,25 @@ bool FieldDesc::is_null(DataType type, const void* v) {
 }
 
 void FieldDesc::set_null(DataType type, void* v) {
-    if (is_int64_like(type)) return store<int64_t>(v, INT64_MAX);
-    if (is_int32_like(type)) return store<int32_t>(v, INT32_MAX);
+    if (is_int64_like(type)) return store_host<int64_t>(v, INT64_MAX);
+    if (is_int32_like(type)) return store_host<int32_t>(v, INT32_MAX);
     switch (type) {
         case TYPE_UINT8:
-            return store<uint8_t>(v, UINT8_MAX);
+            return store_host<uint8_t>(v, UINT8_MAX);
         case TYPE_UINT16:
-            return store<uint16_t>(v, UINT16_MAX);
+            return store_host<uint16_t>(v, UINT16_MAX);
         case TYPE_UINT32:
-            return store<uint32_t>(v, UINT32_MAX);
+            return store_host<uint32_t>(v, UINT32_MAX);
         case TYPE_UINT64:
-            return store<uint64_t>(v, UINT64_MAX);
+            return store_host<uint64_t>(v, UINT64_MAX);
         case TYPE_INT8:
-            return store<int8_t>(v, INT8_MAX);
+            return store_host<int8_t>(v, INT8_MAX);
         case TYPE_INT16:
-            return store<int16_t>(v, INT16_MAX);
+            return store_host<int16_t>(v, INT16_MAX);
         case TYPE_FLOAT32:
-            return store<float>(v, FLT_MAX);
+            return store_host<float>(v, FLT_MAX);
         case TYPE_FLOAT64:
-            return store<double>(v, DBL_MAX);
+            return store_host<double>(v, DBL_MAX);
         case TYPE_CHAR:
         case TYPE_STRING:
             *static_cast<char*>(v) = '\0';
@@ -148,35 +137,35 @@ void FieldDesc::set_field(int index, void* record, const void* value) const {
 int FieldDesc::compare_member(DataType type, const void* a, const void* b, bool ascending) {
     int r = 0;
     if (is_int64_like(type)) {
-        r = order(load<int64_t>(a), load<int64_t>(b));
+        r = order(load_host<int64_t>(a), load_host<int64_t>(b));
     } else if (is_int32_like(type)) {
-        r = order(load<int32_t>(a), load<int32_t>(b));
+        r = order(load_host<int32_t>(a), load_host<int32_t>(b));
     } else {
         switch (type) {
             case TYPE_UINT8:
-                r = order(load<uint8_t>(a), load<uint8_t>(b));
+                r = order(load_host<uint8_t>(a), load_host<uint8_t>(b));
                 break;
             case TYPE_UINT16:
-                r = order(load<uint16_t>(a), load<uint16_t>(b));
+                r = order(load_host<uint16_t>(a), load_host<uint16_t>(b));
                 break;
             case TYPE_UINT32:
-                r = order(load<uint32_t>(a), load<uint32_t>(b));
+                r = order(load_host<uint32_t>(a), load_host<uint32_t>(b));
                 break;
             case TYPE_UINT64:
-                r = order(load<uint64_t>(a), load<uint64_t>(b));
+                r = order(load_host<uint64_t>(a), load_host<uint64_t>(b));
                 break;
             case TYPE_INT8:
             case TYPE_CHAR:
-                r = order(load<int8_t>(a), load<int8_t>(b));
+                r = order(load_host<int8_t>(a), load_host<int8_t>(b));
                 break;
             case TYPE_INT16:
-                r = order(load<int16_t>(a), load<int16_t>(b));
+                r = order(load_host<int16_t>(a), load_host<int16_t>(b));
                 break;
             case TYPE_FLOAT32:
-                r = order_real(load<float>(a), load<float>(b), 1e-6);
+                r = order_real(load_host<float>(a), load_host<float>(b), 1e-6);
                 break;
             case TYPE_FLOAT64:
-                r = order_real(load<double>(a), load<double>(b), 1e-9);
+                r = order_real(load_host<double>(a), load_host<double>(b), 1e-9);
                 break;
             case TYPE_STRING: {
                 int c = strcmp(static_cast<const char*>(a), static_cast<const char*>(b));
@@ -193,11 +182,11 @@ int FieldDesc::compare_member(DataType type, const void* a, const void* b, bool 
 
 bool FieldDesc::equal_member(DataType type, const void* a, const void* b) {
     if (type == TYPE_FLOAT32) {
-        float x = load<float>(a), y = load<float>(b);
+        float x = load_host<float>(a), y = load_host<float>(b);
         return memcmp(&x, &y, sizeof x) == 0 || std::fabs(x - y) <= 1e-6;
     }
     if (type == TYPE_FLOAT64) {
-        double x = load<double>(a), y = load<double>(b);
+        double x = load_host<double>(a), y = load_host<double>(b);
         return memcmp(&x, &y, sizeof x) == 0 || std::fabs(x - y) <= 1e-9;
     }
     if (type == TYPE_NULL || type == TYPE_POINTER) return true;

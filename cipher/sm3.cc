@@ -2,9 +2,14 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace Cipher {
 
 namespace {
+
+using Base::load_be32;
+using Base::store_be32;
 
 constexpr uint32_t INITIAL_VALUE[8] = {0x7380166f, 0x4914b2b9, 0x172442d7, 0xda8a0600,
                                        0xa96f30bc, 0x163138aa, 0xe38dee4d, 0xb0fb0e4e};
@@ -17,15 +22,6 @@ inline uint32_t p0(uint32_t x) {
 }
 inline uint32_t p1(uint32_t x) {
     return x ^ rotl(x, 15) ^ rotl(x, 23);
-}
-inline uint32_t load_be32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void store_be32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
 }
 
 // The round constant rotated by the round number, precomputed.

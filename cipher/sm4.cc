@@ -2,12 +2,17 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
+
 #include "cipher/block_mode.h"
 #include "cipher/sm4_gfni.h"
 
 namespace Cipher {
 
 namespace {
+
+using Base::load_be32;
+using Base::store_be32;
 
 constexpr unsigned char SBOX[256] = {
     0xd6, 0x90, 0xe9, 0xfe, 0xcc, 0xe1, 0x3d, 0xb7, 0x16, 0xb6, 0x14, 0xc2, 0x28, 0xfb, 0x2c, 0x05,
@@ -52,16 +57,6 @@ constexpr RoundTables TABLES;
 inline uint32_t round_t(uint32_t x) {
     return TABLES.t[0][x >> 24] ^ TABLES.t[1][(x >> 16) & 0xff] ^ TABLES.t[2][(x >> 8) & 0xff] ^
            TABLES.t[3][x & 0xff];
-}
-
-inline uint32_t load_be32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void store_be32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
 }
 
 // Key-schedule transform: S-box layer, then L'.

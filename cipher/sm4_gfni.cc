@@ -4,9 +4,14 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
+
 namespace Cipher {
 
 namespace {
+
+using Base::load_be32;
+using Base::store_be32;
 
 // S(x) = A2 inv(A1 x + C1) + C2 with the inverse in the field GFNI uses:
 // A1 and C1 take SM4's affine input map and carry the result into that
@@ -15,16 +20,6 @@ constexpr long long A1 = 0x4c287db91a22505dll;
 constexpr int C1 = 0x3e;
 constexpr long long A2 = static_cast<long long>(0xf3ab34a974a6b589ull);
 constexpr int C2 = 0xd3;
-
-inline uint32_t load_be32(const unsigned char* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
-inline void store_be32(unsigned char* p, uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24);
-    p[1] = static_cast<unsigned char>(v >> 16);
-    p[2] = static_cast<unsigned char>(v >> 8);
-    p[3] = static_cast<unsigned char>(v);
-}
 
 __attribute__((target("avx2,gfni"))) inline __m256i sbox(__m256i x) {
     x = _mm256_gf2p8affine_epi64_epi8(x, _mm256_set1_epi64x(A1), C1);
