@@ -149,7 +149,7 @@ enum TE_RESUME_TYPE {
 // pointers are valid only during the call. In every OnRsp* callback the int
 // is the request id and the bool is true on the last response to a request.
 class CTarnXeloMduserSpi {
-public:
+  public:
     virtual void OnFrontConnected() {}
     virtual void OnFrontDisconnected(int nReason) { (void)nReason; }
     virtual void OnHeartBeatWarning(int nTimeLapse) { (void)nTimeLapse; }
@@ -214,7 +214,7 @@ public:
 // The API object. Never deleted by the application: Release ends its work
 // and Join (after Release) frees it.
 class TARN_XELO_MDUSER_API_EXPORT CTarnXeloMduserApi {
-public:
+  public:
     // Creates an API object. flow_path prefixes the connection file
     // ("md.con"); it may be empty.
     static CTarnXeloMduserApi* CreateXeloMduserApi(const char* flow_path = "");
@@ -237,11 +237,10 @@ public:
     virtual int ReqUserLogout(CTarnXeloReqUserLogoutField* pReqUserLogout, int nRequestID) = 0;
     virtual int ReqUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* pUserPasswordUpdate,
                                       int nRequestID) = 0;
-    virtual int ReqSubscribeTopic(CTarnXeloDisseminationField* pDissemination,
-                                  int nRequestID) = 0;
+    virtual int ReqSubscribeTopic(CTarnXeloDisseminationField* pDissemination, int nRequestID) = 0;
     virtual int ReqQryTopic(CTarnXeloDisseminationField* pDissemination, int nRequestID) = 0;
 
-protected:
+  protected:
     // Kept out of line so every object file that constructs the interface
     // (the library above all) carries and exports its virtual table.
     TARN_XELO_MDUSER_API_OUTLINE CTarnXeloMduserApi() {}

@@ -60,7 +60,9 @@ int MdApi::Join() {
     return 0;
 }
 
-const char* MdApi::GetTradingDay() { return trading_day_; }
+const char* MdApi::GetTradingDay() {
+    return trading_day_;
+}
 
 int MdApi::RegisterFront(const char* address) {
     if (reactor_) return ERR_AFTER_INIT;
@@ -93,7 +95,9 @@ int MdApi::RegisterNameServer(const char* address) {
     return rc;
 }
 
-void MdApi::RegisterSpi(CTarnXeloMduserSpi* spi) { spi_ = spi; }
+void MdApi::RegisterSpi(CTarnXeloMduserSpi* spi) {
+    spi_ = spi;
+}
 
 MdApi::TopicEntry* MdApi::get_market_data_subject(int topic) {
     int count = topic_count_;
@@ -135,9 +139,13 @@ int MdApi::open_log(FILE*& log, const char* path) {
     return log ? 0 : ERR_LOG_OPEN;
 }
 
-int MdApi::OpenRequestLog(const char* path) { return open_log(request_log_, path); }
+int MdApi::OpenRequestLog(const char* path) {
+    return open_log(request_log_, path);
+}
 
-int MdApi::OpenResponseLog(const char* path) { return open_log(response_log_, path); }
+int MdApi::OpenResponseLog(const char* path) {
+    return open_log(response_log_, path);
+}
 
 // Requests need a logged-in session, which needs Init; until the network
 // side is built these answer with the codes a session that never connected

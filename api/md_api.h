@@ -23,7 +23,7 @@ namespace Api {
 // Registration and request operations: any application thread, serialised on
 // lock_. Network state: the reactor thread created by Init.
 class MdApi : public CTarnXeloMduserApi {
-public:
+  public:
     static const int MAX_FRONTS = 64;
     static const int MAX_NAME_SERVERS = 16;
     static const int MAX_ADDRESS = 64;  // bytes per address slot, NUL included
@@ -84,7 +84,7 @@ public:
     TopicEntry* get_market_data_subject(int topic);
     bool is_inited() const { return reactor_ != nullptr; }
 
-private:
+  private:
     // Copies at most size - 1 characters and zero-fills the rest.
     static void copy_text(char* dst, const char* src, int size);
     static int open_log(FILE*& log, const char* path);

@@ -7,7 +7,7 @@ namespace Base {
 
 // A plain lock. Any thread.
 class Mutex {
-public:
+  public:
     Mutex() { pthread_mutex_init(&mutex_, nullptr); }
     ~Mutex() { pthread_mutex_destroy(&mutex_); }
     Mutex(const Mutex&) = delete;
@@ -16,19 +16,19 @@ public:
     void enter() { pthread_mutex_lock(&mutex_); }
     void leave() { pthread_mutex_unlock(&mutex_); }
 
-private:
+  private:
     pthread_mutex_t mutex_;
 };
 
 // Holds a Mutex for the lifetime of a scope.
 class MutexGuard {
-public:
+  public:
     explicit MutexGuard(Mutex& m) : mutex_(m) { mutex_.enter(); }
     ~MutexGuard() { mutex_.leave(); }
     MutexGuard(const MutexGuard&) = delete;
     MutexGuard& operator=(const MutexGuard&) = delete;
 
-private:
+  private:
     Mutex& mutex_;
 };
 

@@ -9,7 +9,7 @@ namespace Base {
 // The only way one thread waits for another. Any thread. Deadlines are on
 // CLOCK_MONOTONIC so a wall-clock step never shortens or stretches a wait.
 class Sign {
-public:
+  public:
     explicit Sign(int count = 0);
     ~Sign();
     Sign(const Sign&) = delete;
@@ -26,7 +26,7 @@ public:
     void set();
     void clear();
 
-private:
+  private:
     // Waits under the lock until the count is positive or the deadline passes.
     bool wait_until(const struct timespec& deadline);
 

@@ -8,7 +8,7 @@
 #include <cstring>
 
 class QuietSpi : public CTarnXeloMduserSpi {
-public:
+  public:
     void OnFrontConnected() override { printf("front connected\n"); }
     void OnFrontDisconnected(int reason) override { printf("front disconnected: %d\n", reason); }
 };

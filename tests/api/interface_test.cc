@@ -102,7 +102,7 @@ Fn slot(void* object, int i) {
 
 // Records which operation a slot reached.
 class SpyApi : public CTarnXeloMduserApi {
-public:
+  public:
     std::string hit;
     int Release() override { return note("Release"); }
     int Init() override { return note("Init"); }
@@ -130,7 +130,7 @@ public:
     }
     int ReqQryTopic(CTarnXeloDisseminationField*, int) override { return note("ReqQryTopic"); }
 
-private:
+  private:
     int note(const char* name) {
         hit = name;
         return 0;
@@ -165,7 +165,7 @@ TEST(PublicInterface, ApiSlotsAreInContractOrder) {
 }
 
 class SpySpi : public CTarnXeloMduserSpi {
-public:
+  public:
     std::string hit;
     void OnFrontConnected() override { hit = "OnFrontConnected"; }
     void OnFrontDisconnected(int) override { hit = "OnFrontDisconnected"; }
@@ -176,8 +176,7 @@ public:
     void OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField*, int, bool) override {
         hit = "OnRspUserLogin";
     }
-    void OnRspUserLogout(CTarnXeloRspUserLogoutField*, CTarnXeloRspInfoField*, int,
-                         bool) override {
+    void OnRspUserLogout(CTarnXeloRspUserLogoutField*, CTarnXeloRspInfoField*, int, bool) override {
         hit = "OnRspUserLogout";
     }
     void OnRspUserPasswordUpdate(CTarnXeloUserPasswordUpdateField*, CTarnXeloRspInfoField*, int,
@@ -200,13 +199,12 @@ public:
 };
 
 TEST(PublicInterface, SpiSlotsAreInContractOrder) {
-    const char* expected[13] = {"OnFrontConnected",        "OnFrontDisconnected",
-                                "OnHeartBeatWarning",      "OnPackageStart",
-                                "OnPackageEnd",            "OnRspError",
-                                "OnRspUserLogin",          "OnRspUserLogout",
-                                "OnRspUserPasswordUpdate", "OnRspSubscribeTopic",
-                                "OnRspQryTopic",           "OnRtnFlowMessageCancel",
-                                "OnRtnDepthMarketData"};
+    const char* expected[13] = {
+        "OnFrontConnected",    "OnFrontDisconnected", "OnHeartBeatWarning",
+        "OnPackageStart",      "OnPackageEnd",        "OnRspError",
+        "OnRspUserLogin",      "OnRspUserLogout",     "OnRspUserPasswordUpdate",
+        "OnRspSubscribeTopic", "OnRspQryTopic",       "OnRtnFlowMessageCancel",
+        "OnRtnDepthMarketData"};
     SpySpi spy;
     for (int i = 0; i < 13; ++i) {
         spy.hit.clear();

@@ -9,7 +9,7 @@
 namespace {
 
 class MdApiTest : public ::testing::Test {
-protected:
+  protected:
     Api::MdApi api{"", nullptr};
 };
 
@@ -127,7 +127,9 @@ TEST_F(MdApiTest, SixtyFifthTopicIsRefusedEvenWhenPresent) {
     EXPECT_EQ(api.get_market_data_subject(100), nullptr);
 }
 
-TEST_F(MdApiTest, ReleaseBeforeInitIsRefused) { EXPECT_EQ(api.Release(), -9); }
+TEST_F(MdApiTest, ReleaseBeforeInitIsRefused) {
+    EXPECT_EQ(api.Release(), -9);
+}
 
 TEST_F(MdApiTest, RequestsBeforeLoginAreRefused) {
     CTarnXeloReqUserLoginField login{};
@@ -157,7 +159,7 @@ TEST_F(MdApiTest, SpiMayBeReplacedOrCleared) {
 }
 
 class LogFiles : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         char tmpl[] = "/tmp/xelmd_log_XXXXXX";
         ASSERT_NE(mkdtemp(tmpl), nullptr);
