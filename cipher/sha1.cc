@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "cipher/block_buffer.h"
+
 namespace Cipher {
 
 namespace {
@@ -154,25 +156,9 @@ void Sha1::compress(const unsigned char* blocks, int count) {
 
 void Sha1::update(const void* data, int length) {
     if (length <= 0) return;
-    const unsigned char* p = static_cast<const unsigned char*>(data);
     bit_count_ += uint64_t(length) * 8;
-    if (fill_ > 0) {
-        const int take = length < BLOCK_SIZE - fill_ ? length : BLOCK_SIZE - fill_;
-        std::memcpy(buffer_ + fill_, p, take);
-        fill_ += take;
-        p += take;
-        length -= take;
-        if (fill_ < BLOCK_SIZE) return;
-        compress(buffer_, 1);
-        fill_ = 0;
-    }
-    if (length >= BLOCK_SIZE) {
-        compress(p, length / BLOCK_SIZE);
-        p += length / BLOCK_SIZE * BLOCK_SIZE;
-        length %= BLOCK_SIZE;
-    }
-    std::memcpy(buffer_, p, length);
-    fill_ = length;
+    absorb_blocks(buffer_, fill_, static_cast<const unsigned char*>(data), length,
+                  [this](const unsigned char* blocks, int count) { compress(blocks, count); });
 }
 
 void Sha1::final() {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "cipher/block_buffer.h"
 
 namespace Cipher {
 
@@ -127,27 +128,11 @@ XELMD_SM3_SCALAR void Sm3::compress(const unsigned char* block) {
 
 void Sm3::update(const void* data, int length) {
     if (length <= 0 || data == nullptr) return;
-    const unsigned char* in = static_cast<const unsigned char*>(data);
     bit_count_ += static_cast<uint64_t>(length) * 8;
-    if (fill_ > 0) {
-        const int take = length < BLOCK_SIZE - fill_ ? length : BLOCK_SIZE - fill_;
-        std::memcpy(buffer_ + fill_, in, take);
-        fill_ += take;
-        in += take;
-        length -= take;
-        if (fill_ < BLOCK_SIZE) return;
-        compress(buffer_);
-        fill_ = 0;
-    }
-    while (length >= BLOCK_SIZE) {
-        compress(in);
-        in += BLOCK_SIZE;
-        length -= BLOCK_SIZE;
-    }
-    if (length > 0) {
-        std::memcpy(buffer_, in, length);
-        fill_ = length;
-    }
+    absorb_blocks(buffer_, fill_, static_cast<const unsigned char*>(data), length,
+                  [this](const unsigned char* blocks, int count) {
+                      for (int i = 0; i < count; ++i) compress(blocks + i * BLOCK_SIZE);
+                  });
 }
 
 void Sm3::final() {
