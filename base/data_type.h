@@ -49,6 +49,25 @@ extern const char* const FIXED_POINT_FORMAT[10];
 inline bool is_fixed_point(int type) {
     return type >= TYPE_FIXEDPOINT0 && type <= TYPE_FIXEDPOINT8;
 }
+// Numbers of 2, 4 or 8 bytes that travel big-endian (fixed point aside,
+// which the wire carries as a double).
+inline bool is_swapped_number(int type) {
+    switch (type) {
+        case TYPE_UINT16:
+        case TYPE_UINT32:
+        case TYPE_UINT64:
+        case TYPE_INT16:
+        case TYPE_INT32:
+        case TYPE_INT64:
+        case TYPE_FLOAT32:
+        case TYPE_FLOAT64:
+        case TYPE_VINT32:
+        case TYPE_VINT64:
+            return true;
+        default:
+            return false;
+    }
+}
 // Decimals of a FIXEDPOINTn type.
 inline int fixed_point_digits(int type) {
     return type - TYPE_FIXEDPOINT0;

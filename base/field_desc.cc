@@ -25,21 +25,7 @@ void copy_text(char* dst, const char* src, int size) {
 
 // 2-, 4- and 8-byte numbers travel big-endian; everything else as it is.
 bool is_swapped(int type) {
-    switch (type) {
-        case TYPE_UINT16:
-        case TYPE_UINT32:
-        case TYPE_UINT64:
-        case TYPE_INT16:
-        case TYPE_INT32:
-        case TYPE_INT64:
-        case TYPE_FLOAT32:
-        case TYPE_FLOAT64:
-        case TYPE_VINT32:
-        case TYPE_VINT64:
-            return true;
-        default:
-            return is_fixed_point(type);
-    }
+    return is_swapped_number(type) || is_fixed_point(type);
 }
 
 }  // namespace

@@ -30,31 +30,13 @@ namespace {
 
 typedef Base::FieldDesc::MemberDesc Member;
 
-bool is_swapped(int type) {
-    switch (type) {
-        case TYPE_UINT16:
-        case TYPE_UINT32:
-        case TYPE_UINT64:
-        case TYPE_INT16:
-        case TYPE_INT32:
-        case TYPE_INT64:
-        case TYPE_FLOAT32:
-        case TYPE_FLOAT64:
-        case TYPE_VINT32:
-        case TYPE_VINT64:
-            return true;
-        default:
-            return false;
-    }
-}
-
 void member_to_wire(const Member& m, const char* r, char* s) {
     if (Base::is_fixed_point(m.type)) {
         double inverse = Base::FIXED_POINT_INVERSE[Base::fixed_point_digits(m.type)];
         for (int e = 0; e < m.count; ++e) {
             XmpPacket::put_fixed(s + m.stream_offset + e * 8, r + m.offset + e * 8, inverse);
         }
-    } else if (is_swapped(m.type)) {
+    } else if (Base::is_swapped_number(m.type)) {
         for (int e = 0; e < m.count; ++e) {
             int at = e * m.element_size;
             Base::swap_copy(s + m.stream_offset + at, r + m.offset + at, m.element_size);
@@ -71,7 +53,7 @@ void member_from_wire(const Member& m, char* r, const char* s, bool keep_double)
             XmpPacket::get_fixed(r + m.offset + e * 8, s + m.stream_offset + e * 8, power,
                                  keep_double);
         }
-    } else if (is_swapped(m.type)) {
+    } else if (Base::is_swapped_number(m.type)) {
         for (int e = 0; e < m.count; ++e) {
             int at = e * m.element_size;
             Base::swap_copy(r + m.offset + at, s + m.stream_offset + at, m.element_size);
