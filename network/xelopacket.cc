@@ -99,14 +99,19 @@ XeloPacket::Iterator::Iterator(const Header* header, const void* field_area) {
 
 void XeloPacket::Iterator::attach(const Header* header, const void* field_area) {
     header_ = header;
-    area_ = field_area ? static_cast<const char*>(field_area)
-                       : reinterpret_cast<const char*>(header) + HEADER_SIZE;
+    if (field_area != nullptr)
+        area_ = static_cast<const char*>(field_area);
+    else if (header != nullptr)
+        area_ = reinterpret_cast<const char*>(header) + HEADER_SIZE;
+    else
+        area_ = nullptr;
     position_ = 0;
     field_id_ = 0;
     field_length_ = 0;
 }
 
 int XeloPacket::Iterator::next() {
+    if (header_ == nullptr || area_ == nullptr) return -1;
     int limit = header_->content_length;
     int at = position_;
     if (at + XmpPacket::FIELD_HEADER_SIZE > limit) return -1;

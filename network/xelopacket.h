@@ -66,12 +66,16 @@ class XeloPacket {
     // Walks the fields of a received packet. One thread at a time.
     class Iterator {
       public:
-        // A null field_area means the bytes right behind the header.
+        // A null field_area means the bytes right behind the header; a null
+        // header makes an iterator that finds no field until attached.
         Iterator(const Header* header, const void* field_area);
         void attach(const Header* header, const void* field_area);
         // Id of the next field; -1 at the end or at a field cut off by the
         // header's content_length.
         int next();
+        // Bytes of the field area walked so far; the header's content_length
+        // once the last field has been taken.
+        unsigned short get_position() const { return position_; }
         const void* get_field(unsigned short& length) const;
         int get_field(void* record, const Base::FieldDesc* desc, bool keep_double) const;
         int get_field(void* record, FromStream from_stream, bool keep_double) const;

@@ -277,4 +277,31 @@ TEST(XeloPacket, IteratorWithoutAreaReadsBehindTheHeader) {
     EXPECT_EQ(it.next(), 0x1234);
 }
 
+TEST(XeloPacket, IteratorPositionReachesContentLength) {
+    XeloPacket::Header h;
+    memset(&h, 0, sizeof h);
+    const unsigned char fields[] = {0x00, 0x01, 0x00, 0x02, 7, 8, 0x00, 0x03, 0x00, 0x01, 9};
+    h.content_length = sizeof fields;
+    XeloPacket::Iterator it(&h, fields);
+    EXPECT_EQ(it.get_position(), 0);
+    ASSERT_EQ(it.next(), 1);
+    EXPECT_EQ(it.get_position(), 6);  // a receiver sees more fields follow
+    ASSERT_EQ(it.next(), 3);
+    EXPECT_EQ(it.get_position(), h.content_length);  // the last one was taken
+    EXPECT_EQ(it.next(), -1);
+
+    h.content_length = 10;  // the second field is cut off
+    it.attach(&h, fields);
+    ASSERT_EQ(it.next(), 1);
+    EXPECT_EQ(it.next(), -1);
+    EXPECT_EQ(it.get_position(), h.content_length);
+}
+
+TEST(XeloPacket, UnattachedIteratorFindsNoField) {
+    // An owner may construct its iterator before any packet arrives.
+    XeloPacket::Iterator it(nullptr, nullptr);
+    EXPECT_EQ(it.next(), -1);
+    EXPECT_EQ(it.get_position(), 0);
+}
+
 }  // namespace
