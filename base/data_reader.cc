@@ -38,10 +38,19 @@ DataFlow::FileReader* DataReader::create_file_reader() {
                                     index_);
 }
 
-void DataReader::report(const char* what, unsigned long pos, unsigned long recycle_pos) {
+void DataReader::report(bool create, unsigned long pos, unsigned long recycle_pos) {
     if (log_ == nullptr) return;
-    log_->report(5, "DataReader", "%s file reader subject=[0x%04x] id=[%lu] recycle_pos=[%lu] [%p]",
-                 what, get_flow()->get_subject(), pos, recycle_pos, static_cast<void*>(this));
+    unsigned short subject = get_flow()->get_subject();
+    void* self = static_cast<void*>(this);
+    // Literal formats, each whole: a reporter receives the format itself.
+    if (create)
+        log_->report(5, "DataReader",
+                     "create file reader subject=[0x%04x] id=[%lu] recycle_pos=[%lu] [%p]", subject,
+                     pos, recycle_pos, self);
+    else
+        log_->report(5, "DataReader",
+                     "delete file reader subject=[0x%04x] id=[%lu] recycle_pos=[%lu] [%p]", subject,
+                     pos, recycle_pos, self);
 }
 
 bool DataReader::seek(unsigned long pos) {
@@ -53,7 +62,7 @@ bool DataReader::seek(unsigned long pos) {
     unsigned long r = iterator_->get_recycle_pos();
     if (r <= keep_ + pos) {
         if (file_reader_ != nullptr) {
-            report("delete", pos, r);
+            report(false, pos, r);
             delete file_reader_;
             file_reader_ = nullptr;
         }
@@ -62,7 +71,7 @@ bool DataReader::seek(unsigned long pos) {
     if (file_reader_ == nullptr) {
         file_reader_ = create_file_reader();
         if (file_reader_ == nullptr) return false;
-        report("create", pos, r);
+        report(true, pos, r);
     }
     return file_reader_->seek(pos);
 }

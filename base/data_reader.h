@@ -43,7 +43,7 @@ class DataReader {
 
   private:
     const char* read_memory(unsigned short& length);
-    void report(const char* what, unsigned long pos, unsigned long recycle_pos);
+    void report(bool create, unsigned long pos, unsigned long recycle_pos);
 
     DataFlow::Iterator* iterator_;
     unsigned long keep_;

@@ -27,8 +27,10 @@ struct Lines : Base::Reportable {
         vsnprintf(line, sizeof line, format, args);
         va_end(args);
         lines.push_back(std::to_string(level) + " " + tag + " " + line);
+        formats.push_back(format);
     }
     std::vector<std::string> lines;
+    std::vector<std::string> formats;
 };
 
 std::string object(int i) {
@@ -127,6 +129,11 @@ TEST(DataReader, FallsBackToTheFlowFileBehindTheRecycledRangeAndReturns) {
     EXPECT_FALSE(reader.is_reading_file());  // back in memory near the cell
     ASSERT_EQ(2u, log.lines.size());
     EXPECT_EQ(0u, log.lines[1].find("5 DataReader delete file reader subject=[0x0002] id=[240]"));
+    // Reporters receive each line's own format, not a shared one.
+    EXPECT_EQ("create file reader subject=[0x%04x] id=[%lu] recycle_pos=[%lu] [%p]",
+              log.formats[0]);
+    EXPECT_EQ("delete file reader subject=[0x%04x] id=[%lu] recycle_pos=[%lu] [%p]",
+              log.formats[1]);
     ASSERT_TRUE(reader.seek(260));
     EXPECT_FALSE(reader.is_reading_file());
     reader.reset();
