@@ -75,13 +75,14 @@ bool DataFlow::Iterator::seek(unsigned long pos) {
     }
     unsigned long index = pos - start;
     DataMem::Block* block = block_;
-    if (block == nullptr || index < block->first || index >= block->first + block->get_count()) {
+    if (block == nullptr || index < block->get_first() ||
+        index >= block->get_first() + block->get_count()) {
         const DataMem::BlockOffset* entry = flow_->store_->get_block_offset(index);
-        block = entry != nullptr ? entry->block : nullptr;
+        block = entry != nullptr ? entry->get_block() : nullptr;
     }
     if (block == nullptr) return false;
     block_ = block;
-    offset_ = block->start_offset(index - block->first);
+    offset_ = block->start_offset(index - block->get_first());
     position_ = pos;
     raise_cell(pos);
     return true;
@@ -113,14 +114,15 @@ bool DataFlow::Iterator::step_block() {
     // is published; past this block's count the object lies in a later block
     // whose link was set before that object was committed.
     unsigned long count = block_->get_count();
-    if (index < block_->first + count) return true;
-    DataMem::Block* next = block_->next;
-    if (next == nullptr || next->first != block_->first + count || next->get_count() == 0)
+    unsigned long first = block_->get_first();
+    if (index < first + count) return true;
+    DataMem::Block* next = block_->get_next();
+    if (next == nullptr || next->get_first() != first + count || next->get_count() == 0)
         return false;
     if (flow_->auto_free_) flow_->store_->recycle_block(block_);
     block_ = next;
     offset_ = 0;
-    raise_cell(flow_->get_start_id() + next->first);
+    raise_cell(flow_->get_start_id() + next->get_first());
     return true;
 }
 
@@ -128,7 +130,7 @@ const DataFlow::Iterator::Result* DataFlow::Iterator::next() {
     follow_successor();
     if (flow_ == nullptr || position_ >= flow_->get_count()) return nullptr;
     if (!step_block()) return nullptr;
-    unsigned long k = position_ - flow_->get_start_id() - block_->first;
+    unsigned long k = position_ - flow_->get_start_id() - block_->get_first();
     unsigned int end = block_->end_offset(k);
     const char* data = block_->data + offset_;
     unsigned short length = static_cast<unsigned short>(end - offset_);

@@ -2,6 +2,7 @@
 #define XELMD_BASE_DATA_MEM_H
 
 #include "base/memory.h"
+#include "base/mutex.h"
 #include "base/vector.h"
 
 namespace Base {
@@ -13,10 +14,15 @@ namespace Base {
 // object of n bytes costs n + 4 bytes. Objects never move; only whole blocks
 // are recycled and reused, oldest first.
 //
-// One writer thread (alloc, commit, truncate, recycle, clear, free). Readers
-// on other threads may follow committed objects through the blocks: counts
-// and used bytes are published with release after the bytes and the offset
-// entry are in place, and read with acquire through the accessors.
+// One writer thread appends (alloc, commit) and maintains (truncate, clear,
+// free). While it appends, any thread may search the directory
+// (get_block_offset) and read committed objects: entries, counts, used bytes
+// and block links are published with release once what they cover is in
+// place. recycle and recycle_block may run on other threads too: they
+// serialize with each other and with truncate, clear and free on an internal
+// lock, and mark only blocks older than the one before the target, which the
+// writer does not touch until they are marked. clear and free need readers
+// quiescent.
 class DataMem {
   public:
     static const unsigned int MIN_BLOCK = 1048576;
@@ -47,11 +53,19 @@ class DataMem {
         unsigned int start_offset(unsigned long k) const { return k ? end_offset(k - 1) : 0; }
     };
 
-    // A directory entry: the block holding objects from first on.
+    // A directory entry: the block holding objects from first on. Entries
+    // are written with atomic stores and read through the accessors, as a
+    // reader may still look at an entry that a truncate has dropped and the
+    // writer rewrites.
     struct BlockOffset {
         unsigned long first;
         unsigned int position;  // the entry's own index in the directory
         Block* block;
+
+        // Relaxed: the entry was published by the directory count.
+        unsigned long get_first() const { return __atomic_load_n(&first, __ATOMIC_RELAXED); }
+        unsigned int get_position() const { return __atomic_load_n(&position, __ATOMIC_RELAXED); }
+        Block* get_block() const { return __atomic_load_n(&block, __ATOMIC_RELAXED); }
     };
 
     // Both sizes are raised to MIN_BLOCK; blocks start on 2^align
@@ -72,10 +86,11 @@ class DataMem {
     // recycled count <= n <= count.
     bool truncate(unsigned long n);
     // Marks recycled every block from the recycling start up to, not
-    // including, the block before the one holding object n; true when any
-    // block was marked.
+    // including, the block before the one holding object n (the current
+    // block at or past the count); true when any block was marked.
     bool recycle(unsigned long n);
     // Marks one block recycled (a reader that left it behind); idempotent.
+    // The block must not be the current one.
     void recycle_block(Block* block);
     // Empties the store, keeping its blocks for reuse.
     void clear();
@@ -84,7 +99,8 @@ class DataMem {
     void free();
 
     // The directory entry of the block holding index, or null at or past
-    // the count.
+    // the count or before the oldest block. Any thread, while the writer
+    // appends.
     const BlockOffset* get_block_offset(unsigned long index) const;
     void get_size(unsigned int& first, unsigned int& next) const;
     unsigned long get_count() const { return __atomic_load_n(&count_, __ATOMIC_ACQUIRE); }
@@ -103,6 +119,11 @@ class DataMem {
     static void link_after(Block* at, Block* b);
     static void publish(Block** at, Block* b);
     void add_entry(Block* b);
+    const BlockOffset* entry(unsigned int position) const;
+    const BlockOffset* find(unsigned long index) const;
+    bool mark(unsigned int position);
+    void mark_block(Block* block);
+    void clear_locked();
     void release_blocks();
 
     unsigned long count_;
@@ -113,10 +134,13 @@ class DataMem {
     Memory* memory_;
     Block* first_;
     Block* current_;
-    Block* recycle_start_;
+    // Directory entry of the block where the next recycling starts; entries
+    // before it are recycled or stale. Touched under recycle_lock_ only.
+    unsigned int recycle_start_;
     Vector* directory_;
     unsigned int dir_start_;  // entry of the oldest block
     unsigned int dir_count_;  // entries in use
+    Mutex recycle_lock_;
 };
 
 }  // namespace Base

@@ -58,14 +58,23 @@ char* Vector::slot(unsigned int i) {
     return block + (i & mask_) * stride_;
 }
 
-// The element i, appending zero elements up to it when past the count.
-// Null when i lies in a recycled block.
+// The element i, zero-filling the elements between the count and i when
+// past it; the count moves only in publish(). Null when i lies in a
+// recycled block.
 char* Vector::prepare(unsigned int i) {
-    if (i < count_) return element(i);
-    for (; count_ < i; ++count_) memset(slot(count_), 0, stride_);
-    char* at = slot(i);
-    count_ = i + 1;
-    return at;
+    // Relaxed: only this thread writes the count.
+    unsigned int count = __atomic_load_n(&count_, __ATOMIC_RELAXED);
+    if (i < count) return element(i);
+    for (; count < i; ++count) memset(slot(count), 0, stride_);
+    return slot(i);
+}
+
+// Counts element i once it is written.
+void Vector::publish(unsigned int i) {
+    // Relaxed load: only this thread writes the count. Release store: a
+    // reader that sees the new count sees the elements and their tables.
+    if (i >= __atomic_load_n(&count_, __ATOMIC_RELAXED))
+        __atomic_store_n(&count_, i + 1, __ATOMIC_RELEASE);
 }
 
 void* Vector::set(unsigned int i, void* value) {
@@ -78,6 +87,7 @@ void* Vector::set(unsigned int i, void* value) {
     } else {
         memset(at, 0, element_size_);
     }
+    publish(i);
     return at;
 }
 
@@ -86,11 +96,12 @@ void* Vector::set_value(unsigned int i, void* value) {
     if (!at) return nullptr;
     memset(at, 0, stride_);
     memcpy(at, &value, sizeof(void*));
+    publish(i);
     return at;
 }
 
 void* Vector::get(unsigned int i) const {
-    if (i >= count_) return nullptr;
+    if (i >= get_count()) return nullptr;
     char* at = element(i);
     if (!at || element_size_) return at;
     void* p;
@@ -99,7 +110,8 @@ void* Vector::get(unsigned int i) const {
 }
 
 void Vector::clear() {
-    count_ = 0;
+    // Release: as in publish(); readers are quiescent during a clear.
+    __atomic_store_n(&count_, 0, __ATOMIC_RELEASE);
     recycled_ = 0;
     first_table_ = nullptr;
     free_blocks_->clear();
@@ -108,8 +120,10 @@ void Vector::clear() {
 }
 
 bool Vector::recycle(unsigned int i) {
-    if (count_ == 0) return false;
-    unsigned long last = i < count_ - 1 ? i : count_ - 1;
+    // Relaxed: only this thread writes the count.
+    unsigned int count = __atomic_load_n(&count_, __ATOMIC_RELAXED);
+    if (count == 0) return false;
+    unsigned long last = i < count - 1 ? i : count - 1;
     unsigned long upto = last >> shift_;
     bool any = false;
     for (; recycled_ < upto; ++recycled_) {
@@ -127,7 +141,7 @@ bool Vector::recycle(unsigned int i) {
 Vector::Iterator::Iterator(const Vector* vector) : vector_(vector), index_(0) {}
 
 void* Vector::Iterator::next() {
-    while (index_ < vector_->count_) {
+    while (index_ < vector_->get_count()) {
         unsigned int i = index_++;
         if (vector_->element(i)) return vector_->get(i);
     }

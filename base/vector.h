@@ -8,8 +8,11 @@ namespace Base {
 
 // Segmented array without a size limit: a chain of bucket tables, each
 // indexing 2^k blocks of 2^k elements, so elements never move. Elements are
-// pointers (element size 0) or inline bytes (size rounded up to 8). One
-// thread at a time.
+// pointers (element size 0) or inline bytes (size rounded up to 8).
+// One writer thread; get, get_count and Iterator may also run on other
+// threads while it appends: an appended element, and the tables and blocks
+// leading to it, are in place before the count that covers it is published.
+// Overwrites, clear and recycle need readers of those elements quiescent.
 class Vector {
   public:
     // block_elements is raised to a power of two (0: 1024); the first block
@@ -29,7 +32,9 @@ class Vector {
     // Stores the pointer-sized word value itself (an offset, a count) into
     // element i, zero-filling the rest of an inline element.
     void* set_value(unsigned int i, void* value);
-    unsigned int get_count() const { return count_; }
+    // Acquire: pairs with the release in publish(); elements below the
+    // count are readable.
+    unsigned int get_count() const { return __atomic_load_n(&count_, __ATOMIC_ACQUIRE); }
     void clear();
     // Hands every not yet recycled block wholly before the block of
     // min(i, count - 1) over for reuse; true when any was.
@@ -52,6 +57,7 @@ class Vector {
     char* element(unsigned int i) const;
     char* slot(unsigned int i);
     char* prepare(unsigned int i);
+    void publish(unsigned int i);
 
     unsigned long element_size_;  // 0: pointers
     unsigned long stride_;

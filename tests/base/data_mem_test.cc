@@ -119,6 +119,48 @@ TEST(DataMem, RecycleKeepsTheBlockBeforeAndReusesTheOldest) {
     EXPECT_EQ(m.get_block_offset(4 * kPerBlock)->block, oldest);
 }
 
+unsigned long chain_length(const Base::DataMem& m) {
+    unsigned long n = 0;
+    for (const Base::DataMem::Block* b = m.get_first_block(); b; b = b->get_next()) ++n;
+    return n;
+}
+
+// Hundreds of rounds of filling a block and recycling behind it, with the
+// target given in every form (past the count, inside the current block, at
+// its first object), with readers marking blocks themselves and with
+// truncates: every round must release exactly the blocks before the one
+// kept, so the writer keeps cycling through three blocks.
+TEST(DataMem, RecyclingKeepsProgressingThroughManyBlockReuses) {
+    Base::DataMem m(kMiB, kMiB, 3, nullptr);
+    unsigned long next = 0;
+    for (unsigned long round = 0; round < 200; ++round) {
+        unsigned long first = next;
+        for (unsigned long k = 0; k < kPerBlock; ++k) write_object(m, next++);
+        ASSERT_EQ(m.get_current_block()->first, first) << round;
+        if (round % 7 == 5) {
+            // Cut back inside the current block and write the objects again.
+            ASSERT_TRUE(m.truncate(next - 3));
+            for (unsigned long i = next - 3; i < next; ++i) write_object(m, i);
+        }
+        if (round >= 2 && round % 4 == 3) {
+            // A reader that left the block before the kept one marks it.
+            Base::DataMem::Block* left = m.get_block_offset(first - 2 * kPerBlock)->block;
+            m.recycle_block(left);
+        }
+        unsigned long target = round % 4 == 0 ? ~0UL : round % 4 == 1 ? next - 1 : first;
+        bool released = m.recycle(target);
+        EXPECT_EQ(released, round >= 2 && round % 4 != 3) << round;
+        unsigned long kept = round >= 1 ? first - kPerBlock : 0;
+        ASSERT_EQ(m.get_recycle_count(), kept) << round;
+        EXPECT_FALSE(m.recycle(first - 1));  // a target already behind
+        EXPECT_FALSE(m.recycle(0));
+        EXPECT_LE(chain_length(m), 3u) << round;
+        EXPECT_TRUE(check_object(m, kept)) << round;
+        EXPECT_TRUE(check_object(m, next - 1)) << round;
+    }
+    EXPECT_EQ(m.get_block_offset(0), nullptr);  // long since reused
+}
+
 TEST(DataMem, RecycleBlockCountsOnce) {
     Base::DataMem m(kMiB, kMiB, 3, nullptr);
     for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
