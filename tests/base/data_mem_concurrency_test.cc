@@ -91,7 +91,7 @@ TEST(DataMemConcurrency, VectorElementsBelowTheCountAreCompleteOnAnotherThread) 
 #ifdef __SANITIZE_THREAD__
     constexpr unsigned int N = 40000;
 #else
-    constexpr unsigned int N = 400000;
+    constexpr unsigned int N = 150000;
 #endif
     Base::Vector v(sizeof(Entry), 16, 1, nullptr);  // 256 elements per table
     std::atomic<bool> done{false};
@@ -173,6 +173,62 @@ TEST(DataMemConcurrency, ReadersSeekWhileTheWriterAppendsAndReusesRecycledBlocks
     // wrote, unless recycling stopped.
     EXPECT_LE(longest, 22u);
     EXPECT_GT(m.get_recycle_count(), OBJECTS / 2);
+}
+
+// A writer that batches, as a manual-commit flow does: it appends a batch
+// across block boundaries and then either publishes it or truncates it away,
+// which drops directory entries that the next batch writes again, while
+// readers search the directory for objects below what was published.
+TEST(DataMemConcurrency, ReadersSeekWhileTheWriterRollsBatchesBack) {
+#ifdef __SANITIZE_THREAD__
+    constexpr int ROUNDS = 40;
+#else
+    constexpr int ROUNDS = 80;
+#endif
+    Base::DataMem m(MIB, MIB, 3, nullptr);
+    std::atomic<unsigned long> published{0};
+    std::atomic<bool> done{false};
+    std::atomic<unsigned long> bad{0}, seeks{0};
+    auto reader = [&](int id) {
+        std::mt19937_64 rng(id + 11);
+        unsigned long local_bad = 0, local_seeks = 0;
+        while (!done.load(std::memory_order_relaxed)) {
+            // Acquire: the objects below it are committed and stay.
+            unsigned long end = published.load(std::memory_order_acquire);
+            if (end == 0) continue;
+            local_bad += !found_intact(m, rng() % end);
+            ++local_seeks;
+        }
+        bad += local_bad;
+        seeks += local_seeks;
+    };
+    std::vector<std::thread> threads;
+    for (int r = 0; r < READERS; ++r) threads.emplace_back(reader, r);
+
+    std::mt19937_64 rng(5);
+    unsigned long rolled_back = 0;
+    for (int round = 0; round < ROUNDS; ++round) {
+        unsigned long end = published.load(std::memory_order_relaxed);
+        // Some 1 to 2 blocks of objects.
+        unsigned long batch = 4000 + rng() % 4000;
+        for (unsigned long i = end; i < end + batch; ++i) {
+            fill(static_cast<char*>(m.alloc(size_of(i))), i);
+            m.commit(size_of(i));
+        }
+        if (rng() % 2) {
+            ASSERT_TRUE(m.truncate(end));
+            ++rolled_back;
+        } else {
+            // Release: the batch is complete before readers may look at it.
+            published.store(end + batch, std::memory_order_release);
+        }
+    }
+    done = true;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(bad.load(), 0u);
+    EXPECT_GT(seeks.load(), 0u);
+    EXPECT_GT(rolled_back, 0u);
+    for (unsigned long i = 0; i < published.load(); i += 97) ASSERT_TRUE(found_intact(m, i)) << i;
 }
 
 // The same through the flow: iterators seek and read on their threads with
