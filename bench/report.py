@@ -44,7 +44,10 @@ def run(exe, extra):
         if r.returncode != 0:
             print(f"{os.path.basename(exe)}: exited with {r.returncode}")
             return []
-        return json.load(open(out.name)).get("benchmarks", [])
+        try:
+            return json.load(open(out.name)).get("benchmarks", [])
+        except json.JSONDecodeError:
+            return []  # a filter that matched nothing in this program
 
 
 def main():
