@@ -81,7 +81,9 @@ class DataFlow {
     void set_check_point(unsigned long* cp) const { *cp = store_->get_count(); }
     void rollback(const unsigned long* cp);
 
-    // Maintenance: the writer thread, with readers quiescent except recycle.
+    // Maintenance: the writer thread with readers stopped, except recycle,
+    // which any one thread (a recycler's reactor) may run while the writer
+    // appends and readers read.
     void clear(unsigned long start);
     bool truncate(unsigned long n);
     bool recycle(unsigned long n);
