@@ -23,13 +23,10 @@ std::vector<unsigned char> enc64(unsigned long v, bool little) {
 
 using Bytes = std::vector<unsigned char>;
 
-TEST(VInt, SmallValuesTakeOneByte) {
+TEST(VInt, SmallValuesTakeOneByteAndGroupOrderDependsOnLittle) {
     EXPECT_EQ(enc32(0, true), Bytes({0x00}));
     EXPECT_EQ(enc32(127, true), Bytes({0x7F}));
     EXPECT_EQ(enc32(127, false), Bytes({0x7F}));
-}
-
-TEST(VInt, GroupOrderDependsOnLittle) {
     EXPECT_EQ(enc32(128, true), Bytes({0x80, 0x01}));
     EXPECT_EQ(enc32(128, false), Bytes({0x81, 0x00}));
     EXPECT_EQ(enc32(300, true), Bytes({0xAC, 0x02}));
