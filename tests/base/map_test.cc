@@ -49,17 +49,14 @@ bool equal_long(const void* a, const void* b) {
 }
 
 TEST(Map, BucketCountIsThePowerOfTwoAtOrAboveTheRequest) {
-    unsigned long buckets, count;
-    Base::Map m100(hash_key, equal_key, 100, 36, 8, 0, 0, nullptr);
-    m100.get_size(buckets, count);
-    EXPECT_EQ(buckets, 128u);
-    EXPECT_EQ(count, 0u);
-    Base::Map m0(hash_key, equal_key, 0, 36, 8, 0, 0, nullptr);
-    m0.get_size(buckets, count);
-    EXPECT_EQ(buckets, 64u);
-    Base::Map m1024(hash_key, equal_key, 1024, 36, 8, 0, 0, nullptr);
-    m1024.get_size(buckets, count);
-    EXPECT_EQ(buckets, 1024u);
+    const unsigned long cases[][2] = {{100, 128}, {0, 64}, {1024, 1024}};
+    for (const auto& c : cases) {
+        Base::Map m(hash_key, equal_key, c[0], 36, 8, 0, 0, nullptr);
+        unsigned long buckets, count;
+        m.get_size(buckets, count);
+        EXPECT_EQ(buckets, c[1]) << c[0];
+        EXPECT_EQ(count, 0u);
+    }
 }
 
 TEST(Map, InsertCopiesKeyAndValueAndOverwritesWithoutCounting) {
@@ -79,6 +76,11 @@ TEST(Map, InsertCopiesKeyAndValueAndOverwritesWithoutCounting) {
     unsigned long buckets, count;
     m.get_size(buckets, count);
     EXPECT_EQ(count, 1u);
+    // A removed node serves the next insert.
+    EXPECT_EQ(m.remove(&k), stored);
+    Key other = make_key(2, "B");
+    EXPECT_EQ(m.insert(&other, &v1), stored);
+    EXPECT_EQ(m.search(&k), nullptr);
 }
 
 TEST(Map, SetInsertReturnsTheKeyCopy) {
@@ -110,17 +112,6 @@ TEST(Map, PointerKeysAndValuesAreStoredAsGiven) {
     EXPECT_EQ(m.search(&k1), &a);
     EXPECT_EQ(m.search(&k3), &c);
     EXPECT_EQ(m.remove(&k2), nullptr);
-}
-
-TEST(Map, RemovedNodesAreReused) {
-    Base::Map m(hash_key, equal_key, 16, 36, 8, 4, 1, nullptr);
-    Key k = make_key(1, "A");
-    long v = 5;
-    void* first = m.insert(&k, &v);
-    EXPECT_EQ(m.remove(&k), first);
-    Key other = make_key(2, "B");
-    EXPECT_EQ(m.insert(&other, &v), first);
-    EXPECT_EQ(m.search(&k), nullptr);
 }
 
 TEST(Map, IteratorVisitsEveryEntryOrOnlyTheKey) {

@@ -16,26 +16,21 @@ constexpr long kPerThread = 100000;
 constexpr long kPerThread = 500000;
 #endif
 
-TEST(MemoryHelpers, AlignAddition) {
-    EXPECT_EQ(Base::align_addition(0, 3), 0u);
-    EXPECT_EQ(Base::align_addition(1, 3), 7u);
-    EXPECT_EQ(Base::align_addition(8, 3), 0u);
-    EXPECT_EQ(Base::align_addition(9, 3), 7u);
-    EXPECT_EQ(Base::align_addition(4095, 12), 1u);
-    EXPECT_EQ(Base::align_addition(5, 0), 0u);
-}
-
-TEST(MemoryHelpers, CeilLog) {
-    unsigned long power = 0;
-    EXPECT_EQ(Base::ceil_log(0, 2, nullptr), 1);
-    EXPECT_EQ(Base::ceil_log(1, 2, nullptr), 1);
-    EXPECT_EQ(Base::ceil_log(2, 2, nullptr), 1);
-    EXPECT_EQ(Base::ceil_log(3, 2, &power), 2);
-    EXPECT_EQ(power, 4u);
-    EXPECT_EQ(Base::ceil_log(1024, 2, &power), 10);
-    EXPECT_EQ(power, 1024u);
-    EXPECT_EQ(Base::ceil_log(1025, 2, nullptr), 11);
-    EXPECT_EQ(Base::ceil_log(1000, 10, nullptr), 3);
+TEST(MemoryHelpers, AlignAdditionAndCeilLog) {
+    // {size, bits, addition}
+    const unsigned long align[][3] = {{0, 3, 0}, {1, 3, 7},     {8, 3, 0},
+                                      {9, 3, 7}, {4095, 12, 1}, {5, 0, 0}};
+    for (const auto& c : align) EXPECT_EQ(Base::align_addition(c[0], c[1]), c[2]) << c[0];
+    // {value, base, log, power}; 0 and 1 still count one step.
+    const unsigned long logs[][4] = {{0, 2, 1, 2},       {1, 2, 1, 2},        {2, 2, 1, 2},
+                                     {3, 2, 2, 4},       {1024, 2, 10, 1024}, {1025, 2, 11, 2048},
+                                     {1000, 10, 3, 1000}};
+    for (const auto& c : logs) {
+        unsigned long power = 0;
+        EXPECT_EQ(Base::ceil_log(c[0], c[1], nullptr), static_cast<int>(c[2])) << c[0];
+        EXPECT_EQ(Base::ceil_log(c[0], c[1], &power), static_cast<int>(c[2])) << c[0];
+        EXPECT_EQ(power, c[3]) << c[0];
+    }
 }
 
 TEST(Memory, BumpsWithinTheFirstBlockAndCounts) {
