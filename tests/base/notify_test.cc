@@ -25,13 +25,6 @@ class CountingNotify : public Base::Notify {
     std::atomic<int> wakeups{0};
 };
 
-TEST(Notify, GroupIsItsOwnGroup) {
-    CountingGroup group;
-    EXPECT_EQ(&group, group.get_group());
-    CountingNotify n(&group);
-    EXPECT_EQ(&group, n.get_group());
-}
-
 TEST(Producer, OneConsumerPerGroupWithAListOfItsNotifies) {
     Base::Producer producer;
     CountingGroup group;

@@ -33,12 +33,4 @@ TEST(Reporter, ReportsThroughItsLogInterface) {
     EXPECT_EQ(Parallel::Reporter::get_log(nullptr), nullptr);
 }
 
-TEST(Reporter, DestroyedThroughItsBase) {
-    // Owners keep reporters as Parallel::Reporter* and delete them so.
-    Parallel::Reporter* reporter = new Lines();
-    reporter->report(2, "tag", "%s", "failover");
-    EXPECT_EQ(static_cast<Lines*>(reporter)->lines.size(), 1u);
-    delete reporter;
-}
-
 }  // namespace

@@ -77,7 +77,9 @@ TEST(Thread, RunsItsStepsInOrderOnTheNewThread) {
     EXPECT_TRUE(t.current_inside);
     EXPECT_TRUE(t.running_inside);
     EXPECT_FALSE(t.is_current());
-    EXPECT_FALSE(t.join());  // already joined
+    EXPECT_FALSE(t.join());                    // already joined
+    EXPECT_FALSE(StepThread(nullptr).join());  // never created
+    EXPECT_EQ(Parallel::Thread::get_current(), static_cast<int>(syscall(SYS_gettid)));
 }
 
 TEST(Thread, CreateWithWaitReturnsOnlyOnceTheThreadRuns) {
@@ -98,15 +100,6 @@ TEST(Thread, CreateWithoutWaitStillStartsAndStops) {
     while (t.passes.load(std::memory_order_relaxed) == 0) usleep(100);
     t.stop();
     EXPECT_TRUE(t.join());
-}
-
-TEST(Thread, JoinWithoutCreateFails) {
-    SpinThread t(nullptr);
-    EXPECT_FALSE(t.join());
-}
-
-TEST(Thread, CurrentIdIsTheKernelId) {
-    EXPECT_EQ(Parallel::Thread::get_current(), static_cast<int>(syscall(SYS_gettid)));
 }
 
 TEST(Thread, NamedThreadPrintsItsStartLineAndUnnamedPrintsNothing) {
