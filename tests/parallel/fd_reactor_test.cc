@@ -15,8 +15,12 @@
 
 #include "base/measure.h"
 #include "base/socket.h"
+#include "scripted_fd_reactor.h"
 
 namespace {
+
+using ReactorTest::run_script;
+using ReactorTest::ScriptedFdReactor;
 
 const unsigned long T0 = 1000000000UL;
 
@@ -24,39 +28,6 @@ long long now_us() {
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
-}
-
-// Runs a script on the reactor thread in place of the loop, with the notify
-// descriptor registered as the loop would, and injected loop times.
-class ScriptedFdReactor : public Parallel::FdReactor {
-  public:
-    explicit ScriptedFdReactor(std::function<void(ScriptedFdReactor&)> script)
-        : FdReactor(nullptr), script_(std::move(script)) {}
-    bool pass(unsigned long now, bool busy) {
-        set_loop_time(now);
-        event_proc();
-        handler_proc();
-        return fd_proc(busy);
-    }
-    void set_now(unsigned long now) { set_loop_time(now); }
-    void set_busy(unsigned long until) { set_busy_until(until); }
-
-  protected:
-    void thread_proc() override {
-        on_event(EVENT_ADD_FD, get_notify_fd());
-        script_(*this);
-        on_event(EVENT_REMOVE_FD, get_notify_fd());
-    }
-
-  private:
-    std::function<void(ScriptedFdReactor&)> script_;
-};
-
-void run_script(std::function<void(ScriptedFdReactor&)> script) {
-    ScriptedFdReactor* reactor = new ScriptedFdReactor(std::move(script));
-    ASSERT_TRUE(reactor->create(true, nullptr));
-    ASSERT_TRUE(reactor->join());
-    delete reactor;
 }
 
 // One end of a socket pair, driven like a channel: write() sends what is

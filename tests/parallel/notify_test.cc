@@ -9,8 +9,12 @@
 #include "parallel/fd_notify.h"
 #include "parallel/fd_reactor.h"
 #include "parallel/handler_notify.h"
+#include "scripted_fd_reactor.h"
 
 namespace {
+
+using ReactorTest::run_script;
+using ReactorTest::ScriptedFdReactor;
 
 const unsigned long T0 = 1000000000UL;
 
@@ -23,34 +27,6 @@ class Counting : public Base::Notify {
 };
 
 class NoFd : public Parallel::Fd {};
-
-// Runs a test body on the reactor thread with the notify descriptor
-// registered, then returns.
-class Scripted : public Parallel::FdReactor {
-  public:
-    explicit Scripted(void (*script)(Scripted&)) : FdReactor(nullptr), script_(script) {}
-    void set_now(unsigned long now, unsigned long busy_until) {
-        set_loop_time(now);
-        set_busy_until(busy_until);
-    }
-
-  protected:
-    void thread_proc() override {
-        on_event(EVENT_ADD_FD, get_notify_fd());
-        script_(*this);
-        on_event(EVENT_REMOVE_FD, get_notify_fd());
-    }
-
-  private:
-    void (*script_)(Scripted&);
-};
-
-void run(void (*script)(Scripted&)) {
-    Scripted* r = new Scripted(script);
-    ASSERT_TRUE(r->create(true, nullptr));
-    ASSERT_TRUE(r->join());
-    delete r;
-}
 
 TEST(Notify, HandlerAndFdNotifiesJoinTheReactorsGroup) {
     Parallel::FdReactor reactor(nullptr);
@@ -67,7 +43,7 @@ TEST(Notify, HandlerAndFdNotifiesJoinTheReactorsGroup) {
 }
 
 TEST(Notify, NotifyEventWakesEveryNotifyOfTheList) {
-    run([](Scripted& r) {
+    run_script([](ScriptedFdReactor& r) {
         Counting a(&r), b(&r);
         Base::List list(false, 0);
         list.push_back(&a);
@@ -80,13 +56,14 @@ TEST(Notify, NotifyEventWakesEveryNotifyOfTheList) {
 }
 
 TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
-    run([](Scripted& r) {
+    run_script([](ScriptedFdReactor& r) {
         NoFd fd;
         Parallel::FdNotify fn(&r, &fd);
         Base::Producer producer;
         Base::List::Node* node = nullptr;
         ASSERT_NE(producer.add(&fn, node), nullptr);
-        r.set_now(T0, 0);
+        r.set_now(T0);
+        r.set_busy(0);
         EXPECT_FALSE(r.fd_proc(false));  // nothing woke it: 10 ms wait
         std::thread writer([&] { EXPECT_EQ(producer.produce(), 1); });
         writer.join();
