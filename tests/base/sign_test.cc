@@ -16,13 +16,27 @@ long long now_ms() {
     return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
 }
 
-TEST(Sign, SetBeforeJoinReturnsAtOnce) {
-    Base::Sign s(0);
+// One thread: sets are counted until taken, by join, by waits with or
+// without reset, or dropped by clear.
+TEST(Sign, CountsSetsUntilTakenOrCleared) {
+    Base::Sign s(2);  // the initial count is available
+    EXPECT_TRUE(s.timed_multi_wait(0, 2));
+    EXPECT_FALSE(s.timed_wait(0, false));
     s.set();
     s.set();
-    s.join();
+    s.join();  // set before join: returns at once
     s.join();
     EXPECT_FALSE(s.timed_wait(0, false));
+    s.set();
+    s.set();
+    EXPECT_TRUE(s.timed_wait(10, false));  // without reset: takes one
+    EXPECT_TRUE(s.timed_wait(10, false));
+    EXPECT_FALSE(s.timed_wait(1, false));
+    s.set();
+    s.clear();
+    EXPECT_FALSE(s.timed_wait(1, false));
+    EXPECT_TRUE(s.timed_multi_wait(100000, 0));  // nothing to wait for
+    EXPECT_TRUE(s.timed_multi_wait(100000, -3));
 }
 
 TEST(Sign, TimedWaitWithResetConsumesEverySet) {
@@ -36,21 +50,6 @@ TEST(Sign, TimedWaitWithResetConsumesEverySet) {
     EXPECT_GE(now_ms() - start, 9);
 }
 
-TEST(Sign, TimedWaitWithoutResetTakesOne) {
-    Base::Sign s(0);
-    s.set();
-    s.set();
-    EXPECT_TRUE(s.timed_wait(10, false));
-    EXPECT_TRUE(s.timed_wait(10, false));
-    EXPECT_FALSE(s.timed_wait(1, false));
-}
-
-TEST(Sign, MultiWaitOfZeroNeedsNoSignal) {
-    Base::Sign s(0);
-    EXPECT_TRUE(s.timed_multi_wait(100000, 0));
-    EXPECT_TRUE(s.timed_multi_wait(100000, -3));
-}
-
 TEST(Sign, MultiWaitKeepsWhatItTookWhenTheDeadlinePasses) {
     Base::Sign s(0);
     s.set();
@@ -60,19 +59,6 @@ TEST(Sign, MultiWaitKeepsWhatItTookWhenTheDeadlinePasses) {
     s.set();
     s.set();
     EXPECT_TRUE(s.timed_multi_wait(20, 2));
-}
-
-TEST(Sign, ClearDropsPendingSignals) {
-    Base::Sign s(0);
-    s.set();
-    s.clear();
-    EXPECT_FALSE(s.timed_wait(1, false));
-}
-
-TEST(Sign, InitialCountIsAvailable) {
-    Base::Sign s(2);
-    EXPECT_TRUE(s.timed_multi_wait(0, 2));
-    EXPECT_FALSE(s.timed_wait(0, false));
 }
 
 TEST(Sign, WakesWaiterOnAnotherThread) {
