@@ -76,7 +76,7 @@ TEST(TaggedStack, ConcurrentChurnNeverHandsOutANodeTwice) {
     for (Base::TaggedNode* n : nodes) pool.push(n);
 }
 
-TEST(LFStack, IsLastInFirstOutAndEmptyAnswersNull) {
+TEST(LFStack, IsLastInFirstOutAndClears) {
     Base::LFStack s(0);
     EXPECT_EQ(s.pop(), nullptr);
     EXPECT_EQ(s.top(), nullptr);
@@ -85,7 +85,11 @@ TEST(LFStack, IsLastInFirstOutAndEmptyAnswersNull) {
     Base::LFStack::Iterator it(&s);
     for (long i = 5; i >= 1; --i) EXPECT_EQ(it.next(), reinterpret_cast<void*>(i));
     EXPECT_EQ(it.next(), nullptr);
-    for (long i = 5; i >= 1; --i) EXPECT_EQ(s.pop(), reinterpret_cast<void*>(i));
+    for (long i = 5; i >= 3; --i) EXPECT_EQ(s.pop(), reinterpret_cast<void*>(i));
+    s.clear();
+    EXPECT_EQ(s.pop(), nullptr);
+    s.push(reinterpret_cast<void*>(7));
+    EXPECT_EQ(s.pop(), reinterpret_cast<void*>(7));
     EXPECT_EQ(s.pop(), nullptr);
 }
 
@@ -100,15 +104,6 @@ TEST(LFStack, TryPushChecksTheTop) {
     EXPECT_EQ(s.pop(), &b);
     EXPECT_EQ(s.pop(), &a);
     EXPECT_EQ(s.pop(), nullptr);
-}
-
-TEST(LFStack, ClearEmptiesAndStackStaysUsable) {
-    Base::LFStack s(1);
-    for (long i = 1; i <= 100; ++i) s.push(reinterpret_cast<void*>(i));
-    s.clear();
-    EXPECT_EQ(s.pop(), nullptr);
-    s.push(reinterpret_cast<void*>(7));
-    EXPECT_EQ(s.pop(), reinterpret_cast<void*>(7));
 }
 
 // Producers push while one consumer pops; every element comes out exactly
@@ -140,32 +135,16 @@ TEST(LFStack, ProducersAndConsumerSeeEveryElementOnce) {
     EXPECT_EQ(total, kProducers * kPerProducer);
 }
 
-TEST(LFQueue, IsFirstInFirstOutAndEmptyAnswersNull) {
-    Base::LFQueue q(0);
-    EXPECT_EQ(q.pop(), nullptr);
-    for (long i = 1; i <= 5; ++i) q.push(reinterpret_cast<void*>(i));
-    for (long i = 1; i <= 5; ++i) EXPECT_EQ(q.pop(), reinterpret_cast<void*>(i));
-    EXPECT_EQ(q.pop(), nullptr);
-    q.push(reinterpret_cast<void*>(9));
-    EXPECT_EQ(q.pop(), reinterpret_cast<void*>(9));
-}
-
-TEST(LFQueue, GrowsPastItsPreallocatedNodes) {
-    Base::LFQueue q(1024);
-    for (long i = 1; i <= 1025; ++i) q.push(reinterpret_cast<void*>(i));
-    for (long i = 1; i <= 1025; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
-    EXPECT_EQ(q.pop(), nullptr);
-}
-
-TEST(LFQueue, ClearEmptiesAndQueueStaysUsable) {
+TEST(LFQueue, IsFirstInFirstOutPastItsPreallocatedNodesAndAfterClear) {
     Base::LFQueue q(4);
+    EXPECT_EQ(q.pop(), nullptr);
     for (long i = 1; i <= 10; ++i) q.push(reinterpret_cast<void*>(i));
+    for (long i = 1; i <= 5; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
     q.clear();
     EXPECT_EQ(q.pop(), nullptr);
-    q.push(reinterpret_cast<void*>(3));
-    q.push(reinterpret_cast<void*>(4));
-    EXPECT_EQ(q.pop(), reinterpret_cast<void*>(3));
-    EXPECT_EQ(q.pop(), reinterpret_cast<void*>(4));
+    for (long i = 1; i <= 9; ++i) q.push(reinterpret_cast<void*>(i));
+    for (long i = 1; i <= 9; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    EXPECT_EQ(q.pop(), nullptr);
 }
 
 // Several producers, one consumer: every element exactly once, and each
