@@ -36,41 +36,35 @@ TEST(Json, ParsesTypedValues) {
     ASSERT_EQ(1, json.get_object_count());
     Base::Json::Object* o = json.get_object(0);
     EXPECT_EQ(8, o->get_size());
-    EXPECT_STREQ("text", o->get_property("s")->get_value()->get_string());
-    EXPECT_TRUE(o->get_property("t")->get_value()->get_bool());
-    EXPECT_EQ(Base::Json::BOOLEAN, o->get_property("f")->get_value()->get_type());
-    EXPECT_FALSE(o->get_property("f")->get_value()->get_bool());
-    EXPECT_EQ(Base::Json::NULL_VALUE, o->get_property("n")->get_value()->get_type());
     EXPECT_EQ(nullptr, o->get_property("missing"));
+    auto value = [o](const char* name) { return o->get_property(name)->get_value(); };
+    EXPECT_STREQ("text", value("s")->get_string());
+    EXPECT_TRUE(value("t")->get_bool());
+    EXPECT_EQ(Base::Json::BOOLEAN, value("f")->get_type());
+    EXPECT_FALSE(value("f")->get_bool());
+    EXPECT_EQ(Base::Json::NULL_VALUE, value("n")->get_type());
 
     int64_t scaled;
-    int decimals;
-    ASSERT_TRUE(Base::Json::get_number(o->get_property("i")->get_value(), scaled, decimals));
+    int decimals, whole = 0;
+    ASSERT_TRUE(Base::Json::get_number(value("i"), scaled, decimals));
     EXPECT_EQ(-42, scaled);
     EXPECT_EQ(0, decimals);
-    const Base::Json::Value* d = o->get_property("d")->get_value();
-    EXPECT_EQ(Base::Json::NUMBER0 + 3, d->get_type());
-    ASSERT_TRUE(Base::Json::get_number(d, scaled, decimals));
-    EXPECT_EQ(12345, scaled);
-    EXPECT_EQ(3, decimals);
-    EXPECT_DOUBLE_EQ(12.345, Base::Json::get_float(d));
-    int whole = 0;
-    EXPECT_TRUE(Base::Json::get_number(d, whole));
+    EXPECT_EQ(Base::Json::NUMBER0 + 3, value("d")->get_type());
+    EXPECT_DOUBLE_EQ(12.345, Base::Json::get_float(value("d")));
+    EXPECT_TRUE(Base::Json::get_number(value("d"), whole));
     EXPECT_EQ(12, whole);
-    EXPECT_FALSE(Base::Json::get_number(o->get_property("s")->get_value(), whole));
-    EXPECT_EQ(0, Base::Json::get_float(o->get_property("s")->get_value()));
+    EXPECT_FALSE(Base::Json::get_number(value("s"), whole));
+    EXPECT_EQ(0, Base::Json::get_float(value("s")));
 
-    const Base::Json::Value* a = o->get_property("a")->get_value();
+    const Base::Json::Value* a = value("a");
     ASSERT_EQ(3, a->get_size());
     EXPECT_STREQ("x", a->get_item(1)->get_string());
     EXPECT_EQ(nullptr, a->get_item(3));
     Base::Json::Object* k = a->get_item(2)->get_object();
     ASSERT_NE(nullptr, k);
     EXPECT_EQ(0, k->get_property("k")->get_value()->get_size());
-    EXPECT_DOUBLE_EQ(
-        0.5,
-        Base::Json::get_float(
-            o->get_property("o")->get_value()->get_object()->get_property("inner")->get_value()));
+    Base::Json::Object* inner = value("o")->get_object();
+    EXPECT_DOUBLE_EQ(0.5, Base::Json::get_float(inner->get_property("inner")->get_value()));
 }
 
 TEST(Json, NumbersAreScaledIntegers) {
