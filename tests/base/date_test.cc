@@ -114,6 +114,7 @@ TEST(Time, ArithmeticWrapsAroundMidnight) {
     EXPECT_EQ(0, t.get_second());
     t -= 61;
     EXPECT_EQ(5959, t.get_time());
+    EXPECT_TRUE(t == Base::Time(5959));
     int h, m, s;
     Base::Time::parse(93005, h, m, s);
     EXPECT_EQ(93005, h * 10000 + m * 100 + s);
