@@ -11,10 +11,12 @@
 #include "field/orqfield.h"
 #include "field/xelfield.h"
 #include "network/xmp_packet.h"
+#include "tests/field/random_record.h"
 
 namespace {
 
 using Base::FieldDesc;
+using FieldTest::random_record;
 using Network::XmpPacket;
 
 unsigned long map_count(const Base::Map& map) {
@@ -53,27 +55,6 @@ TEST(OrqCatalogue, SharedNamesShareMembers) {
     EXPECT_TRUE(FieldDesc::is_same(&OrqUserSystemInfoField::DESC, &XelUserSystemInfoField::DESC));
     EXPECT_EQ(OrqDepthMarketDataField::DESC.field_id, 0x2409);
     EXPECT_EQ(sizeof(OrqDepthMarketDataField), 368u);
-}
-
-// Random records with fixed point null or within +-4e9 units, where the trip
-// to a double and back is exact.
-void random_record(const FieldDesc& d, std::vector<char>& record, std::mt19937_64& rng) {
-    record.assign(d.struct_size, 0);
-    for (int i = 0; i < d.member_count; ++i) {
-        const FieldDesc::MemberDesc& m = d.members[i];
-        char* p = record.data() + m.offset;
-        if (m.type == TYPE_STRING) {
-            int n = static_cast<int>(rng() % m.size);
-            for (int k = 0; k < n; ++k) p[k] = static_cast<char>('!' + rng() % 90);
-        } else if (Base::is_fixed_point(m.type)) {
-            int64_t v = rng() % 8 == 0 ? INT64_MAX
-                                       : static_cast<int64_t>(rng() % 8000000000ull) - 4000000000ll;
-            memcpy(p, &v, 8);
-        } else {
-            uint64_t v = rng();
-            memcpy(p, &v, static_cast<size_t>(m.size));
-        }
-    }
 }
 
 TEST(OrqCatalogue, GeneratedConvertersAgreeWithTheGenericOnes) {
