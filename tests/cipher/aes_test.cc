@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <string>
+
 #include "tests/cipher/cipher_oracle.h"
 
 using CipherTest::Bytes;
@@ -93,59 +95,34 @@ const ModeVector kCtr[] = {
      "2b0930daa23de94ce87017ba2d84988ddfc9c58db67aada613c2dd08457941a6"},
 };
 
-TEST_P(AesPath, Sp800_38aCbcExamples) {
+TEST_P(AesPath, Sp800_38aCbcAndCtrExamples) {
     const Bytes plain = from_hex(kSp800Plain);
-    for (const auto& v : kCbc) {
-        const Bytes key = from_hex(v.key), iv = from_hex(v.iv);
-        Cipher::Aes aes(key.data(), static_cast<int>(key.size()));
-        select(aes);
-        Bytes out(64), back(64);
-        int n = 0;
-        ASSERT_TRUE(aes.encode_cbc(out.data(), n, plain.data(), 64, false, iv.data(), 16));
-        EXPECT_EQ(n, 64);
-        EXPECT_EQ(to_hex(out), v.cipher) << v.name;
-        ASSERT_TRUE(aes.decode_cbc(back.data(), n, out.data(), 64, false, iv.data(), 16));
-        EXPECT_EQ(back, plain) << v.name;
+    for (bool ctr : {false, true}) {
+        for (const auto& v : ctr ? kCtr : kCbc) {
+            const Bytes key = from_hex(v.key), iv = from_hex(v.iv);
+            Cipher::Aes aes(key.data(), static_cast<int>(key.size()));
+            select(aes);
+            Bytes out(64), back(64);
+            int n = 0;
+            ASSERT_TRUE(
+                ctr ? aes.encode_ctr(out.data(), n, plain.data(), 64, iv.data(), 16)
+                    : aes.encode_cbc(out.data(), n, plain.data(), 64, false, iv.data(), 16));
+            EXPECT_EQ(n, 64);
+            EXPECT_EQ(to_hex(out), v.cipher) << v.name;
+            ASSERT_TRUE(ctr ? aes.decode_ctr(back.data(), n, out.data(), 64, iv.data(), 16)
+                            : aes.decode_cbc(back.data(), n, out.data(), 64, false, iv.data(), 16));
+            EXPECT_EQ(back, plain) << v.name;
+        }
     }
 }
 
-TEST_P(AesPath, Sp800_38aCtrExamples) {
-    const Bytes plain = from_hex(kSp800Plain);
-    for (const auto& v : kCtr) {
-        const Bytes key = from_hex(v.key), iv = from_hex(v.iv);
-        Cipher::Aes aes(key.data(), static_cast<int>(key.size()));
-        select(aes);
-        Bytes out(64), back(64);
-        int n = 0;
-        ASSERT_TRUE(aes.encode_ctr(out.data(), n, plain.data(), 64, iv.data(), 16));
-        EXPECT_EQ(n, 64);
-        EXPECT_EQ(to_hex(out), v.cipher) << v.name;
-        ASSERT_TRUE(aes.decode_ctr(back.data(), n, out.data(), 64, iv.data(), 16));
-        EXPECT_EQ(back, plain) << v.name;
-    }
-}
-
+// libcrypto's cipher for a key size and mode ('e' ECB, 'c' CBC, 't' CTR).
 const EVP_CIPHER* evp(int key_bytes, char mode) {
-    switch (key_bytes * 256 + mode) {
-        case 16 * 256 + 'e':
-            return EVP_aes_128_ecb();
-        case 24 * 256 + 'e':
-            return EVP_aes_192_ecb();
-        case 32 * 256 + 'e':
-            return EVP_aes_256_ecb();
-        case 16 * 256 + 'c':
-            return EVP_aes_128_cbc();
-        case 24 * 256 + 'c':
-            return EVP_aes_192_cbc();
-        case 32 * 256 + 'c':
-            return EVP_aes_256_cbc();
-        case 16 * 256 + 't':
-            return EVP_aes_128_ctr();
-        case 24 * 256 + 't':
-            return EVP_aes_192_ctr();
-        default:
-            return EVP_aes_256_ctr();
-    }
+    const std::string name = "AES-" + std::to_string(key_bytes * 8) +
+                             (mode == 'e'   ? "-ECB"
+                              : mode == 'c' ? "-CBC"
+                                            : "-CTR");
+    return EVP_get_cipherbyname(name.c_str());
 }
 
 // Random keys, IVs and data of every length up to a few blocks past the
