@@ -440,20 +440,30 @@ TEST(Sm2, CallerCurveMatchesOpenSslPointsAndRoundTrips) {
     EC_GROUP_free(group);
 }
 
-TEST(Ecc, FastAndGenericScalarMultiplicationAgree) {
+// The SM2 curve parameters as limbs, for the arithmetic below the Sm2 class.
+class Ecc : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        int s;
+        Cipher::mpi_from_hex(p, pn, s,
+                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
+        Cipher::mpi_from_hex(a, an, s,
+                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
+        Cipher::mpi_from_hex(b, bn, s,
+                             "28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93");
+        Cipher::mpi_from_hex(n, nn, s,
+                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
+        Cipher::mpi_from_hex(gx, gxn, s,
+                             "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
+        Cipher::mpi_from_hex(gy, gyn, s,
+                             "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
+    }
+    Limb p[4], a[4], b[4], n[4], gx[4], gy[4];
+    int pn, an, bn, nn, gxn, gyn;
+};
+
+TEST_F(Ecc, FastAndGenericScalarMultiplicationAgree) {
     std::mt19937_64 rng(34);
-    Limb p[4], a[4], b[4], gx[4], gy[4];
-    int pn, an, bn, gxn, gyn, s;
-    Cipher::mpi_from_hex(p, pn, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
-    Cipher::mpi_from_hex(a, an, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
-    Cipher::mpi_from_hex(b, bn, s,
-                         "28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93");
-    Cipher::mpi_from_hex(gx, gxn, s,
-                         "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
-    Cipher::mpi_from_hex(gy, gyn, s,
-                         "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
     EXPECT_TRUE(Cipher::ecc_point_check(gx, gxn, gy, gyn, a, an, b, bn, p, pn));
     for (int i = 0; i < 12; ++i) {
         Limb k[4];
@@ -490,18 +500,8 @@ TEST(Ecc, FastAndGenericScalarMultiplicationAgree) {
 
 // The four-limb path against the generic one on arbitrary points and
 // scalars, including scalars above the group order and 0, 1, 2.
-TEST(Ecc, FastVariableBaseMatchesGenericOnRandomPoints) {
+TEST_F(Ecc, FastVariableBaseMatchesGenericOnRandomPoints) {
     std::mt19937_64 rng(37);
-    Limb p[4], a[4], gx[4], gy[4];
-    int pn, an, gxn, gyn, s;
-    Cipher::mpi_from_hex(p, pn, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
-    Cipher::mpi_from_hex(a, an, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
-    Cipher::mpi_from_hex(gx, gxn, s,
-                         "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
-    Cipher::mpi_from_hex(gy, gyn, s,
-                         "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
     ASSERT_TRUE(Cipher::Sm2Field::matches(p, pn, a, an));
     Limb px[4], py[4];
     int pxn, pyn;
@@ -529,19 +529,7 @@ TEST(Ecc, FastVariableBaseMatchesGenericOnRandomPoints) {
 
 // n G is the point at infinity (the last addition meets the negative of the
 // accumulator) and (n - 1) G is -G, on both paths.
-TEST(Ecc, ScalarsAtTheGroupOrder) {
-    Limb p[4], a[4], n[4], gx[4], gy[4];
-    int pn, an, nn, gxn, gyn, s;
-    Cipher::mpi_from_hex(p, pn, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
-    Cipher::mpi_from_hex(a, an, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
-    Cipher::mpi_from_hex(n, nn, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
-    Cipher::mpi_from_hex(gx, gxn, s,
-                         "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
-    Cipher::mpi_from_hex(gy, gyn, s,
-                         "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
+TEST_F(Ecc, ScalarsAtTheGroupOrder) {
     Limb rx[4], ry[4];
     int rxn = -1, ryn = -1;
     Cipher::Sm2Field::mul(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn);
@@ -557,19 +545,10 @@ TEST(Ecc, ScalarsAtTheGroupOrder) {
     EXPECT_TRUE(Cipher::ecc_point_is_negative(gx, gxn, gy, gyn, rx, rxn, ry, ryn, p, pn));
 }
 
-TEST(Ecc, SpecialCasesOfAdditionAndMultiplication) {
-    Limb p[4], a[4], gx[4], gy[4], ny[4];
-    int pn, an, gxn, gyn, nyn, s;
-    Cipher::mpi_from_hex(p, pn, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
-    Cipher::mpi_from_hex(a, an, s,
-                         "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
-    Cipher::mpi_from_hex(gx, gxn, s,
-                         "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
-    Cipher::mpi_from_hex(gy, gyn, s,
-                         "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
+TEST_F(Ecc, SpecialCasesOfAdditionAndMultiplication) {
+    Limb ny[4];
+    int nyn = gyn;
     std::memcpy(ny, gy, sizeof ny);
-    nyn = gyn;
     Cipher::ecc_point_set_negative(ny, nyn, p, pn);
     EXPECT_TRUE(Cipher::ecc_point_is_negative(gx, gxn, gy, gyn, gx, gxn, ny, nyn, p, pn));
     Limb rx[4], ry[4];
@@ -602,7 +581,7 @@ TEST(Ecc, SpecialCasesOfAdditionAndMultiplication) {
     EXPECT_EQ(Cipher::mpi_cmp(z, zn, dz, dzn), 0);
 }
 
-TEST(Ecc, KdfIsTheX963ConstructionWithSm3) {
+TEST_F(Ecc, KdfIsTheX963ConstructionWithSm3) {
     std::mt19937 rng(35);
     for (int out_len : {1, 31, 32, 33, 64, 100, 1000}) {
         const Bytes z = random_bytes(rng, 64);
