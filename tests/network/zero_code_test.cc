@@ -26,55 +26,41 @@ int run(bool encode, const Bytes& in, Bytes& out, int capacity) {
     return rc;
 }
 
-TEST(ZeroCode, EscapesAndRunsEncodeByteExact) {
-    Bytes out;
-    ASSERT_EQ(run(true, {0x00, 0x00, 0x00, 0x41, 0xE5, 0x00}, out, 64), 0);
-    EXPECT_EQ(out, Bytes({0xE3, 0x41, 0xE0, 0xE5, 0xE1}));
-    Bytes back;
-    ASSERT_EQ(run(false, out, back, 64), 0);
-    EXPECT_EQ(back, Bytes({0x00, 0x00, 0x00, 0x41, 0xE5, 0x00}));
+// Zero runs become 0xE1..0xEF (runs longer than 15 are cut), bytes
+// 0xE0..0xEF are escaped with 0xE0, everything else passes as itself.
+TEST(ZeroCode, KnownEncodingsBothWays) {
+    const struct {
+        Bytes plain, code;
+    } cases[] = {{{0x00, 0x00, 0x00, 0x41, 0xE5, 0x00}, {0xE3, 0x41, 0xE0, 0xE5, 0xE1}},
+                 {Bytes(31, 0), {0xEF, 0xEF, 0xE1}},
+                 {Bytes(15, 0), {0xEF}},
+                 {{0xF0, 0xFF, 0xDF}, {0xF0, 0xFF, 0xDF}},
+                 {{}, {}}};
+    for (const auto& c : cases) {
+        Bytes out;
+        ASSERT_EQ(run(true, c.plain, out, static_cast<int>(c.code.size())), 0);
+        EXPECT_EQ(out, c.code);
+        ASSERT_EQ(run(false, c.code, out, static_cast<int>(c.plain.size())), 0);
+        EXPECT_EQ(out, c.plain);
+    }
 }
 
-TEST(ZeroCode, LongRunsAreCutIntoFifteens) {
-    Bytes out;
-    ASSERT_EQ(run(true, Bytes(31, 0), out, 64), 0);
-    EXPECT_EQ(out, Bytes({0xEF, 0xEF, 0xE1}));
-    ASSERT_EQ(run(true, Bytes(15, 0), out, 64), 0);
-    EXPECT_EQ(out, Bytes({0xEF}));
-}
-
-TEST(ZeroCode, HighBytesAboveTheEscapeRangePassAsThemselves) {
-    Bytes out;
-    ASSERT_EQ(run(true, {0xF0, 0xFF, 0xDF}, out, 8), 0);
-    EXPECT_EQ(out, Bytes({0xF0, 0xFF, 0xDF}));
-    ASSERT_EQ(run(false, {0xF0, 0xFF, 0xDF}, out, 8), 0);
-    EXPECT_EQ(out, Bytes({0xF0, 0xFF, 0xDF}));
-}
-
-TEST(ZeroCode, EmptyInputGivesEmptyOutput) {
-    Bytes out;
-    EXPECT_EQ(run(true, {}, out, 0), 0);
-    EXPECT_TRUE(out.empty());
-    EXPECT_EQ(run(false, {}, out, 0), 0);
-    EXPECT_TRUE(out.empty());
-}
-
-TEST(ZeroCode, EncodeRefusesWhenOutputIsFull) {
-    Bytes out;
-    EXPECT_EQ(run(true, {0x41, 0x42, 0x43}, out, 2), -2);
-    EXPECT_EQ(run(true, {0x41, 0xE5}, out, 2), -2);  // escape needs both bytes
-    EXPECT_EQ(run(true, {0x41, 0xE5}, out, 3), 0);
-    EXPECT_EQ(run(true, Bytes(16, 0), out, 1), -2);
-}
-
-TEST(ZeroCode, DecodeRefusesOverflowAndTrailingEscape) {
-    Bytes out;
-    EXPECT_EQ(run(false, {0xE0}, out, 16), -1);
-    EXPECT_EQ(run(false, {0x41, 0xE0}, out, 16), -1);
-    EXPECT_EQ(run(false, {0xEF}, out, 14), -2);  // 15 zeros into 14
-    EXPECT_EQ(run(false, {0xEF}, out, 15), 0);
-    EXPECT_EQ(run(false, {0x41, 0x42}, out, 1), -2);
-    EXPECT_EQ(run(false, {0x41}, out, 0), -2);
+// -1 for a code that ends inside an escape, -2 for output that does not fit.
+TEST(ZeroCode, RefusesTrailingEscapeAndFullOutput) {
+    const struct {
+        bool encode;
+        Bytes in;
+        int capacity, rc;
+    } cases[] = {{true, {0x41, 0x42, 0x43}, 2, -2}, {true, {0x41, 0xE5}, 2, -2},
+                 {true, {0x41, 0xE5}, 3, 0},        {true, Bytes(16, 0), 1, -2},
+                 {false, {0xE0}, 16, -1},           {false, {0x41, 0xE0}, 16, -1},
+                 {false, {0xEF}, 14, -2},           {false, {0xEF}, 15, 0},
+                 {false, {0x41, 0x42}, 1, -2},      {false, {0x41}, 0, -2}};
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        Bytes out;
+        EXPECT_EQ(run(cases[i].encode, cases[i].in, out, cases[i].capacity), cases[i].rc)
+            << "case " << i;
+    }
 }
 
 // The code written out byte by byte, as a reference for the lane-wise coder.
