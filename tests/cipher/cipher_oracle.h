@@ -2,9 +2,10 @@
 #define XELMD_TESTS_CIPHER_CIPHER_ORACLE_H
 
 // Test helpers shared by the block-cipher and digest tests: hex conversion,
-// seeded random bytes and the libcrypto reference for every mode.
+// seeded random bytes and the libcrypto references for every mode and digest.
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -54,6 +55,30 @@ inline Bytes openssl_crypt(const EVP_CIPHER* cipher, bool encrypt, const Bytes& 
     if (!ok) return Bytes{0xde, 0xad};
     out.resize(n1 + n2);
     return out;
+}
+
+// libcrypto's digest of msg, as hex.
+inline std::string openssl_digest(const EVP_MD* md, const Bytes& msg) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    if (EVP_Digest(msg.data(), msg.size(), out, &n, md, nullptr) != 1) return "failed";
+    return to_hex(out, n);
+}
+
+// Our digest of msg fed in random pieces of 0 to 149 bytes, so every buffer
+// boundary is crossed, as hex. D is a fresh digest object (update, final,
+// digest).
+template <typename D>
+std::string digest_in_pieces(D& d, const Bytes& msg, std::mt19937& rng) {
+    const int len = static_cast<int>(msg.size());
+    int done = 0;
+    while (done < len) {
+        const int piece = std::min<int>(len - done, static_cast<int>(rng() % 150));
+        d.update(msg.data() + done, piece);
+        done += piece;
+    }
+    d.final();
+    return to_hex(d.digest, sizeof d.digest);
 }
 
 }  // namespace CipherTest

@@ -3,35 +3,17 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <cstring>
-#include <random>
 #include <string>
-#include <vector>
+
+#include "tests/cipher/cipher_oracle.h"
 
 namespace {
-
-std::string hex(const unsigned char* p, int n) {
-    static const char* d = "0123456789abcdef";
-    std::string s;
-    for (int i = 0; i < n; ++i) {
-        s += d[p[i] >> 4];
-        s += d[p[i] & 15];
-    }
-    return s;
-}
 
 std::string sm3_hex(const std::string& msg) {
     Cipher::Sm3 h;
     h.update(msg.data(), static_cast<int>(msg.size()));
     h.final();
-    return hex(h.digest, 32);
-}
-
-std::vector<unsigned char> openssl_sm3(const unsigned char* p, size_t n) {
-    std::vector<unsigned char> out(32);
-    unsigned int len = 0;
-    EXPECT_EQ(EVP_Digest(p, n, out.data(), &len, EVP_sm3(), nullptr), 1);
-    return out;
+    return CipherTest::to_hex(h.digest, 32);
 }
 
 // GB/T 32905-2016, appendix A, examples 1 and 2.
@@ -58,7 +40,7 @@ TEST(Sm3, ResetStartsAfreshAndNonPositiveLengthsAreIgnored) {
     h.update("zzz", -5);
     h.update("c", 1);
     h.final();
-    EXPECT_EQ(hex(h.digest, 32), STANDARD_VECTORS[0].digest);
+    EXPECT_EQ(CipherTest::to_hex(h.digest, 32), STANDARD_VECTORS[0].digest);
 }
 
 // Random lengths 0..4 KiB, fed in random pieces so every buffer boundary is
@@ -67,17 +49,11 @@ TEST(Sm3, MatchesOpenSslOnRandomInputsAndSplits) {
     std::mt19937 rng(7);
     for (int round = 0; round < 600; ++round) {
         const int len = round < 130 ? round : static_cast<int>(rng() % 4097);
-        std::vector<unsigned char> msg(len);
-        for (auto& b : msg) b = static_cast<unsigned char>(rng());
+        const CipherTest::Bytes msg = CipherTest::random_bytes(rng, len);
         Cipher::Sm3 h;
-        int done = 0;
-        while (done < len) {
-            const int piece = std::min<int>(len - done, static_cast<int>(rng() % 150));
-            h.update(msg.data() + done, piece);
-            done += piece;
-        }
-        h.final();
-        EXPECT_EQ(hex(h.digest, 32), hex(openssl_sm3(msg.data(), len).data(), 32)) << len;
+        EXPECT_EQ(CipherTest::digest_in_pieces(h, msg, rng),
+                  CipherTest::openssl_digest(EVP_sm3(), msg))
+            << len;
     }
 }
 
