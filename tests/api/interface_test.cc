@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "api/TarnXeloMduserApi.h"
 
@@ -89,6 +90,8 @@ static_assert(TE_RESUME_FROM_BEGINNING == 0 && TE_RESUME_FROM_SAVED == 1 && TE_R
               "resume type values");
 static_assert(sizeof(CTarnXeloMduserApi) == sizeof(void*), "no data members in the API class");
 static_assert(sizeof(CTarnXeloMduserSpi) == sizeof(void*), "no data members in the Spi class");
+// Applications override only the callbacks they need.
+static_assert(!std::is_abstract<CTarnXeloMduserSpi>::value, "every callback has a default");
 
 // Slot i of an object's virtual table (Itanium C++ ABI: the vptr is the first
 // word and points at the first virtual function).
@@ -211,17 +214,6 @@ TEST(PublicInterface, SpiSlotsAreInContractOrder) {
         slot<void (*)(void*, void*, void*, long, long)>(&spy, i)(&spy, nullptr, nullptr, 0, 0);
         EXPECT_EQ(spy.hit, expected[i]) << "slot " << i;
     }
-}
-
-TEST(PublicInterface, DefaultSpiIgnoresEveryCallback) {
-    CTarnXeloMduserSpi spi;
-    CTarnXeloRspInfoField info{};
-    CTarnXeloDepthMarketDataField md{};
-    spi.OnFrontConnected();
-    spi.OnFrontDisconnected(4097);
-    spi.OnRspError(&info, 1, true);
-    spi.OnRtnDepthMarketData(&md);
-    SUCCEED();
 }
 
 TEST(PublicInterface, VersionTextAndNumbers) {
