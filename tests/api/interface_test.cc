@@ -214,6 +214,10 @@ TEST(PublicInterface, SpiSlotsAreInContractOrder) {
         slot<void (*)(void*, void*, void*, long, long)>(&spy, i)(&spy, nullptr, nullptr, 0, 0);
         EXPECT_EQ(spy.hit, expected[i]) << "slot " << i;
     }
+    // The defaults behind every slot ignore their arguments, null records too.
+    CTarnXeloMduserSpi base;
+    for (int i = 0; i < 13; ++i)
+        slot<void (*)(void*, void*, void*, long, long)>(&base, i)(&base, nullptr, nullptr, 0, 0);
 }
 
 TEST(PublicInterface, VersionTextAndNumbers) {
@@ -232,6 +236,7 @@ TEST(PublicInterface, FactoryObjectAnswersThroughItsSlots) {
     using Void = int (*)(void*);
     EXPECT_EQ(slot<Text>(api, 4)(api, "tcp://127.0.0.1:1"), 0);   // RegisterFront
     EXPECT_EQ(slot<Uint>(api, 8)(api, 30u), 0);                   // SetHeartbeatTimeout
+    slot<void (*)(void*, void*)>(api, 6)(api, nullptr);           // RegisterSpi
     EXPECT_EQ(slot<Void>(api, 0)(api), -9);                       // Release before Init
     EXPECT_STREQ(slot<const char* (*)(void*)>(api, 3)(api), "");  // GetTradingDay
     // Without Init there is no Release to end Join, so the object stays
