@@ -9,6 +9,7 @@
 #include "base/data_flow_sender.h"
 #include "base/memory.h"
 #include "flow_test_util.h"
+#include "numbered_object.h"
 
 namespace {
 
@@ -24,24 +25,15 @@ constexpr unsigned long MAX_LAG = 5000;  // objects the writer lets readers fall
 constexpr unsigned long KEEP = 1000;
 constexpr int READERS = 3;
 
-unsigned short size_of(unsigned long id) {
-    unsigned long h = id * 0x9E3779B97F4A7C15UL;
-    return static_cast<unsigned short>(8 + (h >> 40) % 2400);
-}
+// Objects of 8 to 2407 bytes.
+const unsigned int SPREAD = 2400;
 
-void fill(char* p, unsigned long id, unsigned short n) {
-    memcpy(p, &id, 8);
-    for (unsigned short j = 8; j < n; ++j) p[j] = static_cast<char>(id * 31 + j);
+unsigned short size_of(unsigned long id) {
+    return NumberedObject::size_of(id, SPREAD);
 }
 
 bool check(const char* p, unsigned long id, unsigned short n) {
-    if (n != size_of(id)) return false;
-    unsigned long stored;
-    memcpy(&stored, p, 8);
-    if (stored != id) return false;
-    for (unsigned short j = 8; j < n; ++j)
-        if (p[j] != static_cast<char>(id * 31 + j)) return false;
-    return true;
+    return NumberedObject::holds(p, n, id, SPREAD);
 }
 
 struct Reader {
@@ -81,7 +73,7 @@ TEST(DataFlowStress, ReadersSeeEveryObjectOnceInOrderWhileMemoryIsRecycled) {
     unsigned long bytes = 0;
     for (unsigned long id = 0; id < OBJECTS; ++id) {
         unsigned short n = size_of(id);
-        fill(static_cast<char*>(flow.alloc_object(n)), id, n);
+        NumberedObject::fill(static_cast<char*>(flow.alloc_object(n)), id, n);
         flow.commit_object(n, true);
         bytes += n;
         if (id % 512 == 0) {

@@ -16,6 +16,7 @@
 #include "base/data_mem.h"
 #include "base/memory.h"
 #include "base/vector.h"
+#include "numbered_object.h"
 
 namespace {
 
@@ -31,25 +32,19 @@ constexpr unsigned long LAG = 20000;
 constexpr unsigned long MAX_LAG = 2 * LAG;
 constexpr int READERS = 2;
 
-// Object i is 8 to 503 bytes long: its index, then a pattern of it.
+// Objects of 8 to 503 bytes.
+const unsigned int SPREAD = 496;
+
 unsigned short size_of(unsigned long i) {
-    return static_cast<unsigned short>(8 + (i * 0x9E3779B97F4A7C15UL >> 40) % 496);
+    return NumberedObject::size_of(i, SPREAD);
 }
 
 void fill(char* p, unsigned long i) {
-    unsigned short n = size_of(i);
-    memcpy(p, &i, 8);
-    for (unsigned short j = 8; j < n; ++j) p[j] = static_cast<char>(i * 13 + j);
+    NumberedObject::fill(p, i, size_of(i));
 }
 
 bool holds(const char* p, unsigned short n, unsigned long i) {
-    if (n != size_of(i)) return false;
-    unsigned long stored;
-    memcpy(&stored, p, 8);
-    if (stored != i) return false;
-    for (unsigned short j = 8; j < n; ++j)
-        if (p[j] != static_cast<char>(i * 13 + j)) return false;
-    return true;
+    return NumberedObject::holds(p, n, i, SPREAD);
 }
 
 // Object i found through the directory, as a seeking reader finds it.
