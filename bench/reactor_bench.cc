@@ -16,17 +16,18 @@
 //   lateness in microseconds.
 #include <benchmark/benchmark.h>
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <thread>
-
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 #include <vector>
 
 #include "base/measure.h"
@@ -55,6 +56,27 @@ void report_latency(benchmark::State& state, std::vector<long long>& ns) {
     state.counters["max_us"] = ns.back() / 1000.0;
 }
 
+// Runs hand_off (which posts one piece of work after stamping the time in
+// sent, waits until it ran, and returns when it ran) once per idle gap,
+// LATENCY_SAMPLES times per iteration; the iteration time is the median.
+template <class HandOff>
+void sample_wakes(benchmark::State& state, HandOff hand_off) {
+    std::vector<long long> ns;
+    for (auto _ : state) {
+        ns.clear();
+        for (int i = 0; i < LATENCY_SAMPLES; ++i) {
+            std::this_thread::sleep_for(IDLE_GAP);
+            long long sent = 0;
+            long long ran = hand_off(sent);
+            ns.push_back(ran - sent);
+        }
+        std::vector<long long> sorted = ns;
+        std::sort(sorted.begin(), sorted.end());
+        state.SetIterationTime(sorted[sorted.size() / 2] / 1e9);
+    }
+    report_latency(state, ns);
+}
+
 // Stamps the time it ran at.
 class Stamp : public Parallel::Handler {
   public:
@@ -81,22 +103,13 @@ void stop_reactor(Parallel::FdReactor* r) {
 void BM_WakeLatency(benchmark::State& state) {
     Parallel::FdReactor* reactor = start_reactor();
     Stamp stamp;
-    std::vector<long long> ns;
-    for (auto _ : state) {
-        ns.clear();
-        for (int i = 0; i < LATENCY_SAMPLES; ++i) {
-            std::this_thread::sleep_for(IDLE_GAP);
-            Base::Sign done(0);
-            long long sent = now_ns();
-            reactor->add_event(1001, nullptr, &done, &stamp, false);
-            done.join();
-            ns.push_back(stamp.at.load(std::memory_order_relaxed) - sent);
-        }
-        std::vector<long long> sorted = ns;
-        std::sort(sorted.begin(), sorted.end());
-        state.SetIterationTime(sorted[sorted.size() / 2] / 1e9);
-    }
-    report_latency(state, ns);
+    sample_wakes(state, [&](long long& sent) {
+        Base::Sign done(0);
+        sent = now_ns();
+        reactor->add_event(1001, nullptr, &done, &stamp, false);
+        done.join();
+        return stamp.at.load(std::memory_order_relaxed);
+    });
     stop_reactor(reactor);
 }
 
@@ -116,33 +129,24 @@ void BM_WakeLatency_baseline(benchmark::State& state) {
             finished.notify_one();
         }
     });
-    std::vector<long long> ns;
-    for (auto _ : state) {
-        ns.clear();
-        for (int i = 0; i < LATENCY_SAMPLES; ++i) {
-            std::this_thread::sleep_for(IDLE_GAP);
-            long long sent = now_ns();
-            {
-                std::lock_guard<std::mutex> g(mutex);
-                pending = true;
-            }
-            posted.notify_one();
-            std::unique_lock<std::mutex> lock(mutex);
-            finished.wait(lock, [&] { return done; });
-            done = false;
-            ns.push_back(ran_at - sent);
+    sample_wakes(state, [&](long long& sent) {
+        sent = now_ns();
+        {
+            std::lock_guard<std::mutex> g(mutex);
+            pending = true;
         }
-        std::vector<long long> sorted = ns;
-        std::sort(sorted.begin(), sorted.end());
-        state.SetIterationTime(sorted[sorted.size() / 2] / 1e9);
-    }
+        posted.notify_one();
+        std::unique_lock<std::mutex> lock(mutex);
+        finished.wait(lock, [&] { return done; });
+        done = false;
+        return ran_at;
+    });
     {
         std::lock_guard<std::mutex> g(mutex);
         quit = true;
     }
     posted.notify_one();
     consumer.join();
-    report_latency(state, ns);
     state.SetLabel("std::condition_variable");
 }
 
@@ -169,23 +173,15 @@ void BM_EpollWakeFloor(benchmark::State& state) {
             done->set();
         }
     });
-    std::vector<long long> ns;
-    for (auto _ : state) {
-        ns.clear();
-        for (int i = 0; i < LATENCY_SAMPLES; ++i) {
-            std::this_thread::sleep_for(IDLE_GAP);
-            Base::Sign done(0);
-            long long sent = now_ns();
-            posted.store(&done, std::memory_order_release);
-            unsigned long one = 1;
-            if (write(efd, &one, sizeof one) < 0) break;
-            done.join();
-            ns.push_back(ran_at - sent);
-        }
-        std::vector<long long> sorted = ns;
-        std::sort(sorted.begin(), sorted.end());
-        state.SetIterationTime(sorted[sorted.size() / 2] / 1e9);
-    }
+    sample_wakes(state, [&](long long& sent) {
+        Base::Sign done(0);
+        sent = now_ns();
+        posted.store(&done, std::memory_order_release);
+        unsigned long one = 1;
+        if (write(efd, &one, sizeof one) < 0) abort();  // a 64-bit counter never fills here
+        done.join();
+        return ran_at;
+    });
     quit.store(true, std::memory_order_release);
     unsigned long one = 1;
     if (write(efd, &one, sizeof one) < 0) {
@@ -194,7 +190,6 @@ void BM_EpollWakeFloor(benchmark::State& state) {
     consumer.join();
     close(ep);
     close(efd);
-    report_latency(state, ns);
     state.SetLabel("bare eventfd + epoll_wait");
 }
 
