@@ -9,6 +9,8 @@
 #include "field/xelfield.h"
 #include "network/xmp_packet.h"
 
+using namespace Field;
+
 namespace {
 
 XelDepthMarketDataField make_record() {

@@ -9,7 +9,9 @@
 
 #include "field/xelfield.h"
 #include "network/crp_packet.h"
-#include "network/xelopacket.h"
+#include "network/xelo_packet.h"
+
+using namespace Field;
 
 namespace {
 

@@ -7,6 +7,8 @@
 #include "base/field_desc.h"
 #include "base/map.h"
 
+namespace Field {
+
 namespace {
 
 // Name keys are bounded copies, so a long name can never be read past its
@@ -165,3 +167,5 @@ bool Catalogue::load(const char* path) {
     fclose(file);
     return ok;
 }
+
+}  // namespace Field

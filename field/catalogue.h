@@ -6,6 +6,8 @@ class FieldDesc;
 class Map;
 }  // namespace Base
 
+namespace Field {
+
 // A record type with its generated wire coders.
 struct FieldStreamCoders {
     Base::FieldDesc* desc;
@@ -55,5 +57,7 @@ class Catalogue {
     Base::Map* packet_map;       // tid -> name
     Base::Map* packet_name_map;  // name -> tid
 };
+
+}  // namespace Field
 
 #endif  // XELMD_FIELD_CATALOGUE_H

@@ -234,6 +234,8 @@ def emit_header(out, records, source, prefix, coders):
     w('class Map;')
     w('}')
     w('')
+    w('namespace Field {')
+    w('')
     for r in records:
         w('struct %s {' % r.name)
         for m in r.members:
@@ -271,6 +273,8 @@ def emit_header(out, records, source, prefix, coders):
     w('bool save_%s_field(const char* path);' % low)
     w('bool load_%s_field(const char* path);' % low)
     w('')
+    w('}  // namespace Field')
+    w('')
     w('#endif  // %s' % guard)
 
 
@@ -290,6 +294,8 @@ def emit_tables_source(out, records, packets, source, prefix, coders):
     w('#include <cstring>')
     w('')
     w('#include "base/map.h"')
+    w('')
+    w('namespace Field {')
     w('')
     for r in records:
         w('static_assert(sizeof(%s) == %d, "%s layout");' % (r.name, r.struct_size, r.name))
@@ -482,6 +488,8 @@ def emit_coders_source(out, records, source, coders):
     w('#include "field/%s.h"' % source)
     w('#include "network/xmp_packet.h"')
     w('')
+    w('namespace Field {')
+    w('')
     w('using Network::XmpPacket;')
     w('')
     w('namespace {')
@@ -554,6 +562,8 @@ def main():
     emit_header(header, records, args.source, args.prefix, args.coders)
     emit_tables_source(tables, records, packets, args.source, args.prefix, args.coders)
     emit_coders_source(coders, records, args.source, args.coders)
+    for lines in (tables, coders):
+        lines += ['', '}  // namespace Field']
     write_if_changed(os.path.join(directory, args.source + '.h'), header)
     write_if_changed(os.path.join(directory, args.source + '.cc'), tables)
     write_if_changed(os.path.join(directory, args.source + '_coders.cc'), coders)

@@ -55,7 +55,9 @@ unsigned int XeloFlow::get_unit_length(const char* unit) {
 
 const char* XeloFlow::decode(const char* unit, XeloPacket::Header* out) {
     unsigned int ext = static_cast<unsigned char>(unit[1]);
-    XeloPacket::from_stream(out, unit + PREFIX_SIZE + ext);
+    int available = static_cast<int>(get_unit_length(unit)) - PREFIX_SIZE - static_cast<int>(ext);
+    // Units reach a flow only through the writer or a channel that checked them.
+    XeloPacket::from_stream(out, unit + PREFIX_SIZE + ext, available);
     return unit + FIELDS_AT + ext;
 }
 

@@ -2,7 +2,7 @@
 #define XELMD_NETWORK_XELO_FLOW_H
 
 #include "base/data_flow.h"
-#include "network/xelopacket.h"
+#include "network/xelo_packet.h"
 
 namespace Network {
 

@@ -10,6 +10,8 @@
 #include "field/orqfield.h"
 #include "field/xelfield.h"
 
+using namespace Field;
+
 namespace {
 
 struct Catalogue {

@@ -15,6 +15,8 @@
 #include "network/xmp_packet.h"
 #include "tests/field/random_record.h"
 
+using namespace Field;
+
 namespace {
 
 using Base::FieldDesc;

@@ -11,6 +11,8 @@
 #include "field/xelfield.h"
 #include "network/xmp_packet.h"
 
+using namespace Field;
+
 namespace {
 
 void check_record_readers(const FieldStreamCoders& coders, const std::vector<char>& in) {

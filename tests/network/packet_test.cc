@@ -8,7 +8,7 @@
 
 #include "base/field_desc.h"
 #include "network/crp_packet.h"
-#include "network/xelopacket.h"
+#include "network/xelo_packet.h"
 #include "network/xmp_packet.h"
 
 namespace {
@@ -183,7 +183,8 @@ TEST(XeloPacket, HeaderWireForm) {
     EXPECT_EQ(bytes(buf.data(), 20), Bytes({4, 'L', 0x01, 0x02, 0, 0, 0x58, 0x03, 0,    0,
                                             0, 5,   1,    0,    0, 0, 0x0A, 0x0B, 0x0C, 0x0D}));
     XeloPacket::Header h;
-    XeloPacket::from_stream(&h, buf.data());
+    EXPECT_TRUE(XeloPacket::from_stream(&h, buf.data(), 20));
+    EXPECT_FALSE(XeloPacket::from_stream(&h, buf.data(), 19));
     EXPECT_EQ(XeloPacket::get_sequence(&h), (1ul << 32) + 5);
     EXPECT_EQ(h.tid, 0x5803u);
     EXPECT_EQ(XeloPacket::get_xmp_header(buf.data() + 20), buf.data() - 6);
@@ -226,7 +227,8 @@ TEST(XeloPacket, BuildsAndIteratesFields) {
     EXPECT_EQ(length, 20 + 3 * 4 + 2 * d.stream_size + 3);
 
     XeloPacket::Header h;
-    XeloPacket::from_stream(&h, buf.data());
+    EXPECT_FALSE(XeloPacket::from_stream(&h, buf.data(), length - 1));  // content cut short
+    ASSERT_TRUE(XeloPacket::from_stream(&h, buf.data(), length));
     EXPECT_EQ(h.field_count, 3);
     XeloPacket::Iterator it(&h, buf.data() + 20);
     ASSERT_EQ(it.next(), 0x0107);

@@ -1,5 +1,5 @@
-#ifndef XELMD_NETWORK_XELOPACKET_H
-#define XELMD_NETWORK_XELOPACKET_H
+#ifndef XELMD_NETWORK_XELO_PACKET_H
+#define XELMD_NETWORK_XELO_PACKET_H
 
 #include "network/xmp_packet.h"
 
@@ -58,7 +58,10 @@ class XeloPacket {
     void set_sequence(unsigned long sequence);
 
     static void to_stream(const Header* header, char* out);
-    static void from_stream(Header* header, const char* in);
+    // Reads the header from the length bytes at in; false (header left
+    // undefined) when they hold fewer than 20 bytes or less field area than
+    // the header's content_length claims.
+    static bool from_stream(Header* header, const char* in, int length);
     // Start of the unit's transport header in front of a packet's field area.
     static void* get_xmp_header(const void* field_area);
     static unsigned long get_sequence(const Header* header);
@@ -96,4 +99,4 @@ class XeloPacket {
 
 }  // namespace Network
 
-#endif  // XELMD_NETWORK_XELOPACKET_H
+#endif  // XELMD_NETWORK_XELO_PACKET_H

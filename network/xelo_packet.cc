@@ -1,4 +1,4 @@
-#include "network/xelopacket.h"
+#include "network/xelo_packet.h"
 
 #include "base/byte_order.h"
 #include "base/field_desc.h"
@@ -77,7 +77,8 @@ void XeloPacket::to_stream(const Header* h, char* out) {
     Base::store_be32(out + 16, h->request_id);
 }
 
-void XeloPacket::from_stream(Header* h, const char* in) {
+bool XeloPacket::from_stream(Header* h, const char* in, int length) {
+    if (length < HEADER_SIZE) return false;
     h->version = static_cast<unsigned char>(in[0]);
     h->chain = static_cast<unsigned char>(in[1]);
     h->sequence_series = Base::load_be16(in + 2);
@@ -87,6 +88,7 @@ void XeloPacket::from_stream(Header* h, const char* in) {
     h->field_count = static_cast<unsigned char>(in[13]);
     h->content_length = Base::load_be16(in + 14);
     h->request_id = Base::load_be32(in + 16);
+    return h->content_length <= length - HEADER_SIZE;
 }
 
 void* XeloPacket::get_xmp_header(const void* field_area) {

@@ -1,6 +1,6 @@
 // A received packet of arbitrary bytes: the header is read from the first
-// 20 bytes, the field area is what follows (a channel never hands on a
-// packet whose content_length runs past the bytes it holds). Every field the
+// 20 bytes and refused when its content_length runs past the bytes given;
+// the field area is what follows. Every field the
 // catalogue knows is decoded by the generated and the generic coder, which
 // must agree.
 #include <cstdint>
@@ -10,7 +10,9 @@
 
 #include "base/field_desc.h"
 #include "field/xelfield.h"
-#include "network/xelopacket.h"
+#include "network/xelo_packet.h"
+
+using namespace Field;
 
 namespace {
 
@@ -24,11 +26,14 @@ const FieldStreamCoders* find_coders(int field_id) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < Network::XeloPacket::HEADER_SIZE) return 0;
     Network::XeloPacket::Header header;
-    Network::XeloPacket::from_stream(&header, reinterpret_cast<const char*>(data));
-    size_t area_size = size - Network::XeloPacket::HEADER_SIZE;
-    if (header.content_length > area_size) return 0;
+    int held = static_cast<int>(size > 65536 ? 65536 : size);
+    bool fits =
+        Network::XeloPacket::from_stream(&header, reinterpret_cast<const char*>(data), held);
+    if (fits != (held >= Network::XeloPacket::HEADER_SIZE &&
+                 header.content_length <= held - Network::XeloPacket::HEADER_SIZE))
+        abort();
+    if (!fits) return 0;
     std::vector<char> area(data + Network::XeloPacket::HEADER_SIZE,
                            data + Network::XeloPacket::HEADER_SIZE + header.content_length);
     Network::XeloPacket::Iterator it(&header, area.data());
