@@ -29,6 +29,13 @@ struct TestChannel : Network::Channel {
     int id = 7;
 };
 
+// Counts how often the log flow wakes its readers.
+struct CountingGroup : Base::NotifyGroup {
+    void wakeup(bool) override { wakeups.fetch_add(1, std::memory_order_relaxed); }
+    void notify(Base::List*) override {}
+    std::atomic<int> wakeups{0};
+};
+
 Bytes run(Network::Channel& c, const Bytes& in, bool decoding = false) {
     Bytes out(in.size());
     const int n = static_cast<int>(in.size());
@@ -127,6 +134,8 @@ TEST(ChannelCipher, UnknownTypeKeepsCipherButTakesKeyBlock) {
 
 TEST(ChannelLog, RecordsCarryNumberTimeKindLengthAndData) {
     Base::DataFlow flow(0, 1 << 20, 1 << 20, nullptr, nullptr, 0, nullptr, false, false);
+    CountingGroup consumer;  // woken by every record
+    Base::DataFlow::Iterator woken(&flow, &consumer, nullptr, nullptr);
     TestChannel ch;
     ch.write_log(Network::Channel::LOG_CONNECTED);  // no log flow: nothing
     ch.set_log(&flow);
@@ -153,6 +162,7 @@ TEST(ChannelLog, RecordsCarryNumberTimeKindLengthAndData) {
         log.emplace_back(Base::load_be16(p + 8), Bytes(p + 16, p + 16 + n));
     }
     ASSERT_EQ(log.size(), 10u);
+    EXPECT_EQ(consumer.wakeups.load(), 10);
     EXPECT_EQ(log[0], std::make_pair(0, Bytes{'1', '2', '7', '.', '0', '.', '0', '.', '1', 0}));
     EXPECT_EQ(log[1], std::make_pair(1, Bytes{0, 2, 0}));
     for (int k = 3; k <= 7; ++k) EXPECT_EQ(log[k - 1], std::make_pair(k, Bytes{}));
