@@ -652,6 +652,52 @@ TEST_F(ChannelTest, PartialSendsCompleteBeforeAnyNewBatch) {
     EXPECT_EQ(XeloClientChannel::WRITE_IDLE, result);
 }
 
+// Malformed objects in a published flow close the channel when the batch
+// has to be walked: -19 when compressing, -23 when enciphering.
+TEST_F(ChannelTest, MalformedPublishedFramesCloseTheWriter) {
+    struct Case {
+        Bytes object;
+        bool compress;
+        int cipher;
+        int reason;
+    } cases[] = {
+        {raw({2, 0, 0, 2, 1, 0}), true, 0, -19},          // content below 3
+        {raw({2, 0, 0, 40, 1, 0, 0}), true, 0, -19},      // frame beyond the batch
+        {raw({2, 0, 0, 0, 1, 0}), false, 3, -23},         // nothing to encipher
+        {raw({2, 0, 0, 40, 1, 0, 0, 0}), false, 1, -23},  // frame beyond the batch
+    };
+    for (const Case& c : cases) {
+        open();
+        run([&] {
+            if (c.compress) channel_->enable_compress();
+            if (c.cipher) channel_->set_cipher(static_cast<unsigned char>(c.cipher), 99);
+            channel_->publish(flow(60), nullptr, nullptr, nullptr, nullptr, nullptr);
+            memcpy(flow(60)->alloc_object(c.object.size()), c.object.data(), c.object.size());
+            flow(60)->commit_object(c.object.size(), true);
+        });
+        EXPECT_EQ(c.reason, wait_close());
+    }
+}
+
+// Flows holding references are gathered frame by frame into the batch
+// buffer; the frames go out stamped with the reading flow's numbering.
+TEST_F(ChannelTest, ReferencedFramesAreSentWhole) {
+    open();
+    std::vector<Bytes> held;
+    for (int i = 0; i < 20; ++i) held.push_back(F::data_frame(99, 500 + i, 100 + i * 50, i));
+    XeloFlow* refs = flow(61);
+    run([&] {
+        XeloFlow::Writer writer(refs, true);
+        for (const Bytes& f : held)
+            writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(f.data()), true,
+                              true);
+        channel_->publish(refs, nullptr, nullptr, nullptr, nullptr, nullptr);
+    });
+    Bytes expected;
+    for (int i = 0; i < 20; ++i) expected += F::data_frame(61, i + 1, 100 + i * 50, i);
+    EXPECT_EQ(expected, receive(expected.size()));
+}
+
 TEST_F(ChannelTest, HeartbeatSpacingAndIntervalFrame) {
     const unsigned long S = 10000000UL;
     // (T - 1) / 3 whole seconds: 60 -> 19 s, 4 -> 1 s.
