@@ -51,8 +51,8 @@ class ServerTest : public ::testing::Test {
         clients_.clear();
         server_.reset();
     }
-    XeloClientSession* make_client() {
-        clients_.emplace_back(new XeloClientSession(client_.get(), &root_, nullptr, nullptr, 1));
+    XeloClientSession* make_client(Parallel::Reporter* reporter = nullptr) {
+        clients_.emplace_back(new XeloClientSession(client_.get(), &root_, reporter, nullptr, 1));
         return clients_.back().get();
     }
     // Runs f on the server's reactor with the n-th accepted client's channel.
@@ -131,6 +131,31 @@ TEST_F(ServerTest, AcceptedClientsGetEveryPublicationWithItsOwnReaderAndTheSubsc
     EXPECT_NE(readers[0][0], readers[0][1]);
     EXPECT_EQ(0, root_.disconnected);
     clients_.clear();
+    server_.reset();
+}
+
+TEST_F(ServerTest, SubscribingWithALimitStartsTheBufferCheck) {
+    std::unique_ptr<XeloFlow> published = make_flow(0x21);
+    fill(published.get(), 40);
+    server_.reset(new XeloServerSession(server_reactor_.get(), nullptr, nullptr, 1));
+    server_->publish(published.get());
+    ASSERT_TRUE(server_->open("127.0.0.1", 0));
+    // Nothing recycles the received flows: 40 objects stay buffered.
+    std::unique_ptr<XeloFlow> limited = make_flow(0x21), unlimited = make_flow(0x21);
+    Lines limited_lines, unlimited_lines;
+    XeloClientSession* a = make_client(&limited_lines);
+    XeloClientSession* b = make_client(&unlimited_lines);
+    client_.run([&] {
+        a->subscribe(limited.get(), nullptr, 10, false);
+        b->subscribe(unlimited.get(), nullptr, 0, false);
+        a->open("127.0.0.1", server_->get_port());
+        b->open("127.0.0.1", server_->get_port());
+    });
+    EXPECT_TRUE(
+        wait_until([&] { return !limited_lines.with("buffer blocking -> ON!").empty(); }, 4000));
+    EXPECT_TRUE(wait_until([&] { return unlimited->get_count() == 40; }, 3000));
+    EXPECT_TRUE(unlimited_lines.with("buffer blocking").empty());
+    clients_.clear();  // before their reporters and flows
     server_.reset();
 }
 
