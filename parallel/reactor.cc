@@ -69,10 +69,12 @@ void Reactor::remove_timer(Timer* timer) {
 }
 
 void Reactor::enable_timer(Timer* timer, bool at_once) {
+    XELMD_CHECK(timer != nullptr, "null timer");
     if (timer != nullptr) post(at_once ? EVENT_ENABLE_TIMER_AT_ONCE : EVENT_ENABLE_TIMER, timer);
 }
 
 void Reactor::disable_timer(Timer* timer) {
+    XELMD_CHECK(timer != nullptr, "null timer");
     if (timer != nullptr) post_and_wait(EVENT_DISABLE_TIMER, timer);
 }
 
@@ -120,7 +122,8 @@ void Reactor::remove_timer_now(Timer* timer) {
 }
 
 int Reactor::on_event(int id, void* arg) {
-    if (id < EVENT_ADD_TIMER || id > EVENT_NOTIFY) return -1;
+    check_thread();
+    if (id < EVENT_ADD_TIMER || id > EVENT_NOTIFY) return UNKNOWN_EVENT;
     if (arg == nullptr) return 0;
     Timer* timer = static_cast<Timer*>(arg);
     switch (id) {
@@ -150,7 +153,7 @@ int Reactor::on_event(int id, void* arg) {
 }
 
 int Reactor::on_handler_event(int id, Handler* handler) {
-    if (id < EVENT_ADD_HANDLER || id > EVENT_DISABLE_HANDLER) return -1;
+    if (id < EVENT_ADD_HANDLER || id > EVENT_DISABLE_HANDLER) return UNKNOWN_EVENT;
     if (id == EVENT_ADD_HANDLER) {
         if (HandlerRing::is_linked(handler)) return 0;  // already in a list
         HandlerRing::insert_before(handler, head_.next_);
@@ -189,6 +192,7 @@ void Reactor::fire(const TimerEntry& entry) {
 }
 
 bool Reactor::timer_proc() {
+    check_thread();
     unsigned long now = get_loop_time();
     int popped = 0;
     while (popped < TIMERS_PER_PASS) {
@@ -204,6 +208,7 @@ bool Reactor::timer_proc() {
 }
 
 bool Reactor::handler_proc() {
+    check_thread();
     Handler* h = head_.next_;
     if (h == divider_) return false;
     bool worked = false;
@@ -223,26 +228,29 @@ bool Reactor::handler_proc() {
     return worked;
 }
 
-void Reactor::thread_proc() {
-    while (keep_running()) {
-        set_loop_time(Base::Measure::get_clock());
-        bool ran_events = event_proc();
-        bool handlers_worked = handler_proc();
-        if (ran_events || handlers_worked) {
-            if (has_timers()) timer_proc();
-            wakeup(false);
-            continue;
-        }
-        if (has_timers() && timer_proc()) {
-            wakeup(false);
-            continue;
-        }
-        if (get_loop_time() > get_busy_until() && get_notify_sign()->wait()) {
-            wakeup(false);
-            continue;
-        }
-        set_busy_until(0);
+bool Reactor::run_pass(unsigned long loop_time) {
+    check_thread();
+    set_loop_time(loop_time);
+    bool ran_events = event_proc();
+    bool handlers_worked = handler_proc();
+    if (ran_events || handlers_worked) {
+        if (has_timers()) timer_proc();
+        wakeup(false);
+        return true;
     }
+    bool woken = (has_timers() && timer_proc()) ||
+                 (loop_time > get_busy_until() && get_notify_sign()->wait());
+    if (woken)
+        wakeup(false);
+    else
+        set_busy_until(0);
+    return woken;
+}
+
+void Reactor::thread_proc() {
+    begin_loop();
+    while (keep_running()) run_pass(Base::Measure::get_clock());
+    end_loop();
 }
 
 }  // namespace Parallel

@@ -60,6 +60,12 @@ class Reactor : public EventThread {
         return false;
     }
 
+    // One pass of the loop at the given loop time: events, handlers and
+    // timers, then the idle wait when none of them worked and the busy
+    // window is over. True when the pass worked or was woken, which keeps
+    // the busy window open; false clears it. The thread procedure calls it
+    // with the clock; tests call it with chosen times. Reactor thread only.
+    virtual bool run_pass(unsigned long loop_time);
     // Fires due timers, at most 8 heap entries; false when nothing was due.
     bool timer_proc();
     // Polls the active handlers, then rotates them; true when any worked.
@@ -70,7 +76,12 @@ class Reactor : public EventThread {
     int get_handler_count() const { return handler_count_.load(std::memory_order_relaxed); }
 
   protected:
+    // begin_loop, run_pass until stopped, end_loop.
     void thread_proc() override;
+    // What the loop needs registered on its own thread before the first pass
+    // and released after the last.
+    virtual void begin_loop() {}
+    virtual void end_loop() {}
 
   private:
     void post(int id, void* arg) { add_event(id, arg, nullptr, nullptr, false); }
