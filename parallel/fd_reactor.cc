@@ -65,21 +65,17 @@ int FdReactor::NotifyFd::write() {
 
 FdReactor::FdReactor(const char* name)
     : Reactor(name),
-      fd_count_(0),
       notify_fd_(new NotifyFd(this)),
+      fds_(&head_, notify_fd_),
       epoll_fd_(make_epoll()),
       event_index_(0),
       event_count_(0) {}
 
 FdReactor::~FdReactor() {
     close(epoll_fd_);  // nothing is left to do about a failed close
-    if (FdRing::is_linked(notify_fd_)) FdRing::remove(notify_fd_);
+    fds_.remove(notify_fd_);
     delete notify_fd_;
-    while (FdRing::is_linked(&head_)) {
-        Fd* fd = head_.next_;
-        FdRing::remove(fd);
-        delete fd;
-    }
+    fds_.destroy_all();
 }
 
 void FdReactor::add_fd(Fd* fd) {
@@ -121,10 +117,10 @@ int FdReactor::on_event(int id, void* arg) {
         case EVENT_REMOVE_FD:
             return remove_now(fd);
         case EVENT_ACTIVATE_FD:
-            activate_now(fd);
+            fds_.activate(fd, get_loop_time());
             break;
         default:
-            park_now(fd);
+            fds_.park(fd);
             break;
     }
     return 0;
@@ -136,8 +132,7 @@ int FdReactor::add_now(Fd* fd) {
     // A descriptor epoll refuses stays out of the list: linked, it would be
     // offered write() but never read.
     if (id >= 1 && control(epoll_fd_, EPOLL_CTL_ADD, fd, id, EPOLLIN) != 0) return REFUSED;
-    FdRing::insert_before(fd, head_.next_);
-    fd_count_.fetch_add(1, std::memory_order_relaxed);
+    fds_.add(fd);
     return 0;
 }
 
@@ -147,28 +142,15 @@ int FdReactor::remove_now(Fd* fd) {
     // The descriptor leaves the list even when epoll refuses (it was closed
     // before its removal, which already took it out of epoll).
     int result = id >= 1 && control(epoll_fd_, EPOLL_CTL_DEL, fd, id, 0) != 0 ? REFUSED : 0;
-    FdRing::remove(fd);
-    fd_count_.fetch_sub(1, std::memory_order_relaxed);
+    fds_.remove(fd);
     for (int i = event_index_ + 1; i < event_count_; ++i)
         if (events_[i].data.ptr == fd) events_[i].events = 0;
     return result;
 }
 
-void FdReactor::activate_now(Fd* fd) {
-    if (!FdRing::is_linked(fd)) return;
-    FdRing::move_before(fd, head_.next_);
-    fd->last_active_ = get_loop_time();
-}
-
-void FdReactor::park_now(Fd* fd) {
-    if (!FdRing::is_linked(fd)) return;
-    FdRing::move_before(fd, &head_);
-    fd->last_active_ = 0;
-}
-
 void FdReactor::write_sweep(bool& busy) {
-    Fd* fd = head_.next_;
-    while (fd != notify_fd_ && fd != &head_) {
+    Fd* fd = fds_.front();
+    while (!fds_.is_end(fd)) {
         Fd* next = fd->next_;
         int result = fd->write();
         if (result == 0) {
@@ -176,15 +158,14 @@ void FdReactor::write_sweep(bool& busy) {
             busy = true;
         } else if (result == -1) {
             set_blocking(fd, true);
-            park_now(fd);
+            fds_.park(fd);
         }
         // A callback that unlinked the next descriptor leaves nowhere to go
         // on from; the rest waits for the next pass.
         if (!FdRing::is_linked(next)) break;
         fd = next;
     }
-    Fd* first = head_.next_;
-    if (first != notify_fd_ && first != &head_) FdRing::move_before(first, notify_fd_);
+    fds_.rotate();
 }
 
 void FdReactor::dispatch(int count) {
@@ -199,7 +180,7 @@ void FdReactor::dispatch(int count) {
         }
         if ((mask & EPOLLOUT) && FdRing::is_linked(fd)) {
             set_blocking(fd, false);
-            activate_now(fd);
+            fds_.activate(fd, get_loop_time());
         }
     }
     event_index_ = 0;

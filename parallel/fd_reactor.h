@@ -69,7 +69,7 @@ class FdReactor : public Reactor {
     bool run_pass(unsigned long loop_time) override;
     // Descriptors linked, the notify descriptor included; a snapshot when
     // read from another thread.
-    int get_fd_count() const { return fd_count_.load(std::memory_order_relaxed); }
+    int get_fd_count() const { return fds_.count(); }
 
   protected:
     // The notify descriptor is the first entry and the divider of the list.
@@ -83,15 +83,12 @@ class FdReactor : public Reactor {
 
     int add_now(Fd* fd);
     int remove_now(Fd* fd);
-    void activate_now(Fd* fd);
-    void park_now(Fd* fd);
     void write_sweep(bool& busy);
     void dispatch(int count);
 
     Head head_;
-    // Written by the reactor thread only; atomic so others may read it.
-    std::atomic<int> fd_count_;
     NotifyFd* notify_fd_;
+    RingList<Fd> fds_;
     int epoll_fd_;
     // Position in events_ while dispatching, so that a descriptor removed
     // by a callback is not handed the rest of this cycle's events.

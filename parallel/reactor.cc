@@ -23,8 +23,8 @@ Reactor::Reactor(const char* name)
       heap_(new Base::Heap(compare_timer, sizeof(TimerEntry), 0, 1, nullptr)),
       free_timers_(new Base::LFStack(0)),
       all_timers_(new Base::LFStack(0)),
-      handler_count_(0),
-      divider_(new Handler()) {
+      divider_(new Handler()),
+      handlers_(&head_, divider_) {
     HandlerRing::insert_before(divider_, &head_);
 }
 
@@ -35,11 +35,7 @@ Reactor::~Reactor() {
     delete all_timers_;
     HandlerRing::remove(divider_);
     delete divider_;
-    while (HandlerRing::is_linked(&head_)) {
-        Handler* h = head_.next_;
-        HandlerRing::remove(h);
-        delete h;
-    }
+    handlers_.destroy_all();
 }
 
 void Reactor::post_and_wait(int id, void* arg) {
@@ -154,23 +150,15 @@ int Reactor::on_event(int id, void* arg) {
 
 int Reactor::on_handler_event(int id, Handler* handler) {
     if (id < EVENT_ADD_HANDLER || id > EVENT_DISABLE_HANDLER) return UNKNOWN_EVENT;
-    if (id == EVENT_ADD_HANDLER) {
-        if (HandlerRing::is_linked(handler)) return 0;  // already in a list
-        HandlerRing::insert_before(handler, head_.next_);
-        handler_count_.fetch_add(1, std::memory_order_relaxed);
-        return 0;
-    }
-    if (!HandlerRing::is_linked(handler)) return 0;
-    if (id == EVENT_REMOVE_HANDLER) {
-        HandlerRing::remove(handler);
-        handler_count_.fetch_sub(1, std::memory_order_relaxed);
-    } else if (id == EVENT_ENABLE_HANDLER) {
-        HandlerRing::move_before(handler, head_.next_);
-        handler->last_active_ = get_loop_time();
-    } else {
-        HandlerRing::move_before(handler, &head_);
-        handler->last_active_ = 0;
-    }
+    // Unlinked handlers (or linked ones, for add) are ignored.
+    if (id == EVENT_ADD_HANDLER)
+        handlers_.add(handler);
+    else if (id == EVENT_REMOVE_HANDLER)
+        handlers_.remove(handler);
+    else if (id == EVENT_ENABLE_HANDLER)
+        handlers_.activate(handler, get_loop_time());
+    else
+        handlers_.park(handler);
     return 0;
 }
 
@@ -209,10 +197,10 @@ bool Reactor::timer_proc() {
 
 bool Reactor::handler_proc() {
     check_thread();
-    Handler* h = head_.next_;
-    if (h == divider_) return false;
+    Handler* h = handlers_.front();
+    if (handlers_.is_end(h)) return false;
     bool worked = false;
-    while (h != divider_) {
+    while (!handlers_.is_end(h)) {
         Handler* next = h->next_;
         if (h->on_invoke()) {
             worked = true;
@@ -220,11 +208,10 @@ bool Reactor::handler_proc() {
         }
         // A callback that unlinked the next handler leaves nowhere to go on
         // from; the rest waits for the next pass.
-        if (!HandlerRing::is_linked(next) || next == &head_) break;
+        if (!HandlerRing::is_linked(next)) break;
         h = next;
     }
-    Handler* first = head_.next_;
-    if (first != divider_) HandlerRing::move_before(first, divider_);
+    handlers_.rotate();
     return worked;
 }
 

@@ -73,7 +73,7 @@ class Reactor : public EventThread {
     bool has_timers() const { return heap_->get_count() > 0; }
     // Handlers linked, active or parked (the divider not counted); a
     // snapshot when read from another thread.
-    int get_handler_count() const { return handler_count_.load(std::memory_order_relaxed); }
+    int get_handler_count() const { return handlers_.count(); }
 
   protected:
     // begin_loop, run_pass until stopped, end_loop.
@@ -99,9 +99,8 @@ class Reactor : public EventThread {
     // Every record ever made, so that destruction frees them all.
     Base::LFStack* all_timers_;
     Handler head_;
-    // Written by the reactor thread only; atomic so others may read it.
-    std::atomic<int> handler_count_;
     Handler* divider_;
+    RingList<Handler> handlers_;
 };
 
 }  // namespace Parallel
