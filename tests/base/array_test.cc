@@ -35,6 +35,7 @@ TEST(Array, SetPastTheCountFillsWithZerosOrNulls) {
     Base::Array::Iterator it(&ptr);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(it.next(), nullptr);
     EXPECT_EQ(it.next(), &x);
+    EXPECT_EQ(it.next(), nullptr);
     ptr.clear();
     EXPECT_EQ(ptr.get_count(), 0u);
     EXPECT_EQ(ptr.get(3), nullptr);

@@ -135,6 +135,9 @@ TEST(LFQueue, IsFirstInFirstOutPastItsPreallocatedNodesAndAfterClear) {
     EXPECT_EQ(q.pop(), nullptr);
     for (long i = 1; i <= 10; ++i) q.push(reinterpret_cast<void*>(i));
     for (long i = 1; i <= 5; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    q.push(reinterpret_cast<void*>(11));  // served by a node the pops returned
+    for (long i = 6; i <= 11; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    q.push(reinterpret_cast<void*>(12));
     q.clear();
     EXPECT_EQ(q.pop(), nullptr);
     for (long i = 1; i <= 9; ++i) q.push(reinterpret_cast<void*>(i));
