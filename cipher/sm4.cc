@@ -84,7 +84,7 @@ bool use_gfni() {
 
 }  // namespace
 
-Sm4::Sm4(const unsigned char* key) {
+Sm4::Sm4(const unsigned char* key) : hw_(use_gfni()) {
     uint32_t k[4];
     for (int i = 0; i < 4; ++i) k[i] = load_be32(key + 4 * i) ^ FK[i];
     for (int i = 0; i < 32; ++i) {
@@ -121,8 +121,9 @@ void Sm4::process(unsigned char* out, const unsigned char* in, const uint32_t* r
 
 // Eight at a time with vector instructions when available; then four
 // interleaved so the table loads of independent blocks overlap.
-void Sm4::process_blocks(unsigned char* out, const unsigned char* in, int n, const uint32_t* rk) {
-    if (n >= 8 && use_gfni()) {
+void Sm4::process_blocks(unsigned char* out, const unsigned char* in, int n,
+                         const uint32_t* rk) const {
+    if (n >= 8 && hw_) {
         for (; n >= 16; n -= 16, in += 256, out += 256) Sm4Gfni::process16(out, in, rk);
         for (; n >= 8; n -= 8, in += 128, out += 128) Sm4Gfni::process8(out, in, rk);
     }
@@ -140,6 +141,15 @@ void Sm4::process_blocks(unsigned char* out, const unsigned char* in, int n, con
             for (int w = 0; w < 4; ++w) store_be32(out + 16 * b + 4 * w, x[b][3 - w]);
     }
     for (; n > 0; --n, in += 16, out += 16) process(out, in, rk);
+}
+
+bool Sm4::hardware_available() {
+    return use_gfni();
+}
+
+bool Sm4::use_hardware(bool on) {
+    hw_ = on && use_gfni();
+    return hw_;
 }
 
 void Sm4::encode_func(void* self, unsigned char* out, const unsigned char* in) {

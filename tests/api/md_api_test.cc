@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -12,16 +17,6 @@ class MdApiTest : public ::testing::Test {
   protected:
     Api::MdApi api{"", nullptr};
 };
-
-TEST_F(MdApiTest, ConstructorDefaults) {
-    EXPECT_EQ(api.get_front_count(), 0);
-    EXPECT_EQ(api.get_name_server_count(), 0);
-    EXPECT_EQ(api.get_front_mode(), '1');
-    EXPECT_EQ(api.get_heartbeat_timeout(), 10u);
-    EXPECT_STREQ(api.GetTradingDay(), "");
-    EXPECT_FALSE(api.is_inited());
-    for (int i = 0; i < Api::MdApi::MAX_TOPICS; ++i) EXPECT_TRUE(api.get_topic(i).send_at_login);
-}
 
 TEST_F(MdApiTest, LongTextsAreCutToTheirBuffers) {
     std::string longpath(300, 'p');
@@ -99,7 +94,7 @@ TEST_F(MdApiTest, SixtyFifthTopicIsRefusedEvenWhenPresent) {
     EXPECT_EQ(api.get_market_data_subject(100), nullptr);
 }
 
-TEST_F(MdApiTest, ReleaseAndRequestsBeforeInitOrLoginAreRefused) {
+TEST_F(MdApiTest, InitIsNotPretendedAndRequestsBeforeItOrLoginAreRefused) {
     CTarnXeloReqUserLoginField login{};
     CTarnXeloReqUserLogoutField logout{};
     CTarnXeloUserPasswordUpdateField pwd{};
@@ -110,13 +105,70 @@ TEST_F(MdApiTest, ReleaseAndRequestsBeforeInitOrLoginAreRefused) {
     EXPECT_EQ(api.ReqUserPasswordUpdate(&pwd, 3), -1);
     EXPECT_EQ(api.ReqSubscribeTopic(&d, 4), -1);
     EXPECT_EQ(api.ReqQryTopic(&d, 5), -1);
-}
-
-TEST_F(MdApiTest, InitIsNotPretended) {
     // Until the network side is built Init reports that it did nothing.
     EXPECT_LT(api.Init(), 0);
     EXPECT_FALSE(api.is_inited());
     EXPECT_EQ(api.RegisterFront("tcp://10.0.0.1:1"), 0);
+}
+
+// Application threads register at once on one object made by the factory;
+// the tables must come out as some serial order of the calls leaves them:
+// every slot filled exactly once with an address that was offered, whole.
+TEST(MdApiThreads, ConcurrentRegistrationsLeaveConsistentTables) {
+    std::unique_ptr<Api::MdApi> api(
+        static_cast<Api::MdApi*>(CTarnXeloMduserApi::CreateXeloMduserApi("")));
+    const int kThreads = 4, kEach = 24;  // 96 fronts offered to 64 slots
+    auto address = [](int t, int i) {
+        return "tcp://127.0.0.1:" + std::to_string(1000 * (t + 1) + i);
+    };
+    std::set<std::string> offered;
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kEach; ++i) offered.insert(address(t, i));
+    std::atomic<int> refused{0}, ready{0};
+    // Phase 0 registers fronts and topics; phase 1 mixes fronts and name servers.
+    auto run = [&](int phase) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                for (++ready; ready < kThreads * (phase + 1);) std::this_thread::yield();
+                for (int i = 0; i < kEach; ++i) {
+                    const std::string a = address(t, i);
+                    const bool front = phase == 0 || (i + t) % 2 == 0;
+                    const int rc =
+                        front ? api->RegisterFront(a.c_str()) : api->RegisterNameServer(a.c_str());
+                    if (rc == Api::MdApi::ERR_TABLE_FULL) ++refused;
+                    if (phase == 0)
+                        EXPECT_EQ(api->SubscribeMarketDataTopic(i, TE_RESUME_TYPE(t % 3)), 0);
+                }
+            });
+        for (auto& th : threads) th.join();
+    };
+    auto check = [&](int count, const char* (Api::MdApi::*get)(int) const) {
+        std::set<std::string> seen;
+        for (int i = 0; i < count; ++i) {
+            const std::string a = (api.get()->*get)(i);
+            EXPECT_EQ(offered.count(a), 1u) << a;
+            EXPECT_TRUE(seen.insert(a).second) << a;
+        }
+    };
+    run(0);
+    EXPECT_EQ(api->get_front_count(), 64);
+    EXPECT_EQ(refused, kThreads * kEach - 64);
+    check(64, &Api::MdApi::get_front);
+    ASSERT_EQ(api->get_topic_count(), kEach);  // each id once, whoever came first
+    std::set<int> topics;
+    for (int i = 0; i < kEach; ++i) topics.insert(api->get_topic(i).topic_id);
+    EXPECT_EQ(topics.size(), static_cast<size_t>(kEach));
+
+    // Fronts and name servers empty each other: the kind that came last holds
+    // the only non-empty table.
+    run(1);
+    const int fronts = api->get_front_count(), servers = api->get_name_server_count();
+    EXPECT_NE(fronts == 0, servers == 0) << fronts << " " << servers;
+    EXPECT_LE(servers, int{Api::MdApi::MAX_NAME_SERVERS});
+    check(fronts, &Api::MdApi::get_front);
+    check(servers, &Api::MdApi::get_name_server);
+    EXPECT_EQ(api->get_front_mode(), '0');
 }
 
 class LogFiles : public ::testing::Test {

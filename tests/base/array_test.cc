@@ -32,6 +32,15 @@ TEST(Array, SetPastTheCountFillsWithZerosOrNulls) {
     EXPECT_EQ(ptr.get_count(), 4u);
     EXPECT_EQ(ptr.get(0), nullptr);
     EXPECT_EQ(ptr.get(3), &x);
+    Base::Array::Iterator it(&ptr);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(it.next(), nullptr);
+    EXPECT_EQ(it.next(), &x);
+    EXPECT_EQ(it.next(), nullptr);
+    ptr.clear();
+    EXPECT_EQ(ptr.get_count(), 0u);
+    EXPECT_EQ(ptr.get(3), nullptr);
+    ptr.set(0, &x);
+    EXPECT_EQ(ptr.get(0), &x);
 }
 
 TEST(Array, ElementsNeverMoveAcrossBlocks) {
@@ -64,20 +73,6 @@ TEST(Array, RecycledBlocksAreReusedForNewElements) {
     long v = 9;
     char* reused = static_cast<char*>(a.set(3 * 4096, &v));
     EXPECT_TRUE(reused == block0 || reused == block1);
-}
-
-TEST(Array, IteratorAndClear) {
-    Base::Array a(0, 0, 0, nullptr);
-    long vals[] = {1, 2, 3};
-    for (int i = 0; i < 3; ++i) a.set(i, &vals[i]);
-    Base::Array::Iterator it(&a);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(it.next(), &vals[i]);
-    EXPECT_EQ(it.next(), nullptr);
-    a.clear();
-    EXPECT_EQ(a.get_count(), 0u);
-    EXPECT_EQ(a.get(0), nullptr);
-    a.set(0, &vals[2]);
-    EXPECT_EQ(a.get(0), &vals[2]);
 }
 
 }  // namespace

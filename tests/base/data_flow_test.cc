@@ -29,18 +29,6 @@ std::string as_string(const DataFlow::Iterator::Result* r) {
     return r == nullptr ? std::string("<null>") : std::string(r->data, r->length);
 }
 
-TEST(DataFlow, CommitNumbersObjectsFromStartAndCallsWriteCallback) {
-    Collector written;
-    DataFlow flow(7, MIB, MIB, nullptr, &written, 100, nullptr, false, false);
-    EXPECT_EQ(100u, append(flow, "a"));
-    EXPECT_EQ(101u, append(flow, "bb"));
-    EXPECT_EQ(102u, flow.get_count());
-    EXPECT_EQ(100u, flow.get_start_id());
-    ASSERT_EQ(2u, written.ids.size());
-    EXPECT_EQ(100u, written.ids[0]);
-    EXPECT_EQ("bb", written.items[1]);
-}
-
 TEST(DataFlow, CommitWakesConsumersOnlyWhenAskedAndEnabled) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
     CountingGroup group;
@@ -102,22 +90,6 @@ TEST(DataFlow, TruncateOutsideRangeIsRefusedAndChangesNothing) {
     EXPECT_EQ(10u, flow.get_count());
 }
 
-TEST(DataFlow, ClearAndFreeResetTheNumbering) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    append(flow, "a");
-    flow.shift(reinterpret_cast<void*>(5));
-    ASSERT_NE(nullptr, flow.get_next());
-    flow.clear(40);
-    EXPECT_EQ(nullptr, flow.get_next());
-    EXPECT_EQ(40u, flow.get_start_id());
-    EXPECT_EQ(40u, flow.get_count());
-    EXPECT_EQ(40u, append(flow, "b"));
-    flow.free();
-    EXPECT_EQ(0u, flow.get_start_id());
-    EXPECT_EQ(0u, flow.get_count());
-    EXPECT_EQ(0u, append(flow, "c"));
-}
-
 // A queue that is emptied on every reconnection and read again from the
 // start by the same iterator: the iterator must not keep a block of the
 // cleared store, including blocks it recycled itself while reading.
@@ -140,21 +112,32 @@ TEST(DataFlow, IteratorSoughtBackAfterClearReadsTheNewObjects) {
     }
 }
 
-// A flow restarted at a sequence number handed over by the peer numbers its
-// next objects from there, and a reader sought there sees only them.
-TEST(DataFlow, ClearAtASequenceNumberRestartsNumberingAndReading) {
+// Objects are numbered from the start given, each reported to the write
+// callback. A flow restarted at a sequence number handed over by the peer
+// numbers its next objects from there, and a reader sought there sees only
+// them; free returns to zero.
+TEST(DataFlow, NumbersFromTheStartAndRestartsWhereCleared) {
     Collector written;
     DataFlow flow(7, MIB, MIB, nullptr, &written, 100, nullptr, false, false);
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
-    append(flow, "x");
-    append(flow, "y");
+    EXPECT_EQ(100u, append(flow, "x"));
+    EXPECT_EQ(101u, append(flow, "yy"));
+    EXPECT_EQ(102u, flow.get_count());
     EXPECT_EQ("x", as_string(reader.next()));
+    flow.shift(reinterpret_cast<void*>(5));
+    ASSERT_NE(nullptr, flow.get_next());
     flow.clear(500);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(500u, flow.get_start_id());
     EXPECT_FALSE(reader.seek(499));
     ASSERT_TRUE(reader.seek(500));
     EXPECT_EQ(500u, append(flow, "z"));
     EXPECT_EQ("z", as_string(reader.next()));
     EXPECT_EQ((std::vector<unsigned long>{100, 101, 500}), written.ids);
+    EXPECT_EQ("yy", written.items[1]);
+    flow.free();
+    EXPECT_EQ(0u, flow.get_start_id());
+    EXPECT_EQ(0u, append(flow, "c"));
 }
 
 TEST(DataFlow, FileNameUsesSubjectInEightHexDigitsOrTheGivenName) {

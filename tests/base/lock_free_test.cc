@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -29,18 +30,6 @@ long seq_of(void* p) {
     return (reinterpret_cast<long>(p) - 1) & 0xFFFFFFFFL;
 }
 
-TEST(TaggedStack, PreallocatedNodesArePoppedOnceEach) {
-    Base::TaggedStack pool(3);
-    std::set<Base::TaggedNode*> seen;
-    for (int i = 0; i < 3; ++i) {
-        Base::TaggedNode* n = pool.pop();
-        ASSERT_NE(n, nullptr);
-        EXPECT_TRUE(seen.insert(n).second);
-    }
-    EXPECT_EQ(pool.pop(), nullptr);
-    for (Base::TaggedNode* n : seen) pool.push(n);
-}
-
 // Threads churn a small pool; a node handed to two threads at once (ABA)
 // would show up as a double owner.
 TEST(TaggedStack, ConcurrentChurnNeverHandsOutANodeTwice) {
@@ -49,6 +38,8 @@ TEST(TaggedStack, ConcurrentChurnNeverHandsOutANodeTwice) {
     std::atomic<int> owners[kNodes];
     std::vector<Base::TaggedNode*> nodes;
     for (int i = 0; i < kNodes; ++i) nodes.push_back(pool.pop());
+    EXPECT_EQ(pool.pop(), nullptr);  // exactly the preallocated nodes, each once
+    EXPECT_EQ(std::set<Base::TaggedNode*>(nodes.begin(), nodes.end()).size(), size_t{kNodes});
     for (int i = 0; i < kNodes; ++i) {
         nodes[i]->spare = reinterpret_cast<void*>(static_cast<long>(i));
         owners[i] = 0;
@@ -106,31 +97,35 @@ TEST(LFStack, TryPushChecksTheTop) {
     EXPECT_EQ(s.pop(), nullptr);
 }
 
-// Producers push while one consumer pops; every element comes out exactly
-// once.
-TEST(LFStack, ProducersAndConsumerSeeEveryElementOnce) {
-    Base::LFStack s(1024);
-    std::vector<std::vector<char>> seen(kProducers, std::vector<char>(kPerProducer, 0));
+// kProducers threads push while this one pops; take sees every element.
+template <typename Container>
+void drain_producers(Container& c, const std::function<void(void*)>& take) {
     std::atomic<int> done{0};
     std::vector<std::thread> producers;
     for (long p = 0; p < kProducers; ++p) {
         producers.emplace_back([&, p] {
-            for (long i = 0; i < kPerProducer; ++i) s.push(encode(p, i));
+            for (long i = 0; i < kPerProducer; ++i) c.push(encode(p, i));
             done.fetch_add(1);
         });
     }
+    while (done.load() < kProducers) {
+        if (void* e = c.pop()) take(e);
+    }
+    for (auto& t : producers) t.join();
+    while (void* e = c.pop()) take(e);
+}
+
+// Every element comes out exactly once.
+TEST(LFStack, ProducersAndConsumerSeeEveryElementOnce) {
+    Base::LFStack s(1024);
+    std::vector<std::vector<char>> seen(kProducers, std::vector<char>(kPerProducer, 0));
     long total = 0, dups = 0;
-    auto take = [&](void* e) {
+    drain_producers(s, [&](void* e) {
         char& c = seen[producer_of(e)][seq_of(e)];
         if (c) ++dups;
         c = 1;
         ++total;
-    };
-    while (done.load() < kProducers) {
-        if (void* e = s.pop()) take(e);
-    }
-    for (auto& t : producers) t.join();
-    while (void* e = s.pop()) take(e);
+    });
     EXPECT_EQ(dups, 0);
     EXPECT_EQ(total, kProducers * kPerProducer);
 }
@@ -140,6 +135,9 @@ TEST(LFQueue, IsFirstInFirstOutPastItsPreallocatedNodesAndAfterClear) {
     EXPECT_EQ(q.pop(), nullptr);
     for (long i = 1; i <= 10; ++i) q.push(reinterpret_cast<void*>(i));
     for (long i = 1; i <= 5; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    q.push(reinterpret_cast<void*>(11));  // served by a node the pops returned
+    for (long i = 6; i <= 11; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    q.push(reinterpret_cast<void*>(12));
     q.clear();
     EXPECT_EQ(q.pop(), nullptr);
     for (long i = 1; i <= 9; ++i) q.push(reinterpret_cast<void*>(i));
@@ -147,31 +145,17 @@ TEST(LFQueue, IsFirstInFirstOutPastItsPreallocatedNodesAndAfterClear) {
     EXPECT_EQ(q.pop(), nullptr);
 }
 
-// Several producers, one consumer: every element exactly once, and each
-// producer's elements in the order it pushed them.
+// Every element exactly once, and each producer's in the order it pushed them.
 TEST(LFQueue, ProducersAndConsumerSeeEveryElementOnceInOrder) {
     Base::LFQueue q(1024);
-    std::atomic<int> done{0};
-    std::vector<std::thread> producers;
-    for (long p = 0; p < kProducers; ++p) {
-        producers.emplace_back([&, p] {
-            for (long i = 0; i < kPerProducer; ++i) q.push(encode(p, i));
-            done.fetch_add(1);
-        });
-    }
     std::vector<long> expected(kProducers, 0);
     long total = 0, out_of_order = 0;
-    auto take = [&](void* e) {
+    drain_producers(q, [&](void* e) {
         long p = producer_of(e);
         if (seq_of(e) != expected[p]) ++out_of_order;
         expected[p] = seq_of(e) + 1;
         ++total;
-    };
-    while (done.load() < kProducers) {
-        if (void* e = q.pop()) take(e);
-    }
-    for (auto& t : producers) t.join();
-    while (void* e = q.pop()) take(e);
+    });
     EXPECT_EQ(out_of_order, 0);
     EXPECT_EQ(total, kProducers * kPerProducer);
     for (long p = 0; p < kProducers; ++p) EXPECT_EQ(expected[p], kPerProducer);

@@ -61,17 +61,6 @@ TEST(Sign, MultiWaitKeepsWhatItTookWhenTheDeadlinePasses) {
     EXPECT_TRUE(s.timed_multi_wait(20, 2));
 }
 
-TEST(Sign, WakesWaiterOnAnotherThread) {
-    Base::Sign request(0), reply(0);
-    std::thread t([&] {
-        request.join();
-        reply.set();
-    });
-    request.set();
-    EXPECT_TRUE(reply.timed_wait(10000, false));
-    t.join();
-}
-
 // A sign serves one waiting thread (a requester, or Join); every set made
 // from another thread, however they interleave with the joins, is taken once.
 TEST(Sign, EverySetFromAnotherThreadIsTakenOnce) {

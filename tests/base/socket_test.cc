@@ -38,6 +38,21 @@ struct Listener {
     }
 };
 
+// A client connected by tcp_connect and the listener's accepted end.
+struct Pair {
+    Listener l;
+    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
+    int served = l.socket.accept();
+    Pair() {
+        EXPECT_GT(client, 0);
+        EXPECT_GT(served, 0);
+    }
+    ~Pair() {
+        close(client);
+        if (served >= 0) close(served);
+    }
+};
+
 // A loopback port where nothing listens: bound, then released.
 int closed_port() {
     Listener l;
@@ -202,78 +217,60 @@ TEST(TcpSocket, TwoStepConnectCompletesAndFillsAddresses) {
 }
 
 TEST(TcpTransfer, RecvReturnsWhatCameBeforeThePeerClosed) {
-    Listener l;
-    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
-    ASSERT_GT(client, 0);
-    EXPECT_TRUE(is_blocking(client));
-    int served = l.socket.accept();
-    ASSERT_GT(served, 0);
+    Pair p;
+    EXPECT_TRUE(is_blocking(p.client));
     std::string sent(40, 'a');
     bool closed = true;
-    EXPECT_EQ(Base::tcp_send(served, sent.data(), 40, 1000, &closed), 40);
+    EXPECT_EQ(Base::tcp_send(p.served, sent.data(), 40, 1000, &closed), 40);
     EXPECT_FALSE(closed);
-    close(served);
-
+    close(p.served);
+    p.served = -1;
     char buffer[100];
     closed = false;
-    EXPECT_EQ(Base::tcp_recv(client, buffer, 100, 1000, &closed), 40);
+    EXPECT_EQ(Base::tcp_recv(p.client, buffer, 100, 1000, &closed), 40);
     EXPECT_TRUE(closed);
     EXPECT_EQ(std::string(buffer, 40), sent);
-    close(client);
 }
 
 TEST(TcpTransfer, RecvStopsAtATimedOutWaitWithoutClosing) {
-    Listener l;
-    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
-    ASSERT_GT(client, 0);
-    int served = l.socket.accept();
-    ASSERT_EQ(write(served, "0123456789", 10), 10);
+    Pair p;
+    ASSERT_EQ(write(p.served, "0123456789", 10), 10);
     char buffer[100];
     bool closed = true;
     long long start = now_ms();
-    EXPECT_EQ(Base::tcp_recv(client, buffer, 100, 100, &closed), 10);
+    EXPECT_EQ(Base::tcp_recv(p.client, buffer, 100, 100, &closed), 10);
     EXPECT_GE(now_ms() - start, 80);
     EXPECT_FALSE(closed);
-    EXPECT_EQ(Base::tcp_recv(client, buffer, 0, 100, &closed), 0);
-    EXPECT_EQ(Base::tcp_send(client, buffer, -1, 100, nullptr), 0);
-    close(served);
-    close(client);
+    EXPECT_EQ(Base::tcp_recv(p.client, buffer, 0, 100, &closed), 0);
+    EXPECT_EQ(Base::tcp_send(p.client, buffer, -1, 100, nullptr), 0);
 }
 
 TEST(TcpTransfer, LargeSendArrivesWholeAndInOrder) {
-    Listener l;
-    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
-    ASSERT_GT(client, 0);
-    int served = l.socket.accept();
-    ASSERT_GT(served, 0);
+    Pair p;
     const int size = 4 << 20;
     std::vector<char> data(size);
     for (int i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7 + (i >> 13));
     std::vector<char> got(size);
     int received = -1;
-    std::thread reader([&] { received = Base::tcp_recv(served, got.data(), size, 2000, nullptr); });
+    std::thread reader(
+        [&] { received = Base::tcp_recv(p.served, got.data(), size, 2000, nullptr); });
     bool closed = true;
-    EXPECT_EQ(Base::tcp_send(client, data.data(), size, 2000, &closed), size);
+    EXPECT_EQ(Base::tcp_send(p.client, data.data(), size, 2000, &closed), size);
     EXPECT_FALSE(closed);
     reader.join();
     EXPECT_EQ(received, size);
     EXPECT_TRUE(got == data);
-    close(served);
-    close(client);
 }
 
 TEST(TcpTransfer, SendToAVanishedPeerReportsClosedInsteadOfDying) {
-    Listener l;
-    int client = Base::tcp_connect(LOOPBACK, l.port, 1000);
-    ASSERT_GT(client, 0);
-    int served = l.socket.accept();
-    close(served);
+    Pair p;
+    close(p.served);
+    p.served = -1;
     std::vector<char> data(8 << 20, 'z');
     bool closed = false;
-    int sent = Base::tcp_send(client, data.data(), static_cast<int>(data.size()), 1000, &closed);
+    int sent = Base::tcp_send(p.client, data.data(), static_cast<int>(data.size()), 1000, &closed);
     EXPECT_LT(sent, static_cast<int>(data.size()));
     EXPECT_TRUE(closed);
-    close(client);
 }
 
 }  // namespace

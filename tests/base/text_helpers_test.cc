@@ -31,11 +31,17 @@ TEST(Print, StrPrintTruncatesAndReportsFit) {
     EXPECT_FALSE(Base::str_print(4, nullptr, "%d", 12345));
 }
 
-TEST(Print, SprintWritesAtOffsetOrMeasures) {
+TEST(Print, SprintWritesAtOffsetOrMeasuresAndPrintsGoToTheirStreams) {
     char buffer[32] = "ab";
     EXPECT_EQ(5, Base::SPRINT(nullptr, 0, "%d-%s", 12, "xy"));
     EXPECT_EQ(5, Base::SPRINT(buffer, 2, "%d-%s", 12, "xy"));
     EXPECT_STREQ("ab12-xy", buffer);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    Base::PRINT("%d-%s", 1, "out");
+    Base::EPRINT("%d-%s", 2, "err");
+    EXPECT_EQ("2-err", ::testing::internal::GetCapturedStderr());
+    EXPECT_EQ("1-out", ::testing::internal::GetCapturedStdout());
 }
 
 TEST(Hex, FromBytesInBothCases) {

@@ -15,6 +15,7 @@ struct UriCase {
 };
 
 void expect_part(const char* got, const char* want, const char* text, const char* part) {
+    if (!text) text = "(null)";
     if (want == nullptr) {
         EXPECT_EQ(got, nullptr) << part << " of " << text;
     } else {
@@ -41,24 +42,16 @@ TEST(Uri, SplitsEachFormOfTheGrammar) {
         {"127.0.0.1", "127.0.0.1", nullptr, 0, nullptr},
         {":", "", nullptr, 0, nullptr},
         {"://x:7", "", "x", 7, nullptr},
+        {"", nullptr, nullptr, 0, nullptr},
+        {nullptr, nullptr, nullptr, 0, nullptr},
     };
     for (const UriCase& c : cases) {
         Base::Uri uri(c.text);
-        EXPECT_STREQ(uri.get_text(), c.text);
+        if (c.text) EXPECT_STREQ(uri.get_text(), c.text);
         expect_part(uri.get_scheme(), c.scheme, c.text, "scheme");
         expect_part(uri.get_host(), c.host, c.text, "host");
         expect_part(uri.get_path(), c.path, c.text, "path");
         EXPECT_EQ(uri.get_port(), c.port) << c.text;
-    }
-}
-
-TEST(Uri, NullAndEmptyTextLeaveEveryPartAbsent) {
-    for (const char* text : {static_cast<const char*>(nullptr), ""}) {
-        Base::Uri uri(text);
-        EXPECT_EQ(uri.get_scheme(), nullptr);
-        EXPECT_EQ(uri.get_host(), nullptr);
-        EXPECT_EQ(uri.get_path(), nullptr);
-        EXPECT_EQ(uri.get_port(), 0);
     }
 }
 

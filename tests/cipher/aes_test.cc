@@ -215,28 +215,6 @@ INSTANTIATE_TEST_SUITE_P(Paths, AesPath, ::testing::Values(false, true),
                              return p.param ? "Instructions" : "Portable";
                          });
 
-TEST(Aes, LengthAndIvRules) {
-    const Bytes key(16, 2), in(33, 4);
-    Cipher::Aes aes(key.data(), 16);
-    Bytes out(64);
-    int n = 99;
-    EXPECT_FALSE(aes.encode_ecb(out.data(), n, in.data(), 33, false));
-    EXPECT_EQ(n, 0);
-    EXPECT_FALSE(aes.decode_ecb(out.data(), n, in.data(), 33, true));
-    EXPECT_FALSE(aes.encode_cbc(out.data(), n, in.data(), 32, false, in.data(), 8));
-    EXPECT_FALSE(aes.encode_ctr(out.data(), n, in.data(), 32, in.data(), 15));
-    EXPECT_TRUE(aes.encode_ecb(nullptr, n, in.data(), 0, true));
-    EXPECT_EQ(n, 16);
-    EXPECT_TRUE(aes.encode_ecb(out.data(), n, in.data(), 16, true));
-    EXPECT_EQ(n, 32);
-    Bytes back(32);
-    int m = 0;
-    EXPECT_TRUE(aes.decode_ecb(back.data(), m, out.data(), 32, false));
-    EXPECT_EQ(Bytes(back.begin() + 16, back.end()), Bytes(16, 0x10));
-    EXPECT_TRUE(aes.encode_ctr(nullptr, n, in.data(), 20, nullptr, 16));
-    EXPECT_EQ(n, 20);
-}
-
 TEST(Aes, OtherKeySizesLeaveNoSchedule) {
     const Bytes key(20, 1);
     Cipher::Aes aes(key.data(), 20);

@@ -82,6 +82,12 @@ TEST(BlockMode, RefusesBadLengthsAndIvsWithZeroLength) {
     EXPECT_EQ(len, 0);
     EXPECT_TRUE(sm4.encode_cbc(buf, len, buf, 20, true, iv, 16));
     EXPECT_EQ(len, 32);
+    // Eight-byte blocks take only eight-byte IVs.
+    Toy8 toy;
+    EXPECT_FALSE(Toy::encode_cbc(toy, buf, len, buf, 16, false, iv, 16));
+    EXPECT_FALSE(Toy::decode_cbc(toy, buf, len, buf, 16, false, iv, 7));
+    EXPECT_FALSE(Toy::encode_ctr(toy, buf, len, buf, 16, iv, 16));
+    EXPECT_EQ(len, 0);
 }
 
 TEST(BlockMode, NullIvMeansZeros) {

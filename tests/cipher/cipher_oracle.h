@@ -81,6 +81,30 @@ std::string digest_in_pieces(D& d, const Bytes& msg, std::mt19937& rng) {
     return to_hex(d.digest, sizeof d.digest);
 }
 
+// D's digest of text in one update, as hex.
+template <typename D>
+std::string digest_of(const std::string& text) {
+    D d;
+    d.update(text.data(), static_cast<int>(text.size()));
+    d.final();
+    return to_hex(d.digest, sizeof d.digest);
+}
+
+// D's digest of "abc" fed after junk and a reset, with updates of zero and
+// negative length that must change nothing.
+template <typename D>
+std::string digest_after_reset() {
+    D d;
+    d.update("junk", 4);
+    d.reset();
+    d.update("ab", 2);
+    d.update("zzz", 0);
+    d.update("zzz", -5);
+    d.update("c", 1);
+    d.final();
+    return to_hex(d.digest, sizeof d.digest);
+}
+
 }  // namespace CipherTest
 
 #endif  // XELMD_TESTS_CIPHER_CIPHER_ORACLE_H

@@ -172,19 +172,6 @@ TEST_F(DesOracle, TripleDesMatchesOpenSslInEveryModeAndLength) {
     }
 }
 
-TEST_F(DesOracle, IvLengthOtherThanEightIsRefused) {
-    const Bytes key(8, 5), in(16, 1), iv(16, 0);
-    Cipher::Des des(key.data());
-    Bytes out(32);
-    int n = 77;
-    EXPECT_FALSE(des.encode_cbc(out.data(), n, in.data(), 16, false, iv.data(), 16));
-    EXPECT_EQ(n, 0);
-    EXPECT_FALSE(des.decode_cbc(out.data(), n, in.data(), 16, false, iv.data(), 7));
-    EXPECT_FALSE(des.encode_ctr(out.data(), n, in.data(), 16, iv.data(), 16));
-    EXPECT_TRUE(des.encode_cbc(out.data(), n, in.data(), 16, true, iv.data(), 8));
-    EXPECT_EQ(n, 24);
-}
-
 }  // namespace
 
 namespace {

@@ -9,6 +9,7 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,27 +52,22 @@ class PemOracle : public ::testing::Test {
         EVP_PKEY_free(key_);
     }
 
-    static std::string public_spki() {
+    // What a libcrypto PEM writer puts in a memory buffer.
+    template <typename Write>
+    static std::string pem(Write write) {
         BIO* b = BIO_new(BIO_s_mem());
-        PEM_write_bio_PUBKEY(b, key_);
+        write(b);
         return bio_text(b);
     }
-    static std::string public_pkcs1() {
-        BIO* b = BIO_new(BIO_s_mem());
-        PEM_write_bio_RSAPublicKey(b, rsa_);
-        return bio_text(b);
+    static std::string public_spki() {
+        return pem([](BIO* b) { PEM_write_bio_PUBKEY(b, key_); });
     }
     static std::string private_pkcs1(const EVP_CIPHER* cipher, const char* password) {
-        BIO* b = BIO_new(BIO_s_mem());
-        PEM_write_bio_RSAPrivateKey(
-            b, rsa_, cipher, reinterpret_cast<unsigned char*>(const_cast<char*>(password)),
-            password ? static_cast<int>(strlen(password)) : 0, nullptr, nullptr);
-        return bio_text(b);
-    }
-    static std::string private_pkcs8() {
-        BIO* b = BIO_new(BIO_s_mem());
-        PEM_write_bio_PrivateKey(b, key_, nullptr, nullptr, 0, nullptr, nullptr);
-        return bio_text(b);
+        return pem([&](BIO* b) {
+            PEM_write_bio_RSAPrivateKey(
+                b, rsa_, cipher, reinterpret_cast<unsigned char*>(const_cast<char*>(password)),
+                password ? static_cast<int>(strlen(password)) : 0, nullptr, nullptr);
+        });
     }
     static std::string n_hex() { return bn_hex(RSA_get0_n(rsa_)); }
     static std::string e_hex() { return bn_hex(RSA_get0_e(rsa_)); }
@@ -98,7 +94,8 @@ EVP_PKEY* PemOracle::key_ = nullptr;
 RSA* PemOracle::rsa_ = nullptr;
 
 TEST_F(PemOracle, PublicKeyUnderEitherLabelGivesTheSameNumbers) {
-    const std::string spki = public_spki(), pkcs1 = public_pkcs1();
+    const std::string spki = public_spki(),
+                      pkcs1 = pem([](BIO*b) { PEM_write_bio_RSAPublicKey(b, rsa_); });
     ASSERT_NE(spki.find("-----BEGIN PUBLIC KEY-----"), std::string::npos);
     ASSERT_NE(pkcs1.find("-----BEGIN RSA PUBLIC KEY-----"), std::string::npos);
     expect_public(spki);
@@ -143,8 +140,11 @@ TEST_F(PemOracle, PrivateKeysPlainAndUnderEveryCipher) {
     }
     char n[300], d[300];
     int n_len = 0, d_len = 0;
-    ASSERT_TRUE(
-        Cipher::Pem::parse_rsa_private_key(private_pkcs8().c_str(), n, n_len, d, d_len, nullptr));
+    ASSERT_TRUE(Cipher::Pem::parse_rsa_private_key(
+        pem([](BIO* b) {
+            PEM_write_bio_PrivateKey(b, key_, nullptr, nullptr, 0, nullptr, nullptr);
+        }).c_str(),
+        n, n_len, d, d_len, nullptr));
     EXPECT_EQ(strip_zeros(n, n_len), n_hex());
     EXPECT_EQ(strip_zeros(d, d_len), d_hex());
 }
@@ -165,9 +165,7 @@ TEST_F(PemOracle, CertificateFields) {
     X509_set_issuer_name(x, name);
     X509_set_pubkey(x, key_);
     ASSERT_GT(X509_sign(x, key_, EVP_sha256()), 0);
-    BIO* b = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(b, x);
-    const std::string text = bio_text(b);
+    const std::string text = pem([&](BIO* b) { PEM_write_bio_X509(b, x); });
 
     auto cert = std::make_unique<Cipher::Pem::Certificate>();
     ASSERT_TRUE(Cipher::Pem::parse_certificate(text.c_str(), *cert));
@@ -219,21 +217,11 @@ class PemMalformed : public PemOracle {
         int n_len = 0, e_len = 0;
         return Cipher::Pem::parse_rsa_public_key(copy.get(), n, n_len, e, e_len);
     }
-    static std::vector<std::string> lines(const std::string& text) {
-        std::vector<std::string> out;
-        size_t p = 0;
-        while (p < text.size()) {
-            size_t q = text.find('\n', p);
-            if (q == std::string::npos) q = text.size();
-            out.push_back(text.substr(p, q - p));
-            p = q + 1;
-        }
-        return out;
-    }
+    // The base64 lines between the markers, joined.
     static std::string body(const std::string& text) {
-        std::string b;
-        const auto ls = lines(text);
-        for (size_t i = 1; i + 1 < ls.size(); ++i) b += ls[i];
+        std::string b = text.substr(text.find('\n') + 1);
+        b.erase(b.find("-----END"));
+        b.erase(std::remove(b.begin(), b.end(), '\n'), b.end());
         return b;
     }
     static std::string wrap(const std::string& b, size_t width, const char* eol = "\n") {

@@ -111,9 +111,17 @@ TEST(CatalogueNames, WellKnownIds) {
         EXPECT_STREQ(d->field_name, f.name);
     }
     for (const auto& p : packets) EXPECT_STREQ(get_xel_packet_name(p.id), p.name);
-    // The second catalogue keeps its own numbering for the same record.
+    // The second catalogue keeps its own numbering and names.
     EXPECT_EQ(get_orq_field_desc("OrqDepthMarketDataField")->field_id, 0x2409);
+    EXPECT_EQ(get_orq_field_desc(static_cast<unsigned short>(0x0000)), &OrqDbOTCOrderField::DESC);
     EXPECT_EQ(get_orq_packet_id("Nop"), 0x0009);
+    EXPECT_STREQ(get_orq_packet_name(0x4017), "ReqQryCombOrder");
+    EXPECT_STREQ(get_xel_packet_name(0x4017), "ReqQryCreditLimit");
+    EXPECT_STREQ(get_orq_packet_name(0x5001), "NtfTimeSync");
+    EXPECT_STREQ(get_xel_packet_name(0x5001), "RtnTrade");
+    EXPECT_EQ(get_orq_packet_id("RtnTrade"), 0);
+    EXPECT_EQ(get_orq_packet_name(0x1F01), nullptr);
+    EXPECT_EQ(get_orq_field_desc("XelRspInfoField"), nullptr);
 }
 
 }  // namespace
