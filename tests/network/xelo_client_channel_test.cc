@@ -809,6 +809,19 @@ TEST_F(ChannelTest, ConnectCallsTheSessionBeforeJoiningTheReactor) {
               reporter_.lines().back());
 }
 
+// A channel still open when its reactor is destroyed goes with it.
+TEST_F(ChannelTest, ReactorDestroysAnOpenChannel) {
+    open();
+    channel_ = nullptr;  // the reactor owns it from here
+    reactor_->stop();
+    reactor_->join();
+    delete reactor_;
+    reactor_ = new Parallel::FdReactor(nullptr);
+    ASSERT_TRUE(reactor_->create(true, nullptr));
+    ASSERT_EQ(1u, session_->reasons.size());
+    EXPECT_EQ(0, session_->reasons[0]);
+}
+
 // ---- allocation ----
 
 TEST_F(ChannelTest, ReadPathAllocatesNothingPerFrame) {
