@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "base/data_reader.h"
 #include "field/xelfield.h"
 #include "network/crp_packet.h"
@@ -153,7 +154,7 @@ size_t chunk_end(const Bytes& s, size_t pos, int& frames) {
     size_t end = pos;
     frames = 0;
     while (end < s.size()) {
-        size_t len = Network::XmpPacket::get_frame_length(s.data() + end);
+        size_t len = Base::load_be16(s.data() + end + 2) + 4u;
         if (end + len - pos > CHUNK) break;
         end += len;
         ++frames;

@@ -198,7 +198,11 @@ bool XeloClientChannel::listen(const char* host, int port) {
 int XeloClientChannel::close(int reason) {
     if (is_valid()) {
         write_log(LOG_CLOSED);
-        if (get_reactor() != nullptr) get_reactor()->remove_fd(this);
+        // A reactor whose loop has ended (it is destroying its remaining
+        // descriptors, this one included) has already unlinked it and could
+        // never answer the removal.
+        Parallel::FdReactor* reactor = get_reactor();
+        if (reactor != nullptr && reactor->is_running()) reactor->remove_fd(this);
         socket_.close();
         if (session_ != nullptr) session_->on_disconnected(reason);
     }
