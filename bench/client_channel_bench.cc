@@ -153,7 +153,7 @@ size_t chunk_end(const Bytes& s, size_t pos, int& frames) {
     size_t end = pos;
     frames = 0;
     while (end < s.size()) {
-        size_t len = Network::XeloFlow::get_unit_length(s.data() + end);
+        size_t len = Network::XmpPacket::get_frame_length(s.data() + end);
         if (end + len - pos > CHUNK) break;
         end += len;
         ++frames;

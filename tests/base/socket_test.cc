@@ -183,7 +183,7 @@ TEST(TcpSocket, UnansweredConnectGivesUpAtItsTimeOut) {
     EXPECT_LT(elapsed, 3000);
     EXPECT_TRUE(is_blocking(fd));
     close(fd);
-    for (int fd : queued) close(fd);
+    for (int waiting : queued) close(waiting);
 }
 
 TEST(TcpSocket, TwoStepConnectCompletesAndFillsAddresses) {

@@ -177,7 +177,9 @@ TEST(XeloFlowDecode, RefusesUnitsThatHoldLessThanTheirHeadersClaim) {
         const char* fields =
             XeloFlow::decode(unit.data(), static_cast<unsigned int>(unit.size()), &h);
         EXPECT_EQ(c.decodes, fields != nullptr) << c.what;
-        if (fields != nullptr) EXPECT_EQ(unit.data() + 26, fields) << c.what;
+        if (fields != nullptr) {
+            EXPECT_EQ(unit.data() + 26, fields) << c.what;
+        }
     }
 }
 
