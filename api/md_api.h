@@ -230,18 +230,18 @@ class MdApi : public CTarnXeloMduserApi,
         unsigned int outstanding_limit;  // 0: no unanswered limit
     };
 
-    static const int ERR_UNANSWERED = -2;
-    static const int ERR_RATE = -3;
-    static const int ERR_OTHER_PARTICIPANT = -13;
-    static const int ERR_OTHER_USER = -14;
-    static const unsigned int FLUX_PER_SECOND = 64;
-    static const unsigned int FLUX_OUTSTANDING = 32;
-    static const unsigned long FLUX_WINDOW_MS = 1000;
-    static const unsigned long FLUX_STALL_MS = 10000;
-    static const int SCRATCH_SIZE = 4096;
-    static const int LOG_SCRATCH_SIZE = 8192;
+    static constexpr int ERR_UNANSWERED = -2;
+    static constexpr int ERR_RATE = -3;
+    static constexpr int ERR_OTHER_PARTICIPANT = -13;
+    static constexpr int ERR_OTHER_USER = -14;
+    static constexpr unsigned int FLUX_PER_SECOND = 64;
+    static constexpr unsigned int FLUX_OUTSTANDING = 32;
+    static constexpr unsigned long FLUX_WINDOW_MS = 1000;
+    static constexpr unsigned long FLUX_STALL_MS = 10000;
+    static constexpr int SCRATCH_SIZE = 4096;
+    static constexpr int LOG_SCRATCH_SIZE = 8192;
     // Extra flows for announced topics beyond the 64 table entries.
-    static const int MAX_OVERFLOW_TOPICS = 64;
+    static constexpr int MAX_OVERFLOW_TOPICS = 64;
 
     // 0, ERR_UNANSWERED or ERR_RATE for a request at now (milliseconds); a
     // pure decision on flux. Caller holds lock_.
