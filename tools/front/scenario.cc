@@ -51,7 +51,7 @@ bool read_fault(const Base::Json::Value* value, Scenario::Fault& fault, std::str
         if (strcmp(action, ACTION_NAMES[i]) == 0) found = i;
     if (found < 0) {
         error = std::string("unknown action \"") + action +
-                "\" (drop, stall, bad_sequence, oversized_frame, garbage, key_error)";
+                "\" (drop, stall, bad_sequence, oversized_frame, garbage, key_error, key_refused)";
         return false;
     }
     for (int i = 0; i < o->get_size(); ++i) {
@@ -69,8 +69,10 @@ bool read_fault(const Base::Json::Value* value, Scenario::Fault& fault, std::str
         !read_number(o, "seconds", 86400, 0, seconds, error) ||
         !read_number(o, "bytes", 65536, 64, bytes, error))
         return false;
-    if (fault.action == Scenario::KEY_ERROR && o->get_property("after") != nullptr) {
-        error = "key_error acts at the key exchange and takes no \"after\"";
+    bool at_key_exchange =
+        fault.action == Scenario::KEY_ERROR || fault.action == Scenario::KEY_REFUSED;
+    if (at_key_exchange && o->get_property("after") != nullptr) {
+        error = std::string(action) + " acts at the key exchange and takes no \"after\"";
         return false;
     }
     if (fault.action == Scenario::GARBAGE && bytes < 1) {

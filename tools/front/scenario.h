@@ -8,15 +8,15 @@ namespace Front {
 
 // Scripted faults read from a JSON file:
 //   {"faults": [{"action": "drop", "after": 2.5, "connection": 1}, ...]}
-// action: drop | stall | bad_sequence | oversized_frame | garbage | key_error.
+// action: drop | stall | bad_sequence | oversized_frame | garbage | key_error
+// (a key the client cannot use) | key_refused (an error record instead of a key).
 // after: seconds after the login was answered (key_error acts at the key
-// exchange and takes none); connection: the accepted connection it hits,
-// counted from 1 (default 1; 0 hits every one); seconds: how long a stall
-// lasts (default 0 = until the client gives up); bytes: garbage length
-// (default 64). One thread.
+// and key_refused act at the key exchange and take none); connection: the accepted connection it
+// hits, counted from 1 (default 1; 0 hits every one); seconds: how long a stall lasts (default 0 =
+// until the client gives up); bytes: garbage length (default 64). One thread.
 class Scenario {
   public:
-    enum Action { DROP, STALL, BAD_SEQUENCE, OVERSIZED_FRAME, GARBAGE, KEY_ERROR };
+    enum Action { DROP, STALL, BAD_SEQUENCE, OVERSIZED_FRAME, GARBAGE, KEY_ERROR, KEY_REFUSED };
 
     struct Fault {
         Action action;
