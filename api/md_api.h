@@ -5,24 +5,33 @@
 #include <cstdio>
 
 #include "api/TarnXeloMduserApi.h"
+#include "api/topic_key.h"
+#include "base/data_flow.h"
 #include "base/mutex.h"
 #include "base/sign.h"
+#include "network/xelo_flow.h"
 
 namespace Parallel {
 class FdReactor;
 class Timer;
 }  // namespace Parallel
 namespace Network {
-class XeloFlow;
 class XeloBondClientSession;
 }  // namespace Network
+namespace Base {
+class FieldDesc;
+class Map;
+}  // namespace Base
+namespace Field {
+struct XelRspInfoField;
+}  // namespace Field
 
 namespace Api {
 
 // The one implementation of CTarnXeloMduserApi.
 // Registration and request operations: any application thread, serialised on
 // lock_. Network state: the reactor thread created by Init.
-class MdApi : public CTarnXeloMduserApi {
+class MdApi : public CTarnXeloMduserApi, public Base::DataFlow::WriteCallback {
   public:
     static const int MAX_FRONTS = 64;
     static const int MAX_NAME_SERVERS = 16;
@@ -112,6 +121,118 @@ class MdApi : public CTarnXeloMduserApi {
     Base::Sign release_sign_;
     Base::Mutex lock_;
     Parallel::Timer* timer_;
+
+    // ---- Requests, flow control and dispatch (api/md_api_request.cc,
+    // api/md_api_dispatch.cc, api/md_api_topic.cc) ----
+  public:
+    // Request flow control; every member unsigned, zeroed by the connection
+    // reset, limits set by on_connected. Guarded by lock_.
+    struct FluxValue {
+        unsigned int sent;
+        unsigned int received;
+        unsigned int window_base;        // sent at the start of the current window
+        unsigned long stamp;             // ms: start of the window or of a stall; 0 none
+        unsigned int per_second_limit;   // 0: no rate limit
+        unsigned int outstanding_limit;  // 0: no unanswered limit
+    };
+
+    static const int ERR_UNANSWERED = -2;
+    static const int ERR_RATE = -3;
+    static const int ERR_OTHER_PARTICIPANT = -13;
+    static const int ERR_OTHER_USER = -14;
+    static const unsigned int FLUX_PER_SECOND = 64;
+    static const unsigned int FLUX_OUTSTANDING = 32;
+    static const unsigned long FLUX_WINDOW_MS = 1000;
+    static const unsigned long FLUX_STALL_MS = 10000;
+    static const int SCRATCH_SIZE = 4096;
+    static const int LOG_SCRATCH_SIZE = 8192;
+    // Extra flows for announced topics beyond the 64 table entries.
+    static const int MAX_OVERFLOW_TOPICS = 64;
+
+    // 0, ERR_UNANSWERED or ERR_RATE for a request at now (milliseconds); a
+    // pure decision on flux. Caller holds lock_.
+    static int control_flux(FluxValue* flux, unsigned long now_ms);
+    // The same at the clock's now. Caller holds lock_.
+    int control_flux(FluxValue* flux);
+    // One log line "<17-digit local time>,<label>,[<ErrorID>,<ErrorMsg>,]
+    // [Name="value" ...]\n", flushed. struct_size 0: record already in field
+    // form; else it is a public record converted through scratch first.
+    void write_log(FILE* log, const Field::XelRspInfoField* info, const char* label,
+                   const void* record, const Base::FieldDesc* desc, int struct_size, char* scratch);
+    static void write_log(FILE* log, const Field::XelRspInfoField* info, const char* label,
+                          const void* record, const Base::FieldDesc* desc, int struct_size,
+                          char* scratch, unsigned long local_time);
+    // YYYYMMDDhhmmssmmm from a Base::Measure::get_time value.
+    static unsigned long log_stamp(unsigned long local_time);
+
+    // Every packet appended to the response flow or a topic flow: reactor
+    // thread.
+    void on_write(unsigned long id, const void* data, unsigned short length) override;
+
+    // Start-up and shutdown helpers (Init, the timer, Release).
+    void create_market_data_cache();
+    void destroy_market_data_cache();
+    // A topic flow as Init makes it: subject topic, 10 MiB blocks, this API
+    // as write callback, auto-free off.
+    Network::XeloFlow* create_topic_flow(int topic, unsigned long start);
+    void recycle_overflow_flows();
+    void destroy_overflow_flows();
+
+  private:
+    friend class MdApiProbe;  // tests
+
+    // Reactor-thread handlers defined with the key exchange and login; the
+    // packet iterator stands before the packet's first field.
+    void on_rsp_qry_crypt_info();
+    // Part of RspUserLogin up to the callback; the info and login records are
+    // left in decode_[0] and decode_[1]. True when the response was handled
+    // (the dispatcher then writes its log line).
+    bool on_rsp_user_login();
+
+    int send_request(unsigned short tid, int request_id, const Base::FieldDesc* desc,
+                     const void* record, const char* label, void (*before_log)(void*));
+    void count_response();
+    bool next_is(unsigned short field_id);
+    void dispatch(unsigned int tid, bool last);
+    void on_rsp_error(bool last);
+    void on_rsp_user_logout(bool last);
+    void on_rsp_user_password_update(bool last);
+    void on_rsp_subscribe_topic(bool last);
+    void on_rsp_qry_topic(bool last);
+    void on_rtn_flow_message_cancel();
+    void on_rtn_depth_market_data();
+    void on_intl_rtn_depth_market_data();
+    void on_intl_rtn_dissemination();
+    void on_dissemination(int topic, int sequence_no);
+    // Appends {topic, TE_RESUME_FROM_NOW, not sent at login}; false when full.
+    bool append_announced_topic(int topic);
+    // Lets the session append the topic's packets to flow from its position.
+    void subscribe_topic_flow(Network::XeloFlow* flow);
+    Network::XeloFlow* find_overflow_flow(int topic);
+    CTarnXeloDepthMarketDataField* select_instrument(const char* instrument, bool add);
+    void log_response(const void* info, const char* label, const void* record,
+                      const Base::FieldDesc* desc, int struct_size);
+
+    static unsigned long get_clock_ms();
+    static unsigned long get_local_time();
+
+    // Created by Init (and cleared by the connection reset) like the other
+    // flows; the requests here append to it.
+    Network::XeloFlow* request_flow_ = nullptr;
+    Network::XeloFlow::Writer* request_writer_ = nullptr;
+    FluxValue flux_ = {};
+    unsigned long (*clock_ms_)() = &get_clock_ms;      // flux time, milliseconds
+    unsigned long (*local_time_)() = &get_local_time;  // log time, get_time form
+    TopicInstrumentKey instrument_key_ = {};
+    Base::Map* md_cache_ = nullptr;  // (topic, instrument) -> depth record
+    Network::XeloPacket::Header packet_header_ = {};
+    Network::XeloPacket::Iterator packet_iterator_{nullptr, nullptr};
+    alignas(8) char request_scratch_[SCRATCH_SIZE] = {};
+    alignas(8) char decode_[2][SCRATCH_SIZE] = {};
+    alignas(8) char log_scratch_[LOG_SCRATCH_SIZE] = {};
+    Network::XeloFlow* overflow_flows_[MAX_OVERFLOW_TOPICS] = {};
+    int overflow_count_ = 0;
+    // ---- end of requests, flow control and dispatch ----
 };
 
 }  // namespace Api
