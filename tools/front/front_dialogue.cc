@@ -110,7 +110,7 @@ void FrontDialogue::on_write(unsigned long, const void* data, unsigned short) {
     XeloPacket::Header h;
     const char* fields = XeloFlow::decode(static_cast<const char*>(data), &h);
     XeloPacket::Iterator it(&h, fields);
-    ++context_->packets_in;
+    context_->packets_in.fetch_add(1, std::memory_order_relaxed);
     switch (h.tid) {
         case REQ_CRYPT:
             on_key_exchange(h, it);
@@ -152,7 +152,7 @@ void FrontDialogue::add_info(XeloPacket* p, int error_id, const char* message) {
 
 void FrontDialogue::finish() {
     writer_.commit_packet(true);
-    ++context_->packets_out;
+    context_->packets_out.fetch_add(1, std::memory_order_relaxed);
 }
 
 void FrontDialogue::reply_error(const XeloPacket::Header& h, int error_id, const char* message) {

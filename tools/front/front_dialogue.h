@@ -1,6 +1,7 @@
 #ifndef XELMD_TOOLS_FRONT_FRONT_DIALOGUE_H
 #define XELMD_TOOLS_FRONT_FRONT_DIALOGUE_H
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,8 +31,9 @@ struct FrontContext {
     TerminalCheck* terminal = nullptr;  // null: terminal information not checked
     TopicBoard* topics = nullptr;
     FILE* log = nullptr;  // one line per notable event; null: quiet
-    unsigned long packets_in = 0;
-    unsigned long packets_out = 0;
+    // Read by status lines on other threads.
+    std::atomic<unsigned long> packets_in{0};
+    std::atomic<unsigned long> packets_out{0};
 };
 
 // The front's side of one connection: answers the key exchange (and sets the
