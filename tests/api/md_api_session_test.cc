@@ -270,13 +270,25 @@ TEST_F(MdApiLoopbackTest, ReplyWithoutSessionTextKeepsTheCipher) {
     EXPECT_EQ(front_.bad_frames_, 0);
 }
 
-TEST_F(MdApiLoopbackTest, UnusableKeyClosesWithMappedReason) {
+TEST_F(MdApiLoopbackTest, UnusableRepliesCloseWithMappedReasonsThenReconnect) {
     start();
     ASSERT_TRUE(spi_.wait_for("connected"));
     std::string s = "B01234567890123";  // 14 digits: a sealed key that does not open
     reply(0, &s);
     EXPECT_TRUE(spi_.wait_for("disconnected 8195"));
     EXPECT_TRUE(front_.wait_closed(3000));
+
+    accept_and_read_key_exchange();
+    ASSERT_TRUE(spi_.wait_for("connected", 2));
+    reply_plain();
+    WirePacket login;
+    ASSERT_TRUE(login_and_read(login));
+    front_.send_packet(0x1002, 42, {rsp_info(0)});  // no login record
+    EXPECT_TRUE(spi_.wait_for("disconnected 8200"));
+    EXPECT_EQ(spi_.count("login 0 42 1  "), 0);
+
+    accept_and_read_key_exchange();
+    EXPECT_TRUE(spi_.wait_for("connected", 3));
 }
 
 TEST_F(MdApiLoopbackTest, ErrorReplyReportsAndHoldsTheLogin) {
