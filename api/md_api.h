@@ -60,8 +60,7 @@ class MdApi : public CTarnXeloMduserApi,
     static const int ERR_LOGGED_IN = -5;
     static const int ERR_BLANK_PRODUCT = -6;
     static const int ERR_NOT_CONNECTED = -12;
-    // The operation exists in the interface but this build does not carry
-    // it yet; nothing was done.
+    // A request whose packet could not be built; nothing was sent.
     static const int ERR_NOT_AVAILABLE = -100;
 
     static const int TIMER_ID = 1;
@@ -174,6 +173,7 @@ class MdApi : public CTarnXeloMduserApi,
     void send_queued_logins();
     void on_api_req_user_login(CTarnXeloReqUserLoginField* record, int request_id);
     bool is_connected_now();
+    bool is_channel_open();
 
     char flow_path_[256];
     Parallel::FdReactor* outside_reactor_;

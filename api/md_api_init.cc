@@ -8,6 +8,7 @@
 #include "base/random.h"
 #include "base/uri.h"
 #include "network/xelo_bond_client_session.h"
+#include "network/xelo_client_channel.h"
 #include "network/xelo_client_session.h"
 #include "parallel/fd_reactor.h"
 
@@ -165,6 +166,11 @@ void MdApi::stop_session() {
     destroy_market_data_cache();
 }
 
+bool MdApi::is_channel_open() {
+    Network::XeloClientChannel* channel = session_ ? session_->get_channel() : nullptr;
+    return channel && channel->get_id() != 0;
+}
+
 void MdApi::close_later(int reason) {
     unsigned long word = connection_serial_ << 8 | static_cast<unsigned long>(-reason & 0xFF);
     reactor_->add_event(EVENT_CLOSE, reinterpret_cast<void*>(word), nullptr, this, true);
@@ -233,7 +239,9 @@ int MdApi::on_event(int id, void* arg) {
             break;
         case EVENT_CLOSE: {
             unsigned long word = reinterpret_cast<unsigned long>(arg);
-            if (!releasing_ && word >> 8 == connection_serial_)
+            // A connection lost meanwhile is left alone: closing the session
+            // then would cancel its pending reconnection.
+            if (!releasing_ && word >> 8 == connection_serial_ && is_channel_open())
                 session_->close(-static_cast<int>(word & 0xFF));
             break;
         }

@@ -270,13 +270,25 @@ TEST_F(MdApiLoopbackTest, ReplyWithoutSessionTextKeepsTheCipher) {
     EXPECT_EQ(front_.bad_frames_, 0);
 }
 
-TEST_F(MdApiLoopbackTest, UnusableKeyClosesWithMappedReason) {
+TEST_F(MdApiLoopbackTest, UnusableRepliesCloseWithMappedReasonsThenReconnect) {
     start();
     ASSERT_TRUE(spi_.wait_for("connected"));
     std::string s = "B01234567890123";  // 14 digits: a sealed key that does not open
     reply(0, &s);
     EXPECT_TRUE(spi_.wait_for("disconnected 8195"));
     EXPECT_TRUE(front_.wait_closed(3000));
+
+    accept_and_read_key_exchange();
+    ASSERT_TRUE(spi_.wait_for("connected", 2));
+    reply_plain();
+    WirePacket login;
+    ASSERT_TRUE(login_and_read(login));
+    front_.send_packet(0x1002, 42, {rsp_info(0)});  // no login record
+    EXPECT_TRUE(spi_.wait_for("disconnected 8200"));
+    EXPECT_EQ(spi_.count("login 0 42 1  "), 0);
+
+    accept_and_read_key_exchange();
+    EXPECT_TRUE(spi_.wait_for("connected", 3));
 }
 
 TEST_F(MdApiLoopbackTest, ErrorReplyReportsAndHoldsTheLogin) {
@@ -319,7 +331,7 @@ TEST_F(MdApiLoopbackTest, LoginRefusalsBeforeTheQueue) {
 
 TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
     std::ofstream(con_path_) << "20250912,  7\n    3,      1200\n    5,        40\n";
-    topics_ = {{3, TE_RESUME_FROM_SAVED}, {5, TE_RESUME_FROM_NOW}, {7, TE_RESUME_FROM_BEGINNING}};
+    topics_ = {{3, TE_RESUME_FROM_SAVED}, {5, TE_RESUME_FROM_BEGINNING}, {7, TE_RESUME_FROM_NOW}};
     log_ = true;
     start();
     EXPECT_STREQ(api_->GetTradingDay(), "20250912");
@@ -351,11 +363,12 @@ TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
                                       protocol.substr(34, 7));
     for (int i = 0; i < 16; ++i) EXPECT_EQ(protocol[18 + i], digest[2 * i]) << i;
 
-    // Topics from the saved count, from now, from the beginning.
+    // Topics from the saved count, from the beginning (its saved 40 is not
+    // used), from now.
     EXPECT_EQ(p.fields[1].id, 0x0001);
     EXPECT_EQ(p.fields[1].data, std::string("\x00\x03", 2) + be32(1200));
-    EXPECT_EQ(p.fields[2].data, std::string("\x00\x05", 2) + be32(-1));
-    EXPECT_EQ(p.fields[3].data, std::string("\x00\x07", 2) + be32(0));
+    EXPECT_EQ(p.fields[2].data, std::string("\x00\x05", 2) + be32(0));
+    EXPECT_EQ(p.fields[3].data, std::string("\x00\x07", 2) + be32(-1));
 
     // The terminal information opens with the private key to
     // InitEncryptInfo and the front mode.
@@ -418,12 +431,15 @@ TEST_F(MdApiLoopbackTest, SecondLoginWithinASecondWaitsItOut) {
     EXPECT_EQ(b.header.request_id, 2u);
 }
 
-TEST_F(MdApiLoopbackTest, LostConnectionIsReportedAndRetried) {
+TEST_F(MdApiLoopbackTest, LostConnectionIsReportedWrittenAndRetried) {
+    topics_ = {{4, TE_RESUME_FROM_BEGINNING}};
     start();
     ASSERT_TRUE(spi_.wait_for("connected"));
     std::string first = kx_text_;
     front_.drop();
-    EXPECT_TRUE(spi_.wait_for("disconnected 4097"));
+    ASSERT_TRUE(spi_.wait_for("disconnected 4097"));
+    // The file holds the state at the moment of loss before the report.
+    EXPECT_EQ(read_file(con_path_), "       0,  0\n    4,         0\n");
     accept_and_read_key_exchange();  // the same front again after 1.5 s
     EXPECT_TRUE(spi_.wait_for("connected", 2));
     EXPECT_NE(kx_text_, first);  // a fresh key pair per connection
