@@ -57,7 +57,7 @@ XeloClientSession::~XeloClientSession() {
 bool XeloClientSession::open(const char* host, int port) {
     bool first = port_ == 0;
     size_t length = host != nullptr ? strnlen(host, HOST_SIZE - 1) : 0;
-    memcpy(host_, host, length);
+    if (length != 0) memcpy(host_, host, length);
     memset(host_ + length, 0, HOST_SIZE - length);
     port_ = port;
     // Without this a drop soon after connecting would look idle since the
