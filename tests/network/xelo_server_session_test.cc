@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/socket.h"
 #include "network/xelo_bond_server_session.h"
 #include "network/xelo_client_channel.h"
 #include "network/xelo_client_session.h"
@@ -164,15 +165,18 @@ class Parent : public Network::ServerSession {
     int clients_at_destroy = -1;
 };
 
-TEST_F(ServerTest, ParentIsToldOfClientsAndHearsOfTheirEndFirst) {
+TEST_F(ServerTest, HandedDescriptorBecomesAClientTheParentHearsOfFirst) {
     Parent parent;
     server_.reset(new XeloServerSession(server_reactor_.get(), &parent, nullptr, 1));
     parent.server = server_.get();
-    ASSERT_TRUE(server_->open("127.0.0.1", 0));
-    XeloClientSession* client = make_client();
-    client_.run([&] { client->open("127.0.0.1", server_->get_port()); });
+    // A connection accepted elsewhere and handed over (event 1011).
+    int port = 0;
+    int listener = listen_socket(&port);
+    int peer = Base::tcp_connect("127.0.0.1", port, 0);
+    server_->on_accepted(::accept(listener, nullptr, nullptr));
+    ::close(listener);
     ASSERT_TRUE(wait_until([&] { return client_count() == 1; }, 5000));
-    client_.run([&] { client->close(0); });
+    ::close(peer);  // its end comes back through event 1012
     ASSERT_TRUE(wait_until([&] { return client_count() == 0; }, 5000));
     server_reactor_.run([&] {
         ASSERT_EQ(1u, parent.created.size());
