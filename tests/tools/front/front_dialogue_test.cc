@@ -48,8 +48,9 @@ struct Bench {
     Front::TopicBoard board;
     Front::FrontContext context;
     std::unique_ptr<Front::SyntheticMarket> market;
-    XeloClientChannel server{nullptr, nullptr, nullptr, 1};
+    // The dialogue outlives the channel that reads its flows.
     std::unique_ptr<FrontDialogue> dialogue;
+    XeloClientChannel server{nullptr, nullptr, nullptr, 1};
     MiniClient client;
 
     explicit Bench(KeyReply::Mode mode, int type,
