@@ -77,4 +77,10 @@ int encrypt_api_info(char* out, int init_encrypt_info, char front_mode) {
     return 1;
 }
 
+bool is_null_string(const char* text) {
+    if (!text) return true;
+    while (*text == ' ') ++text;
+    return *text == '\0';
+}
+
 }  // namespace Api

@@ -24,6 +24,9 @@ void get_api_info(char* out, int size, const char* user_id);
 // 0 (out untouched) when the key does not parse or nothing was enciphered.
 int encrypt_api_info(char* out, int init_encrypt_info, char front_mode);
 
+// True for a null pointer, an empty text or one made only of spaces.
+bool is_null_string(const char* text);
+
 }  // namespace Api
 
 #endif  // XELMD_API_API_INFO_H

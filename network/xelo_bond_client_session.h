@@ -57,6 +57,8 @@ class XeloBondClientSession : public ClientSession, public Parallel::Handler {
     int get_fens_index() const { return fens_current_; }
     int get_front_count() const;
     const Address& get_front(int index) const { return fronts_[index]; }
+    // The session of front index, null past the last.
+    XeloClientSession* get_child(int index) const { return children_[index]; }
 
     void on_connect_failed(ClientSession* session) override;
     int on_event(int id, void* arg) override;

@@ -38,13 +38,13 @@ class XeloClientChannel : public FlowChannel {
     // Results of write(): progress, would block, nothing to send.
     enum { WRITE_PROGRESS = 0, WRITE_BLOCKED = -1, WRITE_IDLE = -2 };
 
-    static const unsigned short HEARTBEAT_SUBJECT = 65535;
+    static constexpr unsigned short HEARTBEAT_SUBJECT = 65535;
     // The batch limit 4026 x F must stay a 16-bit count.
-    static const int MAX_FACTOR = 16;
-    static const int MIN_FRAME = 6;
-    static const int MAX_FRAME = 8194;
-    static const int BUCKETS = 53;
-    static const int ROUNDS = 8;
+    static constexpr int MAX_FACTOR = 16;
+    static constexpr int MIN_FRAME = 6;
+    static constexpr int MAX_FRAME = 8194;
+    static constexpr int BUCKETS = 53;
+    static constexpr int ROUNDS = 8;
 
     // factor sizes the buffers; it is clamped to 1..MAX_FACTOR. The reactor
     // may be null: the owner then calls read() and write() itself and the

@@ -10,41 +10,12 @@
 #include <string>
 
 #include "cipher/sm2.h"
+#include "tests/api/key_reference.h"
 
 namespace {
 
-// Reference pieces written independently of the library: a bitwise CRC-32C
-// update (no inversions, as the crc32 instruction) and libcrypto's SM3.
-unsigned int crc32c(const unsigned char* p, int n, unsigned int seed) {
-    unsigned int crc = seed;
-    for (int i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0x82F63B78u & (0u - (crc & 1u)));
-    }
-    return crc;
-}
-
-unsigned long reference_mask(const char* text) {
-    unsigned char d[32];
-    unsigned int len = 0;
-    EVP_Digest(text, 132, d, &len, EVP_get_digestbyname("SM3"), nullptr);
-    auto le32 = [](const unsigned char* p) {
-        return unsigned(p[0]) | unsigned(p[1]) << 8 | unsigned(p[2]) << 16 | unsigned(p[3]) << 24;
-    };
-    unsigned long h1 = crc32c(d, 16, le32(d + 16));
-    unsigned long h2 = crc32c(d + 16, 16, le32(d));
-    return h1 << 32 | h2;
-}
-
-std::string hex(const unsigned char* p, int n) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (int i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
+using ApiTest::hex;
+using ApiTest::reference_mask;
 
 class KeyExchangeTest : public ::testing::Test {
   protected:

@@ -1,0 +1,239 @@
+#include "network/xelo_server_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "network/xelo_bond_server_session.h"
+#include "network/xelo_client_channel.h"
+#include "network/xelo_client_session.h"
+#include "network/xelo_flow.h"
+#include "network/xelo_server_channel.h"
+#include "session_test_util.h"
+
+namespace {
+
+using Network::ClientSession;
+using Network::XeloBondServerSession;
+using Network::XeloClientSession;
+using Network::XeloFlow;
+using Network::XeloServerSession;
+using namespace session_test;
+
+const unsigned int MIB = 1048576;
+
+std::unique_ptr<XeloFlow> make_flow(unsigned short subject) {
+    return std::unique_ptr<XeloFlow>(
+        new XeloFlow(subject, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false));
+}
+
+// Appends n packets of one 8-byte field each.
+void fill(XeloFlow* flow, int n) {
+    XeloFlow::Writer writer(flow, false);
+    for (int i = 0; i < n; ++i) {
+        Network::XeloPacket* packet = writer.alloc_packet(0x100, 0);
+        memcpy(packet->add_field(0x1001, 8), "abcdefgh", 8);
+        writer.commit_packet(true);
+    }
+}
+
+std::string pointer_text(const void* p) {
+    char text[32];
+    snprintf(text, sizeof text, "%p", p);
+    return text;
+}
+
+class ServerTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        clients_.clear();
+        server_.reset();
+    }
+    XeloClientSession* make_client() {
+        clients_.emplace_back(new XeloClientSession(client_.get(), &root_, nullptr, nullptr, 1));
+        return clients_.back().get();
+    }
+    // Runs f on the server's reactor with the n-th accepted client's channel.
+    void with_accepted(int n, const std::function<void(Network::XeloClientChannel*)>& f) {
+        server_reactor_.run([&] {
+            Base::List::Node* node = server_->get_clients().get_first();
+            for (int i = 0; i < n && node != nullptr; ++i) node = node->next;
+            ASSERT_NE(nullptr, node);
+            f(static_cast<ClientSession*>(node->data)->get_channel());
+        });
+    }
+    int client_count() {
+        int n = 0;
+        server_reactor_.run([&] { n = server_->get_client_count(); });
+        return n;
+    }
+
+    ReactorThread server_reactor_;
+    ReactorThread client_;
+    Root root_;
+    Lines lines_;
+    std::unique_ptr<XeloServerSession> server_;
+    std::vector<std::unique_ptr<XeloClientSession>> clients_;
+};
+
+TEST_F(ServerTest, AcceptedClientsGetEveryPublicationWithItsOwnReaderAndTheSubscription) {
+    std::unique_ptr<XeloFlow> p1 = make_flow(0x21), p2 = make_flow(0x22), s = make_flow(0x31);
+    fill(p1.get(), 5);
+    fill(p2.get(), 7);
+    server_.reset(new XeloServerSession(server_reactor_.get(), nullptr, nullptr, 1));
+    server_->publish(p1.get());
+    server_->publish(p2.get());
+    server_->subscribe(s.get());
+    ASSERT_TRUE(server_->open("127.0.0.1", 0));
+
+    // Two clients take both flows; the first also sends three packets.
+    std::unique_ptr<XeloFlow> in[2][2] = {{make_flow(0x21), make_flow(0x22)},
+                                          {make_flow(0x21), make_flow(0x22)}};
+    std::unique_ptr<XeloFlow> out = make_flow(0x31);
+    fill(out.get(), 3);
+    for (int c = 0; c < 2; ++c) {
+        XeloClientSession* client = make_client();
+        client_.run([&] {
+            client->subscribe(in[c][0].get(), nullptr, 0, false);
+            client->subscribe(in[c][1].get(), nullptr, 0, false);
+            if (c == 0) client->publish(out.get(), 0, nullptr, nullptr, nullptr);
+            client->open("127.0.0.1", server_->get_port());
+        });
+        ASSERT_TRUE(wait_until([&] { return client_count() == c + 1; }, 5000));
+    }
+    // Each connection read the flows by itself: both got everything.
+    for (int c = 0; c < 2; ++c) {
+        EXPECT_TRUE(wait_until([&] { return in[c][0]->get_count() == 5; }, 3000)) << c;
+        EXPECT_TRUE(wait_until([&] { return in[c][1]->get_count() == 7; }, 3000)) << c;
+    }
+    EXPECT_TRUE(wait_until([&] { return s->get_count() == 3; }, 3000));
+
+    Base::DataReader* readers[2][2] = {};
+    for (int c = 0; c < 2; ++c) {
+        with_accepted(c, [&](Network::XeloClientChannel* channel) {
+            for (int f = 0; f < 2; ++f) {
+                auto* item = channel->get_pub_item(static_cast<unsigned short>(0x21 + f));
+                ASSERT_NE(nullptr, item);
+                readers[c][f] = item->reader;
+            }
+            auto* sub = channel->get_sub_item(0x31);
+            ASSERT_NE(nullptr, sub);
+            EXPECT_EQ(s.get(), sub->flow);
+            EXPECT_EQ(nullptr, sub->filter);
+            EXPECT_EQ(0u, sub->limit);
+            EXPECT_FALSE(sub->no_sequence_check);
+        });
+    }
+    EXPECT_NE(readers[0][0], readers[1][0]);
+    EXPECT_NE(readers[0][1], readers[1][1]);
+    EXPECT_NE(readers[0][0], readers[0][1]);
+    EXPECT_EQ(0, root_.disconnected);
+    clients_.clear();
+    server_.reset();
+}
+
+// A parent that records what reaches it and when.
+class Parent : public Network::ServerSession {
+  public:
+    Parent() : ServerSession(nullptr, nullptr, nullptr) {}
+    void on_client_created(ClientSession* client) override {
+        created.push_back(client);
+        clients_at_creation = server->get_client_count();
+    }
+    void on_client_destroy(ClientSession* client) override {
+        destroyed.push_back(client);
+        clients_at_destroy = server->get_client_count();
+    }
+    XeloServerSession* server = nullptr;
+    std::vector<ClientSession*> created, destroyed;
+    int clients_at_creation = -1;
+    int clients_at_destroy = -1;
+};
+
+TEST_F(ServerTest, ParentIsToldOfClientsAndHearsOfTheirEndFirst) {
+    Parent parent;
+    server_.reset(new XeloServerSession(server_reactor_.get(), &parent, nullptr, 1));
+    parent.server = server_.get();
+    ASSERT_TRUE(server_->open("127.0.0.1", 0));
+    XeloClientSession* client = make_client();
+    client_.run([&] { client->open("127.0.0.1", server_->get_port()); });
+    ASSERT_TRUE(wait_until([&] { return client_count() == 1; }, 5000));
+    client_.run([&] { client->close(0); });
+    ASSERT_TRUE(wait_until([&] { return client_count() == 0; }, 5000));
+    server_reactor_.run([&] {
+        ASSERT_EQ(1u, parent.created.size());
+        EXPECT_EQ(1, parent.clients_at_creation);  // listed before the parent hears
+        ASSERT_EQ(1u, parent.destroyed.size());
+        EXPECT_EQ(parent.created[0], parent.destroyed[0]);
+        EXPECT_EQ(1, parent.clients_at_destroy);  // told before removal
+    });
+}
+
+TEST_F(ServerTest, FailedBindReportsAndLeavesTheSessionClosed) {
+    server_.reset(new XeloServerSession(server_reactor_.get(), nullptr, &lines_, 1));
+    ASSERT_TRUE(server_->open("127.0.0.1", 0));
+    int port = server_->get_port();
+    XeloServerSession second(server_reactor_.get(), nullptr, &lines_, 1);
+    EXPECT_FALSE(second.open("127.0.0.1", port));
+    EXPECT_EQ(0, second.get_channel()->get_id());
+    server_->close(3);
+    std::string p = std::to_string(port);
+    std::vector<std::string> expected = {
+        "5 XeloServerSession open success! [127.0.0.1] [0] [" + pointer_text(server_.get()) + "]",
+        "4 XeloServerSession open failed! [127.0.0.1] [" + p + "] [" + pointer_text(&second) + "]",
+        "5 XeloServerSession close! [3] [" + pointer_text(server_.get()) + "]"};
+    EXPECT_EQ(expected, lines_.get());
+    EXPECT_EQ(0, server_->get_channel()->get_id());
+}
+
+TEST_F(ServerTest, BondServerRefusesA257thListener) {
+    int before = count_fds();
+    {
+        XeloBondServerSession bond(server_reactor_.get(), nullptr, nullptr, 1);
+        int busy_port = 0;
+        int busy = listen_socket(&busy_port);
+        EXPECT_FALSE(bond.open("127.0.0.1", busy_port));  // a failed open keeps no place
+        ::close(busy);
+        for (int i = 0; i < XeloBondServerSession::MAX_LISTENERS; ++i) {
+            ASSERT_TRUE(bond.open("127.0.0.1", 0)) << i;
+        }
+        EXPECT_FALSE(bond.open("127.0.0.1", 0));
+        EXPECT_EQ(256, bond.get_listener_count());
+        // The last listener accepts like any other.
+        XeloClientSession* client = make_client();
+        client_.run([&] { client->open("127.0.0.1", bond.get_listener(255)->get_port()); });
+        EXPECT_TRUE(wait_until([&] { return root_.connected == 1; }, 5000));
+        clients_.clear();
+    }
+    EXPECT_EQ(before, count_fds());
+}
+
+TEST_F(ServerTest, DestroyedWithClientsConnectedAndOthersLeaving) {
+    int before = count_fds();
+    server_.reset(new XeloServerSession(server_reactor_.get(), nullptr, nullptr, 1));
+    ASSERT_TRUE(server_->open("127.0.0.1", 0));
+    const int staying = 20, leaving = 6;
+    for (int i = 0; i < staying + leaving; ++i) {
+        XeloClientSession* client = make_client();
+        client_.run([&] { client->open("127.0.0.1", server_->get_port()); });
+    }
+    ASSERT_TRUE(wait_until([&] { return client_count() == staying + leaving; }, 10000));
+
+    std::thread leave([&] {
+        for (int i = staying; i < staying + leaving; ++i) {
+            XeloClientSession* client = clients_[i].get();
+            client_.run([&] { client->close(0); });
+        }
+    });
+    server_.reset();  // returns once every client is gone
+    leave.join();
+    // Every client that stayed sees its connection end.
+    EXPECT_TRUE(wait_until([&] { return root_.disconnected == staying + leaving; }, 5000))
+        << root_.disconnected;
+    clients_.clear();
+    EXPECT_EQ(before, count_fds());
+}
+
+}  // namespace
