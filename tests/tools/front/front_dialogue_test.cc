@@ -139,6 +139,22 @@ TEST(FrontDialogue, KeyExchangeInEveryModeThenLoginAndResume) {
     }
 }
 
+TEST(FrontDialogue, ResumePositionsAreClampedToWhatTheTopicHolds) {
+    // A topic flow that starts at 100 (older packets gone) and holds 100..129.
+    XeloFlow flow(TOPIC, MIB, MIB, nullptr, nullptr, 100, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, false);
+    for (int i = 0; i < 30; ++i) {
+        writer.alloc_packet(0x5803, 0);
+        writer.commit_packet(false);
+    }
+    struct {
+        long asked;
+        unsigned long served;
+    } cases[] = {{-1, 130}, {0, 100}, {99, 100}, {100, 100}, {117, 117}, {130, 130}, {5000, 130}};
+    for (const auto& c : cases)
+        EXPECT_EQ(Front::TopicBoard::serve_from(&flow, c.asked), c.served) << c.asked;
+}
+
 TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {
     Bench b(KeyReply::MASKED, 4);
     b.key_exchange();
