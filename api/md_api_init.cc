@@ -24,6 +24,7 @@ const int TIMER_INTERVAL_US = 1000000;
 const int SESSION_FACTOR = 2;
 const unsigned short INIT_SUBJECT = 0;
 const unsigned short DIALOGUE_SUBJECT = 1;
+const int MAX_DRAIN_PASSES = 1000;
 
 }  // namespace
 
@@ -145,6 +146,10 @@ void MdApi::stop_session() {
     reactor_->remove_timer(timer_);
     timer_ = nullptr;
     releasing_ = true;
+    // Sessions post events to themselves (a lost connection, a failed
+    // attempt); run those already queued while their targets still exist.
+    for (int i = 0; i < MAX_DRAIN_PASSES && reactor_->event_proc(); ++i) {
+    }
     delete session_;
     session_ = nullptr;
     for (int i = 0; i < topic_count_; ++i) {
@@ -197,6 +202,7 @@ void MdApi::reset_connection() {
 }
 
 void MdApi::on_connected() {
+    if (releasing_) return;
     if (Network::XeloClientSession* current = session_->get_current())
         current->set_heartbeat_timeout(heartbeat_timeout_);
     last_heartbeat_check_ = reactor_->get_loop_time();

@@ -445,6 +445,20 @@ TEST_F(MdApiLoopbackTest, LostConnectionIsReportedWrittenAndRetried) {
     EXPECT_NE(kx_text_, first);  // a fresh key pair per connection
 }
 
+TEST_F(MdApiLoopbackTest, SilentFrontGetsAWarningThenAnIdleClose) {
+    api_ = CTarnXeloMduserApi::CreateXeloMduserApi(dir_.c_str());
+    api_->RegisterSpi(&spi_);
+    ASSERT_EQ(api_->RegisterFront(front_.address().c_str()), 0);
+    ASSERT_EQ(api_->SetHeartbeatTimeout(4), 0);  // warning past 2 s, close at 4 s
+    ASSERT_EQ(api_->Init(), 0);
+    accept_and_read_key_exchange();
+    ASSERT_TRUE(spi_.wait_for("disconnected 8193", 1, 10000));
+    std::vector<std::string> lines = spi_.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "connected");
+    EXPECT_TRUE(lines[1] == "heartbeat 2" || lines[1] == "heartbeat 3") << lines[1];
+}
+
 // Callbacks that take their time while another thread releases the API.
 class SlowSpi : public RecordingSpi {
   public:

@@ -10,7 +10,10 @@ FrontConnection::FrontConnection(Parallel::FdReactor* reactor, FrontContext* con
       dialogue_(context, number, faults) {}
 
 FrontConnection::~FrontConnection() {
+    // The channel's readers point into the dialogue's flows: close it while
+    // they still exist (the base destructor would do it after them).
     dialogue_.detach();
+    close(0);
 }
 
 void FrontConnection::on_connected() {

@@ -238,10 +238,10 @@ void FrontDialogue::on_login(const XeloPacket::Header& h, XeloPacket::Iterator& 
         }
     }
     std::string participant = req.ParticipantID;
-    int error = stage_ == LOGGED_IN
-                    ? UserTable::USER_MISMATCH
+    int error = stage_ == CONNECTED ? UserTable::NOT_LOGGED_IN
+                : stage_ == LOGGED_IN
+                    ? ALREADY_LOGGED_IN
                     : context_->users->check(req.UserID, req.Password, &participant);
-    if (stage_ == CONNECTED) error = UserTable::NOT_LOGGED_IN;
     if (context_->terminal != nullptr) {
         std::string detail;
         if (!has_auth)
@@ -252,6 +252,7 @@ void FrontDialogue::on_login(const XeloPacket::Header& h, XeloPacket::Iterator& 
     XeloPacket* p = begin(RSP_LOGIN, h.request_id);
     add_info(p, error,
              error == UserTable::NOT_LOGGED_IN ? "key exchange not done"
+             : error == ALREADY_LOGGED_IN      ? "already logged in"
                                                : UserTable::get_message(error));
     Field::XelRspUserLoginField rsp;
     memset(&rsp, 0, sizeof rsp);

@@ -49,6 +49,7 @@ class FrontDialogue : public Base::DataFlow::WriteCallback {
     static constexpr int KEY_REFUSED = 6;
     static constexpr int UNKNOWN_TOPIC = 7;
     static constexpr int UNSUPPORTED = 8;
+    static constexpr int ALREADY_LOGGED_IN = 9;
 
     FrontDialogue(FrontContext* context, int connection,
                   const std::vector<Scenario::Fault>& faults);

@@ -94,8 +94,9 @@ bool FrontServer::start(const Options& options, std::string& error) {
         config.trading_day = trading_day_.c_str();
         config.start_price = 3500000 + 1000000LL * static_cast<long long>(markets_.size());
         markets_.emplace_back(new SyntheticMarket(config));
-        // Every topic starts with one snapshot of each instrument.
-        for (int i = 0; i < markets_.back()->get_instrument_count(); ++i)
+        // Every synthetic topic starts with one snapshot of each instrument.
+        bool replayed = replaying_ && board_.get_count() == 1;
+        for (int i = 0; !replayed && i < markets_.back()->get_instrument_count(); ++i)
             markets_.back()->write_snapshot(board_.get_writer(board_.get_count() - 1), i);
         sent_per_topic_.push_back(0);
         next_instrument_.push_back(0);

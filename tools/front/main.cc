@@ -34,6 +34,8 @@ const char USAGE[] =
     "                          (default: the simulator's test key when found)\n"
     "  --scenario FILE.json    scripted faults, see the README\n"
     "  --name-server HOST:PORT also answer name-server queries with the front addresses\n"
+    "  --announce HOST:PORT    what the name server answers instead (repeatable), so\n"
+    "                          one simulator can point clients at others\n"
     "  --trading-day YYYYMMDD  (default: today)\n"
     "  --seed N                random-walk seed (default 1)\n"
     "  --port-file FILE        write the front ports (and the name-server port) there\n"
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
     options.terminal_key = default_key();
     options.log = stdout;
     std::string name_server, port_file;
+    std::vector<std::string> announced;
     bool listen_given = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -128,6 +131,8 @@ int main(int argc, char** argv) {
             options.scenario_path = value;
         } else if (arg == "--name-server") {
             name_server = value;
+        } else if (arg == "--announce") {
+            announced.push_back(value);
         } else if (arg == "--port-file") {
             port_file = value;
         } else {
@@ -161,7 +166,8 @@ int main(int argc, char** argv) {
         long port;
         if (colon == std::string::npos ||
             !parse_int(name_server.c_str() + colon + 1, 0, 65535, port) ||
-            !names.start(name_server.substr(0, colon), static_cast<int>(port), fronts, error)) {
+            !names.start(name_server.substr(0, colon), static_cast<int>(port),
+                         announced.empty() ? fronts : announced, error)) {
             server.stop();
             return fail(error.empty() ? "bad --name-server " + name_server : error);
         }

@@ -301,7 +301,7 @@ int main(int argc, char** argv) {
     }
     double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    draw(watch, terminal, 0, elapsed);
+    draw(watch, terminal, elapsed > 0 ? watch.messages.load() / elapsed : 0, elapsed);
     if (status == 1 && !watch.error.empty())
         fprintf(stderr, "xelmd-watch: %s\n", watch.error.c_str());
     api->Release();

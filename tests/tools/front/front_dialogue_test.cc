@@ -48,8 +48,9 @@ struct Bench {
     Front::TopicBoard board;
     Front::FrontContext context;
     std::unique_ptr<Front::SyntheticMarket> market;
-    XeloClientChannel server{nullptr, nullptr, nullptr, 1};
+    // The dialogue outlives the channel that reads its flows.
     std::unique_ptr<FrontDialogue> dialogue;
+    XeloClientChannel server{nullptr, nullptr, nullptr, 1};
     MiniClient client;
 
     explicit Bench(KeyReply::Mode mode, int type,
@@ -136,6 +137,22 @@ TEST(FrontDialogue, KeyExchangeInEveryModeThenLoginAndResume) {
         for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], 11 + i);
         EXPECT_TRUE(b.client.channel.is_valid());
     }
+}
+
+TEST(FrontDialogue, ResumePositionsAreClampedToWhatTheTopicHolds) {
+    // A topic flow that starts at 100 (older packets gone) and holds 100..129.
+    XeloFlow flow(TOPIC, MIB, MIB, nullptr, nullptr, 100, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, false);
+    for (int i = 0; i < 30; ++i) {
+        writer.alloc_packet(0x5803, 0);
+        writer.commit_packet(false);
+    }
+    struct {
+        long asked;
+        unsigned long served;
+    } cases[] = {{-1, 130}, {0, 100}, {99, 100}, {100, 100}, {117, 117}, {130, 130}, {5000, 130}};
+    for (const auto& c : cases)
+        EXPECT_EQ(Front::TopicBoard::serve_from(&flow, c.asked), c.served) << c.asked;
 }
 
 TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {

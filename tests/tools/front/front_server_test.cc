@@ -13,6 +13,7 @@
 #include <string>
 
 #include "mini_client.h"
+#include "tools/front/name_server.h"
 
 namespace {
 
@@ -137,6 +138,27 @@ TEST(FrontServer, RefusesBadConfiguration) {
         EXPECT_FALSE(server.start(options, error));
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
+}
+
+TEST(NameServer, AnswersEachConnectionWithTheFrontLines) {
+    Front::NameServer names;
+    std::string error;
+    ASSERT_TRUE(names.start("127.0.0.1", 0, {"127.0.0.1:30007", "127.0.0.1:30008"}, error));
+    for (int round = 0; round < 2; ++round) {
+        int fd = connect_to(names.get_port());
+        ASSERT_GT(fd, 0);
+        std::string answer;
+        char buffer[256];
+        ssize_t n;
+        while ((n = read(fd, buffer, sizeof buffer)) > 0)
+            answer.append(buffer, static_cast<size_t>(n));
+        close(fd);
+        EXPECT_EQ(answer, "tcp://127.0.0.1:30007\r\ntcp://127.0.0.1:30008\r\n");
+    }
+    EXPECT_EQ(names.get_answered(), 2u);
+    names.stop();
+    Front::NameServer bad;
+    EXPECT_FALSE(bad.start("not-an-address", 0, {}, error));
 }
 
 }  // namespace

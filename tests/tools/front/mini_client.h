@@ -37,7 +37,6 @@ struct Received {
 // The client: an init flow it writes, a response flow and topic flows it
 // receives; topic flows are made when announced, at the announced position.
 struct MiniClient : Base::DataFlow::WriteCallback {
-    XeloClientChannel channel{nullptr, nullptr, nullptr, 1};
     XeloFlow init{0, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false};
     XeloFlow::Writer writer{&init, false};
     XeloFlow responses{1, MIB, MIB, nullptr, this, 0, nullptr, false, false};
@@ -47,6 +46,8 @@ struct MiniClient : Base::DataFlow::WriteCallback {
     Cipher::Sm2 sm2{true};
     char key_text[301] = {0};
     int last_read = 0;
+    // Last, so that it closes (deleting its readers) before the flows go.
+    XeloClientChannel channel{nullptr, nullptr, nullptr, 1};
 
     virtual ~MiniClient() = default;
 
