@@ -57,3 +57,11 @@ format:
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan build-fuzz
+
+# First run on a fresh machine: build, start the front simulator on a free
+# loopback port, watch live depth data for a few seconds, stop both.
+.PHONY: demo
+DEMO_SECONDS ?= 8
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target xelmd-front xelmd-watch
+	@tools/front/demo.sh $(BUILD) $(DEMO_SECONDS)

@@ -7,19 +7,32 @@
 namespace Api {
 
 MdApi::MdApi(const char* flow_path, Parallel::FdReactor* reactor)
-    : outside_reactor_(reactor),
+    : Network::ClientSession(nullptr, nullptr, nullptr),
+      outside_reactor_(reactor),
       reactor_(nullptr),
       spi_(nullptr),
       front_count_(0),
       name_server_count_(0),
       front_mode_('1'),
+      key_pair_(true),
+      handshake_done_(false),
+      init_encrypt_info_(0),
+      login_queue_(nullptr),
+      login_iterator_(nullptr),
+      init_flow_(nullptr),
+      init_writer_(nullptr),
       topic_count_(0),
       session_(nullptr),
+      response_flow_(nullptr),
       data_center_id_(0),
       logged_in_(false),
       heartbeat_timeout_(10),
       request_log_(nullptr),
       response_log_(nullptr),
+      last_login_time_(0),
+      last_heartbeat_check_(0),
+      releasing_(false),
+      connection_serial_(0),
       release_sign_(0),
       timer_(nullptr) {
     copy_text(flow_path_, flow_path ? flow_path : "", sizeof flow_path_);
@@ -28,6 +41,8 @@ MdApi::MdApi(const char* flow_path, Parallel::FdReactor* reactor)
     memset(trading_day_, 0, sizeof trading_day_);
     memset(participant_id_, 0, sizeof participant_id_);
     memset(user_id_, 0, sizeof user_id_);
+    memset(public_key_text_, 0, sizeof public_key_text_);
+    memset(connection_path_, 0, sizeof connection_path_);
     for (TopicEntry& t : topics_) t = TopicEntry{0, 0, true, nullptr};
     Base::Socket::startup();
 }
@@ -44,16 +59,6 @@ void MdApi::copy_text(char* dst, const char* src, int size) {
     memset(dst + n, 0, static_cast<size_t>(size - n));
 }
 
-int MdApi::Init() {
-    if (reactor_) return ERR_ALREADY_INITED;
-    return ERR_NOT_AVAILABLE;
-}
-
-int MdApi::Release() {
-    if (!reactor_) return ERR_NOT_INITED;
-    return ERR_NOT_AVAILABLE;
-}
-
 int MdApi::Join() {
     release_sign_.join();
     delete this;
@@ -64,35 +69,27 @@ const char* MdApi::GetTradingDay() {
     return trading_day_;
 }
 
+// One routine for both tables: each registration empties the other table.
+int MdApi::add_address(char (*table)[MAX_ADDRESS], int& count, int limit, int& other_count,
+                       const char* address) {
+    Base::MutexGuard guard(lock_);
+    other_count = 0;
+    if (count >= limit) return ERR_TABLE_FULL;
+    copy_text(table[count], address ? address : "", MAX_ADDRESS);
+    ++count;
+    return 0;
+}
+
 int MdApi::RegisterFront(const char* address) {
     if (reactor_) return ERR_AFTER_INIT;
-    int rc = 0;
-    lock_.enter();
-    name_server_count_ = 0;
-    if (front_count_ >= MAX_FRONTS) {
-        rc = ERR_TABLE_FULL;
-    } else {
-        copy_text(fronts_[front_count_], address ? address : "", MAX_ADDRESS);
-        ++front_count_;
-    }
-    lock_.leave();
+    int rc = add_address(fronts_, front_count_, MAX_FRONTS, name_server_count_, address);
     front_mode_ = '0';
     return rc;
 }
 
 int MdApi::RegisterNameServer(const char* address) {
     if (reactor_) return ERR_AFTER_INIT;
-    int rc = 0;
-    lock_.enter();
-    front_count_ = 0;
-    if (name_server_count_ >= MAX_NAME_SERVERS) {
-        rc = ERR_TABLE_FULL;
-    } else {
-        copy_text(name_servers_[name_server_count_], address ? address : "", MAX_ADDRESS);
-        ++name_server_count_;
-    }
-    lock_.leave();
-    return rc;
+    return add_address(name_servers_, name_server_count_, MAX_NAME_SERVERS, front_count_, address);
 }
 
 void MdApi::RegisterSpi(CTarnXeloMduserSpi* spi) {
@@ -145,30 +142,6 @@ int MdApi::OpenRequestLog(const char* path) {
 
 int MdApi::OpenResponseLog(const char* path) {
     return open_log(response_log_, path);
-}
-
-// Requests need a logged-in session, which needs Init; until the network
-// side is built these answer with the codes a session that never connected
-// gives.
-int MdApi::ReqUserLogin(CTarnXeloReqUserLoginField*, int) {
-    if (!reactor_) return ERR_NOT_INITED;
-    return ERR_NOT_AVAILABLE;
-}
-
-int MdApi::ReqUserLogout(CTarnXeloReqUserLogoutField*, int) {
-    return logged_in_ ? ERR_NOT_AVAILABLE : ERR_NOT_LOGGED_IN;
-}
-
-int MdApi::ReqUserPasswordUpdate(CTarnXeloUserPasswordUpdateField*, int) {
-    return logged_in_ ? ERR_NOT_AVAILABLE : ERR_NOT_LOGGED_IN;
-}
-
-int MdApi::ReqSubscribeTopic(CTarnXeloDisseminationField*, int) {
-    return logged_in_ ? ERR_NOT_AVAILABLE : ERR_NOT_LOGGED_IN;
-}
-
-int MdApi::ReqQryTopic(CTarnXeloDisseminationField*, int) {
-    return logged_in_ ? ERR_NOT_AVAILABLE : ERR_NOT_LOGGED_IN;
 }
 
 }  // namespace Api

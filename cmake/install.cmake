@@ -14,5 +14,13 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/xelmdapiConfigVersion.cmake
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_BINARY_DIR}/xelmdapiConfig.cmake ${CMAKE_BINARY_DIR}/xelmdapiConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/xelmdapi)
-configure_file(${CMAKE_SOURCE_DIR}/cmake/xelmdapi.pc.in ${CMAKE_BINARY_DIR}/xelmdapi.pc @ONLY)
+# The pkg-config file names the prefix given at install time (cmake --install
+# --prefix, make install PREFIX=...), not the one known when configuring.
+install(CODE "
+  set(XELMD_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+  set(CMAKE_INSTALL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+  set(CMAKE_INSTALL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+  configure_file(\"${CMAKE_SOURCE_DIR}/cmake/xelmdapi.pc.in\"
+    \"${CMAKE_BINARY_DIR}/xelmdapi.pc\" @ONLY)")
 install(FILES ${CMAKE_BINARY_DIR}/xelmdapi.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <string>
@@ -94,7 +95,7 @@ TEST_F(MdApiTest, SixtyFifthTopicIsRefusedEvenWhenPresent) {
     EXPECT_EQ(api.get_market_data_subject(100), nullptr);
 }
 
-TEST_F(MdApiTest, InitIsNotPretendedAndRequestsBeforeItOrLoginAreRefused) {
+TEST_F(MdApiTest, RequestsBeforeInitOrLoginAreRefused) {
     CTarnXeloReqUserLoginField login{};
     CTarnXeloReqUserLogoutField logout{};
     CTarnXeloUserPasswordUpdateField pwd{};
@@ -105,10 +106,65 @@ TEST_F(MdApiTest, InitIsNotPretendedAndRequestsBeforeItOrLoginAreRefused) {
     EXPECT_EQ(api.ReqUserPasswordUpdate(&pwd, 3), -1);
     EXPECT_EQ(api.ReqSubscribeTopic(&d, 4), -1);
     EXPECT_EQ(api.ReqQryTopic(&d, 5), -1);
-    // Until the network side is built Init reports that it did nothing.
-    EXPECT_LT(api.Init(), 0);
-    EXPECT_FALSE(api.is_inited());
-    EXPECT_EQ(api.RegisterFront("tcp://10.0.0.1:1"), 0);
+}
+
+TEST(MdApiRunning, InitWithoutAddressesRunsAndRefusesLateConfiguration) {
+    char tmpl[] = "/tmp/xelmd_init_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    std::string dir = tmpl;
+    Api::MdApi* api = new Api::MdApi(dir.c_str(), nullptr);
+    ASSERT_EQ(api->RegisterFront("tcp://127.0.0.1"), 0);  // no port: skipped at Init
+    ASSERT_EQ(api->Init(), 0);
+    EXPECT_TRUE(api->is_inited());
+    EXPECT_EQ(api->Init(), -5);
+    EXPECT_EQ(api->RegisterFront("tcp://127.0.0.1:1"), -10);
+    EXPECT_EQ(api->RegisterNameServer("tcp://127.0.0.1:1"), -10);
+    EXPECT_EQ(api->SubscribeMarketDataTopic(1, TE_RESUME_FROM_NOW), -10);
+    EXPECT_EQ(api->SetHeartbeatTimeout(30), -10);
+    CTarnXeloReqUserLoginField login{};
+    strcpy(login.UserProductInfo, "p");
+    EXPECT_EQ(api->ReqUserLogin(&login, 1), -12);  // never connected
+    EXPECT_EQ(api->Release(), 0);
+    api->Join();
+    // Created at Init; the timer runs only while connected, so it stays empty.
+    std::string con = dir + "/md.con";
+    FILE* f = fopen(con.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fgetc(f), EOF);
+    fclose(f);
+    unlink(con.c_str());
+    rmdir(dir.c_str());
+}
+
+TEST(MdApiRules, DisconnectionReasonsAreMapped) {
+    const int table[][2] = {{-11, 4097}, {-12, 4097}, {-13, 4098}, {-14, 8193}, {-15, -15},
+                            {-16, 8196}, {-17, 8197}, {-18, -18},  {-19, 8198}, {-20, -20},
+                            {-21, -21},  {-22, 8199}, {-23, 8194}, {-24, 8195}, {-25, 8200},
+                            {0, 0},      {-1, -1}};
+    for (const auto& row : table)
+        EXPECT_EQ(Api::MdApi::map_disconnect_reason(row[0]), row[1]) << row[0];
+}
+
+TEST(MdApiRules, HeartbeatWarningAfterHalfTheTimeoutAtMostOncePerHalf) {
+    const unsigned long s = 10000000;   // ticks per second
+    const unsigned long t0 = 1000 * s;  // connection (or last warning)
+    struct Case {
+        unsigned long idle, now;
+        unsigned int timeout;
+        bool due;
+    } cases[] = {
+        {5 * s, t0 + 60 * s, 10, false},     // silent exactly half: not yet
+        {5 * s + 1, t0 + 60 * s, 10, true},  // silent past half
+        {6 * s, t0 + 5 * s, 10, false},      // last check only half ago
+        {6 * s, t0 + 5 * s + 1, 10, true},   //
+        {2 * s + 1, t0 + 3 * s, 5, true},    // odd timeout: half is 2 s
+        {2 * s + 1, t0 + 3 * s, 4, true},    //
+        {0, t0 + 100 * s, 181, false},       // traffic keeps it quiet
+        {91 * s, t0 + 91 * s, 181, true},    // half of 181 is 90 s
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Api::MdApi::is_heartbeat_warning_due(c.idle, c.now, t0, c.timeout), c.due)
+            << c.idle << " " << c.now - t0 << " " << c.timeout;
 }
 
 // Application threads register at once on one object made by the factory;

@@ -1,0 +1,277 @@
+// Random full snapshots and incremental groups, applied by the API and by a
+// plain model written here from the group tables: the cached records and the
+// records reported must agree.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <map>
+#include <random>
+
+#include "api/md_api.h"
+#include "field/xelfield.h"
+#include "tests/api/dispatch_helpers.h"
+
+namespace {
+
+using Api::MdApi;
+using Api::MdApiProbe;
+typedef CTarnXeloDepthMarketDataField Depth;
+
+enum Kind { TEXT, INT, DOUBLE };
+struct Member {
+    Kind kind;
+    size_t offset;
+    size_t size;
+};
+#define M(kind, name) \
+    { kind, offsetof(Depth, name), sizeof(Depth::name) }
+
+// The incremental groups, in wire order, by hand.
+const std::vector<Member> GROUPS[8] = {
+    {M(TEXT, TradingDay), M(TEXT, SettlementGroupID), M(INT, SettlementID),
+     M(DOUBLE, PreSettlementPrice), M(DOUBLE, PreClosePrice), M(DOUBLE, PreOpenInterest),
+     M(DOUBLE, PreDelta)},
+    {M(DOUBLE, OpenPrice), M(DOUBLE, HighestPrice), M(DOUBLE, LowestPrice), M(DOUBLE, ClosePrice),
+     M(DOUBLE, UpperLimitPrice), M(DOUBLE, LowerLimitPrice), M(DOUBLE, SettlementPrice),
+     M(DOUBLE, CurrDelta)},
+    {M(DOUBLE, LastPrice), M(INT, Volume), M(DOUBLE, Turnover), M(DOUBLE, OpenInterest)},
+    {M(DOUBLE, BidPrice1), M(INT, BidVolume1), M(DOUBLE, AskPrice1), M(INT, AskVolume1)},
+    {M(DOUBLE, BidPrice2), M(INT, BidVolume2), M(DOUBLE, BidPrice3), M(INT, BidVolume3)},
+    {M(DOUBLE, AskPrice2), M(INT, AskVolume2), M(DOUBLE, AskPrice3), M(INT, AskVolume3)},
+    {M(DOUBLE, BidPrice4), M(INT, BidVolume4), M(DOUBLE, BidPrice5), M(INT, BidVolume5)},
+    {M(DOUBLE, AskPrice4), M(INT, AskVolume4), M(DOUBLE, AskPrice5), M(INT, AskVolume5)},
+};
+#undef M
+
+std::string group_wire(int g, const Depth& src) {
+    const char* base = reinterpret_cast<const char*>(&src);
+    std::string s;
+    for (const Member& m : GROUPS[g]) {
+        if (m.kind == TEXT) {
+            wire::text(s, base + m.offset, m.size);
+        } else if (m.kind == INT) {
+            int v;
+            memcpy(&v, base + m.offset, 4);
+            wire::be32(s, static_cast<unsigned>(v));
+        } else {
+            double d;
+            memcpy(&d, base + m.offset, 8);
+            wire::f64(s, d);
+        }
+    }
+    return wire::field(0x2431 + static_cast<unsigned>(g), s);
+}
+
+void apply_group(int g, const Depth& src, Depth* dst) {
+    for (const Member& m : GROUPS[g]) {
+        char* to = reinterpret_cast<char*>(dst) + m.offset;
+        const char* from = reinterpret_cast<const char*>(&src) + m.offset;
+        if (m.kind == TEXT) {
+            memset(to, 0, m.size);
+            strncpy(to, from, m.size - 1);
+        } else {
+            memcpy(to, from, m.size);
+        }
+    }
+}
+
+// Member by member through the record's layout; strings up to their NUL.
+bool same_depth(const Depth& a, const Depth& b, std::string* diff) {
+    const Base::FieldDesc& d = Field::XelDepthMarketDataField::DESC;
+    for (int i = 0; i < d.member_count; ++i) {
+        const Base::FieldDesc::MemberDesc* m = d.get_member_desc(i);
+        const char* x = reinterpret_cast<const char*>(&a) + m->offset;
+        const char* y = reinterpret_cast<const char*>(&b) + m->offset;
+        bool same = m->type == TYPE_STRING ? strncmp(x, y, static_cast<size_t>(m->size)) == 0
+                                           : memcmp(x, y, static_cast<size_t>(m->size)) == 0;
+        if (!same) {
+            *diff = m->name;
+            return false;
+        }
+    }
+    return true;
+}
+
+struct Model {
+    std::map<std::pair<unsigned, std::string>, Depth> cache;
+    std::vector<Depth> reported;
+
+    Depth* select(unsigned topic, const char* instrument) {
+        auto key = std::make_pair(topic, std::string(instrument).substr(0, 30));
+        auto it = cache.find(key);
+        if (it == cache.end()) {
+            Depth zero;
+            memset(&zero, 0, sizeof zero);
+            it = cache.emplace(key, zero).first;
+        }
+        return &it->second;
+    }
+};
+
+// One group of an incremental packet, as the generator chose it.
+struct Group {
+    bool with_time;
+    std::string instrument;
+    Depth values;
+    std::vector<int> fields;  // group indexes; -1 is a field the API ignores
+};
+
+class Generator {
+  public:
+    explicit Generator(unsigned seed) : rng_(seed) {}
+    int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+    std::string text(size_t max) {
+        std::string s(static_cast<size_t>(pick(static_cast<int>(max) + 1)), 'a');
+        for (char& c : s) c = static_cast<char>('0' + pick(75));
+        return s;
+    }
+    double number() {
+        std::uniform_real_distribution<double> d(-1e9, 1e9);
+        return pick(10) == 0 ? 0.0 : d(rng_);
+    }
+    std::string instrument() {
+        static const char* pool[] = {
+            "cu2510", "cu2511", "ag2512", "au2512",
+            "IF2509", "zn2510", "a",      "123456789012345678901234567890"};
+        return pool[pick(8)];
+    }
+    Depth record(const std::string& instrument) {
+        Depth r;
+        memset(&r, 0, sizeof r);
+        char* base = reinterpret_cast<char*>(&r);
+        const Base::FieldDesc& d = Field::XelDepthMarketDataField::DESC;
+        for (int i = 0; i < d.member_count; ++i) {
+            const Base::FieldDesc::MemberDesc* m = d.get_member_desc(i);
+            if (m->type == TYPE_STRING) {
+                strcpy(base + m->offset, text(static_cast<size_t>(m->size - 1)).c_str());
+            } else if (m->size == 4) {
+                int v = static_cast<int>(rng_());
+                memcpy(base + m->offset, &v, 4);
+            } else {
+                double v = number();
+                memcpy(base + m->offset, &v, 8);
+            }
+        }
+        strcpy(r.InstrumentID, instrument.c_str());
+        return r;
+    }
+    std::vector<Group> groups() {
+        std::vector<Group> gs(static_cast<size_t>(1 + pick(3)));
+        for (Group& g : gs) {
+            g.with_time = pick(8) != 0;
+            g.instrument = instrument();
+            g.values = record(g.instrument);
+            for (int n = pick(5); n > 0; --n) g.fields.push_back(pick(9) - 1);
+        }
+        return gs;
+    }
+
+  private:
+    std::mt19937 rng_;
+};
+
+class DepthProperty : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        api.create_market_data_cache();
+        api.RegisterSpi(&spi);
+    }
+    void TearDown() override { api.destroy_market_data_cache(); }
+
+    void send(unsigned tid, unsigned topic, const std::string& fields) {
+        std::string u = wire::unit({tid, topic, ++sequence, 'L', 0}, fields);
+        api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
+    }
+    void full(unsigned topic, const Depth& r) {
+        send(0x5803, topic, wire::depth(r));
+        *model.select(topic, r.InstrumentID) = r;
+        model.reported.push_back(r);
+    }
+    void incremental(unsigned topic, const std::vector<Group>& groups) {
+        std::string fields;
+        Depth* current = nullptr;
+        for (const Group& g : groups) {
+            const Depth& v = g.values;
+            if (g.with_time) {
+                fields += wire::update_time(g.instrument.c_str(), v.UpdateTime, v.UpdateMillisec,
+                                            v.ActionDay);
+                current = model.select(topic, g.instrument.c_str());
+                strcpy(current->InstrumentID, g.instrument.substr(0, 30).c_str());
+                strcpy(current->UpdateTime, v.UpdateTime);
+                current->UpdateMillisec = v.UpdateMillisec;
+                strcpy(current->ActionDay, v.ActionDay);
+            }
+            for (int f : g.fields) {
+                if (f < 0) {
+                    fields += wire::field(0x2440, std::string(12, '\x5a'));
+                    continue;
+                }
+                fields += group_wire(f, v);
+                if (current) apply_group(f, v, current);
+            }
+        }
+        send(0x5902, topic, fields);
+        if (current) model.reported.push_back(*current);
+    }
+    void check(const char* when) {
+        ASSERT_EQ(spi.depths.size(), model.reported.size()) << when;
+        std::string diff;
+        for (size_t i = 0; i < spi.depths.size(); ++i)
+            ASSERT_TRUE(same_depth(spi.depths[i], model.reported[i], &diff))
+                << when << ": callback " << i << " differs in " << diff;
+        ASSERT_EQ(MdApiProbe::cache_size(&api), model.cache.size()) << when;
+        for (const auto& e : model.cache) {
+            const Depth* cached = MdApiProbe::cached(&api, e.first.first, e.first.second.c_str());
+            ASSERT_NE(cached, nullptr) << when << " " << e.first.second;
+            ASSERT_TRUE(same_depth(*cached, e.second, &diff))
+                << when << ": " << e.first.second << " differs in " << diff;
+        }
+    }
+
+    static unsigned pick_topic(Generator& gen);
+
+    MdApi api{"", nullptr};
+    RecordingSpi spi;
+    Model model;
+    unsigned sequence = 0;
+};
+
+unsigned DepthProperty::pick_topic(Generator& gen) {
+    static const unsigned topics[] = {3, 7, 1001};
+    return topics[gen.pick(3)];
+}
+
+TEST_F(DepthProperty, IncrementalCasesOfTheGroupTables) {
+    Generator gen(1);
+    full(3, gen.record("cu2510"));
+    // No update-time field before the fields.
+    incremental(3, {{false, "", gen.record("cu2510"), {3, 2}}});
+    check("no update time");
+    // An instrument never seen.
+    incremental(3, {{true, "zn2510", gen.record("zn2510"), {3}}});
+    check("unknown instrument");
+    // Two instruments in one packet.
+    incremental(3, {{true, "cu2510", gen.record("cu2510"), {0, 1, 2}},
+                    {true, "zn2510", gen.record("zn2510"), {4, 5, 6, 7}}});
+    check("two instruments");
+    // The same instrument on another topic.
+    incremental(7, {{true, "cu2510", gen.record("cu2510"), {2}}});
+    check("another topic");
+}
+
+TEST_F(DepthProperty, RandomStreamsAgreeWithTheModel) {
+    for (unsigned seed = 11; seed < 16; ++seed) {
+        Generator gen(seed);
+        for (int i = 0; i < 2000; ++i) {
+            unsigned topic = pick_topic(gen);
+            if (gen.pick(4) == 0)
+                full(topic, gen.record(gen.instrument()));
+            else
+                incremental(topic, gen.groups());
+        }
+        check(("seed " + std::to_string(seed)).c_str());
+        if (HasFatalFailure()) return;
+    }
+}
+
+}  // namespace

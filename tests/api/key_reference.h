@@ -1,0 +1,59 @@
+#ifndef XELMD_TESTS_API_KEY_REFERENCE_H
+#define XELMD_TESTS_API_KEY_REFERENCE_H
+
+// Reference pieces written independently of the library for the key
+// exchange and terminal tag: a bitwise CRC-32C update (no inversions, as the
+// crc32 instruction) and libcrypto's SM3.
+#include <openssl/evp.h>
+
+#include <string>
+
+namespace ApiTest {
+
+inline unsigned int crc32c(const unsigned char* p, int n, unsigned int seed) {
+    unsigned int crc = seed;
+    for (int i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0x82F63B78u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+
+inline std::string sm3(const std::string& msg) {
+    unsigned char d[32];
+    unsigned int len = 0;
+    EVP_Digest(msg.data(), msg.size(), d, &len, EVP_get_digestbyname("SM3"), nullptr);
+    return std::string(reinterpret_cast<char*>(d), 32);
+}
+
+// The mask of the short key form, from the first 132 bytes of the text.
+inline unsigned long reference_mask(const char* text) {
+    std::string d = sm3(std::string(text, 132));
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(d.data());
+    auto le32 = [](const unsigned char* p) {
+        return unsigned(p[0]) | unsigned(p[1]) << 8 | unsigned(p[2]) << 16 | unsigned(p[3]) << 24;
+    };
+    unsigned long h1 = crc32c(u, 16, le32(u + 16));
+    unsigned long h2 = crc32c(u + 16, 16, le32(u));
+    return h1 << 32 | h2;
+}
+
+inline std::string hex(const unsigned char* p, int n) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    for (int i = 0; i < n; ++i) {
+        s += digits[p[i] >> 4];
+        s += digits[p[i] & 15];
+    }
+    return s;
+}
+
+inline std::string le_hex(unsigned long v) {
+    unsigned char b[8];
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
+    return hex(b, 8);
+}
+
+}  // namespace ApiTest
+
+#endif  // XELMD_TESTS_API_KEY_REFERENCE_H

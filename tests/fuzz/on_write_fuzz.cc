@@ -1,0 +1,145 @@
+// Units of arbitrary content through the API's dispatcher: a well-formed
+// transport prefix and packet header around fields of chosen ids and
+// arbitrary lengths and bytes (or, for a first byte below 32, the input
+// itself as the unit). Callbacks read every byte of the records they get.
+//
+// Structured input: mode, tid index, series, chain, extension length, cut,
+// then per field: id index, length, that many bytes.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "api/md_api.h"
+
+namespace {
+
+// The login response and the key-exchange reply are left out: their handling
+// acts on the running session and reactor, which this harness does not start
+// (the loopback tests drive them).
+const unsigned TIDS[] = {0x0001, 0x1004, 0x1010, 0x1F02, 0x4202,
+                         0x5201, 0x5803, 0x5901, 0x5902, 0x7777};
+
+bool needs_session(const char* unit, size_t n) {
+    if (n < 2) return false;
+    size_t at = 6 + static_cast<unsigned char>(unit[1]) + 4;  // the packet header's tid
+    if (at + 4 > n) return false;
+    unsigned tid = static_cast<unsigned>(static_cast<unsigned char>(unit[at])) << 24 |
+                   static_cast<unsigned>(static_cast<unsigned char>(unit[at + 1])) << 16 |
+                   static_cast<unsigned>(static_cast<unsigned char>(unit[at + 2])) << 8 |
+                   static_cast<unsigned char>(unit[at + 3]);
+    return tid == 0x1002 || tid == 0x6092;
+}
+const unsigned short FIELD_IDS[] = {0x0001, 0x0003, 0x000B, 0x000D, 0x0032, 0x2408,
+                                    0x2431, 0x2432, 0x2433, 0x2434, 0x2435, 0x2436,
+                                    0x2437, 0x2438, 0x2439, 0x3201, 0x800A, 0x8017};
+const unsigned short SERIES[] = {0, 1, 3, 4, 7, 9, 100, 1001};
+
+unsigned g_sink = 0;
+
+void touch(const void* record, size_t size) {
+    const unsigned char* p = static_cast<const unsigned char*>(record);
+    for (size_t i = 0; i < size; ++i) g_sink += p[i];
+}
+
+class TouchingSpi : public CTarnXeloMduserSpi {
+  public:
+    void OnRspError(CTarnXeloRspInfoField* i, int, bool) override { touch(i, sizeof *i); }
+    void OnRspUserLogout(CTarnXeloRspUserLogoutField* r, CTarnXeloRspInfoField* i, int,
+                         bool) override {
+        touch(r, sizeof *r);
+        touch(i, sizeof *i);
+    }
+    void OnRspUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* r, CTarnXeloRspInfoField* i, int,
+                                 bool) override {
+        touch(r, sizeof *r);
+        touch(i, sizeof *i);
+    }
+    void OnRspSubscribeTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* i, int,
+                             bool) override {
+        touch(r, sizeof *r);
+        touch(i, sizeof *i);
+    }
+    void OnRspQryTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* i, int,
+                       bool) override {
+        if (r) touch(r, sizeof *r);
+        if (i) touch(i, sizeof *i);
+    }
+    void OnRtnFlowMessageCancel(CTarnXeloFlowMessageCancelField* r) override {
+        touch(r, sizeof *r);
+    }
+    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override { touch(r, sizeof *r); }
+};
+
+Api::MdApi* make_api() {
+    static TouchingSpi spi;
+    Api::MdApi* api = new Api::MdApi("", nullptr);
+    api->RegisterSpi(&spi);
+    api->create_market_data_cache();
+    api->OpenResponseLog("/dev/null");
+    return api;
+}
+
+void put16(char* p, unsigned v) {
+    p[0] = static_cast<char>(v >> 8);
+    p[1] = static_cast<char>(v);
+}
+void put32(char* p, unsigned v) {
+    put16(p, v >> 16);
+    put16(p + 2, v & 0xFFFF);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static Api::MdApi* api = make_api();
+    static char unit[65536];
+    if (size == 0) return 0;
+    if (data[0] < 32) {
+        size_t n = size - 1 > 65535 ? 65535 : size - 1;
+        memcpy(unit, data + 1, n);
+        if (needs_session(unit, n)) return 0;
+        api->on_write(0, unit, static_cast<unsigned short>(n));
+        return 0;
+    }
+    if (size < 6) return 0;
+    unsigned tid = TIDS[data[1] % (sizeof TIDS / sizeof TIDS[0])];
+    unsigned series = SERIES[data[2] % (sizeof SERIES / sizeof SERIES[0])];
+    char chain = (data[3] & 1) ? 'L' : 'C';
+    int ext = data[4] % 4;
+    unsigned cut = data[5];
+    char* packet = unit + 6 + ext;
+    char* area = packet + 20;
+    int length = 0;
+    for (size_t at = 6; at + 2 <= size && length + 4 + 255 <= 4000;) {
+        unsigned short id = FIELD_IDS[data[at] % (sizeof FIELD_IDS / sizeof FIELD_IDS[0])];
+        unsigned n = data[at + 1];
+        at += 2;
+        put16(area + length, id);
+        put16(area + length + 2, n);
+        size_t take = size - at < n ? size - at : n;
+        memcpy(area + length + 4, data + at, take);
+        memset(area + length + 4 + take, 0, n - take);
+        at += take;
+        length += 4 + static_cast<int>(n);
+    }
+    // A content length shorter than the fields cuts the last ones.
+    int content = cut < 200 ? length : length - static_cast<int>(cut - 200) % (length + 1);
+    unit[0] = 2;
+    unit[1] = static_cast<char>(ext);
+    put16(unit + 2, static_cast<unsigned>(ext + 2 + 20 + content));
+    memset(unit + 4, 0x55, static_cast<size_t>(ext));
+    unit[4 + ext] = 1;
+    unit[5 + ext] = 0;
+    packet[0] = 4;
+    packet[1] = chain;
+    put16(packet + 2, series);
+    put32(packet + 4, tid);
+    put32(packet + 8, 1);
+    packet[12] = 0;
+    packet[13] = 1;
+    put16(packet + 14, static_cast<unsigned>(content));
+    put32(packet + 16, 7);
+    api->on_write(0, unit, static_cast<unsigned short>(6 + ext + 20 + content));
+    return 0;
+}

@@ -1,0 +1,193 @@
+// xelmd-front: a market-data front simulator on the library's server side.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/file.h"
+#include "tools/front/front_server.h"
+#include "tools/front/name_server.h"
+
+namespace {
+
+const char USAGE[] =
+    "usage: xelmd-front [options]\n"
+    "A market-data front simulator: key exchange, login, topics of five-level\n"
+    "depth data from a random walk (or a CSV replay), and scripted faults.\n"
+    "\n"
+    "  --listen HOST:PORT      listen there (repeatable; default 127.0.0.1:30007;\n"
+    "                          port 0 takes a free port)\n"
+    "  --topics ID[,ID...]     topics served (default 100)\n"
+    "  --instruments N         synthetic instruments per topic (default 4)\n"
+    "  --rate N                packets per second per topic (default 50)\n"
+    "  --snapshot-every N      every N-th packet is a full snapshot, the others\n"
+    "                          incremental groups (default 20; 0: increments only)\n"
+    "  --replay FILE.csv       replay depth records on the first topic, looping\n"
+    "  --key-mode MODE         none | masked | sm2 (default sm2)\n"
+    "  --cipher-type N         0 none, 1 XOR, 2 DES, 3 AES-128, 4 SM4 (default 4)\n"
+    "  --users FILE.json       {\"users\": [{\"user\", \"password\", \"participant\"}]}\n"
+    "                          (default: every user and password accepted)\n"
+    "  --terminal-key FILE     RSA private key (PEM) opening the terminal information\n"
+    "                          (default: the simulator's test key when found)\n"
+    "  --scenario FILE.json    scripted faults, see the README\n"
+    "  --name-server HOST:PORT also answer name-server queries with the front addresses\n"
+    "  --announce HOST:PORT    what the name server answers instead (repeatable), so\n"
+    "                          one simulator can point clients at others\n"
+    "  --trading-day YYYYMMDD  (default: today)\n"
+    "  --seed N                random-walk seed (default 1)\n"
+    "  --port-file FILE        write the front ports (and the name-server port) there\n"
+    "  --quiet                 no status line, no event lines\n"
+    "  --help                  this text\n";
+
+volatile sig_atomic_t g_stop = 0;
+
+void on_signal(int) {
+    g_stop = 1;
+}
+
+bool parse_int(const char* text, long low, long high, long& out) {
+    char* end;
+    out = strtol(text, &end, 10);
+    return *text != 0 && *end == 0 && out >= low && out <= high;
+}
+
+int fail(const std::string& message) {
+    fprintf(stderr, "xelmd-front: %s\n", message.c_str());
+    return 2;
+}
+
+std::string default_key() {
+    const char* candidates[] = {XELMD_FRONT_KEY_INSTALLED, XELMD_FRONT_KEY_SOURCE};
+    for (const char* path : candidates)
+        if (access(path, R_OK) == 0) return path;
+    return "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Front::FrontServer::Options options;
+    options.terminal_key = default_key();
+    options.log = stdout;
+    std::string name_server, port_file;
+    std::vector<std::string> announced;
+    bool listen_given = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            fputs(USAGE, stdout);
+            return 0;
+        }
+        if (arg == "--quiet") {
+            options.log = nullptr;
+            continue;
+        }
+        if (i + 1 >= argc) return fail("missing value after " + arg + " (see --help)");
+        const char* value = argv[++i];
+        long n;
+        if (arg == "--listen") {
+            if (!listen_given) options.listen.clear();
+            listen_given = true;
+            options.listen.push_back(value);
+        } else if (arg == "--topics") {
+            options.topics.clear();
+            std::string list = value;
+            size_t start = 0;
+            while (start <= list.size()) {
+                size_t comma = list.find(',', start);
+                std::string item = list.substr(
+                    start, comma == std::string::npos ? std::string::npos : comma - start);
+                if (!parse_int(item.c_str(), 2, 65534, n))
+                    return fail("bad topic \"" + item + "\"");
+                options.topics.push_back(static_cast<int>(n));
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+        } else if (arg == "--instruments" && parse_int(value, 1, 64, n)) {
+            options.instruments = static_cast<int>(n);
+        } else if (arg == "--rate" && parse_int(value, 0, 100000, n)) {
+            options.rate = static_cast<unsigned int>(n);
+        } else if (arg == "--snapshot-every" && parse_int(value, 0, 1000000, n)) {
+            options.snapshot_every = static_cast<int>(n);
+        } else if (arg == "--seed" && parse_int(value, 0, 0x7fffffff, n)) {
+            options.seed = static_cast<unsigned int>(n);
+        } else if (arg == "--cipher-type" && parse_int(value, 0, 4, n)) {
+            options.cipher_type = static_cast<int>(n);
+        } else if (arg == "--key-mode" && Front::KeyReply::mode_from_name(value) >= 0) {
+            options.key_mode =
+                static_cast<Front::KeyReply::Mode>(Front::KeyReply::mode_from_name(value));
+        } else if (arg == "--trading-day" && parse_int(value, 19000101, 29991231, n)) {
+            options.trading_day = value;
+        } else if (arg == "--replay") {
+            options.replay_path = value;
+        } else if (arg == "--users") {
+            options.users_path = value;
+        } else if (arg == "--terminal-key") {
+            options.terminal_key = value;
+        } else if (arg == "--scenario") {
+            options.scenario_path = value;
+        } else if (arg == "--name-server") {
+            name_server = value;
+        } else if (arg == "--announce") {
+            announced.push_back(value);
+        } else if (arg == "--port-file") {
+            port_file = value;
+        } else {
+            return fail("bad option or value: " + arg + " " + value + " (see --help)");
+        }
+    }
+
+    struct sigaction action;
+    memset(&action, 0, sizeof action);
+    action.sa_handler = on_signal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    Front::FrontServer server;
+    std::string error;
+    if (!server.start(options, error)) return fail(error);
+    std::vector<std::string> fronts;
+    for (size_t i = 0; i < options.listen.size(); ++i) {
+        std::string host = options.listen[i].substr(0, options.listen[i].rfind(':'));
+        fronts.push_back(host + ":" + std::to_string(server.get_ports()[i]));
+        printf("xelmd-front: listening on tcp://%s (key mode %s, cipher type %d, topics",
+               fronts.back().c_str(), Front::KeyReply::get_name(options.key_mode),
+               options.key_mode == Front::KeyReply::NO_CIPHER ? 0 : options.cipher_type);
+        for (int t : options.topics) printf(" %d", t);
+        printf(")\n");
+    }
+    Front::NameServer names;
+    if (!name_server.empty()) {
+        size_t colon = name_server.rfind(':');
+        long port;
+        if (colon == std::string::npos ||
+            !parse_int(name_server.c_str() + colon + 1, 0, 65535, port) ||
+            !names.start(name_server.substr(0, colon), static_cast<int>(port),
+                         announced.empty() ? fronts : announced, error)) {
+            server.stop();
+            return fail(error.empty() ? "bad --name-server " + name_server : error);
+        }
+        printf("xelmd-front: name server on tcp://%s:%d\n", name_server.substr(0, colon).c_str(),
+               names.get_port());
+    }
+    fflush(stdout);
+    if (!port_file.empty()) {
+        FILE* f = fopen(port_file.c_str(), "w");
+        if (f == nullptr) {
+            server.stop();
+            return fail("cannot write " + port_file);
+        }
+        for (int port : server.get_ports()) fprintf(f, "%d\n", port);
+        if (!name_server.empty()) fprintf(f, "%d\n", names.get_port());
+        fclose(f);
+    }
+    while (!g_stop) usleep(100000);
+    names.stop();
+    server.stop();
+    if (options.log != nullptr) printf("xelmd-front: stopped\n");
+    return 0;
+}
