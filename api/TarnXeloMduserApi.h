@@ -148,6 +148,12 @@ enum TE_RESUME_TYPE {
 // Callbacks. Override what you need; every default does nothing. Record
 // pointers are valid only during the call. In every OnRsp* callback the int
 // is the request id and the bool is true on the last response to a request.
+// The table holds exactly the callbacks, with no destructor slot in front of
+// them; applications delete their own derived objects.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#endif
 class CTarnXeloMduserSpi {
   public:
     virtual void OnFrontConnected() {}
@@ -210,6 +216,9 @@ class CTarnXeloMduserSpi {
         (void)pDepthMarketData;
     }
 };
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
 
 // The API object. Never deleted by the application: Release ends its work
 // and Join (after Release) frees it.

@@ -173,6 +173,7 @@ class MdApi : public CTarnXeloMduserApi,
     void send_queued_logins();
     void on_api_req_user_login(CTarnXeloReqUserLoginField* record, int request_id);
     bool is_connected_now();
+    bool is_channel_open();
 
     char flow_path_[256];
     Parallel::FdReactor* outside_reactor_;

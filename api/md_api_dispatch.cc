@@ -6,6 +6,7 @@
 #include "api/depth_group.h"
 #include "api/md_api.h"
 #include "api/topic_key.h"
+#include "base/field_desc.h"
 #include "base/map.h"
 #include "field/xelfield.h"
 
@@ -219,12 +220,36 @@ void MdApi::on_rtn_flow_message_cancel() {
                  sizeof *cancel);
 }
 
+// Where a whole snapshot carries InstrumentID on the wire.
+static int instrument_stream_offset() {
+    static const int offset = [] {
+        const Base::FieldDesc& d = Field::XelDepthMarketDataField::DESC;
+        return d.get_member_desc(d.get_member_index("InstrumentID"))->stream_offset;
+    }();
+    return offset;
+}
+
 void MdApi::on_rtn_depth_market_data() {
     if (!next_is(FID_DEPTH_MARKET_DATA)) return;
+    // The cache is looked up from the wire's instrument first, so that its
+    // memory is on the way while the record decodes; a short (older)
+    // record is keyed after decoding instead.
+    unsigned short length;
+    const char* wire = static_cast<const char*>(packet_iterator_.get_field(length));
+    void* cached = nullptr;
+    bool keyed = md_cache_ && length >= Field::XelDepthMarketDataField::DESC.stream_size;
+    if (keyed) {
+        set_topic_key(&instrument_key_, packet_header_.sequence_series,
+                      wire + instrument_stream_offset());
+        cached = md_cache_->search(&instrument_key_);
+    }
     CTarnXeloDepthMarketDataField* record = as<CTarnXeloDepthMarketDataField>(decode_[0]);
     packet_iterator_.get_field(record, &Field::XelDepthMarketDataField::from_stream, true);
-    if (md_cache_) {
-        set_topic_key(&instrument_key_, packet_header_.sequence_series, record->InstrumentID);
+    if (cached) {
+        memcpy(cached, record, sizeof *record);
+    } else if (md_cache_) {
+        if (!keyed)
+            set_topic_key(&instrument_key_, packet_header_.sequence_series, record->InstrumentID);
         md_cache_->insert(&instrument_key_, record);
     }
     if (CTarnXeloMduserSpi* spi = spi_) spi->OnRtnDepthMarketData(record);

@@ -8,6 +8,7 @@
 #include "base/random.h"
 #include "base/uri.h"
 #include "network/xelo_bond_client_session.h"
+#include "network/xelo_client_channel.h"
 #include "network/xelo_client_session.h"
 #include "parallel/fd_reactor.h"
 
@@ -23,6 +24,7 @@ const int TIMER_INTERVAL_US = 1000000;
 const int SESSION_FACTOR = 2;
 const unsigned short INIT_SUBJECT = 0;
 const unsigned short DIALOGUE_SUBJECT = 1;
+const int MAX_DRAIN_PASSES = 1000;
 
 }  // namespace
 
@@ -144,6 +146,10 @@ void MdApi::stop_session() {
     reactor_->remove_timer(timer_);
     timer_ = nullptr;
     releasing_ = true;
+    // Sessions post events to themselves (a lost connection, a failed
+    // attempt); run those already queued while their targets still exist.
+    for (int i = 0; i < MAX_DRAIN_PASSES && reactor_->event_proc(); ++i) {
+    }
     delete session_;
     session_ = nullptr;
     for (int i = 0; i < topic_count_; ++i) {
@@ -163,6 +169,11 @@ void MdApi::stop_session() {
     login_iterator_ = nullptr;
     login_queue_ = nullptr;
     destroy_market_data_cache();
+}
+
+bool MdApi::is_channel_open() {
+    Network::XeloClientChannel* channel = session_ ? session_->get_channel() : nullptr;
+    return channel && channel->get_id() != 0;
 }
 
 void MdApi::close_later(int reason) {
@@ -191,6 +202,7 @@ void MdApi::reset_connection() {
 }
 
 void MdApi::on_connected() {
+    if (releasing_) return;
     if (Network::XeloClientSession* current = session_->get_current())
         current->set_heartbeat_timeout(heartbeat_timeout_);
     last_heartbeat_check_ = reactor_->get_loop_time();
@@ -233,7 +245,9 @@ int MdApi::on_event(int id, void* arg) {
             break;
         case EVENT_CLOSE: {
             unsigned long word = reinterpret_cast<unsigned long>(arg);
-            if (!releasing_ && word >> 8 == connection_serial_)
+            // A connection lost meanwhile is left alone: closing the session
+            // then would cancel its pending reconnection.
+            if (!releasing_ && word >> 8 == connection_serial_ && is_channel_open())
                 session_->close(-static_cast<int>(word & 0xFF));
             break;
         }

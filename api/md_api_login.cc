@@ -90,9 +90,7 @@ bool MdApi::set_channel_key() {
 }
 
 bool MdApi::is_connected_now() {
-    if (last_heartbeat_check_ == 0 || !session_) return false;
-    Network::XeloClientChannel* channel = session_->get_channel();
-    return channel && channel->get_id() != 0;
+    return last_heartbeat_check_ != 0 && is_channel_open();
 }
 
 int MdApi::ReqUserLogin(CTarnXeloReqUserLoginField* record, int request_id) {

@@ -33,11 +33,11 @@ Map::Map()
       free_(nullptr),
       table_(nullptr) {}
 
-Map::Map(HashFunc hash, EqualFunc equal, unsigned int buckets, int key_size, int value_size,
+Map::Map(HashFunc hash, EqualFunc equal_func, unsigned int buckets, int key_size, int value_size,
          int nodes_per_block, int first_blocks, Memory* memory)
     : Map() {
     hash_ = hash;
-    equal_ = equal;
+    equal_ = equal_func;
     init(buckets, key_size, value_size, nodes_per_block, first_blocks, memory);
 }
 

@@ -28,7 +28,7 @@ sockaddr_in make_address(const char* host, int port) {
 
 // Waits for one event of the given kind on a private epoll instance.
 int wait_for(int fd, unsigned int events, int timeout) {
-    int ep = epoll_create(1);
+    int ep = epoll_create1(EPOLL_CLOEXEC);
     if (ep < 0) return -1;
     epoll_event ev;
     memset(&ev, 0, sizeof(ev));
@@ -47,15 +47,22 @@ int wait_for(int fd, unsigned int events, int timeout) {
     return result;
 }
 
-void set_int_option(int fd, int level, int name, int value) {
-    setsockopt(fd, level, name, &value, sizeof(value));
+bool set_int_option(int fd, int level, int name, int value) {
+    return setsockopt(fd, level, name, &value, sizeof(value)) == 0;
 }
 
+// The pending error of a connect; errno when it cannot even be read.
 int socket_error(int fd) {
     int error = 0;
     unsigned int length = sizeof(error);
-    Socket::get_option(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (Socket::get_option(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
     return error;
+}
+
+// Close-on-exec, so a child process of the application never inherits a
+// connection.
+int new_tcp_socket() {
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
 }
 
 int get_end(int fd, char* address, bool local) {
@@ -80,6 +87,7 @@ void Socket::open(int fd) {
 }
 
 void Socket::close() {
+    // The descriptor is released whatever close reports; nothing to retry.
     if (fd_ != 0) ::close(fd_);
     fd_ = 0;
 }
@@ -89,7 +97,7 @@ int Socket::listen(int backlog) {
 }
 
 int Socket::accept() {
-    return ::accept(fd_, nullptr, nullptr);
+    return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
 }
 
 bool Socket::connect(const char* host, int port) {
@@ -110,24 +118,21 @@ int Socket::select_write(int fd, int timeout) {
     return wait_for(fd, EPOLLOUT, timeout);
 }
 
-void Socket::set_blocking(int fd, bool blocking) {
+bool Socket::set_blocking(int fd, bool blocking) {
     int value = blocking ? 0 : 1;
-    ioctl(fd, FIONBIO, &value);
+    return ioctl(fd, FIONBIO, &value) == 0;
 }
 
-void Socket::get_option(int fd, int level, int name, void* value, unsigned int* length) {
-    if (length == nullptr) return;
+int Socket::get_option(int fd, int level, int name, void* value, unsigned int* length) {
+    if (length == nullptr) return -1;
     socklen_t n = *length;
-    getsockopt(fd, level, name, value, &n);
+    int rc = getsockopt(fd, level, name, value, &n);
     *length = n;
+    return rc;
 }
 
 int Socket::get_option(int level, int name, void* value, unsigned int* length) {
-    if (length == nullptr) return -1;
-    socklen_t n = *length;
-    int rc = getsockopt(fd_, level, name, value, &n);
-    *length = n;
-    return rc;
+    return get_option(fd_, level, name, value, length);
 }
 
 char* Socket::get_address_port(char* text, int& port) {
@@ -148,21 +153,27 @@ bool TcpSocket::open() {
     memset(remote_address_, 0, sizeof(remote_address_));
     remote_port_ = 0;
     close();
-    int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int fd = new_tcp_socket();
     if (fd < 1) {
         if (fd == 0) ::close(fd);
         fd_ = 0;
         return false;
     }
     fd_ = fd;
-    set_int_option(fd_, SOL_SOCKET, SO_REUSEADDR, 1);
-    set_int_option(fd_, IPPROTO_TCP, TCP_NODELAY, 1);
+    // A socket that refuses its options is not the one asked for.
+    if (!set_int_option(fd_, SOL_SOCKET, SO_REUSEADDR, 1) ||
+        !set_int_option(fd_, IPPROTO_TCP, TCP_NODELAY, 1)) {
+        close();
+        return false;
+    }
     return true;
 }
 
 void TcpSocket::open(int fd) {
     fd_ = fd;
-    set_int_option(fd_, IPPROTO_TCP, TCP_NODELAY, 1);
+    // The result is not needed: an adopted descriptor that is not TCP (a
+    // local socket pair) refuses the option and works without it.
+    (void)set_int_option(fd_, IPPROTO_TCP, TCP_NODELAY, 1);
     get_address();
     adopted_ = true;
 }
@@ -181,8 +192,8 @@ bool TcpSocket::connect(const char* host, int port, int timeout) {
 }
 
 bool TcpSocket::connect(int fd, const char* host, int port, int timeout) {
-    if (fd == 0) return false;
-    set_blocking(fd, false);
+    // A descriptor that cannot go non-blocking would make the timeout void.
+    if (fd == 0 || !set_blocking(fd, false)) return false;
     sockaddr_in addr = make_address(host, port);
     int rc = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
     bool ok = rc == 0;
@@ -190,13 +201,11 @@ bool TcpSocket::connect(int fd, const char* host, int port, int timeout) {
         if (timeout <= 0) timeout = DEFAULT_CONNECT_TIMEOUT;
         ok = select_write(fd, timeout) == 1 && socket_error(fd) == 0;
     }
-    set_blocking(fd, true);
-    return ok;
+    return set_blocking(fd, true) && ok;
 }
 
 bool TcpSocket::try_connect(const char* host, int port) {
-    if (fd_ == 0) return false;
-    set_blocking(fd_, false);
+    if (fd_ == 0 || !set_blocking(fd_, false)) return false;
     sockaddr_in addr = make_address(host, port);
     int rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
     return rc == 0 || errno == EINPROGRESS;
@@ -207,8 +216,7 @@ bool TcpSocket::check_connect() {
     if (select_write(fd_, 0) < 1) return false;
     bool ok = socket_error(fd_) == 0;
     if (ok) get_address();
-    set_blocking(fd_, true);
-    return ok;
+    return set_blocking(fd_, true) && ok;
 }
 
 int TcpSocket::get_local(int fd, char* address) {
@@ -234,7 +242,7 @@ void TcpSocket::get_address() {
 }
 
 int tcp_connect(const char* host, int port, int timeout) {
-    int fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    int fd = new_tcp_socket();
     if (fd < 1) {
         if (fd == 0) ::close(fd);
         return -1;

@@ -13,7 +13,8 @@ class Socket {
     Socket& operator=(const Socket&) = delete;
 
     virtual bool open() = 0;
-    // Adopts a descriptor made elsewhere (an accepted connection).
+    // Adopts a descriptor made elsewhere (an accepted connection). Sockets
+    // made here (open, accept) are close-on-exec.
     virtual void open(int fd);
     virtual void close();
     virtual int listen(int backlog);
@@ -32,10 +33,12 @@ class Socket {
     int select_read(int timeout) const { return select_read(fd_, timeout); }
     int select_write(int timeout) const { return select_write(fd_, timeout); }
 
-    static void set_blocking(int fd, bool blocking);
-    void set_blocking(bool blocking) { set_blocking(fd_, blocking); }
+    // False when the descriptor refuses the mode.
+    static bool set_blocking(int fd, bool blocking);
+    bool set_blocking(bool blocking) { return set_blocking(fd_, blocking); }
 
-    static void get_option(int fd, int level, int name, void* value, unsigned int* length);
+    // getsockopt: 0, or -1 (length null, or the call failed).
+    static int get_option(int fd, int level, int name, void* value, unsigned int* length);
     int get_option(int level, int name, void* value, unsigned int* length);
 
     // Cuts "host:port" at the first ':' in place; null when there is none.

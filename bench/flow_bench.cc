@@ -31,7 +31,7 @@ using Network::XeloPacket;
 
 constexpr unsigned int MIB = 1048576;
 constexpr int PACKET = 350;  // protocol packet bytes (header included)
-constexpr int UNIT = PACKET + XeloFlow::PREFIX_SIZE;
+constexpr int UNIT = PACKET + XeloPacket::UNIT_PREFIX_SIZE;
 
 std::string wire_packet() {
     char buffer[XeloPacket::HEADER_SIZE + XeloPacket::MAX_BODY_SIZE];
@@ -64,12 +64,12 @@ void BM_XeloWriterAppend_baseline(benchmark::State& state) {
     std::string packet = wire_packet();
     const size_t ring = 4 * MIB;
     std::vector<char> buffer(ring + UNIT);
-    char prefix[XeloFlow::PREFIX_SIZE];
+    char prefix[XeloPacket::UNIT_PREFIX_SIZE];
     XeloFlow::write_prefix(prefix, PACKET);
     size_t at = 0;
     for (auto _ : state) {
-        memcpy(&buffer[at], prefix, XeloFlow::PREFIX_SIZE);
-        memcpy(&buffer[at] + XeloFlow::PREFIX_SIZE, packet.data(), PACKET);
+        memcpy(&buffer[at], prefix, XeloPacket::UNIT_PREFIX_SIZE);
+        memcpy(&buffer[at] + XeloPacket::UNIT_PREFIX_SIZE, packet.data(), PACKET);
         benchmark::DoNotOptimize(buffer.data());
         at += UNIT;
         if (at >= ring) at = 0;

@@ -9,29 +9,24 @@ namespace Cipher {
 
 namespace {
 
-inline int top(const Limb* a, int n) {
-    while (n > 0 && a[n - 1] == 0) --n;
-    return n;
-}
-
 // Arithmetic modulo p on fixed-width elements of n limbs, each below p.
 class Field {
   public:
-    Field(const Limb* p, int pn) : p_(p), n_(top(p, pn)) {}
+    Field(const Limb* p, int pn) : p_(p), n_(mpi_top(p, pn)) {}
     int width() const { return n_; }
 
     // r = a mod p for any (a, an).
     void load(Limb* r, const Limb* a, int an) const {
         MpiScratch t(n_ + 1);
         int tn = 0;
-        mpi_mod(t.get(), tn, a, top(a, an), p_, n_);
+        mpi_mod(t.get(), tn, a, mpi_top(a, an), p_, n_);
         std::memcpy(r, t.get(), sizeof(Limb) * n_);
     }
     void store(Limb* out, int& on, const Limb* a) const {
         if (out != a) std::memmove(out, a, sizeof(Limb) * n_);
-        on = top(out, n_);
+        on = mpi_top(out, n_);
     }
-    bool is_zero(const Limb* a) const { return top(a, n_) == 0; }
+    bool is_zero(const Limb* a) const { return mpi_top(a, n_) == 0; }
     bool equal(const Limb* a, const Limb* b) const {
         return std::memcmp(a, b, sizeof(Limb) * n_) == 0;
     }
@@ -236,7 +231,7 @@ void ecc_point_y_square(Limb* r, int& rn, const Limb* x, int xn, const Limb* a, 
 
 bool ecc_point_check(const Limb* x, int xn, const Limb* y, int yn, const Limb* a, int an,
                      const Limb* b, int bn, const Limb* p, int pn) {
-    if (top(x, xn) == 0 && top(y, yn) == 0) return true;
+    if (mpi_top(x, xn) == 0 && mpi_top(y, yn) == 0) return true;
     const Field f(p, pn);
     if (mpi_cmp(x, xn, p, pn) >= 0 || mpi_cmp(y, yn, p, pn) >= 0) return false;
     Temps t(f.width(), 3);
@@ -250,7 +245,7 @@ bool ecc_point_check(const Limb* x, int xn, const Limb* y, int yn, const Limb* a
 
 bool ecc_point_y(Limb* y, int& yn, const Limb* x, int xn, const Limb* a, int an, const Limb* b,
                  int bn, const Limb* p, int pn) {
-    MpiScratch r(top(p, pn) + 1);
+    MpiScratch r(mpi_top(p, pn) + 1);
     int rn = 0;
     ecc_point_y_square(r.get(), rn, x, xn, a, an, b, bn, p, pn);
     return mpi_square_root(y, yn, r.get(), rn, p, pn);
@@ -259,15 +254,15 @@ bool ecc_point_y(Limb* y, int& yn, const Limb* x, int xn, const Limb* a, int an,
 bool ecc_point_is_negative(const Limb* x1, int x1n, const Limb* y1, int y1n, const Limb* x2,
                            int x2n, const Limb* y2, int y2n, const Limb* p, int pn) {
     if (mpi_cmp(x1, x1n, x2, x2n) != 0) return false;
-    if (top(y1, y1n) == 0) return top(y2, y2n) == 0;
-    MpiScratch s(top(p, pn) + 1);
+    if (mpi_top(y1, y1n) == 0) return mpi_top(y2, y2n) == 0;
+    MpiScratch s(mpi_top(p, pn) + 1);
     int sn = 0;
     mpi_sub(s.get(), sn, p, pn, y1, y1n);
     return mpi_cmp(s.get(), sn, y2, y2n) == 0;
 }
 
 void ecc_point_set_negative(Limb* y, int& yn, const Limb* p, int pn) {
-    if (top(y, yn) == 0) {
+    if (mpi_top(y, yn) == 0) {
         yn = 0;
         return;
     }
@@ -277,12 +272,12 @@ void ecc_point_set_negative(Limb* y, int& yn, const Limb* p, int pn) {
 void ecc_point_add(Limb* x3, int& x3n, Limb* y3, int& y3n, const Limb* x1, int x1n, const Limb* y1,
                    int y1n, const Limb* x2, int x2n, const Limb* y2, int y2n, const Limb* a, int an,
                    const Limb* p, int pn) {
-    if (ecc_point_is_infinite(x2, top(x2, x2n), y2, top(y2, y2n))) {
-        ecc_point_copy(x3, x3n, y3, y3n, x1, top(x1, x1n), y1, top(y1, y1n));
+    if (ecc_point_is_infinite(x2, mpi_top(x2, x2n), y2, mpi_top(y2, y2n))) {
+        ecc_point_copy(x3, x3n, y3, y3n, x1, mpi_top(x1, x1n), y1, mpi_top(y1, y1n));
         return;
     }
-    if (ecc_point_is_infinite(x1, top(x1, x1n), y1, top(y1, y1n))) {
-        ecc_point_copy(x3, x3n, y3, y3n, x2, top(x2, x2n), y2, top(y2, y2n));
+    if (ecc_point_is_infinite(x1, mpi_top(x1, x1n), y1, mpi_top(y1, y1n))) {
+        ecc_point_copy(x3, x3n, y3, y3n, x2, mpi_top(x2, x2n), y2, mpi_top(y2, y2n));
         return;
     }
     const Field f(p, pn);
@@ -322,9 +317,9 @@ void ecc_point_add(Limb* x3, int& x3n, Limb* y3, int& y3n, const Limb* x1, int x
 
 void ecc_point_mul(Limb* rx, int& rxn, Limb* ry, int& ryn, const Limb* x, int xn, const Limb* y,
                    int yn, const Limb* k, int kn, const Limb* a, int an, const Limb* p, int pn) {
-    const int n = top(p, pn);
+    const int n = mpi_top(p, pn);
     MpiScratch ax(n + 1), ay(n + 1), px(n + 1), py(n + 1);
-    int axn = 0, ayn = 0, pxn = top(x, xn), pyn = top(y, yn);
+    int axn = 0, ayn = 0, pxn = mpi_top(x, xn), pyn = mpi_top(y, yn);
     if (pxn > 0) std::memcpy(px.get(), x, sizeof(Limb) * pxn);
     if (pyn > 0) std::memcpy(py.get(), y, sizeof(Limb) * pyn);
     // Left to right: acc = 2 acc (+ P for a set bit).
@@ -377,12 +372,12 @@ void ecc_point_add_jacobian(Limb* x1, int& x1n, Limb* y1, int& y1n, Limb* z1, in
 void ecc_point_mul_jacobian(Limb* rx, int& rxn, Limb* ry, int& ryn, const Limb* x, int xn,
                             const Limb* y, int yn, const Limb* k, int kn, const Limb* a, int an,
                             const Limb* p, int pn) {
-    kn = top(k, kn);
+    kn = mpi_top(k, kn);
     if (mpi_equal_num(k, kn, 1)) {
-        ecc_point_copy(rx, rxn, ry, ryn, x, top(x, xn), y, top(y, yn));
+        ecc_point_copy(rx, rxn, ry, ryn, x, mpi_top(x, xn), y, mpi_top(y, yn));
         return;
     }
-    if (kn == 0 || ecc_point_is_infinite(x, top(x, xn), y, top(y, yn))) {
+    if (kn == 0 || ecc_point_is_infinite(x, mpi_top(x, xn), y, mpi_top(y, yn))) {
         ecc_point_set_infinite(rx, rxn, ry, ryn);
         return;
     }
@@ -402,7 +397,7 @@ void ecc_point_mul_jacobian(Limb* rx, int& rxn, Limb* ry, int& ryn, const Limb* 
         if (e[0] & 1) {
             add_j(f, r, q, ca);
             e[0] &= ~Limb(1);
-            en = top(e.get(), en);
+            en = mpi_top(e.get(), en);
         } else {
             double_j(f, q, ca);
             mpi_shift_right(e.get(), en);

@@ -74,12 +74,12 @@ void karatsuba(Limb* r, const Limb* a, const Limb* b, int n) {
     // mid = a0 b1 + a1 b0 after removing z0 and z2; r += mid << 64 lo.
     sub_from(mid.get(), 2 * hi + 2, r, 2 * lo);
     sub_from(mid.get(), 2 * hi + 2, r + 2 * lo, 2 * hi);
-    add_into(r + lo, 2 * n - lo, mid.get(), top(mid.get(), 2 * hi + 2));
+    add_into(r + lo, 2 * n - lo, mid.get(), mpi_top(mid.get(), 2 * hi + 2));
 }
 
 void multiply(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb, int method) {
-    na = top(a, na);
-    nb = top(b, nb);
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
     if (na == 0 || nb == 0) {
         rn = 0;
         return;
@@ -96,24 +96,24 @@ void multiply(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb, in
         school(r, a, na, b, nb);
     else
         mul_any(r, a, na, b, nb, method == 2);
-    rn = top(r, na + nb);
+    rn = mpi_top(r, na + nb);
 }
 
 }  // namespace
 
 int mpi_get_bits(const Limb* a, int n) {
-    n = top(a, n);
+    n = mpi_top(a, n);
     if (n == 0) return 0;
     return 64 * (n - 1) + 64 - __builtin_clzll(a[n - 1]);
 }
 
 void mpi_normalize(const Limb* a, int& n) {
-    n = top(a, n);
+    n = mpi_top(a, n);
 }
 
 int mpi_cmp(const Limb* a, int na, const Limb* b, int nb) {
-    na = top(a, na);
-    nb = top(b, nb);
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
     if (na != nb) return na < nb ? -1 : 1;
     for (int i = na - 1; i >= 0; --i)
         if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
@@ -121,16 +121,16 @@ int mpi_cmp(const Limb* a, int na, const Limb* b, int nb) {
 }
 
 bool mpi_is_zero(const Limb* a, int n) {
-    return top(a, n) == 0;
+    return mpi_top(a, n) == 0;
 }
 
 bool mpi_equal_num(const Limb* a, int n, Limb value) {
-    n = top(a, n);
+    n = mpi_top(a, n);
     return value == 0 ? n == 0 : (n == 1 && a[0] == value);
 }
 
 void mpi_shift_left(Limb* a, int& n) {
-    n = top(a, n);
+    n = mpi_top(a, n);
     Limb carry = 0;
     for (int i = 0; i < n; ++i) {
         const Limb next = a[i] >> 63;
@@ -141,13 +141,13 @@ void mpi_shift_left(Limb* a, int& n) {
 }
 
 void mpi_shift_right(Limb* a, int& n) {
-    n = top(a, n);
+    n = mpi_top(a, n);
     for (int i = 0; i < n; ++i) a[i] = (a[i] >> 1) | (i + 1 < n ? a[i + 1] << 63 : 0);
-    n = top(a, n);
+    n = mpi_top(a, n);
 }
 
 void mpi_shift_left(Limb* r, int& rn, const Limb* a, int na, int bits) {
-    na = top(a, na);
+    na = mpi_top(a, na);
     const int limbs = bits / 64, s = bits % 64;
     if (na == 0) {
         rn = 0;
@@ -158,11 +158,11 @@ void mpi_shift_left(Limb* r, int& rn, const Limb* a, int na, int bits) {
     for (int i = na - 1; i > 0; --i) r[i + limbs] = s ? (a[i] << s) | (a[i - 1] >> (64 - s)) : a[i];
     r[limbs] = a[0] << s;
     for (int i = 0; i < limbs; ++i) r[i] = 0;
-    rn = top(r, na + limbs + 1);
+    rn = mpi_top(r, na + limbs + 1);
 }
 
 void mpi_shift_right(Limb* r, int& rn, const Limb* a, int na, int bits) {
-    na = top(a, na);
+    na = mpi_top(a, na);
     const int limbs = bits / 64, s = bits % 64;
     if (limbs >= na) {
         rn = 0;
@@ -174,12 +174,12 @@ void mpi_shift_right(Limb* r, int& rn, const Limb* a, int na, int bits) {
         const Limb hi = i + 1 < n ? a[i + 1 + limbs] : 0;
         r[i] = s ? (lo >> s) | (hi << (64 - s)) : lo;
     }
-    rn = top(r, n);
+    rn = mpi_top(r, n);
 }
 
 void mpi_add(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
-    na = top(a, na);
-    nb = top(b, nb);
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
     if (na < nb) {
         const Limb* t = a;
         a = b;
@@ -199,15 +199,15 @@ void mpi_add(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
 }
 
 void mpi_sub(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
-    na = top(a, na);
-    nb = top(b, nb);
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
     Limb borrow = sub_n(r, a, b, nb, 0);
     for (int i = nb; i < na; ++i) {
         const Limb v = a[i];
         r[i] = v - borrow;
         borrow = v < borrow;
     }
-    rn = top(r, na);
+    rn = mpi_top(r, na);
 }
 
 void mpi_add(Limb* r, int& rn, int& rs, const Limb* a, int na, int as, const Limb* b, int nb,
@@ -253,7 +253,7 @@ void div_1(Limb* q, int& qn, Limb* r, int& rn, const Limb* a, int na, Limb d) {
         rem = static_cast<Limb>(cur - u128(qi) * d);
         if (q) q[i] = qi;
     }
-    if (q) qn = top(q, na);
+    if (q) qn = mpi_top(q, na);
     if (r) {
         r[0] = rem;
         rn = rem ? 1 : 0;
@@ -289,8 +289,8 @@ void div_knuth(Limb* q, Limb* u, int nu, const Limb* v, int nv) {
 }  // namespace
 
 void mpi_div(Limb* q, int& qn, Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
-    na = top(a, na);
-    nb = top(b, nb);
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
     if (nb == 0) {  // caller error: report zero rather than fault
         if (q) qn = 0;
         if (r) rn = 0;
@@ -321,7 +321,7 @@ void mpi_div(Limb* q, int& qn, Limb* r, int& rn, const Limb* a, int na, const Li
     div_knuth(q ? qs.get() : nullptr, u.get(), na, v.get(), nb);
     if (q) {
         std::memcpy(q, qs.get(), sizeof(Limb) * (na - nb + 1));
-        qn = top(q, na - nb + 1);
+        qn = mpi_top(q, na - nb + 1);
     }
     if (r) mpi_shift_right(r, rn, u.get(), nb, s);
 }

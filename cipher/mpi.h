@@ -22,6 +22,11 @@ using Limb = uint64_t;
 // by Karatsuba's method.
 constexpr int MPI_KARATSUBA_LIMBS = 16;
 
+// Significant limbs of a[0..n): n less the zero limbs at the top.
+inline int mpi_top(const Limb* a, int n) {
+    while (n > 0 && a[n - 1] == 0) --n;
+    return n;
+}
 int mpi_get_bits(const Limb* a, int n);
 void mpi_normalize(const Limb* a, int& n);
 int mpi_cmp(const Limb* a, int na, const Limb* b, int nb);

@@ -10,11 +10,6 @@ namespace MpiLimbs {
 
 using u128 = unsigned __int128;
 
-inline int top(const Limb* a, int n) {
-    while (n > 0 && a[n - 1] == 0) --n;
-    return n;
-}
-
 // r[0..n) = a[0..n) + b[0..n) + carry, returns the carry out.
 inline Limb add_n(Limb* r, const Limb* a, const Limb* b, int n, Limb carry) {
     for (int i = 0; i < n; ++i) {

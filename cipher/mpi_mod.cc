@@ -11,11 +11,6 @@ using u128 = unsigned __int128;
 
 namespace {
 
-inline int top(const Limb* a, int n) {
-    while (n > 0 && a[n - 1] == 0) --n;
-    return n;
-}
-
 inline void copy(Limb* r, int& rn, const Limb* a, int na) {
     if (na > 0 && r != a) std::memmove(r, a, sizeof(Limb) * na);
     rn = na;
@@ -24,8 +19,8 @@ inline void copy(Limb* r, int& rn, const Limb* a, int na) {
 }  // namespace
 
 void mpi_gcd(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
-    na = top(a, na);
-    nb = top(b, nb);
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
     const int room = (na > nb ? na : nb) + 1;
     MpiScratch x(room), y(room), t(room);
     int xn = 0, yn = 0, tn = 0;
@@ -41,7 +36,7 @@ void mpi_gcd(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
 }
 
 bool mpi_inverse(Limb* r, int& rn, const Limb* a, int na, const Limb* m, int nm) {
-    nm = top(m, nm);
+    nm = mpi_top(m, nm);
     if (nm == 0) {
         rn = 0;
         return false;
@@ -137,8 +132,8 @@ int window_for(int bits) {
 
 void mpi_mont_power(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int ne, const Limb* m,
                     int nm) {
-    nm = top(m, nm);
-    ne = top(e, ne);
+    nm = mpi_top(m, nm);
+    ne = mpi_top(e, ne);
     const int n = nm;
     const Limb minv = mpi_mont_setup(m[0]);
     const int bits = mpi_get_bits(e, ne);
@@ -193,12 +188,12 @@ void mpi_mont_power(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int 
     std::memset(big.get(), 0, sizeof(Limb) * 2 * n);
     std::memcpy(big.get(), acc.get(), sizeof(Limb) * n);
     mont_reduce(r, big.get(), m, n, minv);
-    rn = top(r, n);
+    rn = mpi_top(r, n);
 }
 
 void mpi_power_mod(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int ne, const Limb* m,
                    int nm) {
-    nm = top(m, nm);
+    nm = mpi_top(m, nm);
     if (nm == 0 || mpi_equal_num(m, nm, 1)) {
         rn = 0;
         return;
@@ -224,7 +219,7 @@ void mpi_power_mod(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int n
 }
 
 void mpi_square_root(Limb* r, int& rn, const Limb* a, int na) {
-    na = top(a, na);
+    na = mpi_top(a, na);
     if (na == 0) {
         rn = 0;
         return;
@@ -261,7 +256,7 @@ void mul_mod(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb, con
 }  // namespace
 
 bool mpi_square_root(Limb* r, int& rn, const Limb* a, int na, const Limb* p, int np) {
-    np = top(p, np);
+    np = mpi_top(p, np);
     const int room = np + 1;
     MpiScratch x(room), e(room), t(room), one(1);
     int xn = 0, en = 0, tn = 0;

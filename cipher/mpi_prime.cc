@@ -27,11 +27,6 @@ struct SmallPrimes {
 constexpr SmallPrimes SMALL_PRIMES;
 static_assert(SMALL_PRIMES.p[SMALL_PRIME_COUNT - 1] == 4999, "668 odd primes up to 4999");
 
-inline int top(const Limb* a, int n) {
-    while (n > 0 && a[n - 1] == 0) --n;
-    return n;
-}
-
 Limb mod_small(const Limb* a, int n, Limb d) {
     unsigned __int128 rem = 0;
     for (int i = n - 1; i >= 0; --i) rem = ((rem << 64) | a[i]) % d;
@@ -86,7 +81,7 @@ void mpi_gen_random(Base::Random* random, int bits, Limb* limbs, int& count) {
 }
 
 bool mpi_is_prime(const Limb* limbs, int count, int rounds) {
-    const int n = top(limbs, count);
+    const int n = mpi_top(limbs, count);
     if (n == 0 || (limbs[0] & 1) == 0) return false;
     if (n == 1 && limbs[0] <= 4999) {
         int lo = 0, hi = SMALL_PRIME_COUNT - 1;

@@ -8,11 +8,6 @@ namespace Cipher {
 
 namespace {
 
-inline int top(const Limb* a, int n) {
-    while (n > 0 && a[n - 1] == 0) --n;
-    return n;
-}
-
 int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -60,12 +55,12 @@ bool mpi_from_hex(Limb* limbs, int& count, int& sign, const char* text) {
         }
         limbs[count - 1 - i] = v;
     }
-    if (top(limbs, count) == 0) sign = 0;
+    if (mpi_top(limbs, count) == 0) sign = 0;
     return ok;
 }
 
 int mpi_to_dec(const Limb* limbs, int count, int sign, char* out) {
-    int n = top(limbs, count);
+    int n = mpi_top(limbs, count);
     // Chunks of 19 digits, least significant first, by repeated division.
     MpiScratch work(n + 1), chunks(n * 20 / 19 + 2);
     if (n > 0) std::memcpy(work.get(), limbs, sizeof(Limb) * n);
@@ -78,7 +73,7 @@ int mpi_to_dec(const Limb* limbs, int count, int sign, char* out) {
             rem = cur % TEN19;
         }
         chunks[nc++] = static_cast<Limb>(rem);
-        n = top(work.get(), n);
+        n = mpi_top(work.get(), n);
     }
     char buf[24];
     int length = 0;

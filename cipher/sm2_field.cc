@@ -247,11 +247,6 @@ bool equal4(const Limb* a, int an, const Limb* b) {
     return true;
 }
 
-int top(const Limb* a, int n) {
-    while (n > 0 && a[n - 1] == 0) --n;
-    return n;
-}
-
 // 2^i G in affine Montgomery form for i = 0 .. 255.
 struct BaseTable {
     Point doubled[256];
@@ -293,9 +288,9 @@ bool Sm2Field::is_base(const Limb* x, int xn, const Limb* y, int yn) {
 
 void Sm2Field::mul(Limb* rx, int& rxn, Limb* ry, int& ryn, const Limb* x, int xn, const Limb* y,
                    int yn, const Limb* k, int kn) {
-    kn = top(k, kn);
-    xn = top(x, xn);
-    yn = top(y, yn);
+    kn = mpi_top(k, kn);
+    xn = mpi_top(x, xn);
+    yn = mpi_top(y, yn);
     if (kn == 1 && k[0] == 1) {
         std::memmove(rx, x, sizeof(Limb) * xn);
         std::memmove(ry, y, sizeof(Limb) * yn);
@@ -322,7 +317,7 @@ void Sm2Field::mul(Limb* rx, int& rxn, Limb* ry, int& ryn, const Limb* x, int xn
 }
 
 void Sm2Field::mul_base(Limb* rx, int& rxn, Limb* ry, int& ryn, const Limb* k, int kn) {
-    kn = top(k, kn);
+    kn = mpi_top(k, kn);
     if (kn == 1 && k[0] == 1) {
         std::memcpy(rx, GX, sizeof GX);
         std::memcpy(ry, GY, sizeof GY);

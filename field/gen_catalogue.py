@@ -89,134 +89,158 @@ def parse_int(text, where):
         raise SchemaError('%s: not a number: %r' % (where, text))
 
 
-def parse_schema(path, imported=None):
-    """Returns (records, packets, templates). templates maps every record
-    name visible to "like" (imported ones and this schema's own) to its
-    member list. imported collects the paths already read (no cycles)."""
-    imported = set() if imported is None else imported
-    imported.add(os.path.abspath(path))
-    types, records, packets, templates = {}, [], [], {}
-    record_names, field_ids, tids, packet_names = {}, {}, {}, {}
-    current = None
-    with open(path) as f:
-        lines = f.read().split('\n')
-    for number, raw in enumerate(lines, 1):
-        where = '%s:%d' % (path, number)
-        line = raw.split('#', 1)[0].strip()
-        if not line:
-            continue
-        words = line.split()
-        head = words[0]
-        if head == 'import':
-            if len(words) != 2:
-                raise SchemaError('%s: expected "import <schema file>"' % where)
-            other = os.path.join(os.path.dirname(path), words[1])
-            if os.path.abspath(other) in imported:
-                raise SchemaError('%s: %s imported twice or in a cycle' % (where, words[1]))
-            if not os.path.exists(other):
-                raise SchemaError('%s: cannot find %s' % (where, words[1]))
-            _, _, sub_templates, sub_types = parse_schema(other, imported)
-            for name, definition in sub_types.items():
-                if name in types and types[name] != definition:
-                    raise SchemaError('%s: type %s imported with another definition' %
-                                      (where, name))
-                types[name] = definition
-            templates.update(sub_templates)
-            current = None
-        elif head == 'type':
-            if len(words) not in (3, 4):
-                raise SchemaError('%s: expected "type <Name> <MemberType> [size]"' % where)
-            name, kind = words[1], words[2]
-            if kind not in MEMBER_TYPES:
-                raise SchemaError('%s: unknown member type %r' % (where, kind))
-            if kind == 'STRING':
-                if len(words) != 4:
-                    raise SchemaError('%s: STRING type %r needs a size' % (where, name))
-                size = parse_int(words[3], where)
-                if not 2 <= size <= 4000:
-                    raise SchemaError('%s: bad STRING size %d' % (where, size))
+RECORD_USAGE = 'expected "record <Name> <id> [like <Record>] [describe]"'
+
+
+class SchemaParser(object):
+    """Reads one schema file; one method per directive, each given the
+    line's words and its place for messages."""
+
+    def __init__(self, path, imported):
+        self.path = path
+        self.imported = imported
+        imported.add(os.path.abspath(path))
+        self.types, self.records, self.packets, self.templates = {}, [], [], {}
+        self.record_names, self.field_ids, self.tids, self.packet_names = {}, {}, {}, {}
+        self.current = None  # the record that member lines go to
+
+    def parse(self):
+        directives = {'import': self.parse_import, 'type': self.parse_type,
+                      'record': self.parse_record, 'packet': self.parse_packet}
+        with open(self.path) as f:
+            lines = f.read().split('\n')
+        for number, raw in enumerate(lines, 1):
+            where = '%s:%d' % (self.path, number)
+            line = raw.split('#', 1)[0].strip()
+            if not line:
+                continue
+            words = line.split()
+            directive = directives.get(words[0])
+            if directive is None:
+                self.parse_member(words, where, line)
             else:
-                if len(words) != 3:
-                    raise SchemaError('%s: only STRING types take a size' % where)
-                size = MEMBER_TYPES[kind][2] if kind not in ('CHAR',) else 1
-            if len(name) > 63 or not IDENT.match(name):
-                raise SchemaError('%s: bad type name %r' % (where, name))
-            if name in types:
-                raise SchemaError('%s: duplicate type %r' % (where, name))
-            types[name] = (kind, size)
-            current = None
-        elif head == 'record':
-            rest = words[3:]
-            describe = bool(rest) and rest[-1] == 'describe'
-            if describe:
-                rest = rest[:-1]
-            like = None
-            if len(rest) == 2 and rest[0] == 'like':
-                like = rest[1]
-            elif rest:
-                raise SchemaError('%s: expected "record <Name> <id> [like <Record>] [describe]"'
-                                  % where)
-            if len(words) < 3:
-                raise SchemaError('%s: expected "record <Name> <id> [like <Record>] [describe]"'
-                                  % where)
-            name, field_id = words[1], parse_int(words[2], where)
-            if len(name) > 63 or not IDENT.match(name):
-                raise SchemaError('%s: bad record name %r' % (where, name))
-            if not 0 <= field_id <= 0xFFFF:
-                raise SchemaError('%s: field id out of range' % where)
-            if name in record_names:
-                raise SchemaError('%s: duplicate record %r (first at line %d)' %
-                                  (where, name, record_names[name]))
-            if field_id in field_ids:
-                raise SchemaError('%s: duplicate field id 0x%04X (also %s)' %
-                                  (where, field_id, field_ids[field_id]))
-            record_names[name], field_ids[field_id] = number, name
-            current = Record(name, field_id, describe, number)
-            if like is not None:
-                if like not in templates:
-                    raise SchemaError('%s: unknown record %r after like' % (where, like))
-                current.members = [Member(m.name, m.domain, m.kind, m.size, m.key)
-                                   for m in templates[like]]
-            records.append(current)
-            templates[name] = current.members
-        elif head == 'packet':
-            if len(words) != 3:
-                raise SchemaError('%s: expected "packet <tid> <Name>"' % where)
-            tid, name = parse_int(words[1], where), words[2]
-            if not 0 <= tid <= 0xFFFF:
-                raise SchemaError('%s: tid out of range' % where)
-            if len(name) > 63 or not IDENT.match(name):
-                raise SchemaError('%s: bad transaction name %r' % (where, name))
-            if tid in tids:
-                raise SchemaError('%s: duplicate tid 0x%04X (also %s)' % (where, tid, tids[tid]))
-            if name in packet_names:
-                raise SchemaError('%s: duplicate transaction name %r' % (where, name))
-            tids[tid], packet_names[name] = name, tid
-            packets.append((tid, name))
-            current = None
+                directive(words, where, number)
+        self.finish()
+        return self.records, self.packets, self.templates, self.types
+
+    def parse_import(self, words, where, number):
+        if len(words) != 2:
+            raise SchemaError('%s: expected "import <schema file>"' % where)
+        other = os.path.join(os.path.dirname(self.path), words[1])
+        if os.path.abspath(other) in self.imported:
+            raise SchemaError('%s: %s imported twice or in a cycle' % (where, words[1]))
+        if not os.path.exists(other):
+            raise SchemaError('%s: cannot find %s' % (where, words[1]))
+        _, _, sub_templates, sub_types = parse_schema(other, self.imported)
+        for name, definition in sub_types.items():
+            if name in self.types and self.types[name] != definition:
+                raise SchemaError('%s: type %s imported with another definition' % (where, name))
+            self.types[name] = definition
+        self.templates.update(sub_templates)
+        self.current = None
+
+    def parse_type(self, words, where, number):
+        if len(words) not in (3, 4):
+            raise SchemaError('%s: expected "type <Name> <MemberType> [size]"' % where)
+        name, kind = words[1], words[2]
+        if kind not in MEMBER_TYPES:
+            raise SchemaError('%s: unknown member type %r' % (where, kind))
+        if kind == 'STRING':
+            if len(words) != 4:
+                raise SchemaError('%s: STRING type %r needs a size' % (where, name))
+            size = parse_int(words[3], where)
+            if not 2 <= size <= 4000:
+                raise SchemaError('%s: bad STRING size %d' % (where, size))
         else:
-            if current is None:
-                raise SchemaError('%s: member line outside a record: %r' % (where, line))
-            if len(words) not in (2, 3) or (len(words) == 3 and words[2] != 'key'):
-                raise SchemaError('%s: expected "<Member> <DomainType> [key]"' % where)
-            name, domain = words[0], words[1]
-            if not IDENT.match(name) or len(name) > 127:
-                raise SchemaError('%s: bad member name %r' % (where, name))
-            if domain not in types:
-                raise SchemaError('%s: unknown type %r' % (where, domain))
-            if any(m.name == name for m in current.members):
-                raise SchemaError('%s: duplicate member %r in %s' % (where, name, current.name))
-            if len(current.members) >= MAX_MEMBERS:
-                raise SchemaError('%s: more than %d members' % (where, MAX_MEMBERS))
-            kind, size = types[domain]
-            current.members.append(Member(name, domain, kind, size, len(words) == 3))
-    for r in records:
-        if not r.members:
-            raise SchemaError('%s:%d: record %s has no members' % (path, r.line, r.name))
-        r.layout()
-        if r.struct_size > 0xFFFF:
-            raise SchemaError('%s:%d: record %s too large' % (path, r.line, r.name))
-    return records, packets, templates, types
+            if len(words) != 3:
+                raise SchemaError('%s: only STRING types take a size' % where)
+            size = MEMBER_TYPES[kind][2] if kind not in ('CHAR',) else 1
+        if len(name) > 63 or not IDENT.match(name):
+            raise SchemaError('%s: bad type name %r' % (where, name))
+        if name in self.types:
+            raise SchemaError('%s: duplicate type %r' % (where, name))
+        self.types[name] = (kind, size)
+        self.current = None
+
+    def parse_record(self, words, where, number):
+        rest = words[3:]
+        describe = bool(rest) and rest[-1] == 'describe'
+        if describe:
+            rest = rest[:-1]
+        like = None
+        if len(rest) == 2 and rest[0] == 'like':
+            like = rest[1]
+        elif rest or len(words) < 3:
+            raise SchemaError('%s: %s' % (where, RECORD_USAGE))
+        name, field_id = words[1], parse_int(words[2], where)
+        if len(name) > 63 or not IDENT.match(name):
+            raise SchemaError('%s: bad record name %r' % (where, name))
+        if not 0 <= field_id <= 0xFFFF:
+            raise SchemaError('%s: field id out of range' % where)
+        if name in self.record_names:
+            raise SchemaError('%s: duplicate record %r (first at line %d)' %
+                              (where, name, self.record_names[name]))
+        if field_id in self.field_ids:
+            raise SchemaError('%s: duplicate field id 0x%04X (also %s)' %
+                              (where, field_id, self.field_ids[field_id]))
+        self.record_names[name], self.field_ids[field_id] = number, name
+        self.current = Record(name, field_id, describe, number)
+        if like is not None:
+            if like not in self.templates:
+                raise SchemaError('%s: unknown record %r after like' % (where, like))
+            self.current.members = [Member(m.name, m.domain, m.kind, m.size, m.key)
+                                    for m in self.templates[like]]
+        self.records.append(self.current)
+        self.templates[name] = self.current.members
+
+    def parse_packet(self, words, where, number):
+        if len(words) != 3:
+            raise SchemaError('%s: expected "packet <tid> <Name>"' % where)
+        tid, name = parse_int(words[1], where), words[2]
+        if not 0 <= tid <= 0xFFFF:
+            raise SchemaError('%s: tid out of range' % where)
+        if len(name) > 63 or not IDENT.match(name):
+            raise SchemaError('%s: bad transaction name %r' % (where, name))
+        if tid in self.tids:
+            raise SchemaError('%s: duplicate tid 0x%04X (also %s)' % (where, tid, self.tids[tid]))
+        if name in self.packet_names:
+            raise SchemaError('%s: duplicate transaction name %r' % (where, name))
+        self.tids[tid], self.packet_names[name] = name, tid
+        self.packets.append((tid, name))
+        self.current = None
+
+    def parse_member(self, words, where, line):
+        current = self.current
+        if current is None:
+            raise SchemaError('%s: member line outside a record: %r' % (where, line))
+        if len(words) not in (2, 3) or (len(words) == 3 and words[2] != 'key'):
+            raise SchemaError('%s: expected "<Member> <DomainType> [key]"' % where)
+        name, domain = words[0], words[1]
+        if not IDENT.match(name) or len(name) > 127:
+            raise SchemaError('%s: bad member name %r' % (where, name))
+        if domain not in self.types:
+            raise SchemaError('%s: unknown type %r' % (where, domain))
+        if any(m.name == name for m in current.members):
+            raise SchemaError('%s: duplicate member %r in %s' % (where, name, current.name))
+        if len(current.members) >= MAX_MEMBERS:
+            raise SchemaError('%s: more than %d members' % (where, MAX_MEMBERS))
+        kind, size = self.types[domain]
+        current.members.append(Member(name, domain, kind, size, len(words) == 3))
+
+    def finish(self):
+        for r in self.records:
+            if not r.members:
+                raise SchemaError('%s:%d: record %s has no members' % (self.path, r.line, r.name))
+            r.layout()
+            if r.struct_size > 0xFFFF:
+                raise SchemaError('%s:%d: record %s too large' % (self.path, r.line, r.name))
+
+
+def parse_schema(path, imported=None):
+    """Returns (records, packets, templates, types). templates maps every
+    record name visible to "like" (imported ones and this schema's own) to
+    its member list. imported collects the paths already read (no cycles)."""
+    return SchemaParser(path, set() if imported is None else imported).parse()
 
 
 def emit_header(out, records, source, prefix, coders):

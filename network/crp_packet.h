@@ -7,6 +7,7 @@ namespace Network {
 // squeezes the protocol packet behind it. Stateless; any thread.
 class CrpPacket {
   public:
+    static const int HEADER_SIZE = 2;
     static const unsigned char VERSION = 1;
     static const unsigned char METHOD_PLAIN = 0;
     static const unsigned char METHOD_ZERO = 3;

@@ -15,8 +15,8 @@ namespace Network {
 
 namespace {
 
-// Posted to the reactor by a session being destroyed, so that its caller
-// waits until every event queued before has run; unknown to the reactor.
+// Posted by a session being destroyed to a handler that ignores it, so that
+// its caller waits until every event queued before has run.
 const int EVENT_DRAIN = 1019;
 
 }  // namespace
@@ -45,10 +45,10 @@ XeloClientSession::~XeloClientSession() {
     // timer is left for on_disconnected to touch.
     channel_->close(0);
     if (reactor->is_running() && !reactor->is_current()) {
-        // Events queued for this session (1014) must run before it goes; the
-        // reactor ignores the marker itself.
+        // Events queued for this session (1014) must run before it goes.
+        Parallel::Handler marker;
         Base::Sign done(0);
-        reactor->add_event(EVENT_DRAIN, nullptr, &done, nullptr, true);
+        reactor->add_event(EVENT_DRAIN, nullptr, &done, &marker, true);
         done.join();
     }
     delete channel_;
@@ -57,7 +57,7 @@ XeloClientSession::~XeloClientSession() {
 bool XeloClientSession::open(const char* host, int port) {
     bool first = port_ == 0;
     size_t length = host != nullptr ? strnlen(host, HOST_SIZE - 1) : 0;
-    memcpy(host_, host, length);
+    if (length != 0) memcpy(host_, host, length);
     memset(host_ + length, 0, HOST_SIZE - length);
     port_ = port;
     // Without this a drop soon after connecting would look idle since the

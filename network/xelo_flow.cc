@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/byte_order.h"
 #include "base/date.h"
 #include "network/crp_packet.h"
 
@@ -24,18 +23,13 @@ Base::DataFlow* XeloFlow::clone() const {
                         get_write_callback(), 0, nullptr, is_auto_free(), is_manual_commit());
 }
 
-void XeloFlow::stamp_packet(char* packet, unsigned short subject, unsigned long sequence) {
-    Base::store_be16(packet + 2, subject);
-    Base::store_be32(packet + 8, static_cast<unsigned int>(sequence));
-    packet[12] = static_cast<char>(sequence >> 32);
-}
-
 void XeloFlow::write_prefix(char* unit, unsigned int packet_length) {
-    unit[0] = XmpPacket::TYPE_DATA;
-    unit[1] = 0;
-    Base::store_be16(unit + 2, static_cast<unsigned short>(packet_length + 2));
-    unit[4] = CrpPacket::VERSION;
-    unit[5] = CrpPacket::METHOD_PLAIN;
+    XmpPacket::Header transport = {
+        XmpPacket::TYPE_DATA, 0,
+        static_cast<unsigned short>(packet_length + CrpPacket::HEADER_SIZE)};
+    XmpPacket::to_stream(&transport, unit);
+    CrpPacket::Header compression = {CrpPacket::VERSION, CrpPacket::METHOD_PLAIN};
+    CrpPacket::to_stream(&compression, unit + XmpPacket::HEADER_SIZE);
 }
 
 bool XeloFlow::is_reference(const char* object, unsigned short length) {
@@ -49,16 +43,14 @@ const char* XeloFlow::get_referenced(const char* object) {
     return frame;
 }
 
-unsigned int XeloFlow::get_unit_length(const char* unit) {
-    return Base::load_be16(unit + 2) + 4u;
-}
-
-const char* XeloFlow::decode(const char* unit, XeloPacket::Header* out) {
-    unsigned int ext = static_cast<unsigned char>(unit[1]);
-    int available = static_cast<int>(get_unit_length(unit)) - PREFIX_SIZE - static_cast<int>(ext);
-    // Units reach a flow only through the writer or a channel that checked them.
-    XeloPacket::from_stream(out, unit + PREFIX_SIZE + ext, available);
-    return unit + FIELDS_AT + ext;
+const char* XeloFlow::decode(const char* unit, unsigned int length, XeloPacket::Header* out) {
+    if (length < static_cast<unsigned int>(XeloPacket::UNIT_FIELDS_AT)) return nullptr;
+    unsigned int frame = XmpPacket::get_frame_length(unit);
+    if (frame < length) length = frame;
+    unsigned int at = XeloPacket::get_unit_packet_offset(unit);
+    if (at > length) return nullptr;
+    if (!XeloPacket::from_stream(out, unit + at, static_cast<int>(length - at))) return nullptr;
+    return unit + at + XeloPacket::HEADER_SIZE;
 }
 
 void* XeloFlow::to_version(int date) {
@@ -97,13 +89,14 @@ char* XeloFlow::Writer::alloc_xmp_packet() {
 }
 
 unsigned long XeloFlow::Writer::commit_xmp_packet(unsigned short length, bool notify) {
-    Base::store_be16(frame_ + 2, static_cast<unsigned short>(length + 2));
-    return commit(length + PREFIX_SIZE, notify);
+    XmpPacket::set_content_length(frame_,
+                                  static_cast<unsigned short>(length + CrpPacket::HEADER_SIZE));
+    return commit(length + XeloPacket::UNIT_PREFIX_SIZE, notify);
 }
 
 XeloPacket* XeloFlow::Writer::alloc_packet(unsigned short tid, unsigned char version) {
     if (alloc_xmp_packet() == nullptr) return nullptr;
-    packet_.attach(frame_ + PREFIX_SIZE);
+    packet_.attach(frame_ + XeloPacket::UNIT_PREFIX_SIZE);
     packet_.header.tid = tid;
     packet_.header.version = version == 0 ? XeloPacket::VERSION : version;
     packet_.header.sequence_series = flow_->get_subject();
@@ -129,8 +122,9 @@ unsigned long XeloFlow::Writer::add_packet(const XmpPacket::Header* frame, bool 
         return commit(REFERENCE_SIZE, notify);
     }
     const char* unit = reinterpret_cast<const char*>(frame);
-    unsigned int length = get_unit_length(unit);
-    if (length < FIELDS_AT) return REFUSED;
+    unsigned int length = XmpPacket::get_frame_length(unit);
+    XeloPacket::Header header;
+    if (decode(unit, length, &header) == nullptr) return REFUSED;
     char* p = static_cast<char*>(flow->alloc_object(static_cast<unsigned short>(length)));
     memcpy(p, unit, length);
     stamp(p, flow->get_subject(), flow->get_next_id() + 1);
@@ -139,14 +133,15 @@ unsigned long XeloFlow::Writer::add_packet(const XmpPacket::Header* frame, bool 
 
 unsigned long XeloFlow::Writer::add_packet(const XeloPacket::Header* packet, bool notify) {
     const char* wire = reinterpret_cast<const char*>(packet);
-    unsigned int length = Base::load_be16(wire + 14) + XeloPacket::HEADER_SIZE;
-    if (length + PREFIX_SIZE > MAX_OBJECT) return REFUSED;
+    unsigned int length = XeloPacket::get_wire_length(wire);
+    unsigned int unit = length + XeloPacket::UNIT_PREFIX_SIZE;
+    if (unit > MAX_OBJECT) return REFUSED;
     XeloFlow* flow = last();
-    char* p = static_cast<char*>(flow->alloc_object(static_cast<unsigned short>(length + 6)));
+    char* p = static_cast<char*>(flow->alloc_object(static_cast<unsigned short>(unit)));
     write_prefix(p, length);
-    memcpy(p + PREFIX_SIZE, wire, length);
+    memcpy(p + XeloPacket::UNIT_PREFIX_SIZE, wire, length);
     stamp(p, flow->get_subject(), flow->get_next_id() + 1);
-    return commit(length + PREFIX_SIZE, notify);
+    return commit(unit, notify);
 }
 
 void XeloFlow::Writer::shift(void* version) {

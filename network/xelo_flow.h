@@ -12,8 +12,6 @@ namespace Network {
 // Base::DataFlow: one writer, readers anywhere.
 class XeloFlow : public Base::DataFlow {
   public:
-    static const int PREFIX_SIZE = 6;  // transport + compression header
-    static const int FIELDS_AT = 26;   // first field of an unextended unit
     static const int REFERENCE_SIZE = 12;
     static const unsigned char REFERENCE_TAG = 0x11;
 
@@ -42,20 +40,24 @@ class XeloFlow : public Base::DataFlow {
 
     // Writes subject and sequence into a packet's wire header (at least the
     // first 13 bytes must be there).
-    static void stamp_packet(char* packet, unsigned short subject, unsigned long sequence);
-    // The same for a stored unit without extension.
+    static void stamp_packet(char* packet, unsigned short subject, unsigned long sequence) {
+        XeloPacket::stamp(packet, subject, sequence);
+    }
+    // The same for a stored unit; stamps land as for a unit without
+    // extension, the only kind writers produce.
     static void stamp(char* unit, unsigned short subject, unsigned long sequence) {
-        stamp_packet(unit + PREFIX_SIZE, subject, sequence);
+        stamp_packet(unit + XeloPacket::UNIT_PREFIX_SIZE, subject, sequence);
     }
     // Transport header (type 2, content_length packet + 2) and compression
     // header (version 1, method 0).
     static void write_prefix(char* unit, unsigned int packet_length);
     static bool is_reference(const char* object, unsigned short length);
     static const char* get_referenced(const char* object);
-    // Unit length from a wire transport header: content_length + 4.
-    static unsigned int get_unit_length(const char* unit);
-    // Decodes a unit's packet header into out; the first field.
-    static const char* decode(const char* unit, XeloPacket::Header* out);
+    // Decodes the packet header of a unit of length bytes into out and
+    // returns its first field; null (out undefined) when the unit is too
+    // short for its headers or its packet claims more content than the unit
+    // holds. Readers skip such a unit rather than read past it.
+    static const char* decode(const char* unit, unsigned int length, XeloPacket::Header* out);
     // Day number of a yyyymmdd date and back; 0 stays 0.
     static void* to_version(int date);
     static int from_version(void* version);

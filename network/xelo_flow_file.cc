@@ -10,7 +10,7 @@ unsigned short low16(void* version) {
     return static_cast<unsigned short>(reinterpret_cast<unsigned long>(version));
 }
 // Largest packet a unit allocated by the writer can hold.
-const unsigned int MAX_RECORD = XmpPacket::MAX_PACKAGE_SIZE - XeloFlow::PREFIX_SIZE;
+const unsigned int MAX_RECORD = XmpPacket::MAX_PACKAGE_SIZE - XeloPacket::UNIT_PREFIX_SIZE;
 }  // namespace
 
 XeloFlow::FileReader::FileReader(unsigned short subject, unsigned long start, const char* path,
@@ -19,11 +19,11 @@ XeloFlow::FileReader::FileReader(unsigned short subject, unsigned long start, co
 
 int XeloFlow::FileReader::prepare_data(unsigned int length, unsigned int limit,
                                        unsigned int total) {
-    unsigned int need = length + PREFIX_SIZE;
+    unsigned int need = length + XeloPacket::UNIT_PREFIX_SIZE;
     if (limit != 0 && total + need > limit) return -1;
     if (total + need > BUFFER_SIZE || length < XeloPacket::HEADER_SIZE) return -1;
     write_prefix(buffer_ + total, length);
-    return PREFIX_SIZE;
+    return XeloPacket::UNIT_PREFIX_SIZE;
 }
 
 void XeloFlow::FileReader::adjust_data(char* record, unsigned int) {
@@ -120,7 +120,7 @@ int XeloFlow::Loader::invoke() {
         return 0;
     }
     char* unit = writer_.alloc_xmp_packet();
-    if (unit == nullptr || fread(unit + PREFIX_SIZE, 1, length, file_) != length) {
+    if (unit == nullptr || fread(unit + XeloPacket::UNIT_PREFIX_SIZE, 1, length, file_) != length) {
         finish(offset);
         return 0;
     }

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "base/byte_order.h"
 #include "network/xelo_flow_file.h"
 #include "parallel/flow_recycler.h"
 
@@ -17,10 +16,12 @@ const XeloFlow::Iterator::Result* XeloFlow::Iterator::next() {
     if (r == nullptr || !get_flow()->has_references() || !is_reference(r->data, r->length))
         return r;
     const char* frame = get_referenced(r->data);
-    unsigned int length = get_unit_length(frame);
+    unsigned int length = XmpPacket::get_frame_length(frame);
     // A referenced unit longer than any unit is handed out as the bare
     // reference rather than overrunning the slot.
-    if (length > XeloPacket::MAX_PACKAGE_SIZE || length < FIELDS_AT) return r;
+    if (length > XeloPacket::MAX_PACKAGE_SIZE ||
+        length < static_cast<unsigned int>(XeloPacket::UNIT_FIELDS_AT))
+        return r;
     slot_ ^= 1;
     char* copy = buffer_ + slot_ * SLOT_SIZE;
     memcpy(copy, frame, length);
@@ -43,10 +44,12 @@ XeloFlow::Reader::~Reader() {
 }
 
 const XeloFlow::View* XeloFlow::Reader::read() {
-    const Base::DataFlow::Iterator::Result* r = iterator_.next();
-    if (r == nullptr || r->length < FIELDS_AT) return nullptr;
-    view_.fields = decode(r->data, &header_);
-    return &view_;
+    // A unit that does not hold what its packet header claims is skipped.
+    while (const Base::DataFlow::Iterator::Result* r = iterator_.next()) {
+        view_.fields = decode(r->data, r->length, &header_);
+        if (view_.fields != nullptr) return &view_;
+    }
+    return nullptr;
 }
 
 XeloFlow::DataReader::DataReader(XeloFlow* flow, Base::Notify* notify, ReadCallback* callback,
@@ -81,12 +84,15 @@ Base::DataFlow::FileReader* XeloFlow::DataReader::create_file_reader() {
 }
 
 const XeloFlow::View* XeloFlow::DataReader::read() {
-    if (!available()) return nullptr;
-    unsigned short length = 0;
-    const char* unit = Base::DataReader::read(length);
-    if (unit == nullptr || length < FIELDS_AT) return nullptr;
-    view_.fields = decode(unit, &header_);
-    return &view_;
+    // A unit that does not hold what its packet header claims is skipped.
+    while (available()) {
+        unsigned short length = 0;
+        const char* unit = Base::DataReader::read(length);
+        if (unit == nullptr) return nullptr;
+        view_.fields = decode(unit, length, &header_);
+        if (view_.fields != nullptr) return &view_;
+    }
+    return nullptr;
 }
 
 XeloFlow::Sender::Sender(XeloFlow* flow, Parallel::FlowRecycler* recycler)
@@ -117,12 +123,10 @@ bool XeloFlow::Sender::seek(unsigned long pos) {
 }
 
 const char* XeloFlow::Sender::read(unsigned short& length) {
-    unsigned short n = 0;
-    const char* unit = reader_.Base::DataReader::read(n);
-    if (unit == nullptr || n < FIELDS_AT) return nullptr;
-    const char* packet = unit + PREFIX_SIZE + static_cast<unsigned char>(unit[1]);
-    length = static_cast<unsigned short>(Base::load_be16(packet + 14) + XeloPacket::HEADER_SIZE);
-    return packet;
+    const View* v = reader_.read();
+    if (v == nullptr) return nullptr;
+    length = static_cast<unsigned short>(XeloPacket::HEADER_SIZE + v->header->content_length);
+    return v->fields - XeloPacket::HEADER_SIZE;
 }
 
 XeloFlow::Receiver::Receiver(XeloFlow* flow)

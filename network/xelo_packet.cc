@@ -1,11 +1,23 @@
 #include "network/xelo_packet.h"
 
+#include <cstddef>
+
 #include "base/byte_order.h"
 #include "base/field_desc.h"
 
 namespace Network {
 
 static_assert(sizeof(XeloPacket::Header) == XeloPacket::HEADER_SIZE, "packet header image");
+// The host image keeps the wire order, so both name the same offsets.
+static_assert(offsetof(XeloPacket::Header, sequence_series) == XeloPacket::SERIES_AT, "series");
+static_assert(offsetof(XeloPacket::Header, tid) == XeloPacket::TID_AT, "tid");
+static_assert(offsetof(XeloPacket::Header, sequence_no) == XeloPacket::SEQUENCE_AT, "sequence");
+static_assert(offsetof(XeloPacket::Header, sequence_no_high) == XeloPacket::SEQUENCE_HIGH_AT,
+              "sequence high");
+static_assert(offsetof(XeloPacket::Header, field_count) == XeloPacket::FIELD_COUNT_AT, "count");
+static_assert(offsetof(XeloPacket::Header, content_length) == XeloPacket::CONTENT_LENGTH_AT,
+              "content length");
+static_assert(offsetof(XeloPacket::Header, request_id) == XeloPacket::REQUEST_ID_AT, "request");
 
 XeloPacket::XeloPacket(unsigned int tid, unsigned int request_id, unsigned char chain)
     : area_(nullptr) {
@@ -68,26 +80,32 @@ void XeloPacket::set_sequence(unsigned long sequence) {
 void XeloPacket::to_stream(const Header* h, char* out) {
     out[0] = static_cast<char>(h->version);
     out[1] = static_cast<char>(h->chain);
-    Base::store_be16(out + 2, h->sequence_series);
-    Base::store_be32(out + 4, h->tid);
-    Base::store_be32(out + 8, h->sequence_no);
-    out[12] = static_cast<char>(h->sequence_no_high);
-    out[13] = static_cast<char>(h->field_count);
-    Base::store_be16(out + 14, h->content_length);
-    Base::store_be32(out + 16, h->request_id);
+    Base::store_be16(out + SERIES_AT, h->sequence_series);
+    Base::store_be32(out + TID_AT, h->tid);
+    Base::store_be32(out + SEQUENCE_AT, h->sequence_no);
+    out[SEQUENCE_HIGH_AT] = static_cast<char>(h->sequence_no_high);
+    out[FIELD_COUNT_AT] = static_cast<char>(h->field_count);
+    Base::store_be16(out + CONTENT_LENGTH_AT, h->content_length);
+    Base::store_be32(out + REQUEST_ID_AT, h->request_id);
+}
+
+void XeloPacket::stamp(char* packet, unsigned short series, unsigned long sequence) {
+    Base::store_be16(packet + SERIES_AT, series);
+    Base::store_be32(packet + SEQUENCE_AT, static_cast<unsigned int>(sequence));
+    packet[SEQUENCE_HIGH_AT] = static_cast<char>(sequence >> 32);
 }
 
 bool XeloPacket::from_stream(Header* h, const char* in, int length) {
     if (length < HEADER_SIZE) return false;
     h->version = static_cast<unsigned char>(in[0]);
     h->chain = static_cast<unsigned char>(in[1]);
-    h->sequence_series = Base::load_be16(in + 2);
-    h->tid = Base::load_be32(in + 4);
-    h->sequence_no = Base::load_be32(in + 8);
-    h->sequence_no_high = static_cast<unsigned char>(in[12]);
-    h->field_count = static_cast<unsigned char>(in[13]);
-    h->content_length = Base::load_be16(in + 14);
-    h->request_id = Base::load_be32(in + 16);
+    h->sequence_series = Base::load_be16(in + SERIES_AT);
+    h->tid = Base::load_be32(in + TID_AT);
+    h->sequence_no = Base::load_be32(in + SEQUENCE_AT);
+    h->sequence_no_high = static_cast<unsigned char>(in[SEQUENCE_HIGH_AT]);
+    h->field_count = static_cast<unsigned char>(in[FIELD_COUNT_AT]);
+    h->content_length = get_content_length(in);
+    h->request_id = Base::load_be32(in + REQUEST_ID_AT);
     return h->content_length <= length - HEADER_SIZE;
 }
 

@@ -1,6 +1,7 @@
 #ifndef XELMD_NETWORK_XELO_PACKET_H
 #define XELMD_NETWORK_XELO_PACKET_H
 
+#include "network/crp_packet.h"
 #include "network/xmp_packet.h"
 
 namespace Base {
@@ -18,8 +19,19 @@ class XeloPacket {
     static const unsigned short MAX_PACKAGE_SIZE = 4026;
     static const int HEADER_SIZE = 20;
     static const int MAX_FIELD_COUNT = 255;
-    // Transport (4) and compression (2) headers in front of the packet.
-    static const int UNIT_PREFIX_SIZE = 6;
+    // Wire offsets of the header's members.
+    static const int SERIES_AT = 2;
+    static const int TID_AT = 4;
+    static const int SEQUENCE_AT = 8;
+    static const int SEQUENCE_HIGH_AT = 12;
+    static const int FIELD_COUNT_AT = 13;
+    static const int CONTENT_LENGTH_AT = 14;
+    static const int REQUEST_ID_AT = 16;
+    // A data unit is a transport header, a compression header and the
+    // packet; with no extension the packet starts at UNIT_PREFIX_SIZE and its
+    // first field at UNIT_FIELDS_AT.
+    static const int UNIT_PREFIX_SIZE = XmpPacket::HEADER_SIZE + CrpPacket::HEADER_SIZE;
+    static const int UNIT_FIELDS_AT = UNIT_PREFIX_SIZE + HEADER_SIZE;
     static const unsigned char VERSION = 4;
     static const unsigned char CHAIN_LAST = 'L';
 
@@ -65,6 +77,22 @@ class XeloPacket {
     // Start of the unit's transport header in front of a packet's field area.
     static void* get_xmp_header(const void* field_area);
     static unsigned long get_sequence(const Header* header);
+    // Reads of a wire header in place (at least 20 bytes there).
+    static unsigned short get_content_length(const char* packet) {
+        return Base::load_be16(packet + CONTENT_LENGTH_AT);
+    }
+    // Header and field area of a wire packet, as its header claims.
+    static unsigned int get_wire_length(const char* packet) {
+        return get_content_length(packet) + static_cast<unsigned int>(HEADER_SIZE);
+    }
+    // Writes series and sequence number into a wire header in place (its
+    // first 13 bytes must be there).
+    static void stamp(char* packet, unsigned short series, unsigned long sequence);
+    // Offset of the packet inside a data unit: behind both headers and the
+    // transport header's extension.
+    static unsigned int get_unit_packet_offset(const char* unit) {
+        return UNIT_PREFIX_SIZE + XmpPacket::get_ext_length(unit);
+    }
 
     // Walks the fields of a received packet. One thread at a time.
     class Iterator {

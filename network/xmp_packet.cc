@@ -6,14 +6,14 @@ namespace Network {
 
 void XmpPacket::to_stream(const Header* header, char* out) {
     out[0] = static_cast<char>(header->type);
-    out[1] = static_cast<char>(header->ext_length);
-    Base::store_be16(out + 2, header->content_length);
+    out[EXT_LENGTH_AT] = static_cast<char>(header->ext_length);
+    Base::store_be16(out + CONTENT_LENGTH_AT, header->content_length);
 }
 
 void XmpPacket::from_stream(Header* header, const char* in) {
     header->type = static_cast<unsigned char>(in[0]);
-    header->ext_length = static_cast<unsigned char>(in[1]);
-    header->content_length = Base::load_be16(in + 2);
+    header->ext_length = static_cast<unsigned char>(in[EXT_LENGTH_AT]);
+    header->content_length = Base::load_be16(in + CONTENT_LENGTH_AT);
 }
 
 void XmpPacket::to_stream(const FieldHeader* header, char* out) {

@@ -24,6 +24,9 @@ class XmpPacket {
     static const unsigned char TYPE_DATA = 2;
     static const int HEADER_SIZE = 4;
     static const int FIELD_HEADER_SIZE = 4;
+    // Wire offsets of the transport header's members.
+    static const int EXT_LENGTH_AT = 1;
+    static const int CONTENT_LENGTH_AT = 2;
 
     struct Header {
         unsigned char type;
@@ -38,6 +41,17 @@ class XmpPacket {
 
     static void to_stream(const Header* header, char* out);
     static void from_stream(Header* header, const char* in);
+    // Bytes of the frame whose transport header starts at frame: the header
+    // and its content (extension included).
+    static unsigned int get_frame_length(const char* frame) {
+        return Base::load_be16(frame + CONTENT_LENGTH_AT) + static_cast<unsigned int>(HEADER_SIZE);
+    }
+    static unsigned int get_ext_length(const char* frame) {
+        return static_cast<unsigned char>(frame[EXT_LENGTH_AT]);
+    }
+    static void set_content_length(char* frame, unsigned short length) {
+        Base::store_be16(frame + CONTENT_LENGTH_AT, length);
+    }
     static void to_stream(const FieldHeader* header, char* out);
     static void from_stream(FieldHeader* header, const char* in);
 

@@ -32,10 +32,15 @@ EventThread::~EventThread() {
 }
 
 void EventThread::dispatch(int id, void* arg, Handler* handler) {
-    if (handler != nullptr)
+    if (handler != nullptr) {
         handler->on_event(id, arg);
-    else
-        on_event(id, arg);
+        return;
+    }
+    // Users address their own events to their handler; one the thread itself
+    // does not know was posted to the wrong target.
+    int result = on_event(id, arg);
+    XELMD_CHECK(result != UNKNOWN_EVENT, "event id unknown to the thread it was posted to");
+    (void)result;
 }
 
 void EventThread::add_event(int id, void* arg, Base::Sign* done, Handler* handler, bool queued) {
@@ -55,6 +60,7 @@ void EventThread::add_event(int id, void* arg, Base::Sign* done, Handler* handle
 }
 
 bool EventThread::event_proc() {
+    check_thread();
     int ran = 0;
     while (ran < EVENTS_PER_PASS) {
         Event* e = static_cast<Event*>(queue_->pop());

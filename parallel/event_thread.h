@@ -3,6 +3,7 @@
 
 #include <atomic>
 
+#include "base/check.h"
 #include "base/lf_queue.h"
 #include "base/lf_stack.h"
 #include "base/notify.h"
@@ -41,6 +42,8 @@ class EventThread : public Thread, public Base::NotifyGroup {
     };
 
     static const int IDLE_WAIT_MS = 10;
+    // What on_event gives for an id its target does not know.
+    static constexpr int UNKNOWN_EVENT = -1;
     static const int EVENTS_PER_PASS = 8;
     // 750 microseconds in clock ticks.
     static const unsigned long BUSY_TICKS = 7500;
@@ -70,6 +73,8 @@ class EventThread : public Thread, public Base::NotifyGroup {
     void set_loop_time(unsigned long t) { loop_time_.store(t, std::memory_order_relaxed); }
     void set_busy_until(unsigned long t) { busy_until_.store(t, std::memory_order_relaxed); }
     NotifySign* get_notify_sign() const { return notify_sign_; }
+    // Loop steps and event callbacks: the loop thread only.
+    void check_thread() const { XELMD_CHECK(is_loop_thread(), "called off the loop thread"); }
 
   private:
     void dispatch(int id, void* arg, Handler* handler);

@@ -38,6 +38,7 @@ class Fd {
 
   private:
     friend struct Ring<Fd>;
+    friend class RingList<Fd>;
     friend class FdReactor;
 
     Fd* prev_;

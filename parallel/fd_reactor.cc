@@ -1,10 +1,12 @@
 #include "parallel/fd_reactor.h"
 
-#include <fcntl.h>
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include "base/measure.h"
+#include "base/check.h"
 
 namespace Parallel {
 
@@ -12,48 +14,68 @@ namespace {
 
 using FdRing = Ring<Fd>;
 
-const int EPOLL_SIZE_HINT = 8192;
+// A reactor without its epoll instance or its wake-up descriptor cannot run
+// at all, and the constructor has no result to report it by.
+int make_epoll() {
+    int fd = epoll_create1(EPOLL_CLOEXEC);
+    if (fd < 0) Base::fail_system("epoll_create1");
+    return fd;
+}
+
+int make_eventfd() {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) Base::fail_system("eventfd");
+    return fd;
+}
+
+// epoll_ctl for fd; prints the refusal and returns -1 when the kernel
+// refuses (a descriptor closed too early, or one that cannot be polled).
+int control(int epoll_fd, int op, Fd* fd, int id, unsigned int mask) {
+    epoll_event ev = {};
+    ev.events = mask;
+    ev.data.ptr = fd;
+    if (epoll_ctl(epoll_fd, op, id, &ev) == 0) return 0;
+    const char* name = op == EPOLL_CTL_ADD ? "add" : op == EPOLL_CTL_DEL ? "del" : "mod";
+    fprintf(stderr, "ERR! epoll_ctl %s [%d] failed: [%s]\n", name, id, strerror(errno));
+    return -1;
+}
 
 }  // namespace
 
-FdReactor::NotifyFd::NotifyFd(FdReactor* owner) : owner_(owner), fd_(eventfd(0, 0)), buffer_(0) {
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
-}
+FdReactor::NotifyFd::NotifyFd(FdReactor* owner) : owner_(owner), fd_(make_eventfd()), buffer_(0) {}
 
 FdReactor::NotifyFd::~NotifyFd() {
     if (fd_ >= 0) close(fd_);
 }
 
 int FdReactor::NotifyFd::read() {
-    ssize_t n = ::read(fd_, &buffer_, sizeof(buffer_));
-    (void)n;  // an empty counter (EAGAIN) is as good as a drained one
+    // An empty counter (EAGAIN) is as good as a drained one; anything else
+    // means the descriptor is gone and no wake-up would ever arrive.
+    if (::read(fd_, &buffer_, sizeof(buffer_)) < 0 && errno != EAGAIN)
+        Base::fail_system("eventfd read");
     return 0;
 }
 
 int FdReactor::NotifyFd::write() {
+    // A saturated counter (EAGAIN) already wakes the reader.
     unsigned long one = 1;
-    ssize_t n = ::write(fd_, &one, sizeof(one));
-    (void)n;  // a saturated counter already wakes the reader
+    if (::write(fd_, &one, sizeof(one)) < 0 && errno != EAGAIN) Base::fail_system("eventfd write");
     return 0;
 }
 
 FdReactor::FdReactor(const char* name)
     : Reactor(name),
-      fd_count_(0),
       notify_fd_(new NotifyFd(this)),
-      epoll_fd_(epoll_create(EPOLL_SIZE_HINT)),
+      fds_(&head_, notify_fd_),
+      epoll_fd_(make_epoll()),
       event_index_(0),
       event_count_(0) {}
 
 FdReactor::~FdReactor() {
-    if (epoll_fd_ >= 0) close(epoll_fd_);
-    if (FdRing::is_linked(notify_fd_)) FdRing::remove(notify_fd_);
+    close(epoll_fd_);  // nothing is left to do about a failed close
+    fds_.remove(notify_fd_);
     delete notify_fd_;
-    while (FdRing::is_linked(&head_)) {
-        Fd* fd = head_.next_;
-        FdRing::remove(fd);
-        delete fd;
-    }
+    fds_.destroy_all();
 }
 
 void FdReactor::add_fd(Fd* fd) {
@@ -67,17 +89,14 @@ void FdReactor::remove_fd(Fd* fd) {
     done.join();
 }
 
-void FdReactor::set_blocking(Fd* fd, bool write_blocked) {
-    if (fd == nullptr) return;
+int FdReactor::set_blocking(Fd* fd, bool write_blocked) {
+    if (fd == nullptr) return 0;
     int id = fd->get_id();
-    if (id < 1) return;
-    epoll_event ev = {};
+    if (id < 1) return 0;
     unsigned int mask = 0;
     if (!fd->is_read_blocked()) mask |= EPOLLIN;
     if (write_blocked) mask |= EPOLLOUT;
-    ev.events = mask;
-    ev.data.ptr = fd;
-    epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, id, &ev);
+    return control(epoll_fd_, EPOLL_CTL_MOD, fd, id, mask);
 }
 
 void FdReactor::wakeup(bool cross_thread) {
@@ -89,65 +108,49 @@ void FdReactor::wakeup(bool cross_thread) {
 
 int FdReactor::on_event(int id, void* arg) {
     if (id < EVENT_ADD_FD || id > EVENT_PARK_FD) return Reactor::on_event(id, arg);
+    check_thread();
     Fd* fd = static_cast<Fd*>(arg);
     if (fd == nullptr) return 0;
     switch (id) {
         case EVENT_ADD_FD:
-            add_now(fd);
-            break;
+            return add_now(fd);
         case EVENT_REMOVE_FD:
-            remove_now(fd);
-            break;
+            return remove_now(fd);
         case EVENT_ACTIVATE_FD:
-            activate_now(fd);
+            fds_.activate(fd, get_loop_time());
             break;
         default:
-            park_now(fd);
+            fds_.park(fd);
             break;
     }
     return 0;
 }
 
-void FdReactor::add_now(Fd* fd) {
-    if (FdRing::is_linked(fd)) return;  // already in a list
-    FdRing::insert_before(fd, head_.next_);
-    fd_count_.fetch_add(1, std::memory_order_relaxed);
+int FdReactor::add_now(Fd* fd) {
+    if (FdRing::is_linked(fd)) return 0;  // already in a list
     int id = fd->get_id();
-    if (id < 1) return;
-    epoll_event ev = {};
-    ev.events = EPOLLIN;
-    ev.data.ptr = fd;
-    epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, id, &ev);
+    // A descriptor epoll refuses stays out of the list: linked, it would be
+    // offered write() but never read.
+    if (id >= 1 && control(epoll_fd_, EPOLL_CTL_ADD, fd, id, EPOLLIN) != 0) return REFUSED;
+    fds_.add(fd);
+    return 0;
 }
 
-void FdReactor::remove_now(Fd* fd) {
-    if (!FdRing::is_linked(fd)) return;
+int FdReactor::remove_now(Fd* fd) {
+    if (!FdRing::is_linked(fd)) return 0;
     int id = fd->get_id();
-    if (id >= 1) {
-        epoll_event ev = {};
-        epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, id, &ev);
-    }
-    FdRing::remove(fd);
-    fd_count_.fetch_sub(1, std::memory_order_relaxed);
+    // The descriptor leaves the list even when epoll refuses (it was closed
+    // before its removal, which already took it out of epoll).
+    int result = id >= 1 && control(epoll_fd_, EPOLL_CTL_DEL, fd, id, 0) != 0 ? REFUSED : 0;
+    fds_.remove(fd);
     for (int i = event_index_ + 1; i < event_count_; ++i)
         if (events_[i].data.ptr == fd) events_[i].events = 0;
-}
-
-void FdReactor::activate_now(Fd* fd) {
-    if (!FdRing::is_linked(fd)) return;
-    FdRing::move_before(fd, head_.next_);
-    fd->last_active_ = get_loop_time();
-}
-
-void FdReactor::park_now(Fd* fd) {
-    if (!FdRing::is_linked(fd)) return;
-    FdRing::move_before(fd, &head_);
-    fd->last_active_ = 0;
+    return result;
 }
 
 void FdReactor::write_sweep(bool& busy) {
-    Fd* fd = head_.next_;
-    while (fd != notify_fd_ && fd != &head_) {
+    Fd* fd = fds_.front();
+    while (!fds_.is_end(fd)) {
         Fd* next = fd->next_;
         int result = fd->write();
         if (result == 0) {
@@ -155,15 +158,14 @@ void FdReactor::write_sweep(bool& busy) {
             busy = true;
         } else if (result == -1) {
             set_blocking(fd, true);
-            park_now(fd);
+            fds_.park(fd);
         }
         // A callback that unlinked the next descriptor leaves nowhere to go
         // on from; the rest waits for the next pass.
         if (!FdRing::is_linked(next)) break;
         fd = next;
     }
-    Fd* first = head_.next_;
-    if (first != notify_fd_ && first != &head_) FdRing::move_before(first, notify_fd_);
+    fds_.rotate();
 }
 
 void FdReactor::dispatch(int count) {
@@ -178,7 +180,7 @@ void FdReactor::dispatch(int count) {
         }
         if ((mask & EPOLLOUT) && FdRing::is_linked(fd)) {
             set_blocking(fd, false);
-            activate_now(fd);
+            fds_.activate(fd, get_loop_time());
         }
     }
     event_index_ = 0;
@@ -186,34 +188,37 @@ void FdReactor::dispatch(int count) {
 }
 
 bool FdReactor::fd_proc(bool busy) {
+    check_thread();
     write_sweep(busy);
     int timeout = 0;
     if (!busy && get_busy_until() < get_loop_time()) timeout = IDLE_WAIT_MS;
     int n = epoll_wait(epoll_fd_, events_, MAX_EVENTS, timeout);
+    // A signal only cuts the wait short; any other failure means the epoll
+    // instance is unusable and the loop would spin without waiting.
+    if (n < 0 && errno != EINTR) Base::fail_system("epoll_wait");
     if (n <= 0) return busy;
     dispatch(n);
     return true;
 }
 
-void FdReactor::thread_proc() {
-    add_now(notify_fd_);
-    while (keep_running()) {
-        set_loop_time(Base::Measure::get_clock());
-        bool ran_events = event_proc();
-        bool handlers_worked = handler_proc();
-        bool worked;
-        if (ran_events || handlers_worked) {
-            if (has_timers()) timer_proc();
-            worked = fd_proc(true);
-        } else {
-            worked = fd_proc(has_timers() && timer_proc());
-        }
-        if (worked)
-            wakeup(false);
-        else
-            set_busy_until(0);
+bool FdReactor::run_pass(unsigned long loop_time) {
+    check_thread();
+    set_loop_time(loop_time);
+    bool ran_events = event_proc();
+    bool handlers_worked = handler_proc();
+    bool worked;
+    if (ran_events || handlers_worked) {
+        if (has_timers()) timer_proc();
+        worked = fd_proc(true);
+    } else {
+        // Fired timers also make the cycle non-blocking.
+        worked = fd_proc(has_timers() && timer_proc());
     }
-    remove_now(notify_fd_);
+    if (worked)
+        wakeup(false);
+    else
+        set_busy_until(0);
+    return worked;
 }
 
 }  // namespace Parallel

@@ -23,6 +23,8 @@ class FdReactor : public Reactor {
         EVENT_PARK_FD = 24,
     };
     static const int MAX_EVENTS = 8192;
+    // on_event's result for a descriptor epoll refused.
+    static constexpr int REFUSED = -2;
 
     // The eventfd through which other threads wake the loop; also the
     // divider between active and parked descriptors.
@@ -52,34 +54,41 @@ class FdReactor : public Reactor {
     void add_fd(Fd* fd);
     void remove_fd(Fd* fd);  // synchronous
     // Rewrites the epoll mask: reading unless read-blocked, writing if asked.
-    void set_blocking(Fd* fd, bool write_blocked);
+    // 0, or -1 when epoll refuses (the descriptor was closed too early).
+    int set_blocking(Fd* fd, bool write_blocked);
     void wakeup(bool cross_thread) override;
+    // Events 21..24 here, the others as Reactor::on_event. Adding or
+    // removing a descriptor that epoll refuses gives REFUSED (and a line on
+    // standard error); a refused descriptor is not added.
     int on_event(int id, void* arg) override;
     // One write sweep and one epoll wait; true when anything happened.
     bool fd_proc(bool busy);
+    // As Reactor::run_pass, with the descriptors' cycle as the idle wait:
+    // epoll_wait blocks up to 10 ms only when nothing else worked and the
+    // busy window is over.
+    bool run_pass(unsigned long loop_time) override;
     // Descriptors linked, the notify descriptor included; a snapshot when
     // read from another thread.
-    int get_fd_count() const { return fd_count_.load(std::memory_order_relaxed); }
+    int get_fd_count() const { return fds_.count(); }
 
   protected:
-    void thread_proc() override;
+    // The notify descriptor is the first entry and the divider of the list.
+    void begin_loop() override { add_now(notify_fd_); }
+    void end_loop() override { remove_now(notify_fd_); }
     NotifyFd* get_notify_fd() const { return notify_fd_; }
 
   private:
     // A list head that is never a real descriptor.
     struct Head : Fd {};
 
-    void add_now(Fd* fd);
-    void remove_now(Fd* fd);
-    void activate_now(Fd* fd);
-    void park_now(Fd* fd);
+    int add_now(Fd* fd);
+    int remove_now(Fd* fd);
     void write_sweep(bool& busy);
     void dispatch(int count);
 
     Head head_;
-    // Written by the reactor thread only; atomic so others may read it.
-    std::atomic<int> fd_count_;
     NotifyFd* notify_fd_;
+    RingList<Fd> fds_;
     int epoll_fd_;
     // Position in events_ while dispatching, so that a descriptor removed
     // by a callback is not handed the rest of this cycle's events.

@@ -37,6 +37,7 @@ class Handler {
 
   private:
     friend struct Ring<Handler>;
+    friend class RingList<Handler>;
     friend class Reactor;
 
     Handler* prev_;

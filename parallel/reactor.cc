@@ -23,8 +23,8 @@ Reactor::Reactor(const char* name)
       heap_(new Base::Heap(compare_timer, sizeof(TimerEntry), 0, 1, nullptr)),
       free_timers_(new Base::LFStack(0)),
       all_timers_(new Base::LFStack(0)),
-      handler_count_(0),
-      divider_(new Handler()) {
+      divider_(new Handler()),
+      handlers_(&head_, divider_) {
     HandlerRing::insert_before(divider_, &head_);
 }
 
@@ -35,11 +35,7 @@ Reactor::~Reactor() {
     delete all_timers_;
     HandlerRing::remove(divider_);
     delete divider_;
-    while (HandlerRing::is_linked(&head_)) {
-        Handler* h = head_.next_;
-        HandlerRing::remove(h);
-        delete h;
-    }
+    handlers_.destroy_all();
 }
 
 void Reactor::post_and_wait(int id, void* arg) {
@@ -69,10 +65,12 @@ void Reactor::remove_timer(Timer* timer) {
 }
 
 void Reactor::enable_timer(Timer* timer, bool at_once) {
+    XELMD_CHECK(timer != nullptr, "null timer");
     if (timer != nullptr) post(at_once ? EVENT_ENABLE_TIMER_AT_ONCE : EVENT_ENABLE_TIMER, timer);
 }
 
 void Reactor::disable_timer(Timer* timer) {
+    XELMD_CHECK(timer != nullptr, "null timer");
     if (timer != nullptr) post_and_wait(EVENT_DISABLE_TIMER, timer);
 }
 
@@ -120,7 +118,8 @@ void Reactor::remove_timer_now(Timer* timer) {
 }
 
 int Reactor::on_event(int id, void* arg) {
-    if (id < EVENT_ADD_TIMER || id > EVENT_NOTIFY) return -1;
+    check_thread();
+    if (id < EVENT_ADD_TIMER || id > EVENT_NOTIFY) return UNKNOWN_EVENT;
     if (arg == nullptr) return 0;
     Timer* timer = static_cast<Timer*>(arg);
     switch (id) {
@@ -150,24 +149,16 @@ int Reactor::on_event(int id, void* arg) {
 }
 
 int Reactor::on_handler_event(int id, Handler* handler) {
-    if (id < EVENT_ADD_HANDLER || id > EVENT_DISABLE_HANDLER) return -1;
-    if (id == EVENT_ADD_HANDLER) {
-        if (HandlerRing::is_linked(handler)) return 0;  // already in a list
-        HandlerRing::insert_before(handler, head_.next_);
-        handler_count_.fetch_add(1, std::memory_order_relaxed);
-        return 0;
-    }
-    if (!HandlerRing::is_linked(handler)) return 0;
-    if (id == EVENT_REMOVE_HANDLER) {
-        HandlerRing::remove(handler);
-        handler_count_.fetch_sub(1, std::memory_order_relaxed);
-    } else if (id == EVENT_ENABLE_HANDLER) {
-        HandlerRing::move_before(handler, head_.next_);
-        handler->last_active_ = get_loop_time();
-    } else {
-        HandlerRing::move_before(handler, &head_);
-        handler->last_active_ = 0;
-    }
+    if (id < EVENT_ADD_HANDLER || id > EVENT_DISABLE_HANDLER) return UNKNOWN_EVENT;
+    // Unlinked handlers (or linked ones, for add) are ignored.
+    if (id == EVENT_ADD_HANDLER)
+        handlers_.add(handler);
+    else if (id == EVENT_REMOVE_HANDLER)
+        handlers_.remove(handler);
+    else if (id == EVENT_ENABLE_HANDLER)
+        handlers_.activate(handler, get_loop_time());
+    else
+        handlers_.park(handler);
     return 0;
 }
 
@@ -189,6 +180,7 @@ void Reactor::fire(const TimerEntry& entry) {
 }
 
 bool Reactor::timer_proc() {
+    check_thread();
     unsigned long now = get_loop_time();
     int popped = 0;
     while (popped < TIMERS_PER_PASS) {
@@ -204,10 +196,11 @@ bool Reactor::timer_proc() {
 }
 
 bool Reactor::handler_proc() {
-    Handler* h = head_.next_;
-    if (h == divider_) return false;
+    check_thread();
+    Handler* h = handlers_.front();
+    if (handlers_.is_end(h)) return false;
     bool worked = false;
-    while (h != divider_) {
+    while (!handlers_.is_end(h)) {
         Handler* next = h->next_;
         if (h->on_invoke()) {
             worked = true;
@@ -215,34 +208,36 @@ bool Reactor::handler_proc() {
         }
         // A callback that unlinked the next handler leaves nowhere to go on
         // from; the rest waits for the next pass.
-        if (!HandlerRing::is_linked(next) || next == &head_) break;
+        if (!HandlerRing::is_linked(next)) break;
         h = next;
     }
-    Handler* first = head_.next_;
-    if (first != divider_) HandlerRing::move_before(first, divider_);
+    handlers_.rotate();
     return worked;
 }
 
-void Reactor::thread_proc() {
-    while (keep_running()) {
-        set_loop_time(Base::Measure::get_clock());
-        bool ran_events = event_proc();
-        bool handlers_worked = handler_proc();
-        if (ran_events || handlers_worked) {
-            if (has_timers()) timer_proc();
-            wakeup(false);
-            continue;
-        }
-        if (has_timers() && timer_proc()) {
-            wakeup(false);
-            continue;
-        }
-        if (get_loop_time() > get_busy_until() && get_notify_sign()->wait()) {
-            wakeup(false);
-            continue;
-        }
-        set_busy_until(0);
+bool Reactor::run_pass(unsigned long loop_time) {
+    check_thread();
+    set_loop_time(loop_time);
+    bool ran_events = event_proc();
+    bool handlers_worked = handler_proc();
+    if (ran_events || handlers_worked) {
+        if (has_timers()) timer_proc();
+        wakeup(false);
+        return true;
     }
+    bool woken = (has_timers() && timer_proc()) ||
+                 (loop_time > get_busy_until() && get_notify_sign()->wait());
+    if (woken)
+        wakeup(false);
+    else
+        set_busy_until(0);
+    return woken;
+}
+
+void Reactor::thread_proc() {
+    begin_loop();
+    while (keep_running()) run_pass(Base::Measure::get_clock());
+    end_loop();
 }
 
 }  // namespace Parallel

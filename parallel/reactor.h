@@ -60,6 +60,12 @@ class Reactor : public EventThread {
         return false;
     }
 
+    // One pass of the loop at the given loop time: events, handlers and
+    // timers, then the idle wait when none of them worked and the busy
+    // window is over. True when the pass worked or was woken, which keeps
+    // the busy window open; false clears it. The thread procedure calls it
+    // with the clock; tests call it with chosen times. Reactor thread only.
+    virtual bool run_pass(unsigned long loop_time);
     // Fires due timers, at most 8 heap entries; false when nothing was due.
     bool timer_proc();
     // Polls the active handlers, then rotates them; true when any worked.
@@ -67,10 +73,15 @@ class Reactor : public EventThread {
     bool has_timers() const { return heap_->get_count() > 0; }
     // Handlers linked, active or parked (the divider not counted); a
     // snapshot when read from another thread.
-    int get_handler_count() const { return handler_count_.load(std::memory_order_relaxed); }
+    int get_handler_count() const { return handlers_.count(); }
 
   protected:
+    // begin_loop, run_pass until stopped, end_loop.
     void thread_proc() override;
+    // What the loop needs registered on its own thread before the first pass
+    // and released after the last.
+    virtual void begin_loop() {}
+    virtual void end_loop() {}
 
   private:
     void post(int id, void* arg) { add_event(id, arg, nullptr, nullptr, false); }
@@ -88,9 +99,8 @@ class Reactor : public EventThread {
     // Every record ever made, so that destruction frees them all.
     Base::LFStack* all_timers_;
     Handler head_;
-    // Written by the reactor thread only; atomic so others may read it.
-    std::atomic<int> handler_count_;
     Handler* divider_;
+    RingList<Handler> handlers_;
 };
 
 }  // namespace Parallel

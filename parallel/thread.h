@@ -31,6 +31,12 @@ class Thread {
 
     static int get_current();
     bool is_current() const { return get_current() == id_.load(std::memory_order_relaxed); }
+    // The thread that runs the loop, or any thread before it has started (an
+    // owner or a test driving the loop by hand).
+    bool is_loop_thread() const {
+        int id = id_.load(std::memory_order_relaxed);
+        return id == 0 || id == get_current();
+    }
     const char* get_name() const { return name_; }
     // Kernel thread id; 0 until the thread has started.
     int get_id() const { return id_.load(std::memory_order_relaxed); }

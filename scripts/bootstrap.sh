@@ -9,7 +9,7 @@ for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 [ -z "$missing" ] && exit 0
-echo "bootstrap: installing$missing"
+echo "bootstrap: missing packages:$missing; installing them with apt-get"
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq

@@ -6,7 +6,6 @@
 #include <openssl/rsa.h>
 
 #include <cstdio>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -70,29 +69,6 @@ TEST(EncryptApiInfo, PrivateKeyRecoversInitInfoAndFrontMode) {
         EXPECT_EQ(oaep_decrypt(key, block + 5, 128), c.plain);
     }
     EVP_PKEY_free(key);
-}
-
-TEST(ApiInfo, TagHidesTheSecondAndDigestOfRandomBytesAndUser) {
-    const char* user = "trader01";
-    unsigned char tag[34];
-    unsigned int before = static_cast<unsigned int>(time(nullptr));
-    Api::get_api_info(reinterpret_cast<char*>(tag), 34, user);
-    unsigned int after = static_cast<unsigned int>(time(nullptr));
-
-    unsigned int hidden =
-        unsigned(tag[7]) << 24 | unsigned(tag[8]) << 16 | unsigned(tag[9]) << 8 | tag[10];
-    unsigned int second = hidden ^ (unsigned(tag[5]) << 24 | unsigned(tag[6]) << 16 |
-                                    unsigned(tag[32]) << 8 | tag[33]);
-    EXPECT_GE(second, before);
-    EXPECT_LE(second, after);
-
-    std::string msg(reinterpret_cast<char*>(tag), 7);
-    msg += std::to_string(second) + " " + user;
-    msg.append(reinterpret_cast<char*>(tag) + 27, 7);
-    unsigned char d[32];
-    unsigned int len = 0;
-    EVP_Digest(msg.data(), msg.size(), d, &len, EVP_get_digestbyname("SM3"), nullptr);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(tag[11 + i], d[2 * i]) << i;
 }
 
 }  // namespace

@@ -73,14 +73,6 @@ TEST_F(ConnectionFileTest, GarbageFirstLineKeepsDayButTopicsAreRead) {
     EXPECT_EQ(file.get_saved(12), 0u);
 }
 
-TEST_F(ConnectionFileTest, FirstLineNeedsBothValues) {
-    put("20250912\n");
-    Api::ConnectionFile file;
-    ASSERT_TRUE(file.open(path_, day_, center_));
-    EXPECT_STREQ(day_, "");
-    EXPECT_EQ(center_, 0);
-}
-
 TEST_F(ConnectionFileTest, AtMostSixtyFourTopicLinesAreRead) {
     std::string text = "20250912,  1\n";
     for (int i = 1; i <= 70; ++i) text += std::to_string(i) + "," + std::to_string(i * 10) + "\n";

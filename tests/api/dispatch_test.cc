@@ -6,8 +6,6 @@
 #include <sstream>
 
 #include "api/md_api.h"
-#include "field/xelfield.h"
-#include "network/xmp_packet.h"
 #include "tests/api/dispatch_helpers.h"
 
 namespace {
@@ -302,25 +300,6 @@ TEST_F(DispatchTest, AnApplicationThatOverridesNothingStillRuns) {
     feed({0x5902, 3, 3, 'L', 0}, wire::update_time("A", "09:30:01", 0, ""));
     EXPECT_EQ(log_lines().size(), 3u);  // logged whether or not overridden
     EXPECT_EQ(received(), 1u);
-}
-
-TEST_F(DispatchTest, PacketsAppendedToAFlowReachTheDispatcher) {
-    Network::XeloFlow flow(7, 1 << 20, 1 << 20, nullptr, &api, 0, nullptr, false, false);
-    Network::XeloFlow::Writer writer(&flow, false);
-    CTarnXeloDepthMarketDataField r = make_depth("ag2512", 7.5);
-    Field::XelDepthMarketDataField fixed;
-    Network::XmpPacket::from_struct(&Field::XelDepthMarketDataField::DESC, &fixed, &r, sizeof r);
-    for (int i = 0; i < 3; ++i) {
-        Network::XeloPacket* p = writer.alloc_packet(0x5803, 4);
-        p->add_field(&Field::XelDepthMarketDataField::DESC, &fixed,
-                     &Field::XelDepthMarketDataField::to_stream);
-        writer.commit_packet(false);
-    }
-    EXPECT_EQ(spi.events.front(), "start 7 1");
-    EXPECT_EQ(spi.events.back(), "end 7 3");
-    ASSERT_EQ(spi.depths.size(), 3u);
-    EXPECT_EQ(spi.depths[2].LastPrice, 7.5);
-    EXPECT_EQ(flow.get_count(), 3u);
 }
 
 }  // namespace

@@ -270,13 +270,25 @@ TEST_F(MdApiLoopbackTest, ReplyWithoutSessionTextKeepsTheCipher) {
     EXPECT_EQ(front_.bad_frames_, 0);
 }
 
-TEST_F(MdApiLoopbackTest, UnusableKeyClosesWithMappedReason) {
+TEST_F(MdApiLoopbackTest, UnusableRepliesCloseWithMappedReasonsThenReconnect) {
     start();
     ASSERT_TRUE(spi_.wait_for("connected"));
     std::string s = "B01234567890123";  // 14 digits: a sealed key that does not open
     reply(0, &s);
     EXPECT_TRUE(spi_.wait_for("disconnected 8195"));
     EXPECT_TRUE(front_.wait_closed(3000));
+
+    accept_and_read_key_exchange();
+    ASSERT_TRUE(spi_.wait_for("connected", 2));
+    reply_plain();
+    WirePacket login;
+    ASSERT_TRUE(login_and_read(login));
+    front_.send_packet(0x1002, 42, {rsp_info(0)});  // no login record
+    EXPECT_TRUE(spi_.wait_for("disconnected 8200"));
+    EXPECT_EQ(spi_.count("login 0 42 1  "), 0);
+
+    accept_and_read_key_exchange();
+    EXPECT_TRUE(spi_.wait_for("connected", 3));
 }
 
 TEST_F(MdApiLoopbackTest, ErrorReplyReportsAndHoldsTheLogin) {
@@ -431,6 +443,20 @@ TEST_F(MdApiLoopbackTest, LostConnectionIsReportedWrittenAndRetried) {
     accept_and_read_key_exchange();  // the same front again after 1.5 s
     EXPECT_TRUE(spi_.wait_for("connected", 2));
     EXPECT_NE(kx_text_, first);  // a fresh key pair per connection
+}
+
+TEST_F(MdApiLoopbackTest, SilentFrontGetsAWarningThenAnIdleClose) {
+    api_ = CTarnXeloMduserApi::CreateXeloMduserApi(dir_.c_str());
+    api_->RegisterSpi(&spi_);
+    ASSERT_EQ(api_->RegisterFront(front_.address().c_str()), 0);
+    ASSERT_EQ(api_->SetHeartbeatTimeout(4), 0);  // warning past 2 s, close at 4 s
+    ASSERT_EQ(api_->Init(), 0);
+    accept_and_read_key_exchange();
+    ASSERT_TRUE(spi_.wait_for("disconnected 8193", 1, 10000));
+    std::vector<std::string> lines = spi_.lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "connected");
+    EXPECT_TRUE(lines[1] == "heartbeat 2" || lines[1] == "heartbeat 3") << lines[1];
 }
 
 // Callbacks that take their time while another thread releases the API.

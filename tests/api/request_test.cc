@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "api/md_api.h"
-#include "field/xelfield.h"
 #include "tests/api/dispatch_helpers.h"
 
 namespace {
@@ -247,34 +246,6 @@ TEST_F(RequestTest, LogLineOfATopicQuery) {
     CTarnXeloDisseminationField topic = {3, 0};
     ASSERT_EQ(api.ReqQryTopic(&topic, 1), 0);
     EXPECT_EQ(log_text(), "20250912093000125,ReqQryTopic,SequenceSeries=\"3\" SequenceNo=\"0\"\n");
-}
-
-TEST(WriteLog, StampInfoAndRecordParts) {
-    EXPECT_EQ(MdApi::log_stamp(EXAMPLE_TIME), 20250912093000125UL);
-    char path[64];
-    snprintf(path, sizeof path, "/tmp/write_log_test_%d.log", getpid());
-    FILE* f = fopen(path, "w+b");
-    ASSERT_NE(f, nullptr);
-    Field::XelRspInfoField info = {17, "no such topic"};
-    char scratch[MdApi::LOG_SCRATCH_SIZE];
-    MdApi::write_log(f, &info, "OnRspQryTopic", nullptr, nullptr, 0, scratch, EXAMPLE_TIME);
-    CTarnXeloDepthMarketDataField depth = {};
-    strcpy(depth.InstrumentID, "cu2510");
-    depth.LastPrice = 71234.5;
-    MdApi::write_log(f, nullptr, "OnRtnDepthMarketData", &depth,
-                     &Field::XelDepthMarketDataField::DESC, sizeof depth, scratch, EXAMPLE_TIME);
-    fclose(f);
-    std::ifstream in(path);
-    std::string first, second;
-    std::getline(in, first);
-    std::getline(in, second);
-    remove(path);
-    EXPECT_EQ(first, "20250912093000125,OnRspQryTopic,17,no such topic,");
-    // The public record's doubles print through the record's fixed-point form.
-    EXPECT_EQ(second.rfind("20250912093000125,OnRtnDepthMarketData,TradingDay=\"\" ", 0), 0u)
-        << second;
-    EXPECT_NE(second.find(" LastPrice=\"71234.5"), std::string::npos) << second;
-    EXPECT_NE(second.find(" InstrumentID=\"cu2510\" "), std::string::npos) << second;
 }
 
 }  // namespace

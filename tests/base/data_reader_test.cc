@@ -20,6 +20,7 @@ using FlowTest::append;
 using FlowTest::MIB;
 
 struct Lines : Base::Reportable {
+    virtual ~Lines() = default;
     void report(int level, const char* tag, const char* format, ...) override {
         char line[256];
         va_list args;

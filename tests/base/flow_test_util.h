@@ -22,6 +22,7 @@ inline unsigned long append(Base::DataFlow& flow, const std::string& s, bool not
 
 // Records what a flow writes and what an iterator reads.
 struct Collector : Base::DataFlow::WriteCallback, Base::DataFlow::ReadCallback {
+    virtual ~Collector() = default;
     void on_write(unsigned long id, const void* data, unsigned short length) override {
         ids.push_back(id);
         items.emplace_back(static_cast<const char*>(data), length);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -97,6 +98,30 @@ TEST(TcpSocket, ConnectAndAcceptFillBothEnds) {
     EXPECT_EQ(served.get_local_port(), l.port);
     EXPECT_EQ(served.get_remote_port(), client.get_local_port());
     EXPECT_STREQ(served.get_remote_address(), LOOPBACK);
+    // No socket made here leaks into a child process.
+    int dialled = Base::tcp_connect(LOOPBACK, l.port, 1000);
+    ASSERT_GT(dialled, 0);
+    for (int made : {l.socket.get_fd(), client.get_fd(), fd, dialled})
+        EXPECT_TRUE(fcntl(made, F_GETFD) & FD_CLOEXEC) << made;
+    close(dialled);
+}
+
+TEST(Socket, ExhaustedDescriptorTableFailsEveryOpeningCall) {
+    Listener l;
+    rlimit saved;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;  // no new descriptor at all
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+    Base::TcpSocket s;
+    bool opened = s.open();
+    int selected = Base::Socket::select_read(l.socket.get_fd(), 0);
+    int dialled = Base::tcp_connect(LOOPBACK, l.port, 100);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(s.get_fd(), 0);
+    EXPECT_EQ(selected, -1);
+    EXPECT_EQ(dialled, -1);
 }
 
 TEST(TcpSocket, ConnectWithoutDescriptorFails) {
@@ -158,7 +183,7 @@ TEST(TcpSocket, UnansweredConnectGivesUpAtItsTimeOut) {
     EXPECT_LT(elapsed, 3000);
     EXPECT_TRUE(is_blocking(fd));
     close(fd);
-    for (int fd : queued) close(fd);
+    for (int waiting : queued) close(waiting);
 }
 
 TEST(TcpSocket, TwoStepConnectCompletesAndFillsAddresses) {

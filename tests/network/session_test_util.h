@@ -92,18 +92,13 @@ class Lines : public Parallel::Reporter {
         std::lock_guard<std::mutex> lock(mutex_);
         return lines_;
     }
-    // Lines with this tag, in order.
-    std::vector<std::string> with_tag(const std::string& tag) {
+    // Lines containing text, in order.
+    std::vector<std::string> with(const std::string& text) {
         std::vector<std::string> out;
         for (const std::string& line : get()) {
-            if (line.find(" " + tag + " ") != std::string::npos) out.push_back(line);
+            if (line.find(text) != std::string::npos) out.push_back(line);
         }
         return out;
-    }
-    int count(const std::string& text) {
-        int n = 0;
-        for (const std::string& line : get()) n += line.find(text) != std::string::npos;
-        return n;
     }
 
   private:

@@ -130,7 +130,6 @@ TEST(BondSoak, RandomFrontsNeverGiveTwoConnectionsLeaksOrAStorm) {
     const unsigned seed = std::random_device()();
     SCOPED_TRACE("seed " + std::to_string(seed));
     const int fds_before = count_fds();
-    int max_channels = 0;
     double elapsed = 0;
     int attempts = 0, connects = 0, front_max = 0, front_accepted = 0;
     {
@@ -143,33 +142,17 @@ TEST(BondSoak, RandomFrontsNeverGiveTwoConnectionsLeaksOrAStorm) {
             for (int i = 0; i < FRONTS; ++i) bond.open("127.0.0.1", fronts.port(i));
         });
         Clock::time_point start = Clock::now();
-        std::atomic<bool> done(false);
-        std::thread sampler([&] {
-            while (!done) {
-                reactor.run([&] {
-                    int channels = 0;
-                    for (int i = 0; i < FRONTS; ++i) {
-                        channels += bond.get_child(i)->get_channel()->is_valid();
-                    }
-                    if (channels > max_channels) max_channels = channels;
-                });
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
         fronts.run(10.0);
-        done = true;
-        sampler.join();
         elapsed = seconds_since(start);
         reactor.run([&] { bond.close(0); });
-        attempts = lines.count("connect ok!") + lines.count("connect error!");
-        connects = lines.count("connect ok!");
+        connects = static_cast<int>(lines.with("connect ok!").size());
+        attempts = connects + static_cast<int>(lines.with("connect error!").size());
         front_max = fronts.max_open();
         front_accepted = fronts.accepted();
         EXPECT_LE(root.max_open.load(), 1);
     }
     printf("soak: %d attempts, %d connections, %d accepted by fronts in %.1f s\n", attempts,
            connects, front_accepted, elapsed);
-    EXPECT_LE(max_channels, 1);
     EXPECT_LE(front_max, 1);
     // Every front gets its first attempt at once; after that each attempt
     // waits the 1.5 s interval.

@@ -291,7 +291,7 @@ Bytes raw(std::initializer_list<int> bytes) {
 struct CloseCase {
     const char* name;
     Bytes stream;
-    bool peer_closes;
+    int peer;  // 0 stays, 1 closes in order, 2 resets the connection
     int reason;
     unsigned long stored;  // frames in flow 7 when it closed
 };
@@ -305,29 +305,29 @@ std::vector<CloseCase> close_cases() {
     Bytes zero_mismatch = F::zero_frame(F::packet(7, 1, body) + Bytes(3, '\0'));
     Bytes many_zeros(8194 / 15 + 2, '\xef');
     return {
-        {"frame of 8195 bytes", long_frame, false, -19, 0},
+        {"frame of 8195 bytes", long_frame, 0, -19, 0},
         {"frame of 8194 bytes is read whole, then checked",
-         raw({2, 0, 0x1f, 0xfe, 1, 0}) + Bytes(8190 - 2, 'a'), false, -19, 0},
-        {"frame of 5 bytes", raw({2, 0, 0, 1, 1, 0}), false, -19, 0},
-        {"data frame of type 1", raw({1, 0, 0, 40, 1, 0}), false, -12, 0},
-        {"control frame of type 2", raw({2, 0, 0, 0, 5, 0}), false, -12, 0},
-        {"extension length 1", raw({0, 1, 0, 0, 5, 0}), false, -12, 0},
-        {"extension length 128", raw({0, 128, 0, 0, 5, 0}), false, -12, 0},
-        {"compression version 2", F::frame(F::packet(7, 1, body), 0, 2), false, -12, 0},
-        {"compression method 1", F::frame(F::packet(7, 1, body), 1), false, -12, 0},
-        {"plain length one beyond the packet", wrong_length, false, -19, 0},
-        {"plain frame shorter than a packet header", short_length, false, -19, 0},
-        {"expansion longer than the packet", good + zero_mismatch, false, -19, 1},
-        {"expansion ending on an escape", F::frame(raw({0xe1, 0xe0}), 3), false, -19, 0},
-        {"expansion beyond 8194 bytes", F::frame(many_zeros, 3), false, -19, 0},
-        {"unknown subject", F::data_frame(11, 1, 40), false, -16, 0},
-        {"subject 3 has no subscription", F::data_frame(3, 1, 40), false, -16, 0},
-        {"repeated sequence", good + good, false, -17, 1},
-        {"sequence gap", F::data_frame(7, 2, 40), false, -17, 0},
-        {"filter refusal", F::frame(F::packet(8, 1, Bytes("\x24\x39\x00\x04XYZW", 8))), false, -22,
-         0},
-        {"peer close after a frame", good, true, -11, 1},
-        {"peer close inside a frame", good.substr(0, 17), true, -11, 0},
+         raw({2, 0, 0x1f, 0xfe, 1, 0}) + Bytes(8190 - 2, 'a'), 0, -19, 0},
+        {"frame of 5 bytes", raw({2, 0, 0, 1, 1, 0}), 0, -19, 0},
+        {"data frame of type 1", raw({1, 0, 0, 40, 1, 0}), 0, -12, 0},
+        {"control frame of type 2", raw({2, 0, 0, 0, 5, 0}), 0, -12, 0},
+        {"extension length 1", raw({0, 1, 0, 0, 5, 0}), 0, -12, 0},
+        {"extension length 128", raw({0, 128, 0, 0, 5, 0}), 0, -12, 0},
+        {"compression version 2", F::frame(F::packet(7, 1, body), 0, 2), 0, -12, 0},
+        {"compression method 1", F::frame(F::packet(7, 1, body), 1), 0, -12, 0},
+        {"plain length one beyond the packet", wrong_length, 0, -19, 0},
+        {"plain frame shorter than a packet header", short_length, 0, -19, 0},
+        {"expansion longer than the packet", good + zero_mismatch, 0, -19, 1},
+        {"expansion ending on an escape", F::frame(raw({0xe1, 0xe0}), 3), 0, -19, 0},
+        {"expansion beyond 8194 bytes", F::frame(many_zeros, 3), 0, -19, 0},
+        {"unknown subject", F::data_frame(11, 1, 40), 0, -16, 0},
+        {"subject 3 has no subscription", F::data_frame(3, 1, 40), 0, -16, 0},
+        {"repeated sequence", good + good, 0, -17, 1},
+        {"sequence gap", F::data_frame(7, 2, 40), 0, -17, 0},
+        {"filter refusal", F::frame(F::packet(8, 1, Bytes("\x24\x39\x00\x04XYZW", 8))), 0, -22, 0},
+        {"peer close after a frame", good, 1, -11, 1},
+        {"peer close inside a frame", good.substr(0, 17), 1, -11, 0},
+        {"connection reset: receive fails", Bytes(), 2, -12, 0},
     };
 }
 
@@ -336,7 +336,13 @@ TEST_F(ChannelTest, EachMalformedStreamClosesWithItsReason) {
         SCOPED_TRACE(c.name);
         open();
         send(c.stream);
-        if (c.peer_closes) shutdown(peer_, SHUT_WR);
+        if (c.peer == 1) shutdown(peer_, SHUT_WR);
+        if (c.peer == 2) {
+            linger hard = {1, 0};
+            setsockopt(peer_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+            ::close(peer_);
+            peer_ = -1;
+        }
         EXPECT_EQ(c.reason, wait_close());
         EXPECT_EQ(1u, session_->reasons.size());
         EXPECT_EQ(c.stored, flow(7)->get_count());

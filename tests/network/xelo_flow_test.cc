@@ -152,6 +152,67 @@ TEST(XeloFlowIterator, ReferencesExpandWithTheReadingFlowsStampingIntoTwoSlots) 
     EXPECT_EQ(1u, XeloPacket::get_sequence(v->header));
 }
 
+TEST(XeloFlowDecode, RefusesUnitsThatHoldLessThanTheirHeadersClaim) {
+    std::string good = make_unit(make_packet(1, 10, 0, 0));  // 6 + 20 + 14 bytes
+    struct Case {
+        const char* what;
+        int cut;             // bytes taken off the end of the unit
+        int content_change;  // added to the packet's content_length
+        int ext;             // transport ext_length
+        bool decodes;
+    } cases[] = {
+        {"whole unit", 0, 0, 0, true},
+        {"content one byte short", 1, 0, 0, false},
+        {"header cut", 40 - 25, 0, 0, false},
+        {"content shortened to fit", 14, -14, 0, true},
+        {"content claims more", 0, 1, 0, false},
+        {"extension pushes the packet out", 0, 0, 1, false},
+    };
+    for (const Case& c : cases) {
+        std::string unit = good;
+        Base::store_be16(&unit[6 + 14], static_cast<unsigned short>(14 + c.content_change));
+        unit[1] = static_cast<char>(c.ext);
+        unit.resize(unit.size() - c.cut);
+        XeloPacket::Header h;
+        const char* fields =
+            XeloFlow::decode(unit.data(), static_cast<unsigned int>(unit.size()), &h);
+        EXPECT_EQ(c.decodes, fields != nullptr) << c.what;
+        if (fields != nullptr) {
+            EXPECT_EQ(unit.data() + 26, fields) << c.what;
+        }
+    }
+}
+
+TEST(XeloFlowReader, SkipsAReferencedUnitWhosePacketClaimsMoreThanItHolds) {
+    XeloFlow flow(0x45, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, true);
+    std::string good = make_unit(make_packet(1, 10, 0, 0));
+    std::string bad = make_unit(make_packet(2, 10, 0, 0));
+    Base::store_be16(&bad[6 + 14], 15);  // one byte more than the unit holds
+    auto frame = [](const std::string& u) {
+        return reinterpret_cast<const Network::XmpPacket::Header*>(u.data());
+    };
+    EXPECT_EQ(~0UL, writer.add_packet(frame(bad), false, false));  // a copy is refused
+    writer.add_packet(frame(good), true, false);
+    writer.add_packet(frame(bad), true, false);  // a reference cannot be checked at once
+    writer.add_packet(frame(good), true, false);
+    XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
+    const XeloFlow::View* v = reader.read();
+    ASSERT_NE(nullptr, v);
+    EXPECT_EQ(1u, XeloPacket::get_sequence(v->header));
+    v = reader.read();
+    ASSERT_NE(nullptr, v);
+    EXPECT_EQ(3u, XeloPacket::get_sequence(v->header));
+    EXPECT_EQ(nullptr, reader.read());
+    XeloFlow::Sender* sender = XeloFlow::Sender::create(&flow);
+    unsigned short len = 0;
+    ASSERT_NE(nullptr, sender->read(len));
+    ASSERT_NE(nullptr, sender->read(len));
+    EXPECT_EQ(34, len);
+    EXPECT_FALSE(sender->available());
+    delete sender;
+}
+
 TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
     XeloFlow flow(2, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), true, false);
     XeloFlow::Writer writer(&flow, true);

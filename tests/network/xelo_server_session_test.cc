@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/socket.h"
 #include "network/xelo_bond_server_session.h"
 #include "network/xelo_client_channel.h"
 #include "network/xelo_client_session.h"
@@ -51,15 +52,14 @@ class ServerTest : public ::testing::Test {
         clients_.clear();
         server_.reset();
     }
-    XeloClientSession* make_client() {
-        clients_.emplace_back(new XeloClientSession(client_.get(), &root_, nullptr, nullptr, 1));
+    XeloClientSession* make_client(Parallel::Reporter* reporter = nullptr) {
+        clients_.emplace_back(new XeloClientSession(client_.get(), &root_, reporter, nullptr, 1));
         return clients_.back().get();
     }
-    // Runs f on the server's reactor with the n-th accepted client's channel.
-    void with_accepted(int n, const std::function<void(Network::XeloClientChannel*)>& f) {
+    // Runs f on the server's reactor with the first accepted client's channel.
+    void with_accepted(const std::function<void(Network::XeloClientChannel*)>& f) {
         server_reactor_.run([&] {
             Base::List::Node* node = server_->get_clients().get_first();
-            for (int i = 0; i < n && node != nullptr; ++i) node = node->next;
             ASSERT_NE(nullptr, node);
             f(static_cast<ClientSession*>(node->data)->get_channel());
         });
@@ -110,27 +110,40 @@ TEST_F(ServerTest, AcceptedClientsGetEveryPublicationWithItsOwnReaderAndTheSubsc
     }
     EXPECT_TRUE(wait_until([&] { return s->get_count() == 3; }, 3000));
 
-    Base::DataReader* readers[2][2] = {};
-    for (int c = 0; c < 2; ++c) {
-        with_accepted(c, [&](Network::XeloClientChannel* channel) {
-            for (int f = 0; f < 2; ++f) {
-                auto* item = channel->get_pub_item(static_cast<unsigned short>(0x21 + f));
-                ASSERT_NE(nullptr, item);
-                readers[c][f] = item->reader;
-            }
-            auto* sub = channel->get_sub_item(0x31);
-            ASSERT_NE(nullptr, sub);
-            EXPECT_EQ(s.get(), sub->flow);
-            EXPECT_EQ(nullptr, sub->filter);
-            EXPECT_EQ(0u, sub->limit);
-            EXPECT_FALSE(sub->no_sequence_check);
-        });
-    }
-    EXPECT_NE(readers[0][0], readers[1][0]);
-    EXPECT_NE(readers[0][1], readers[1][1]);
-    EXPECT_NE(readers[0][0], readers[0][1]);
+    // Subscribed as a listener subscribes: no filter, no limit, sequence checked.
+    with_accepted([&](Network::XeloClientChannel* channel) {
+        auto* sub = channel->get_sub_item(0x31);
+        ASSERT_NE(nullptr, sub);
+        EXPECT_EQ(s.get(), sub->flow);
+        EXPECT_TRUE(sub->filter == nullptr && sub->limit == 0 && !sub->no_sequence_check);
+    });
     EXPECT_EQ(0, root_.disconnected);
     clients_.clear();
+    server_.reset();
+}
+
+TEST_F(ServerTest, SubscribingWithALimitStartsTheBufferCheck) {
+    std::unique_ptr<XeloFlow> published = make_flow(0x21);
+    fill(published.get(), 40);
+    server_.reset(new XeloServerSession(server_reactor_.get(), nullptr, nullptr, 1));
+    server_->publish(published.get());
+    ASSERT_TRUE(server_->open("127.0.0.1", 0));
+    // Nothing recycles the received flows: 40 objects stay buffered.
+    std::unique_ptr<XeloFlow> limited = make_flow(0x21), unlimited = make_flow(0x21);
+    Lines limited_lines, unlimited_lines;
+    XeloClientSession* a = make_client(&limited_lines);
+    XeloClientSession* b = make_client(&unlimited_lines);
+    client_.run([&] {
+        a->subscribe(limited.get(), nullptr, 10, false);
+        b->subscribe(unlimited.get(), nullptr, 0, false);
+        a->open("127.0.0.1", server_->get_port());
+        b->open("127.0.0.1", server_->get_port());
+    });
+    EXPECT_TRUE(
+        wait_until([&] { return !limited_lines.with("buffer blocking -> ON!").empty(); }, 4000));
+    EXPECT_TRUE(wait_until([&] { return unlimited->get_count() == 40; }, 3000));
+    EXPECT_TRUE(unlimited_lines.with("buffer blocking").empty());
+    clients_.clear();  // before their reporters and flows
     server_.reset();
 }
 
@@ -152,15 +165,18 @@ class Parent : public Network::ServerSession {
     int clients_at_destroy = -1;
 };
 
-TEST_F(ServerTest, ParentIsToldOfClientsAndHearsOfTheirEndFirst) {
+TEST_F(ServerTest, HandedDescriptorBecomesAClientTheParentHearsOfFirst) {
     Parent parent;
     server_.reset(new XeloServerSession(server_reactor_.get(), &parent, nullptr, 1));
     parent.server = server_.get();
-    ASSERT_TRUE(server_->open("127.0.0.1", 0));
-    XeloClientSession* client = make_client();
-    client_.run([&] { client->open("127.0.0.1", server_->get_port()); });
+    // A connection accepted elsewhere and handed over (event 1011).
+    int port = 0;
+    int listener = listen_socket(&port);
+    int peer = Base::tcp_connect("127.0.0.1", port, 0);
+    server_->on_accepted(::accept(listener, nullptr, nullptr));
+    ::close(listener);
     ASSERT_TRUE(wait_until([&] { return client_count() == 1; }, 5000));
-    client_.run([&] { client->close(0); });
+    ::close(peer);  // its end comes back through event 1012
     ASSERT_TRUE(wait_until([&] { return client_count() == 0; }, 5000));
     server_reactor_.run([&] {
         ASSERT_EQ(1u, parent.created.size());

@@ -128,7 +128,8 @@ TEST(CrossThread, HandlersAndTimersComeAndGoFromManyThreads) {
                 int fires = t.fires.load();
                 // Once removed, nothing touches the handler again.
                 Base::Sign done(0);
-                reactor->add_event(1001, nullptr, &done, nullptr, true);
+                Parallel::Handler barrier;
+                reactor->add_event(1001, nullptr, &done, &barrier, true);
                 done.join();
                 if (t.invokes.load() != invokes || t.fires.load() != fires) failures.fetch_add(1);
             }

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -120,16 +121,16 @@ TEST(FdReactor, BlockedWriterIsParkedUntilWritableThenOfferedFirst) {
         r.add_fd(&a);
         r.add_fd(&q);
         EXPECT_EQ(r.get_fd_count(), 3);
-        r.pass(T0, true);  // q, then a blocks and is parked
+        r.pass(T0);  // q, then a blocks and is parked
         EXPECT_EQ(a.get_last_active(), 0u);
-        r.pass(T0 + 1, true);
-        r.pass(T0 + 2, true);
+        r.pass(T0 + 1);
+        r.pass(T0 + 2);
         EXPECT_EQ(log, (std::vector<std::string>{"q", "a", "q", "q"}));
         log.clear();
         pair.drain();
-        EXPECT_TRUE(r.pass(T0 + 3, true));  // EPOLLOUT reactivates a
+        EXPECT_TRUE(r.pass(T0 + 3));  // EPOLLOUT reactivates a
         EXPECT_EQ(a.get_last_active(), T0 + 3);
-        r.pass(T0 + 4, true);
+        r.pass(T0 + 4);
         EXPECT_EQ(log, (std::vector<std::string>{"q", "a", "q"}));
         EXPECT_EQ(a.pending, 0);
         r.remove_fd(&a);
@@ -147,9 +148,9 @@ TEST(FdReactor, WriteSweepRotatesActiveDescriptors) {
         r.add_fd(&a);
         r.add_fd(&b);
         r.add_fd(&q);
-        r.pass(T0, true);
-        r.pass(T0 + 1, true);
-        r.pass(T0 + 2, true);
+        r.pass(T0);
+        r.pass(T0 + 1);
+        r.pass(T0 + 2);
         EXPECT_EQ(log, (std::vector<std::string>{"q", "b", "a", "b", "a", "q", "a", "q", "b"}));
         r.remove_fd(&a);
         r.remove_fd(&b);
@@ -157,22 +158,25 @@ TEST(FdReactor, WriteSweepRotatesActiveDescriptors) {
     });
 }
 
-TEST(FdReactor, IdleCycleBlocksInEpollForTheIdleWait) {
+TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
     run_script([](ScriptedFdReactor& r) {
-        r.set_now(T0);
         r.set_busy(0);
         long long start = now_us();
-        EXPECT_FALSE(r.fd_proc(false));
+        EXPECT_FALSE(r.pass(T0));
         EXPECT_GE(now_us() - start, 9000);
-        // Inside the busy window the cycle only polls.
-        r.set_busy(T0 + 7500);
-        EXPECT_FALSE(r.fd_proc(false));
+        // Work opens the busy window; a pass inside it only polls and, when
+        // it finds nothing, closes the window so that the next one sleeps.
+        Parallel::Handler target;
+        r.add_event(1001, nullptr, nullptr, &target, true);
+        EXPECT_TRUE(r.pass(T0 + 1));
+        EXPECT_EQ(r.get_busy_until(), T0 + 1 + 7500);
+        EXPECT_FALSE(r.pass(T0 + 2));
+        EXPECT_EQ(r.get_busy_until(), 0u);
     });
 }
 
 TEST(FdReactor, CrossThreadWakeupsCostOneCycle) {
     run_script([](ScriptedFdReactor& r) {
-        r.set_now(T0);
         r.set_busy(0);
         std::thread other([&] {
             r.wakeup(true);
@@ -180,13 +184,14 @@ TEST(FdReactor, CrossThreadWakeupsCostOneCycle) {
             r.wakeup(true);
         });
         other.join();
-        EXPECT_TRUE(r.fd_proc(false));
+        EXPECT_TRUE(r.pass(T0));
+        r.set_busy(0);
         long long start = now_us();
-        EXPECT_FALSE(r.fd_proc(false));  // the counter was drained
+        EXPECT_FALSE(r.pass(T0 + 1));  // the counter was drained
         EXPECT_GE(now_us() - start, 9000);
         // From its own thread a wake-up opens the busy window instead.
         r.wakeup(true);
-        EXPECT_EQ(r.get_busy_until(), T0 + 7500);
+        EXPECT_EQ(r.get_busy_until(), T0 + 1 + 7500);
     });
 }
 
@@ -198,16 +203,16 @@ TEST(FdReactor, ReadBlockedDescriptorProducesNoEventsUntilRewritten) {
         a.set_read_blocked(true);
         r.add_fd(&a);  // registers reading whatever the flag
         ASSERT_EQ(::write(pair.fd[1], "x", 1), 1);
-        r.pass(T0, true);
+        r.pass(T0);
         EXPECT_EQ(a.reads, 1);
         EXPECT_EQ(a.get_last_active(), T0);
         r.set_blocking(&a, false);  // empty mask
         ASSERT_EQ(::write(pair.fd[1], "y", 1), 1);
-        r.pass(T0 + 1, true);
+        r.pass(T0 + 1);
         EXPECT_EQ(a.reads, 1);
         a.set_read_blocked(false);
         r.set_blocking(&a, false);
-        r.pass(T0 + 2, true);
+        r.pass(T0 + 2);
         EXPECT_EQ(a.reads, 2);
         EXPECT_EQ(a.bytes_read, 2);
         r.remove_fd(&a);
@@ -225,17 +230,17 @@ TEST(FdReactor, FailedReadSkipsTheWritabilityOfTheSameEvent) {
         a.forced_write = -1;
         a.forced_read = -1;
         ASSERT_EQ(::write(pair.fd[1], "x", 1), 1);
-        r.pass(T0, true);
-        r.pass(T0 + 1, true);
-        r.pass(T0 + 2, true);
+        r.pass(T0);
+        r.pass(T0 + 1);
+        r.pass(T0 + 2);
         EXPECT_EQ(a.writes, 1);
         EXPECT_EQ(a.reads, 3);
         EXPECT_EQ(a.get_last_active(), 0u);
         a.forced_read = 0;
         a.forced_write = -2;
-        r.pass(T0 + 3, true);  // now the EPOLLOUT counts
+        r.pass(T0 + 3);  // now the EPOLLOUT counts
         EXPECT_EQ(a.get_last_active(), T0 + 3);
-        r.pass(T0 + 4, true);
+        r.pass(T0 + 4);
         EXPECT_EQ(a.writes, 2);
         r.remove_fd(&a);
     });
@@ -258,6 +263,55 @@ TEST(FdReactor, UnknownDescriptorsAndEventsAreIgnored) {
         r.remove_fd(&q);
         EXPECT_EQ(r.get_fd_count(), 1);
     });
+}
+
+// A descriptor given by number.
+class RawFd : public Parallel::Fd {
+  public:
+    explicit RawFd(int fd) : fd_(fd) {}
+    int get_id() const override { return fd_; }
+
+  private:
+    int fd_;
+};
+
+TEST(FdReactor, DescriptorsEpollRefusesAreReportedAndLeftOut) {
+    run_script([](ScriptedFdReactor& r) {
+        int dir = open(".", O_RDONLY | O_DIRECTORY);  // not pollable
+        int closed = dup(dir);
+        close(closed);
+        for (int id : {dir, closed}) {
+            RawFd f(id);
+            EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_ADD_FD, &f),
+                      Parallel::FdReactor::REFUSED);
+            EXPECT_FALSE(f.is_linked());
+            EXPECT_EQ(r.get_fd_count(), 1);
+            EXPECT_EQ(r.set_blocking(&f, true), -1);
+        }
+        close(dir);
+        // Closed before its removal: it leaves the list all the same.
+        Pair pair;
+        RawFd early(dup(pair.fd[0]));
+        EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_ADD_FD, &early), 0);
+        close(early.get_id());
+        EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_REMOVE_FD, &early),
+                  Parallel::FdReactor::REFUSED);
+        EXPECT_FALSE(early.is_linked());
+        EXPECT_EQ(r.get_fd_count(), 1);
+    });
+}
+
+TEST(FdReactorDeathTest, ExhaustedDescriptorTableAbortsNamingTheCall) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            rlimit none;
+            getrlimit(RLIMIT_NOFILE, &none);
+            none.rlim_cur = 0;
+            setrlimit(RLIMIT_NOFILE, &none);
+            Parallel::FdReactor reactor(nullptr);
+        },
+        "FATAL! (eventfd|epoll_create1) failed: \\[Too many open files\\]");
 }
 
 // Counts its own destruction.

@@ -62,12 +62,11 @@ TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
         Base::Producer producer;
         Base::List::Node* node = nullptr;
         ASSERT_NE(producer.add(&fn, node), nullptr);
-        r.set_now(T0);
         r.set_busy(0);
-        EXPECT_FALSE(r.fd_proc(false));  // nothing woke it: 10 ms wait
+        EXPECT_FALSE(r.pass(T0));  // nothing woke it: 10 ms wait
         std::thread writer([&] { EXPECT_EQ(producer.produce(), 1); });
         writer.join();
-        EXPECT_TRUE(r.fd_proc(false));
+        EXPECT_TRUE(r.pass(T0));
         // On its own thread a produce extends the busy window instead.
         EXPECT_EQ(producer.produce(), 1);
         EXPECT_EQ(r.get_busy_until(), T0 + 7500);

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/measure.h"
+#include "scripted_fd_reactor.h"
 
 namespace {
 
@@ -16,37 +18,8 @@ const unsigned long T0 = 1000000000UL;  // an injected loop time, in ticks
 const int INTERVAL = 1000;              // microseconds
 const unsigned long INTERVAL_TICKS = INTERVAL * 10;
 
-// Runs a script on the reactor thread instead of the loop, so every
-// operation runs at once and each pass gets an injected loop time.
-class ScriptedReactor : public Parallel::Reactor {
-  public:
-    explicit ScriptedReactor(std::function<void(ScriptedReactor&)> script)
-        : Reactor(nullptr), script_(std::move(script)) {}
-    void pass(unsigned long now) {
-        set_loop_time(now);
-        event_proc();
-        handler_proc();
-        if (has_timers()) timer_proc();
-    }
-    void set_now(unsigned long now) { set_loop_time(now); }
-    std::vector<int> own_timers;
-    bool on_timer(int id) override {
-        own_timers.push_back(id);
-        return false;
-    }
-
-  protected:
-    void thread_proc() override { script_(*this); }
-
-  private:
-    std::function<void(ScriptedReactor&)> script_;
-};
-
-void run_script(std::function<void(ScriptedReactor&)> script) {
-    ScriptedReactor reactor(std::move(script));
-    ASSERT_TRUE(reactor.create(true, nullptr));
-    ASSERT_TRUE(reactor.join());
-}
+using ReactorTest::run_script;
+using ReactorTest::ScriptedReactor;
 
 // Appends its name to a shared log when invoked, fired or sent an event.
 class Probe : public Parallel::Handler {
@@ -264,6 +237,47 @@ TEST(Reactor, UnknownEventIdsAreRefused) {
         for (int id = 11; id <= 20; ++id) EXPECT_EQ(r.on_event(id, nullptr), 0);
         EXPECT_EQ(r.get_handler_count(), 0);
     });
+}
+
+TEST(Reactor, IdlePassWaitsForTheSignOnlyOutsideTheBusyWindow) {
+    run_script([](ScriptedReactor& r) {
+        auto elapsed_us = [](std::function<void()> f) {
+            auto start = std::chrono::steady_clock::now();
+            f();
+            return std::chrono::duration_cast<std::chrono::microseconds>(
+                       std::chrono::steady_clock::now() - start)
+                .count();
+        };
+        r.set_busy(0);
+        EXPECT_GE(elapsed_us([&] { EXPECT_FALSE(r.pass(T0)); }), 9000);
+        std::thread other([&] { r.wakeup(true); });
+        other.join();
+        EXPECT_TRUE(r.pass(T0 + 1));  // woken: the busy window opens
+        EXPECT_EQ(r.get_busy_until(), T0 + 1 + 7500);
+        EXPECT_FALSE(r.pass(T0 + 2));  // inside it: no wait, the window closes
+        EXPECT_EQ(r.get_busy_until(), 0u);
+    });
+}
+
+TEST(ReactorDeathTest, BrokenContractsAbortInCheckedBuilds) {
+#if !defined(XELMD_CHECKS)
+    GTEST_SKIP() << "contract checks are compiled out of this build";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const char* broken = "FATAL! broken contract";
+    EXPECT_DEATH(run_script([](ScriptedReactor& r) {
+                     r.add_event(25, nullptr, nullptr, nullptr, true);  // for nobody
+                     r.pass(T0);
+                 }),
+                 broken);
+    EXPECT_DEATH(run_script([](ScriptedReactor& r) { r.enable_timer(nullptr, true); }), broken);
+    EXPECT_DEATH(
+        {
+            Parallel::Reactor reactor(nullptr);
+            reactor.create(true, nullptr);
+            reactor.run_pass(T0);  // not the reactor thread
+        },
+        broken);
 }
 
 // Counts its own destruction.

@@ -5,45 +5,60 @@
 
 #include <functional>
 #include <utility>
+#include <vector>
 
 #include "parallel/fd_reactor.h"
+#include "parallel/reactor.h"
 
 namespace ReactorTest {
 
-// An FdReactor whose thread runs a script in place of the loop, with the
-// notify descriptor registered as the loop would, and injected loop times.
-// Reactor thread only, like the loop it replaces.
-class ScriptedFdReactor : public Parallel::FdReactor {
+// A reactor whose thread runs a script in place of the loop: the script
+// drives the reactor's own run_pass with chosen loop times, between the
+// loop's own setup and teardown. Reactor thread only, like the loop.
+template <class R>
+class Scripted : public R {
   public:
-    explicit ScriptedFdReactor(std::function<void(ScriptedFdReactor&)> script)
-        : FdReactor(nullptr), script_(std::move(script)) {}
-    // One loop pass at the given time; returns what the descriptor step did.
-    bool pass(unsigned long now, bool busy) {
-        set_loop_time(now);
-        event_proc();
-        handler_proc();
-        return fd_proc(busy);
+    explicit Scripted(std::function<void(Scripted&)> script)
+        : R(nullptr), script_(std::move(script)) {}
+    // One pass of the real loop at the given time.
+    bool pass(unsigned long now) { return this->run_pass(now); }
+    void set_now(unsigned long now) { this->set_loop_time(now); }
+    void set_busy(unsigned long until) { this->set_busy_until(until); }
+
+    // Timers with no handler.
+    std::vector<int> own_timers;
+    bool on_timer(int id) override {
+        own_timers.push_back(id);
+        return false;
     }
-    void set_now(unsigned long now) { set_loop_time(now); }
-    void set_busy(unsigned long until) { set_busy_until(until); }
 
   protected:
     void thread_proc() override {
-        on_event(EVENT_ADD_FD, get_notify_fd());
+        this->begin_loop();
         script_(*this);
-        on_event(EVENT_REMOVE_FD, get_notify_fd());
+        this->end_loop();
     }
 
   private:
-    std::function<void(ScriptedFdReactor&)> script_;
+    std::function<void(Scripted&)> script_;
 };
 
+using ScriptedReactor = Scripted<Parallel::Reactor>;
+using ScriptedFdReactor = Scripted<Parallel::FdReactor>;
+
 // Runs the script on a new reactor thread and waits for it.
-inline void run_script(std::function<void(ScriptedFdReactor&)> script) {
-    ScriptedFdReactor* reactor = new ScriptedFdReactor(std::move(script));
+template <class S>
+void run_scripted(std::function<void(S&)> script) {
+    S* reactor = new S(std::move(script));
     ASSERT_TRUE(reactor->create(true, nullptr));
     ASSERT_TRUE(reactor->join());
     delete reactor;
+}
+inline void run_script(std::function<void(ScriptedFdReactor&)> script) {
+    run_scripted<ScriptedFdReactor>(std::move(script));
+}
+inline void run_script(std::function<void(ScriptedReactor&)> script) {
+    run_scripted<ScriptedReactor>(std::move(script));
 }
 
 }  // namespace ReactorTest
