@@ -6,6 +6,7 @@
 #include <TarnXeloMduserApi.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -45,7 +46,11 @@ struct FrontProcess {
                                  "100", "--snapshot-every", "10"});
         pid = fork();
         if (pid == 0) {
-            freopen((dir + "/front.log").c_str(), "w", stdout);
+            // The front goes with the test, even when the test dies.
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (freopen((dir + "/front.log").c_str(), "w", stdout) == nullptr ||
+                dup2(fileno(stdout), fileno(stderr)) < 0)
+                _exit(126);
             std::vector<char*> argv = {const_cast<char*>(XELMD_FRONT_BIN)};
             for (std::string& a : args) argv.push_back(&a[0]);
             argv.push_back(nullptr);
@@ -101,41 +106,45 @@ class Recorder : public CTarnXeloMduserSpi {
     CTarnXeloMduserApi* api = nullptr;
     std::mutex mutex;
     std::condition_variable changed;
-    int connected = 0;
-    std::vector<int> disconnects;
-    std::vector<int> logins;  // ErrorID of each login response
-    std::vector<int> errors;
-    std::vector<int> sequences;  // OnPackageStart of the topic, in order
-    unsigned long depth = 0;
-    unsigned long crossed = 0;  // books with bid >= ask
+    // What was seen; written by the callbacks and read under the mutex.
+    struct Seen {
+        int connected = 0;
+        std::vector<int> disconnects;
+        std::vector<int> logins;  // ErrorID of each login response
+        std::vector<int> errors;
+        std::vector<int> sequences;  // OnPackageStart of the topic, in order
+        unsigned long depth = 0;
+        unsigned long crossed = 0;  // books with bid >= ask
+    } seen;
 
     void OnFrontConnected() override {
-        note([&] { ++connected; });
+        int n = 0;
+        note([&] { n = ++seen.connected; });
         CTarnXeloReqUserLoginField login;
         memset(&login, 0, sizeof login);
         strcpy(login.UserID, "demo");
         strcpy(login.Password, "demo");
         strcpy(login.UserProductInfo, "e2e");
-        api->ReqUserLogin(&login, connected);
+        api->ReqUserLogin(&login, n);
     }
     void OnFrontDisconnected(int reason) override {
-        note([&] { disconnects.push_back(reason); });
+        note([&] { seen.disconnects.push_back(reason); });
     }
     void OnRspError(CTarnXeloRspInfoField* info, int, bool) override {
-        note([&] { errors.push_back(info ? info->ErrorID : -1); });
+        note([&] { seen.errors.push_back(info ? info->ErrorID : -1); });
     }
     void OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField* info, int,
                         bool) override {
-        note([&] { logins.push_back(info ? info->ErrorID : -1); });
+        note([&] { seen.logins.push_back(info ? info->ErrorID : -1); });
     }
     void OnPackageStart(int topic, int sequence) override {
-        if (topic == TOPIC) note([&] { sequences.push_back(sequence); });
+        if (topic == TOPIC) note([&] { seen.sequences.push_back(sequence); });
     }
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* d) override {
         note([&] {
-            ++depth;
+            ++seen.depth;
             if (d->BidPrice1 < DBL_MAX && d->AskPrice1 < DBL_MAX && d->BidPrice1 >= d->AskPrice1)
-                ++crossed;
+                ++seen.crossed;
         });
     }
 
@@ -144,9 +153,14 @@ class Recorder : public CTarnXeloMduserSpi {
         f();
         changed.notify_all();
     }
-    bool wait(const std::function<bool()>& done, int seconds = 15) {
+    // Waits until done(seen) holds, under the mutex.
+    bool wait(const std::function<bool(const Seen&)>& done, int seconds = 15) {
         std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(seconds), done);
+        return changed.wait_for(lock, std::chrono::seconds(seconds), [&] { return done(seen); });
+    }
+    Seen get() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen;
     }
 };
 
@@ -179,9 +193,9 @@ struct Client {
     }
     // Sequence numbers of the topic run on by one from the first.
     bool gapless() {
-        std::lock_guard<std::mutex> lock(spi.mutex);
-        for (size_t i = 1; i < spi.sequences.size(); ++i)
-            if (spi.sequences[i] != spi.sequences[i - 1] + 1) return false;
+        std::vector<int> seq = spi.get().sequences;
+        for (size_t i = 1; i < seq.size(); ++i)
+            if (seq[i] != seq[i - 1] + 1) return false;
         return true;
     }
 };
@@ -205,12 +219,13 @@ TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
         REQUIRE_INIT(client);
         Recorder& s = client.spi;
-        ASSERT_TRUE(s.wait([&] { return s.depth >= 60; })) << front.log();
-        EXPECT_EQ(s.logins, std::vector<int>{0});
-        EXPECT_EQ(s.sequences.front(), 1) << "from the beginning";
+        ASSERT_TRUE(s.wait([](const Recorder::Seen& v) { return v.depth >= 60; })) << front.log();
+        Recorder::Seen v = s.get();
+        EXPECT_EQ(v.logins, std::vector<int>{0});
+        EXPECT_EQ(v.sequences.front(), 1) << "from the beginning";
         EXPECT_TRUE(client.gapless());
-        EXPECT_EQ(s.crossed, 0u);
-        EXPECT_TRUE(s.disconnects.empty());
+        EXPECT_EQ(v.crossed, 0u);
+        EXPECT_TRUE(v.disconnects.empty());
     }
 }
 
@@ -221,9 +236,9 @@ TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
     {
         Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_SAVED);
         REQUIRE_INIT(first);
-        ASSERT_TRUE(first.spi.wait([&] { return first.spi.sequences.size() >= 40; }));
-        std::lock_guard<std::mutex> lock(first.spi.mutex);
-        last = first.spi.sequences.back();
+        ASSERT_TRUE(
+            first.spi.wait([](const Recorder::Seen& v) { return v.sequences.size() >= 40; }));
+        last = first.spi.get().sequences.back();
     }
     // The connection file holds the count reached when the client stopped.
     std::ifstream con(front.dir + "/md.con");
@@ -236,8 +251,8 @@ TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
     EXPECT_GE(saved, last) << "nothing the first run saw is asked again";
     Client second(front.dir, {front.address()}, {}, TE_RESUME_FROM_SAVED);
     REQUIRE_INIT(second);
-    ASSERT_TRUE(second.spi.wait([&] { return !second.spi.sequences.empty(); }));
-    EXPECT_EQ(second.spi.sequences.front(), saved + 1) << "nothing lost, nothing repeated";
+    ASSERT_TRUE(second.spi.wait([](const Recorder::Seen& v) { return !v.sequences.empty(); }));
+    EXPECT_EQ(second.spi.get().sequences.front(), saved + 1) << "nothing lost, nothing repeated";
 }
 
 TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
@@ -247,7 +262,7 @@ TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
     Client client(a.dir, {a.address(), b.address()}, {}, TE_RESUME_FROM_BEGINNING);
     REQUIRE_INIT(client);
     Recorder& s = client.spi;
-    ASSERT_TRUE(s.wait([&] { return s.depth >= 20; }));
+    ASSERT_TRUE(s.wait([](const Recorder::Seen& v) { return v.depth >= 20; }));
     // Whichever front took the client says so in its status line.
     usleep(1500000);
     auto has_client = [](const FrontProcess& f) {
@@ -258,11 +273,13 @@ TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
     FrontProcess& victim = has_client(a) ? a : b;
     ASSERT_TRUE(has_client(victim)) << a.log() << b.log();
     victim.stop(SIGKILL);
-    ASSERT_TRUE(s.wait([&] { return !s.disconnects.empty(); }));
-    EXPECT_EQ(s.disconnects[0], 4097);
-    unsigned long before = s.depth;
-    ASSERT_TRUE(s.wait([&] { return s.logins.size() == 2 && s.depth > before + 20; }, 20));
-    EXPECT_EQ(s.logins[1], 0);
+    ASSERT_TRUE(s.wait([](const Recorder::Seen& v) { return !v.disconnects.empty(); }));
+    EXPECT_EQ(s.get().disconnects[0], 4097);
+    unsigned long before = s.get().depth;
+    ASSERT_TRUE(s.wait(
+        [&](const Recorder::Seen& v) { return v.logins.size() == 2 && v.depth > before + 20; },
+        20));
+    EXPECT_EQ(s.get().logins[1], 0);
 }
 
 TEST(EndToEnd, FindsTheFrontThroughTheNameServer) {
@@ -271,8 +288,8 @@ TEST(EndToEnd, FindsTheFrontThroughTheNameServer) {
     ASSERT_EQ(front.ports.size(), 2u);
     Client client(front.dir, {}, {front.address(1)}, TE_RESUME_FROM_NOW);
     REQUIRE_INIT(client);
-    ASSERT_TRUE(client.spi.wait([&] { return client.spi.depth >= 10; }));
-    EXPECT_EQ(client.spi.logins, std::vector<int>{0});
+    ASSERT_TRUE(client.spi.wait([](const Recorder::Seen& v) { return v.depth >= 10; }));
+    EXPECT_EQ(client.spi.get().logins, std::vector<int>{0});
 }
 
 TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
@@ -296,13 +313,15 @@ TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING, 5);
         REQUIRE_INIT(client);
         Recorder& s = client.spi;
-        ASSERT_TRUE(s.wait([&] { return !s.disconnects.empty(); }, 30)) << front.log();
-        EXPECT_EQ(s.disconnects[0], c.reason);
-        // The next connection has no fault: logged in, data flows on.
-        unsigned long before = s.depth;
-        ASSERT_TRUE(s.wait([&] { return s.connected >= 2 && s.depth > before + 10; }, 30))
+        ASSERT_TRUE(s.wait([](const Recorder::Seen& v) { return !v.disconnects.empty(); }, 30))
             << front.log();
-        EXPECT_EQ(s.logins.back(), 0);
+        EXPECT_EQ(s.get().disconnects[0], c.reason);
+        // The next connection has no fault: logged in, data flows on.
+        unsigned long before = s.get().depth;
+        ASSERT_TRUE(s.wait(
+            [&](const Recorder::Seen& v) { return v.connected >= 2 && v.depth > before + 10; }, 30))
+            << front.log();
+        EXPECT_EQ(s.get().logins.back(), 0);
         EXPECT_TRUE(client.gapless() || c.reason != 8197);
     }
 }
