@@ -162,6 +162,7 @@ int main(int argc, char** argv) {
     }
     run(options, spi, stop);
     // Release stops the network thread, so no row arrives after it.
+    spi.stopping();
     api->Release();
     api->Join();
     bool written = spi.flush(true);

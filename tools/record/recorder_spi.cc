@@ -35,8 +35,14 @@ void RecorderSpi::OnFrontConnected() {
     if (rc != 0) fail("the login request was refused by the library (" + std::to_string(rc) + ")");
 }
 
+void RecorderSpi::stopping() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+}
+
 void RecorderSpi::OnFrontDisconnected(int reason) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return;
     ++disconnects_;
     if (!options_.quiet) fprintf(stderr, "\nxelmd-record: disconnected (reason %d)\n", reason);
 }
@@ -105,8 +111,12 @@ std::string RecorderSpi::status(double seconds) {
     double rate = seconds > 0 ? (rows - last_rows_) / seconds : 0;
     last_rows_ = rows;
     char text[256];
-    snprintf(text, sizeof text, "xelmd-record: %lu rows (%.0f/s)", rows, rate);
+    snprintf(text, sizeof text, "xelmd-record: %lu rows", rows);
     std::string line = text;
+    if (seconds > 0) {
+        snprintf(text, sizeof text, " (%.0f/s)", rate);
+        line += text;
+    }
     for (const auto& t : topics_) {
         snprintf(text, sizeof text, " | topic %d: %ld rows, packet %d, %s", t.first, t.second.rows,
                  t.second.last_sequence,

@@ -30,9 +30,11 @@ class RecorderSpi : public CTarnXeloMduserSpi {
     void OnPackageEnd(int topic, int sequence) override;
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* depth) override;
 
+    // From here on disconnections are the shutdown's own and go unreported.
+    void stopping();
     bool flush(bool to_disk);
-    // One status line: rows, rate since the last call, per topic the last
-    // packet and update time.
+    // One status line: rows, rate since the last call (none for 0 seconds),
+    // per topic the last packet and update time.
     std::string status(double seconds);
     // Set when recording cannot go on (refused login, a write error).
     bool failed() const { return failed_.load(std::memory_order_acquire); }
@@ -59,6 +61,7 @@ class RecorderSpi : public CTarnXeloMduserSpi {
     int package_sequence_ = 0;
     unsigned long skipped_ = 0;  // depth outside a recorded topic's packet
     unsigned long disconnects_ = 0;
+    bool stopping_ = false;
     unsigned long last_rows_ = 0;
     int login_id_ = 0;
     std::string error_;
