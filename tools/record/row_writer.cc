@@ -44,7 +44,14 @@ bool RowWriter::open(int topic, const std::string& day, OpenFile& file, std::str
     }
     file.day = day;
     file.buffer.clear();
-    if (format_ == Format::CSV && lseek(file.fd, 0, SEEK_END) == 0) file.buffer = text_.csv_head();
+    if (lseek(file.fd, 0, SEEK_END) != 0) return true;
+    if (format_ == Format::CSV) file.buffer = text_.csv_head();
+    // A new file's name must outlive a power cut as its rows do.
+    int dir = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
     return true;
 }
 
