@@ -239,8 +239,8 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, RecordEndToEnd,
                          ::testing::Values(Record::Format::CSV, Record::Format::JSON),
-                         [](const ::testing::TestParamInfo<Record::Format>& info) {
-                             return info.param == Record::Format::CSV ? "Csv" : "Json";
+                         [](const ::testing::TestParamInfo<Record::Format>& param) {
+                             return param.param == Record::Format::CSV ? "Csv" : "Json";
                          });
 
 }  // namespace
