@@ -103,7 +103,11 @@ bool library_is_built() {
     if (rc == 0) {
         api->Release();
         api->Join();
-    }  // else: no Release without Init, the object stays
+    } else {
+        // Without a successful Init there is no Release: keep it reachable.
+        static std::vector<CTarnXeloMduserApi*> unreleased;
+        unreleased.push_back(api);
+    }
     RecordTest::remove_dir(dir);
     return rc != NOT_AVAILABLE;
 }
