@@ -154,20 +154,35 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
+// Ends a child and removes a directory however the test leaves.
+struct Cleanup {
+    pid_t child = -1;
+    std::string dir;
+    ~Cleanup() {
+        if (child > 0) {
+            kill(child, SIGINT);
+            wait_exit(child, 10000);
+        }
+        if (!dir.empty()) RecordTest::remove_dir(dir);
+    }
+};
+
 class RecordEndToEnd : public ::testing::TestWithParam<Record::Format> {};
 
 TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
     if (FRONT_BIN == nullptr) GTEST_SKIP() << "the simulator xelmd-front is not part of this build";
     if (!library_is_built()) GTEST_SKIP() << "the library's Init is not built yet (returns -100)";
     const bool csv = GetParam() == Record::Format::CSV;
-    std::string dir = RecordTest::temp_dir();
+    Cleanup cleanup;
+    std::string dir = cleanup.dir = RecordTest::temp_dir();
     std::string out = dir + "/out";
     RecordTest::write_file(dir + "/replay.csv", replay_text());
-    pid_t front = spawn(FRONT_BIN,
-                        {"--listen", "127.0.0.1:0", "--port-file", dir + "/ports", "--rate", "200",
-                         "--topics", std::to_string(TOPIC), "--replay", dir + "/replay.csv",
-                         "--trading-day", "20250912", "--instruments", "1", "--quiet"},
-                        dir + "/front.log");
+    pid_t front = cleanup.child =
+        spawn(FRONT_BIN,
+              {"--listen", "127.0.0.1:0", "--port-file", dir + "/ports", "--rate", "200",
+               "--topics", std::to_string(TOPIC), "--replay", dir + "/replay.csv", "--trading-day",
+               "20250912", "--instruments", "1", "--quiet"},
+              dir + "/front.log");
     int port = 0;
     for (int i = 0; i < 100 && port == 0; ++i) {
         std::ifstream(dir + "/ports") >> port;
@@ -194,6 +209,7 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
     EXPECT_EQ(wait_exit(recorder, 10000), 0) << RecordTest::read_file(dir + "/record.log");
     kill(front, SIGINT);
     wait_exit(front, 10000);
+    cleanup.child = -1;
 
     // Expected wire records, in replay order.
     std::vector<std::string> replay = lines_of(replay_text());
@@ -238,7 +254,6 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
                 << lines[i];
         }
     }
-    RecordTest::remove_dir(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, RecordEndToEnd,
