@@ -1,0 +1,250 @@
+#include "tools/record/depth_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstddef>
+
+#include "base/csv.h"
+#include "field/xelfield.h"
+#include "tests/tools/record/test_util.h"
+
+namespace {
+
+using Record::DepthRow;
+using Record::DepthText;
+using Record::Format;
+
+TEST(DepthText, DescriptorHasThePublicRecordLayout) {
+    const Base::FieldDesc& d = DepthText::descriptor();
+    ASSERT_EQ(d.member_count, 43);
+    EXPECT_EQ(d.struct_size, sizeof(CTarnXeloDepthMarketDataField));
+    struct Expect {
+        const char* name;
+        size_t offset;
+        DataType type;
+    } table[] = {
+        {"TradingDay", offsetof(CTarnXeloDepthMarketDataField, TradingDay), TYPE_STRING},
+        {"SettlementID", offsetof(CTarnXeloDepthMarketDataField, SettlementID), TYPE_INT32},
+        {"LastPrice", offsetof(CTarnXeloDepthMarketDataField, LastPrice), TYPE_FLOAT64},
+        {"PreOpenInterest", offsetof(CTarnXeloDepthMarketDataField, PreOpenInterest), TYPE_FLOAT64},
+        {"Turnover", offsetof(CTarnXeloDepthMarketDataField, Turnover), TYPE_FLOAT64},
+        {"CurrDelta", offsetof(CTarnXeloDepthMarketDataField, CurrDelta), TYPE_FLOAT64},
+        {"UpdateMillisec", offsetof(CTarnXeloDepthMarketDataField, UpdateMillisec), TYPE_INT32},
+        {"InstrumentID", offsetof(CTarnXeloDepthMarketDataField, InstrumentID), TYPE_STRING},
+        {"AskVolume5", offsetof(CTarnXeloDepthMarketDataField, AskVolume5), TYPE_INT32},
+        {"ActionDay", offsetof(CTarnXeloDepthMarketDataField, ActionDay), TYPE_STRING},
+    };
+    for (const Expect& e : table) {
+        int i = d.get_member_index(e.name);
+        ASSERT_GE(i, 0) << e.name;
+        EXPECT_EQ(static_cast<size_t>(d.members[i].offset), e.offset) << e.name;
+        EXPECT_EQ(d.members[i].type, e.type) << e.name;
+    }
+}
+
+double payload_nan() {
+    unsigned long bits = 0x7FF0000000000123UL;
+    double v;
+    memcpy(&v, &bits, sizeof v);
+    return v;
+}
+
+// A row whose text is written out by hand below.
+DepthRow known_row() {
+    DepthRow row;
+    memset(&row, 0, sizeof row);
+    const Base::FieldDesc& d = DepthText::descriptor();
+    for (int i = 0; i < d.member_count; ++i)
+        if (d.members[i].type != TYPE_STRING)
+            Base::FieldDesc::set_null(d.members[i].type,
+                                      reinterpret_cast<char*>(&row.depth) + d.members[i].offset);
+    row.topic = 100;
+    row.sequence = 42;
+    strcpy(row.depth.TradingDay, "20250912");
+    strcpy(row.depth.SettlementGroupID, "SG1");
+    row.depth.LastPrice = 0.1;
+    row.depth.Volume = 7;
+    strcpy(row.depth.UpdateTime, "09:30:00");
+    row.depth.UpdateMillisec = 500;
+    strcpy(row.depth.InstrumentID, "ab1");
+    row.depth.BidPrice1 = -2.25;
+    row.depth.BidVolume1 = 0;
+    row.depth.AskPrice1 = 1e-300;
+    strcpy(row.depth.ActionDay, "20250913");
+    return row;
+}
+
+TEST(DepthText, KnownRowGivesTheTextWrittenByHand) {
+    DepthText text;
+    std::string head = text.csv_head();
+    EXPECT_EQ(head.substr(0, 50), "TradingDay,SettlementGroupID,SettlementID,LastPric");
+    EXPECT_EQ(head.substr(head.size() - 38), "AskVolume5,ActionDay,Topic,SequenceNo\n");
+
+    std::string csv;
+    ASSERT_TRUE(text.append(Format::CSV, known_row(), csv));
+    EXPECT_EQ(csv, "20250912,SG1,,0.1" + std::string(7, ',') + "7" + std::string(9, ',') +
+                       "09:30:00,500,ab1,-2.25,0,1e-300" + std::string(18, ',') +
+                       "20250913,100,42\n");
+
+    std::string json;
+    ASSERT_TRUE(text.append(Format::JSON, known_row(), json));
+    EXPECT_EQ(json.substr(0, 87),
+              "{\"TradingDay\":\"20250912\",\"SettlementGroupID\":\"SG1\",\"SettlementID\":\"\","
+              "\"LastPrice\":\"0.1\",");
+    EXPECT_EQ(json.substr(json.size() - 56),
+              "\"ActionDay\":\"20250913\",\"Topic\":\"100\",\"SequenceNo\":\"42\"}\n");
+}
+
+TEST(DepthText, ExactDecimalIsShortestTextWithTheSameBits) {
+    struct {
+        double value;
+        const char* text;
+    } table[] = {
+        {0.1, "0.1"},
+        {-2.25, "-2.25"},
+        {12345.678, "12345.678"},
+        {-0.0, "-0"},
+        {1e-300, "1e-300"},
+        {0.1 + 0.2, "0.30000000000000004"},
+        {4.9e-324, "4.94065645841247e-324"},
+        {1.1 * 1.1, "1.2100000000000002"},
+        {12345 * 1e-3, "12.345"},
+    };
+    for (const auto& t : table) {
+        char out[64];
+        ASSERT_TRUE(DepthText::exact_decimal(t.value, out, sizeof out)) << t.text;
+        EXPECT_STREQ(out, t.text);
+    }
+    // A NaN with a payload has no decimal text.
+    char out[64];
+    EXPECT_FALSE(DepthText::exact_decimal(payload_nan(), out, sizeof out));
+}
+
+// Rows written as a file and read back through Base::Csv and the
+// descriptor, the way any reader of the files would.
+TEST(DepthText, CsvReadsBackBitForBitThroughBaseCsv) {
+    std::string dir = RecordTest::temp_dir();
+    std::string path = dir + "/rows.csv";
+    std::mt19937_64 rng(7);
+    std::vector<DepthRow> rows;
+    DepthText text;
+    std::string file = text.csv_head();
+    for (int i = 0; i < 3000; ++i) {
+        rows.push_back(RecordTest::random_row(rng, 100 + i % 3, i + 1));
+        ASSERT_TRUE(text.append(Format::CSV, rows.back(), file));
+    }
+    // A value that no decimal carries keeps the raw bytes after '@'.
+    rows[5].depth.LastPrice = payload_nan();
+    file = text.csv_head();
+    for (const DepthRow& r : rows) ASSERT_TRUE(text.append(Format::CSV, r, file));
+    RecordTest::write_file(path, file);
+
+    FILE* f = fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    Base::Csv csv(false, 512);
+    for (int t = 0; t < TYPE_COUNT; ++t) csv.enable_null(static_cast<DataType>(t), true);
+    ASSERT_TRUE(csv.read_head(f));
+    int topic_column = csv.get_head_index("Topic");
+    int sequence_column = csv.get_head_index("SequenceNo");
+    for (const DepthRow& want : rows) {
+        ASSERT_TRUE(csv.read_data(f));
+        CTarnXeloDepthMarketDataField got;
+        memset(&got, 0, sizeof got);
+        ASSERT_TRUE(DepthText::descriptor().from_csv(&csv, &got, nullptr));
+        std::string which;
+        ASSERT_TRUE(RecordTest::same_members(got, want.depth, which))
+            << "row " << want.sequence << " member " << which;
+        int32_t topic = 0, sequence = 0;
+        ASSERT_TRUE(csv.get_data(topic_column, topic));
+        ASSERT_TRUE(csv.get_data(sequence_column, sequence));
+        EXPECT_EQ(topic, want.topic);
+        EXPECT_EQ(sequence, want.sequence);
+    }
+    EXPECT_FALSE(csv.read_data(f));
+    fclose(f);
+    RecordTest::remove_dir(dir);
+}
+
+TEST(DepthText, JsonLinesReadBackBitForBit) {
+    std::mt19937_64 rng(11);
+    DepthText text;
+    for (int i = 0; i < 2000; ++i) {
+        DepthRow want = RecordTest::random_row(rng, 7, i + 1);
+        if (i == 3) want.depth.AskPrice3 = payload_nan();
+        std::string line;
+        ASSERT_TRUE(text.append(Format::JSON, want, line));
+        ASSERT_EQ(line.find('\n'), line.size() - 1);
+        line.pop_back();
+        DepthRow got;
+        ASSERT_TRUE(DepthText::read_json(line.c_str(), got)) << line;
+        std::string which;
+        ASSERT_TRUE(RecordTest::same_members(got.depth, want.depth, which)) << which << " " << line;
+        EXPECT_EQ(got.topic, 7);
+        EXPECT_EQ(got.sequence, i + 1);
+    }
+}
+
+// The simulator's replay reads these files into the wire record, whose
+// prices are fixed-point counts of thousandths: each must come back whole.
+// (Beyond about a million the fixed-point reader's nudge of 1e-9 is smaller
+// than the double's spacing and a count can come back one short.)
+TEST(DepthText, FixedPointReadersGetTheCountsBack) {
+    DepthText text;
+    Base::Csv csv(false, 512);
+    for (int t = 0; t < TYPE_COUNT; ++t) csv.enable_null(static_cast<DataType>(t), true);
+    std::string head = text.csv_head();
+    head.pop_back();
+    ASSERT_TRUE(csv.read_head(head.c_str()));
+    std::mt19937_64 rng(3);
+    for (int i = 0; i < 5000; ++i) {
+        long long k = static_cast<long long>(rng() % 2000000000) - 1000000000;
+        long long big = static_cast<long long>(rng() % 2000000) - 1000000;
+        DepthRow row = known_row();
+        row.depth.LastPrice = static_cast<double>(k) * 1e-3;
+        row.depth.Turnover = static_cast<double>(big) * 1e-3;
+        std::string line;
+        ASSERT_TRUE(text.append(Format::CSV, row, line));
+        line.pop_back();
+        ASSERT_TRUE(csv.read_data(line.c_str()));
+        Field::XelDepthMarketDataField wire;
+        ASSERT_TRUE(Field::XelDepthMarketDataField::DESC.from_csv(&csv, &wire, nullptr)) << line;
+        EXPECT_EQ(wire.LastPrice, k) << line;
+        EXPECT_EQ(wire.Turnover, big) << line;
+        EXPECT_EQ(wire.BidPrice1, -2250);
+        EXPECT_EQ(wire.OpenPrice, INT64_MAX);  // an empty cell is null
+        EXPECT_EQ(wire.SettlementID, INT32_MAX);
+    }
+}
+
+TEST(DepthText, RejectsLinesThatAreNotRows) {
+    DepthText text;
+    std::string head = text.csv_head();
+    head.pop_back();
+    ASSERT_TRUE(text.read_csv_head(head.c_str()));
+    EXPECT_FALSE(text.read_csv_head("TradingDay,InstrumentID"));
+    ASSERT_TRUE(text.read_csv_head(head.c_str()));
+    std::string good;
+    ASSERT_TRUE(text.append(Format::CSV, known_row(), good));
+    good.pop_back();
+    DepthRow row;
+    EXPECT_TRUE(text.read_csv(good.c_str(), row));
+    const std::string bad[] = {
+        good.substr(0, good.size() / 2),         // torn
+        good.substr(0, good.size() - 3),         // torn inside the number
+        std::string(40, '\0'),                   // zeros a power cut left
+        good + ",1",                             // a cell too many
+        good.substr(0, good.rfind(',')) + ",x",  // no number
+    };
+    for (const std::string& b : bad) EXPECT_FALSE(text.read_csv(b.c_str(), row)) << b;
+    std::string json;
+    ASSERT_TRUE(text.append(Format::JSON, known_row(), json));
+    json.pop_back();
+    EXPECT_TRUE(DepthText::read_json(json.c_str(), row));
+    EXPECT_FALSE(DepthText::read_json(json.substr(0, json.size() - 1).c_str(), row));
+    EXPECT_FALSE(DepthText::read_json("{\"Topic\":\"1\"}", row));
+    EXPECT_FALSE(
+        DepthText::read_json("{\"Nope\":\"1\",\"Topic\":\"1\",\"SequenceNo\":\"2\"}", row));
+}
+
+}  // namespace

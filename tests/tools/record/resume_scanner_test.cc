@@ -1,0 +1,174 @@
+#include "tools/record/resume_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/tools/record/test_util.h"
+
+namespace {
+
+using Record::DepthRow;
+using Record::DepthText;
+using Record::Format;
+using Record::ResumeScanner;
+
+// Rows for (topic, packet) pairs in the given form, header first for CSV.
+std::string rows_text(Format format, int topic, const std::vector<int>& packets,
+                      bool header = true) {
+    DepthText text;
+    std::string out = format == Format::CSV && header ? text.csv_head() : "";
+    std::mt19937_64 rng(1);  // the same rows each time: shorter lists are prefixes
+    for (int p : packets) text.append(format, RecordTest::random_row(rng, topic, p), out);
+    return out;
+}
+
+struct RepairCase {
+    const char* name;
+    std::vector<int> kept;     // packets that stay
+    std::vector<int> dropped;  // complete rows cut with the last packet
+    std::string tail;          // then bytes of a torn or garbage end
+    bool drop_last_packet;
+    bool has_rows;
+    int last_sequence;
+};
+
+std::vector<RepairCase> repair_cases(Format format) {
+    std::string torn = rows_text(format, 100, {9}, false);
+    torn.resize(torn.size() / 2);
+    return {
+        {"clean end", {1, 2}, {3}, "", true, true, 3},
+        {"torn last line", {1, 2}, {3}, torn, true, true, 3},
+        {"packet of three rows", {1, 2}, {3, 3, 3}, torn, true, true, 3},
+        {"zeros after a power cut", {1, 2, 2}, {4}, std::string(4096, '\0'), true, true, 4},
+        {"zeros holding a newline", {1}, {2}, std::string(100, '\0') + "\n", true, true, 2},
+        {"keep the last packet", {1, 2, 3}, {}, torn, false, true, 3},
+        {"one packet only", {}, {1, 1}, "", true, true, 1},
+        {"no row", {}, {}, torn, true, false, 0},
+    };
+}
+
+void check_repairs(Format format, const char* ext) {
+    std::string dir = RecordTest::temp_dir();
+    for (const RepairCase& c : repair_cases(format)) {
+        std::string path = dir + "/100-20250912" + ext;
+        std::string kept = rows_text(format, 100, c.kept);
+        std::string dropped = rows_text(format, 100, c.dropped, false);
+        // Each packet's rows share one number, so the dropped rows are the
+        // kept text's continuation.
+        RecordTest::write_file(path, kept + dropped + c.tail);
+        ResumeScanner::FileEnd end;
+        std::string error;
+        ASSERT_TRUE(ResumeScanner::repair(path, format, 100, c.drop_last_packet, end, error))
+            << c.name << ": " << error;
+        EXPECT_EQ(end.has_rows, c.has_rows) << c.name;
+        if (c.has_rows) {
+            EXPECT_EQ(end.last_sequence, c.last_sequence) << c.name;
+        }
+        std::string want = c.drop_last_packet ? kept : kept + dropped;
+        EXPECT_EQ(RecordTest::read_file(path), want) << c.name;
+        EXPECT_EQ(end.length, static_cast<long>(want.size())) << c.name;
+    }
+    RecordTest::remove_dir(dir);
+}
+
+TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacketCsv) {
+    check_repairs(Format::CSV, ".csv");
+}
+
+TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacketJson) {
+    check_repairs(Format::JSON, ".jsonl");
+}
+
+TEST(ResumeScanner, TornOrForeignHeaders) {
+    std::string dir = RecordTest::temp_dir();
+    std::string path = dir + "/5-20250912.csv";
+    std::string error;
+    ResumeScanner::FileEnd end;
+    RecordTest::write_file(path, "TradingDay,Settle");  // torn header: start again
+    ASSERT_TRUE(ResumeScanner::repair(path, Format::CSV, 5, true, end, error)) << error;
+    EXPECT_EQ(RecordTest::read_file(path), "");
+    EXPECT_FALSE(end.has_rows);
+
+    const std::string foreign = "a,b,c\n1,2,3\n1,2";
+    RecordTest::write_file(path, foreign);  // not ours: left alone
+    EXPECT_FALSE(ResumeScanner::repair(path, Format::CSV, 5, true, end, error));
+    EXPECT_NE(error.find("not a recorder header"), std::string::npos) << error;
+    EXPECT_EQ(RecordTest::read_file(path), foreign);
+
+    EXPECT_FALSE(ResumeScanner::repair(dir + "/missing.csv", Format::CSV, 5, true, end, error));
+    RecordTest::remove_dir(dir);
+}
+
+// A tail larger than the first read makes the scanner read further back.
+TEST(ResumeScanner, LastPacketLongerThanTheFirstRead) {
+    std::string dir = RecordTest::temp_dir();
+    std::string path = dir + "/100-20250912.csv";
+    std::vector<int> kept(500, 1);
+    std::vector<int> last(3000, 2);  // about 1.5 MiB of one packet
+    std::string head_rows = rows_text(Format::CSV, 100, kept);
+    RecordTest::write_file(path, head_rows + rows_text(Format::CSV, 100, last, false) + "20250");
+    ResumeScanner::FileEnd end;
+    std::string error;
+    ASSERT_TRUE(ResumeScanner::repair(path, Format::CSV, 100, true, end, error)) << error;
+    EXPECT_EQ(end.last_sequence, 2);
+    EXPECT_EQ(RecordTest::read_file(path), head_rows);
+    RecordTest::remove_dir(dir);
+}
+
+TEST(ResumeScanner, ScanGivesEachTopicItsPositionFromTheNewestFile) {
+    std::string dir = RecordTest::temp_dir();
+    std::string torn = rows_text(Format::CSV, 100, {77}, false).substr(0, 30);
+    // Topic 100: an older day ends torn (only the torn line goes), the newest
+    // day loses its last packet (12) and resumes after 11.
+    std::string old_day = rows_text(Format::CSV, 100, {1, 2, 3});
+    RecordTest::write_file(dir + "/100-20250911.csv", old_day + torn);
+    RecordTest::write_file(dir + "/100-20250912.csv", rows_text(Format::CSV, 100, {10, 11, 12}));
+    // Topic 7: the newest file holds only a header, so the older one counts.
+    RecordTest::write_file(dir + "/7-20250910.csv", rows_text(Format::CSV, 7, {5, 6}));
+    RecordTest::write_file(dir + "/7-20250912.csv", rows_text(Format::CSV, 7, {}));
+    // Other files are not looked at.
+    RecordTest::write_file(dir + "/md.con", "junk");
+    RecordTest::write_file(dir + "/9-2025.csv", "junk");
+    RecordTest::write_file(dir + "/9-20250912.jsonl", "junk");
+
+    ResumeScanner scanner;
+    std::string error;
+    ASSERT_TRUE(scanner.scan(dir, Format::CSV, error)) << error;
+    std::map<int, long> want = {{7, 5}, {100, 11}};
+    EXPECT_EQ(scanner.positions(), want);
+    EXPECT_EQ(scanner.latest_day(), 20250912);
+    EXPECT_EQ(RecordTest::read_file(dir + "/100-20250911.csv"), old_day);
+    EXPECT_EQ(RecordTest::read_file(dir + "/100-20250912.csv"),
+              rows_text(Format::CSV, 100, {10, 11}));
+    EXPECT_GT(scanner.dropped_bytes(), 0);
+
+    EXPECT_FALSE(scanner.scan(dir + "/none", Format::CSV, error));
+    RecordTest::remove_dir(dir);
+}
+
+TEST(ResumeScanner, FileNames) {
+    EXPECT_EQ(ResumeScanner::file_name(100, "20250912", Format::CSV), "100-20250912.csv");
+    EXPECT_EQ(ResumeScanner::file_name(7, "20250912", Format::JSON), "7-20250912.jsonl");
+    struct {
+        const char* name;
+        Format format;
+        int topic;  // -1: not a recorder file
+    } table[] = {
+        {"100-20250912.csv", Format::CSV, 100},  {"0-20250912.jsonl", Format::JSON, 0},
+        {"100-20250912.jsonl", Format::CSV, -1}, {"100-2025091.csv", Format::CSV, -1},
+        {"100-202509123.csv", Format::CSV, -1},  {"-20250912.csv", Format::CSV, -1},
+        {"x1-20250912.csv", Format::CSV, -1},    {"100-20250912.csv.tmp", Format::CSV, -1},
+        {"70000-20250912.csv", Format::CSV, -1}, {"md.con", Format::CSV, -1},
+    };
+    for (const auto& t : table) {
+        int topic = -1;
+        std::string day;
+        bool ok = ResumeScanner::parse_name(t.name, t.format, topic, day);
+        EXPECT_EQ(ok, t.topic >= 0) << t.name;
+        if (ok) {
+            EXPECT_EQ(topic, t.topic) << t.name;
+            EXPECT_EQ(day, "20250912") << t.name;
+        }
+    }
+}
+
+}  // namespace

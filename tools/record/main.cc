@@ -1,0 +1,174 @@
+// xelmd-record: records depth market data to CSV or JSON lines, one file per
+// topic and trading day, and continues after any stop exactly where its own
+// files end.
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "api/TarnXeloMduserApi.h"
+#include "tools/record/connection_file.h"
+#include "tools/record/options.h"
+#include "tools/record/recorder_spi.h"
+#include "tools/record/resume_scanner.h"
+
+namespace {
+
+const int EXIT_RUNTIME = 1;  // login refused, a write failed
+const int EXIT_SETUP = 2;    // usage, address, directory
+const int EXIT_INIT = 3;     // the library would not start
+const int NOT_AVAILABLE = -100;
+
+int fail(int code, const std::string& message) {
+    fprintf(stderr, "xelmd-record: %s\n", message.c_str());
+    return code;
+}
+
+bool make_dirs(const std::string& dir, std::string& error) {
+    for (size_t i = 1; i <= dir.size(); ++i) {
+        if (i < dir.size() && dir[i] != '/') continue;
+        std::string part = dir.substr(0, i);
+        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
+            error = "cannot create directory " + part + ": " + strerror(errno);
+            return false;
+        }
+    }
+    return true;
+}
+
+// One recorder per directory: a second would write the same files.
+int lock_dir(const std::string& dir, std::string& error) {
+    std::string path = dir + "/.xelmd-record.lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = "cannot write in " + dir + ": " + strerror(errno);
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = "another xelmd-record is recording in " + dir;
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The connection file says, per recorded topic, how many packets the files
+// hold; Init reads it and the topics continue from there.
+bool prepare_resume(const Record::Options& options, std::map<int, long>& positions,
+                    std::string& error) {
+    Record::ResumeScanner scanner;
+    if (!scanner.scan(options.dir, options.format, error)) return false;
+    positions.clear();
+    for (const Record::Options::Topic& t : options.topics) {
+        auto p = scanner.positions().find(t.id);
+        if (p != scanner.positions().end()) positions[t.id] = p->second;
+    }
+    std::string path = Record::ConnectionFile::path(options.dir);
+    int day = 0, data_center = 0;
+    Record::ConnectionFile::read_head(path, day, data_center);
+    if (scanner.latest_day() != 0) day = scanner.latest_day();
+    if (scanner.dropped_bytes() != 0 && !options.quiet)
+        fprintf(stderr, "xelmd-record: cut %ld bytes of unfinished rows\n",
+                scanner.dropped_bytes());
+    for (const auto& p : positions)
+        if (!options.quiet)
+            fprintf(stderr, "xelmd-record: topic %d continues after packet %ld\n", p.first,
+                    p.second);
+    return Record::ConnectionFile::write(
+        path, Record::ConnectionFile::format(day, data_center, positions), error);
+}
+
+CTarnXeloMduserApi* create_api(const Record::Options& options,
+                               const std::map<int, long>& positions) {
+    CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi(options.dir.c_str());
+    for (const std::string& f : options.fronts) api->RegisterFront(f.c_str());
+    for (const std::string& n : options.name_servers) api->RegisterNameServer(n.c_str());
+    for (const Record::Options::Topic& t : options.topics) {
+        TE_RESUME_TYPE mode = positions.count(t.id) != 0 ? TE_RESUME_FROM_SAVED
+                              : t.from_now               ? TE_RESUME_FROM_NOW
+                                                         : TE_RESUME_FROM_BEGINNING;
+        api->SubscribeMarketDataTopic(t.id, mode);
+    }
+    if (options.heartbeat != 0) api->SetHeartbeatTimeout(static_cast<unsigned>(options.heartbeat));
+    return api;
+}
+
+long elapsed_ms(std::chrono::steady_clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - since)
+                                 .count());
+}
+
+// Waits for SIGINT or SIGTERM while flushing, syncing and reporting.
+void run(const Record::Options& options, Record::RecorderSpi& spi, const sigset_t& stop) {
+    bool tty = isatty(STDERR_FILENO) != 0;
+    auto last_sync = std::chrono::steady_clock::now();
+    auto last_status = last_sync;
+    while (!spi.failed()) {
+        timespec wait = {options.flush_ms / 1000, (options.flush_ms % 1000) * 1000000L};
+        if (sigtimedwait(&stop, nullptr, &wait) > 0) break;
+        bool to_disk = options.sync_ms > 0 && elapsed_ms(last_sync) >= options.sync_ms;
+        if (to_disk) last_sync = std::chrono::steady_clock::now();
+        spi.flush(to_disk);
+        long ms = elapsed_ms(last_status);
+        if (!options.quiet && ms >= 1000) {
+            last_status = std::chrono::steady_clock::now();
+            std::string line = spi.status(ms / 1000.0);
+            fprintf(stderr, tty ? "\r%s\033[K" : "%s\n", line.c_str());
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Record::Options options;
+    std::string error;
+    if (!options.parse(argc, argv, error)) return fail(EXIT_SETUP, error);
+    if (options.help) {
+        fputs(Record::Options::usage(), stdout);
+        return 0;
+    }
+    if (!make_dirs(options.dir, error)) return fail(EXIT_SETUP, error);
+    int lock = lock_dir(options.dir, error);
+    if (lock < 0) return fail(EXIT_SETUP, error);
+    std::map<int, long> positions;
+    if (!prepare_resume(options, positions, error)) return fail(EXIT_SETUP, error);
+
+    // Blocked before Init so the network thread inherits the mask and the
+    // signals wait for sigtimedwait here.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+
+    CTarnXeloMduserApi* api = create_api(options, positions);
+    Record::RecorderSpi spi(options, api);
+    api->RegisterSpi(&spi);
+    int rc = api->Init();
+    if (rc != 0) {
+        // Without a successful Init there is nothing to release.
+        return fail(EXIT_INIT, "the library did not start (Init " + std::to_string(rc) +
+                                   (rc == NOT_AVAILABLE ? ": not available in this build)" : ")"));
+    }
+    run(options, spi, stop);
+    // Release stops the network thread, so no row arrives after it.
+    spi.stopping();
+    api->Release();
+    api->Join();
+    bool written = spi.flush(true);
+    spi.close();
+    if (!options.quiet) fprintf(stderr, "\n%s\n", spi.status(0).c_str());
+    close(lock);
+    if (spi.failed() || !written) return fail(EXIT_RUNTIME, spi.get_error());
+    return 0;
+}

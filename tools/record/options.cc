@@ -1,0 +1,131 @@
+#include "tools/record/options.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace Record {
+
+namespace {
+
+bool parse_int(const std::string& text, long low, long high, int& value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    long v = strtol(text.c_str(), &end, 10);
+    if (*end != '\0' || v < low || v > high) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool parse_topic(const std::string& text, Options::Topic& topic) {
+    size_t colon = text.find(':');
+    std::string mode = colon == std::string::npos ? "beginning" : text.substr(colon + 1);
+    if (!parse_int(text.substr(0, colon), 0, 32767, topic.id)) return false;
+    if (mode != "beginning" && mode != "now") return false;
+    topic.from_now = mode == "now";
+    return true;
+}
+
+}  // namespace
+
+const char* Options::usage() {
+    return "usage: xelmd-record --dir DIR [options]\n"
+           "Records depth market data, one file per topic and trading day\n"
+           "(DIR/<topic>-<day>.csv or .jsonl), and continues after a restart exactly\n"
+           "where the files end.\n"
+           "\n"
+           "  --dir DIR                      output directory (created when missing); also\n"
+           "                                 holds the connection file md.con\n"
+           "  --front tcp://HOST:PORT        a front (repeatable; default tcp://127.0.0.1:30007)\n"
+           "  --name-server tcp://HOST:PORT  ask a name server for fronts (repeatable; not\n"
+           "                                 with --front)\n"
+           "  --topic ID[:beginning|now]     a topic (repeatable; default 100). The mode says\n"
+           "                                 where a topic without recorded rows starts;\n"
+           "                                 recorded topics continue after their last row\n"
+           "  --format csv|json              CSV rows with a header, or one JSON object per\n"
+           "                                 line (default csv)\n"
+           "  --user ID --password PW        login (default demo / demo)\n"
+           "  --participant ID               (default empty)\n"
+           "  --heartbeat SECONDS            heartbeat timeout asked of the front\n"
+           "  --flush-ms N                   write buffered rows at least every N ms\n"
+           "                                 (default 200)\n"
+           "  --sync-ms N                    ask the disk to keep them every N ms\n"
+           "                                 (default 1000; 0: never)\n"
+           "  --quiet                        no status line\n"
+           "  --help                         this text\n";
+}
+
+bool Options::valid_address(const std::string& address) {
+    const std::string scheme = "tcp://";
+    if (address.compare(0, scheme.size(), scheme) != 0) return false;
+    std::string rest = address.substr(scheme.size());
+    size_t colon = rest.rfind(':');
+    if (colon == std::string::npos) return false;
+    in_addr ip;
+    int port;
+    return inet_pton(AF_INET, rest.substr(0, colon).c_str(), &ip) == 1 &&
+           parse_int(rest.substr(colon + 1), 1, 65535, port);
+}
+
+bool Options::parse(int argc, char** argv, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            help = true;
+            return true;
+        }
+        if (arg == "--quiet") {
+            quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            error = "missing value after " + arg + " (see --help)";
+            return false;
+        }
+        std::string value = argv[++i];
+        Topic topic;
+        if (arg == "--front" || arg == "--name-server") {
+            if (!valid_address(value)) {
+                error = "bad address " + value + " (expected tcp://A.B.C.D:PORT)";
+                return false;
+            }
+            (arg == "--front" ? fronts : name_servers).push_back(value);
+        } else if (arg == "--topic" && parse_topic(value, topic)) {
+            topics.push_back(topic);
+        } else if (arg == "--format" && (value == "csv" || value == "json")) {
+            format = value == "csv" ? Format::CSV : Format::JSON;
+        } else if (arg == "--dir" && !value.empty()) {
+            dir = value;
+        } else if (arg == "--user") {
+            user = value;
+        } else if (arg == "--password") {
+            password = value;
+        } else if (arg == "--participant") {
+            participant = value;
+        } else if (arg == "--heartbeat" && parse_int(value, 1, 181, heartbeat)) {
+        } else if (arg == "--flush-ms" && parse_int(value, 1, 60000, flush_ms)) {
+        } else if (arg == "--sync-ms" && parse_int(value, 0, 3600000, sync_ms)) {
+        } else {
+            error = "bad option or value: " + arg + " " + value + " (see --help)";
+            return false;
+        }
+    }
+    if (dir.empty()) {
+        error = "--dir is required (see --help)";
+        return false;
+    }
+    if (!fronts.empty() && !name_servers.empty()) {
+        error = "give fronts or name servers, not both";
+        return false;
+    }
+    if (fronts.empty() && name_servers.empty()) fronts.push_back("tcp://127.0.0.1:30007");
+    if (topics.empty()) topics.push_back(Topic{100, false});
+    if (topics.size() > 64) {
+        error = "at most 64 topics";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace Record
