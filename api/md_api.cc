@@ -83,6 +83,7 @@ int MdApi::add_address(char (*table)[MAX_ADDRESS], int& count, int limit, int& o
 int MdApi::RegisterFront(const char* address) {
     if (reactor_) return ERR_AFTER_INIT;
     int rc = add_address(fronts_, front_count_, MAX_FRONTS, name_server_count_, address);
+    Base::MutexGuard guard(lock_);  // other threads may be registering too
     front_mode_ = '0';
     return rc;
 }
