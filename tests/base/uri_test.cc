@@ -47,7 +47,9 @@ TEST(Uri, SplitsEachFormOfTheGrammar) {
     };
     for (const UriCase& c : cases) {
         Base::Uri uri(c.text);
-        if (c.text) EXPECT_STREQ(uri.get_text(), c.text);
+        if (c.text) {
+            EXPECT_STREQ(uri.get_text(), c.text);
+        }
         expect_part(uri.get_scheme(), c.scheme, c.text, "scheme");
         expect_part(uri.get_host(), c.host, c.text, "host");
         expect_part(uri.get_path(), c.path, c.text, "path");
