@@ -3,6 +3,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "base/sign.h"
 #include "base/socket.h"
 #include "network/xelo_client_channel.h"
 #include "parallel/fd_reactor.h"
@@ -30,7 +31,8 @@ XeloBondClientSession::XeloBondClientSession(Parallel::FdReactor* reactor, Clien
       factor_(factor),
       current_(-1),
       fens_current_(-1),
-      retired_count_(0) {
+      retired_count_(0),
+      closing_(false) {
     memset(fronts_, 0, sizeof(fronts_));
     memset(children_, 0, sizeof(children_));
     memset(fens_, 0, sizeof(fens_));
@@ -41,7 +43,12 @@ XeloBondClientSession::XeloBondClientSession(Parallel::FdReactor* reactor, Clien
 XeloBondClientSession::~XeloBondClientSession() {
     // Removal waits for a query in progress to end.
     get_reactor()->remove_timer(fens_timer_);
-    close(0);
+    // The children are closed on the reactor thread, where failovers run;
+    // from then on a failure still queued changes nothing.
+    Base::Sign done(0);
+    get_reactor()->add_event(EVENT_CLOSING, nullptr, &done, this, false);
+    done.join();
+    // Each child waits for the events queued for it before it goes.
     for (int i = 0; i < MAX_FRONTS && children_[i] != nullptr; ++i) delete children_[i];
     for (int i = 0; i < retired_count_; ++i) delete retired_[i];
 }
@@ -120,6 +127,7 @@ int XeloBondClientSession::get_front_count() const {
 }
 
 void XeloBondClientSession::on_connect_failed(ClientSession* session) {
+    if (closing_) return;
     if (get_session() != nullptr) get_session()->on_connect_failed(session);
     if (session == this) {
         if (current_ < 0) return next_fens();
@@ -171,6 +179,11 @@ void XeloBondClientSession::next_fens() {
 
 int XeloBondClientSession::on_event(int id, void* arg) {
     (void)arg;
+    if (id == EVENT_CLOSING) {
+        closing_ = true;
+        close(0);
+        return 0;
+    }
     if (id != EVENT_FENS_FAILED) return -1;
     XeloClientChannel* channel = get_channel();
     if (channel == nullptr || channel->get_id() == 0) on_connect_failed(this);

@@ -20,6 +20,8 @@ class XeloBondClientSession : public ClientSession, public Parallel::Handler {
     static const int TIMER_FENS = 13;
     static const int FENS_INTERVAL = 1000000;  // microseconds
     static const int EVENT_FENS_FAILED = 1015;
+    // Posted by the destructor: close every child, fail over no more.
+    static const int EVENT_CLOSING = 1016;
     // A name server's answer: at most this many bytes, each piece awaited
     // at most FENS_WAIT_MS.
     static const int ANSWER_SIZE = 8192;
@@ -91,6 +93,7 @@ class XeloBondClientSession : public ClientSession, public Parallel::Handler {
     // that forgets them may come from one of them.
     XeloClientSession* retired_[MAX_FRONTS];
     int retired_count_;
+    bool closing_;
 };
 
 }  // namespace Network

@@ -33,6 +33,14 @@ XeloServerSession::~XeloServerSession() {
     Base::Sign done(0);
     get_reactor()->add_event(EVENT_DISCONNECT, nullptr, &done, this, false);
     done.join();
+    if (!get_reactor()->is_current()) {
+        // A client that ended while 1013 waited in the queue posted 1012
+        // behind it; that event must find this session still there (with
+        // no clients left it does nothing).
+        Base::Sign drained(0);
+        get_reactor()->add_event(EVENT_DRAIN, nullptr, &drained, this, true);
+        drained.join();
+    }
 }
 
 bool XeloServerSession::open(const char* host, int port) {
@@ -110,6 +118,8 @@ int XeloServerSession::on_event(int id, void* arg) {
             return 0;
         case EVENT_DISCONNECT:
             disconnect_all();
+            return 0;
+        case EVENT_DRAIN:
             return 0;
         default:
             return -1;

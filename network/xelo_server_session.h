@@ -25,6 +25,7 @@ class XeloServerSession : public ServerSession, public Parallel::Handler {
         EVENT_ACCEPTED = 1011,    // arg: the descriptor
         EVENT_CLIENT_END = 1012,  // arg: the client session whose connection ended
         EVENT_DISCONNECT = 1013,  // disconnect every client
+        EVENT_DRAIN = 1019,       // nothing: the destructor's last wait
     };
 
     XeloServerSession(Parallel::FdReactor* reactor, ServerSession* parent,
