@@ -13,6 +13,10 @@
 #include "field/xelfield.h"
 #include "network/xelo_flow.h"
 
+// The public callback class has no virtual destructor (its slot layout is
+// fixed); the callback classes here are never deleted through it.
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 using namespace Field;
 
 namespace {
@@ -29,7 +33,7 @@ class CountingSpi final : public CTarnXeloMduserSpi {
 class UnitBuilder {
   public:
     UnitBuilder(unsigned short tid, unsigned short series) : packet_(tid, 0, 'L') {
-        packet_.attach(buffer_ + Network::XeloFlow::PREFIX_SIZE);
+        packet_.attach(buffer_ + Network::XeloPacket::UNIT_PREFIX_SIZE);
         packet_.header.tid = tid;
         packet_.header.sequence_series = series;
         packet_.header.sequence_no = 1;
@@ -41,11 +45,12 @@ class UnitBuilder {
     std::string finish() {
         int length = packet_.commit();
         Network::XeloFlow::write_prefix(buffer_, static_cast<unsigned>(length));
-        return std::string(buffer_, static_cast<size_t>(Network::XeloFlow::PREFIX_SIZE + length));
+        return std::string(buffer_,
+                           static_cast<size_t>(Network::XeloPacket::UNIT_PREFIX_SIZE + length));
     }
 
   private:
-    char buffer_[Network::XeloFlow::PREFIX_SIZE + Network::XeloPacket::MAX_PACKAGE_SIZE];
+    char buffer_[Network::XeloPacket::UNIT_PREFIX_SIZE + Network::XeloPacket::MAX_PACKAGE_SIZE];
     Network::XeloPacket packet_;
 };
 
@@ -141,7 +146,7 @@ void decode_only(benchmark::State& state, const std::vector<std::string>& units)
     for (auto _ : state) {
         const std::string& u = units[i];
         Network::XeloPacket::Header h;
-        const char* packet = u.data() + Network::XeloFlow::PREFIX_SIZE;
+        const char* packet = u.data() + Network::XeloPacket::UNIT_PREFIX_SIZE;
         Network::XeloPacket::from_stream(&h, packet, static_cast<int>(u.size()) - 6);
         Network::XeloPacket::Iterator it(&h, packet + Network::XeloPacket::HEADER_SIZE);
         for (int id; (id = it.next()) >= 0;) {

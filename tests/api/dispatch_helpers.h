@@ -11,6 +11,10 @@
 #include "api/md_api.h"
 #include "base/map.h"
 
+// The public callback class has no virtual destructor (its slot layout is
+// fixed); the callback classes here are never deleted through it.
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+
 namespace Api {
 
 class MdApiProbe {

@@ -9,16 +9,12 @@
 
 #include "api/TarnXeloMduserApi.h"
 
-// The interface classes carry no destructor slot, so the spies deriving from
-// them have none either; the warning about that is the layout's nature here.
+// The interface classes have no virtual destructors (their slot layouts are
+// fixed); the test classes here are never deleted through them.
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 // Objects the tests cannot end (no Init, so no Release) stay reachable here.
 CTarnXeloMduserApi* volatile g_kept_api = nullptr;
-
-// The public classes have no virtual destructors (their slot layouts are
-// fixed); the test classes here are never deleted through them.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "api/md_api.h"
 
 // The public callback class has no virtual destructor (its slot layout is
-// fixed); the callback object here is never deleted through it.
+// fixed); the callback classes here are never deleted through it.
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 namespace {
