@@ -106,9 +106,10 @@ void FrontDialogue::log(const char* format, ...) {
     fflush(context_->log);
 }
 
-void FrontDialogue::on_write(unsigned long, const void* data, unsigned short) {
+void FrontDialogue::on_write(unsigned long, const void* data, unsigned short length) {
     XeloPacket::Header h;
-    const char* fields = XeloFlow::decode(static_cast<const char*>(data), &h);
+    const char* fields = XeloFlow::decode(static_cast<const char*>(data), length, &h);
+    if (fields == nullptr) return;  // the channel checked it; a short unit is skipped
     XeloPacket::Iterator it(&h, fields);
     context_->packets_in.fetch_add(1, std::memory_order_relaxed);
     switch (h.tid) {
@@ -425,11 +426,11 @@ void FrontDialogue::run_fault(const Scenario::Fault& fault, unsigned long now_ms
             // A packet of a served topic numbered far past what the client holds.
             if (served_.empty()) break;
             XeloFlow* flow = context_->topics->find(served_[0]);
-            char frame[XeloFlow::FIELDS_AT];
+            char frame[XeloPacket::UNIT_FIELDS_AT];
             XeloFlow::write_prefix(frame, XeloPacket::HEADER_SIZE);
             XeloPacket::Header h = {
                 XeloPacket::VERSION, XeloPacket::CHAIN_LAST, 0, 0x5803, 0, 0, 0, 0, 0};
-            XeloPacket::to_stream(&h, frame + XeloFlow::PREFIX_SIZE);
+            XeloPacket::to_stream(&h, frame + XeloPacket::UNIT_PREFIX_SIZE);
             XeloFlow::stamp(frame, flow->get_subject(), flow->get_count() + 1000);
             inject(frame, sizeof frame, true);
             break;

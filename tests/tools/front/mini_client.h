@@ -57,9 +57,10 @@ struct MiniClient : Base::DataFlow::WriteCallback {
         channel.subscribe(&responses, nullptr, 0, false);
     }
 
-    void on_write(unsigned long, const void* data, unsigned short) override {
+    void on_write(unsigned long, const void* data, unsigned short length) override {
         XeloPacket::Header h;
-        const char* fields = XeloFlow::decode(static_cast<const char*>(data), &h);
+        const char* fields = XeloFlow::decode(static_cast<const char*>(data), length, &h);
+        ASSERT_NE(fields, nullptr);
         if (h.sequence_series != 1) {
             topic_sequences[h.sequence_series].push_back(XeloPacket::get_sequence(&h));
             return;

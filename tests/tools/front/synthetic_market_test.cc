@@ -32,9 +32,10 @@ struct Replica {
         return r;
     }
 
-    void apply(const char* unit) {
+    void apply(const char* unit, unsigned short length) {
         XeloPacket::Header h;
-        const char* fields = XeloFlow::decode(unit, &h);
+        const char* fields = XeloFlow::decode(unit, length, &h);
+        ASSERT_NE(fields, nullptr);
         unsigned long sequence = XeloPacket::get_sequence(&h);
         if (sequence != last_sequence + 1) gap = true;
         last_sequence = sequence;
@@ -129,7 +130,7 @@ TEST(SyntheticMarket, IncrementsRebuildTheBooksOnAGaplessFlow) {
 
     Replica replica;
     Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
-    for (const auto* r = it.next(); r != nullptr; r = it.next()) replica.apply(r->data);
+    for (const auto* r = it.next(); r != nullptr; r = it.next()) replica.apply(r->data, r->length);
     EXPECT_FALSE(replica.gap);
     EXPECT_EQ(replica.last_sequence, flow.get_count());
     ASSERT_EQ(replica.books.size(), 5u);
