@@ -109,7 +109,7 @@ void FrontDialogue::log(const char* format, ...) {
 void FrontDialogue::on_write(unsigned long, const void* data, unsigned short length) {
     XeloPacket::Header h;
     const char* fields = XeloFlow::decode(static_cast<const char*>(data), length, &h);
-    if (!fields) return;
+    if (fields == nullptr) return;  // the channel checked it; a short unit is skipped
     XeloPacket::Iterator it(&h, fields);
     context_->packets_in.fetch_add(1, std::memory_order_relaxed);
     switch (h.tid) {
@@ -426,7 +426,7 @@ void FrontDialogue::run_fault(const Scenario::Fault& fault, unsigned long now_ms
             // A packet of a served topic numbered far past what the client holds.
             if (served_.empty()) break;
             XeloFlow* flow = context_->topics->find(served_[0]);
-            char frame[XeloPacket::UNIT_PREFIX_SIZE + XeloPacket::HEADER_SIZE];
+            char frame[XeloPacket::UNIT_FIELDS_AT];
             XeloFlow::write_prefix(frame, XeloPacket::HEADER_SIZE);
             XeloPacket::Header h = {
                 XeloPacket::VERSION, XeloPacket::CHAIN_LAST, 0, 0x5803, 0, 0, 0, 0, 0};

@@ -60,7 +60,7 @@ struct MiniClient : Base::DataFlow::WriteCallback {
     void on_write(unsigned long, const void* data, unsigned short length) override {
         XeloPacket::Header h;
         const char* fields = XeloFlow::decode(static_cast<const char*>(data), length, &h);
-        if (!fields) return;
+        ASSERT_NE(fields, nullptr);
         if (h.sequence_series != 1) {
             topic_sequences[h.sequence_series].push_back(XeloPacket::get_sequence(&h));
             return;
