@@ -193,8 +193,9 @@ TEST(MdApiThreads, ConcurrentRegistrationsLeaveConsistentTables) {
                     const int rc =
                         front ? api->RegisterFront(a.c_str()) : api->RegisterNameServer(a.c_str());
                     if (rc == Api::MdApi::ERR_TABLE_FULL) ++refused;
-                    if (phase == 0)
+                    if (phase == 0) {
                         EXPECT_EQ(api->SubscribeMarketDataTopic(i, TE_RESUME_TYPE(t % 3)), 0);
+                    }
                 }
             });
         for (auto& th : threads) th.join();

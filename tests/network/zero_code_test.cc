@@ -100,8 +100,12 @@ TEST(ZeroCode, LaneWiseCoderMatchesTheByteWiseCodeAndNeverOverruns) {
         ASSERT_EQ(out, expect);
         ASSERT_EQ(run(false, expect, out, size), 0);
         ASSERT_EQ(out, in);
-        if (size > 0) ASSERT_EQ(run(false, expect, out, size - 1), -2);
-        if (code_size > 0) ASSERT_EQ(run(true, in, out, code_size - 1), -2);
+        if (size > 0) {
+            ASSERT_EQ(run(false, expect, out, size - 1), -2);
+        }
+        if (code_size > 0) {
+            ASSERT_EQ(run(true, in, out, code_size - 1), -2);
+        }
     }
 }
 
