@@ -143,11 +143,18 @@ TEST(SyntheticMarket, IncrementsRebuildTheBooksOnAGaplessFlow) {
         EXPECT_EQ(got.Turnover, want.Turnover);
         EXPECT_EQ(got.HighestPrice, want.HighestPrice);
         EXPECT_STREQ(got.UpdateTime, want.UpdateTime);
-        EXPECT_EQ(memcmp(&got.BidPrice1, &want.BidPrice1,
-                         offsetof(XelDepthMarketDataField, ActionDay) -
-                             offsetof(XelDepthMarketDataField, BidPrice1)),
-                  0)
-            << want.InstrumentID << " levels differ";
+        // Member by member: the record has padding after every volume.
+        using D = XelDepthMarketDataField;
+        static const long long D::*const prices[] = {
+            &D::BidPrice1, &D::AskPrice1, &D::BidPrice2, &D::AskPrice2, &D::BidPrice3,
+            &D::AskPrice3, &D::BidPrice4, &D::AskPrice4, &D::BidPrice5, &D::AskPrice5};
+        static const int D::*const volumes[] = {
+            &D::BidVolume1, &D::AskVolume1, &D::BidVolume2, &D::AskVolume2, &D::BidVolume3,
+            &D::AskVolume3, &D::BidVolume4, &D::AskVolume4, &D::BidVolume5, &D::AskVolume5};
+        for (int k = 0; k < 10; ++k) {
+            EXPECT_EQ(got.*prices[k], want.*prices[k]) << want.InstrumentID << " level " << k;
+            EXPECT_EQ(got.*volumes[k], want.*volumes[k]) << want.InstrumentID << " level " << k;
+        }
     }
 }
 
