@@ -42,6 +42,20 @@ std::string make_unit(const std::string& packet) {
     return unit + packet;
 }
 
+// A flow of 1 MiB blocks; version names its trading day.
+struct Flow : XeloFlow {
+    explicit Flow(unsigned short subject, unsigned int day = 0, bool auto_free = false)
+        : XeloFlow(subject, MIB, MIB, nullptr, nullptr, 0, day ? to_version(day) : nullptr,
+                   auto_free, false) {}
+};
+
+const XeloPacket::Header* header(const std::string& p) {
+    return reinterpret_cast<const XeloPacket::Header*>(p.data());
+}
+const Network::XmpPacket::Header* frame(const std::string& u) {
+    return reinterpret_cast<const Network::XmpPacket::Header*>(u.data());
+}
+
 unsigned short series_of(const char* packet) {
     return Base::load_be16(packet + 2);
 }
@@ -51,15 +65,12 @@ unsigned long sequence_of(const char* packet) {
 }
 
 TEST(XeloFlowWriter, AddedPacketsCarryTheFlowSubjectAndTheirOwnSequence) {
-    XeloFlow flow(0x21, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x21);
     XeloFlow::Writer writer(&flow, false);
     std::string packet = make_packet(7, 30, 0x999, 0x123456789AUL);
-    EXPECT_EQ(0u,
-              writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packet.data()), false));
+    EXPECT_EQ(0u, writer.add_packet(header(packet), false));
     std::string unit = make_unit(make_packet(8, 5, 3, 3));
-    EXPECT_EQ(1u,
-              writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(unit.data()),
-                                true, false));  // references not allowed: a copy
+    EXPECT_EQ(1u, writer.add_packet(frame(unit), true, false));  // references not allowed: a copy
 
     XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
     const XeloFlow::View* v = reader.read();
@@ -114,14 +125,14 @@ TEST(XeloFlowWriter, BuiltPacketsAreStoredAsUnitsOfTheirRealLength) {
 }
 
 TEST(XeloFlowIterator, ReferencesExpandWithTheReadingFlowsStampingIntoTwoSlots) {
-    XeloFlow flow(0x44, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x44);
     XeloFlow::Writer writer(&flow, true);
     EXPECT_TRUE(flow.has_references());
     std::string a = make_unit(make_packet(1, 10, 9, 9));
     std::string b = make_unit(make_packet(2, 20, 9, 9));
-    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(a.data()), true, false);
-    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(b.data()), true, false);
-    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(a.data()), false, false);
+    writer.add_packet(frame(a), true, false);
+    writer.add_packet(frame(b), true, false);
+    writer.add_packet(frame(a), false, false);
 
     XeloFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
     const Base::DataFlow::Iterator::Result* r1 = it.next();
@@ -182,14 +193,11 @@ TEST(XeloFlowDecode, RefusesUnitsThatHoldLessThanTheirHeadersClaim) {
 }
 
 TEST(XeloFlowReader, SkipsAReferencedUnitWhosePacketClaimsMoreThanItHolds) {
-    XeloFlow flow(0x45, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x45);
     XeloFlow::Writer writer(&flow, true);
     std::string good = make_unit(make_packet(1, 10, 0, 0));
     std::string bad = make_unit(make_packet(2, 10, 0, 0));
     Base::store_be16(&bad[6 + 14], 15);  // one byte more than the unit holds
-    auto frame = [](const std::string& u) {
-        return reinterpret_cast<const Network::XmpPacket::Header*>(u.data());
-    };
     EXPECT_EQ(~0UL, writer.add_packet(frame(bad), false, false));  // a copy is refused
     writer.add_packet(frame(good), true, false);
     writer.add_packet(frame(bad), true, false);  // a reference cannot be checked at once
@@ -212,10 +220,10 @@ TEST(XeloFlowReader, SkipsAReferencedUnitWhosePacketClaimsMoreThanItHolds) {
 }
 
 TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
-    XeloFlow flow(2, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), true, false);
+    Flow flow(2, 20250102, true);
     XeloFlow::Writer writer(&flow, true);
     std::string p = make_packet(1, 1, 0, 0);
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     writer.shift(XeloFlow::to_version(20250103));
     XeloFlow* next = writer.get_flow();
     ASSERT_NE(&flow, next);
@@ -223,7 +231,7 @@ TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
     EXPECT_FALSE(next->has_references());
     EXPECT_TRUE(next->is_auto_free());
     EXPECT_EQ(2, next->get_subject());
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, reader.read());
     const XeloFlow::View* v = reader.read();  // on the successor, numbered from 1
@@ -233,7 +241,7 @@ TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
 }
 
 TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
-    XeloFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(1);
     XeloFlow::Receiver receiver(&flow);
     receiver.set_version(0);
     EXPECT_EQ(nullptr, flow.get_next());
@@ -285,14 +293,12 @@ class XeloFlowFileTest : public ::testing::Test {
 };
 
 TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
-    XeloFlow flow(0x10, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
-                  false);
+    Flow flow(0x10, 20250102);
     XeloFlow::Writer writer(&flow, false);
     std::vector<std::string> packets;
     for (int i = 0; i < 20; ++i) {
         packets.push_back(make_packet(i, i * 3, 0, 0));
-        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packets.back().data()),
-                          false);
+        writer.add_packet(header(packets.back()), false);
     }
     {
         XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
@@ -304,8 +310,7 @@ TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
     EXPECT_EQ(packets[0].size(), Base::load_be32(file.data() + 2));
     EXPECT_EQ(1u, sequence_of(file.data() + 6));  // stored stamped, without prefix
 
-    XeloFlow copy(0x10, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
-                  false);
+    Flow copy(0x10, 20250102);
     {
         XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
         while (loader.invoke() == 1) {
@@ -344,15 +349,14 @@ TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
 }
 
 TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
-    XeloFlow flow(0x11, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
-                  false);
+    Flow flow(0x11, 20250102);
     XeloFlow::Writer writer(&flow, false);
     std::string p = make_packet(1, 4, 0, 0);
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
     EXPECT_EQ(1, saver.invoke());
     writer.shift(XeloFlow::to_version(20250103));
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     EXPECT_EQ(1, saver.invoke());
     EXPECT_EQ(0, saver.invoke());
     std::string file = read_file("00000011.flow");
@@ -361,13 +365,12 @@ TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
 }
 
 TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) {
-    XeloFlow flow(0x12, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x12);
     XeloFlow::Writer writer(&flow, false);
     std::vector<std::string> packets;
     for (int i = 0; i < 200; ++i) {
         packets.push_back(make_packet(i, 10 + i % 50, 0, 0));
-        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packets.back().data()),
-                          false);
+        writer.add_packet(header(packets.back()), false);
     }
     std::string path = dir_ + "/00000012.flow";
     Parallel::FlowRecycler recycler(nullptr, &flow, 10, path.c_str(), 4);
@@ -397,12 +400,12 @@ TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) 
 }
 
 TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
-    XeloFlow flow(0x13, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x13);
     XeloFlow::Writer writer(&flow, false);
     std::vector<size_t> ends{2};
     for (int i = 0; i < 5; ++i) {
         std::string p = make_packet(i, 3 * i, 0, 0);
-        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+        writer.add_packet(header(p), false);
         ends.push_back(ends.back() + 4 + p.size());
     }
     { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr); }
@@ -414,7 +417,7 @@ TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out.write(full.data(), static_cast<std::streamsize>(cut));
         }
-        XeloFlow copy(0x13, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+        Flow copy(0x13);
         {
             XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
             while (loader.invoke() == 1) {
