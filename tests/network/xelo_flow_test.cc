@@ -14,6 +14,7 @@
 #include "network/xelo_flow_file.h"
 #include "network/xelo_flow_reader.h"
 #include "parallel/flow_recycler.h"
+#include "tests/base/flow_test_util.h"
 
 namespace {
 
@@ -274,23 +275,7 @@ TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
     delete sender;
 }
 
-class XeloFlowFileTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/xeloflowXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf " + dir_;
-        ASSERT_EQ(0, system(cmd.c_str()));
-    }
-    std::string read_file(const char* name) {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::string dir_;
-};
+using XeloFlowFileTest = FlowTest::TempDirTest;
 
 TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
     Flow flow(0x10, 20250102);
@@ -304,7 +289,7 @@ TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
         XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
         EXPECT_TRUE(saver.is_open());
     }
-    std::string file = read_file("00000010.flow");
+    std::string file = read_all(path("00000010.flow"));
     unsigned short day = static_cast<unsigned short>(Base::Date::get_days(20250102));
     EXPECT_EQ(day, Base::load_be16(file.data()));
     EXPECT_EQ(packets[0].size(), Base::load_be32(file.data() + 2));
@@ -328,8 +313,8 @@ TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
 
     // A byte-limited file read delivers whole units, each 6 bytes longer
     // than its record, stamped with their place in the flow.
-    std::string path = dir_ + "/00000010.flow";
-    XeloFlow::FileReader fr(0x10, 0, path.c_str(), 0, nullptr);
+    const std::string file_path = path("00000010.flow");
+    XeloFlow::FileReader fr(0x10, 0, file_path.c_str(), 0, nullptr);
     ASSERT_TRUE(fr.seek(5));
     unsigned short limit = 200;
     const char* data = fr.read(limit);
@@ -359,7 +344,7 @@ TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
     writer.add_packet(header(p), false);
     EXPECT_EQ(1, saver.invoke());
     EXPECT_EQ(0, saver.invoke());
-    std::string file = read_file("00000011.flow");
+    std::string file = read_all(path("00000011.flow"));
     ASSERT_EQ(2u + 4u + p.size(), file.size());
     EXPECT_EQ(Base::Date::get_days(20250103), Base::load_be16(file.data()));
 }
@@ -372,8 +357,8 @@ TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) 
         packets.push_back(make_packet(i, 10 + i % 50, 0, 0));
         writer.add_packet(header(packets.back()), false);
     }
-    std::string path = dir_ + "/00000012.flow";
-    Parallel::FlowRecycler recycler(nullptr, &flow, 10, path.c_str(), 4);
+    const std::string file_path = path("00000012.flow");
+    Parallel::FlowRecycler recycler(nullptr, &flow, 10, file_path.c_str(), 4);
     { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, &recycler); }
     EXPECT_EQ(50u, recycler.get_index()->get_count());
 
@@ -409,14 +394,10 @@ TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
         ends.push_back(ends.back() + 4 + p.size());
     }
     { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr); }
-    std::string full = read_file("00000013.flow");
+    const std::string file_path = path("00000013.flow"), full = read_all(file_path);
     ASSERT_EQ(ends.back(), full.size());
-    std::string path = dir_ + "/00000013.flow";
     for (size_t cut = ends[2]; cut <= full.size(); ++cut) {
-        {
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out.write(full.data(), static_cast<std::streamsize>(cut));
-        }
+        write_all(file_path, full.substr(0, cut));
         Flow copy(0x13);
         {
             XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
@@ -426,7 +407,7 @@ TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
         size_t complete = 0;
         while (complete < 5 && ends[complete + 1] <= cut) ++complete;
         ASSERT_EQ(complete, copy.get_count()) << "cut at " << cut;
-        ASSERT_EQ(ends[complete], read_file("00000013.flow").size()) << "cut at " << cut;
+        ASSERT_EQ(ends[complete], read_all(file_path).size()) << "cut at " << cut;
     }
 }
 
