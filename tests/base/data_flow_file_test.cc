@@ -20,29 +20,12 @@ using Base::DataFlow;
 using FlowTest::append;
 using FlowTest::MIB;
 
-class FlowFileTest : public ::testing::Test {
+class FlowFileTest : public FlowTest::TempDirTest {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/flowfileXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf " + dir_;
-        ASSERT_EQ(0, system(cmd.c_str()));
-    }
     std::string path(unsigned short subject) const {
         char name[32];
         snprintf(name, sizeof name, "/%08x.flow", subject);
         return dir_ + name;
-    }
-    static std::string read_all(const std::string& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    static void write_all(const std::string& p, const std::string& bytes) {
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     static std::string object(int i) {
         return "object-" + std::to_string(i) + std::string(i % 7, '*');
@@ -65,8 +48,6 @@ class FlowFileTest : public ::testing::Test {
             out.emplace_back(r->data, r->length);
         return out;
     }
-
-    std::string dir_;
 };
 
 TEST_F(FlowFileTest, FileHoldsVersionThenLengthPrefixedRecords) {

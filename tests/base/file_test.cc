@@ -9,23 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "flow_test_util.h"
+
 namespace {
 
-class FileTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/xelmd_file_XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(pattern));
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf " + dir_;
-        ASSERT_EQ(0, system(cmd.c_str()));
-    }
-    std::string path(const char* name) const { return dir_ + "/" + name; }
-
-    std::string dir_;
-};
+using FileTest = FlowTest::TempDirTest;
 
 TEST(FilePath, ConvertParentChild) {
     char out[64];

@@ -1,8 +1,13 @@
 #ifndef XELMD_TESTS_BASE_FLOW_TEST_UTIL_H
 #define XELMD_TESTS_BASE_FLOW_TEST_UTIL_H
 
+#include <gtest/gtest.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -19,6 +24,28 @@ inline unsigned long append(Base::DataFlow& flow, const std::string& s, bool not
     memcpy(p, s.data(), n);
     return flow.commit_object(n, notify);
 }
+
+// A fresh directory under /tmp for each test, removed with what it holds.
+class TempDirTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/xelmd_test_XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(pattern));
+        dir_ = pattern;
+    }
+    void TearDown() override { ASSERT_EQ(0, system(("rm -rf " + dir_).c_str())); }
+    std::string path(const char* name) const { return dir_ + "/" + name; }
+    static std::string read_all(const std::string& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    static void write_all(const std::string& p, const std::string& bytes) {
+        std::ofstream out(p, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+
+    std::string dir_;
+};
 
 // Records what a flow writes and what an iterator reads.
 struct Collector : Base::DataFlow::WriteCallback, Base::DataFlow::ReadCallback {

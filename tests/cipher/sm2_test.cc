@@ -29,22 +29,12 @@ using CipherTest::random_bytes;
 // ---- conversions between the C1 C2 C3 layout and the DER form
 // SEQUENCE { INTEGER x1, INTEGER y1, OCTET STRING C3, OCTET STRING C2 }.
 
-void der_length(Bytes& out, size_t n) {
-    if (n < 128) {
-        out.push_back(static_cast<unsigned char>(n));
-    } else if (n < 256) {
-        out.push_back(0x81);
-        out.push_back(static_cast<unsigned char>(n));
-    } else {
-        out.push_back(0x82);
-        out.push_back(static_cast<unsigned char>(n >> 8));
-        out.push_back(static_cast<unsigned char>(n));
-    }
-}
-
 void der_item(Bytes& out, unsigned char tag, const Bytes& body) {
+    const size_t n = body.size();
     out.push_back(tag);
-    der_length(out, body.size());
+    if (n >= 256) out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8)});
+    if (n >= 128 && n < 256) out.push_back(0x81);
+    out.push_back(static_cast<unsigned char>(n));
     out.insert(out.end(), body.begin(), body.end());
 }
 
@@ -133,19 +123,12 @@ EVP_PKEY* openssl_key(const std::string& d_hex, const std::string& x_hex,
 
 Bytes openssl_crypt(EVP_PKEY* key, bool encrypt, const Bytes& in) {
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
+    auto crypt = encrypt ? EVP_PKEY_encrypt : EVP_PKEY_decrypt;
     size_t n = 0;
-    Bytes out;
-    if (encrypt) {
-        EXPECT_EQ(EVP_PKEY_encrypt_init(ctx), 1);
-        EXPECT_EQ(EVP_PKEY_encrypt(ctx, nullptr, &n, in.data(), in.size()), 1);
-        out.resize(n);
-        EXPECT_EQ(EVP_PKEY_encrypt(ctx, out.data(), &n, in.data(), in.size()), 1);
-    } else {
-        EXPECT_EQ(EVP_PKEY_decrypt_init(ctx), 1);
-        EXPECT_EQ(EVP_PKEY_decrypt(ctx, nullptr, &n, in.data(), in.size()), 1);
-        out.resize(n);
-        EXPECT_EQ(EVP_PKEY_decrypt(ctx, out.data(), &n, in.data(), in.size()), 1);
-    }
+    EXPECT_EQ(encrypt ? EVP_PKEY_encrypt_init(ctx) : EVP_PKEY_decrypt_init(ctx), 1);
+    EXPECT_EQ(crypt(ctx, nullptr, &n, in.data(), in.size()), 1);
+    Bytes out(n);
+    EXPECT_EQ(crypt(ctx, out.data(), &n, in.data(), in.size()), 1);
     out.resize(n);
     EVP_PKEY_CTX_free(ctx);
     return out;

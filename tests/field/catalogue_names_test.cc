@@ -32,30 +32,15 @@ std::vector<Base::FieldDesc*> descs(const Entry (&list)[N]) {
     return out;
 }
 
-Catalogue xel() {
-    return {"xel",
-            descs(g_xel_field_list),
-            &g_all_xel_packet_map,
-            &g_all_xel_packet_name_map,
-            get_xel_field_desc,
-            get_xel_field_desc,
-            get_xel_packet_name,
-            get_xel_packet_id};
-}
-
-Catalogue orq() {
-    return {"orq",
-            descs(g_orq_field_list),
-            &g_all_orq_packet_map,
-            &g_all_orq_packet_name_map,
-            get_orq_field_desc,
-            get_orq_field_desc,
-            get_orq_packet_name,
-            get_orq_packet_id};
-}
+// Both catalogues name their tables and lookups alike, prefixed xel or orq.
+#define CATALOGUE(p)                                                                               \
+    Catalogue {                                                                                    \
+#p, descs(g_##p##_field_list), &g_all_##p##_packet_map, &g_all_##p##_packet_name_map,      \
+            get_##p##_field_desc, get_##p##_field_desc, get_##p##_packet_name, get_##p##_packet_id \
+    }
 
 TEST(CatalogueNames, EveryRecordIsFoundByIdAndByName) {
-    for (const Catalogue& c : {xel(), orq()}) {
+    for (const Catalogue& c : {CATALOGUE(xel), CATALOGUE(orq)}) {
         SCOPED_TRACE(c.name);
         for (Base::FieldDesc* d : c.fields) {
             EXPECT_EQ(c.field_by_id(d->field_id), d) << d->field_name;
@@ -65,7 +50,7 @@ TEST(CatalogueNames, EveryRecordIsFoundByIdAndByName) {
 }
 
 TEST(CatalogueNames, EveryTransactionIsFoundByTidAndByName) {
-    for (const Catalogue& c : {xel(), orq()}) {
+    for (const Catalogue& c : {CATALOGUE(xel), CATALOGUE(orq)}) {
         SCOPED_TRACE(c.name);
         unsigned long seen = 0;
         Base::Map::Iterator it(c.packet_map, nullptr, true);

@@ -76,28 +76,18 @@ SAME_LAYOUT(DepthMarketData, BidPrice1);
 SAME_LAYOUT(DepthMarketData, AskVolume5);
 SAME_LAYOUT(DepthMarketData, ActionDay);
 
+// Every member alike byte for byte (padding aside).
+void expect_members_equal(const FieldDesc& d, const char* a, const char* b) {
+    for (int i = 0; i < d.member_count; ++i) {
+        const FieldDesc::MemberDesc& m = d.members[i];
+        ASSERT_EQ(memcmp(a + m.offset, b + m.offset, m.size), 0) << m.name;
+    }
+}
+
 unsigned long map_count(const Base::Map& map) {
     unsigned long buckets = 0, count = 0;
     map.get_size(buckets, count);
     return count;
-}
-
-// Sizes of the market-data record, and lookups that must miss.
-TEST(XelCatalogue, DepthRecordSizesAndMisses) {
-    FieldDesc* by_id = get_xel_field_desc(static_cast<unsigned short>(0x2408));
-    ASSERT_NE(by_id, nullptr);
-    EXPECT_EQ(by_id->member_count, 43);
-    EXPECT_EQ(by_id->struct_size, 368);
-    EXPECT_EQ(by_id->stream_size, 319);
-    EXPECT_EQ(get_xel_packet_id("NoSuchThing"), 0);
-    EXPECT_EQ(get_xel_packet_id(nullptr), 0);
-    EXPECT_EQ(get_xel_packet_name(0x7777), nullptr);
-    EXPECT_EQ(get_xel_field_desc("XelNothingField"), nullptr);
-    EXPECT_EQ(get_xel_field_desc(static_cast<unsigned short>(0x0002)), nullptr);
-    // Records both schemas name alike have the same members.
-    EXPECT_TRUE(FieldDesc::is_same(&OrqRspInfoField::DESC, &XelRspInfoField::DESC));
-    EXPECT_TRUE(FieldDesc::is_same(&OrqDepthMarketDataField::DESC, &XelDepthMarketDataField::DESC));
-    EXPECT_TRUE(FieldDesc::is_same(&OrqUserSystemInfoField::DESC, &XelUserSystemInfoField::DESC));
 }
 
 struct Row {
@@ -154,6 +144,21 @@ TEST(XelCatalogue, TabledRecordsHaveTheirExactLayout) {
                  {"PreDelta", "OrqMarketDataDeltaType", TYPE_FIXEDPOINT6, 8, 48, false}});
     const FieldDesc& dmd = XelDepthMarketDataField::DESC;
     EXPECT_TRUE(dmd.members[dmd.get_member_index("InstrumentID")].is_key);
+    // The market-data record's sizes, and lookups that must miss.
+    FieldDesc* by_id = get_xel_field_desc(static_cast<unsigned short>(0x2408));
+    ASSERT_NE(by_id, nullptr);
+    EXPECT_EQ(by_id->member_count, 43);
+    EXPECT_EQ(by_id->struct_size, 368);
+    EXPECT_EQ(by_id->stream_size, 319);
+    EXPECT_EQ(get_xel_packet_id("NoSuchThing"), 0);
+    EXPECT_EQ(get_xel_packet_id(nullptr), 0);
+    EXPECT_EQ(get_xel_packet_name(0x7777), nullptr);
+    EXPECT_EQ(get_xel_field_desc("XelNothingField"), nullptr);
+    EXPECT_EQ(get_xel_field_desc(static_cast<unsigned short>(0x0002)), nullptr);
+    // Records both schemas name alike have the same members.
+    EXPECT_TRUE(FieldDesc::is_same(&OrqRspInfoField::DESC, &XelRspInfoField::DESC));
+    EXPECT_TRUE(FieldDesc::is_same(&OrqDepthMarketDataField::DESC, &XelDepthMarketDataField::DESC));
+    EXPECT_TRUE(FieldDesc::is_same(&OrqUserSystemInfoField::DESC, &XelUserSystemInfoField::DESC));
 }
 
 TEST(XelCatalogue, GeneratedCodersAgreeWithTheGenericOnes) {
@@ -189,11 +194,7 @@ TEST(XelCatalogue, GeneratedCodersAgreeWithTheGenericOnes) {
             ASSERT_EQ(entry.from_stream(back.data(), wire.data(), d.stream_size, false),
                       d.member_count);
             ASSERT_TRUE(d.equal_field(record.data(), back.data()));
-            for (int i = 0; i < d.member_count; ++i) {
-                const FieldDesc::MemberDesc& m = d.members[i];
-                ASSERT_EQ(memcmp(record.data() + m.offset, back.data() + m.offset, m.size), 0)
-                    << m.name;
-            }
+            expect_members_equal(d, record.data(), back.data());
         }
     }
 }
@@ -217,11 +218,7 @@ TEST(OrqCatalogue, GeneratedConvertersAgreeWithTheGenericOnes) {
                 ASSERT_EQ(c, e) << "from_struct length " << length;
                 if (length == d.struct_size) {
                     ASSERT_EQ(rc, d.member_count);
-                    for (int i = 0; i < d.member_count; ++i) {
-                        const FieldDesc::MemberDesc& m = d.members[i];
-                        ASSERT_EQ(memcmp(record.data() + m.offset, c.data() + m.offset, m.size), 0)
-                            << m.name;
-                    }
+                    expect_members_equal(d, record.data(), c.data());
                 }
             }
         }
@@ -229,22 +226,18 @@ TEST(OrqCatalogue, GeneratedConvertersAgreeWithTheGenericOnes) {
 }
 
 TEST(XelCatalogue, DecodesOlderAndNewerPeers) {
-    XelMarketDataLastMatchField r;
-    memset(&r, 0, sizeof r);
+    XelMarketDataLastMatchField r = {}, back;
     r.LastPrice = 4500500;
     r.Volume = 12;
     r.Turnover = 77;
     r.OpenInterest = 9;
     unsigned char wire[64];
     XelMarketDataLastMatchField::to_stream(&r, wire, sizeof r);
-    XelMarketDataLastMatchField back;
     memset(&back, 0x77, sizeof back);
     // An older peer sent only price and volume.
     EXPECT_EQ(XelMarketDataLastMatchField::from_stream(&back, wire, 12, false), 2);
-    EXPECT_EQ(back.LastPrice, 4500500);
-    EXPECT_EQ(back.Volume, 12);
-    EXPECT_EQ(back.Turnover, 0);
-    EXPECT_EQ(back.OpenInterest, 0);
+    EXPECT_TRUE(back.LastPrice == 4500500 && back.Volume == 12 && back.Turnover == 0 &&
+                back.OpenInterest == 0);
     EXPECT_EQ(XelMarketDataLastMatchField::from_stream(&back, wire, 40, false), 4);
     EXPECT_EQ(back.OpenInterest, 9);
 }

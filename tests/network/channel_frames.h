@@ -4,8 +4,13 @@
 // Wire frames written out byte by byte from the layout tables (not through
 // the library's packet builder), so a layout mistake shared by the channel
 // and the builder still shows.
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <cstring>
 #include <string>
 
+#include "network/channel.h"
 #include "network/crp_packet.h"
 
 namespace ChannelFrames {
@@ -84,6 +89,57 @@ inline Bytes interval_frame(unsigned long seconds) {
 inline const Bytes& heartbeat_frame() {
     static const Bytes hb("\x00\x02\x00\x00\x05\x00", 6);
     return hb;
+}
+
+// Single DES lives in libcrypto's legacy provider; loaded once per process.
+inline void load_legacy_ciphers() {
+    static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    static OSSL_PROVIDER* fallback = OSSL_PROVIDER_load(nullptr, "default");
+    (void)legacy;
+    (void)fallback;
+}
+
+// Bytes enciphered as a channel of the given type does it, from outside the
+// library: XOR takes word i with key + i (little-endian) and the tail with the
+// key; counter mode runs libcrypto's ECB over COUNTER_IV, IV + 1, ...
+// (big-endian) keyed with the key's host-order bytes twice; type 0 is clear.
+inline Bytes encipher_content(int type, unsigned long key, const Bytes& in) {
+    Bytes out = in;
+    if (type == Network::Channel::CIPHER_XOR) {
+        const size_t words = in.size() / 8;
+        for (size_t i = 0; i < in.size(); ++i)
+            out[i] ^= static_cast<char>((i < words * 8 ? key + i / 8 : key) >> (8 * (i % 8)));
+        return out;
+    }
+    if (type < Network::Channel::CIPHER_DES) return out;
+    load_legacy_ciphers();
+    const EVP_CIPHER* ecb = type == Network::Channel::CIPHER_DES   ? EVP_des_ecb()
+                            : type == Network::Channel::CIPHER_AES ? EVP_aes_128_ecb()
+                                                                   : EVP_sm4_ecb();
+    const int bs = EVP_CIPHER_block_size(ecb);
+    unsigned char block[16], counter[16];
+    memcpy(block, &key, 8);
+    memcpy(block + 8, &key, 8);
+    memcpy(counter, Network::Channel::COUNTER_IV, bs);
+    EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+    EVP_EncryptInit_ex(ctx, ecb, nullptr, block, nullptr);
+    EVP_CIPHER_CTX_set_padding(ctx, 0);
+    for (size_t pos = 0; pos < in.size(); pos += bs) {
+        unsigned char stream[16];
+        int n = 0;
+        EVP_EncryptUpdate(ctx, stream, &n, counter, bs);
+        for (size_t i = 0; i < static_cast<size_t>(bs) && pos + i < in.size(); ++i)
+            out[pos + i] ^= static_cast<char>(stream[i]);
+        for (int i = bs - 1; i >= 0 && ++counter[i] == 0; --i) {
+        }
+    }
+    EVP_CIPHER_CTX_free(ctx);
+    return out;
+}
+
+// A frame with its content enciphered, the 4-byte transport header clear.
+inline Bytes encipher(int type, unsigned long key, const Bytes& frame) {
+    return frame.substr(0, 4) + encipher_content(type, key, frame.substr(4));
 }
 
 }  // namespace ChannelFrames

@@ -12,8 +12,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdarg>
-#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -24,6 +22,7 @@
 #include "network/client_session.h"
 #include "parallel/fd_reactor.h"
 #include "parallel/reporter.h"
+#include "tests/parallel/lines_reporter.h"
 
 namespace session_test {
 
@@ -76,35 +75,7 @@ class ReactorThread {
     Parallel::FdReactor* reactor_;
 };
 
-// Keeps every line as "level tag text"; any thread.
-class Lines : public Parallel::Reporter {
-  public:
-    void report(int level, const char* tag, const char* format, ...) override {
-        char text[256];
-        va_list args;
-        va_start(args, format);
-        vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(std::to_string(level) + " " + tag + " " + text);
-    }
-    std::vector<std::string> get() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-    // Lines containing text, in order.
-    std::vector<std::string> with(const std::string& text) {
-        std::vector<std::string> out;
-        for (const std::string& line : get()) {
-            if (line.find(text) != std::string::npos) out.push_back(line);
-        }
-        return out;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<std::string> lines_;
-};
+using ReactorTest::Lines;
 
 // The root of a session tree: counts what reaches it.
 class Root : public Network::ClientSession {

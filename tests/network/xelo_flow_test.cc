@@ -14,6 +14,7 @@
 #include "network/xelo_flow_file.h"
 #include "network/xelo_flow_reader.h"
 #include "parallel/flow_recycler.h"
+#include "tests/base/flow_test_util.h"
 
 namespace {
 
@@ -42,6 +43,20 @@ std::string make_unit(const std::string& packet) {
     return unit + packet;
 }
 
+// A flow of 1 MiB blocks; version names its trading day.
+struct Flow : XeloFlow {
+    explicit Flow(unsigned short subject, unsigned int day = 0, bool auto_free = false)
+        : XeloFlow(subject, MIB, MIB, nullptr, nullptr, 0, day ? to_version(day) : nullptr,
+                   auto_free, false) {}
+};
+
+const XeloPacket::Header* header(const std::string& p) {
+    return reinterpret_cast<const XeloPacket::Header*>(p.data());
+}
+const Network::XmpPacket::Header* frame(const std::string& u) {
+    return reinterpret_cast<const Network::XmpPacket::Header*>(u.data());
+}
+
 unsigned short series_of(const char* packet) {
     return Base::load_be16(packet + 2);
 }
@@ -51,15 +66,12 @@ unsigned long sequence_of(const char* packet) {
 }
 
 TEST(XeloFlowWriter, AddedPacketsCarryTheFlowSubjectAndTheirOwnSequence) {
-    XeloFlow flow(0x21, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x21);
     XeloFlow::Writer writer(&flow, false);
     std::string packet = make_packet(7, 30, 0x999, 0x123456789AUL);
-    EXPECT_EQ(0u,
-              writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packet.data()), false));
+    EXPECT_EQ(0u, writer.add_packet(header(packet), false));
     std::string unit = make_unit(make_packet(8, 5, 3, 3));
-    EXPECT_EQ(1u,
-              writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(unit.data()),
-                                true, false));  // references not allowed: a copy
+    EXPECT_EQ(1u, writer.add_packet(frame(unit), true, false));  // references not allowed: a copy
 
     XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
     const XeloFlow::View* v = reader.read();
@@ -96,19 +108,17 @@ TEST(XeloFlowWriter, BuiltPacketsAreStoredAsUnitsOfTheirRealLength) {
     Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
     const Base::DataFlow::Iterator::Result* r = it.next();
     ASSERT_NE(nullptr, r);
-    ASSERT_EQ(6 + 20 + 8, r->length);
-    EXPECT_EQ(2, r->data[0]);
-    EXPECT_EQ(0, r->data[1]);
-    EXPECT_EQ(30, Base::load_be16(r->data + 2));
-    EXPECT_EQ(1, r->data[4]);
-    EXPECT_EQ(0, r->data[5]);
-    const char* packet = r->data + 6;
-    EXPECT_EQ(4, packet[0]);
-    EXPECT_EQ('L', packet[1]);
-    EXPECT_EQ(5, series_of(packet));
-    EXPECT_EQ(0x3003u, Base::load_be32(packet + 4));
-    EXPECT_EQ(0x100000001UL, sequence_of(packet));
-    EXPECT_EQ(42u, Base::load_be32(packet + 16));
+    // Written out from the layout: transport header (data, 30 bytes) and
+    // compression header (version 1, plain); the packet header (version 4,
+    // last of chain, series 5, tid 0x3003, sequence 2^32 + 1, one field of
+    // 8 bytes, request 42); the field.
+    const std::string want(
+        "\x02\x00\x00\x1e\x01\x00"
+        "\x04L\x00\x05\x00\x00\x30\x03\x00\x00\x00\x01\x01\x01\x00\x08\x00\x00\x00\x2a"
+        "\x00\x09\x00\x04"
+        "abcd",
+        34);
+    EXPECT_EQ(want, std::string(r->data, r->length));
     r = it.next();
     ASSERT_NE(nullptr, r);
     EXPECT_EQ(26, r->length);
@@ -116,14 +126,14 @@ TEST(XeloFlowWriter, BuiltPacketsAreStoredAsUnitsOfTheirRealLength) {
 }
 
 TEST(XeloFlowIterator, ReferencesExpandWithTheReadingFlowsStampingIntoTwoSlots) {
-    XeloFlow flow(0x44, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x44);
     XeloFlow::Writer writer(&flow, true);
     EXPECT_TRUE(flow.has_references());
     std::string a = make_unit(make_packet(1, 10, 9, 9));
     std::string b = make_unit(make_packet(2, 20, 9, 9));
-    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(a.data()), true, false);
-    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(b.data()), true, false);
-    writer.add_packet(reinterpret_cast<const Network::XmpPacket::Header*>(a.data()), false, false);
+    writer.add_packet(frame(a), true, false);
+    writer.add_packet(frame(b), true, false);
+    writer.add_packet(frame(a), false, false);
 
     XeloFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
     const Base::DataFlow::Iterator::Result* r1 = it.next();
@@ -184,14 +194,11 @@ TEST(XeloFlowDecode, RefusesUnitsThatHoldLessThanTheirHeadersClaim) {
 }
 
 TEST(XeloFlowReader, SkipsAReferencedUnitWhosePacketClaimsMoreThanItHolds) {
-    XeloFlow flow(0x45, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x45);
     XeloFlow::Writer writer(&flow, true);
     std::string good = make_unit(make_packet(1, 10, 0, 0));
     std::string bad = make_unit(make_packet(2, 10, 0, 0));
     Base::store_be16(&bad[6 + 14], 15);  // one byte more than the unit holds
-    auto frame = [](const std::string& u) {
-        return reinterpret_cast<const Network::XmpPacket::Header*>(u.data());
-    };
     EXPECT_EQ(~0UL, writer.add_packet(frame(bad), false, false));  // a copy is refused
     writer.add_packet(frame(good), true, false);
     writer.add_packet(frame(bad), true, false);  // a reference cannot be checked at once
@@ -214,10 +221,10 @@ TEST(XeloFlowReader, SkipsAReferencedUnitWhosePacketClaimsMoreThanItHolds) {
 }
 
 TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
-    XeloFlow flow(2, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), true, false);
+    Flow flow(2, 20250102, true);
     XeloFlow::Writer writer(&flow, true);
     std::string p = make_packet(1, 1, 0, 0);
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     writer.shift(XeloFlow::to_version(20250103));
     XeloFlow* next = writer.get_flow();
     ASSERT_NE(&flow, next);
@@ -225,7 +232,7 @@ TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
     EXPECT_FALSE(next->has_references());
     EXPECT_TRUE(next->is_auto_free());
     EXPECT_EQ(2, next->get_subject());
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
     ASSERT_NE(nullptr, reader.read());
     const XeloFlow::View* v = reader.read();  // on the successor, numbered from 1
@@ -235,7 +242,7 @@ TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
 }
 
 TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
-    XeloFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(1);
     XeloFlow::Receiver receiver(&flow);
     receiver.set_version(0);
     EXPECT_EQ(nullptr, flow.get_next());
@@ -268,46 +275,27 @@ TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
     delete sender;
 }
 
-class XeloFlowFileTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/xeloflowXXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        dir_ = tmpl;
-    }
-    void TearDown() override {
-        std::string cmd = "rm -rf " + dir_;
-        ASSERT_EQ(0, system(cmd.c_str()));
-    }
-    std::string read_file(const char* name) {
-        std::ifstream in(dir_ + "/" + name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    std::string dir_;
-};
+using XeloFlowFileTest = FlowTest::TempDirTest;
 
 TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
-    XeloFlow flow(0x10, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
-                  false);
+    Flow flow(0x10, 20250102);
     XeloFlow::Writer writer(&flow, false);
     std::vector<std::string> packets;
     for (int i = 0; i < 20; ++i) {
         packets.push_back(make_packet(i, i * 3, 0, 0));
-        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packets.back().data()),
-                          false);
+        writer.add_packet(header(packets.back()), false);
     }
     {
         XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
         EXPECT_TRUE(saver.is_open());
     }
-    std::string file = read_file("00000010.flow");
+    std::string file = read_all(path("00000010.flow"));
     unsigned short day = static_cast<unsigned short>(Base::Date::get_days(20250102));
     EXPECT_EQ(day, Base::load_be16(file.data()));
     EXPECT_EQ(packets[0].size(), Base::load_be32(file.data() + 2));
     EXPECT_EQ(1u, sequence_of(file.data() + 6));  // stored stamped, without prefix
 
-    XeloFlow copy(0x10, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
-                  false);
+    Flow copy(0x10, 20250102);
     {
         XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
         while (loader.invoke() == 1) {
@@ -325,8 +313,8 @@ TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
 
     // A byte-limited file read delivers whole units, each 6 bytes longer
     // than its record, stamped with their place in the flow.
-    std::string path = dir_ + "/00000010.flow";
-    XeloFlow::FileReader fr(0x10, 0, path.c_str(), 0, nullptr);
+    const std::string file_path = path("00000010.flow");
+    XeloFlow::FileReader fr(0x10, 0, file_path.c_str(), 0, nullptr);
     ASSERT_TRUE(fr.seek(5));
     unsigned short limit = 200;
     const char* data = fr.read(limit);
@@ -346,33 +334,31 @@ TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
 }
 
 TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
-    XeloFlow flow(0x11, MIB, MIB, nullptr, nullptr, 0, XeloFlow::to_version(20250102), false,
-                  false);
+    Flow flow(0x11, 20250102);
     XeloFlow::Writer writer(&flow, false);
     std::string p = make_packet(1, 4, 0, 0);
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
     EXPECT_EQ(1, saver.invoke());
     writer.shift(XeloFlow::to_version(20250103));
-    writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+    writer.add_packet(header(p), false);
     EXPECT_EQ(1, saver.invoke());
     EXPECT_EQ(0, saver.invoke());
-    std::string file = read_file("00000011.flow");
+    std::string file = read_all(path("00000011.flow"));
     ASSERT_EQ(2u + 4u + p.size(), file.size());
     EXPECT_EQ(Base::Date::get_days(20250103), Base::load_be16(file.data()));
 }
 
 TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) {
-    XeloFlow flow(0x12, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x12);
     XeloFlow::Writer writer(&flow, false);
     std::vector<std::string> packets;
     for (int i = 0; i < 200; ++i) {
         packets.push_back(make_packet(i, 10 + i % 50, 0, 0));
-        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(packets.back().data()),
-                          false);
+        writer.add_packet(header(packets.back()), false);
     }
-    std::string path = dir_ + "/00000012.flow";
-    Parallel::FlowRecycler recycler(nullptr, &flow, 10, path.c_str(), 4);
+    const std::string file_path = path("00000012.flow");
+    Parallel::FlowRecycler recycler(nullptr, &flow, 10, file_path.c_str(), 4);
     { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, &recycler); }
     EXPECT_EQ(50u, recycler.get_index()->get_count());
 
@@ -399,24 +385,20 @@ TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) 
 }
 
 TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
-    XeloFlow flow(0x13, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Flow flow(0x13);
     XeloFlow::Writer writer(&flow, false);
     std::vector<size_t> ends{2};
     for (int i = 0; i < 5; ++i) {
         std::string p = make_packet(i, 3 * i, 0, 0);
-        writer.add_packet(reinterpret_cast<const XeloPacket::Header*>(p.data()), false);
+        writer.add_packet(header(p), false);
         ends.push_back(ends.back() + 4 + p.size());
     }
     { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr); }
-    std::string full = read_file("00000013.flow");
+    const std::string file_path = path("00000013.flow"), full = read_all(file_path);
     ASSERT_EQ(ends.back(), full.size());
-    std::string path = dir_ + "/00000013.flow";
     for (size_t cut = ends[2]; cut <= full.size(); ++cut) {
-        {
-            std::ofstream out(path, std::ios::binary | std::ios::trunc);
-            out.write(full.data(), static_cast<std::streamsize>(cut));
-        }
-        XeloFlow copy(0x13, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+        write_all(file_path, full.substr(0, cut));
+        Flow copy(0x13);
         {
             XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
             while (loader.invoke() == 1) {
@@ -425,7 +407,7 @@ TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
         size_t complete = 0;
         while (complete < 5 && ends[complete + 1] <= cut) ++complete;
         ASSERT_EQ(complete, copy.get_count()) << "cut at " << cut;
-        ASSERT_EQ(ends[complete], read_file("00000013.flow").size()) << "cut at " << cut;
+        ASSERT_EQ(ends[complete], read_all(file_path).size()) << "cut at " << cut;
     }
 }
 

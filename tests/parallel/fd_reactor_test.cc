@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,12 +23,6 @@ using ReactorTest::run_script;
 using ReactorTest::ScriptedFdReactor;
 
 const unsigned long T0 = 1000000000UL;
-
-long long now_us() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1000000LL + t.tv_nsec / 1000;
-}
 
 // One end of a socket pair, driven like a channel: write() sends what is
 // pending, read() drains what came. Logs its callbacks.
@@ -158,40 +151,29 @@ TEST(FdReactor, WriteSweepRotatesActiveDescriptors) {
     });
 }
 
+// Work opens the busy window; a pass inside it only polls and, when it finds
+// nothing, closes the window so that the next one sleeps in epoll.
 TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
     run_script([](ScriptedFdReactor& r) {
         r.set_busy(0);
-        long long start = now_us();
-        EXPECT_FALSE(r.pass(T0));
-        EXPECT_GE(now_us() - start, 9000);
-        // Work opens the busy window; a pass inside it only polls and, when
-        // it finds nothing, closes the window so that the next one sleeps.
+        EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0)); }), 9000);
         Parallel::Handler target;
         r.add_event(1001, nullptr, nullptr, &target, true);
         EXPECT_TRUE(r.pass(T0 + 1));
         EXPECT_EQ(r.get_busy_until(), T0 + 1 + 7500);
         EXPECT_FALSE(r.pass(T0 + 2));
         EXPECT_EQ(r.get_busy_until(), 0u);
-    });
-}
-
-TEST(FdReactor, CrossThreadWakeupsCostOneCycle) {
-    run_script([](ScriptedFdReactor& r) {
-        r.set_busy(0);
+        // Three wake-ups from another thread cost one pass: the counter is
+        // drained and the pass after sleeps again.
         std::thread other([&] {
-            r.wakeup(true);
-            r.wakeup(true);
-            r.wakeup(true);
+            for (int i = 0; i < 3; ++i) r.wakeup(true);
         });
         other.join();
-        EXPECT_TRUE(r.pass(T0));
+        EXPECT_TRUE(r.pass(T0 + 3));
         r.set_busy(0);
-        long long start = now_us();
-        EXPECT_FALSE(r.pass(T0 + 1));  // the counter was drained
-        EXPECT_GE(now_us() - start, 9000);
-        // From its own thread a wake-up opens the busy window instead.
-        r.wakeup(true);
-        EXPECT_EQ(r.get_busy_until(), T0 + 1 + 7500);
+        EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0 + 4)); }), 9000);
+        r.wakeup(true);  // from its own thread: the busy window opens instead
+        EXPECT_EQ(r.get_busy_until(), T0 + 4 + 7500);
     });
 }
 
@@ -314,21 +296,11 @@ TEST(FdReactorDeathTest, ExhaustedDescriptorTableAbortsNamingTheCall) {
         "FATAL! (eventfd|epoll_create1) failed: \\[Too many open files\\]");
 }
 
-// Counts its own destruction.
-class OwnedFd : public Parallel::Fd {
-  public:
-    explicit OwnedFd(int* destroyed) : destroyed_(destroyed) {}
-    ~OwnedFd() override { ++*destroyed_; }
-
-  private:
-    int* destroyed_;
-};
-
 TEST(FdReactor, DestructionDestroysDescriptorsStillLinked) {
     int destroyed = 0;
     run_script([&](ScriptedFdReactor& r) {
-        r.add_fd(new OwnedFd(&destroyed));
-        r.add_fd(new OwnedFd(&destroyed));
+        r.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
+        r.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
     });
     EXPECT_EQ(destroyed, 2);
     delete new Parallel::FdReactor(nullptr);  // never started

@@ -241,15 +241,8 @@ TEST(Reactor, UnknownEventIdsAreRefused) {
 
 TEST(Reactor, IdlePassWaitsForTheSignOnlyOutsideTheBusyWindow) {
     run_script([](ScriptedReactor& r) {
-        auto elapsed_us = [](std::function<void()> f) {
-            auto start = std::chrono::steady_clock::now();
-            f();
-            return std::chrono::duration_cast<std::chrono::microseconds>(
-                       std::chrono::steady_clock::now() - start)
-                .count();
-        };
         r.set_busy(0);
-        EXPECT_GE(elapsed_us([&] { EXPECT_FALSE(r.pass(T0)); }), 9000);
+        EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0)); }), 9000);
         std::thread other([&] { r.wakeup(true); });
         other.join();
         EXPECT_TRUE(r.pass(T0 + 1));  // woken: the busy window opens
@@ -280,22 +273,12 @@ TEST(ReactorDeathTest, BrokenContractsAbortInCheckedBuilds) {
         broken);
 }
 
-// Counts its own destruction.
-class Owned : public Parallel::Handler {
-  public:
-    explicit Owned(int* destroyed) : destroyed_(destroyed) {}
-    ~Owned() override { ++*destroyed_; }
-
-  private:
-    int* destroyed_;
-};
-
 TEST(Reactor, DestructionDestroysHandlersStillLinked) {
     int destroyed = 0;
     {
         ScriptedReactor r([&](ScriptedReactor& self) {
-            self.add_handler(new Owned(&destroyed));
-            Parallel::Handler* parked = new Owned(&destroyed);
+            self.add_handler(new ReactorTest::Owned<Parallel::Handler>(&destroyed));
+            Parallel::Handler* parked = new ReactorTest::Owned<Parallel::Handler>(&destroyed);
             self.add_handler(parked);
             self.disable_handler(parked);
             self.set_now(T0);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -59,6 +60,26 @@ inline void run_script(std::function<void(ScriptedFdReactor&)> script) {
 }
 inline void run_script(std::function<void(ScriptedReactor&)> script) {
     run_scripted<ScriptedReactor>(std::move(script));
+}
+
+// A handler or descriptor that counts its own destruction.
+template <class B>
+class Owned : public B {
+  public:
+    explicit Owned(int* destroyed) : destroyed_(destroyed) {}
+    ~Owned() override { ++*destroyed_; }
+
+  private:
+    int* destroyed_;
+};
+
+// Microseconds f takes.
+inline long long elapsed_us(const std::function<void()>& f) {
+    auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
 }
 
 }  // namespace ReactorTest

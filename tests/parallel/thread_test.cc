@@ -92,39 +92,27 @@ TEST(Thread, CreateWithWaitReturnsOnlyOnceTheThreadRuns) {
         EXPECT_FALSE(t.is_running());
         ASSERT_TRUE(t.join());
     }
-}
-
-TEST(Thread, CreateWithoutWaitStillStartsAndStops) {
-    SpinThread t(nullptr);
+    SpinThread t(nullptr);  // without waiting it still starts and stops
     ASSERT_TRUE(t.create(false, nullptr));
     while (t.passes.load(std::memory_order_relaxed) == 0) usleep(100);
     t.stop();
     EXPECT_TRUE(t.join());
 }
 
-TEST(Thread, NamedThreadPrintsItsStartLineAndUnnamedPrintsNothing) {
-    testing::internal::CaptureStdout();
-    SpinThread quiet(nullptr);
-    ASSERT_TRUE(quiet.create(true, nullptr));
-    quiet.stop();
-    quiet.join();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_STREQ(quiet.get_name(), "");
-
-    testing::internal::CaptureStdout();
-    SpinThread io("io");
-    ASSERT_TRUE(io.create(true, nullptr));
-    io.stop();
-    io.join();
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "thread [io] [" + std::to_string(io.get_id()) + "]\n");
-    EXPECT_STREQ(io.get_name(), "io");
-}
-
-TEST(Thread, LongNamesKeepSixtySevenCharacters) {
-    std::string name(100, 'n');
-    SpinThread t(name.c_str());
-    EXPECT_EQ(std::string(t.get_name()), std::string(67, 'n'));
+// An unnamed thread prints nothing; a name is cut to 67 characters.
+TEST(Thread, NamedThreadPrintsItsStartLine) {
+    for (const std::string& name : {std::string(), std::string("io"), std::string(100, 'n')}) {
+        testing::internal::CaptureStdout();
+        SpinThread t(name.empty() ? nullptr : name.c_str());
+        ASSERT_TRUE(t.create(true, nullptr));
+        t.stop();
+        t.join();
+        const std::string kept = name.substr(0, 67);
+        EXPECT_EQ(
+            testing::internal::GetCapturedStdout(),
+            name.empty() ? "" : "thread [" + kept + "] [" + std::to_string(t.get_id()) + "]\n");
+        EXPECT_EQ(t.get_name(), kept);
+    }
 }
 
 TEST(Thread, CpuMaskBindsTheNewThread) {
