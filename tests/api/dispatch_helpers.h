@@ -10,11 +10,8 @@
 
 #include "api/md_api.h"
 #include "base/map.h"
+#include "tests/api/recording_spi.h"
 #include "tests/api/wire.h"
-
-// The public callback class has no virtual destructor (its slot layout is
-// fixed); the callback classes here are never deleted through it.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 namespace Api {
 
@@ -85,60 +82,6 @@ struct UnitSink final : Base::DataFlow::WriteCallback {
     }
 };
 
-// The public callback class has no virtual destructor (its slot layout is
-// fixed); the recording classes of these tests are never deleted through it.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-// Records every callback as one line of text; depth records also whole.
-class RecordingSpi final : public CTarnXeloMduserSpi {
-  public:
-    std::vector<std::string> events;
-    std::vector<CTarnXeloDepthMarketDataField> depths;
-    std::vector<const void*> depth_pointers;
-
-    static std::string info_text(const CTarnXeloRspInfoField* info) {
-        return info ? std::to_string(info->ErrorID) + ":" + info->ErrorMsg : "none";
-    }
-    void add(const std::string& e) { events.push_back(e); }
-    void OnPackageStart(int topic, int no) override {
-        add("start " + std::to_string(topic) + " " + std::to_string(no));
-    }
-    void OnPackageEnd(int topic, int no) override {
-        add("end " + std::to_string(topic) + " " + std::to_string(no));
-    }
-    void OnRspError(CTarnXeloRspInfoField* info, int id, bool last) override {
-        add("error " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspUserLogout(CTarnXeloRspUserLogoutField* r, CTarnXeloRspInfoField* info, int id,
-                         bool last) override {
-        add(std::string("logout ") + r->UserID + "/" + r->ParticipantID + " " + info_text(info) +
-            " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* r, CTarnXeloRspInfoField* info,
-                                 int id, bool last) override {
-        add(std::string("password ") + r->UserID + " " + r->OldPassword + "->" + r->NewPassword +
-            " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspSubscribeTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* info, int id,
-                             bool last) override {
-        add("subscribe " + std::to_string(r->SequenceSeries) + "@" + std::to_string(r->SequenceNo) +
-            " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspQryTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* info, int id,
-                       bool last) override {
-        std::string topic =
-            r ? std::to_string(r->SequenceSeries) + "@" + std::to_string(r->SequenceNo) : "null";
-        add("qry " + topic + " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRtnFlowMessageCancel(CTarnXeloFlowMessageCancelField* r) override {
-        add("cancel " + std::to_string(r->SequenceSeries) + " " +
-            std::to_string(r->StartSequenceNo) + ".." + std::to_string(r->EndSequenceNo));
-    }
-    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override {
-        add(std::string("depth ") + r->InstrumentID);
-        depths.push_back(*r);
-        depth_pointers.push_back(r);
-    }
-};
+using ApiTest::RecordingSpi;
 
 #endif  // XELMD_TESTS_API_DISPATCH_HELPERS_H

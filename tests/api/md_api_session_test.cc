@@ -66,7 +66,7 @@ TEST_F(MdApiLoopbackTest, MaskedKeySetsXorCipherOnWhatTheClientSendsNext) {
     // The front's enciphered login response is read back with the same key.
     front_.send_packet(0x1002, 42,
                        wire::rsp_info(0, "") + wire::login_rsp("20250915", "trader01", 9));
-    EXPECT_TRUE(spi_.wait_for("login 0 42 1 trader01 20250915"));
+    EXPECT_TRUE(spi_.wait_for("login 0: 42 L trader01 20250915"));
 }
 
 TEST_F(MdApiLoopbackTest, SealedKeyIsOpenedWithTheConnectionsPrivateKey) {
@@ -114,7 +114,7 @@ TEST_F(MdApiLoopbackTest, UnusableRepliesCloseWithMappedReasonsThenReconnect) {
     ASSERT_TRUE(login_and_read(login));
     front_.send_packet(0x1002, 42, wire::rsp_info(0, ""));  // no login record
     EXPECT_TRUE(spi_.wait_for("disconnected 8200"));
-    EXPECT_EQ(spi_.count("login 0 42 1  "), 0);
+    EXPECT_EQ(spi_.count("login", true), 0);
 
     accept_and_read_key_exchange();
     EXPECT_TRUE(spi_.wait_for("connected", 3));
@@ -124,7 +124,7 @@ TEST_F(MdApiLoopbackTest, ErrorReplyReportsAndHoldsTheLogin) {
     start();
     ASSERT_TRUE(spi_.wait_for("connected"));
     reply(7);
-    EXPECT_TRUE(spi_.wait_for("error 7 0 1"));
+    EXPECT_TRUE(spi_.wait_for("error 7:refused 0 L"));
     CTarnXeloReqUserLoginField r = login_record();
     EXPECT_EQ(api_->ReqUserLogin(&r, 1), 0);
     WirePacket p;
@@ -151,7 +151,7 @@ TEST_F(MdApiLoopbackTest, LoginRefusalsBeforeTheQueue) {
     EXPECT_EQ(p.fields[0].data.substr(77, 41), std::string(40, 'x') + '\0');
     front_.send_packet(0x1002, 1,
                        wire::rsp_info(0, "") + wire::field(0x000B, std::string(141, '\0')));
-    ASSERT_TRUE(spi_.wait_for("login 0 1 1  "));
+    ASSERT_TRUE(spi_.wait_for("login 0: 1 L  "));
     EXPECT_EQ(api_->ReqUserLogin(&r, 2), -5);
     front_.drop();
     ASSERT_TRUE(spi_.wait_for("disconnected 4097"));
@@ -229,11 +229,11 @@ TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
     // The response's trading day and data center reach the file at Release.
     front_.send_packet(0x1002, 42,
                        wire::rsp_info(0, "") + wire::login_rsp("20250915", "trader01", 9));
-    ASSERT_TRUE(spi_.wait_for("login 0 42 1 trader01 20250915"));
+    ASSERT_TRUE(spi_.wait_for("login 0: 42 L trader01 20250915"));
     EXPECT_STREQ(api_->GetTradingDay(), "20250915");
     stop();
-    EXPECT_EQ(spi_.lines(), (std::vector<std::string>{"connected", "login 0 42 1 trader01 20250915",
-                                                      "disconnected 0"}));
+    EXPECT_EQ(spi_.lines(), (std::vector<std::string>{
+                                "connected", "login 0: 42 L trader01 20250915", "disconnected 0"}));
     EXPECT_EQ(read_file(dir_ + "/md.con"),
               "20250915,  9\n    3,      1200\n    5,         0\n    7,         0\n");
 }
@@ -282,7 +282,7 @@ TEST_F(MdApiLoopbackTest, SilentFrontGetsAWarningThenAnIdleClose) {
 }
 
 // Callbacks that take their time while another thread releases the API.
-class SlowSpi : public ApiTest::LineSpi {
+class SlowSpi : public ApiTest::RecordingSpi {
   public:
     void OnFrontConnected() override {
         add("connected");
@@ -321,7 +321,7 @@ TEST_F(MdApiLoopbackTest, TwentyCyclesLeaveNoThreadOrDescriptor) {
     int threads = count_entries("/proc/self/task");
     int fds = count_entries("/proc/self/fd");
     for (int i = 0; i < 20; ++i) {
-        ApiTest::LineSpi spi;
+        ApiTest::RecordingSpi spi;
         CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi(dir_.c_str());
         api->RegisterSpi(&spi);
         api->RegisterFront(front_.address().c_str());

@@ -14,15 +14,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "api/TarnXeloMduserApi.h"
+#include "tests/api/recording_spi.h"
 
 #include "network/xelo_packet.h"
 #include "tests/api/wire.h"
@@ -215,70 +214,6 @@ class RawFront {
     std::string buffer_;
 };
 
-// The public callback class has no virtual destructor (its slot layout is
-// fixed); the recording classes here are never deleted through it.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-// Records the callbacks of the loopback tests as lines of text, from the
-// API's thread; the test thread waits for them.
-class LineSpi : public CTarnXeloMduserSpi {
-  public:
-    void OnFrontConnected() override { add("connected"); }
-    void OnFrontDisconnected(int reason) override { add("disconnected " + std::to_string(reason)); }
-    void OnHeartBeatWarning(int lapse) override { add("heartbeat " + std::to_string(lapse)); }
-    void OnPackageStart(int topic, int) override { add("start " + std::to_string(topic)); }
-    void OnRspError(CTarnXeloRspInfoField* info, int id, bool last) override {
-        add("error " + std::to_string(info->ErrorID) + " " + std::to_string(id) + " " +
-            std::to_string(last));
-    }
-    void OnRspUserLogin(CTarnXeloRspUserLoginField* login, CTarnXeloRspInfoField* info, int id,
-                        bool last) override {
-        add("login " + std::to_string(info->ErrorID) + " " + std::to_string(id) + " " +
-            std::to_string(last) + " " + login->UserID + " " + login->TradingDay);
-    }
-    void OnRspQryTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* info, int id,
-                       bool last) override {
-        add("qry " + (r ? std::to_string(r->SequenceSeries) : std::string("null")) + " " +
-            (info ? std::to_string(info->ErrorID) : std::string("none")) + " " +
-            std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override {
-        add(std::string("depth ") + r->InstrumentID);
-    }
-
-    // Waits until at least count lines equal line.
-    bool wait_for(const std::string& line, int count = 1, int timeout_ms = 5000) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                            [&] { return count_locked(line) >= count; });
-    }
-    int count(const std::string& line) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return count_locked(line);
-    }
-    std::vector<std::string> lines() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return lines_;
-    }
-
-  protected:
-    void add(const std::string& line) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        lines_.push_back(line);
-        cv_.notify_all();
-    }
-
-  private:
-    int count_locked(const std::string& line) const {
-        int n = 0;
-        for (const std::string& l : lines_) n += l == line;
-        return n;
-    }
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<std::string> lines_;
-};
-
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::stringstream s;
@@ -359,11 +294,11 @@ class LoopbackTest : public ::testing::Test {
         ASSERT_TRUE(login_and_read(login, 1));
         ASSERT_EQ(login.header.tid, 0x1001u);
         front_.send_packet(0x1002, 1, wire::rsp_info(0, "") + wire::login_rsp("", "trader01", 0));
-        ASSERT_TRUE(spi_.wait_for("login 0 1 1 trader01 ", connection));
+        ASSERT_TRUE(spi_.wait_for("login 0: 1 L trader01 ", connection));
     }
 
     RawFront front_;
-    LineSpi spi_;
+    RecordingSpi spi_;
     CTarnXeloMduserApi* api_ = nullptr;
     std::string dir_;
     WirePacket kx_;

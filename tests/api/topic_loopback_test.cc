@@ -46,7 +46,7 @@ TEST_F(TopicLoopbackTest, AnnouncedTopicsResumeWhereTheyStoodAfterAReconnection)
     front_.send_packet(0x5803, 0, depth("ag2512"), 9, 501);
     ASSERT_TRUE(spi_.wait_for("depth cu2510", N, 20000));
     ASSERT_TRUE(spi_.wait_for("depth ag2512"));
-    EXPECT_EQ(spi_.count("start 3"), N);
+    EXPECT_EQ(spi_.count("start 3 ", true), N);
 
     front_.drop();
     ASSERT_TRUE(spi_.wait_for("disconnected 4097"));
@@ -80,8 +80,8 @@ TEST_F(TopicLoopbackTest, ATopicBeyondTheTableKeepsTheConnectionAndItsData) {
     front_.send_packet(0x4202, 77,
                        wire::rsp_info(0, "") + wire::dissemination(3, 10) +
                            wire::dissemination(5, 1) + wire::dissemination(100, 2));
-    EXPECT_TRUE(spi_.wait_for("qry 100 none 77 L"));
-    EXPECT_EQ(spi_.count("qry 3 0 77"), 1);
+    EXPECT_TRUE(spi_.wait_for("qry 100@2 none 77 L"));
+    EXPECT_EQ(spi_.count("qry 3@10 0: 77"), 1);
     EXPECT_EQ(spi_.count("disconnected 8196"), 0);
     EXPECT_FALSE(front_.is_closed());
     EXPECT_NE(
