@@ -3,8 +3,6 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -206,18 +204,9 @@ TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
     ASSERT_EQ(EVP_DecodeBlock(block, reinterpret_cast<const unsigned char*>(b64.data()),
                               static_cast<int>(b64.size())),
               135);
-    FILE* f = fopen(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", "r");
-    ASSERT_NE(f, nullptr);
-    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-    fclose(f);
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
-    unsigned char plain[128];
-    size_t plain_len = sizeof plain;
-    ASSERT_EQ(EVP_PKEY_decrypt_init(ctx), 1);
-    EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING);
-    ASSERT_EQ(EVP_PKEY_decrypt(ctx, plain, &plain_len, block + 5, 128), 1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(plain), plain_len), "123450");
-    EVP_PKEY_CTX_free(ctx);
+    EVP_PKEY* key = ApiTest::load_private_key();
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(ApiTest::oaep_decrypt(key, block + 5, 128), "123450");
     EVP_PKEY_free(key);
 
     // The request log never shows the password.

@@ -111,9 +111,7 @@ class RawFront {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         for (;;) {
             if (take_packet(out)) return true;
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
+            int left = ms_left(deadline);
             if (left <= 0 || !receive(left)) return false;
         }
     }
@@ -122,9 +120,7 @@ class RawFront {
     bool wait_closed(int timeout_ms) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (!peer_closed_) {
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
+            int left = ms_left(deadline);
             if (left <= 0) return false;
             receive(left);
             buffer_.clear();
@@ -144,6 +140,11 @@ class RawFront {
     }
 
   private:
+    static int ms_left(std::chrono::steady_clock::time_point deadline) {
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
+    }
     bool receive(int timeout_ms) {
         if (fd_ < 0 || peer_closed_) return false;
         pollfd p = {fd_, POLLIN, 0};
