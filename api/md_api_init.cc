@@ -177,6 +177,7 @@ bool MdApi::is_channel_open() {
 }
 
 void MdApi::close_later(int reason) {
+    if (!reactor_) return;  // only a harness feeds units without a running reactor
     unsigned long word = connection_serial_ << 8 | static_cast<unsigned long>(-reason & 0xFF);
     reactor_->add_event(EVENT_CLOSE, reinterpret_cast<void*>(word), nullptr, this, true);
 }

@@ -69,7 +69,7 @@ void MdApi::on_rsp_qry_crypt_info() {
     // Without the session text the channel keeps its cipher.
     if (packet_iterator_.next() == FID_SESSION_AUTH_INFO && !set_channel_key()) return;
     handshake_done_ = true;
-    reactor_->add_event(EVENT_LOGIN, nullptr, nullptr, this, false);
+    if (reactor_) reactor_->add_event(EVENT_LOGIN, nullptr, nullptr, this, false);
 }
 
 bool MdApi::set_channel_key() {
@@ -85,7 +85,7 @@ bool MdApi::set_channel_key() {
         close_later(CLOSE_BAD_KEY);
         return false;
     }
-    if (rc > 0) session_->set_cipher(type, key);
+    if (rc > 0 && session_) session_->set_cipher(type, key);
     return true;
 }
 

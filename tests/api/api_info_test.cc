@@ -3,32 +3,15 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
-#include <openssl/rsa.h>
 
-#include <cstdio>
 #include <string>
-#include <vector>
+
+#include "tests/api/key_reference.h"
 
 namespace {
 
-EVP_PKEY* load_private_key() {
-    FILE* f = fopen(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", "r");
-    if (!f) return nullptr;
-    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
-    fclose(f);
-    return key;
-}
-
-std::string oaep_decrypt(EVP_PKEY* key, const unsigned char* in, size_t n) {
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
-    std::vector<unsigned char> out(512);
-    size_t out_len = out.size();
-    bool ok = EVP_PKEY_decrypt_init(ctx) == 1 &&
-              EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1 &&
-              EVP_PKEY_decrypt(ctx, out.data(), &out_len, in, n) == 1;
-    EVP_PKEY_CTX_free(ctx);
-    return ok ? std::string(reinterpret_cast<char*>(out.data()), out_len) : "<failed>";
-}
+using ApiTest::load_private_key;
+using ApiTest::oaep_decrypt;
 
 TEST(TerminalKey, EmbeddedPemIsThePublicHalfOfTheTestKey) {
     std::string pem = Api::g_terminal_public_key;

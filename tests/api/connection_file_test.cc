@@ -5,8 +5,10 @@
 
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <map>
 #include <string>
+
+#include "tests/api/raw_front.h"
 
 namespace {
 
@@ -22,12 +24,7 @@ class ConnectionFileTest : public ::testing::Test {
         rmdir(dir_.c_str());
     }
     void put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string get() const {
-        std::ifstream in(path_, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string get() const { return ApiTest::read_file(path_); }
     std::string dir_;
     char path_[256];
     char day_[9] = {};
@@ -45,102 +42,74 @@ TEST(ConnectionFilePath, FlowPathThenSlashThenName) {
     EXPECT_EQ(std::string(out), long_dir.substr(0, 255));
 }
 
-TEST_F(ConnectionFileTest, ReadsDayCenterAndTopicCounts) {
-    put("20250912,  7\n    3,      1200\n    5,        40\n");
-    Api::ConnectionFile file;
-    ASSERT_TRUE(file.open(path_, day_, center_));
-    EXPECT_STREQ(day_, "20250912");
-    EXPECT_EQ(center_, 7);
-    EXPECT_EQ(file.get_saved(3), 1200u);
-    EXPECT_EQ(file.get_saved(5), 40u);
-    EXPECT_EQ(file.get_saved(9), 0u);
-    // Topics are matched on their low 16 bits.
-    EXPECT_EQ(file.get_saved(65536 + 3), 1200u);
-    EXPECT_EQ(file.get_length(), 13 + 2 * 17);
+TEST_F(ConnectionFileTest, Reading) {
+    std::string seventy = "20250912,  1\n";
+    for (int i = 1; i <= 70; ++i)
+        seventy += std::to_string(i) + "," + std::to_string(i * 10) + "\n";
+    struct Case {
+        std::string text, day;
+        int center, count;
+        std::map<int, unsigned> saved;  // topic: count (0 for none)
+    } cases[] = {
+        {"20250912,  7\n    3,      1200\n    5,        40\n",
+         "20250912",
+         7,
+         2,
+         {{3, 1200}, {5, 40}, {9, 0}, {65536 + 3, 1200}}},  // low 16 bits
+        // A garbage first line keeps the day, topic lines are still read.
+        {"garbage\n    3,      1200\nnot a topic\n\n12,\n    4,99\r\n",
+         "",
+         0,
+         2,
+         {{3, 1200}, {4, 99}, {12, 0}}},
+        {seventy, "20250912", 1, 64, {{64, 640}, {65, 0}}},  // at most 64 lines
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 20));
+        put(c.text);
+        strcpy(day_, "");
+        center_ = 0;
+        Api::ConnectionFile file;
+        ASSERT_TRUE(file.open(path_, day_, center_));
+        EXPECT_EQ(day_, c.day);
+        EXPECT_EQ(center_, c.center);
+        EXPECT_EQ(file.get_saved_count(), c.count);
+        for (auto& s : c.saved) EXPECT_EQ(file.get_saved(s.first), s.second) << s.first;
+    }
 }
 
-TEST_F(ConnectionFileTest, GarbageFirstLineKeepsDayButTopicsAreRead) {
-    put("garbage\n    3,      1200\nnot a topic\n\n12,\n    4,99\r\n");
-    strcpy(day_, "");
-    center_ = 0;
-    Api::ConnectionFile file;
-    ASSERT_TRUE(file.open(path_, day_, center_));
-    EXPECT_STREQ(day_, "");
-    EXPECT_EQ(center_, 0);
-    EXPECT_EQ(file.get_saved_count(), 2);
-    EXPECT_EQ(file.get_saved(3), 1200u);
-    EXPECT_EQ(file.get_saved(4), 99u);
-    EXPECT_EQ(file.get_saved(12), 0u);
-}
-
-TEST_F(ConnectionFileTest, AtMostSixtyFourTopicLinesAreRead) {
-    std::string text = "20250912,  1\n";
-    for (int i = 1; i <= 70; ++i) text += std::to_string(i) + "," + std::to_string(i * 10) + "\n";
-    put(text);
-    Api::ConnectionFile file;
-    ASSERT_TRUE(file.open(path_, day_, center_));
-    EXPECT_EQ(file.get_saved_count(), 64);
-    EXPECT_EQ(file.get_saved(64), 640u);
-    EXPECT_EQ(file.get_saved(65), 0u);
-}
-
-TEST_F(ConnectionFileTest, CreatesMissingFileAndWritesFixedColumns) {
-    Api::ConnectionFile file;
-    ASSERT_TRUE(file.open(path_, day_, center_));
-    EXPECT_EQ(file.get_length(), 0);
-    file.begin("20250912", 7);
-    file.add_topic(3, 1200);
-    file.add_topic(5, 0x100000028UL);  // the count's low 32 bits
-    ASSERT_TRUE(file.write());
-    EXPECT_EQ(get(), "20250912,  7\n    3,      1200\n    5,        40\n");
-    // An empty trading day is written as 0.
-    file.begin("", 0);
-    ASSERT_TRUE(file.write());
-    EXPECT_EQ(get(), "       0,  0\n");
-}
-
-TEST_F(ConnectionFileTest, ShrinkingContentCutsTheFile) {
-    Api::ConnectionFile file;
-    ASSERT_TRUE(file.open(path_, day_, center_));
-    file.begin("20250912", 7);
-    for (int t = 1; t <= 3; ++t) file.add_topic(t, 100000);
-    ASSERT_TRUE(file.write());
-    EXPECT_EQ(get().size(), 13u + 3 * 17);
-    file.begin("20250912", 7);
-    for (int t = 1; t <= 2; ++t) file.add_topic(t, 5);
-    ASSERT_TRUE(file.write());
-    EXPECT_EQ(get(), "20250912,  7\n    1,         5\n    2,         5\n");
-    EXPECT_EQ(file.get_length(), 13 + 2 * 17);
-}
-
-TEST_F(ConnectionFileTest, ExistingLongerFileIsCutAtFirstRewrite) {
+TEST_F(ConnectionFileTest, WritesFixedColumnsAndCutsTheRest) {
     put("20250912,  7\n    3,      1200\n    5,        40\n    6,        41\n");
     Api::ConnectionFile file;
     ASSERT_TRUE(file.open(path_, day_, center_));
+    EXPECT_EQ(file.get_length(), 13 + 3 * 17);
     file.begin(day_, center_);
     file.add_topic(3, 1201);
+    file.add_topic(5, 0x100000028UL);  // the count's low 32 bits
     ASSERT_TRUE(file.write());
-    EXPECT_EQ(get(), "20250912,  7\n    3,      1201\n");
-}
-
-TEST_F(ConnectionFileTest, AtMostSixtyFourTopicLinesAreWritten) {
-    Api::ConnectionFile file;
-    ASSERT_TRUE(file.open(path_, day_, center_));
+    EXPECT_EQ(get(), "20250912,  7\n    3,      1201\n    5,        40\n");
+    EXPECT_EQ(file.get_length(), 13 + 2 * 17);
+    file.begin("", 0);  // an empty trading day is written as 0
+    ASSERT_TRUE(file.write());
+    EXPECT_EQ(get(), "       0,  0\n");
     file.begin("20250912", 7);
     for (int t = 0; t < 70; ++t) file.add_topic(t, 4294967295UL);
     ASSERT_TRUE(file.write());
-    EXPECT_EQ(get().size(), 13u + 64 * 17);
+    EXPECT_EQ(get().size(), 13u + 64 * 17);  // at most 64 lines
 }
 
-TEST_F(ConnectionFileTest, UnopenableFileIsReportedAndLeftOut) {
-    std::string bad = dir_ + "/missing/md.con";
+TEST_F(ConnectionFileTest, MissingFileIsCreatedUnopenableOneReported) {
     Api::ConnectionFile file;
+    ASSERT_TRUE(file.open(path_, day_, center_));
+    EXPECT_EQ(file.get_length(), 0);
+    std::string bad = dir_ + "/missing/md.con";
+    Api::ConnectionFile other;
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(file.open(bad.c_str(), day_, center_));
+    EXPECT_FALSE(other.open(bad.c_str(), day_, center_));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "ERR! open file failed: [" + bad + "]\n");
-    EXPECT_FALSE(file.is_open());
-    file.begin("20250912", 7);
-    EXPECT_FALSE(file.write());
+    EXPECT_FALSE(other.is_open());
+    other.begin("20250912", 7);
+    EXPECT_FALSE(other.write());
 }
 
 }  // namespace

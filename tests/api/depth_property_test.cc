@@ -241,24 +241,6 @@ unsigned DepthProperty::pick_topic(Generator& gen) {
     return topics[gen.pick(3)];
 }
 
-TEST_F(DepthProperty, IncrementalCasesOfTheGroupTables) {
-    Generator gen(1);
-    full(3, gen.record("cu2510"));
-    // No update-time field before the fields.
-    incremental(3, {{false, "", gen.record("cu2510"), {3, 2}}});
-    check("no update time");
-    // An instrument never seen.
-    incremental(3, {{true, "zn2510", gen.record("zn2510"), {3}}});
-    check("unknown instrument");
-    // Two instruments in one packet.
-    incremental(3, {{true, "cu2510", gen.record("cu2510"), {0, 1, 2}},
-                    {true, "zn2510", gen.record("zn2510"), {4, 5, 6, 7}}});
-    check("two instruments");
-    // The same instrument on another topic.
-    incremental(7, {{true, "cu2510", gen.record("cu2510"), {2}}});
-    check("another topic");
-}
-
 TEST_F(DepthProperty, RandomStreamsAgreeWithTheModel) {
     for (unsigned seed = 11; seed < 16; ++seed) {
         Generator gen(seed);

@@ -10,10 +10,8 @@
 
 #include "api/md_api.h"
 #include "base/map.h"
-
-// The public callback class has no virtual destructor (its slot layout is
-// fixed); the callback classes here are never deleted through it.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+#include "tests/api/recording_spi.h"
+#include "tests/api/wire.h"
 
 namespace Api {
 
@@ -76,117 +74,6 @@ class MdApiProbe {
 
 }  // namespace Api
 
-namespace wire {
-
-inline void be16(std::string& s, unsigned v) {
-    s += static_cast<char>(v >> 8);
-    s += static_cast<char>(v);
-}
-inline void be32(std::string& s, unsigned v) {
-    be16(s, v >> 16);
-    be16(s, v & 0xFFFF);
-}
-inline void f64(std::string& s, double d) {
-    unsigned long long bits;
-    memcpy(&bits, &d, 8);
-    be32(s, static_cast<unsigned>(bits >> 32));
-    be32(s, static_cast<unsigned>(bits));
-}
-// A string member travels with its full width, zero-padded.
-inline void text(std::string& s, const char* t, size_t width) {
-    std::string v(t, strnlen(t, width));
-    v.resize(width, '\0');
-    s += v;
-}
-
-inline std::string field(unsigned id, const std::string& data) {
-    std::string s;
-    be16(s, id);
-    be16(s, static_cast<unsigned>(data.size()));
-    return s + data;
-}
-
-struct Head {
-    unsigned tid;
-    unsigned series;
-    unsigned sequence_no;
-    char chain;
-    unsigned request_id;
-};
-
-// Transport header (type 2, ext), ext bytes, compression header, the
-// 20-byte packet header, the field area.
-inline std::string unit(const Head& h, const std::string& fields, int ext = 0,
-                        int field_count = -1) {
-    std::string u;
-    u += static_cast<char>(2);
-    u += static_cast<char>(ext);
-    be16(u, static_cast<unsigned>(ext + 2 + 20 + fields.size()));
-    u += std::string(static_cast<size_t>(ext), '\x7f');
-    u += static_cast<char>(1);
-    u += static_cast<char>(0);
-    u += static_cast<char>(4);
-    u += h.chain;
-    be16(u, h.series);
-    be32(u, h.tid);
-    be32(u, h.sequence_no);
-    u += static_cast<char>(0);
-    u += static_cast<char>(field_count < 0 ? 1 : field_count);
-    be16(u, static_cast<unsigned>(fields.size()));
-    be32(u, h.request_id);
-    return u + fields;
-}
-
-inline std::string rsp_info(int error, const char* msg) {
-    std::string s;
-    be32(s, static_cast<unsigned>(error));
-    text(s, msg, 81);
-    return field(0x0003, s);
-}
-inline std::string dissemination(int series, int no) {
-    std::string s;
-    be16(s, static_cast<unsigned>(series) & 0xFFFF);
-    be32(s, static_cast<unsigned>(no));
-    return field(0x0001, s);
-}
-inline std::string update_time(const char* instrument, const char* time, int ms, const char* day) {
-    std::string s;
-    text(s, instrument, 31);
-    text(s, time, 9);
-    be32(s, static_cast<unsigned>(ms));
-    text(s, day, 9);
-    return field(0x2439, s);
-}
-inline std::string depth(const CTarnXeloDepthMarketDataField& r) {
-    std::string s;
-    text(s, r.TradingDay, 9);
-    text(s, r.SettlementGroupID, 9);
-    be32(s, static_cast<unsigned>(r.SettlementID));
-    for (double d : {r.LastPrice, r.PreSettlementPrice, r.PreClosePrice, r.PreOpenInterest,
-                     r.OpenPrice, r.HighestPrice, r.LowestPrice})
-        f64(s, d);
-    be32(s, static_cast<unsigned>(r.Volume));
-    for (double d : {r.Turnover, r.OpenInterest, r.ClosePrice, r.SettlementPrice, r.UpperLimitPrice,
-                     r.LowerLimitPrice, r.PreDelta, r.CurrDelta})
-        f64(s, d);
-    text(s, r.UpdateTime, 9);
-    be32(s, static_cast<unsigned>(r.UpdateMillisec));
-    text(s, r.InstrumentID, 31);
-    const double* prices[] = {&r.BidPrice1, &r.AskPrice1, &r.BidPrice2, &r.AskPrice2, &r.BidPrice3,
-                              &r.AskPrice3, &r.BidPrice4, &r.AskPrice4, &r.BidPrice5, &r.AskPrice5};
-    const int* volumes[] = {&r.BidVolume1, &r.AskVolume1, &r.BidVolume2, &r.AskVolume2,
-                            &r.BidVolume3, &r.AskVolume3, &r.BidVolume4, &r.AskVolume4,
-                            &r.BidVolume5, &r.AskVolume5};
-    for (int i = 0; i < 10; ++i) {
-        f64(s, *prices[i]);
-        be32(s, static_cast<unsigned>(*volumes[i]));
-    }
-    text(s, r.ActionDay, 9);
-    return field(0x2408, s);
-}
-
-}  // namespace wire
-
 // Keeps every unit appended to a flow.
 struct UnitSink final : Base::DataFlow::WriteCallback {
     std::vector<std::string> units;
@@ -195,60 +82,6 @@ struct UnitSink final : Base::DataFlow::WriteCallback {
     }
 };
 
-// The public callback class has no virtual destructor (its slot layout is
-// fixed); the recording classes of these tests are never deleted through it.
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-// Records every callback as one line of text; depth records also whole.
-class RecordingSpi final : public CTarnXeloMduserSpi {
-  public:
-    std::vector<std::string> events;
-    std::vector<CTarnXeloDepthMarketDataField> depths;
-    std::vector<const void*> depth_pointers;
-
-    static std::string info_text(const CTarnXeloRspInfoField* info) {
-        return info ? std::to_string(info->ErrorID) + ":" + info->ErrorMsg : "none";
-    }
-    void add(const std::string& e) { events.push_back(e); }
-    void OnPackageStart(int topic, int no) override {
-        add("start " + std::to_string(topic) + " " + std::to_string(no));
-    }
-    void OnPackageEnd(int topic, int no) override {
-        add("end " + std::to_string(topic) + " " + std::to_string(no));
-    }
-    void OnRspError(CTarnXeloRspInfoField* info, int id, bool last) override {
-        add("error " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspUserLogout(CTarnXeloRspUserLogoutField* r, CTarnXeloRspInfoField* info, int id,
-                         bool last) override {
-        add(std::string("logout ") + r->UserID + "/" + r->ParticipantID + " " + info_text(info) +
-            " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* r, CTarnXeloRspInfoField* info,
-                                 int id, bool last) override {
-        add(std::string("password ") + r->UserID + " " + r->OldPassword + "->" + r->NewPassword +
-            " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspSubscribeTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* info, int id,
-                             bool last) override {
-        add("subscribe " + std::to_string(r->SequenceSeries) + "@" + std::to_string(r->SequenceNo) +
-            " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRspQryTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* info, int id,
-                       bool last) override {
-        std::string topic =
-            r ? std::to_string(r->SequenceSeries) + "@" + std::to_string(r->SequenceNo) : "null";
-        add("qry " + topic + " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : ""));
-    }
-    void OnRtnFlowMessageCancel(CTarnXeloFlowMessageCancelField* r) override {
-        add("cancel " + std::to_string(r->SequenceSeries) + " " +
-            std::to_string(r->StartSequenceNo) + ".." + std::to_string(r->EndSequenceNo));
-    }
-    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override {
-        add(std::string("depth ") + r->InstrumentID);
-        depths.push_back(*r);
-        depth_pointers.push_back(r);
-    }
-};
+using ApiTest::RecordingSpi;
 
 #endif  // XELMD_TESTS_API_DISPATCH_HELPERS_H

@@ -18,77 +18,51 @@ CTarnXeloMduserApi* volatile g_kept_api = nullptr;
 
 namespace {
 
-#define AT(rec, member, off) static_assert(offsetof(rec, member) == (off), #rec "::" #member)
+// Member offsets of the public records, written out from the layout tables.
+using ReqLogin = CTarnXeloReqUserLoginField;
+using RspLogin = CTarnXeloRspUserLoginField;
+using RspInfo = CTarnXeloRspInfoField;
+using ReqLogout = CTarnXeloReqUserLogoutField;
+using RspLogout = CTarnXeloRspUserLogoutField;
+using Password = CTarnXeloUserPasswordUpdateField;
+using Dissemination = CTarnXeloDisseminationField;
+using Cancel = CTarnXeloFlowMessageCancelField;
+using Depth = CTarnXeloDepthMarketDataField;
+#define AT(rec, member, off) \
+    { offsetof(rec, member), off, #rec "::" #member }
+const struct {
+    size_t offset, expected;
+    const char* name;
+} OFFSETS[] = {
+    // clang-format off
+    AT(ReqLogin, UserID, 9), AT(ReqLogin, ParticipantID, 25), AT(ReqLogin, Password, 36),
+    AT(ReqLogin, UserProductInfo, 77), AT(ReqLogin, InterfaceProductInfo, 118),
+    AT(ReqLogin, ProtocolInfo, 159), AT(ReqLogin, DataCenterID, 200), AT(RspLogin, LoginTime, 9),
+    AT(RspLogin, MaxOrderLocalID, 18), AT(RspLogin, UserID, 31), AT(RspLogin, ParticipantID, 47),
+    AT(RspLogin, TradingSystemName, 58), AT(RspLogin, DataCenterID, 120),
+    AT(RspLogin, PrivateFlowSize, 124), AT(RspLogin, UserFlowSize, 128),
+    AT(RspLogin, ActionDay, 132), AT(RspInfo, ErrorMsg, 4), AT(ReqLogout, ParticipantID, 16),
+    AT(RspLogout, ParticipantID, 16), AT(Password, OldPassword, 27), AT(Password, NewPassword, 68),
+    AT(Dissemination, SequenceNo, 4), AT(Cancel, TradingDay, 2), AT(Cancel, DataCenterID, 12),
+    AT(Cancel, StartSequenceNo, 16), AT(Cancel, EndSequenceNo, 20), AT(Depth, SettlementGroupID, 9),
+    AT(Depth, SettlementID, 20), AT(Depth, LastPrice, 24), AT(Depth, PreSettlementPrice, 32),
+    AT(Depth, PreClosePrice, 40), AT(Depth, PreOpenInterest, 48), AT(Depth, OpenPrice, 56),
+    AT(Depth, HighestPrice, 64), AT(Depth, LowestPrice, 72), AT(Depth, Volume, 80),
+    AT(Depth, Turnover, 88), AT(Depth, OpenInterest, 96), AT(Depth, ClosePrice, 104),
+    AT(Depth, SettlementPrice, 112), AT(Depth, UpperLimitPrice, 120),
+    AT(Depth, LowerLimitPrice, 128), AT(Depth, PreDelta, 136), AT(Depth, CurrDelta, 144),
+    AT(Depth, UpdateTime, 152), AT(Depth, UpdateMillisec, 164), AT(Depth, InstrumentID, 168),
+    AT(Depth, BidPrice1, 200), AT(Depth, BidVolume1, 208), AT(Depth, AskPrice1, 216),
+    AT(Depth, AskVolume1, 224), AT(Depth, BidPrice2, 232), AT(Depth, BidVolume2, 240),
+    AT(Depth, AskPrice2, 248), AT(Depth, AskVolume2, 256), AT(Depth, BidPrice3, 264),
+    AT(Depth, BidVolume3, 272), AT(Depth, AskPrice3, 280), AT(Depth, AskVolume3, 288),
+    AT(Depth, BidPrice4, 296), AT(Depth, BidVolume4, 304), AT(Depth, AskPrice4, 312),
+    AT(Depth, AskVolume4, 320), AT(Depth, BidPrice5, 328), AT(Depth, BidVolume5, 336),
+    AT(Depth, AskPrice5, 344), AT(Depth, AskVolume5, 352), AT(Depth, ActionDay, 356),
+    // clang-format on
+};
+#undef AT
 
-AT(CTarnXeloReqUserLoginField, UserID, 9);
-AT(CTarnXeloReqUserLoginField, ParticipantID, 25);
-AT(CTarnXeloReqUserLoginField, Password, 36);
-AT(CTarnXeloReqUserLoginField, UserProductInfo, 77);
-AT(CTarnXeloReqUserLoginField, InterfaceProductInfo, 118);
-AT(CTarnXeloReqUserLoginField, ProtocolInfo, 159);
-AT(CTarnXeloReqUserLoginField, DataCenterID, 200);
-AT(CTarnXeloRspUserLoginField, LoginTime, 9);
-AT(CTarnXeloRspUserLoginField, MaxOrderLocalID, 18);
-AT(CTarnXeloRspUserLoginField, UserID, 31);
-AT(CTarnXeloRspUserLoginField, ParticipantID, 47);
-AT(CTarnXeloRspUserLoginField, TradingSystemName, 58);
-AT(CTarnXeloRspUserLoginField, DataCenterID, 120);
-AT(CTarnXeloRspUserLoginField, PrivateFlowSize, 124);
-AT(CTarnXeloRspUserLoginField, UserFlowSize, 128);
-AT(CTarnXeloRspUserLoginField, ActionDay, 132);
-AT(CTarnXeloRspInfoField, ErrorMsg, 4);
-AT(CTarnXeloReqUserLogoutField, ParticipantID, 16);
-AT(CTarnXeloRspUserLogoutField, ParticipantID, 16);
-AT(CTarnXeloUserPasswordUpdateField, OldPassword, 27);
-AT(CTarnXeloUserPasswordUpdateField, NewPassword, 68);
-AT(CTarnXeloDisseminationField, SequenceNo, 4);
-AT(CTarnXeloFlowMessageCancelField, TradingDay, 2);
-AT(CTarnXeloFlowMessageCancelField, DataCenterID, 12);
-AT(CTarnXeloFlowMessageCancelField, StartSequenceNo, 16);
-AT(CTarnXeloFlowMessageCancelField, EndSequenceNo, 20);
-
-AT(CTarnXeloDepthMarketDataField, SettlementGroupID, 9);
-AT(CTarnXeloDepthMarketDataField, SettlementID, 20);
-AT(CTarnXeloDepthMarketDataField, LastPrice, 24);
-AT(CTarnXeloDepthMarketDataField, PreSettlementPrice, 32);
-AT(CTarnXeloDepthMarketDataField, PreClosePrice, 40);
-AT(CTarnXeloDepthMarketDataField, PreOpenInterest, 48);
-AT(CTarnXeloDepthMarketDataField, OpenPrice, 56);
-AT(CTarnXeloDepthMarketDataField, HighestPrice, 64);
-AT(CTarnXeloDepthMarketDataField, LowestPrice, 72);
-AT(CTarnXeloDepthMarketDataField, Volume, 80);
-AT(CTarnXeloDepthMarketDataField, Turnover, 88);
-AT(CTarnXeloDepthMarketDataField, OpenInterest, 96);
-AT(CTarnXeloDepthMarketDataField, ClosePrice, 104);
-AT(CTarnXeloDepthMarketDataField, SettlementPrice, 112);
-AT(CTarnXeloDepthMarketDataField, UpperLimitPrice, 120);
-AT(CTarnXeloDepthMarketDataField, LowerLimitPrice, 128);
-AT(CTarnXeloDepthMarketDataField, PreDelta, 136);
-AT(CTarnXeloDepthMarketDataField, CurrDelta, 144);
-AT(CTarnXeloDepthMarketDataField, UpdateTime, 152);
-AT(CTarnXeloDepthMarketDataField, UpdateMillisec, 164);
-AT(CTarnXeloDepthMarketDataField, InstrumentID, 168);
-AT(CTarnXeloDepthMarketDataField, BidPrice1, 200);
-AT(CTarnXeloDepthMarketDataField, BidVolume1, 208);
-AT(CTarnXeloDepthMarketDataField, AskPrice1, 216);
-AT(CTarnXeloDepthMarketDataField, AskVolume1, 224);
-AT(CTarnXeloDepthMarketDataField, BidPrice2, 232);
-AT(CTarnXeloDepthMarketDataField, BidVolume2, 240);
-AT(CTarnXeloDepthMarketDataField, AskPrice2, 248);
-AT(CTarnXeloDepthMarketDataField, AskVolume2, 256);
-AT(CTarnXeloDepthMarketDataField, BidPrice3, 264);
-AT(CTarnXeloDepthMarketDataField, BidVolume3, 272);
-AT(CTarnXeloDepthMarketDataField, AskPrice3, 280);
-AT(CTarnXeloDepthMarketDataField, AskVolume3, 288);
-AT(CTarnXeloDepthMarketDataField, BidPrice4, 296);
-AT(CTarnXeloDepthMarketDataField, BidVolume4, 304);
-AT(CTarnXeloDepthMarketDataField, AskPrice4, 312);
-AT(CTarnXeloDepthMarketDataField, AskVolume4, 320);
-AT(CTarnXeloDepthMarketDataField, BidPrice5, 328);
-AT(CTarnXeloDepthMarketDataField, BidVolume5, 336);
-AT(CTarnXeloDepthMarketDataField, AskPrice5, 344);
-AT(CTarnXeloDepthMarketDataField, AskVolume5, 352);
-AT(CTarnXeloDepthMarketDataField, ActionDay, 356);
 static_assert(sizeof(TE_RESUME_TYPE) == sizeof(int), "resume type is int-sized");
 static_assert(TE_RESUME_FROM_BEGINNING == 0 && TE_RESUME_FROM_SAVED == 1 && TE_RESUME_FROM_NOW == 2,
               "resume type values");
@@ -107,41 +81,27 @@ Fn slot(void* object, int i) {
     return fn;
 }
 
-// Records which operation a slot reached.
+// Spies record which operation a slot reached.
+using CText = const char*;
+#define SPY(ret, name, ...)          \
+    ret name(__VA_ARGS__) override { \
+        hit = #name;                 \
+        return ret();                \
+    }
 class SpyApi : public CTarnXeloMduserApi {
   public:
     std::string hit;
-    int Release() override { return note("Release"); }
-    int Init() override { return note("Init"); }
-    int Join() override { return note("Join"); }
-    const char* GetTradingDay() override {
-        note("GetTradingDay");
-        return "";
-    }
-    int RegisterFront(const char*) override { return note("RegisterFront"); }
-    int RegisterNameServer(const char*) override { return note("RegisterNameServer"); }
-    void RegisterSpi(CTarnXeloMduserSpi*) override { note("RegisterSpi"); }
-    int SubscribeMarketDataTopic(int, TE_RESUME_TYPE) override {
-        return note("SubscribeMarketDataTopic");
-    }
-    int SetHeartbeatTimeout(unsigned int) override { return note("SetHeartbeatTimeout"); }
-    int OpenRequestLog(const char*) override { return note("OpenRequestLog"); }
-    int OpenResponseLog(const char*) override { return note("OpenResponseLog"); }
-    int ReqUserLogin(CTarnXeloReqUserLoginField*, int) override { return note("ReqUserLogin"); }
-    int ReqUserLogout(CTarnXeloReqUserLogoutField*, int) override { return note("ReqUserLogout"); }
-    int ReqUserPasswordUpdate(CTarnXeloUserPasswordUpdateField*, int) override {
-        return note("ReqUserPasswordUpdate");
-    }
-    int ReqSubscribeTopic(CTarnXeloDisseminationField*, int) override {
-        return note("ReqSubscribeTopic");
-    }
-    int ReqQryTopic(CTarnXeloDisseminationField*, int) override { return note("ReqQryTopic"); }
-
-  private:
-    int note(const char* name) {
-        hit = name;
-        return 0;
-    }
+    // clang-format off
+    SPY(int, Release) SPY(int, Init) SPY(int, Join) SPY(CText, GetTradingDay)
+    SPY(int, RegisterFront, const char*) SPY(int, RegisterNameServer, const char*)
+    SPY(void, RegisterSpi, CTarnXeloMduserSpi*) SPY(int, SubscribeMarketDataTopic, int, TE_RESUME_TYPE)
+    SPY(int, SetHeartbeatTimeout, unsigned int) SPY(int, OpenRequestLog, const char*)
+    SPY(int, OpenResponseLog, const char*) SPY(int, ReqUserLogin, CTarnXeloReqUserLoginField*, int)
+    SPY(int, ReqUserLogout, CTarnXeloReqUserLogoutField*, int)
+    SPY(int, ReqUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, int)
+    SPY(int, ReqSubscribeTopic, CTarnXeloDisseminationField*, int)
+    SPY(int, ReqQryTopic, CTarnXeloDisseminationField*, int)
+    // clang-format on
 };
 
 TEST(PublicInterface, ApiSlotsAreInContractOrder) {
@@ -174,36 +134,21 @@ TEST(PublicInterface, ApiSlotsAreInContractOrder) {
 class SpySpi : public CTarnXeloMduserSpi {
   public:
     std::string hit;
-    void OnFrontConnected() override { hit = "OnFrontConnected"; }
-    void OnFrontDisconnected(int) override { hit = "OnFrontDisconnected"; }
-    void OnHeartBeatWarning(int) override { hit = "OnHeartBeatWarning"; }
-    void OnPackageStart(int, int) override { hit = "OnPackageStart"; }
-    void OnPackageEnd(int, int) override { hit = "OnPackageEnd"; }
-    void OnRspError(CTarnXeloRspInfoField*, int, bool) override { hit = "OnRspError"; }
-    void OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField*, int, bool) override {
-        hit = "OnRspUserLogin";
-    }
-    void OnRspUserLogout(CTarnXeloRspUserLogoutField*, CTarnXeloRspInfoField*, int, bool) override {
-        hit = "OnRspUserLogout";
-    }
-    void OnRspUserPasswordUpdate(CTarnXeloUserPasswordUpdateField*, CTarnXeloRspInfoField*, int,
-                                 bool) override {
-        hit = "OnRspUserPasswordUpdate";
-    }
-    void OnRspSubscribeTopic(CTarnXeloDisseminationField*, CTarnXeloRspInfoField*, int,
-                             bool) override {
-        hit = "OnRspSubscribeTopic";
-    }
-    void OnRspQryTopic(CTarnXeloDisseminationField*, CTarnXeloRspInfoField*, int, bool) override {
-        hit = "OnRspQryTopic";
-    }
-    void OnRtnFlowMessageCancel(CTarnXeloFlowMessageCancelField*) override {
-        hit = "OnRtnFlowMessageCancel";
-    }
-    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField*) override {
-        hit = "OnRtnDepthMarketData";
-    }
+    using Info = CTarnXeloRspInfoField*;
+    // clang-format off
+    SPY(void, OnFrontConnected) SPY(void, OnFrontDisconnected, int)
+    SPY(void, OnHeartBeatWarning, int) SPY(void, OnPackageStart, int, int)
+    SPY(void, OnPackageEnd, int, int) SPY(void, OnRspError, Info, int, bool)
+    SPY(void, OnRspUserLogin, CTarnXeloRspUserLoginField*, Info, int, bool)
+    SPY(void, OnRspUserLogout, CTarnXeloRspUserLogoutField*, Info, int, bool)
+    SPY(void, OnRspUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, Info, int, bool)
+    SPY(void, OnRspSubscribeTopic, CTarnXeloDisseminationField*, Info, int, bool)
+    SPY(void, OnRspQryTopic, CTarnXeloDisseminationField*, Info, int, bool)
+    SPY(void, OnRtnFlowMessageCancel, CTarnXeloFlowMessageCancelField*)
+    SPY(void, OnRtnDepthMarketData, CTarnXeloDepthMarketDataField*)
+    // clang-format on
 };
+#undef SPY
 
 TEST(PublicInterface, SpiSlotsAreInContractOrder) {
     const char* expected[13] = {
@@ -222,6 +167,10 @@ TEST(PublicInterface, SpiSlotsAreInContractOrder) {
     CTarnXeloMduserSpi base;
     for (int i = 0; i < 13; ++i)
         slot<void (*)(void*, void*, void*, long, long)>(&base, i)(&base, nullptr, nullptr, 0, 0);
+}
+
+TEST(PublicInterface, RecordLayouts) {
+    for (const auto& o : OFFSETS) EXPECT_EQ(o.offset, o.expected) << o.name;
 }
 
 TEST(PublicInterface, VersionTextAndNumbers) {

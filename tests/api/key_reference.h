@@ -5,8 +5,13 @@
 // exchange and terminal tag: a bitwise CRC-32C update (no inversions, as the
 // crc32 instruction) and libcrypto's SM3.
 #include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+
+#include <cstdio>
 
 #include <string>
+#include <vector>
 
 namespace ApiTest {
 
@@ -52,6 +57,26 @@ inline std::string le_hex(unsigned long v) {
     unsigned char b[8];
     for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
     return hex(b, 8);
+}
+
+// The simulator's test key, whose public half the library embeds.
+inline EVP_PKEY* load_private_key() {
+    FILE* f = fopen(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", "r");
+    if (!f) return nullptr;
+    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+    fclose(f);
+    return key;
+}
+
+inline std::string oaep_decrypt(EVP_PKEY* key, const unsigned char* in, size_t n) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    std::vector<unsigned char> out(512);
+    size_t out_len = out.size();
+    bool ok = EVP_PKEY_decrypt_init(ctx) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1 &&
+              EVP_PKEY_decrypt(ctx, out.data(), &out_len, in, n) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    return ok ? std::string(reinterpret_cast<char*>(out.data()), out_len) : "<failed>";
 }
 
 }  // namespace ApiTest

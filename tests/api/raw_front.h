@@ -11,12 +11,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "api/TarnXeloMduserApi.h"
+#include "tests/api/recording_spi.h"
+
 #include "network/xelo_packet.h"
+#include "tests/api/wire.h"
 
 namespace ApiTest {
 
@@ -34,11 +42,6 @@ struct WirePacket {
         return nullptr;
     }
 };
-
-inline unsigned int load_be32(const char* p) {
-    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
-    return unsigned(u[0]) << 24 | unsigned(u[1]) << 16 | unsigned(u[2]) << 8 | u[3];
-}
 
 // Payload cipher type 1: each little-endian 8-byte word XOR (key + index),
 // the tail bytes XOR the key's bytes.
@@ -108,9 +111,7 @@ class RawFront {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         for (;;) {
             if (take_packet(out)) return true;
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
+            int left = ms_left(deadline);
             if (left <= 0 || !receive(left)) return false;
         }
     }
@@ -119,9 +120,7 @@ class RawFront {
     bool wait_closed(int timeout_ms) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (!peer_closed_) {
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            deadline - std::chrono::steady_clock::now())
-                                            .count());
+            int left = ms_left(deadline);
             if (left <= 0) return false;
             receive(left);
             buffer_.clear();
@@ -129,47 +128,23 @@ class RawFront {
         return true;
     }
 
-    // A packet of the given fields (each already in wire form) on series 1.
-    void send_packet(unsigned int tid, unsigned int request_id,
-                     const std::vector<WireField>& fields, unsigned short series = 1,
-                     unsigned int sequence = 0) {
-        std::string frame(6, '\0');
-        std::string body;
-        for (const WireField& f : fields) {
-            body += static_cast<char>(f.id >> 8);
-            body += static_cast<char>(f.id);
-            body += static_cast<char>(f.data.size() >> 8);
-            body += static_cast<char>(f.data.size());
-            body += f.data;
-        }
-        char h[20] = {};
-        h[0] = 4;
-        h[1] = 'L';
-        h[2] = static_cast<char>(series >> 8);
-        h[3] = static_cast<char>(series);
-        put_be32(h + 4, tid);
-        put_be32(h + 8, sequence);
-        h[13] = static_cast<char>(fields.size());
-        h[14] = static_cast<char>(body.size() >> 8);
-        h[15] = static_cast<char>(body.size());
-        put_be32(h + 16, request_id);
-        frame += std::string(h, 20) + body;
-        size_t content = frame.size() - 4;
-        frame[0] = 2;
-        frame[1] = 0;
-        frame[2] = static_cast<char>(content >> 8);
-        frame[3] = static_cast<char>(content);
-        frame[4] = 1;  // compression header: version 1, no compression
-        frame[5] = 0;
-        if (tx_cipher_) xor_cipher(&frame[4], content, tx_key_);
-        ::send(fd_, frame.data(), frame.size(), MSG_NOSIGNAL);
+    // A packet of the given field area on series 1.
+    void send_packet(unsigned tid, unsigned request_id, const std::string& fields,
+                     unsigned series = 1, unsigned sequence = 0) {
+        int count = 0;
+        for (size_t at = 0; at + 4 <= fields.size(); ++count)
+            at += 4 + (wire::load_be32(&fields[at]) & 0xFFFF);
+        std::string u = wire::unit({tid, series, sequence, 'L', request_id}, fields, 0, count);
+        if (tx_cipher_) xor_cipher(&u[4], u.size() - 4, tx_key_);
+        ::send(fd_, u.data(), u.size(), MSG_NOSIGNAL);
     }
 
   private:
-    static void put_be32(char* p, unsigned int v) {
-        for (int i = 0; i < 4; ++i) p[i] = static_cast<char>(v >> (24 - 8 * i));
+    static int ms_left(std::chrono::steady_clock::time_point deadline) {
+        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    deadline - std::chrono::steady_clock::now())
+                                    .count());
     }
-
     bool receive(int timeout_ms) {
         if (fd_ < 0 || peer_closed_) return false;
         pollfd p = {fd_, POLLIN, 0};
@@ -238,6 +213,97 @@ class RawFront {
     unsigned long rx_key_ = 0;
     unsigned long tx_key_ = 0;
     std::string buffer_;
+};
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline CTarnXeloReqUserLoginField login_record() {
+    CTarnXeloReqUserLoginField r;
+    memset(&r, 0, sizeof r);
+    strcpy(r.TradingDay, "19990101");
+    strcpy(r.UserID, "trader01");
+    strcpy(r.ParticipantID, "p1");
+    strcpy(r.Password, "secret");
+    strcpy(r.UserProductInfo, "prod 1");
+    strcpy(r.InterfaceProductInfo, "anything");
+    strcpy(r.ProtocolInfo, "whatever");
+    r.DataCenterID = 55;
+    return r;
+}
+
+// The real API object in a fresh flow directory against a RawFront.
+class LoopbackTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/xelmd_loop_XXXXXX";
+        dir_ = mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        if (api_) stop();
+        for (const char* f : {"/md.con", "/req.log", "/rsp.log"}) unlink((dir_ + f).c_str());
+        rmdir(dir_.c_str());
+    }
+    void create(CTarnXeloMduserSpi* spi) {
+        api_ = CTarnXeloMduserApi::CreateXeloMduserApi(dir_.c_str());
+        api_->RegisterSpi(spi);
+        ASSERT_EQ(api_->RegisterFront(front_.address().c_str()), 0);
+    }
+    // Create with the topics and logs, Init, accept and read the key exchange.
+    void start(const std::vector<std::pair<int, TE_RESUME_TYPE>>& topics = {}, bool logs = false) {
+        create(&spi_);
+        for (auto& t : topics) ASSERT_EQ(api_->SubscribeMarketDataTopic(t.first, t.second), 0);
+        if (logs) {
+            ASSERT_EQ(api_->OpenRequestLog((dir_ + "/req.log").c_str()), 0);
+            ASSERT_EQ(api_->OpenResponseLog((dir_ + "/rsp.log").c_str()), 0);
+        }
+        ASSERT_EQ(api_->Init(), 0);
+        accept_and_read_key_exchange();
+    }
+    void accept_and_read_key_exchange() {
+        ASSERT_TRUE(front_.accept_client(5000));
+        ASSERT_TRUE(front_.read_packet(kx_, 5000));
+        const WireField* t = kx_.find(0x8017);
+        ASSERT_NE(t, nullptr);
+        ASSERT_EQ(t->data.size(), 301u);
+        kx_text_ = t->data;
+    }
+    void stop() {
+        api_->Release();
+        api_->Join();
+        api_ = nullptr;
+    }
+    // The key-exchange reply; a null session text leaves the field out.
+    void reply(int error, const char* session_text = "0") {
+        std::string f =
+            wire::rsp_info(error, error ? "refused" : "") + wire::field(0x800A, wire::be32(12345));
+        if (session_text) f += wire::field(0x8017, wire::text(session_text, 301));
+        front_.send_packet(0x6092, 0, f);
+    }
+    bool login_and_read(WirePacket& p, int request_id = 42) {
+        CTarnXeloReqUserLoginField r = login_record();
+        return api_->ReqUserLogin(&r, request_id) == 0 && front_.read_packet(p, 3000);
+    }
+    // From connection to a logged-in user (request 1, trading day empty).
+    void connect_and_login(WirePacket& login, int connection) {
+        ASSERT_TRUE(spi_.wait_for("connected", connection));
+        reply(0);
+        ASSERT_TRUE(login_and_read(login, 1));
+        ASSERT_EQ(login.header.tid, 0x1001u);
+        front_.send_packet(0x1002, 1, wire::rsp_info(0, "") + wire::login_rsp("", "trader01", 0));
+        ASSERT_TRUE(spi_.wait_for("login 0: 1 L trader01 ", connection));
+    }
+
+    RawFront front_;
+    RecordingSpi spi_;
+    CTarnXeloMduserApi* api_ = nullptr;
+    std::string dir_;
+    WirePacket kx_;
+    std::string kx_text_;
 };
 
 }  // namespace ApiTest

@@ -1,5 +1,4 @@
 // Decodes arbitrary text and checks the encode/decode round trip.
-#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "base/byte_order.h"
 #include "base/data_flow_iterator.h"
@@ -27,18 +28,9 @@ const unsigned int BLOCK = 1048576;
 const unsigned short SUBJECTS[] = {1, 2, 7, 8, 9};
 
 bool known_reason(int r) {
-    switch (r) {
-        case -11:
-        case -12:
-        case -16:
-        case -17:
-        case -19:
-        case -22:
-        case -24:
-            return true;
-        default:
-            return false;
-    }
+    for (int k : {-11, -12, -16, -17, -19, -22, -24})
+        if (r == k) return true;
+    return false;
 }
 
 bool refuse_odd_length(Base::DataFlow*, char*, unsigned short& length) {

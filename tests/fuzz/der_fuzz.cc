@@ -1,5 +1,4 @@
 // Walks arbitrary bytes with the DER iterator, descending into every element.
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>

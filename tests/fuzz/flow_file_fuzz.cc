@@ -21,6 +21,9 @@ const std::string& directory() {
         char tmpl[] = "/tmp/flowfuzzXXXXXX";
         return std::string(mkdtemp(tmpl) ? tmpl : "/tmp");
     }();
+    // Each input leaves it empty; registered after dir, so it runs first.
+    static int removed = atexit([] { rmdir(directory().c_str()); });
+    (void)removed;
     return dir;
 }
 

@@ -4,7 +4,6 @@
 // within its own record and stream.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "base/field_desc.h"

@@ -1,5 +1,4 @@
 // Feeds arbitrary text to every PEM reader; the input is also tried as DER.
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>

@@ -1,7 +1,6 @@
 // Hostile ciphertexts and key texts for SM2: decode must refuse or decrypt
 // without reading outside its input, whatever the bytes.
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,17 +10,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const bool mask = data[0] & 1;
-    static Cipher::Sm2* plain = [] {
-        auto* s = new Cipher::Sm2(false);
-        s->set_private_key("3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8");
-        return s;
+    static Cipher::Sm2* keys[2] = {new Cipher::Sm2(false), new Cipher::Sm2(true)};
+    static bool ready = [] {
+        for (Cipher::Sm2* s : keys)
+            s->set_private_key("3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8");
+        return true;
     }();
-    static Cipher::Sm2* masked = [] {
-        auto* s = new Cipher::Sm2(true);
-        s->set_private_key("3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8");
-        return s;
-    }();
-    Cipher::Sm2* sm2 = mask ? masked : plain;
+    (void)ready;
+    Cipher::Sm2* sm2 = keys[mask];
     const int len = static_cast<int>(size - 1);
     int out_len = 0;
     if (sm2->decode(nullptr, out_len, data + 1, len)) {

@@ -5,7 +5,6 @@
 // must agree.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "base/field_desc.h"

@@ -5,17 +5,12 @@
 // its disconnection reason followed by a reconnection.
 #include <TarnXeloMduserApi.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cfloat>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -23,79 +18,19 @@
 #include <thread>
 #include <vector>
 
+#include "../process.h"
+
 namespace {
 
 const int TOPIC = 100;
-const int NOT_BUILT_YET = -100;
 CTarnXeloMduserApi* g_unreleased[256];
 int g_unreleased_count = 0;
 
-std::string temp_dir() {
-    char path[] = "/tmp/xelmd_e2e_XXXXXX";
-    return mkdtemp(path);
-}
+using ToolTest::FrontProcess;
 
-// One xelmd-front process listening on a free loopback port.
-struct FrontProcess {
-    pid_t pid = -1;
-    std::string dir = temp_dir();
-    std::vector<int> ports;
-
-    bool start(std::vector<std::string> args) {
-        args.insert(args.end(), {"--listen", "127.0.0.1:0", "--port-file", dir + "/ports", "--rate",
-                                 "100", "--snapshot-every", "10"});
-        pid = fork();
-        if (pid == 0) {
-            // The front goes with the test, even when the test dies.
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (freopen((dir + "/front.log").c_str(), "w", stdout) == nullptr ||
-                dup2(fileno(stdout), fileno(stderr)) < 0)
-                _exit(126);
-            std::vector<char*> argv = {const_cast<char*>(XELMD_FRONT_BIN)};
-            for (std::string& a : args) argv.push_back(&a[0]);
-            argv.push_back(nullptr);
-            execv(XELMD_FRONT_BIN, argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 100; ++i) {
-            std::ifstream in(dir + "/ports");
-            int port;
-            while (in >> port) ports.push_back(port);
-            if (!ports.empty()) return true;
-            usleep(100000);
-        }
-        return false;
-    }
-    std::string address(int index = 0) const {
-        return "tcp://127.0.0.1:" + std::to_string(ports.at(static_cast<size_t>(index)));
-    }
-    std::string log() const {
-        std::ifstream in(dir + "/front.log");
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    int stop(int sig = SIGINT) {
-        if (pid <= 0) return -1;
-        kill(pid, sig);
-        int status = -1;
-        for (int i = 0; i < 100 && waitpid(pid, &status, WNOHANG) == 0; ++i) usleep(100000);
-        if (waitpid(pid, &status, WNOHANG) == 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-        }
-        pid = -1;
-        return status;
-    }
-    ~FrontProcess() {
-        stop();
-        std::string cmd = "rm -rf " + dir;
-        if (system(cmd.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", dir.c_str());
-    }
-};
-
-std::string write_file(const std::string& dir, const char* name, const std::string& text) {
-    std::string path = dir + "/" + name;
-    std::ofstream(path) << text;
-    return path;
+bool start(FrontProcess& front, std::vector<std::string> args) {
+    args.insert(args.end(), {"--rate", "100", "--snapshot-every", "10"});
+    return front.start(XELMD_FRONT_BIN, args);
 }
 
 // Records the callbacks and logs in whenever a front is connected.
@@ -200,13 +135,6 @@ struct Client {
     }
 };
 
-#define REQUIRE_INIT(client)                                                      \
-    do {                                                                          \
-        if ((client).init_result == NOT_BUILT_YET)                                \
-            GTEST_SKIP() << "the library's Init is not built yet (returns -100)"; \
-        ASSERT_EQ((client).init_result, 0);                                       \
-    } while (0)
-
 TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
     struct {
         const char* mode;
@@ -215,9 +143,9 @@ TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.mode) + " " + c.type);
         FrontProcess front;
-        ASSERT_TRUE(front.start({"--key-mode", c.mode, "--cipher-type", c.type}));
+        ASSERT_TRUE(start(front, {"--key-mode", c.mode, "--cipher-type", c.type}));
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
-        REQUIRE_INIT(client);
+        ASSERT_EQ(client.init_result, 0);
         Recorder& s = client.spi;
         ASSERT_TRUE(s.wait([](const Recorder::Seen& v) { return v.depth >= 60; })) << front.log();
         Recorder::Seen v = s.get();
@@ -231,11 +159,11 @@ TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
 
 TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
     FrontProcess front;
-    ASSERT_TRUE(front.start({}));
+    ASSERT_TRUE(start(front, {}));
     int last = 0;
     {
         Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_SAVED);
-        REQUIRE_INIT(first);
+        ASSERT_EQ(first.init_result, 0);
         ASSERT_TRUE(
             first.spi.wait([](const Recorder::Seen& v) { return v.sequences.size() >= 40; }));
         last = first.spi.get().sequences.back();
@@ -250,17 +178,17 @@ TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
     ASSERT_EQ(topic, TOPIC);
     EXPECT_GE(saved, last) << "nothing the first run saw is asked again";
     Client second(front.dir, {front.address()}, {}, TE_RESUME_FROM_SAVED);
-    REQUIRE_INIT(second);
+    ASSERT_EQ(second.init_result, 0);
     ASSERT_TRUE(second.spi.wait([](const Recorder::Seen& v) { return !v.sequences.empty(); }));
     EXPECT_EQ(second.spi.get().sequences.front(), saved + 1) << "nothing lost, nothing repeated";
 }
 
 TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
     FrontProcess a, b;
-    ASSERT_TRUE(a.start({}));
-    ASSERT_TRUE(b.start({}));
+    ASSERT_TRUE(start(a, {}));
+    ASSERT_TRUE(start(b, {}));
     Client client(a.dir, {a.address(), b.address()}, {}, TE_RESUME_FROM_BEGINNING);
-    REQUIRE_INIT(client);
+    ASSERT_EQ(client.init_result, 0);
     Recorder& s = client.spi;
     ASSERT_TRUE(s.wait([](const Recorder::Seen& v) { return v.depth >= 20; }));
     // Whichever front took the client says so in its status line.
@@ -284,10 +212,10 @@ TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
 
 TEST(EndToEnd, FindsTheFrontThroughTheNameServer) {
     FrontProcess front;
-    ASSERT_TRUE(front.start({"--name-server", "127.0.0.1:0"}));
+    ASSERT_TRUE(start(front, {"--name-server", "127.0.0.1:0"}));
     ASSERT_EQ(front.ports.size(), 2u);
     Client client(front.dir, {}, {front.address(1)}, TE_RESUME_FROM_NOW);
-    REQUIRE_INIT(client);
+    ASSERT_EQ(client.init_result, 0);
     ASSERT_TRUE(client.spi.wait([](const Recorder::Seen& v) { return v.depth >= 10; }));
     EXPECT_EQ(client.spi.get().logins, std::vector<int>{0});
 }
@@ -307,11 +235,11 @@ TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
         FrontProcess front;
-        std::string scenario =
-            write_file(front.dir, "scenario.json", std::string("{\"faults\": [") + c.fault + "]}");
-        ASSERT_TRUE(front.start({"--scenario", scenario}));
+        std::string scenario = front.dir + "/scenario.json";
+        ToolTest::write_file(scenario, std::string("{\"faults\": [") + c.fault + "]}");
+        ASSERT_TRUE(start(front, {"--scenario", scenario}));
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING, 5);
-        REQUIRE_INIT(client);
+        ASSERT_EQ(client.init_result, 0);
         Recorder& s = client.spi;
         ASSERT_TRUE(s.wait([](const Recorder::Seen& v) { return !v.disconnects.empty(); }, 30))
             << front.log();

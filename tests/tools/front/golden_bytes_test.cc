@@ -39,8 +39,8 @@ struct Hand {
         for (size_t i = 0; i < size; ++i) b.push_back(i < n ? text[i] : 0);
         return *this;
     }
-    Hand& be32(unsigned int v) {
-        for (int s = 24; s >= 0; s -= 8) b.push_back(static_cast<unsigned char>(v >> s));
+    Hand& times(int n, const char* text) {
+        while (n-- > 0) hex(text);
         return *this;
     }
 };
@@ -173,20 +173,10 @@ TEST(GoldenBytes, DepthSnapshotOnATopicFlow) {
         .str("SG01", 9)
         .hex("00 00 00 01")
         .hex("40 AB 59 00 00 00 00 00")  // LastPrice 3500.5
-        .hex(null)
-        .hex(null)
-        .hex(null)
-        .hex(null)
-        .hex(null)
-        .hex(null)
+        .times(6, null)
         .hex("00 00 00 0C")              // Volume 12
         .hex("40 C8 1C D6 C8 B4 39 58")  // Turnover 12345.678
-        .hex(null)
-        .hex(null)
-        .hex(null)
-        .hex(null)
-        .hex(null)
-        .hex(null)
+        .times(6, null)
         .hex("3F D0 00 00 00 00 00 00")  // CurrDelta 0.25
         .str("09:30:00", 9)
         .hex("00 00 01 F4")

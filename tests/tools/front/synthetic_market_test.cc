@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/data_flow_iterator.h"
 #include "tools/front/pacer.h"
@@ -25,13 +26,6 @@ struct Replica {
     unsigned long last_sequence = 0;
     bool gap = false;
 
-    template <typename R>
-    R decode(const XeloPacket::Iterator& it) {
-        R r;
-        EXPECT_EQ(it.get_field(&r, &R::from_stream, false), R::DESC.member_count);
-        return r;
-    }
-
     void apply(const char* unit, unsigned short length) {
         XeloPacket::Header h;
         const char* fields = XeloFlow::decode(unit, length, &h);
@@ -42,48 +36,32 @@ struct Replica {
         XeloPacket::Iterator it(&h, fields);
         XelDepthMarketDataField* current = nullptr;
         for (int id = it.next(); id >= 0; id = it.next()) {
+            const Field::FieldStreamCoders* coders = nullptr;
+            for (const auto& entry : Field::g_xel_field_list)
+                if (entry.desc->field_id == id) coders = &entry;
+            ASSERT_NE(coders, nullptr) << id;
+            std::vector<char> record(static_cast<size_t>(coders->desc->struct_size));
+            ASSERT_EQ(it.get_field(record.data(), coders->from_stream, false),
+                      coders->desc->member_count);
             if (id == 0x2408) {
-                auto d = decode<XelDepthMarketDataField>(it);
+                auto& d = *reinterpret_cast<XelDepthMarketDataField*>(record.data());
                 books[d.InstrumentID] = d;
-            } else if (id == 0x2439) {
-                auto t = decode<Field::XelMarketDataUpdateTimeField>(it);
-                current = &books[t.InstrumentID];
-                strcpy(current->InstrumentID, t.InstrumentID);
-                strcpy(current->UpdateTime, t.UpdateTime);
-                current->UpdateMillisec = t.UpdateMillisec;
-            } else if (current == nullptr) {
-                ADD_FAILURE() << "group field before any update time";
-            } else if (id == 0x2433) {
-                auto r = decode<Field::XelMarketDataLastMatchField>(it);
-                current->LastPrice = r.LastPrice;
-                current->Volume = r.Volume;
-                current->Turnover = r.Turnover;
-                current->OpenInterest = r.OpenInterest;
-            } else if (id == 0x2432) {
-                auto r = decode<Field::XelMarketDataStaticField>(it);
-                current->HighestPrice = r.HighestPrice;
-                current->LowestPrice = r.LowestPrice;
-            } else if (id == 0x2434) {
-                auto r = decode<Field::XelMarketDataBestPriceField>(it);
-                current->BidPrice1 = r.BidPrice1, current->BidVolume1 = r.BidVolume1;
-                current->AskPrice1 = r.AskPrice1, current->AskVolume1 = r.AskVolume1;
-            } else if (id == 0x2435) {
-                auto r = decode<Field::XelMarketDataBid23Field>(it);
-                current->BidPrice2 = r.BidPrice2, current->BidVolume2 = r.BidVolume2;
-                current->BidPrice3 = r.BidPrice3, current->BidVolume3 = r.BidVolume3;
-            } else if (id == 0x2436) {
-                auto r = decode<Field::XelMarketDataAsk23Field>(it);
-                current->AskPrice2 = r.AskPrice2, current->AskVolume2 = r.AskVolume2;
-                current->AskPrice3 = r.AskPrice3, current->AskVolume3 = r.AskVolume3;
-            } else if (id == 0x2437) {
-                auto r = decode<Field::XelMarketDataBid45Field>(it);
-                current->BidPrice4 = r.BidPrice4, current->BidVolume4 = r.BidVolume4;
-                current->BidPrice5 = r.BidPrice5, current->BidVolume5 = r.BidVolume5;
-            } else if (id == 0x2438) {
-                auto r = decode<Field::XelMarketDataAsk45Field>(it);
-                current->AskPrice4 = r.AskPrice4, current->AskVolume4 = r.AskVolume4;
-                current->AskPrice5 = r.AskPrice5, current->AskVolume5 = r.AskVolume5;
+                continue;
             }
+            if (id == 0x2439) current = &books[record.data()];  // the instrument comes first
+            ASSERT_NE(current, nullptr) << "group field before any update time";
+            merge(*coders->desc, record.data(), current);
+        }
+    }
+    // The members a group field carries, by name, into the book.
+    static void merge(const Base::FieldDesc& group, const char* record,
+                      XelDepthMarketDataField* book) {
+        const Base::FieldDesc& d = XelDepthMarketDataField::DESC;
+        for (int i = 0; i < group.member_count; ++i) {
+            int j = d.get_member_index(group.members[i].name);
+            ASSERT_GE(j, 0) << group.members[i].name;
+            memcpy(reinterpret_cast<char*>(book) + d.members[j].offset,
+                   record + group.members[i].offset, static_cast<size_t>(group.members[i].size));
         }
     }
 };

@@ -2,14 +2,9 @@
 // addresses, and, against an xelmd-front replaying known records, a
 // recording that survives SIGKILL at random moments with every packet in the
 // files exactly once.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -22,42 +17,9 @@
 
 namespace {
 
-const int NOT_AVAILABLE = -100;
 const int TOPIC = 100;
-
-#ifdef XELMD_FRONT_BIN
-const char* const FRONT_BIN = XELMD_FRONT_BIN;
-#else
-const char* const FRONT_BIN = nullptr;
-#endif
-
-pid_t spawn(const char* program, std::vector<std::string> args, const std::string& log) {
-    pid_t pid = fork();
-    if (pid == 0) {
-        int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(fd, STDOUT_FILENO);
-        dup2(fd, STDERR_FILENO);
-        std::vector<char*> argv = {const_cast<char*>(program)};
-        for (std::string& a : args) argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        execv(program, argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-// Exit status of a child, or -1 when it had to be killed after timeout_ms.
-int wait_exit(pid_t pid, int timeout_ms) {
-    int status = 0;
-    for (int waited = 0; waited < timeout_ms; waited += 20) {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        usleep(20000);
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
-}
+using ToolTest::spawn;
+using ToolTest::wait_exit;
 
 int run_recorder(std::vector<std::string> args, std::string& output) {
     std::string dir = RecordTest::temp_dir();
@@ -94,22 +56,6 @@ TEST(RecordCommand, ClearErrorsForBadDirectoriesAndAddresses) {
     EXPECT_NE(output.find("not a recorder header"), std::string::npos) << output;
     EXPECT_EQ(RecordTest::read_file(dir + "/100-20250912.csv"), "a,b\n1,2");
     RecordTest::remove_dir(dir);
-}
-
-bool library_is_built() {
-    std::string dir = RecordTest::temp_dir();
-    CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi(dir.c_str());
-    int rc = api->Init();
-    if (rc == 0) {
-        api->Release();
-        api->Join();
-    } else {
-        // Without a successful Init there is no Release: keep it reachable.
-        static std::vector<CTarnXeloMduserApi*> unreleased;
-        unreleased.push_back(api);
-    }
-    RecordTest::remove_dir(dir);
-    return rc != NOT_AVAILABLE;
 }
 
 // The records the simulator replays, one per packet, in a loop: prices with
@@ -156,41 +102,19 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-// Ends a child and removes a directory however the test leaves.
-struct Cleanup {
-    pid_t child = -1;
-    std::string dir;
-    ~Cleanup() {
-        if (child > 0) {
-            kill(child, SIGINT);
-            wait_exit(child, 10000);
-        }
-        if (!dir.empty()) RecordTest::remove_dir(dir);
-    }
-};
-
 class RecordEndToEnd : public ::testing::TestWithParam<Record::Format> {};
 
 TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
-    if (FRONT_BIN == nullptr) GTEST_SKIP() << "the simulator xelmd-front is not part of this build";
-    if (!library_is_built()) GTEST_SKIP() << "the library's Init is not built yet (returns -100)";
     const bool csv = GetParam() == Record::Format::CSV;
-    Cleanup cleanup;
-    std::string dir = cleanup.dir = RecordTest::temp_dir();
+    ToolTest::FrontProcess front;
+    std::string dir = front.dir;
     std::string out = dir + "/out";
     RecordTest::write_file(dir + "/replay.csv", replay_text());
-    pid_t front = cleanup.child =
-        spawn(FRONT_BIN,
-              {"--listen", "127.0.0.1:0", "--port-file", dir + "/ports", "--rate", "200",
-               "--topics", std::to_string(TOPIC), "--replay", dir + "/replay.csv", "--trading-day",
-               "20250912", "--instruments", "1", "--quiet"},
-              dir + "/front.log");
-    int port = 0;
-    for (int i = 0; i < 100 && port == 0; ++i) {
-        std::ifstream(dir + "/ports") >> port;
-        if (port == 0) usleep(100000);
-    }
-    ASSERT_NE(port, 0) << RecordTest::read_file(dir + "/front.log");
+    ASSERT_TRUE(front.start(XELMD_FRONT_BIN, {"--rate", "200", "--topics", std::to_string(TOPIC),
+                                              "--replay", dir + "/replay.csv", "--trading-day",
+                                              "20250912", "--instruments", "1", "--quiet"}))
+        << front.log();
+    int port = front.ports[0];
     std::vector<std::string> args = {"--dir",      out,
                                      "--front",    "tcp://127.0.0.1:" + std::to_string(port),
                                      "--topic",    std::to_string(TOPIC),
@@ -209,9 +133,7 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     kill(recorder, SIGTERM);
     EXPECT_EQ(wait_exit(recorder, 10000), 0) << RecordTest::read_file(dir + "/record.log");
-    kill(front, SIGINT);
-    wait_exit(front, 10000);
-    cleanup.child = -1;
+    front.stop();
 
     // Expected wire records, in replay order.
     std::vector<std::string> replay = lines_of(replay_text());

@@ -18,25 +18,27 @@ class FakeApi : public CTarnXeloMduserApi {
     int login_result = 0;
     const char* day = "20250912";
 
-    int Release() override { return 0; }
-    int Init() override { return 0; }
-    int Join() override { return 0; }
     const char* GetTradingDay() override { return day; }
-    int RegisterFront(const char*) override { return 0; }
-    int RegisterNameServer(const char*) override { return 0; }
-    void RegisterSpi(CTarnXeloMduserSpi*) override {}
-    int SubscribeMarketDataTopic(int, TE_RESUME_TYPE) override { return 0; }
-    int SetHeartbeatTimeout(unsigned int) override { return 0; }
-    int OpenRequestLog(const char*) override { return 0; }
-    int OpenResponseLog(const char*) override { return 0; }
     int ReqUserLogin(CTarnXeloReqUserLoginField* field, int) override {
         login = *field;
         return login_result;
     }
-    int ReqUserLogout(CTarnXeloReqUserLogoutField*, int) override { return 0; }
-    int ReqUserPasswordUpdate(CTarnXeloUserPasswordUpdateField*, int) override { return 0; }
-    int ReqSubscribeTopic(CTarnXeloDisseminationField*, int) override { return 0; }
-    int ReqQryTopic(CTarnXeloDisseminationField*, int) override { return 0; }
+#define STUB(name, ...)              \
+    int name(__VA_ARGS__) override { \
+        return 0;                    \
+    }
+    // clang-format off
+    STUB(Release) STUB(Init) STUB(Join) STUB(RegisterFront, const char*)
+    STUB(RegisterNameServer, const char*) STUB(SubscribeMarketDataTopic, int, TE_RESUME_TYPE)
+    STUB(SetHeartbeatTimeout, unsigned int) STUB(OpenRequestLog, const char*)
+    STUB(OpenResponseLog, const char*) STUB(ReqUserLogout, CTarnXeloReqUserLogoutField*, int)
+    STUB(ReqUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, int)
+    STUB(ReqSubscribeTopic, CTarnXeloDisseminationField*, int)
+    STUB(ReqQryTopic, CTarnXeloDisseminationField*, int)
+    // clang-format on
+#undef STUB
+                                void RegisterSpi(CTarnXeloMduserSpi*) override {
+    }
 };
 
 struct Fixture {

@@ -46,36 +46,32 @@ std::vector<RepairCase> repair_cases(Format format) {
     };
 }
 
-void check_repairs(Format format, const char* ext) {
+TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
     std::string dir = RecordTest::temp_dir();
-    for (const RepairCase& c : repair_cases(format)) {
-        std::string path = dir + "/100-20250912" + ext;
-        std::string kept = rows_text(format, 100, c.kept);
-        std::string dropped = rows_text(format, 100, c.dropped, false);
-        // Each packet's rows share one number, so the dropped rows are the
-        // kept text's continuation.
-        RecordTest::write_file(path, kept + dropped + c.tail);
-        ResumeScanner::FileEnd end;
-        std::string error;
-        ASSERT_TRUE(ResumeScanner::repair(path, format, 100, c.drop_last_packet, end, error))
-            << c.name << ": " << error;
-        EXPECT_EQ(end.has_rows, c.has_rows) << c.name;
-        if (c.has_rows) {
-            EXPECT_EQ(end.last_sequence, c.last_sequence) << c.name;
+    for (Format format : {Format::CSV, Format::JSON}) {
+        const char* ext = format == Format::CSV ? ".csv" : ".jsonl";
+        for (const RepairCase& c : repair_cases(format)) {
+            SCOPED_TRACE(std::string(c.name) + ext);
+            std::string path = dir + "/100-20250912" + ext;
+            std::string kept = rows_text(format, 100, c.kept);
+            std::string dropped = rows_text(format, 100, c.dropped, false);
+            // Each packet's rows share one number, so the dropped rows are the
+            // kept text's continuation.
+            RecordTest::write_file(path, kept + dropped + c.tail);
+            ResumeScanner::FileEnd end;
+            std::string error;
+            ASSERT_TRUE(ResumeScanner::repair(path, format, 100, c.drop_last_packet, end, error))
+                << error;
+            EXPECT_EQ(end.has_rows, c.has_rows);
+            if (c.has_rows) {
+                EXPECT_EQ(end.last_sequence, c.last_sequence);
+            }
+            std::string want = c.drop_last_packet ? kept : kept + dropped;
+            EXPECT_EQ(RecordTest::read_file(path), want);
+            EXPECT_EQ(end.length, static_cast<long>(want.size()));
         }
-        std::string want = c.drop_last_packet ? kept : kept + dropped;
-        EXPECT_EQ(RecordTest::read_file(path), want) << c.name;
-        EXPECT_EQ(end.length, static_cast<long>(want.size())) << c.name;
     }
     RecordTest::remove_dir(dir);
-}
-
-TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacketCsv) {
-    check_repairs(Format::CSV, ".csv");
-}
-
-TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacketJson) {
-    check_repairs(Format::JSON, ".jsonl");
 }
 
 TEST(ResumeScanner, TornOrForeignHeaders) {

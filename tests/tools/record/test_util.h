@@ -1,39 +1,21 @@
 #ifndef XELMD_TESTS_TOOLS_RECORD_TEST_UTIL_H
 #define XELMD_TESTS_TOOLS_RECORD_TEST_UTIL_H
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cfloat>
 #include <climits>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <random>
 #include <string>
 
+#include "tests/tools/process.h"
 #include "tools/record/depth_text.h"
 
 namespace RecordTest {
 
-inline std::string temp_dir() {
-    char path[] = "/tmp/xelmd_record_XXXXXX";
-    return mkdtemp(path);
-}
-
-inline void remove_dir(const std::string& dir) {
-    std::string cmd = "rm -rf " + dir;
-    if (system(cmd.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", dir.c_str());
-}
-
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void write_file(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using ToolTest::read_file;
+using ToolTest::remove_dir;
+using ToolTest::temp_dir;
+using ToolTest::write_file;
 
 // A depth record with every member set: prices as the library makes them
 // (a fixed-point count times 1e-3), some raw bit patterns, some nulls.
