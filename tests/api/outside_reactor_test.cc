@@ -2,6 +2,10 @@
 // use that reactor without starting or stopping it, and leave it as they
 // found it, so that it can serve further objects.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <atomic>
 #include <chrono>
@@ -37,9 +41,10 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000) {
 }
 
 // Connects one API object through the reactor, then releases it.
-void connect_and_release(Parallel::FdReactor* reactor, ApiTest::RawFront& front) {
+void connect_and_release(Parallel::FdReactor* reactor, ApiTest::RawFront& front,
+                         const std::string& dir) {
     CountingSpi spi;
-    auto* api = new Api::MdApi("", reactor);
+    auto* api = new Api::MdApi(dir.c_str(), reactor);
     api->RegisterSpi(&spi);
     api->RegisterFront(front.address().c_str());
     ASSERT_EQ(api->Init(), 0);
@@ -54,12 +59,14 @@ void connect_and_release(Parallel::FdReactor* reactor, ApiTest::RawFront& front)
 
 TEST(OutsideReactor, ReleaseLeavesTheRunningReactorCleanForTheNextObject) {
     ApiTest::RawFront front;
+    char dir[] = "/tmp/outside_reactor_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
     auto* reactor = new Parallel::FdReactor(nullptr);
     ASSERT_TRUE(reactor->create(true, nullptr));
     int fds = reactor->get_fd_count();
     int handlers = reactor->get_handler_count();
     for (int round = 0; round < 3; ++round) {
-        connect_and_release(reactor, front);
+        connect_and_release(reactor, front, dir);
         // The reactor was neither stopped nor left holding the object's parts.
         EXPECT_TRUE(reactor->is_running());
         EXPECT_TRUE(wait_until([&] { return reactor->get_fd_count() == fds; }));
@@ -68,6 +75,8 @@ TEST(OutsideReactor, ReleaseLeavesTheRunningReactorCleanForTheNextObject) {
     reactor->stop();
     reactor->join();
     delete reactor;
+    remove((std::string(dir) + "/md.con").c_str());
+    rmdir(dir);
 }
 
 }  // namespace
