@@ -380,7 +380,7 @@ int main(int argc, char** argv) {
         for (unsigned long k = 0; ok; ++k) {
             uint64_t due = start + static_cast<uint64_t>(static_cast<double>(k) * interval);
             if (due >= end) break;
-            E2e::spin_until(due);
+            E2e::wait_until(due);
             size_t i = k % batch.count();
             batch.set_sequence(i, next++);
             batch.set_stamp(i, E2e::monotonic_ns());

@@ -84,9 +84,19 @@ inline uint64_t monotonic_ns() {
     return static_cast<uint64_t>(t.tv_sec) * 1000000000ULL + static_cast<uint64_t>(t.tv_nsec);
 }
 
-// Waits until the monotonic clock reaches due without sleeping.
-inline uint64_t spin_until(uint64_t due) {
+// Waits until the monotonic clock reaches due: asleep while more than 30
+// microseconds remain (so that a paced sender leaves its core to others),
+// then spinning.
+inline uint64_t wait_until(uint64_t due) {
+    const uint64_t spin = 30000;
     uint64_t now = monotonic_ns();
+    if (now + spin < due) {
+        uint64_t wake = due - spin;
+        struct timespec t = {static_cast<time_t>(wake / 1000000000ULL),
+                             static_cast<long>(wake % 1000000000ULL)};
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr);
+        now = monotonic_ns();
+    }
     while (now < due) now = monotonic_ns();
     return now;
 }

@@ -1,6 +1,8 @@
 // xelmd-e2e-raw: the baselines of the end-to-end benchmark, plain sockets
 // and nothing of the library.
-//   stream-recv --port-file F          accept one stream, count its frames
+//   stream-recv --port-file F [--chunk N]
+//                                      accept one stream, count its frames,
+//                                      receiving at most N bytes a call
 //   stream-send --port P --file F --seconds S
 //                                      send the frames of F over and over,
 //                                      renumbered as the blaster does
@@ -88,7 +90,7 @@ bool recv_all(int fd, unsigned char* p, size_t n) {
 
 // Counts whole frames by their transport headers, as a reader of the same
 // bytes must at the least.
-int stream_recv(const std::string& port_file) {
+int stream_recv(const std::string& port_file, size_t chunk) {
     int fd = listen_any(port_file);
     if (fd < 0) return 1;
     std::vector<unsigned char> buf(1 << 18);
@@ -96,7 +98,8 @@ int stream_recv(const std::string& port_file) {
     unsigned long frames = 0;
     uint64_t first = 0, last = 0;
     for (;;) {
-        ssize_t k = recv(fd, buf.data() + have, buf.size() - have, 0);
+        size_t room = std::min(buf.size() - have, chunk);
+        ssize_t k = recv(fd, buf.data() + have, room, 0);
         if (k < 0 && errno == EINTR) continue;
         if (k <= 0) break;
         last = E2e::monotonic_ns();
@@ -178,7 +181,7 @@ int ping(int port, double rate, double seconds, const std::string& samples_file)
     for (unsigned long k = 0;; ++k) {
         uint64_t due = start + static_cast<uint64_t>(static_cast<double>(k) * interval);
         if (due >= end) break;
-        uint64_t t0 = E2e::spin_until(due);
+        uint64_t t0 = E2e::wait_until(due);
         if (!send_all(fd, m, MESSAGE) || !recv_all(fd, m, MESSAGE)) return 1;
         samples.push_back((E2e::monotonic_ns() - t0) / 2);
     }
@@ -214,6 +217,7 @@ int main(int argc, char** argv) {
     }
     std::string mode = argv[1], port_file, file, samples;
     int port = 0;
+    size_t chunk = 1 << 18;
     double seconds = 2, rate = 10000;
     for (int i = 2; i + 1 < argc; i += 2) {
         std::string a = argv[i];
@@ -230,10 +234,12 @@ int main(int argc, char** argv) {
             rate = atof(v);
         else if (a == "--samples")
             samples = v;
+        else if (a == "--chunk")
+            chunk = static_cast<size_t>(atol(v));
         else
             return 2;
     }
-    if (mode == "stream-recv") return stream_recv(port_file);
+    if (mode == "stream-recv") return stream_recv(port_file, chunk);
     if (mode == "stream-send") return stream_send(port, file, seconds);
     if (mode == "pong") return pong(port_file);
     if (mode == "ping") return ping(port, rate, seconds, samples);

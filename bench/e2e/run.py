@@ -26,9 +26,15 @@ KINDS = ["snapshot", "increment"]
 RATES = [10000, 100000]
 
 
+PINNING = {"throughput": True, "latency": True}
+PHASE = ["throughput"]
+
+
 def pin(core):
     # Two cores or more: sender on 0, receiver on 1.
-    return ["taskset", "-c", str(core)] if shutil.which("taskset") and os.cpu_count() >= 2 else []
+    if not PINNING[PHASE[0]] or not shutil.which("taskset") or os.cpu_count() < 2:
+        return []
+    return ["taskset", "-c", str(core)]
 
 
 def wait_port(path, proc, limit=20.0):
@@ -145,6 +151,7 @@ def throughput(bench, kinds, ciphers, problems):
 
 
 def latency(bench, rates, problems):
+    PHASE[0] = "latency"
     rows, curves = [], []
     for rate in rates:
         ping_file = os.path.join(bench.work, "ping-%d.txt" % rate)
@@ -236,9 +243,9 @@ class Canvas:
 def plot(curves, path, title):
     """CDF of each configuration's latency samples, logarithmic microseconds."""
     import math
-    w, h = 900, 560
+    w, h = 900, 470
     left, right, top, bottom = 70, 880, 40, 330
-    lo, hi = 1.0, 1000.0
+    lo, hi = 1.0, 10000.0
     c = Canvas(w, h)
     c.text(left, 12, title)
 
@@ -248,19 +255,21 @@ def plot(curves, path, title):
                      (math.log10(hi) - math.log10(lo)))
 
     def ypos(q):
-        return round(bottom - (bottom - top) * q)
+        # Linear up to 0.9, then 0.99 and 0.999 equally spaced above it.
+        t = q / 0.9 if q <= 0.9 else min(-math.log10(max(1.0 - q, 1e-3)), 3.0)
+        return round(bottom - (bottom - top) * t / 3.0)
     grey = (215, 215, 215)
-    for us in (1, 2, 5, 10, 20, 50, 100, 200, 500, 1000):
+    for us in (1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000):
         x = xpos(us)
         c.line(x, top, x, bottom, grey)
-        c.text(x - 6, bottom + 8, str(us))
-    for q in (0, 0.25, 0.5, 0.75, 0.99, 1.0):
+        c.text(x - 4 * len(str(us)), bottom + 8, str(us))
+    for q in (0, 0.25, 0.5, 0.75, 0.9, 0.99, 0.999):
         y = ypos(q)
         c.line(left, y, right, y, grey)
-        c.text(12, y - 4, "%g" % q)
+        c.text(8, y - 4, "%g" % q)
     c.line(left, bottom, right, bottom, (0, 0, 0))
     c.line(left, top, left, bottom, (0, 0, 0))
-    c.text(left + 250, bottom + 30, "ONE-WAY LATENCY, MICROSECONDS (LOG)")
+    c.text(left + 200, bottom + 30, "ONE-WAY LATENCY, MICROSECONDS (LOG); Y: FRACTION OF UPDATES")
     ly = bottom + 60
     for i, (label, samples_path) in enumerate(curves):
         colour = COLOURS[i % len(COLOURS)]
@@ -292,6 +301,8 @@ def main():
     ap.add_argument("--png", default=None)
     ap.add_argument("--json", default=None)
     ap.add_argument("--quick", action="store_true", help="no cipher, both kinds, one rate")
+    ap.add_argument("--pin", default="throughput,latency",
+                    help="phases that pin the sender to core 0 and the receiver to core 1")
     ap.add_argument("--smoke", action="store_true",
                     help="one short run per program; fails unless every count matches")
     a = ap.parse_args()
@@ -299,6 +310,8 @@ def main():
     png = a.png or os.path.join(out_dir, "e2e_latency.png")
     js = a.json or os.path.join(out_dir, "e2e_results.json")
     work = tempfile.mkdtemp(prefix="xelmd-e2e-")
+    for phase in PINNING:
+        PINNING[phase] = phase in a.pin.split(",")
     problems = []
     try:
         bench = Bench(a.build, 1.0 if a.smoke else a.seconds, work)
@@ -309,8 +322,9 @@ def main():
         if a.smoke:
             kinds = KINDS[1:]
         start_load = load()
-        print("End to end (load average at start: %s; sender pinned to core 0, receiver to "
-              "core 1)" % start_load, flush=True)
+        print("End to end (load average at start: %s; pinned, sender to core 0 and receiver to "
+              "core 1: %s)" % (start_load, ", ".join(p for p in PINNING if PINNING[p]) or "none"),
+              flush=True)
         print("Throughput, depth updates per second delivered to OnRtnDepthMarketData:", flush=True)
         t_rows = throughput(bench, kinds, ciphers, problems)
         print("Latency, wire (sender's send call) to callback, one way:", flush=True)
@@ -318,10 +332,11 @@ def main():
         end_load = load()
         print("load average at end: %s" % end_load)
         if not a.smoke:
-            plot(curves, png, "XELMD END TO END: CDF OF ONE-WAY LATENCY, LOOPBACK, 2 CORES")
+            plot(curves, png, "XELMD END TO END: CDF OF ONE-WAY LATENCY (TAIL SCALE), LOOPBACK, 2 CORES")
             print("plot: %s" % png)
         with open(js, "w") as f:
-            json.dump({"load_start": start_load, "load_end": end_load, "throughput": t_rows,
+            json.dump({"load_start": start_load, "load_end": end_load, "pinned": PINNING,
+                       "throughput": t_rows,
                        "latency": l_rows}, f, indent=1)
         print_tables(t_rows, l_rows)
     finally:
