@@ -84,20 +84,19 @@ inline uint64_t monotonic_ns() {
     return static_cast<uint64_t>(t.tv_sec) * 1000000000ULL + static_cast<uint64_t>(t.tv_nsec);
 }
 
-// Waits until the monotonic clock reaches due: asleep while more than 30
-// microseconds remain (so that a paced sender leaves its core to others),
-// then spinning.
+// Sleeps until the monotonic clock reaches due and returns the time then.
+// A paced sender never spins: on two shared cores a spinning sender would
+// take the receiver's core from it. Late wake-ups only shift the send times
+// (each frame is stamped as it leaves) and, at high rates, send the frames
+// that fell due meanwhile one after the other.
 inline uint64_t wait_until(uint64_t due) {
-    const uint64_t spin = 30000;
     uint64_t now = monotonic_ns();
-    if (now + spin < due) {
-        uint64_t wake = due - spin;
-        struct timespec t = {static_cast<time_t>(wake / 1000000000ULL),
-                             static_cast<long>(wake % 1000000000ULL)};
+    if (now < due) {
+        struct timespec t = {static_cast<time_t>(due / 1000000000ULL),
+                             static_cast<long>(due % 1000000000ULL)};
         clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &t, nullptr);
         now = monotonic_ns();
     }
-    while (now < due) now = monotonic_ns();
     return now;
 }
 

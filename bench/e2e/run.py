@@ -374,11 +374,11 @@ def print_tables(t_rows, l_rows):
     for r in t_rows:
         print("| %s | %s | %.0f | %.0f | %.2f | %.0f |" %
               (r["kind"], r["cipher"], r["rate"], r["raw"], r["ratio"], r["bytes_per_frame"]))
-    print("\n| configuration | rate/s | median us | p99 us | p99.9 us | medians of the runs |")
-    print("|---|---:|---:|---:|---:|---|")
+    print("\n| configuration | rate/s | min us | median us | p99 us | p99.9 us | medians of the runs |")
+    print("|---|---:|---:|---:|---:|---:|---|")
     for r in l_rows:
-        print("| %s | %d | %.2f | %.2f | %.2f | %s |" %
-              (r["config"], r["rate"], r.get("p50_us", 0), r.get("p99_us", 0),
+        print("| %s | %d | %.1f | %.1f | %.1f | %.1f | %s |" %
+              (r["config"], r["rate"], r.get("min_us", 0), r.get("p50_us", 0), r.get("p99_us", 0),
                r.get("p999_us", 0), ", ".join("%.1f" % m for m in r["medians_us"] if m)))
 
 
