@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "api/md_api.h"
+#include "base/measure.h"
 #include "parallel/fd_reactor.h"
 #include "tests/api/raw_front.h"
 
@@ -63,7 +64,9 @@ TEST(OutsideReactor, ReleaseLeavesTheRunningReactorCleanForTheNextObject) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     auto* reactor = new Parallel::FdReactor(nullptr);
     ASSERT_TRUE(reactor->create(true, nullptr));
-    int fds = reactor->get_fd_count();
+    // The loop holds its notify descriptor once it has begun.
+    const int fds = 1;
+    ASSERT_TRUE(wait_until([&] { return reactor->get_fd_count() == fds; }));
     int handlers = reactor->get_handler_count();
     for (int round = 0; round < 3; ++round) {
         connect_and_release(reactor, front, dir);
@@ -74,6 +77,37 @@ TEST(OutsideReactor, ReleaseLeavesTheRunningReactorCleanForTheNextObject) {
     }
     reactor->stop();
     reactor->join();
+    delete reactor;
+    remove((std::string(dir) + "/md.con").c_str());
+    rmdir(dir);
+}
+
+// A reactor its owner drives by hand on a thread of its own, never started
+// with create(): its loop makes synchronous calls on itself (a session's
+// timers, Release's teardown), which must run at once, not wait for it.
+class HandDriven : public Parallel::FdReactor {
+  public:
+    HandDriven() : Parallel::FdReactor(nullptr) {}
+    void drive(const std::atomic<bool>& stop) {
+        begin_loop();
+        while (!stop.load()) run_pass(Base::Measure::get_clock());
+        end_loop();
+    }
+};
+
+TEST(OutsideReactor, ReactorDrivenByHandServesObjectsInTurn) {
+    ApiTest::RawFront front;
+    char dir[] = "/tmp/outside_reactor_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    auto* reactor = new HandDriven();
+    std::atomic<bool> stop{false};
+    std::thread loop([&] { reactor->drive(stop); });
+    for (int round = 0; round < 2; ++round) connect_and_release(reactor, front, dir);
+    stop.store(true);
+    loop.join();
+    // Its thread claimed the loop only while it drove it.
+    EXPECT_EQ(reactor->get_id(), 0);
+    EXPECT_FALSE(reactor->is_running());
     delete reactor;
     remove((std::string(dir) + "/md.con").c_str());
     rmdir(dir);
