@@ -96,7 +96,9 @@ int stream_recv(const std::string& port_file, size_t chunk) {
     std::vector<unsigned char> buf(1 << 18);
     size_t have = 0;
     unsigned long frames = 0;
-    uint64_t first = 0, last = 0;
+    uint64_t first = 0, last = 0, warm = 0;
+    unsigned long warm_frames = 0, last_frames = 0;
+    const uint64_t warm_up = 300000000;  // as the library's receiver counts
     for (;;) {
         size_t room = std::min(buf.size() - have, chunk);
         ssize_t k = recv(fd, buf.data() + have, room, 0);
@@ -114,10 +116,19 @@ int stream_recv(const std::string& port_file, size_t chunk) {
         }
         memmove(buf.data(), buf.data() + at, have - at);
         have -= at;
+        last_frames = frames;
+        if (warm == 0 && last - first >= warm_up) {
+            warm = last;
+            warm_frames = frames;
+        }
     }
-    double seconds = static_cast<double>(last - first) / 1e9;
+    // Past the warm-up when the stream lasted long enough, else from the first.
+    bool warmed = warm != 0 && last > warm;
+    uint64_t from = warmed ? warm : first;
+    unsigned long counted = warmed ? last_frames - warm_frames : frames - 1;
+    double seconds = static_cast<double>(last - from) / 1e9;
     printf("{\"mode\": \"raw-stream\", \"received\": %lu, \"seconds\": %.6f, \"rate\": %.1f}\n",
-           frames, seconds, seconds > 0 ? static_cast<double>(frames - 1) / seconds : 0);
+           frames, seconds, seconds > 0 ? static_cast<double>(counted) / seconds : 0);
     return 0;
 }
 

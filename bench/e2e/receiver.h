@@ -60,13 +60,24 @@ class Receiver : public CTarnXeloMduserSpi {
                 samples_.push_back(now > sent ? now - sent : 0);
             }
             if (n == 1) first_ns_.store(now);
+            // The rate leaves out the first moments (fresh memory blocks,
+            // the window opening): from the first stamp past the warm-up.
+            if (warm_count_ == 0 && now - first_ns_.load() >= WARM_UP_NS) {
+                warm_ns_ = now;
+                warm_count_ = n;
+            }
             stamped_.store(n, std::memory_order_relaxed);
             last_ns_.store(now, std::memory_order_release);
         }
         count_.store(n, std::memory_order_release);
     }
 
+    static const uint64_t WARM_UP_NS = 300000000;
+
     unsigned long count() const { return count_.load(std::memory_order_acquire); }
+    // Only once the API is released.
+    unsigned long warm_count() const { return warm_count_; }
+    uint64_t warm_ns() const { return warm_ns_; }
     uint64_t first_ns() const { return first_ns_.load(); }
     uint64_t last_ns() const { return last_ns_.load(); }
     // The update whose arrival last_ns holds.
@@ -82,6 +93,8 @@ class Receiver : public CTarnXeloMduserSpi {
     std::atomic<unsigned long> count_{0}, stamped_{0};
     std::atomic<uint64_t> first_ns_{0}, last_ns_{0};
     std::vector<uint64_t> samples_;
+    unsigned long warm_count_ = 0;
+    uint64_t warm_ns_ = 0;
 };
 
 inline bool parse_receiver(int argc, char** argv, ReceiverOptions& o) {
@@ -158,9 +171,13 @@ inline int run_receiver(CTarnXeloMduserApi* api, Receiver& r, const ReceiverOpti
 // (connection warm-up), and the samples themselves when asked.
 inline void print_result(Receiver& r, const ReceiverOptions& o, const char* mode) {
     unsigned long n = r.count();
-    double seconds = static_cast<double>(r.last_ns() - r.first_ns()) / 1e9;
+    // Past the warm-up when the run lasted long enough, else from the first.
+    bool warm = r.warm_count() > 0 && r.stamped() > r.warm_count();
+    uint64_t from_ns = warm ? r.warm_ns() : r.first_ns();
+    unsigned long from = warm ? r.warm_count() : 1;
+    double seconds = static_cast<double>(r.last_ns() - from_ns) / 1e9;
     double rate =
-        r.stamped() > 1 && seconds > 0 ? static_cast<double>(r.stamped() - 1) / seconds : 0;
+        r.stamped() > from && seconds > 0 ? static_cast<double>(r.stamped() - from) / seconds : 0;
     printf("{\"mode\": \"%s\", \"received\": %lu, \"seconds\": %.6f, \"rate\": %.1f", mode, n,
            seconds, rate);
     std::vector<uint64_t>& s = r.samples();

@@ -356,6 +356,8 @@ def main():
         if not a.smoke:
             plot(curves, png, "XELMD END TO END: CDF OF ONE-WAY LATENCY (TAIL SCALE), LOOPBACK, 2 CORES")
             print("plot: %s" % png)
+        for r in l_rows:
+            r.pop("samples_file", None)  # in the work directory, removed below
         with open(js, "w") as f:
             json.dump({"load_start": start_load, "load_end": end_load, "pinned": PINNING,
                        "throughput": t_rows,
