@@ -6,9 +6,9 @@ against the receiving application (public interface only) for each
 configuration, then the plain-socket baselines, prints the tables and writes
 the latency plot (a PNG made with the standard library alone).
 
-usage: run.py [--build DIR] [--seconds S] [--repeat N] [--pin PHASES] [--png FILE]
-              [--json FILE] [--quick]
-              [--smoke]
+usage: run.py [--build DIR] [--seconds S] [--repeat N] [--pin PHASES]
+              [--latency-cores unpinned,pinned] [--png FILE] [--json FILE]
+              [--quick] [--smoke]
 """
 import argparse
 import json
@@ -27,6 +27,7 @@ KINDS = ["snapshot", "increment"]
 RATES = [10000, 100000]
 
 
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 PINNING = {"throughput": True, "latency": True}
 PHASE = ["throughput"]
 
@@ -97,8 +98,9 @@ class Bench:
             rargs += ["--latency"]
         if samples:
             rargs += ["--samples", samples]
-        server = pin(0) + [self.prog("xelmd-e2e-blaster"), "--seconds", str(self.seconds)] + \
-            blaster_args
+        key = os.path.join(SOURCE, "tools", "keys", "terminal_rsa_private.pem")
+        server = pin(0) + [self.prog("xelmd-e2e-blaster"), "--seconds", str(self.seconds),
+                           "--terminal-key", key] + blaster_args
         return run_pair(server, lambda p: pin(1) + [self.prog(receiver), "--port", str(p)] + rargs,
                         self.work)
 
@@ -165,31 +167,33 @@ def best_of(repeat, run):
     return best
 
 
-def latency(bench, rates, repeat, problems):
+def latency(bench, rates, repeat, modes, problems):
+    """modes: "unpinned" and/or "pinned"; the plot shows the first."""
     PHASE[0] = "latency"
     rows, curves = [], []
-    for rate in rates:
-        def ping(k):
-            path = os.path.join(bench.work, "ping-%d-%d.txt" % (rate, k))
-            return dict(bench.ping(rate, path), samples_file=path)
-        row = best_of(repeat, ping)
-        curves.append(("raw ping-pong RTT/2 %dk/s" % (rate // 1000), row["samples_file"]))
-        rows.append(dict(row, config="raw ping-pong (RTT/2)", rate=rate))
-        for receiver, label in (("xelmd-e2e-receiver", "library, epoll wait"),
-                                ("xelmd-e2e-spin-receiver", "library, spinning reactor")):
-            def lib(k):
-                path = os.path.join(bench.work, "%s-%d-%d.txt" % (receiver, rate, k))
-                sent, got = bench.library(receiver, ["--rate", str(rate)], latency=True,
-                                          samples=path)
-                check_counts("%s %d/s" % (label, rate), sent, got, problems)
-                return dict(got, samples_file=path)
-            row = best_of(repeat, lib)
-            curves.append(("%s %dk/s" % (label, rate // 1000), row["samples_file"]))
-            rows.append(dict(row, config=label, rate=rate))
-        for r in rows[-3:]:
-            print("  %-28s %7d/s  p50 %7.2f us  p99 %7.2f us  p99.9 %7.2f us" %
-                  (r["config"], rate, r.get("p50_us", 0), r.get("p99_us", 0), r.get("p999_us", 0)),
-                  flush=True)
+    for mode in modes:
+        PINNING["latency"] = mode == "pinned"
+        for rate in rates:
+            def ping(k):
+                path = os.path.join(bench.work, "ping-%s-%d-%d.txt" % (mode, rate, k))
+                return dict(bench.ping(rate, path), samples_file=path)
+            found = [("raw ping-pong (RTT/2)", "raw ping-pong RTT/2", best_of(repeat, ping))]
+            for receiver, label in (("xelmd-e2e-receiver", "library, epoll wait"),
+                                    ("xelmd-e2e-spin-receiver", "library, spinning reactor")):
+                def lib(k):
+                    path = os.path.join(bench.work, "%s-%s-%d-%d.txt" % (receiver, mode, rate, k))
+                    sent, got = bench.library(receiver, ["--rate", str(rate)], latency=True,
+                                              samples=path)
+                    check_counts("%s %d/s" % (label, rate), sent, got, problems)
+                    return dict(got, samples_file=path)
+                found.append((label, label, best_of(repeat, lib)))
+            for config, short, row in found:
+                rows.append(dict(row, config=config, rate=rate, cores=mode))
+                if mode == modes[0]:
+                    curves.append(("%s %dk/s" % (short, rate // 1000), row["samples_file"]))
+                print("  %-26s %-8s %7d/s  p50 %7.2f us  p99 %7.2f us  p99.9 %7.2f us" %
+                      (config, mode, rate, row.get("p50_us", 0), row.get("p99_us", 0),
+                       row.get("p999_us", 0)), flush=True)
     return rows, curves
 
 
@@ -323,8 +327,10 @@ def main():
     ap.add_argument("--png", default=None)
     ap.add_argument("--json", default=None)
     ap.add_argument("--quick", action="store_true", help="no cipher, both kinds, one rate")
-    ap.add_argument("--pin", default="throughput,latency",
+    ap.add_argument("--pin", default="throughput",
                     help="phases that pin the sender to core 0 and the receiver to core 1")
+    ap.add_argument("--latency-cores", default="unpinned,pinned",
+                    help="latency runs unpinned, pinned (sender core 0, receiver core 1), or both")
     ap.add_argument("--smoke", action="store_true",
                     help="one short run per program; fails unless every count matches")
     a = ap.parse_args()
@@ -344,13 +350,14 @@ def main():
         if a.smoke:
             kinds = KINDS[1:]
         start_load = load()
-        print("End to end (load average at start: %s; pinned, sender to core 0 and receiver to "
-              "core 1: %s)" % (start_load, ", ".join(p for p in PINNING if PINNING[p]) or "none"),
-              flush=True)
+        print("End to end (load average at start: %s; throughput %s)" %
+              (start_load, "pinned: sender core 0, receiver core 1" if PINNING["throughput"]
+               else "not pinned"), flush=True)
         print("Throughput, depth updates per second delivered to OnRtnDepthMarketData:", flush=True)
         t_rows = throughput(bench, kinds, ciphers, problems)
         print("Latency, wire (sender's send call) to callback, one way:", flush=True)
-        l_rows, curves = latency(bench, rates, 1 if a.smoke else a.repeat, problems)
+        modes = a.latency_cores.split(",")[:1 if a.smoke else None]
+        l_rows, curves = latency(bench, rates, 1 if a.smoke else a.repeat, modes, problems)
         end_load = load()
         print("load average at end: %s" % end_load)
         if not a.smoke:
@@ -359,7 +366,8 @@ def main():
         for r in l_rows:
             r.pop("samples_file", None)  # in the work directory, removed below
         with open(js, "w") as f:
-            json.dump({"load_start": start_load, "load_end": end_load, "pinned": PINNING,
+            json.dump({"load_start": start_load, "load_end": end_load,
+                       "throughput_pinned": PINNING["throughput"],
                        "throughput": t_rows,
                        "latency": l_rows}, f, indent=1)
         print_tables(t_rows, l_rows)
@@ -376,12 +384,14 @@ def print_tables(t_rows, l_rows):
     for r in t_rows:
         print("| %s | %s | %.0f | %.0f | %.2f | %.0f |" %
               (r["kind"], r["cipher"], r["rate"], r["raw"], r["ratio"], r["bytes_per_frame"]))
-    print("\n| configuration | rate/s | min us | median us | p99 us | p99.9 us | medians of the runs |")
-    print("|---|---:|---:|---:|---:|---:|---|")
+    print("\n| configuration | cores | rate/s | min us | median us | p99 us | p99.9 us | "
+          "medians of the runs |")
+    print("|---|---|---:|---:|---:|---:|---:|---|")
     for r in l_rows:
-        print("| %s | %d | %.1f | %.1f | %.1f | %.1f | %s |" %
-              (r["config"], r["rate"], r.get("min_us", 0), r.get("p50_us", 0), r.get("p99_us", 0),
-               r.get("p999_us", 0), ", ".join("%.1f" % m for m in r["medians_us"] if m)))
+        print("| %s | %s | %d | %.1f | %.1f | %.1f | %.1f | %s |" %
+              (r["config"], r["cores"], r["rate"], r.get("min_us", 0), r.get("p50_us", 0),
+               r.get("p99_us", 0), r.get("p999_us", 0),
+               ", ".join("%.1f" % m for m in r["medians_us"] if m)))
 
 
 if __name__ == "__main__":
