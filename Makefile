@@ -22,6 +22,13 @@ test: all
 bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@python3 bench/report.py $(BUILD)/bench $(BENCH_ARGS)
+	@python3 bench/e2e/run.py --build $(BUILD) $(E2E_ARGS)
+
+# Only the end-to-end throughput and latency runs (bench/e2e/run.py --help).
+.PHONY: bench-e2e
+bench-e2e: configure
+	cmake --build $(BUILD) -j $(JOBS) --target e2e
+	@python3 bench/e2e/run.py --build $(BUILD) $(E2E_ARGS)
 
 # AddressSanitizer + UBSan, then ThreadSanitizer, each in its own tree.
 sanitize: asan tsan

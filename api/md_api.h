@@ -64,6 +64,8 @@ class MdApi : public CTarnXeloMduserApi,
     static const int ERR_NOT_AVAILABLE = -100;
 
     static const int TIMER_ID = 1;
+    // Packets of one flow between two recycling passes outside the timer.
+    static const unsigned long RECYCLE_EVERY = 1024;
     static const int EVENT_LOGIN = 1001;
     static const unsigned short LOGIN_KIND = 0x1001;
     static const int LOGIN_OBJECT_SIZE = 210;  // kind, request id, the caller's record
@@ -271,6 +273,8 @@ class MdApi : public CTarnXeloMduserApi,
     // as write callback, auto-free off.
     Network::XeloFlow* create_topic_flow(int topic, unsigned long start);
     void recycle_overflow_flows();
+    // Releases the memory of the received flows behind their last packets.
+    void recycle_flows();
     void destroy_overflow_flows();
 
   private:

@@ -274,11 +274,15 @@ void MdApi::timer_work() {
             last_heartbeat_check_ = now;
         }
     }
-    response_flow_->recycle(~0UL);
+    recycle_flows();
+    write_connection_file();
+}
+
+void MdApi::recycle_flows() {
+    if (response_flow_) response_flow_->recycle(~0UL);
     for (int i = 0; i < topic_count_; ++i)
         if (topics_[i].flow) topics_[i].flow->recycle(~0UL);
     recycle_overflow_flows();
-    write_connection_file();
 }
 
 void MdApi::write_connection_file() {

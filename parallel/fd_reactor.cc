@@ -69,7 +69,8 @@ FdReactor::FdReactor(const char* name)
       fds_(&head_, notify_fd_),
       epoll_fd_(make_epoll()),
       event_index_(0),
-      event_count_(0) {}
+      event_count_(0),
+      claimed_(false) {}
 
 FdReactor::~FdReactor() {
     close(epoll_fd_);  // nothing is left to do about a failed close

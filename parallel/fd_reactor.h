@@ -73,8 +73,16 @@ class FdReactor : public Reactor {
 
   protected:
     // The notify descriptor is the first entry and the divider of the list.
-    void begin_loop() override { add_now(notify_fd_); }
-    void end_loop() override { remove_now(notify_fd_); }
+    // A loop driven without create() claims its thread for its duration.
+    void begin_loop() override {
+        claimed_ = claim_loop_thread();
+        add_now(notify_fd_);
+    }
+    void end_loop() override {
+        remove_now(notify_fd_);
+        if (claimed_) release_loop_thread();
+        claimed_ = false;
+    }
     NotifyFd* get_notify_fd() const { return notify_fd_; }
 
   private:
@@ -94,6 +102,7 @@ class FdReactor : public Reactor {
     // by a callback is not handed the rest of this cycle's events.
     int event_index_;
     int event_count_;
+    bool claimed_;
     epoll_event events_[MAX_EVENTS];
 };
 

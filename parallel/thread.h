@@ -43,6 +43,22 @@ class Thread {
     bool is_running() const { return running_.load(std::memory_order_acquire); }
 
   protected:
+    // For a loop its owner drives on a thread of its own instead of
+    // create(): the calling thread becomes the loop thread and the loop
+    // counts as running, so that operations the loop makes on itself run at
+    // once instead of waiting for it. False (nothing changed) when a thread
+    // was created or claimed already.
+    bool claim_loop_thread() {
+        int expected = 0;
+        if (!id_.compare_exchange_strong(expected, get_current(), std::memory_order_relaxed))
+            return false;
+        running_.store(true, std::memory_order_release);
+        return true;
+    }
+    void release_loop_thread() {
+        running_.store(false, std::memory_order_release);
+        id_.store(0, std::memory_order_relaxed);
+    }
     virtual void thread_proc();
     // Ends the POSIX thread; nothing after it runs.
     virtual void exit_proc();

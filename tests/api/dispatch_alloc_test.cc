@@ -7,6 +7,9 @@
 #include <cstdlib>
 
 #include "api/md_api.h"
+#include "field/xelfield.h"
+#include "network/xelo_flow.h"
+#include "network/xelo_packet.h"
 #include "tests/api/dispatch_helpers.h"
 
 // The public callback class has no virtual destructor (its slot layout is
@@ -97,6 +100,40 @@ TEST(DispatchAllocation, KnownInstrumentsTakeNoMemoryPerPacket) {
     g_counting = false;
     delete probe;
     EXPECT_GT(g_allocations, 0u);
+    api.destroy_market_data_cache();
+}
+
+// The timer recycles once a second; a topic streaming faster than a block a
+// second must not take new memory for all it receives in between.
+TEST(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
+    MdApi api("", nullptr);
+    CountingSpi spi;
+    api.RegisterSpi(&spi);
+    api.create_market_data_cache();
+    ASSERT_EQ(api.SubscribeMarketDataTopic(7, TE_RESUME_FROM_NOW), 0);
+    // As Init makes a topic flow, with the smallest blocks.
+    Network::XeloFlow flow(7, 1 << 20, 1 << 20, nullptr, &api, 0, nullptr, false, false);
+    MdApiProbe::topic(&api, 0).flow = &flow;
+    Network::XeloFlow::Writer writer(&flow, false);
+    Field::XelDepthMarketDataField record;
+    memset(&record, 0, sizeof record);
+    strcpy(record.InstrumentID, "cu2510");
+    const unsigned long packets = 40000;  // about 14 MiB in 1 MiB blocks
+    for (unsigned long k = 0; k < packets; ++k) {
+        Network::XeloPacket* p = writer.alloc_packet(0x5803, 0);
+        p->add_field(&Field::XelDepthMarketDataField::DESC, &record,
+                     &Field::XelDepthMarketDataField::to_stream);
+        writer.commit_packet(false);
+    }
+    EXPECT_EQ(spi.depths, packets);
+    unsigned long held = 0;
+    flow.get_buffer_count(held);
+    // Every block but the last few went back for reuse: at most four blocks'
+    // worth of packets plus one recycling interval are held.
+    const unsigned long per_block = (1u << 20) / 360;
+    EXPECT_GT(flow.get_recycle_count(), 0u);
+    EXPECT_LE(held, 4 * per_block + MdApi::RECYCLE_EVERY);
+    MdApiProbe::topic(&api, 0).flow = nullptr;
     api.destroy_market_data_cache();
 }
 
