@@ -110,7 +110,7 @@ class BlockMode {
                 increment(counter);
             }
             encode_many(c, stream, stream, blocks, 0);
-            for (int i = 0; i < bytes; ++i) out[done + i] = in[done + i] ^ stream[i];
+            xor_stream(out + done, in + done, stream, bytes);
             done += bytes;
         }
         return true;
@@ -151,6 +151,20 @@ class BlockMode {
         for (int i = 0; i < B; ++i) acc[i] ^= in[i];
     }
     static void xor_into(unsigned char* acc, const unsigned char* in) { xor_block(acc, in); }
+    // out = in ^ stream, eight bytes at a time (a byte loop left the CTR
+    // frames of a channel at about a byte per cycle); out may equal in.
+    static void xor_stream(unsigned char* out, const unsigned char* in, const unsigned char* stream,
+                           int n) {
+        int i = 0;
+        for (; i + 8 <= n; i += 8) {
+            unsigned long a, k;
+            std::memcpy(&a, in + i, 8);
+            std::memcpy(&k, stream + i, 8);
+            a ^= k;
+            std::memcpy(out + i, &a, 8);
+        }
+        for (; i < n; ++i) out[i] = in[i] ^ stream[i];
+    }
     static void increment(unsigned char* counter) {
         for (int i = B - 1; i >= 0; --i)
             if (++counter[i] != 0) break;
