@@ -14,6 +14,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,6 +35,14 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// CPU seconds of the whole process (both threads), user and system.
+double cpu_seconds() {
+    rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 double seconds_since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
@@ -179,6 +188,8 @@ int run_memory(const char* front, const std::vector<int>& topics, unsigned long 
         lines.push_back(status_json("login", read_status(), client.depths.load()));
         unsigned long step = updates / static_cast<unsigned long>(samples > 0 ? samples : 1);
         Clock::time_point data_start = Clock::now();
+        unsigned long first = client.depths.load();
+        double cpu_start = cpu_seconds();
         for (unsigned long target = step; ok && target <= updates; target += step) {
             client.wake_at.store(target);
             ok = client.wait(120, [&] { return client.depths.load() >= target; });
@@ -189,10 +200,14 @@ int run_memory(const char* front, const std::vector<int>& topics, unsigned long 
             }
         }
         double elapsed = seconds_since(data_start);
-        char text[160];
+        double cpu = cpu_seconds() - cpu_start;
+        unsigned long delivered = client.depths.load();
+        char text[200];
         snprintf(text, sizeof text,
-                 "{\"kind\":\"rate\",\"updates\":%lu,\"seconds\":%.3f,\"disconnects\":%d}",
-                 client.depths.load(), elapsed, client.disconnects.load());
+                 "{\"kind\":\"rate\",\"updates\":%lu,\"seconds\":%.3f,\"disconnects\":%d,"
+                 "\"cpu_ns_per_update\":%.0f}",
+                 delivered, elapsed, client.disconnects.load(),
+                 cpu * 1e9 / static_cast<double>(delivered - first > 0 ? delivered - first : 1));
         lines.push_back(text);
     }
     api->Release();
@@ -288,6 +303,7 @@ int run_setup(const char* front, int runs) {
         api->SubscribeMarketDataTopic(100, TE_RESUME_FROM_NOW);
         Clock::time_point start = Clock::now();
         api->Init();
+        Clock::time_point init_returned = Clock::now();
         bool ok = client.wait(20, [&] { return client.logged_in_flag.load(); });
         Clock::time_point released = Clock::now();
         api->Release();
@@ -304,9 +320,10 @@ int run_setup(const char* front, int runs) {
             return std::chrono::duration<double, std::micro>(t - start).count();
         };
         printf(
-            "{\"kind\":\"setup\",\"raw_us\":%.1f,\"connected_us\":%.1f,\"login_us\":%.1f,"
-            "\"release_us\":%.1f}\n",
-            raw * 1e6, us(client.connected_at), us(client.logged_in_at), release * 1e6);
+            "{\"kind\":\"setup\",\"raw_us\":%.1f,\"init_us\":%.1f,\"connected_us\":%.1f,"
+            "\"login_us\":%.1f,\"release_us\":%.1f}\n",
+            raw * 1e6, us(init_returned), us(client.connected_at), us(client.logged_in_at),
+            release * 1e6);
         fflush(stdout);
     }
     echo.stop();
