@@ -98,8 +98,13 @@ def main():
     print(f"\nMemory of one API object (kB figures from /proc/self/status; "
           f"{unit:.0f} bytes stored per update, API object {design['api_object_bytes']} bytes)")
     print(f"{'topics':>6} {'baseline':>9} {'login':>9} {'+login':>8} "
-          f"{'after':>9} {'anon':>9} {'design':>9} {'ring':>5} {'rate/s':>8} {'released':>9}"
+          f"{'after':>9} {'anon':>9} {'design':>9} {'ring':>5} {'rate/s':>8} {'cpu ns':>7} "
+          f"{'released':>9}"
           f"   RSS after each tenth of the updates (MiB)")
+    print("  (MiB: VmRSS before CreateXeloMduserApi, after OnRspUserLogin, RssAnon added by "
+          "them; VmRSS and RssAnon after the updates,\n   the design's RssAnon for them (login "
+          "plus the topic flows' blocks, 'ring' blocks of 10 MiB a topic), update rate, client "
+          "CPU\n   per update (both threads, user + system), VmRSS after Release and Join)")
     for t in [int(x) for x in a.topics.split(",")]:
         rows = memory(build, t, a.updates)
         rss = {r["at"]: r for r in rows if r["kind"] == "rss"}
@@ -115,7 +120,8 @@ def main():
         print(f"{t:>6} {mib(base['rss_kb']):>9} {mib(login['rss_kb']):>9} "
               f"{mib(login['anon_kb'] - base['anon_kb']):>8} {mib(last['rss_kb']):>9} "
               f"{mib(last['anon_kb']):>9} {mib(expect_kb):>9} {ring:>5} "
-              f"{rate['updates'] / rate['seconds']:>8.0f} {mib(rss['released']['rss_kb']):>9}   "
+              f"{rate['updates'] / rate['seconds']:>8.0f} {rate['cpu_ns_per_update']:>7.0f} "
+              f"{mib(rss['released']['rss_kb']):>9}   "
               + " ".join(mib(s["rss_kb"]) for s in steps))
 
     # Set-up: Init to login, beside a raw TCP connect and round trip.
@@ -136,6 +142,7 @@ def main():
           f"nearly the maximum)")
     print(f"{'step':<44} {'median':>9} {'p99':>9}")
     for key, label in [("raw_us", "raw TCP connect + 64-byte round trip"),
+                       ("init_us", "Init returns"),
                        ("connected_us", "Init to OnFrontConnected"),
                        ("login_us", "Init to OnRspUserLogin"),
                        ("release_us", "Release and Join")]:
