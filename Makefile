@@ -42,7 +42,7 @@ fuzz:
 	@scripts/bootstrap.sh clang libclang-rt-14-dev
 	@test -f build-fuzz/build.ninja || CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja \
 	  -DXELMD_FUZZ=ON -DXELMD_BENCH=OFF
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzzers
 	@set -e; for f in build-fuzz/fuzz/*_fuzz; do \
 	  [ -x "$$f" ] || continue; n=$$(basename $$f); mkdir -p build-fuzz/corpus/$$n; \
 	  echo "== $$n ($(FUZZ_SECONDS) s)"; \

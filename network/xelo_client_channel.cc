@@ -196,6 +196,14 @@ bool XeloClientChannel::listen(const char* host, int port) {
 }
 
 int XeloClientChannel::close(int reason) {
+    // A flow's write callback may close the channel while read() still walks
+    // its tables: the close waits until read() is done with them.
+    if (reading_) {
+        if (!close_deferred_) deferred_reason_ = reason;
+        close_deferred_ = true;
+        return reason;
+    }
+    close_deferred_ = false;
     if (is_valid()) {
         write_log(LOG_CLOSED);
         // A reactor whose loop has ended (it is destroying its remaining
@@ -299,6 +307,7 @@ void XeloClientChannel::set_read_blocking(bool blocking) {
 int XeloClientChannel::read() {
     if (!is_valid()) return 0;
     ReadState state = {clock(), false, false, nullptr};
+    reading_ = true;
     for (int round = 0; round < ROUNDS; ++round) {
         char* at = recv_buffer_ + read_pos_ + buffered_;
         const int n = static_cast<int>(::recv(socket_.get_fd(), at, free_, 0));
@@ -316,6 +325,7 @@ int XeloClientChannel::read() {
         buffered_ += n;
         free_ -= n;
         const int result = parse(state);
+        if (close_deferred_) return close_read(state, deferred_reason_);
         if (result < 0) return close_read(state, result);
         if (buffered_ == 0) {
             read_pos_ = 0;
@@ -339,6 +349,7 @@ int XeloClientChannel::close_read(ReadState& state, int reason) {
 }
 
 void XeloClientChannel::finish_read(ReadState& state) {
+    reading_ = false;
     for (SubItem* item = state.touched; item != nullptr;) {
         SubItem* next = item->next_touched;
         item->touched = false;
@@ -376,7 +387,7 @@ int XeloClientChannel::parse(ReadState& state) {
             continue;
         }
         const int result = parse_data(state, frame, size);
-        if (result < 0) return result;
+        if (result < 0 || close_deferred_) return result;
     }
     return 0;
 }

@@ -161,6 +161,10 @@ class XeloClientChannel : public FlowChannel {
     unsigned long last_receive_;
     XeloFlow* heartbeat_flow_;
     Parallel::FdNotify* notify_;
+    // Set while read() walks the tables; a close meanwhile is deferred.
+    bool reading_ = false;
+    bool close_deferred_ = false;
+    int deferred_reason_ = 0;
 };
 
 }  // namespace Network

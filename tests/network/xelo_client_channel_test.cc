@@ -408,6 +408,27 @@ TEST_F(ChannelTest, RoutesBySubjectWithFallbacksAndSequenceRules) {
     EXPECT_EQ(-17, wait_close());
 }
 
+// A write callback that closes the channel (as an application reacting to a
+// packet may) must not pull the tables from under the read pass.
+TEST_F(ChannelTest, CloseFromAWriteCallbackWaitsForTheReadPass) {
+    struct Closer : Base::DataFlow::WriteCallback {
+        void on_write(unsigned long id, const void*, unsigned short) override {
+            if (id == 1) channel->close(-99);
+        }
+        XeloClientChannel* channel = nullptr;
+    } closer;
+    open();
+    closer.channel = channel_;
+    XeloFlow watched(3, MIB, MIB, nullptr, &closer, 0, nullptr, false, false);
+    run([&] { channel_->subscribe(&watched, nullptr, 0, false); });
+    Bytes b = F::body(30, 2);
+    send(F::frame(F::packet(3, 1, b)) + F::frame(F::packet(3, 2, b)) +
+         F::frame(F::packet(3, 3, b)));
+    EXPECT_EQ(-99, wait_close());
+    EXPECT_EQ(1u, session_->reasons.size());
+    run([&] { EXPECT_EQ(2u, watched.get_count()); });
+}
+
 TEST_F(ChannelTest, CompressedFrameIsStoredInItsPlainForm) {
     open();
     Bytes p = F::packet(7, 1, F::body(300, 3));
