@@ -23,6 +23,7 @@ bench: configure
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@python3 bench/report.py $(BUILD)/bench $(BENCH_ARGS)
 	@python3 bench/e2e/run.py --build $(BUILD) $(E2E_ARGS)
+	@python3 bench/footprint/run.py $(BUILD)
 
 # Only the end-to-end throughput and latency runs (bench/e2e/run.py --help).
 .PHONY: bench-e2e

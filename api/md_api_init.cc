@@ -132,6 +132,9 @@ int MdApi::Release() {
     run_on_reactor(EVENT_STOP, nullptr);
     if (reactor_ != outside_reactor_) {
         reactor_->stop();
+        // The loop tests its running flag once per pass; an idle loop would
+        // otherwise see it only when its wait of up to 10 ms ends.
+        reactor_->wakeup(true);
         reactor_->join();
         delete reactor_;
     }

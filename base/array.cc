@@ -13,7 +13,7 @@ Array::Array(int element_size, int block_elements, int first_blocks, Memory* mem
     if (shift_ < 12) shift_ = 12;
     mask_ = (1UL << shift_) - 1;
     block_bytes_ = stride_ << shift_;
-    table_ = static_cast<char**>(calloc(TABLE_BLOCKS, sizeof(char*)));
+    table_ = static_cast<char**>(alloc_zeroed(TABLE_BLOCKS * sizeof(char*)));
     if (!table_) abort();
     unsigned long first = (first_blocks > 0 ? first_blocks : 1) * block_bytes_;
     blocks_ = new BlockMem(first, block_bytes_, 3, memory, false);
@@ -23,7 +23,7 @@ Array::Array(int element_size, int block_elements, int first_blocks, Memory* mem
 Array::~Array() {
     delete free_blocks_;
     delete blocks_;
-    free(table_);
+    free_zeroed(table_, TABLE_BLOCKS * sizeof(char*));
 }
 
 char* Array::element(unsigned long i) const {

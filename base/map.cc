@@ -116,13 +116,13 @@ void Map::init(unsigned int buckets, int key_size, int value_size, int nodes_per
     unsigned long per_block = nodes_per_block > 0 ? nodes_per_block : 1024;
     unsigned long first = (first_blocks > 0 ? first_blocks : 1) * per_block;
     nodes_ = new BlockMem(first * node_bytes_, per_block * node_bytes_, 3, memory, false);
-    table_ = static_cast<Node**>(calloc(buckets_, sizeof(Node*)));
+    table_ = static_cast<Node**>(alloc_zeroed(buckets_ * sizeof(Node*)));
     if (!table_) abort();
 }
 
 Map::~Map() {
     delete nodes_;
-    ::free(table_);
+    free_zeroed(table_, buckets_ * sizeof(Node*));
 }
 
 Map::Node* Map::find(const void* key, unsigned int hash) const {

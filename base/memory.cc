@@ -1,6 +1,7 @@
 #include "base/memory.h"
 
 #include <stdlib.h>
+#include <sys/mman.h>
 
 namespace Base {
 
@@ -12,7 +13,22 @@ unsigned long round8(unsigned long n) {
     return n + align_addition(n, 3);
 }
 
+const unsigned long LARGE_ZEROED = 2UL << 20;
+
 }  // namespace
+
+void* alloc_zeroed(unsigned long bytes) {
+    if (bytes < LARGE_ZEROED) return calloc(1, bytes ? bytes : 1);
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+void free_zeroed(void* data, unsigned long bytes) {
+    if (bytes < LARGE_ZEROED)
+        free(data);
+    else if (data != nullptr)
+        munmap(data, bytes);
+}
 
 int ceil_log(unsigned long value, unsigned long base, unsigned long* power) {
     int exponent = 1;

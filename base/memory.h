@@ -15,6 +15,17 @@ inline unsigned long align_addition(unsigned long value, int bits) {
 // below 2. With power given, stores that power there.
 int ceil_log(unsigned long value, unsigned long base, unsigned long* power);
 
+// Zero-filled memory for large sparse tables: 2 MiB or more gets an
+// anonymous mapping of its own, whose pages stay untouched (and out of the
+// resident size) until written. From calloc a table is only that lazy while
+// the allocator maps it afresh; once a large block has been freed in the
+// process, calloc serves the next one from its heap and writes every byte
+// (8 MiB for the market-data cache and for the reactor's timer heap at every
+// Init after the first). free_zeroed takes the size given to alloc_zeroed.
+// Null when the memory cannot be had.
+void* alloc_zeroed(unsigned long bytes);
+void free_zeroed(void* data, unsigned long bytes);
+
 // Bump allocator over large blocks; memory is handed back only as a whole
 // (clear) or when the Memory is destroyed. alloc: any thread, lock-free;
 // restore: any thread; clear and the destructor need exclusive use.

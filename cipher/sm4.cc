@@ -119,13 +119,33 @@ void Sm4::process(unsigned char* out, const unsigned char* in, const uint32_t* r
     store_be32(out + 12, x0);
 }
 
-// Eight at a time with vector instructions when available; then four
-// interleaved so the table loads of independent blocks overlap.
+// Sixteen or eight at a time with vector instructions when available; a
+// tail of five blocks or more takes one padded vector pass too (a pass of
+// 16 blocks costs about what one of 8 does, and one of 8 about what 2.5
+// blocks cost on the tables): a 15-block depth frame took 8 + 4 + 3 steps
+// before, now one. Then four interleaved so the table loads of independent
+// blocks overlap.
 void Sm4::process_blocks(unsigned char* out, const unsigned char* in, int n,
                          const uint32_t* rk) const {
-    if (n >= 8 && hw_) {
+    if (hw_) {
         for (; n >= 16; n -= 16, in += 256, out += 256) Sm4Gfni::process16(out, in, rk);
-        for (; n >= 8; n -= 8, in += 128, out += 128) Sm4Gfni::process8(out, in, rk);
+        if (n >= MIN_PADDED_BLOCKS) {
+            alignas(32) unsigned char tail[256];
+            const size_t used = static_cast<size_t>(n) * 16;
+            const size_t size = n > 8 ? 256 : 128;
+            if (used == size) {  // eight whole blocks need no copy
+                Sm4Gfni::process8(out, in, rk);
+                return;
+            }
+            std::memcpy(tail, in, used);
+            std::memset(tail + used, 0, size - used);
+            if (n > 8)
+                Sm4Gfni::process16(tail, tail, rk);
+            else
+                Sm4Gfni::process8(tail, tail, rk);
+            std::memcpy(out, tail, used);
+            return;
+        }
     }
     for (; n >= 4; n -= 4, in += 64, out += 64) {
         uint32_t x[4][4];

@@ -43,12 +43,15 @@ class Sm4 {
     // the S-box table.
     static bool hardware_available();
     // Selects the vector path (on, the default where available) or the
-    // tables alone (off) for runs of eight blocks or more; returns the path
+    // tables alone (off) for runs of five blocks or more; returns the path
     // now in use. Both give identical results.
     bool use_hardware(bool on);
     bool uses_hardware() const { return hw_; }
 
   private:
+    // The shortest tail worth a padded vector pass.
+    static constexpr int MIN_PADDED_BLOCKS = 5;
+
     void process_blocks(unsigned char* out, const unsigned char* in, int n,
                         const uint32_t* round_keys) const;
 

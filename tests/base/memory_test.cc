@@ -1,6 +1,7 @@
 #include "base/memory.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -31,6 +32,24 @@ TEST(MemoryHelpers, AlignAdditionAndCeilLog) {
         EXPECT_EQ(Base::ceil_log(c[0], c[1], &power), static_cast<int>(c[2])) << c[0];
         EXPECT_EQ(power, c[3]) << c[0];
     }
+}
+
+// Small and large sizes, the large ones after a large heap block was dirtied
+// and freed (where calloc would hand back recycled memory): every byte reads
+// zero, all of it can be written, and freeing with the size works.
+TEST(MemoryHelpers, AllocZeroedGivesZerosAtEverySize) {
+    void* dirty = malloc(9UL << 20);
+    ASSERT_NE(dirty, nullptr);
+    memset(dirty, 0xa5, 9UL << 20);
+    free(dirty);
+    for (unsigned long bytes : {1UL, 4096UL, (2UL << 20) - 8, 2UL << 20, 8UL << 20}) {
+        unsigned char* p = static_cast<unsigned char*>(Base::alloc_zeroed(bytes));
+        ASSERT_NE(p, nullptr) << bytes;
+        EXPECT_EQ(std::count(p, p + bytes, 0), static_cast<long>(bytes)) << bytes;
+        memset(p, 0xff, bytes);
+        Base::free_zeroed(p, bytes);
+    }
+    Base::free_zeroed(nullptr, 8UL << 20);
 }
 
 TEST(Memory, BumpsWithinTheFirstBlockAndCounts) {
