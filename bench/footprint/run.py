@@ -16,6 +16,7 @@ import tempfile
 import time
 
 MIB = 1 << 20
+RECYCLE_EVERY = 1024  # packets of a flow between recyclings (MdApi::RECYCLE_EVERY)
 TOPIC_BLOCK = 10 * MIB  # a topic flow's blocks
 RATE = 100000           # packets per second over all topics asked of the front
 
@@ -66,12 +67,13 @@ def memory(build, topics, updates):
 def design_steady(topics, updates, seconds, unit):
     """Resident bytes of the topic flows after `updates` updates spread evenly
     over the topics in `seconds`: a flow touches every page it writes until
-    its blocks are reused; recycling (every second, keeping the block before
-    the current one) lets it reuse blocks once it holds the current block, the
-    one kept and the blocks filled in the last second."""
+    its blocks are reused; recycling (every 1,024 packets of a flow and every
+    second, keeping the block before the current one) lets it reuse blocks
+    once it holds the current block, the one kept and the blocks filled
+    between two recyclings."""
     per_topic = updates / topics * unit
-    per_second = per_topic / seconds
-    ring = 2 + math.ceil(per_second / TOPIC_BLOCK)
+    between = min(per_topic / seconds, RECYCLE_EVERY * unit)
+    ring = 2 + math.ceil(between / TOPIC_BLOCK)
     return topics * min(per_topic, ring * TOPIC_BLOCK), ring
 
 
