@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -28,14 +26,6 @@ constexpr int READERS = 3;
 // Objects of 8 to 2407 bytes.
 const unsigned int SPREAD = 2400;
 
-unsigned short size_of(unsigned long id) {
-    return NumberedObject::size_of(id, SPREAD);
-}
-
-bool check(const char* p, unsigned long id, unsigned short n) {
-    return NumberedObject::holds(p, n, id, SPREAD);
-}
-
 struct Reader {
     FlowTest::CountingGroup group;
     unsigned long* cell = nullptr;
@@ -53,7 +43,8 @@ void read_all(DataFlow* flow, Reader* r) {
             r->group.sign.timed_wait(1000, true);
             continue;
         }
-        if (it.tell() - 1 != r->seen || !check(res->data, r->seen, res->length)) ++r->errors;
+        bool intact = NumberedObject::holds(res->data, res->length, r->seen, SPREAD);
+        if (it.tell() - 1 != r->seen || !intact) ++r->errors;
         ++r->seen;
     }
 }
@@ -72,7 +63,7 @@ TEST(DataFlowStress, ReadersSeeEveryObjectOnceInOrderWhileMemoryIsRecycled) {
 
     unsigned long bytes = 0;
     for (unsigned long id = 0; id < OBJECTS; ++id) {
-        unsigned short n = size_of(id);
+        unsigned short n = NumberedObject::size_of(id, SPREAD);
         NumberedObject::fill(static_cast<char*>(flow.alloc_object(n)), id, n);
         flow.commit_object(n, true);
         bytes += n;

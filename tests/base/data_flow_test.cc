@@ -18,15 +18,15 @@ using FlowTest::append;
 using FlowTest::Collector;
 using FlowTest::CountingGroup;
 using FlowTest::MIB;
-
-std::string read_one(DataFlow::Sender* sender) {
-    unsigned short len = 0;
-    const char* data = sender->read(len);
-    return data == nullptr ? std::string("<null>") : std::string(data, len);
-}
+using FlowTest::read_rest;
+using Strings = std::vector<std::string>;
 
 std::string as_string(const DataFlow::Iterator::Result* r) {
     return r == nullptr ? std::string("<null>") : std::string(r->data, r->length);
+}
+
+void* V(long v) {
+    return reinterpret_cast<void*>(v);
 }
 
 TEST(DataFlow, CommitWakesConsumersOnlyWhenAskedAndEnabled) {
@@ -67,10 +67,7 @@ TEST(DataFlow, ManualCommitPublishesOnlyOnCommitAndRollsBackToCheckPoint) {
     append(flow, "f");
     flow.commit(false);
     EXPECT_EQ(3u, flow.get_count());
-    EXPECT_EQ("a", as_string(reader.next()));
-    EXPECT_EQ("b", as_string(reader.next()));
-    EXPECT_EQ("f", as_string(reader.next()));
-    EXPECT_EQ(nullptr, reader.next());
+    EXPECT_EQ(read_rest(reader), (Strings{"a", "b", "f"}));
 }
 
 TEST(DataFlow, TruncateOutsideRangeIsRefusedAndChangesNothing) {
@@ -83,9 +80,7 @@ TEST(DataFlow, TruncateOutsideRangeIsRefusedAndChangesNothing) {
     EXPECT_EQ(12u, flow.get_count());
     EXPECT_EQ(12u, append(flow, "new"));
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
-    EXPECT_EQ("0", as_string(reader.next()));
-    EXPECT_EQ("1", as_string(reader.next()));
-    EXPECT_EQ("new", as_string(reader.next()));
+    EXPECT_EQ(read_rest(reader), (Strings{"0", "1", "new"}));
     EXPECT_TRUE(flow.truncate(10));
     EXPECT_EQ(10u, flow.get_count());
 }
@@ -97,18 +92,17 @@ TEST(DataFlow, IteratorSoughtBackAfterClearReadsTheNewObjects) {
     DataFlow flow(0, MIB, MIB, nullptr, nullptr, 0, nullptr, true, false);
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
     for (int round = 0; round < 3; ++round) {
-        std::vector<std::string> objects;
+        Strings objects;
         for (int i = 0; i < 40; ++i) {
             objects.push_back(std::string(60000, static_cast<char>('a' + round)) +
                               std::to_string(i));
             ASSERT_EQ(static_cast<unsigned long>(i), append(flow, objects.back()));
         }
-        for (int i = 0; i < 40; ++i) ASSERT_EQ(objects[i], as_string(reader.next())) << i;
-        EXPECT_EQ("<null>", as_string(reader.next()));
+        ASSERT_EQ(objects, read_rest(reader));
         flow.clear(0);
         ASSERT_TRUE(reader.seek(0));
         EXPECT_EQ(0u, reader.tell());
-        EXPECT_EQ("<null>", as_string(reader.next()));
+        EXPECT_EQ(nullptr, reader.next());
     }
 }
 
@@ -124,7 +118,7 @@ TEST(DataFlow, NumbersFromTheStartAndRestartsWhereCleared) {
     EXPECT_EQ(101u, append(flow, "yy"));
     EXPECT_EQ(102u, flow.get_count());
     EXPECT_EQ("x", as_string(reader.next()));
-    flow.shift(reinterpret_cast<void*>(5));
+    flow.shift(V(5));
     ASSERT_NE(nullptr, flow.get_next());
     flow.clear(500);
     EXPECT_EQ(nullptr, flow.get_next());
@@ -132,26 +126,30 @@ TEST(DataFlow, NumbersFromTheStartAndRestartsWhereCleared) {
     EXPECT_FALSE(reader.seek(499));
     ASSERT_TRUE(reader.seek(500));
     EXPECT_EQ(500u, append(flow, "z"));
-    EXPECT_EQ("z", as_string(reader.next()));
+    EXPECT_EQ(read_rest(reader), Strings{"z"});
     EXPECT_EQ((std::vector<unsigned long>{100, 101, 500}), written.ids);
-    EXPECT_EQ("yy", written.items[1]);
+    EXPECT_EQ((Strings{"x", "yy", "z"}), written.items);
     flow.free();
     EXPECT_EQ(0u, flow.get_start_id());
     EXPECT_EQ(0u, append(flow, "c"));
 }
 
 TEST(DataFlow, FileNameUsesSubjectInEightHexDigitsOrTheGivenName) {
-    DataFlow flow(16, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    char name[256];
-    flow.get_file_name("d", nullptr, name);
-    EXPECT_STREQ("d/00000010.flow", name);
-    flow.get_file_name(nullptr, "topic", name);
-    EXPECT_STREQ("topic.flow", name);
-    flow.get_file_name("/tmp/x", "t", name);
-    EXPECT_STREQ("/tmp/x/t.flow", name);
-    DataFlow big(0xffff, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    big.get_file_name(nullptr, nullptr, name);
-    EXPECT_STREQ("0000ffff.flow", name);
+    struct Case {
+        unsigned short subject;
+        const char* dir;
+        const char* name;
+        const char* want;
+    } cases[] = {{16, "d", nullptr, "d/00000010.flow"},
+                 {16, nullptr, "topic", "topic.flow"},
+                 {16, "/tmp/x", "t", "/tmp/x/t.flow"},
+                 {0xffff, nullptr, nullptr, "0000ffff.flow"}};
+    for (const Case& c : cases) {
+        DataFlow flow(c.subject, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+        char name[DataFlow::FILE_NAME_SIZE];
+        flow.get_file_name(c.dir, c.name, name);
+        EXPECT_STREQ(c.want, name);
+    }
 }
 
 TEST(DataFlowIterator, SeekToEndReportsTheLastObject) {
@@ -161,9 +159,8 @@ TEST(DataFlowIterator, SeekToEndReportsTheLastObject) {
     DataFlow::Iterator reader(&flow, nullptr, &seen, nullptr);
     EXPECT_TRUE(reader.seek(100));  // clamped to end
     EXPECT_EQ(9u, reader.tell());
-    ASSERT_EQ(1u, seen.ids.size());
-    EXPECT_EQ(8u, seen.ids[0]);
-    EXPECT_EQ("o3", seen.items[0]);
+    EXPECT_EQ(seen.ids, std::vector<unsigned long>{8});
+    EXPECT_EQ(seen.items, Strings{"o3"});
     EXPECT_EQ(nullptr, reader.next());
     EXPECT_FALSE(reader.seek(4));
     EXPECT_TRUE(reader.seek(6));
@@ -173,7 +170,7 @@ TEST(DataFlowIterator, SeekToEndReportsTheLastObject) {
 TEST(DataFlowIterator, WalksAndSeeksAcrossManyBlocks) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
     std::mt19937 rng(7);
-    std::vector<std::string> objects;
+    Strings objects;
     size_t bytes = 0;
     while (bytes < 5 * MIB) {
         size_t n = rng() % 20000;
@@ -181,14 +178,11 @@ TEST(DataFlowIterator, WalksAndSeeksAcrossManyBlocks) {
         if (n >= 8) memcpy(&s[0], &bytes, 8);
         bytes += n + 4;
         objects.push_back(s);
-        append(flow, s);
     }
-    append(flow, std::string(65535, 'z'));
     objects.push_back(std::string(65535, 'z'));
+    for (const std::string& s : objects) append(flow, s);
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
-    for (size_t i = 0; i < objects.size(); ++i)
-        ASSERT_EQ(objects[i], as_string(reader.next())) << i;
-    EXPECT_EQ(nullptr, reader.next());
+    ASSERT_EQ(objects, read_rest(reader));
     for (int trial = 0; trial < 200; ++trial) {
         unsigned long pos = rng() % objects.size();
         ASSERT_TRUE(reader.seek(pos));
@@ -206,61 +200,53 @@ TEST(DataFlowIterator, ReaderCellRisesAsTheReaderMoves) {
     EXPECT_EQ(500u, cell);
     EXPECT_TRUE(reader.seek(100));
     EXPECT_EQ(500u, cell);  // never lowered
-    while (reader.next() != nullptr) {
-    }
+    read_rest(reader);
     EXPECT_GE(cell, 500u);
     EXPECT_LE(cell, 1000u);
 }
 
 TEST(DataFlowShift, EmptyFlowAtZeroTakesTheVersionInPlace) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    EXPECT_EQ(&flow, flow.shift(reinterpret_cast<void*>(3)));
-    EXPECT_EQ(reinterpret_cast<void*>(3), flow.get_version());
+    EXPECT_EQ(&flow, flow.shift(V(3)));
+    EXPECT_EQ(V(3), flow.get_version());
     EXPECT_EQ(nullptr, flow.get_next());
     DataFlow later(1, MIB, MIB, nullptr, nullptr, 8, nullptr, false, false);
-    DataFlow* s = later.shift(reinterpret_cast<void*>(3));
+    DataFlow* s = later.shift(V(3));
     EXPECT_NE(&later, s);  // a flow starting at 8 counts as having held objects
     EXPECT_EQ(s, later.get_next());
     EXPECT_EQ(0u, s->get_start_id());
 }
 
 TEST(DataFlowShift, ReaderContinuesOnTheSuccessorAndReportsItsVersion) {
-    DataFlow flow(9, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(1), false, false);
+    DataFlow flow(9, MIB, MIB, nullptr, nullptr, 0, V(1), false, false);
     flow.set_references(true);
     append(flow, "day1-a");
     append(flow, "day1-b");
-    EXPECT_EQ(&flow, flow.shift(reinterpret_cast<void*>(1)));
-    DataFlow* next = flow.shift(reinterpret_cast<void*>(2));
+    EXPECT_EQ(&flow, flow.shift(V(1)));
+    DataFlow* next = flow.shift(V(2));
     ASSERT_NE(&flow, next);
     EXPECT_EQ(9, next->get_subject());
     EXPECT_TRUE(next->has_references());
-    EXPECT_EQ(reinterpret_cast<void*>(2), next->get_version());
+    EXPECT_EQ(V(2), next->get_version());
     append(*next, "day2-a");
-    DataFlow* third = flow.shift(reinterpret_cast<void*>(3));
+    DataFlow* third = flow.shift(V(3));
     EXPECT_EQ(third, next->get_next());
     EXPECT_EQ(third, flow.get_last());
 
     Collector seen;
     DataFlow::Iterator reader(&flow, nullptr, &seen, nullptr);
-    EXPECT_EQ("day1-a", as_string(reader.next()));
-    EXPECT_EQ("day1-b", as_string(reader.next()));
-    EXPECT_EQ("day2-a", as_string(reader.next()));
-    EXPECT_EQ(next, reader.get_flow());
-    ASSERT_EQ(1u, seen.versions.size());
-    EXPECT_EQ(reinterpret_cast<void*>(2), seen.versions[0]);
-    EXPECT_EQ(nullptr, reader.next());  // moved onto the empty third flow
-    EXPECT_EQ(third, reader.get_flow());
-    EXPECT_EQ(2u, seen.versions.size());
+    EXPECT_EQ(read_rest(reader), (Strings{"day1-a", "day1-b", "day2-a"}));
+    EXPECT_EQ(third, reader.get_flow());  // moved onto the empty third flow
+    EXPECT_EQ(seen.versions, (std::vector<void*>{V(2), V(3)}));
 }
 
 TEST(DataFlowShift, AutoFreeReleasesTheFlowLeftBehind) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, true, false);
     append(flow, "old");
-    DataFlow* next = flow.shift(reinterpret_cast<void*>(2));
+    DataFlow* next = flow.shift(V(2));
     append(*next, "new");
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
-    EXPECT_EQ("old", as_string(reader.next()));
-    EXPECT_EQ("new", as_string(reader.next()));
+    EXPECT_EQ(read_rest(reader), (Strings{"old", "new"}));
     EXPECT_EQ(0u, flow.get_count());
     EXPECT_EQ(0u, flow.get_start_id());
 }
@@ -272,16 +258,14 @@ TEST(DataFlowShift, AutoFreeRecyclesEachBlockAReaderLeaves) {
     for (int i = 0; i < 1000; ++i) ASSERT_NE(nullptr, reader.next());
     EXPECT_EQ(0u, flow.get_recycle_count());
     for (int i = 0; i < 1500; ++i) ASSERT_NE(nullptr, reader.next());
-    unsigned long recycled = flow.get_recycle_count();
-    EXPECT_GT(recycled, 0u);
-    EXPECT_LT(recycled, 2500u);
+    EXPECT_GT(flow.get_recycle_count(), 0u);
+    EXPECT_LT(flow.get_recycle_count(), 2500u);
 }
 
 TEST(DataFlowRecycler, ReleasesBlocksBehindTheSlowestReaderMinusKeep) {
     Base::Memory memory(MIB, MIB);
     DataFlow flow(1, MIB, MIB, &memory, nullptr, 0, nullptr, false, false);
-    const std::string object(1000, 'r');
-    for (int i = 0; i < 10000; ++i) append(flow, object);  // about ten blocks
+    for (int i = 0; i < 10000; ++i) append(flow, std::string(1000, 'r'));  // about ten blocks
     DataFlow::Recycler recycler(&flow, 100);
     unsigned long* slow = recycler.alloc_reader();
     EXPECT_EQ(0u, *slow);
@@ -319,15 +303,20 @@ TEST(DataFlowSender, ReadsInOrderAndFollowsTheChain) {
     EXPECT_EQ(1u, receiver.get_count());
 
     DataFlow::Sender* sender = DataFlow::Sender::create(&flow);
+    auto read_one = [sender] {
+        unsigned short len = 0;
+        const char* data = sender->read(len);
+        return data == nullptr ? std::string("<null>") : std::string(data, len);
+    };
     ASSERT_TRUE(sender->available());
-    EXPECT_EQ("one", read_one(sender));
+    EXPECT_EQ("one", read_one());
     EXPECT_TRUE(sender->available());  // moves onto the successor
     EXPECT_EQ(4u, sender->get_version());
-    EXPECT_EQ("two", read_one(sender));
+    EXPECT_EQ("two", read_one());
     EXPECT_FALSE(sender->available());
-    EXPECT_EQ("<null>", read_one(sender));
+    EXPECT_EQ("<null>", read_one());
     EXPECT_TRUE(sender->seek(0));
-    EXPECT_EQ("two", read_one(sender));
+    EXPECT_EQ("two", read_one());
     delete sender;
 }
 

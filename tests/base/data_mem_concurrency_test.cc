@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -64,6 +65,46 @@ unsigned long chain_length(const Base::DataMem& m) {
     return n;
 }
 
+// Reader threads that each make their look on their own thread and call it
+// until stopped: look(rng) returns -1 when there is nothing to look at yet,
+// else whether what it found was intact.
+class Readers {
+  public:
+    template <class MakeLook>
+    Readers(int threads, int seed, MakeLook make_look) {
+        for (int id = 0; id < threads; ++id) {
+            threads_.emplace_back([this, make_look, id, seed] {
+                auto look = make_look(id);
+                std::mt19937_64 rng(id + seed);
+                unsigned long local_bad = 0, local_looks = 0;
+                // Relaxed: done only ends the loop; the joins order the rest.
+                while (!done_.load(std::memory_order_relaxed)) {
+                    int found = look(rng);
+                    if (found < 0) continue;
+                    local_bad += found == 0;
+                    ++local_looks;
+                }
+                bad += local_bad;
+                looks += local_looks;
+            });
+        }
+    }
+    ~Readers() {
+        if (running()) stop();
+    }
+    void stop() {
+        done_ = true;
+        for (std::thread& t : threads_) t.join();
+    }
+    bool running() const { return !done_.load(std::memory_order_relaxed); }
+
+    std::atomic<unsigned long> bad{0}, looks{0};
+
+  private:
+    std::atomic<bool> done_{false};
+    std::vector<std::thread> threads_;
+};
+
 // Each reader publishes the lowest object it may still look at; the recycler
 // releases what lies behind the lowest of them.
 struct Floors {
@@ -89,65 +130,48 @@ TEST(DataMemConcurrency, VectorElementsBelowTheCountAreCompleteOnAnotherThread) 
     constexpr unsigned int N = 150000;
 #endif
     Base::Vector v(sizeof(Entry), 16, 1, nullptr);  // 256 elements per table
-    std::atomic<bool> done{false};
-    unsigned long bad = 0, looks = 0;
-    std::thread reader([&] {
-        std::mt19937 rng(3);
-        while (!done.load(std::memory_order_relaxed)) {
+    Readers reader(1, 3, [&v](int) {
+        return [&v](std::mt19937_64& rng) {
             unsigned int n = v.get_count();
-            if (n == 0) continue;
-            unsigned int i = rng() % n;
+            if (n == 0) return -1;
+            unsigned int i = static_cast<unsigned int>(rng() % n);
             const Entry* e = static_cast<const Entry*>(v.get(i));
-            bad += e == nullptr || e->a != i || e->b != ~static_cast<unsigned long>(i) ||
-                   e->c != i * 3UL;
-            ++looks;
-        }
+            return int{e != nullptr && e->a == i && e->b == ~static_cast<unsigned long>(i) &&
+                       e->c == i * 3UL};
+        };
     });
     for (unsigned int i = 0; i < N; ++i) {
         Entry e{i, ~static_cast<unsigned long>(i), i * 3UL};
         v.set(i, &e);
     }
-    done = true;
-    reader.join();
-    EXPECT_EQ(bad, 0u);
-    EXPECT_GT(looks, 0u);
+    reader.stop();
+    EXPECT_EQ(reader.bad.load(), 0u);
+    EXPECT_GT(reader.looks.load(), 0u);
 }
 
 TEST(DataMemConcurrency, ReadersSeekWhileTheWriterAppendsAndReusesRecycledBlocks) {
     Base::DataMem m(MIB, MIB, 3, nullptr);
     Floors floors;
-    std::atomic<bool> done{false};
-    std::atomic<unsigned long> bad{0}, seeks{0}, recycled_calls{0};
-
-    auto reader = [&](int id) {
-        std::mt19937_64 rng(id + 1);
-        unsigned long local_bad = 0, local_seeks = 0;
-        // Relaxed: done only ends the loop; the joins order everything else.
-        while (!done.load(std::memory_order_relaxed)) {
+    std::atomic<unsigned long> recycled_calls{0};
+    Readers readers(READERS, 1, [&](int id) {
+        return [&, id](std::mt19937_64& rng) {
             unsigned long count = m.get_count();
-            if (count == 0) continue;
+            if (count == 0) return -1;
             unsigned long floor = floors.at[id].load(std::memory_order_relaxed);
             if (count > LAG && count - LAG > floor) {
                 floor = count - LAG;
                 // Release: nothing below the new floor is read after this.
                 floors.at[id].store(floor, std::memory_order_release);
             }
-            unsigned long i = floor + rng() % (count - floor);
-            local_bad += !found_intact(m, i);
-            ++local_seeks;
-        }
-        bad += local_bad;
-        seeks += local_seeks;
-    };
-    auto recycler = [&] {
-        while (!done.load(std::memory_order_relaxed)) {
+            return int{found_intact(m, floor + rng() % (count - floor))};
+        };
+    });
+    std::thread recycler([&] {
+        while (readers.running()) {
             recycled_calls += m.recycle(floors.min());
             std::this_thread::yield();
         }
-    };
-    std::vector<std::thread> threads;
-    for (int r = 0; r < READERS; ++r) threads.emplace_back(reader, r);
-    threads.emplace_back(recycler);
+    });
 
     unsigned long longest = 0;
     for (unsigned long i = 0; i < OBJECTS; ++i) {
@@ -156,12 +180,12 @@ TEST(DataMemConcurrency, ReadersSeekWhileTheWriterAppendsAndReusesRecycledBlocks
         ASSERT_EQ(m.commit(size_of(i)), i);
         if (i % 4096 == 0) longest = std::max(longest, chain_length(m));
     }
-    done = true;
-    for (std::thread& t : threads) t.join();
+    readers.stop();
+    recycler.join();
     m.recycle(floors.min());
 
-    EXPECT_EQ(bad.load(), 0u);
-    EXPECT_GT(seeks.load(), 0u);
+    EXPECT_EQ(readers.bad.load(), 0u);
+    EXPECT_GT(readers.looks.load(), 0u);
     EXPECT_GT(recycled_calls.load(), 0u);
     // MAX_LAG objects of at most 507 bytes (under 20 MiB), the block kept
     // before them and the block being filled: far fewer blocks than the run
@@ -182,23 +206,13 @@ TEST(DataMemConcurrency, ReadersSeekWhileTheWriterRollsBatchesBack) {
 #endif
     Base::DataMem m(MIB, MIB, 3, nullptr);
     std::atomic<unsigned long> published{0};
-    std::atomic<bool> done{false};
-    std::atomic<unsigned long> bad{0}, seeks{0};
-    auto reader = [&](int id) {
-        std::mt19937_64 rng(id + 11);
-        unsigned long local_bad = 0, local_seeks = 0;
-        while (!done.load(std::memory_order_relaxed)) {
+    Readers readers(READERS, 11, [&](int) {
+        return [&](std::mt19937_64& rng) {
             // Acquire: the objects below it are committed and stay.
             unsigned long end = published.load(std::memory_order_acquire);
-            if (end == 0) continue;
-            local_bad += !found_intact(m, rng() % end);
-            ++local_seeks;
-        }
-        bad += local_bad;
-        seeks += local_seeks;
-    };
-    std::vector<std::thread> threads;
-    for (int r = 0; r < READERS; ++r) threads.emplace_back(reader, r);
+            return end == 0 ? -1 : int{found_intact(m, rng() % end)};
+        };
+    });
 
     std::mt19937_64 rng(5);
     unsigned long rolled_back = 0;
@@ -218,10 +232,9 @@ TEST(DataMemConcurrency, ReadersSeekWhileTheWriterRollsBatchesBack) {
             published.store(end + batch, std::memory_order_release);
         }
     }
-    done = true;
-    for (std::thread& t : threads) t.join();
-    EXPECT_EQ(bad.load(), 0u);
-    EXPECT_GT(seeks.load(), 0u);
+    readers.stop();
+    EXPECT_EQ(readers.bad.load(), 0u);
+    EXPECT_GT(readers.looks.load(), 0u);
     EXPECT_GT(rolled_back, 0u);
     for (unsigned long i = 0; i < published.load(); i += 97) ASSERT_TRUE(found_intact(m, i)) << i;
 }
@@ -236,35 +249,24 @@ TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
     Base::DataFlow::Recycler recycler(&flow, KEEP);
     unsigned long* cells[READERS];
     for (auto& c : cells) c = recycler.alloc_reader();
-    std::atomic<bool> done{false};
-    std::atomic<unsigned long> bad{0}, reads{0};
-
-    auto reader = [&](int id) {
-        Base::DataFlow::Iterator it(&flow, nullptr, nullptr, cells[id]);
-        std::mt19937_64 rng(id + 7);
-        unsigned long local_bad = 0, local_reads = 0;
-        while (!done.load(std::memory_order_relaxed)) {
+    Readers readers(READERS, 7, [&](int id) {
+        auto it = std::make_shared<Base::DataFlow::Iterator>(&flow, nullptr, nullptr, cells[id]);
+        return [&, it](std::mt19937_64& rng) {
             unsigned long end = flow.get_count();
-            unsigned long cell = it.get_recycle_pos();
+            unsigned long cell = it->get_recycle_pos();
             unsigned long low = cell > KEEP ? cell - KEEP : 0;
-            if (end <= low) continue;
+            if (end <= low) return -1;
             unsigned long pos = low + rng() % (end - low);
-            const Base::DataFlow::Iterator::Result* r = nullptr;
-            if (it.seek(pos)) r = it.next();
-            local_bad += r == nullptr || !holds(r->data, r->length, pos);
-            ++local_reads;
-        }
-        bad += local_bad;
-        reads += local_reads;
-    };
+            const Base::DataFlow::Iterator::Result* r = it->seek(pos) ? it->next() : nullptr;
+            return int{r != nullptr && holds(r->data, r->length, pos)};
+        };
+    });
     std::thread recycling([&] {
-        while (!done.load(std::memory_order_relaxed)) {
+        while (readers.running()) {
             recycler.invoke();
             std::this_thread::yield();
         }
     });
-    std::vector<std::thread> threads;
-    for (int r = 0; r < READERS; ++r) threads.emplace_back(reader, r);
 
     auto lowest_cell = [&] {
         unsigned long low = ~0UL;
@@ -277,12 +279,11 @@ TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
         fill(static_cast<char*>(flow.alloc_object(size_of(i))), i);
         ASSERT_EQ(flow.commit_object(size_of(i), false), i);
     }
-    done = true;
-    for (std::thread& t : threads) t.join();
+    readers.stop();
     recycling.join();
 
-    EXPECT_EQ(bad.load(), 0u);
-    EXPECT_GT(reads.load(), 0u);
+    EXPECT_EQ(readers.bad.load(), 0u);
+    EXPECT_GT(readers.looks.load(), 0u);
     unsigned long capacity = 0, used = 0;
     memory.get_size(capacity, used);
     EXPECT_LT(capacity, 26UL * MIB);

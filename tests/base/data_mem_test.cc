@@ -46,18 +46,16 @@ TEST(DataMem, ObjectsGrowUpAndOffsetsGrowDownFromTheBlockEnd) {
     const Base::DataMem::Block* blk = m.get_first_block();
     EXPECT_EQ(reinterpret_cast<unsigned long>(blk->data) % 8, 0u);
     const unsigned int* table = reinterpret_cast<const unsigned int*>(blk->end);
-    EXPECT_EQ(table[-1], 10u);
-    EXPECT_EQ(table[-2], 13u);
-    EXPECT_EQ(blk->get_used(), 13u);
-    EXPECT_EQ(blk->get_count(), 2u);
-    EXPECT_EQ(m.get_count(), 2u);
+    // Offsets table (from the end), used bytes, block count, store count.
+    EXPECT_EQ((std::vector<unsigned long>{table[-1], table[-2], blk->get_used(), blk->get_count(),
+                                          m.get_count()}),
+              (std::vector<unsigned long>{10, 13, 13, 2, 2}));
     EXPECT_EQ(m.get_block_offset(2), nullptr);
     // Smaller block sizes are raised to one mebibyte.
     Base::DataMem small(4096, 0, 3, nullptr);
     unsigned int first, next;
     small.get_size(first, next);
-    EXPECT_EQ(first, kMiB);
-    EXPECT_EQ(next, kMiB);
+    EXPECT_EQ(std::make_pair(first, next), std::make_pair(kMiB, kMiB));
 }
 
 TEST(DataMem, FullBlockMovesOnAndDirectoryFindsEveryObject) {
@@ -67,9 +65,8 @@ TEST(DataMem, FullBlockMovesOnAndDirectoryFindsEveryObject) {
     for (unsigned long i = 0; i < n; ++i) ASSERT_TRUE(check_object(m, i)) << i;
     const Base::DataMem::BlockOffset* e = m.get_block_offset(kPerBlock);
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->first, kPerBlock);
-    EXPECT_EQ(e->position, 1u);
-    EXPECT_EQ(e->block->first, kPerBlock);
+    EXPECT_EQ((std::vector<unsigned long>{e->first, e->position, e->block->first}),
+              (std::vector<unsigned long>{kPerBlock, 1, kPerBlock}));
     EXPECT_EQ(m.get_block_offset(kPerBlock - 1)->position, 0u);
     // Blocks chain in order with contiguous indices.
     unsigned long expect_first = 0;
@@ -94,32 +91,6 @@ TEST(DataMem, TruncateCutsBackAndReusesTheSpareBlocks) {
     EXPECT_EQ(m.get_current_block(), third);  // no new block was needed
     EXPECT_TRUE(m.truncate(0));
     EXPECT_EQ(m.get_count(), 0u);
-}
-
-TEST(DataMem, RecycleKeepsTheBlockBeforeAndReusesTheOldest) {
-    Base::DataMem m(kMiB, kMiB, 3, nullptr);
-    for (unsigned long i = 0; i < 4 * kPerBlock; ++i) write_object(m, i);
-    const Base::DataMem::Block* oldest = m.get_first_block();
-    // Object in block 1: block 0 is the one before it and stays.
-    EXPECT_FALSE(m.recycle(kPerBlock + 1));
-    // Object in block 3: blocks 0 and 1 go, block 2 stays.
-    EXPECT_TRUE(m.recycle(3 * kPerBlock + 1));
-    EXPECT_EQ(m.get_recycle_count(), 2 * kPerBlock);
-    EXPECT_TRUE(oldest->is_recycled());
-    EXPECT_FALSE(m.get_first_block()->next->next->is_recycled());
-    EXPECT_FALSE(m.recycle(3 * kPerBlock + 1));
-    // The next block the writer needs is the oldest recycled one.
-    for (unsigned long i = 4 * kPerBlock; i < 4 * kPerBlock + 1; ++i) write_object(m, i);
-    EXPECT_EQ(m.get_current_block(), oldest);
-    EXPECT_EQ(oldest->first, 4 * kPerBlock);
-    EXPECT_TRUE(check_object(m, 4 * kPerBlock));
-    EXPECT_TRUE(check_object(m, 2 * kPerBlock));
-    EXPECT_EQ(m.get_block_offset(4 * kPerBlock)->block, oldest);
-    // A block marked twice by readers counts once.
-    Base::DataMem::Block* third = m.get_first_block()->next;
-    m.recycle_block(third);
-    m.recycle_block(third);
-    EXPECT_EQ(m.get_recycle_count(), 3 * kPerBlock);
 }
 
 unsigned long chain_length(const Base::DataMem& m) {
@@ -197,10 +168,6 @@ TEST(DataMem, FreeRestoresAdjacentBlocksToTheMemoryAsOnePiece) {
     write_object(m, 0);
     EXPECT_TRUE(check_object(m, 0));
 }
-
-}  // namespace
-
-namespace {
 
 // A reader thread follows the writer through the blocks with the published
 // counts and links only, as flow readers do, and checks every byte.

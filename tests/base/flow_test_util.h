@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/data_flow.h"
+#include "base/data_flow_iterator.h"
 #include "base/sign.h"
 
 namespace FlowTest {
@@ -23,6 +24,14 @@ inline unsigned long append(Base::DataFlow& flow, const std::string& s, bool not
     void* p = flow.alloc_object(n);
     memcpy(p, s.data(), n);
     return flow.commit_object(n, notify);
+}
+
+// Every object the iterator yields until it finds none.
+inline std::vector<std::string> read_rest(Base::DataFlow::Iterator& it) {
+    std::vector<std::string> out;
+    while (const Base::DataFlow::Iterator::Result* r = it.next())
+        out.emplace_back(r->data, r->length);
+    return out;
 }
 
 // A fresh directory under /tmp for each test, removed with what it holds.
