@@ -1,16 +1,16 @@
 #include "base/field_desc.h"
 
-#include "base/map.h"
-
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <random>
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "base/map.h"
 
 namespace {
 
@@ -51,168 +51,121 @@ void describe_mixed(FieldDesc& d) {
     d.struct_size = sizeof(Mixed);
 }
 
-TEST(FieldDesc, AddMemberLaysOutEndToEnd) {
+TEST(FieldDesc, AddMemberLaysOutEndToEndAndCutsLongNames) {
     FieldDesc d(10, "XelReqUserLoginField");
     describe_login(d);
-    EXPECT_EQ(d.member_count, 8);
-    EXPECT_EQ(d.struct_size, 204);
-    EXPECT_EQ(d.stream_size, 204);
-    EXPECT_EQ(d.members[7].offset, 200);
-    EXPECT_EQ(d.members[7].stream_offset, 200);
+    EXPECT_EQ((std::vector<int>{d.member_count, d.struct_size, d.stream_size, d.members[7].offset,
+                                d.members[7].stream_offset}),
+              (std::vector<int>{8, 204, 204, 200, 200}));
     EXPECT_EQ(d.get_member_index("Password"), 3);
     EXPECT_EQ(d.get_member_index("password"), -1);
     EXPECT_EQ(d.get_member_desc(8), nullptr);
+
+    FieldDesc cut(1, std::string(100, 'F').c_str());
+    cut.add_member(TYPE_INT32, 4, std::string(80, 't').c_str(), std::string(200, 'n').c_str(),
+                   false);
+    EXPECT_EQ(cut.field_name, std::string(63, 'F'));
+    EXPECT_EQ(cut.members[0].type_name, std::string(63, 't'));
+    EXPECT_EQ(cut.get_member_index(std::string(127, 'n').c_str()), 0);
 }
 
-TEST(FieldDesc, LongNamesAreCut) {
-    FieldDesc d(1, std::string(100, 'F').c_str());
-    EXPECT_EQ(strlen(d.field_name), 63u);
-    d.add_member(TYPE_INT32, 4, std::string(80, 't').c_str(), std::string(200, 'n').c_str(), false);
-    EXPECT_EQ(strlen(d.members[0].type_name), 63u);
-    EXPECT_EQ(strlen(d.members[0].name), 127u);
-    EXPECT_EQ(d.get_member_index(std::string(127, 'n').c_str()), 0);
-}
-
-TEST(FieldDesc, StreamWithShortRecordLengthZeroesTheRest) {
+// Only members that fit the given length whole are copied; the rest are
+// zeroed, in both directions.
+TEST(FieldDesc, ShortRecordOrStreamZeroesTheMembersThatDoNotFit) {
     FieldDesc d(10, "Login");
     describe_login(d);
     Bytes record(204);
     for (size_t i = 0; i < record.size(); ++i) record[i] = static_cast<unsigned char>('a' + i % 26);
     Bytes stream(204, 0xCC);
+    // The first four members end at 77 <= 100; UserProductInfo ends at 118.
     d.to_stream(record.data(), stream.data(), 100);
-    // TradingDay, UserID, ParticipantID and Password end at 77 <= 100;
-    // UserProductInfo ends at 118 and is the first that does not fit.
-    EXPECT_EQ(Bytes(stream.begin(), stream.begin() + 77),
-              Bytes(record.begin(), record.begin() + 77));
-    EXPECT_EQ(Bytes(stream.begin() + 77, stream.end()), Bytes(127, 0));
+    Bytes want(record.begin(), record.begin() + 77);
+    want.resize(204, 0);
+    EXPECT_EQ(stream, want);
+
+    Bytes in(204, 'x'), back(204, 0xCC);
+    d.from_stream(back.data(), in.data(), 8);  // shorter than the first member
+    EXPECT_EQ(back, Bytes(204, 0));
+    d.from_stream(back.data(), in.data(), 36);
+    want.assign(36, 'x');
+    want.resize(204, 0);
+    EXPECT_EQ(back, want);
 }
 
-TEST(FieldDesc, ShortStreamYieldsZeroedTrailingMembers) {
-    FieldDesc d(10, "Login");
-    describe_login(d);
-    Bytes stream(204, 'x');
-    Bytes record(204, 0xCC);
-    d.from_stream(record.data(), stream.data(), 8);  // shorter than the first member
-    EXPECT_EQ(record, Bytes(204, 0));
-    d.from_stream(record.data(), stream.data(), 36);
-    EXPECT_EQ(Bytes(record.begin(), record.begin() + 36), Bytes(36, 'x'));
-    EXPECT_EQ(Bytes(record.begin() + 36, record.end()), Bytes(168, 0));
-}
-
-TEST(FieldDesc, NumbersTravelBigEndian) {
+// The fixed form sends numbers big-endian (fixed point as the raw integer);
+// the compact form sends them raw and a string as its length and bytes.
+TEST(FieldDesc, RecordRoundTripsThroughBothStreamForms) {
     FieldDesc d(2, "Mixed");
     describe_mixed(d);
     EXPECT_EQ(d.stream_size, 2 + 1 + 4 + 8 + 8 + 5 + 8);
-    Mixed m;
-    memset(&m, 0, sizeof m);
-    m.a = 0x0102;
-    m.c = 'z';
-    m.b = 0x03040506;
-    m.f = 12345;
-    m.d = 1.5;
-    strcpy(m.s, "abcd");
-    m.u = 0x1122334455667788ull;
+    Mixed m{0x0102, 'z', 0, 0x03040506, 12345, 1.5, "xy", {}, 0x1122334455667788ull};
     Bytes s(d.stream_size);
     d.to_stream(&m, s.data(), sizeof m);
-    EXPECT_EQ(Bytes(s.begin(), s.begin() + 7), Bytes({0x01, 0x02, 'z', 0x03, 0x04, 0x05, 0x06}));
-    // The descriptor's own form sends fixed point as the raw integer.
-    EXPECT_EQ(Bytes(s.begin() + 7, s.begin() + 15), Bytes({0, 0, 0, 0, 0, 0, 0x30, 0x39}));
-    EXPECT_EQ(Bytes(s.begin() + 15, s.begin() + 23), Bytes({0x3F, 0xF8, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(s[35], 0x88);
+    EXPECT_EQ(s, Bytes({0x01, 0x02, 'z',  0x03, 0x04, 0x05, 0x06, 0,    0,    0,    0,    0,
+                        0,    0x30, 0x39, 0x3F, 0xF8, 0,    0,    0,    0,    0,    0,    'x',
+                        'y',  0,    0,    0,    0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
     Mixed back;
     memset(&back, 0xEE, sizeof back);
     d.from_stream(&back, s.data(), d.stream_size);
     EXPECT_TRUE(d.equal_field(&m, &back));
-}
 
-TEST(FieldDesc, RecordCompactFormRoundTrips) {
-    FieldDesc d(2, "Mixed");
-    describe_mixed(d);
-    Mixed m;
-    memset(&m, 0, sizeof m);
-    m.a = -7;
-    strcpy(m.s, "xy");
-    m.f = INT64_MAX;
     unsigned char buf[128];
     int n = d.to_var_stream(&m, buf, sizeof buf);
-    // Numbers raw (2+1+4+8+8+8), the string as length 2 and its bytes.
     EXPECT_EQ(n, 31 + 3);
     EXPECT_EQ(d.to_var_stream(&m, buf, n - 1), -1);
-    Mixed back;
     memset(&back, 0x55, sizeof back);
     EXPECT_EQ(d.from_var_stream(&back, buf, n), n);
     EXPECT_TRUE(d.equal_field(&m, &back));
-    EXPECT_STREQ(back.s, "xy");
-    EXPECT_EQ(back.s[3], 0);
+    EXPECT_EQ(Bytes(back.s, back.s + 5), Bytes({'x', 'y', 0, 0, 0}));
     for (int cut = 0; cut < n; ++cut) EXPECT_EQ(d.from_var_stream(&back, buf, cut), -1);
 }
 
-TEST(FieldDesc, DescriptorCompactFormRoundTrips) {
+TEST(FieldDesc, DescriptorCompactFormRoundTripsCopiesAndRefusesCutsAndBadMembers) {
     FieldDesc d(0x2408, "Mixed");
     describe_mixed(d);
     std::vector<unsigned char> buf(4096);
     int n = d.to_var_stream(buf.data(), static_cast<int>(buf.size()));
     ASSERT_GT(n, 0);
-    EXPECT_EQ(buf[0], 0x88);  // 0x2408 as a little-first VInt
-    EXPECT_EQ(buf[1], 0x48);
-    EXPECT_EQ(buf[2], 40);  // struct size
+    // 0x2408 as a little-first VInt, then the struct size.
+    EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 3), Bytes({0x88, 0x48, 40}));
     FieldDesc back(0, "");
     EXPECT_EQ(back.from_var_stream(buf.data(), n), n);
     EXPECT_TRUE(FieldDesc::is_same(&d, &back));
-    EXPECT_EQ(back.field_id, 0x2408);
-    EXPECT_STREQ(back.field_name, "Mixed");
-    EXPECT_EQ(back.struct_size, d.struct_size);
+    EXPECT_EQ(std::make_tuple(back.field_id, std::string(back.field_name), back.struct_size),
+              std::make_tuple(d.field_id, std::string("Mixed"), d.struct_size));
     EXPECT_EQ(back.get_member_index("U"), 6);
+    back.members[3].is_key = true;
+    EXPECT_FALSE(FieldDesc::is_same(&d, &back));
+    FieldDesc copy(2, "B");
+    copy.copy(&d);
+    EXPECT_TRUE(FieldDesc::is_same(&d, &copy));
+    EXPECT_EQ(copy.get_member_index("S"), 5);
+    copy.clear();
+    EXPECT_EQ(copy.get_member_index("S"), -1);
     for (int cut = 0; cut < n; ++cut) {
         FieldDesc part(0, "");
         EXPECT_EQ(part.from_var_stream(buf.data(), cut), -1) << cut;
         EXPECT_EQ(part.member_count, 0);
     }
+    // A member that ends past the record is refused.
+    FieldDesc bad(1, "Bad");
+    bad.setup_member(TYPE_INT64, 8, 8, 1, 4, "T", "X", false);  // ends at 12
+    bad.struct_size = 8;
+    n = bad.to_var_stream(buf.data(), static_cast<int>(buf.size()));
+    EXPECT_EQ(back.from_var_stream(buf.data(), n), -1);
 }
 
-TEST(FieldDesc, DescriptorReaderRefusesMembersOutsideTheRecord) {
-    FieldDesc d(1, "Bad");
-    d.setup_member(TYPE_INT64, 8, 8, 1, 4, "T", "X", false);  // ends at 12
-    d.struct_size = 8;
-    unsigned char buf[256];
-    int n = d.to_var_stream(buf, sizeof buf);
-    FieldDesc back(0, "");
-    EXPECT_EQ(back.from_var_stream(buf, n), -1);
-}
-
-TEST(FieldDesc, CopyAndIsSame) {
-    FieldDesc a(1, "A");
-    describe_mixed(a);
-    FieldDesc b(2, "B");
-    b.copy(&a);
-    EXPECT_TRUE(FieldDesc::is_same(&a, &b));
-    EXPECT_EQ(b.get_member_index("S"), 5);
-    b.members[3].is_key = true;
-    EXPECT_FALSE(FieldDesc::is_same(&a, &b));
-    b.clear();
-    EXPECT_EQ(b.member_count, 0);
-    EXPECT_EQ(b.get_member_index("S"), -1);
-}
-
-TEST(FieldDesc, NullValuesPerType) {
+TEST(FieldDesc, NullValuesPerTypeAndPerRecord) {
     unsigned char v[8];
-    const DataType types[] = {TYPE_UINT8,   TYPE_UINT16,      TYPE_UINT32, TYPE_UINT64,
-                              TYPE_INT8,    TYPE_INT16,       TYPE_INT32,  TYPE_INT64,
-                              TYPE_FLOAT32, TYPE_FLOAT64,     TYPE_CHAR,   TYPE_STRING,
-                              TYPE_BOOL,    TYPE_FIXEDPOINT5, TYPE_VINT32, TYPE_VINT64};
-    for (DataType t : types) {
+    for (int t = TYPE_UINT8; t <= TYPE_VINT64; ++t) {
         memset(v, 0x11, sizeof v);
-        FieldDesc::set_null(t, v);
-        EXPECT_TRUE(FieldDesc::is_null(t, v)) << t;
+        FieldDesc::set_null(static_cast<DataType>(t), v);
+        EXPECT_TRUE(FieldDesc::is_null(static_cast<DataType>(t), v)) << t;
     }
     FieldDesc::set_null(TYPE_FLOAT32, v);
-    uint32_t bits;
-    memcpy(&bits, v, 4);
-    EXPECT_EQ(bits, 0x7F7FFFFFu);
+    EXPECT_EQ(Bytes(v, v + 4), Bytes({0xFF, 0xFF, 0x7F, 0x7F}));  // FLT_MAX
     FieldDesc::set_null(TYPE_BOOL, v);
-    int32_t b;
-    memcpy(&b, v, 4);
-    EXPECT_EQ(b, INT32_MAX);
+    EXPECT_EQ(Bytes(v, v + 4), Bytes({0xFF, 0xFF, 0xFF, 0x7F}));  // INT32_MAX
     int32_t zero = 0;
     EXPECT_FALSE(FieldDesc::is_null(TYPE_INT32, &zero));
 
@@ -225,12 +178,7 @@ TEST(FieldDesc, NullValuesPerType) {
     EXPECT_FALSE(d.is_null(&m));
     FieldDesc empty(3, "Empty");
     EXPECT_TRUE(empty.is_null(&m));
-}
 
-TEST(FieldDesc, SetFieldCopiesBoundedAndNulls) {
-    FieldDesc d(2, "Mixed");
-    describe_mixed(d);
-    Mixed m;
     memset(&m, 0x7A, sizeof m);
     d.set_field(5, &m, "abcdefgh");
     EXPECT_STREQ(m.s, "abcd");
@@ -258,21 +206,13 @@ TEST(FieldDesc, ComparesByTypeAndDirection) {
 
     FieldDesc d(2, "Mixed");
     describe_mixed(d);
-    Mixed x, y;
-    memset(&x, 0, sizeof x);
-    memset(&y, 0, sizeof y);
-    x.a = y.a = 3;
-    x.b = 1;
-    y.b = 2;
-    x.d = 5;  // not a key member
+    Mixed x{3, 0, 0, 1, 0, 5, "", {}, 0}, y{3, 0, 0, 2, 0, 0, "", {}, 0};  // D is no key
     EXPECT_EQ(d.compare_key(&x, &y, true), -1);
     EXPECT_EQ(FieldDesc::compare_key(&d, &y, &x), 1);
     EXPECT_FALSE(d.equal_key(&x, &y));
     y.b = 1;
-    EXPECT_TRUE(d.equal_key(&x, &y));
     EXPECT_TRUE(FieldDesc::equal_key(&d, &x, &y));
-    EXPECT_EQ(d.hash_key(&x), d.hash_key(&y));
-    EXPECT_EQ(FieldDesc::hash_key(&d, &x), d.hash_key(&x));
+    EXPECT_EQ(FieldDesc::hash_key(&d, &x), d.hash_key(&y));
     EXPECT_FALSE(d.equal_field(&x, &y));
     EXPECT_TRUE(d.equal_field(&x, &y, 0, 3));
     EXPECT_TRUE(d.equal_field(&x, &y, 4, 3));
@@ -281,66 +221,70 @@ TEST(FieldDesc, ComparesByTypeAndDirection) {
 }
 
 TEST(FieldDesc, ParsesTextByType) {
-    int64_t f;
-    ASSERT_TRUE(FieldDesc::fill_member(TYPE_FIXEDPOINT2, &f, "1.005", 8));
-    EXPECT_EQ(f, 100);
-    ASSERT_TRUE(FieldDesc::fill_member(TYPE_FIXEDPOINT1, &f, "-2.5", 8));
-    EXPECT_EQ(f, -25);
-    FieldDesc::fill_member(
-        TYPE_FIXEDPOINT3, &f,
-        "179769313486231570814527423731704356798070567525844996598917476803157260780028538760589558"
-        "632766878171540458953514382464234321326889464182768467546703537516986049910576551282076245"
-        "490090389328944075868508455133942304583236903222948165808559332123348274797826204144723168"
-        "738177180919299881250404026184124858368",
-        8);
-    EXPECT_EQ(f, INT64_MAX);
-    int32_t i = 5;
-    ASSERT_TRUE(FieldDesc::fill_member(TYPE_INT32, &i, "", 4));
-    EXPECT_EQ(i, INT32_MAX);
+    const std::string dbl_max_text = std::to_string(DBL_MAX);  // far beyond INT64_MAX / 1000
+    struct Case {
+        DataType type;
+        const char* text;
+        int size;
+        Bytes want;  // the member's bytes (little-endian in memory)
+    } cases[] = {
+        {TYPE_FIXEDPOINT2, "1.005", 8, {100, 0, 0, 0, 0, 0, 0, 0}},
+        {TYPE_FIXEDPOINT1, "-2.5", 8, {0xE7, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+        {TYPE_FIXEDPOINT3,
+         dbl_max_text.c_str(),
+         8,
+         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}},
+        {TYPE_INT32, "", 4, {0xFF, 0xFF, 0xFF, 0x7F}},  // empty is null
+        {TYPE_INT32, "-17", 4, {0xEF, 0xFF, 0xFF, 0xFF}},
+        {TYPE_UINT8, "200", 1, {200}},
+        {TYPE_STRING, "abcdefg", 5, {'a', 'b', 'c', 'd', 0}},
+        {TYPE_CHAR, "", 1, {0}},
+        // The hex bytes win over the decimal text.
+        {TYPE_FLOAT64, "0.1@000000000000F03F", 8, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
+        {TYPE_FLOAT32, "2.5", 4, {0, 0, 0x20, 0x40}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        unsigned char v[8];
+        memset(v, 0x5A, sizeof v);
+        EXPECT_TRUE(FieldDesc::fill_member(c.type, v, c.text, c.size));
+        EXPECT_EQ(Bytes(v, v + c.size), c.want);
+    }
     char out[64];
-    EXPECT_EQ(FieldDesc::print_member(out, TYPE_INT32, &i, false, 4, false, nullptr), 0);
-    ASSERT_TRUE(FieldDesc::fill_member(TYPE_INT32, &i, "-17", 4));
-    EXPECT_EQ(i, -17);
-    uint8_t u8;
-    ASSERT_TRUE(FieldDesc::fill_member(TYPE_UINT8, &u8, "200", 1));
-    EXPECT_EQ(u8, 200);
-    char s[5];
-    FieldDesc::fill_member(TYPE_STRING, s, "abcdefg", 5);
-    EXPECT_STREQ(s, "abcd");
-    char c = 'q';
-    FieldDesc::fill_member(TYPE_CHAR, &c, "", 1);
-    EXPECT_EQ(c, 0);
-    double d;
-    ASSERT_TRUE(FieldDesc::fill_member(TYPE_FLOAT64, &d, "0.1@000000000000F03F", 8));
-    EXPECT_EQ(d, 1.0);  // the hex bytes win over the decimal text
-    float fl;
-    ASSERT_TRUE(FieldDesc::fill_member(TYPE_FLOAT32, &fl, "2.5", 4));
-    EXPECT_EQ(fl, 2.5f);
+    int32_t null_int = INT32_MAX;
+    EXPECT_EQ(FieldDesc::print_member(out, TYPE_INT32, &null_int, false, 4, false, nullptr), 0);
 }
 
 TEST(FieldDesc, PrintsByType) {
-    char out[128];
-    int64_t f = 12345;
-    EXPECT_EQ(FieldDesc::print_member(out, TYPE_FIXEDPOINT3, &f, false, 8, false, nullptr), 6);
-    EXPECT_STREQ(out, "12.345");
-    f = 7;
-    FieldDesc::print_member(out, TYPE_FIXEDPOINT0, &f, false, 8, false, nullptr);
-    EXPECT_STREQ(out, "7");
-    FieldDesc::print_member(out, TYPE_STRING, "a\"b", true, 8, false, nullptr);
-    EXPECT_STREQ(out, "a\"\"b");
-    EXPECT_EQ(FieldDesc::print_member(nullptr, TYPE_STRING, "ab", false, 6, true, nullptr), 5);
-    FieldDesc::print_member(out, TYPE_STRING, "ab", false, 6, true, nullptr);
-    EXPECT_STREQ(out, "ab   ");
-    double d = 1.0;
-    char hex[32];
-    FieldDesc::print_member(out, TYPE_FLOAT64, &d, false, 8, false, hex);
-    EXPECT_STREQ(out, "1.000000000000000@000000000000F03F");
-    float fl = 0.5f;
-    FieldDesc::print_member(out, TYPE_FLOAT32, &fl, false, 4, false, nullptr);
-    EXPECT_STREQ(out, "0.50000000");
-    // A string member without its NUL prints no further than its size.
-    char raw[4] = {'w', 'x', 'y', 'z'};
-    EXPECT_EQ(FieldDesc::print_member(out, TYPE_STRING, raw, false, 4, false, nullptr), 4);
+    const int64_t fixed = 12345, seven = 7;
+    const double one = 1.0;
+    const float half = 0.5f;
+    const char raw[4] = {'w', 'x', 'y', 'z'};  // no NUL: printed no further than its size
+    struct Case {
+        DataType type;
+        const void* value;
+        bool quoted;
+        int width;
+        bool pad;
+        const char* want;
+    } cases[] = {
+        {TYPE_FIXEDPOINT3, &fixed, false, 8, false, "12.345"},
+        {TYPE_FIXEDPOINT0, &seven, false, 8, false, "7"},
+        {TYPE_STRING, "a\"b", true, 8, false, "a\"\"b"},
+        {TYPE_STRING, "ab", false, 6, true, "ab   "},
+        {TYPE_FLOAT64, &one, false, 8, false, "1.000000000000000@000000000000F03F"},
+        {TYPE_FLOAT32, &half, false, 4, false, "0.50000000"},
+        {TYPE_STRING, raw, false, 4, false, "wxyz"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.want);
+        char out[128], hex[32];
+        char* hexbuf = c.type == TYPE_FLOAT64 ? hex : nullptr;
+        int n = FieldDesc::print_member(out, c.type, c.value, c.quoted, c.width, c.pad, hexbuf);
+        EXPECT_EQ(std::string(out, n), c.want);
+        EXPECT_EQ(
+            FieldDesc::print_member(nullptr, c.type, c.value, c.quoted, c.width, c.pad, hexbuf), n);
+    }
 }
 
 TEST(FieldDesc, PrintsRecordsNamedQuotedAndPlain) {
@@ -375,18 +319,12 @@ TEST(FieldDesc, PrintsRecordsNamedQuotedAndPlain) {
     EXPECT_EQ(std::string(line, got), "\"ErrorID\",\"ErrorMsg\"\nErrorID=9 ErrorMsg=bad \"x\"");
 }
 
-}  // namespace
-
-namespace {
-
 TEST(TypedMap, KeysByMemberType) {
-    Base::Map ids(TYPE_UINT16, 100, 2, 0, 0, 0, nullptr);
     int a = 1, b = 2;
-    unsigned short k1 = 0x2408, k2 = 0x0001;
+    Base::Map ids(TYPE_UINT16, 100, 2, 0, 0, 0, nullptr);
+    unsigned short k1 = 0x2408, k2 = 0x0001, probe = 0x2408;
     ids.insert(&k1, &a);
     ids.insert(&k2, &b);
-    EXPECT_EQ(ids.search(&k1), &a);
-    unsigned short probe = 0x2408;
     EXPECT_EQ(ids.search(&probe), &a);
     probe = 7;
     EXPECT_EQ(ids.search(&probe), nullptr);

@@ -2,11 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "flow_test_util.h"
@@ -15,25 +13,18 @@ namespace {
 
 using FileTest = FlowTest::TempDirTest;
 
-TEST(FilePath, ConvertParentChild) {
+TEST(FilePath, ConvertParentChildAndName) {
     char out[64];
     EXPECT_STREQ("a/b/c", Base::File::convert_path(out, "a\\b/c"));
     EXPECT_STREQ("a/b", Base::File::get_parent_path(out, "a\\b\\c.txt"));
     EXPECT_STREQ(".", Base::File::get_parent_path(out, "c.txt"));
     EXPECT_STREQ("/", Base::File::get_parent_path(out, "/c.txt"));
     EXPECT_STREQ("a/b/c.txt", Base::File::get_child_path(out, "a\\b", "c.txt"));
-}
-
-TEST(FilePath, GetNameSplitsDirectoryNameAndExtension) {
     char dir[64], name[64], ext[64];
     Base::File::get_name(dir, name, ext, "x\\y/file.tar.gz", '.');
-    EXPECT_STREQ("x/y", dir);
-    EXPECT_STREQ("file.tar", name);
-    EXPECT_STREQ(".gz", ext);
+    EXPECT_EQ(std::string(dir) + "|" + name + "|" + ext, "x/y|file.tar|.gz");
     Base::File::get_name(dir, name, ext, "plain", '.');
-    EXPECT_STREQ("", dir);
-    EXPECT_STREQ("plain", name);
-    EXPECT_STREQ("", ext);
+    EXPECT_EQ(std::string(dir) + "|" + name + "|" + ext, "|plain|");
     Base::File::get_name(nullptr, name, nullptr, "d.v/noext", '.');
     EXPECT_STREQ("noext", name);
 }
@@ -57,20 +48,15 @@ TEST_F(FileTest, LengthPositionAndTruncation) {
     FILE* f = fopen(p.c_str(), "w+b");
     ASSERT_NE(nullptr, f);
     fputs("0123456789", f);
-    long n = -1;
+    long n = -1, at = -1;
     ASSERT_TRUE(Base::File::get_length(f, n));
     EXPECT_EQ(10, n);
-    ASSERT_TRUE(Base::File::set_pos(f, 4));
-    ASSERT_TRUE(Base::File::get_pos(f, n));
-    EXPECT_EQ(4, n);
-    ASSERT_TRUE(Base::File::truncate(f));
-    ASSERT_TRUE(Base::File::get_length(f, n));
-    EXPECT_EQ(4, n);
-    ASSERT_TRUE(Base::File::set_length(f, 2));
-    ASSERT_TRUE(Base::File::get_pos(f, n));
-    EXPECT_EQ(0, n);
-    ASSERT_TRUE(Base::File::get_length(f, n));
-    EXPECT_EQ(2, n);
+    ASSERT_TRUE(Base::File::set_pos(f, 4) && Base::File::get_pos(f, at) &&
+                Base::File::truncate(f) && Base::File::get_length(f, n));
+    EXPECT_EQ(std::make_pair(4L, 4L), std::make_pair(at, n));
+    ASSERT_TRUE(Base::File::set_length(f, 2) && Base::File::get_pos(f, at) &&
+                Base::File::get_length(f, n));
+    EXPECT_EQ(std::make_pair(0L, 2L), std::make_pair(at, n));
     EXPECT_GT(Base::File::get_last_modify_time(f), 1600000000L);
     fclose(f);
 }

@@ -4,6 +4,7 @@
 
 #include <random>
 #include <set>
+#include <vector>
 
 namespace {
 
@@ -30,11 +31,9 @@ TEST(Heap, PointerHeapReturnsThePointers) {
     Base::Heap h(compare_long_ptr, 0, 0, 0, nullptr);
     long v[] = {3, 10, 1, 7};
     for (long& x : v) h.push(&x);
-    EXPECT_EQ(h.pop(), &v[1]);
-    EXPECT_EQ(h.pop(), &v[3]);
-    EXPECT_EQ(h.pop(), &v[0]);
-    EXPECT_EQ(h.pop(), &v[2]);
-    EXPECT_EQ(h.pop(), nullptr);
+    std::vector<void*> popped;
+    while (void* p = h.pop()) popped.push_back(p);
+    EXPECT_EQ(popped, (std::vector<void*>{&v[1], &v[3], &v[0], &v[2]}));
 }
 
 // Random interleaving of pushes and pops against a sorted reference, with

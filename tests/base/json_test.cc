@@ -1,14 +1,13 @@
 #include "base/json.h"
 
 #include <gtest/gtest.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
-#include <vector>
+#include <utility>
+
+#include "flow_test_util.h"
 
 namespace {
 
@@ -47,8 +46,7 @@ TEST(Json, ParsesTypedValues) {
     int64_t scaled;
     int decimals, whole = 0;
     ASSERT_TRUE(Base::Json::get_number(value("i"), scaled, decimals));
-    EXPECT_EQ(-42, scaled);
-    EXPECT_EQ(0, decimals);
+    EXPECT_EQ(std::make_pair(scaled, decimals), std::make_pair(int64_t{-42}, 0));
     EXPECT_EQ(Base::Json::NUMBER0 + 3, value("d")->get_type());
     EXPECT_DOUBLE_EQ(12.345, Base::Json::get_float(value("d")));
     EXPECT_TRUE(Base::Json::get_number(value("d"), whole));
@@ -60,9 +58,7 @@ TEST(Json, ParsesTypedValues) {
     ASSERT_EQ(3, a->get_size());
     EXPECT_STREQ("x", a->get_item(1)->get_string());
     EXPECT_EQ(nullptr, a->get_item(3));
-    Base::Json::Object* k = a->get_item(2)->get_object();
-    ASSERT_NE(nullptr, k);
-    EXPECT_EQ(0, k->get_property("k")->get_value()->get_size());
+    EXPECT_EQ(0, a->get_item(2)->get_object()->get_property("k")->get_value()->get_size());
     Base::Json::Object* inner = value("o")->get_object();
     EXPECT_DOUBLE_EQ(0.5, Base::Json::get_float(inner->get_property("inner")->get_value()));
 }
@@ -95,8 +91,7 @@ TEST(Json, NumbersAreScaledIntegers) {
         int decimals;
         ASSERT_TRUE(Base::Json::get_number(json.get_object(0)->get_property("v")->get_value(),
                                            scaled, decimals));
-        EXPECT_EQ(c.scaled, scaled) << c.text;
-        EXPECT_EQ(c.decimals, decimals) << c.text;
+        EXPECT_EQ(std::make_pair(c.scaled, c.decimals), std::make_pair(scaled, decimals)) << c.text;
     }
     for (const char* bad : {"9223372036854775808", "-9223372036854775809", "1e19", "-", "1.", ".5",
                             "1e", "1e+", "+1", "0x10", "1.5.2"}) {
@@ -248,24 +243,19 @@ TEST(Json, BuiltDocumentPrintsWithTabs) {
     EXPECT_EQ(expected, to_text(again, 1));
 }
 
-TEST(Json, FilesAndPathLists) {
-    char dir[] = "/tmp/xelmd_json_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
-    std::string a = std::string(dir) + "/a.json", b = std::string(dir) + "/b.json";
-    std::string missing = std::string(dir) + "/none.json";
-    FILE* f = fopen(a.c_str(), "wb");
+using JsonFiles = FlowTest::TempDirTest;
+
+TEST_F(JsonFiles, FilesAndPathLists) {
+    std::string a = path("a.json"), b = path("b.json"), missing = path("none.json");
     // Larger than one read buffer.
-    fputs("{\"big\":\"", f);
-    for (int i = 0; i < 10000; ++i) fputs("0123456789", f);
-    fputs("\"}", f);
-    fclose(f);
-    f = fopen(b.c_str(), "wb");
-    fputs("{\"b\":1}{\"c\":2}", f);
-    fclose(f);
+    std::string big;
+    for (int i = 0; i < 10000; ++i) big += "0123456789";
+    write_all(a, "{\"big\":\"" + big + "\"}");
+    write_all(b, "{\"b\":1}{\"c\":2}");
 
     Base::Json json;
     ASSERT_TRUE(json.parse_file(a.c_str()));
-    EXPECT_EQ(100000u, strlen(json.get_object(0)->get_property("big")->get_value()->get_string()));
+    EXPECT_EQ(big, json.get_object(0)->get_property("big")->get_value()->get_string());
     EXPECT_FALSE(json.parse_file(missing.c_str()));
 
     Base::Json list;
@@ -281,8 +271,6 @@ TEST(Json, FilesAndPathLists) {
     Base::Json back;
     ASSERT_TRUE(back.parse_file(b.c_str()));
     EXPECT_EQ(to_text(list), to_text(back));
-    std::string cmd = std::string("rm -rf ") + dir;
-    ASSERT_EQ(0, system(cmd.c_str()));
 }
 
 }  // namespace

@@ -67,34 +67,32 @@ TEST(TaggedStack, ConcurrentChurnNeverHandsOutANodeTwice) {
     for (Base::TaggedNode* n : nodes) pool.push(n);
 }
 
-TEST(LFStack, IsLastInFirstOutAndClears) {
+void* P(long v) {
+    return reinterpret_cast<void*>(v);
+}
+
+TEST(LFStack, IsLastInFirstOutClearsAndTryPushChecksTheTop) {
     Base::LFStack s(0);
     EXPECT_EQ(s.pop(), nullptr);
     EXPECT_EQ(s.top(), nullptr);
-    for (long i = 1; i <= 5; ++i) s.push(reinterpret_cast<void*>(i));
-    EXPECT_EQ(s.top(), reinterpret_cast<void*>(5));
+    for (long i = 1; i <= 5; ++i) s.push(P(i));
+    EXPECT_EQ(s.top(), P(5));
     Base::LFStack::Iterator it(&s);
-    for (long i = 5; i >= 1; --i) EXPECT_EQ(it.next(), reinterpret_cast<void*>(i));
+    for (long i = 5; i >= 1; --i) EXPECT_EQ(it.next(), P(i));
     EXPECT_EQ(it.next(), nullptr);
-    for (long i = 5; i >= 3; --i) EXPECT_EQ(s.pop(), reinterpret_cast<void*>(i));
+    for (long i = 5; i >= 3; --i) EXPECT_EQ(s.pop(), P(i));
     s.clear();
     EXPECT_EQ(s.pop(), nullptr);
-    s.push(reinterpret_cast<void*>(7));
-    EXPECT_EQ(s.pop(), reinterpret_cast<void*>(7));
-    EXPECT_EQ(s.pop(), nullptr);
-}
 
-TEST(LFStack, TryPushChecksTheTop) {
-    Base::LFStack s(2);
-    int a, b, c;
-    EXPECT_FALSE(s.try_push(&a, &b));  // empty, but a expected
-    EXPECT_TRUE(s.try_push(nullptr, &a));
-    EXPECT_FALSE(s.try_push(nullptr, &b));
-    EXPECT_FALSE(s.try_push(&c, &b));
-    EXPECT_TRUE(s.try_push(&a, &b));
-    EXPECT_EQ(s.pop(), &b);
-    EXPECT_EQ(s.pop(), &a);
-    EXPECT_EQ(s.pop(), nullptr);
+    Base::LFStack t(2);
+    EXPECT_FALSE(t.try_push(P(1), P(2)));  // empty, but 1 expected on top
+    EXPECT_TRUE(t.try_push(nullptr, P(1)));
+    EXPECT_FALSE(t.try_push(nullptr, P(2)));
+    EXPECT_FALSE(t.try_push(P(3), P(2)));
+    EXPECT_TRUE(t.try_push(P(1), P(2)));
+    EXPECT_EQ(t.pop(), P(2));
+    EXPECT_EQ(t.pop(), P(1));
+    EXPECT_EQ(t.pop(), nullptr);
 }
 
 // kProducers threads push while this one pops; take sees every element.
@@ -133,15 +131,15 @@ TEST(LFStack, ProducersAndConsumerSeeEveryElementOnce) {
 TEST(LFQueue, IsFirstInFirstOutPastItsPreallocatedNodesAndAfterClear) {
     Base::LFQueue q(4);
     EXPECT_EQ(q.pop(), nullptr);
-    for (long i = 1; i <= 10; ++i) q.push(reinterpret_cast<void*>(i));
-    for (long i = 1; i <= 5; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
-    q.push(reinterpret_cast<void*>(11));  // served by a node the pops returned
-    for (long i = 6; i <= 11; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
-    q.push(reinterpret_cast<void*>(12));
+    for (long i = 1; i <= 10; ++i) q.push(P(i));
+    for (long i = 1; i <= 5; ++i) ASSERT_EQ(q.pop(), P(i));
+    q.push(P(11));  // served by a node the pops returned
+    for (long i = 6; i <= 11; ++i) ASSERT_EQ(q.pop(), P(i));
+    q.push(P(12));
     q.clear();
     EXPECT_EQ(q.pop(), nullptr);
-    for (long i = 1; i <= 9; ++i) q.push(reinterpret_cast<void*>(i));
-    for (long i = 1; i <= 9; ++i) ASSERT_EQ(q.pop(), reinterpret_cast<void*>(i));
+    for (long i = 1; i <= 9; ++i) q.push(P(i));
+    for (long i = 1; i <= 9; ++i) ASSERT_EQ(q.pop(), P(i));
     EXPECT_EQ(q.pop(), nullptr);
 }
 

@@ -52,59 +52,39 @@ TEST(MemoryHelpers, AllocZeroedGivesZerosAtEverySize) {
     Base::free_zeroed(nullptr, 8UL << 20);
 }
 
-TEST(Memory, BumpsWithinTheFirstBlockAndCounts) {
-    Base::Memory m(1024, 4096);
+std::pair<unsigned long, unsigned long> size_of(const Base::Memory& m) {
     unsigned long capacity, used;
     m.get_size(capacity, used);
-    EXPECT_EQ(capacity, 1024u);
-    EXPECT_EQ(used, 0u);
-    char* a = static_cast<char*>(m.alloc(16));
-    char* b = static_cast<char*>(m.alloc(24));
-    EXPECT_EQ(b, a + 16);
-    EXPECT_EQ(a[0], 0);  // the first block is zeroed
-    m.get_size(capacity, used);
-    EXPECT_EQ(used, 40u);
+    return {capacity, used};
 }
 
-TEST(Memory, FullBlockMovesToANewBlockOfAtLeastMinSize) {
+// Requests are bumped within a block; one that does not fit moves to a new
+// block of at least the minimum size; clear starts over in the same blocks.
+TEST(Memory, BumpsWithinBlocksAndClearReusesThem) {
     Base::Memory m(64, 1000);
-    char* a = static_cast<char*>(m.alloc(60));
-    char* b = static_cast<char*>(m.alloc(8));  // does not fit the 64-byte block
-    EXPECT_TRUE(b < a || b >= a + 64);
-    char* c = static_cast<char*>(m.alloc(8));
-    EXPECT_EQ(c, b + 8);
+    EXPECT_EQ(size_of(m), std::make_pair(64UL, 0UL));
+    char* a = static_cast<char*>(m.alloc(16));
+    EXPECT_EQ(a[0], 0);  // the first block is zeroed
+    char* b = static_cast<char*>(m.alloc(44));
+    EXPECT_EQ(b, a + 16);
+    char* c = static_cast<char*>(m.alloc(8));  // does not fit the 64-byte block
+    EXPECT_TRUE(c < a || c >= a + 64);
+    EXPECT_EQ(m.alloc(8), c + 8);
     char* big = static_cast<char*>(m.alloc(5000));  // larger than min_block
     memset(big, 1, 5000);
-    unsigned long capacity, used;
-    m.get_size(capacity, used);
-    EXPECT_EQ(capacity, 64u + 1000u + 5000u);
-    EXPECT_EQ(used, 60u + 8 + 8 + 5000);
+    EXPECT_EQ(size_of(m), std::make_pair(64UL + 1000 + 5000, 60UL + 8 + 8 + 5000));
+    m.clear();
+    EXPECT_EQ(size_of(m).second, 0u);
+    EXPECT_EQ(m.alloc(60), a);
+    EXPECT_EQ(size_of(m).first, 64UL + 1000 + 5000);
 }
 
 TEST(Memory, RestoredExternalMemoryIsUsedAndNotFreed) {
     static char external[256];
     Base::Memory m(0, 128);
     m.restore(external, sizeof(external));
-    char* p = static_cast<char*>(m.alloc(200));
-    EXPECT_EQ(p, external);
+    EXPECT_EQ(m.alloc(200), external);
     // Destruction must not free the static buffer (ASan would report it).
-}
-
-TEST(Memory, ClearReusesTheBlocks) {
-    Base::Memory m(256, 256);
-    char* a = static_cast<char*>(m.alloc(200));
-    m.alloc(200);
-    unsigned long cap_before, used;
-    m.get_size(cap_before, used);
-    m.clear();
-    m.get_size(cap_before, used);
-    EXPECT_EQ(used, 0u);
-    char* x = static_cast<char*>(m.alloc(200));
-    char* y = static_cast<char*>(m.alloc(200));
-    unsigned long cap_after;
-    m.get_size(cap_after, used);
-    EXPECT_EQ(cap_after, cap_before);
-    EXPECT_TRUE(x == a || y == a);
 }
 
 // Threads allocate small ranges and fill them with their own byte; any
