@@ -152,19 +152,25 @@ TEST(DataFlow, FileNameUsesSubjectInEightHexDigitsOrTheGivenName) {
     }
 }
 
-TEST(DataFlowIterator, SeekToEndReportsTheLastObject) {
+// A seek past the end stops there and reports the last object; the
+// reader's cell rises with it and is never lowered by a seek back.
+TEST(DataFlowIterator, SeekToEndReportsTheLastObjectAndRaisesTheCell) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 5, nullptr, false, false);
-    for (int i = 0; i < 4; ++i) append(flow, "o" + std::to_string(i));
+    for (int i = 0; i < 1000; ++i) append(flow, "o" + std::to_string(i) + std::string(3000, 'x'));
     Collector seen;
-    DataFlow::Iterator reader(&flow, nullptr, &seen, nullptr);
-    EXPECT_TRUE(reader.seek(100));  // clamped to end
-    EXPECT_EQ(9u, reader.tell());
-    EXPECT_EQ(seen.ids, std::vector<unsigned long>{8});
-    EXPECT_EQ(seen.items, Strings{"o3"});
+    unsigned long cell = 0;
+    DataFlow::Iterator reader(&flow, nullptr, &seen, &cell);
+    EXPECT_EQ(0u, reader.get_recycle_pos());
+    EXPECT_TRUE(reader.seek(2000));  // clamped to end
+    EXPECT_EQ(1005u, reader.tell());
+    EXPECT_EQ(seen.ids, std::vector<unsigned long>{1004});
+    EXPECT_EQ(seen.items[0].substr(0, 4), "o999");
     EXPECT_EQ(nullptr, reader.next());
+    EXPECT_EQ(1004u, cell);
     EXPECT_FALSE(reader.seek(4));
     EXPECT_TRUE(reader.seek(6));
-    EXPECT_EQ("o1", as_string(reader.next()));
+    EXPECT_EQ(1004u, cell);  // never lowered
+    EXPECT_EQ("o1x", as_string(reader.next()).substr(0, 3));
 }
 
 TEST(DataFlowIterator, WalksAndSeeksAcrossManyBlocks) {
@@ -190,34 +196,19 @@ TEST(DataFlowIterator, WalksAndSeeksAcrossManyBlocks) {
     }
 }
 
-TEST(DataFlowIterator, ReaderCellRisesAsTheReaderMoves) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    for (int i = 0; i < 1000; ++i) append(flow, std::string(3000, 'x'));
-    unsigned long cell = 0;
-    DataFlow::Iterator reader(&flow, nullptr, nullptr, &cell);
-    EXPECT_EQ(0u, reader.get_recycle_pos());
-    EXPECT_TRUE(reader.seek(500));
-    EXPECT_EQ(500u, cell);
-    EXPECT_TRUE(reader.seek(100));
-    EXPECT_EQ(500u, cell);  // never lowered
-    read_rest(reader);
-    EXPECT_GE(cell, 500u);
-    EXPECT_LE(cell, 1000u);
-}
-
-TEST(DataFlowShift, EmptyFlowAtZeroTakesTheVersionInPlace) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    EXPECT_EQ(&flow, flow.shift(V(3)));
-    EXPECT_EQ(V(3), flow.get_version());
-    EXPECT_EQ(nullptr, flow.get_next());
+// An empty flow at zero takes a new version in place; one that held objects
+// (or starts above zero) chains a successor, which a reader follows.
+TEST(DataFlowShift, ReaderContinuesOnTheSuccessorAndReportsItsVersion) {
+    DataFlow empty(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    EXPECT_EQ(&empty, empty.shift(V(3)));
+    EXPECT_EQ(V(3), empty.get_version());
+    EXPECT_EQ(nullptr, empty.get_next());
     DataFlow later(1, MIB, MIB, nullptr, nullptr, 8, nullptr, false, false);
     DataFlow* s = later.shift(V(3));
-    EXPECT_NE(&later, s);  // a flow starting at 8 counts as having held objects
+    EXPECT_NE(&later, s);
     EXPECT_EQ(s, later.get_next());
     EXPECT_EQ(0u, s->get_start_id());
-}
 
-TEST(DataFlowShift, ReaderContinuesOnTheSuccessorAndReportsItsVersion) {
     DataFlow flow(9, MIB, MIB, nullptr, nullptr, 0, V(1), false, false);
     flow.set_references(true);
     append(flow, "day1-a");
@@ -240,18 +231,9 @@ TEST(DataFlowShift, ReaderContinuesOnTheSuccessorAndReportsItsVersion) {
     EXPECT_EQ(seen.versions, (std::vector<void*>{V(2), V(3)}));
 }
 
-TEST(DataFlowShift, AutoFreeReleasesTheFlowLeftBehind) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, true, false);
-    append(flow, "old");
-    DataFlow* next = flow.shift(V(2));
-    append(*next, "new");
-    DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
-    EXPECT_EQ(read_rest(reader), (Strings{"old", "new"}));
-    EXPECT_EQ(0u, flow.get_count());
-    EXPECT_EQ(0u, flow.get_start_id());
-}
-
-TEST(DataFlowShift, AutoFreeRecyclesEachBlockAReaderLeaves) {
+// An auto-free flow recycles each block its reader leaves, and is freed
+// once the reader moves on to its successor.
+TEST(DataFlowShift, AutoFreeRecyclesEachBlockAReaderLeavesAndTheFlowLeftBehind) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, true, false);
     for (int i = 0; i < 3000; ++i) append(flow, std::string(1000, 'b'));  // three blocks
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
@@ -260,6 +242,10 @@ TEST(DataFlowShift, AutoFreeRecyclesEachBlockAReaderLeaves) {
     for (int i = 0; i < 1500; ++i) ASSERT_NE(nullptr, reader.next());
     EXPECT_GT(flow.get_recycle_count(), 0u);
     EXPECT_LT(flow.get_recycle_count(), 2500u);
+    append(*flow.shift(V(2)), "new");
+    EXPECT_EQ(501u, read_rest(reader).size());  // 500 left here and "new"
+    EXPECT_EQ(0u, flow.get_count());
+    EXPECT_EQ(0u, flow.get_start_id());
 }
 
 TEST(DataFlowRecycler, ReleasesBlocksBehindTheSlowestReaderMinusKeep) {

@@ -58,25 +58,6 @@ TEST(DataMem, ObjectsGrowUpAndOffsetsGrowDownFromTheBlockEnd) {
     EXPECT_EQ(std::make_pair(first, next), std::make_pair(kMiB, kMiB));
 }
 
-TEST(DataMem, FullBlockMovesOnAndDirectoryFindsEveryObject) {
-    Base::DataMem m(kMiB, kMiB, 3, nullptr);
-    const unsigned long n = 5 * kPerBlock + 3;
-    for (unsigned long i = 0; i < n; ++i) write_object(m, i);
-    for (unsigned long i = 0; i < n; ++i) ASSERT_TRUE(check_object(m, i)) << i;
-    const Base::DataMem::BlockOffset* e = m.get_block_offset(kPerBlock);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ((std::vector<unsigned long>{e->first, e->position, e->block->first}),
-              (std::vector<unsigned long>{kPerBlock, 1, kPerBlock}));
-    EXPECT_EQ(m.get_block_offset(kPerBlock - 1)->position, 0u);
-    // Blocks chain in order with contiguous indices.
-    unsigned long expect_first = 0;
-    for (const Base::DataMem::Block* b = m.get_first_block(); b && b->get_count(); b = b->next) {
-        EXPECT_EQ(b->first, expect_first);
-        expect_first += b->get_count();
-    }
-    EXPECT_EQ(expect_first, n);
-}
-
 TEST(DataMem, TruncateCutsBackAndReusesTheSpareBlocks) {
     Base::DataMem m(kMiB, kMiB, 3, nullptr);
     for (unsigned long i = 0; i < 3 * kPerBlock; ++i) write_object(m, i);

@@ -13,23 +13,6 @@ namespace {
 
 using Base::FieldDesc;
 
-struct Tick {
-    char instrument[8];  // 0
-    int32_t volume;      // 8
-    int64_t price;       // 16 FIXEDPOINT3
-    double ratio;        // 24
-    char side;           // 32
-};
-
-void describe_tick(FieldDesc& d) {
-    d.setup_member(TYPE_STRING, 8, 8, 1, 0, "OrqInstrumentIDType", "InstrumentID", true);
-    d.setup_member(TYPE_INT32, 4, 4, 1, 8, "OrqVolumeType", "Volume", false);
-    d.setup_member(TYPE_FIXEDPOINT3, 8, 8, 1, 16, "OrqPriceType", "Price", false);
-    d.setup_member(TYPE_FLOAT64, 8, 8, 1, 24, "OrqRatioType", "Ratio", false);
-    d.setup_member(TYPE_CHAR, 1, 1, 1, 32, "OrqDirectionType", "Side", false);
-    d.struct_size = sizeof(Tick);
-}
-
 // What a JSON file form writes, with its returned length checked.
 std::string json_text(const FieldDesc& d, const void* record, bool exact) {
     FILE* f = tmpfile();
@@ -120,52 +103,44 @@ TEST(FieldDescForms, EveryTypeRoundTripsThroughJson) {
 }
 
 TEST(FieldDescForms, CsvMissingColumnZeroFills) {
-    FieldDesc d(1, "Tick");
-    describe_tick(d);
+    AllTypes all("");
     Base::Csv in(false, 64);
-    ASSERT_TRUE(in.read_head("Volume,InstrumentID"));
-    ASSERT_TRUE(in.read_data("5,ag"));
-    Tick back, want;
-    memset(&back, 0x5A, sizeof back);
-    memset(&want, 0, sizeof want);
-    want.volume = 5;
-    strcpy(want.instrument, "ag");
-    EXPECT_TRUE(d.from_csv(&in, &back, nullptr));
-    EXPECT_TRUE(d.equal_field(&back, &want));
+    ASSERT_TRUE(in.read_head("M11,M1"));
+    ASSERT_TRUE(in.read_data("ag,5"));
+    std::vector<char> back(all.d.struct_size, 0x5A), want(all.d.struct_size, 0);
+    const uint16_t five = 5;
+    memcpy(&want[all.d.members[1].offset], &five, 2);
+    strcpy(&want[all.d.members[11].offset], "ag");
+    EXPECT_TRUE(all.d.from_csv(&in, back.data(), nullptr));
+    EXPECT_EQ(back, want);
 }
 
 TEST(FieldDescForms, JsonRefusesUnknownNamesAndNonStrings) {
-    FieldDesc d(1, "Tick");
-    describe_tick(d);
+    AllTypes all("");
     Base::Json json;
-    Tick back;
     Base::Json::Object* object = json.add_object();
     object->add_string("Nonsense", "1");
-    EXPECT_FALSE(d.from_json(object, &back));
+    EXPECT_FALSE(all.d.from_json(object, all.record.data()));
     Base::Json::Object* numbers = json.add_object();
-    numbers->add_number("Volume", 3, 0);
-    EXPECT_FALSE(d.from_json(numbers, &back));
+    numbers->add_number("M1", 3, 0);
+    EXPECT_FALSE(all.d.from_json(numbers, all.record.data()));
 }
 
 TEST(FieldDescForms, JsonFileFormEscapesValues) {
-    FieldDesc d(1, "Tick");
-    describe_tick(d);
-    Tick t;
-    memset(&t, 0, sizeof t);
-    strcpy(t.instrument, "cu/\"25");
-    t.volume = 17;
-    t.price = -4250125;
-    t.ratio = 0.5;
-    t.side = 'B';
-    const std::string text = json_text(d, &t, false);
-    EXPECT_EQ(text,
-              "{\"InstrumentID\":\"cu\\/\\\"25\",\"Volume\":\"17\",\"Price\":\"-4250.125\","
-              "\"Ratio\":\"0.500000000000000\",\"Side\":\"B\"}");
+    AllTypes all("cu/\"25");
+    const std::string text = json_text(all.d, all.record.data(), false);
+    EXPECT_EQ(
+        text,
+        "{\"M0\":\"200\",\"M1\":\"60000\",\"M2\":\"4000000000\",\"M3\":\"1000000000000000\","
+        "\"M4\":\"-100\",\"M5\":\"-30000\",\"M6\":\"-2000000000\",\"M7\":\"-1000000000000000\","
+        "\"M8\":\"0.10000000\",\"M9\":\"0.100000000000000\",\"M10\":\"Q\","
+        "\"M11\":\"cu\\/\\\"25\",\"M12\":\"1\",\"M13\":\"-4250.125\",\"M14\":\"-7\","
+        "\"M15\":\"1000000000000\"}");
     Base::Json parsed;
     ASSERT_TRUE(parsed.parse(text.c_str(), static_cast<int>(text.size())));
-    Tick back;
-    ASSERT_TRUE(d.from_json(parsed.get_object(0), &back));
-    EXPECT_TRUE(d.equal_field(&back, &t));
+    std::vector<char> back(all.d.struct_size, 0);
+    ASSERT_TRUE(all.d.from_json(parsed.get_object(0), back.data()));
+    EXPECT_TRUE(all.d.equal_field(back.data(), all.record.data()));
 }
 
 }  // namespace

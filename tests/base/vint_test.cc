@@ -23,17 +23,18 @@ std::vector<unsigned char> enc64(unsigned long v, bool little) {
 
 using Bytes = std::vector<unsigned char>;
 
-TEST(VInt, SmallValuesTakeOneByteAndGroupOrderDependsOnLittle) {
-    EXPECT_EQ(enc32(0, true), Bytes({0x00}));
-    EXPECT_EQ(enc32(127, true), Bytes({0x7F}));
-    EXPECT_EQ(enc32(127, false), Bytes({0x7F}));
-    EXPECT_EQ(enc32(128, true), Bytes({0x80, 0x01}));
-    EXPECT_EQ(enc32(128, false), Bytes({0x81, 0x00}));
-    EXPECT_EQ(enc32(300, true), Bytes({0xAC, 0x02}));
-    EXPECT_EQ(enc32(300, false), Bytes({0x82, 0x2C}));
-}
-
-TEST(VInt, WidestValues) {
+TEST(VInt, KnownEncodingsInBothGroupOrders) {
+    const struct {
+        unsigned value;
+        bool little;
+        Bytes want;
+    } cases[] = {{0, true, {0x00}},         {127, true, {0x7F}},        {127, false, {0x7F}},
+                 {128, true, {0x80, 0x01}}, {128, false, {0x81, 0x00}}, {300, true, {0xAC, 0x02}},
+                 {300, false, {0x82, 0x2C}}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(enc32(c.value, c.little), c.want) << c.value << " " << c.little;
+        EXPECT_EQ(enc64(c.value, c.little), c.want) << c.value << " " << c.little;
+    }
     EXPECT_EQ(enc32(0xFFFFFFFFu, true).size(), 5u);
     EXPECT_EQ(enc64(1ul << 35, true).size(), 6u);
     EXPECT_EQ(enc64(~0ul, true).size(), 10u);
