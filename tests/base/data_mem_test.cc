@@ -98,8 +98,10 @@ TEST(DataMem, RecyclingKeepsProgressingThroughManyBlockReuses) {
             for (unsigned long i = next - 3; i < next; ++i) write_object(m, i);
         }
         if (round >= 2 && round % 4 == 3) {
-            // A reader that left the block before the kept one marks it.
+            // Two readers that left the block before the kept one mark it:
+            // it counts once.
             Base::DataMem::Block* left = m.get_block_offset(first - 2 * kPerBlock)->block;
+            m.recycle_block(left);
             m.recycle_block(left);
         }
         unsigned long target = round % 4 == 0 ? ~0UL : round % 4 == 1 ? next - 1 : first;
