@@ -62,6 +62,21 @@ inline void run_script(std::function<void(ScriptedReactor&)> script) {
     run_scripted<ScriptedReactor>(std::move(script));
 }
 
+// A handler whose callbacks are the functions given; a missing one does
+// nothing and reports no work.
+class Call : public Parallel::Handler {
+  public:
+    std::function<bool()> invoke;
+    std::function<bool(int)> timer;
+    std::function<void(int, void*)> event;
+    bool on_invoke() override { return invoke && invoke(); }
+    bool on_timer(int id) override { return timer && timer(id); }
+    int on_event(int id, void* arg) override {
+        if (event) event(id, arg);
+        return 0;
+    }
+};
+
 // A handler or descriptor that counts its own destruction.
 template <class B>
 class Owned : public B {
