@@ -12,33 +12,35 @@
 #include <thread>
 #include <vector>
 
+#include "base/list.h"
 #include "base/measure.h"
+#include "base/notify.h"
+#include "lines_reporter.h"
+#include "parallel/fd_notify.h"
+#include "parallel/handler_notify.h"
 #include "scripted_fd_reactor.h"
 
 namespace {
 
 using Log = std::vector<std::string>;
-using ReactorTest::run_script;
 using ReactorTest::ScriptedFdReactor;
-
-const unsigned long T0 = 1000000000UL;
+using ReactorTest::T0;
 
 // A descriptor by number (below 1 for none), driven like a channel: write()
-// sends what is pending, read() drains what came and, at the end of the
-// stream, stops reading. Logs its callbacks ("name", "name:r") when given a log.
+// sends what is pending, read() drains what came. Logs its callbacks ("name",
+// "name:r") when given a log.
 class TestFd : public Parallel::Fd {
   public:
     TestFd(const char* name, int fd, Log* log = nullptr) : name_(name), fd_(fd), log_(log) {
         if (fd_ > 0) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
-    Parallel::FdReactor* reactor = nullptr;  // set for the end of the stream
+    Parallel::FdReactor* reactor = nullptr;  // whose thread must read
     int pending = 0;                         // bytes to send
     int forced_write = 0;                    // when not 0, write() returns it
     int forced_read = 0;                     // when negative, read() returns it
     int reads = 0, writes = 0;
     std::atomic<long long> bytes_read{0};
     std::atomic<int> wrong_thread{0};
-    std::atomic<bool> closed{false};
 
     int get_id() const override { return fd_; }
     int write() override {
@@ -60,12 +62,7 @@ class TestFd : public Parallel::Fd {
         char buffer[65536];
         ssize_t n;
         while ((n = ::read(fd_, buffer, sizeof(buffer))) > 0) bytes_read += n;
-        if (n != 0 || !reactor) return 0;
-        closed = true;
-        reactor->set_blocking(this, false);
-        set_read_blocked(true);
-        reactor->set_blocking(this, false);
-        return -1;
+        return 0;
     }
 
   private:
@@ -83,15 +80,13 @@ struct Pair {
     }
     // Fills fd[0]'s send buffer until it would block, or empties fd[1].
     void fill() {
-        fcntl(fd[0], F_SETFL, fcntl(fd[0], F_GETFL) | O_NONBLOCK);
         char chunk[4096] = {};
-        while (::write(fd[0], chunk, sizeof(chunk)) > 0) {
+        while (send(fd[0], chunk, sizeof(chunk), MSG_DONTWAIT) > 0) {
         }
     }
     void drain() {
-        fcntl(fd[1], F_SETFL, fcntl(fd[1], F_GETFL) | O_NONBLOCK);
         char chunk[65536];
-        while (::read(fd[1], chunk, sizeof(chunk)) > 0) {
+        while (recv(fd[1], chunk, sizeof(chunk), MSG_DONTWAIT) > 0) {
         }
     }
 };
@@ -102,7 +97,7 @@ struct Pair {
 TEST(FdReactor, WriteSweepRotatesAndParksABlockedWriterUntilWritable) {
     Pair full, p2;
     full.fill();
-    run_script([&](ScriptedFdReactor& r) {
+    ScriptedFdReactor::run([&](ScriptedFdReactor& r) {
         Log log;
         TestFd a("a", full.fd[0], &log), b("b", p2.fd[0], &log), q("q", 0, &log);
         a.pending = 1;
@@ -127,7 +122,7 @@ TEST(FdReactor, WriteSweepRotatesAndParksABlockedWriterUntilWritable) {
 // Work opens the busy window; a pass inside it only polls and, when it finds
 // nothing, closes the window so that the next one sleeps in epoll.
 TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
-    run_script([](ScriptedFdReactor& r) {
+    ScriptedFdReactor::run([](ScriptedFdReactor& r) {
         r.set_busy(0);
         EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0)); }), 9000);
         Parallel::Handler target;
@@ -153,7 +148,7 @@ TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
 // a failed read skips the writability of the same event.
 TEST(FdReactor, ReadBlockingAndFailedReads) {
     Pair p1, p2;
-    run_script([&](ScriptedFdReactor& r) {
+    ScriptedFdReactor::run([&](ScriptedFdReactor& r) {
         TestFd a("a", p1.fd[0]), b("b", p2.fd[0]);
         a.set_read_blocked(true);
         r.add_fd(&a);  // registers reading whatever the flag
@@ -192,16 +187,18 @@ TEST(FdReactor, ReadBlockingAndFailedReads) {
     });
 }
 
-// Unknown descriptors and events are ignored; descriptors epoll refuses are
+// Unknown descriptors are ignored, and events without their argument; unknown
+// event ids are refused; descriptors epoll refuses are
 // reported and left out, and one closed before its removal leaves all the same.
 TEST(FdReactor, UnknownAndRefusedDescriptors) {
-    run_script([](ScriptedFdReactor& r) {
+    ScriptedFdReactor::run([](ScriptedFdReactor& r) {
         TestFd q("q", 0);
         r.remove_fd(&q);  // never added
         EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_ACTIVATE_FD, &q), 0);
         EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_PARK_FD, &q), 0);
         EXPECT_FALSE(q.is_linked());
-        EXPECT_EQ(r.on_event(25, nullptr), -1);
+        for (int id : {25, 10, 1001}) EXPECT_EQ(r.on_event(id, nullptr), -1) << id;
+        for (int id = 11; id <= 24; ++id) EXPECT_EQ(r.on_event(id, nullptr), 0) << id;
         r.add_fd(&q);
         r.add_fd(&q);  // twice: linked once
         EXPECT_EQ(r.get_fd_count(), 2);
@@ -245,17 +242,32 @@ TEST(FdReactorDeathTest, ExhaustedDescriptorTableAbortsNamingTheCall) {
         "FATAL! (eventfd|epoll_create1) failed: \\[Too many open files\\]");
 }
 
-TEST(FdReactor, DestructionDestroysDescriptorsStillLinked) {
+// Destruction, after the loop has ended, destroys the handlers and
+// descriptors still linked and frees the timers.
+TEST(FdReactor, DestructionDestroysHandlersAndDescriptorsStillLinked) {
     int destroyed = 0;
-    run_script([&](ScriptedFdReactor& r) {
-        r.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
-        r.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
-    });
-    EXPECT_EQ(destroyed, 2);
+    {
+        ScriptedFdReactor r([&](ScriptedFdReactor& self) {
+            self.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
+            self.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
+            self.add_handler(new ReactorTest::Owned<Parallel::Handler>(&destroyed));
+            Parallel::Handler* parked = new ReactorTest::Owned<Parallel::Handler>(&destroyed);
+            self.add_handler(parked);
+            self.disable_handler(parked);
+            self.add_timer(1, 1000, true, nullptr, false);
+            self.add_timer(2, 1000, false, nullptr, false);
+            self.remove_timer(self.add_timer(3, 1000, true, nullptr, false));
+            self.pass(T0);  // the descriptors' default write() counts as work
+        });
+        ASSERT_TRUE(r.create(true, nullptr));
+        ASSERT_TRUE(r.join());
+        EXPECT_EQ(destroyed, 0);
+    }
+    EXPECT_EQ(destroyed, 4);
     delete new Parallel::FdReactor(nullptr);  // never started
 }
 
-// The real loop reading a stream on its thread until the writer closes it.
+// The real loop reading a stream on its thread.
 TEST(FdReactor, LoopReadsAStreamOnItsThread) {
     Pair pair;
     Parallel::FdReactor* reactor = new Parallel::FdReactor(nullptr);
@@ -265,14 +277,8 @@ TEST(FdReactor, LoopReadsAStreamOnItsThread) {
     reactor->add_fd(&reader);
     const int size = 1 << 20;
     std::vector<char> data(size, 'd');
-    for (int sent = 0; sent < size;) {
-        ssize_t n = ::write(pair.fd[0], data.data() + sent, size - sent);
-        if (n > 0) sent += static_cast<int>(n);
-        if (n < 0) Base::Measure::sleep(1);  // full until the loop reads
-    }
-    shutdown(pair.fd[0], SHUT_WR);
-    for (int i = 0; i < 5000 && !reader.closed.load(); ++i) Base::Measure::sleep(1);
-    EXPECT_TRUE(reader.closed.load());
+    ASSERT_EQ(::write(pair.fd[0], data.data(), size), size);  // blocks until the loop reads
+    for (int i = 0; i < 5000 && reader.bytes_read < size; ++i) Base::Measure::sleep(1);
     EXPECT_EQ(reader.bytes_read.load(), size);
     EXPECT_EQ(reader.wrong_thread.load(), 0);
     reactor->remove_fd(&reader);
@@ -280,6 +286,59 @@ TEST(FdReactor, LoopReadsAStreamOnItsThread) {
     reactor->stop();
     ASSERT_TRUE(reactor->join());
     delete reactor;
+}
+
+// Notifies bound to a reactor: producers wake the reactor through its group,
+// and the reactor's notify event wakes every notify of a list.
+class Counting : public Base::Notify {
+  public:
+    explicit Counting(Base::NotifyGroup* group) : Notify(group) {}
+    int local = 0, remote = 0;
+    void wakeup(bool cross_thread) override { ++(cross_thread ? remote : local); }
+};
+
+class NoFd : public Parallel::Fd {};
+
+// Handler and descriptor notifies join the reactor's group, through which a
+// producer on another thread ends the idle wait; the notify event wakes every
+// notify of a list.
+TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
+    ScriptedFdReactor::run([](ScriptedFdReactor& r) {
+        Parallel::Handler handler;
+        NoFd fd;
+        Parallel::HandlerNotify hn(&r, &handler);
+        Parallel::FdNotify fn(&r, &fd);
+        EXPECT_TRUE(handler.is_notify() && fd.is_notify());
+        EXPECT_EQ(hn.get_group(), static_cast<Base::NotifyGroup*>(&r));
+        EXPECT_EQ(Parallel::FdNotify(nullptr, nullptr).get_group(), nullptr);
+        EXPECT_EQ(Parallel::HandlerNotify(nullptr, nullptr).get_group(), nullptr);
+        Base::Producer producer;
+        Base::List::Node* node = nullptr;
+        ASSERT_NE(producer.add(&fn, node), nullptr);
+        r.set_busy(0);
+        EXPECT_FALSE(r.pass(T0));  // nothing woke it: 10 ms wait
+        std::thread([&] { EXPECT_EQ(producer.produce(), 1); }).join();
+        EXPECT_TRUE(r.pass(T0));
+        // On its own thread a produce extends the busy window instead.
+        EXPECT_EQ(producer.produce(), 1);
+        EXPECT_EQ(r.get_busy_until(), T0 + 7500);
+        Counting a(&r), b(&r);
+        Base::List list(false, 0);
+        list.push_back(&a);
+        list.push_back(&b);
+        r.notify(&list);  // on the reactor thread: runs at once
+        EXPECT_TRUE(a.local == 1 && b.local == 1 && a.remote + b.remote == 0);
+    });
+}
+
+TEST(Reporter, ReportsThroughItsLogInterface) {
+    ReactorTest::Lines reporter;
+    Base::Reportable* log = Parallel::Reporter::get_log(&reporter);
+    ASSERT_NE(log, nullptr);
+    log->report(5, "XeloClientChannel", "connect ok! [%s] [%d]", "127.0.0.1", 9000);
+    EXPECT_EQ(reporter.get(),
+              std::vector<std::string>{"5 XeloClientChannel connect ok! [127.0.0.1] [9000]"});
+    EXPECT_EQ(Parallel::Reporter::get_log(nullptr), nullptr);
 }
 
 }  // namespace

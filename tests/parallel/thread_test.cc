@@ -17,13 +17,13 @@ int kernel_tid() {
     return static_cast<int>(syscall(SYS_gettid));
 }
 
-// Records the steps it runs, where, and on how many CPUs it may run; stops
-// itself after the given number of loop passes, or with 0 spins until stopped.
+// Records the steps it runs and where; stops itself after the given number of
+// loop passes, or with 0 spins until stopped.
 class StepThread : public Parallel::Thread {
   public:
     explicit StepThread(const char* name, int passes = 3) : Thread(name), passes_(passes) {}
     std::vector<std::string> steps;
-    std::atomic<int> loops{0}, cpus{-1};
+    std::atomic<int> loops{0};
     int id_seen = 0;
     bool current_inside = false, running_inside = false;
 
@@ -33,9 +33,6 @@ class StepThread : public Parallel::Thread {
         id_seen = kernel_tid();
         current_inside = is_current();
         running_inside = is_running();
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (sched_getaffinity(0, sizeof(set), &set) == 0) cpus = CPU_COUNT(&set);
     }
     void loop_proc() override {
         if (steps.back() != "loop") steps.push_back("loop");
@@ -52,19 +49,29 @@ class StepThread : public Parallel::Thread {
     int passes_;
 };
 
+// A named thread prints a start line, its name cut to 67 characters; an
+// unnamed one prints nothing.
 TEST(Thread, RunsItsStepsInOrderOnTheNewThread) {
-    StepThread t(nullptr);
-    EXPECT_EQ(t.get_id(), 0);
-    EXPECT_FALSE(t.is_current());
-    ASSERT_TRUE(t.create(true, nullptr));
-    ASSERT_TRUE(t.join());
-    EXPECT_EQ(t.steps, (std::vector<std::string>{"before", "loop", "after", "exit"}));
-    EXPECT_EQ(t.loops.load(), 3);
-    EXPECT_EQ(t.get_id(), t.id_seen);
-    EXPECT_NE(t.get_id(), Parallel::Thread::get_current());
-    EXPECT_TRUE(t.current_inside && t.running_inside);
-    EXPECT_FALSE(t.is_current());
-    EXPECT_FALSE(t.join());                    // already joined
+    for (const std::string& name : {std::string(), std::string("io"), std::string(100, 'n')}) {
+        StepThread t(name.empty() ? nullptr : name.c_str());
+        EXPECT_EQ(t.get_id(), 0);
+        EXPECT_FALSE(t.is_current());
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(t.create(true, nullptr));
+        ASSERT_TRUE(t.join());
+        const std::string kept = name.substr(0, 67);
+        EXPECT_EQ(
+            testing::internal::GetCapturedStdout(),
+            name.empty() ? "" : "thread [" + kept + "] [" + std::to_string(t.get_id()) + "]\n");
+        EXPECT_EQ(t.get_name(), kept);
+        EXPECT_EQ(t.steps, (std::vector<std::string>{"before", "loop", "after", "exit"}));
+        EXPECT_EQ(t.loops.load(), 3);
+        EXPECT_EQ(t.get_id(), t.id_seen);
+        EXPECT_NE(t.get_id(), Parallel::Thread::get_current());
+        EXPECT_TRUE(t.current_inside && t.running_inside);
+        EXPECT_FALSE(t.is_current());
+        EXPECT_FALSE(t.join());  // already joined
+    }
     EXPECT_FALSE(StepThread(nullptr).join());  // never created
     EXPECT_EQ(Parallel::Thread::get_current(), kernel_tid());
 }
@@ -79,35 +86,18 @@ TEST(Thread, CreateWithWaitReturnsOnlyOnceTheThreadRunsAndMasksBind) {
         EXPECT_FALSE(t.is_running());
         ASSERT_TRUE(t.join());
     }
-    // Without waiting it still starts, here bound to the first CPU allowed.
+    // Without waiting it still starts, here bound to the CPU this one runs on.
     cpu_set_t one;
-    ASSERT_EQ(sched_getaffinity(0, sizeof(one), &one), 0);
-    for (int i = 0, first = -1; i < CPU_SETSIZE; ++i) {
-        if (first >= 0) CPU_CLR(i, &one);
-        if (first < 0 && CPU_ISSET(i, &one)) first = i;
-    }
-    ASSERT_EQ(CPU_COUNT(&one), 1);
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
     StepThread t(nullptr, 0);
     ASSERT_TRUE(t.create(false, &one));
     while (t.loops.load() == 0) usleep(100);
-    EXPECT_EQ(t.cpus.load(), 1);
+    cpu_set_t bound;
+    ASSERT_EQ(sched_getaffinity(t.get_id(), sizeof(bound), &bound), 0);
+    EXPECT_TRUE(CPU_EQUAL(&bound, &one));
     t.stop();
     EXPECT_TRUE(t.join());
-}
-
-// An unnamed thread prints nothing; a name is cut to 67 characters.
-TEST(Thread, NamedThreadPrintsItsStartLine) {
-    for (const std::string& name : {std::string(), std::string("io"), std::string(100, 'n')}) {
-        testing::internal::CaptureStdout();
-        StepThread t(name.empty() ? nullptr : name.c_str(), 1);
-        ASSERT_TRUE(t.create(true, nullptr));
-        t.join();
-        const std::string kept = name.substr(0, 67);
-        EXPECT_EQ(
-            testing::internal::GetCapturedStdout(),
-            name.empty() ? "" : "thread [" + kept + "] [" + std::to_string(t.get_id()) + "]\n");
-        EXPECT_EQ(t.get_name(), kept);
-    }
 }
 
 // The general set keeps the odd CPUs between the first and the last.
