@@ -65,6 +65,20 @@ inline std::string openssl_digest(const EVP_MD* md, const Bytes& msg) {
     return to_hex(out, n);
 }
 
+// Runs on the portable code and, where the processor has them, on the
+// instructions, as the parameter says.
+template <class C>
+class PathTest : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        if (GetParam() && !C::hardware_available()) GTEST_SKIP() << "no instructions";
+    }
+    void select(C& c) { ASSERT_EQ(c.use_hardware(GetParam()), GetParam()); }
+};
+inline std::string path_name(const ::testing::TestParamInfo<bool>& p) {
+    return p.param ? "Instructions" : "Portable";
+}
+
 enum class Mode { ECB, CBC, CTR };
 
 // Ours in one mode and direction, with an IV as long as a block: a size

@@ -106,19 +106,13 @@ TEST(Sm3, StandardExamplesResetAndOpenSsl) {
         kSm3, EVP_sm3(), [](Cipher::Sm3&) {}, 7);
 }
 
-// On the portable code and, where present, the SHA instructions.
-class Sha1Path : public ::testing::TestWithParam<bool> {};
+class Sha1Path : public CipherTest::PathTest<Cipher::Sha1> {};
 
 TEST_P(Sha1Path, PublishedExamplesResetAndOpenSsl) {
-    if (GetParam() && !Cipher::Sha1::hardware_available()) GTEST_SKIP() << "no SHA instructions";
     expect_digest<Cipher::Sha1>(
-        kSha1, EVP_sha1(),
-        [this](Cipher::Sha1& d) { ASSERT_EQ(d.use_hardware(GetParam()), GetParam()); }, 6);
+        kSha1, EVP_sha1(), [this](Cipher::Sha1& d) { select(d); }, 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, Sha1Path, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                             return p.param ? "Instructions" : "Portable";
-                         });
+INSTANTIATE_TEST_SUITE_P(Paths, Sha1Path, ::testing::Bool(), CipherTest::path_name);
 
 }  // namespace

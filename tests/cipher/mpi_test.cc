@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "base/random.h"
+#include "cipher/mpint.h"
+#include "tests/cipher/cipher_oracle.h"
 
 namespace {
 
@@ -366,6 +368,114 @@ TEST(Mpi, RandomNumbersAndPrimes) {
         EXPECT_EQ(Cipher::mpi_get_bits(p.data(), n), bits);
         EXPECT_NE(mpz_probab_prime_p(Mpz(trimmed(p.data(), n)).v, 30), 0) << bits;
     }
+}
+
+// MPInt's decimal text.
+std::string dec(const Cipher::MPInt& v) {
+    std::vector<char> s(v.to_str(nullptr, false) + 1);
+    v.to_str(s.data(), false);
+    return s.data();
+}
+
+// Signed decimal numbers of up to 300 digits, through MPInt and GMP.
+TEST(MPInt, SignedArithmeticMatchesGmp) {
+    const struct {
+        void (Cipher::MPInt::*ours)(const Cipher::MPInt&);
+        void (*gmp)(mpz_ptr, mpz_srcptr, mpz_srcptr);
+    } ops[] = {{&Cipher::MPInt::add, mpz_add},
+               {&Cipher::MPInt::sub, mpz_sub},
+               {&Cipher::MPInt::mul, mpz_mul}};
+    std::mt19937_64 rng(21);
+    Mpz a, b, r, q;
+    for (int i = 0; i < 1500; ++i) {
+        std::string text[2];
+        for (std::string& t : text) {
+            t = std::string(rng() % 2, '-') + static_cast<char>('1' + rng() % 9);
+            for (int d = static_cast<int>(rng() % 300); d > 0; --d)
+                t += static_cast<char>('0' + rng() % 10);
+        }
+        mpz_set_str(a.v, text[0].c_str(), 10);
+        mpz_set_str(b.v, text[1].c_str(), 10);
+        Cipher::MPInt x, y, s, rem;
+        ASSERT_TRUE(x.from_str(text[0].c_str(), false) && y.from_str(text[1].c_str(), false));
+        ASSERT_EQ(dec(x), text[0]);
+        const int c = mpz_cmp(a.v, b.v);
+        EXPECT_EQ(x.cmp(y), c > 0 ? 1 : c < 0 ? -1 : 0);
+        for (const auto& op : ops) {
+            s = x;
+            (s.*op.ours)(y);
+            op.gmp(r.v, a.v, b.v);
+            ASSERT_EQ(dec(s), r.str(10));
+        }
+        s = x;
+        ASSERT_EQ(s.div(&y, &rem), 0);
+        mpz_tdiv_qr(q.v, r.v, a.v, b.v);
+        ASSERT_EQ(dec(s) + " " + dec(rem), q.str(10) + " " + r.str(10));
+        const unsigned long k = rng() % 1000;
+        s = x;
+        s.add(k);
+        mpz_add_ui(r.v, a.v, k);
+        ASSERT_EQ(dec(s), r.str(10));
+        s.sub(k);
+        s.sub(k);
+        mpz_sub_ui(r.v, a.v, k);
+        ASSERT_EQ(dec(s), r.str(10));
+    }
+    Cipher::MPInt x(5ul), zero;
+    EXPECT_EQ(x.div(&zero, nullptr), -1);
+    EXPECT_EQ(x.div(nullptr, nullptr), -1);
+}
+
+TEST(MPInt, TextBytesAndShifts) {
+    Cipher::MPInt v, w, zero;
+    ASSERT_TRUE(v.from_str("-0x1F", true));
+    char text[40];
+    v.to_str(text, true);
+    EXPECT_STREQ(text, "-000000000000001F");
+    EXPECT_EQ(dec(v), "-31");
+    EXPECT_FALSE(v.from_str("12x", false));
+    EXPECT_FALSE(v.from_str("", true));
+    // Zero prints as one digit in both bases.
+    EXPECT_EQ(dec(zero), "0");
+    EXPECT_EQ(zero.to_str(text, true), 1);
+    EXPECT_STREQ(text, "0");
+    for (unsigned long i = 0; i < 5; ++i) EXPECT_EQ(Cipher::g_small_mpints[i].get_uint64(), i);
+    ASSERT_TRUE(v.from_str("123456789ABCDEF0123", true));
+    unsigned char bytes[16];
+    int length = 0, sign = -1;
+    v.to_bytes(bytes, length, sign);
+    EXPECT_EQ(CipherTest::to_hex(bytes, length) + " " + std::to_string(sign),
+              "0123456789abcdef0123 0");
+    w.from_bytes(bytes, length, 1);
+    w.neg();
+    EXPECT_EQ(w.cmp(v), 0);
+    w.shift_left();
+    w.shift_right();
+    EXPECT_EQ(w.cmp(v), 0);
+    w.set(-7);
+    EXPECT_EQ(dec(w), "-7");
+    w.abs();
+    EXPECT_EQ(w.get_uint64(), 7u);
+    w.add(w);
+    EXPECT_EQ(w.get_uint64(), 14u);
+}
+
+TEST(MPInt, PrimesAndSafePrimes) {
+    Cipher::MPInt p(4999ul), c(5001ul), safe(1019ul), unsafe(1021ul), big;
+    EXPECT_TRUE(p.is_prime(10));
+    EXPECT_FALSE(c.is_prime(10));
+    EXPECT_TRUE(safe.is_safe_prime());     // 509 is prime
+    EXPECT_FALSE(unsafe.is_safe_prime());  // 510 is not
+    Base::Random random(5);
+    big.gen_prime(&random, 192, 20);
+    EXPECT_TRUE(big.is_prime(20));
+    Mpz m;
+    mpz_set_str(m.v, dec(big).c_str(), 10);
+    EXPECT_NE(mpz_probab_prime_p(m.v, 30), 0);
+    EXPECT_EQ(mpz_sizeinbase(m.v, 2), 192u);
+    big.gen_random(&random, 70);
+    EXPECT_EQ(big.size(), 2);
+    EXPECT_EQ(big.limbs()[1] >> 5, 1u);
 }
 
 }  // namespace
