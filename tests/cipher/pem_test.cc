@@ -223,18 +223,13 @@ TEST_F(PemMalformed, LineShapeRulesMissingMarkersAndTruncation) {
     no_final_lf.erase(no_final_lf.find("\n-----END"), 1);
     blank_line.insert(blank_line.find("-----END"), "\n");
     space[good.find('\n') + 5] = ' ';
+    // Lines of 76 or 48 characters or ending in CR LF, no line feed before
+    // the end marker, a blank line, a space; no body, no markers.
     std::vector<std::string> bad = {
-        wrap(b, 76),  // lines of 76 or 48 characters
-        wrap(b, 48),
-        wrap(b, 64, "\r\n"),
-        no_final_lf,  // no line feed before the end marker
-        blank_line,
-        space,
-        "",
-        good.substr(0, good.find("-----END")),
-        good.substr(good.find('\n') + 1),
-        "-----BEGIN PUBLIC KEY-----\n-----END PUBLIC KEY-----\n",
-    };
+        wrap(b, 76), wrap(b, 48), wrap(b, 64, "\r\n"), no_final_lf, blank_line, space, ""};
+    bad.push_back(good.substr(0, good.find("-----END")));
+    bad.push_back(good.substr(good.find('\n') + 1));
+    bad.push_back("-----BEGIN PUBLIC KEY-----\n-----END PUBLIC KEY-----\n");
     // Every prefix of the text, and every whole-line truncation of the body
     // (which leaves truncated DER with lengths pointing past the data).
     for (size_t cut = 0; cut < good.size(); cut += 7) bad.push_back(good.substr(0, cut));
