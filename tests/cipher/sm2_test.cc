@@ -379,7 +379,7 @@ TEST_F(Ecc, AffineAndJacobianScalarMultiplicationAgree) {
         const Point j = generic(g, k, kn);
         Point r;
         Cipher::ecc_point_mul(r.x, r.xn, r.y, r.yn, g.x, g.xn, g.y, g.yn, k, kn, a, an, p, pn);
-        ASSERT_TRUE(same(j, r)) << i;
+        ASSERT_TRUE(Cipher::ecc_point_equal(j.x, j.xn, j.y, j.yn, r.x, r.xn, r.y, r.yn)) << i;
         ASSERT_TRUE(on_curve(j)) << i;
         ASSERT_TRUE(Cipher::ecc_point_y(r.y, r.yn, j.x, j.xn, a, an, b, bn, p, pn));
         EXPECT_TRUE(same(r, j) || negative(r, j)) << i;

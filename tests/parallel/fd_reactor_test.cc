@@ -15,6 +15,7 @@
 #include "base/list.h"
 #include "base/measure.h"
 #include "base/notify.h"
+#include "base/socket.h"
 #include "lines_reporter.h"
 #include "parallel/fd_notify.h"
 #include "parallel/handler_notify.h"
@@ -267,17 +268,23 @@ TEST(FdReactor, DestructionDestroysHandlersAndDescriptorsStillLinked) {
     delete new Parallel::FdReactor(nullptr);  // never started
 }
 
-// The real loop reading a stream on its thread.
-TEST(FdReactor, LoopReadsAStreamOnItsThread) {
-    Pair pair;
+// The real loop reading a loopback TCP connection on its thread.
+TEST(FdReactor, LoopReadsALoopbackConnectionOnItsThread) {
+    Base::TcpSocket listener;
+    ASSERT_TRUE(listener.open() && listener.bind("127.0.0.1", 0));
+    ASSERT_EQ(listener.listen(4), 0);
+    const int client = Base::tcp_connect("127.0.0.1", listener.get_local_port(), 1000);
+    const int served = listener.accept();
+    ASSERT_TRUE(client > 0 && served > 0);
+    Base::Socket::set_blocking(served, false);
     Parallel::FdReactor* reactor = new Parallel::FdReactor(nullptr);
     ASSERT_TRUE(reactor->create(true, nullptr));
-    TestFd reader("reader", pair.fd[1]);
+    TestFd reader("reader", served);
     reader.reactor = reactor;
     reactor->add_fd(&reader);
     const int size = 1 << 20;
     std::vector<char> data(size, 'd');
-    ASSERT_EQ(::write(pair.fd[0], data.data(), size), size);  // blocks until the loop reads
+    EXPECT_EQ(Base::tcp_send(client, data.data(), size, 2000, nullptr), size);
     for (int i = 0; i < 5000 && reader.bytes_read < size; ++i) Base::Measure::sleep(1);
     EXPECT_EQ(reader.bytes_read.load(), size);
     EXPECT_EQ(reader.wrong_thread.load(), 0);
@@ -286,6 +293,8 @@ TEST(FdReactor, LoopReadsAStreamOnItsThread) {
     reactor->stop();
     ASSERT_TRUE(reactor->join());
     delete reactor;
+    close(client);
+    close(served);
 }
 
 // Notifies bound to a reactor: producers wake the reactor through its group,
