@@ -306,15 +306,13 @@ class Counting : public Base::Notify {
     void wakeup(bool cross_thread) override { ++(cross_thread ? remote : local); }
 };
 
-class NoFd : public Parallel::Fd {};
-
 // Handler and descriptor notifies join the reactor's group, through which a
 // producer on another thread ends the idle wait; the notify event wakes every
 // notify of a list.
 TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
     ScriptedFdReactor::run([](ScriptedFdReactor& r) {
         Parallel::Handler handler;
-        NoFd fd;
+        TestFd fd("notified", 0);
         Parallel::HandlerNotify hn(&r, &handler);
         Parallel::FdNotify fn(&r, &fd);
         EXPECT_TRUE(handler.is_notify() && fd.is_notify());
