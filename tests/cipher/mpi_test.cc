@@ -9,16 +9,18 @@
 #include <vector>
 
 #include "base/random.h"
+#include "cipher/mpint.h"
+#include "tests/cipher/cipher_oracle.h"
 
 namespace {
 
 using Cipher::Limb;
 using Num = std::vector<Limb>;
 
+// A GMP integer from little-endian limbs, read back as trimmed limbs or text.
 struct Mpz {
     mpz_t v;
-    Mpz() { mpz_init(v); }
-    explicit Mpz(const Num& n) {
+    explicit Mpz(const Num& n = Num()) {
         mpz_init(v);
         mpz_import(v, n.size(), -1, sizeof(Limb), 0, 0, n.data());
     }
@@ -29,6 +31,12 @@ struct Mpz {
         mpz_export(out.data(), &count, -1, sizeof(Limb), 0, 0, v);
         out.resize(count);
         return out;
+    }
+    std::string str(int base) const {
+        std::string s(mpz_sizeinbase(v, base) + 2, '\0');
+        mpz_get_str(&s[0], base, v);
+        s.resize(std::strlen(s.c_str()));
+        return s;
     }
 };
 
@@ -55,15 +63,13 @@ Num random_num(std::mt19937_64& rng, int limbs) {
     return n;
 }
 
-std::string gmp_str(const mpz_t v, int base) {
-    std::string s(mpz_sizeinbase(v, base) + 2, '\0');
-    mpz_get_str(&s[0], base, v);
-    s.resize(std::strlen(s.c_str()));
-    return s;
-}
-
 int size_of(const Num& n) {
     return static_cast<int>(n.size());
+}
+
+// 1 to max.
+int draw(std::mt19937_64& rng, int max) {
+    return 1 + static_cast<int>(rng() % max);
 }
 
 TEST(Mpi, SmallExamples) {
@@ -74,84 +80,76 @@ TEST(Mpi, SmallExamples) {
     EXPECT_EQ(Cipher::mpi_to_hex(&x1f, 1, 1, nullptr, false, true), 19);
     Cipher::mpi_to_hex(&x1f, 1, 1, text, false, true);
     EXPECT_STREQ(text, "-0x000000000000001f");
-
+    // Bytes are big-endian; a count query first.
     const unsigned char nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     Limb limbs[2];
     int count = 0;
     Cipher::mpi_from_bytes(nullptr, count, nine, 9);
     EXPECT_EQ(count, 2);
     Cipher::mpi_from_bytes(limbs, count, nine, 9);
-    EXPECT_EQ(limbs[0], 0x0203040506070809ull);
-    EXPECT_EQ(limbs[1], 1u);
-
+    EXPECT_EQ(Num(limbs, limbs + 2), (Num{0x0203040506070809ull, 1}));
     unsigned char bytes[8];
     int length = 0;
     Cipher::mpi_to_bytes(&x1f, 1, bytes, length, true);
-    ASSERT_EQ(length, 1);
-    EXPECT_EQ(bytes[0], 0x1F);
+    EXPECT_EQ(std::string(bytes, bytes + length), "\x1f");
     Cipher::mpi_to_bytes(&x1f, 1, bytes, length, false);
-    EXPECT_EQ(length, 8);
-    EXPECT_EQ(bytes[7], 0x1F);
-    EXPECT_EQ(bytes[0], 0);
-
-    const Limb p4999 = 4999, c5001 = 5001, two = 2, one = 1, p4993 = 4993;
-    EXPECT_TRUE(Cipher::mpi_is_prime(&p4999, 1, 10));
-    EXPECT_TRUE(Cipher::mpi_is_prime(&p4993, 1, 10));
-    EXPECT_FALSE(Cipher::mpi_is_prime(&c5001, 1, 10));
-    EXPECT_FALSE(Cipher::mpi_is_prime(&two, 1, 10));  // even numbers are refused outright
-    EXPECT_FALSE(Cipher::mpi_is_prime(&one, 1, 10));
+    EXPECT_EQ(std::string(bytes, bytes + length), std::string(7, '\0') + "\x1f");
+    // Even numbers are refused outright.
+    for (Limb v : {4999ull, 4993ull, 5001ull, 2ull, 1ull})
+        EXPECT_EQ(Cipher::mpi_is_prime(&v, 1, 10), v == 4999 || v == 4993) << v;
     EXPECT_EQ(Cipher::g_small_prime_numbers[0], 3);
     EXPECT_EQ(Cipher::g_small_prime_numbers[Cipher::SMALL_PRIME_COUNT - 1], 4999);
 }
 
-TEST(Mpi, ProductsMatchGmp) {
+// Products (schoolbook, Karatsuba and the choice between them), sums,
+// signed and in-place differences, shifts, bit lengths, comparisons,
+// quotients and remainders, greatest common divisors and inverses (the
+// operands share a factor now and then).
+TEST(Mpi, ArithmeticMatchesGmp) {
     std::mt19937_64 rng(1);
-    for (int i = 0; i < 3000; ++i) {
-        const int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
-        const Num a = random_num(rng, na), b = random_num(rng, nb);
-        Mpz ma(a), mb(b), mr;
+    for (int i = 0; i < 4000; ++i) {
+        Num a = random_num(rng, draw(rng, 64)), b = random_num(rng, draw(rng, 64));
+        if (i % 3 == 0) {
+            Mpz f(random_num(rng, draw(rng, 3))), fa(a), fb(b);
+            mpz_mul(fa.v, fa.v, f.v);
+            mpz_mul(fb.v, fb.v, f.v);
+            a = fa.limbs();
+            b = fb.limbs();
+            if (a.empty()) a = {0};
+            if (b.empty()) b = {0};
+        }
+        const int na = size_of(a), nb = size_of(b);
+        Num d = b;
+        if (Cipher::mpi_is_zero(d.data(), nb)) d[0] = 7;
+        Mpz ma(a), mb(b), md(d), mr, mq;
+        SCOPED_TRACE(ma.str(16) + " " + mb.str(16));
+        Num r(na + nb + 1), q(na + 1);
+        int rn = -1, rs = -1, qn = -1;
         mpz_mul(mr.v, ma.v, mb.v);
-        const Num expect = mr.limbs();
-        Num r(na + nb);
-        int rn = -1;
         Cipher::mpi_mul_schoolbook(r.data(), rn, a.data(), na, b.data(), nb);
-        ASSERT_EQ(trimmed(r.data(), rn), expect) << "schoolbook " << na << "x" << nb;
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         Cipher::mpi_mul_karatsuba(r.data(), rn, a.data(), na, b.data(), nb);
-        ASSERT_EQ(trimmed(r.data(), rn), expect) << "karatsuba " << na << "x" << nb;
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         Cipher::mpi_mul(r.data(), rn, a.data(), na, b.data(), nb);
-        ASSERT_EQ(trimmed(r.data(), rn), expect) << "auto " << na << "x" << nb;
-    }
-}
-
-TEST(Mpi, SumsDifferencesShiftsAndComparisonsMatchGmp) {
-    std::mt19937_64 rng(2);
-    for (int i = 0; i < 3000; ++i) {
-        const int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
-        Num a = random_num(rng, na), b = random_num(rng, nb);
-        Mpz ma(a), mb(b), mr;
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         const int c = mpz_cmp(ma.v, mb.v);
         ASSERT_EQ(Cipher::mpi_cmp(a.data(), na, b.data(), nb), c > 0 ? 1 : c < 0 ? -1 : 0);
-        Num r(std::max(na, nb) + 1);
-        int rn = 0, rs = 0;
         mpz_add(mr.v, ma.v, mb.v);
         Cipher::mpi_add(r.data(), rn, a.data(), na, b.data(), nb);
         ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
-        // Signed: a - b with arbitrary signs.
-        const int as = static_cast<int>(rng() % 2), bs = static_cast<int>(rng() % 2);
-        if (as) mpz_neg(ma.v, ma.v);
-        if (bs) mpz_neg(mb.v, mb.v);
-        mpz_sub(mr.v, ma.v, mb.v);
-        Cipher::mpi_sub(r.data(), rn, rs, a.data(), na, as, b.data(), nb, bs);
-        ASSERT_EQ(rs, mpz_sgn(mr.v) < 0 ? 1 : 0);
-        mpz_abs(mr.v, mr.v);
+        mpz_tdiv_qr(mq.v, mr.v, ma.v, md.v);
+        Cipher::mpi_div(q.data(), qn, r.data(), rn, a.data(), na, d.data(), nb);
+        ASSERT_EQ(trimmed(q.data(), qn), mq.limbs());
         ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
-        // In place, aliasing the first operand.
-        mpz_abs(ma.v, ma.v);
-        mpz_abs(mb.v, mb.v);
-        if (Cipher::mpi_cmp(a.data(), na, b.data(), nb) >= 0) {
-            mpz_sub(mr.v, ma.v, mb.v);
-            Cipher::mpi_sub(a.data(), rn, a.data(), na, b.data(), nb);
-            ASSERT_EQ(trimmed(a.data(), rn), mr.limbs());
+        Cipher::mpi_mod(r.data(), rn, a.data(), na, d.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        mpz_gcd(mr.v, ma.v, md.v);
+        Cipher::mpi_gcd(r.data(), rn, a.data(), na, d.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        const bool has = mpz_invert(mr.v, ma.v, md.v) != 0;
+        ASSERT_EQ(Cipher::mpi_inverse(r.data(), rn, a.data(), na, d.data(), nb), has);
+        if (has) {
+            ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         }
         const int bits = static_cast<int>(rng() % 200);
         Num s(nb + bits / 64 + 2);
@@ -162,59 +160,22 @@ TEST(Mpi, SumsDifferencesShiftsAndComparisonsMatchGmp) {
         Cipher::mpi_shift_right(s.data(), rn, b.data(), nb, bits);
         ASSERT_EQ(trimmed(s.data(), rn), mr.limbs());
         ASSERT_EQ(Cipher::mpi_get_bits(b.data(), nb),
-                  mpz_sgn(mb.v) ? int(mpz_sizeinbase(mb.v, 2)) : 0);
-    }
-}
-
-TEST(Mpi, QuotientsAndRemaindersMatchGmp) {
-    std::mt19937_64 rng(3);
-    for (int i = 0; i < 4000; ++i) {
-        const int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
-        const Num a = random_num(rng, na);
-        Num b = random_num(rng, nb);
-        if (Cipher::mpi_is_zero(b.data(), nb)) b[0] = 1;
-        Mpz ma(a), mb(b), mq, mr;
-        mpz_tdiv_qr(mq.v, mr.v, ma.v, mb.v);
-        Num q(na + 1), r(nb + 1);
-        int qn = -1, rn = -1;
-        Cipher::mpi_div(q.data(), qn, r.data(), rn, a.data(), na, b.data(), nb);
-        ASSERT_EQ(trimmed(q.data(), qn), mq.limbs()) << na << "/" << nb;
-        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs()) << na << "/" << nb;
-        Cipher::mpi_mod(r.data(), rn, a.data(), na, b.data(), nb);
+                  mpz_sgn(mb.v) ? static_cast<int>(mpz_sizeinbase(mb.v, 2)) : 0);
+        // Signed: a - b with arbitrary signs.
+        const int as = static_cast<int>(rng() % 2), bs = static_cast<int>(rng() % 2);
+        Mpz sa(a), sb(b);
+        if (as) mpz_neg(sa.v, sa.v);
+        if (bs) mpz_neg(sb.v, sb.v);
+        mpz_sub(mr.v, sa.v, sb.v);
+        Cipher::mpi_sub(r.data(), rn, rs, a.data(), na, as, b.data(), nb, bs);
+        ASSERT_EQ(rs, mpz_sgn(mr.v) < 0 ? 1 : 0);
+        mpz_abs(mr.v, mr.v);
         ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
-    }
-}
-
-TEST(Mpi, GcdAndInverseMatchGmp) {
-    std::mt19937_64 rng(4);
-    for (int i = 0; i < 1500; ++i) {
-        int na = 1 + static_cast<int>(rng() % 64), nb = 1 + static_cast<int>(rng() % 64);
-        Num a = random_num(rng, na), m = random_num(rng, nb);
-        if (Cipher::mpi_is_zero(m.data(), nb)) m[0] = 7;
-        if (i % 3 == 0) {  // shared factors now and then
-            Num f = random_num(rng, 1 + static_cast<int>(rng() % 3));
-            Mpz mf(f), ma(a), mm(m);
-            mpz_mul(ma.v, ma.v, mf.v);
-            mpz_mul(mm.v, mm.v, mf.v);
-            a = ma.limbs();
-            m = mm.limbs();
-            if (m.empty()) m = {7};
-            if (a.empty()) a = {0};
-            na = size_of(a);
-            nb = size_of(m);
-        }
-        Mpz ma(a), mm(m), mg, mi;
-        mpz_gcd(mg.v, ma.v, mm.v);
-        Num g(std::max(na, nb) + 1);
-        int gn = -1;
-        Cipher::mpi_gcd(g.data(), gn, a.data(), na, m.data(), nb);
-        ASSERT_EQ(trimmed(g.data(), gn), mg.limbs());
-        const bool has = mpz_invert(mi.v, ma.v, mm.v) != 0;
-        Num inv(nb + 1);
-        int in = -1;
-        ASSERT_EQ(Cipher::mpi_inverse(inv.data(), in, a.data(), na, m.data(), nb), has);
-        if (has) {
-            ASSERT_EQ(trimmed(inv.data(), in), mi.limbs());
+        // In place, aliasing the first operand.
+        if (c >= 0) {
+            mpz_sub(mr.v, ma.v, mb.v);
+            Cipher::mpi_sub(a.data(), rn, a.data(), na, b.data(), nb);
+            ASSERT_EQ(trimmed(a.data(), rn), mr.limbs());
         }
     }
 }
@@ -222,9 +183,9 @@ TEST(Mpi, GcdAndInverseMatchGmp) {
 TEST(Mpi, ModularPowersMatchGmp) {
     std::mt19937_64 rng(5);
     for (int i = 0; i < 400; ++i) {
-        const int nm = 1 + static_cast<int>(rng() % (i < 350 ? 24 : 64));
-        const int na = 1 + static_cast<int>(rng() % (nm + 4));
-        const int ne = 1 + static_cast<int>(rng() % (i % 4 == 0 ? 64 : 4));
+        const int nm = draw(rng, i < 350 ? 24 : 64);
+        const int na = draw(rng, nm + 4);
+        const int ne = draw(rng, i % 4 == 0 ? 64 : 4);
         const Num a = random_num(rng, na), e = random_num(rng, ne);
         Num m = random_num(rng, nm);
         if (i % 5 != 0) m[0] |= 1;  // mostly odd (Montgomery), some even
@@ -246,7 +207,7 @@ TEST(Mpi, ModularPowersMatchGmp) {
 TEST(Mpi, SquareRootsMatchGmp) {
     std::mt19937_64 rng(6);
     for (int i = 0; i < 500; ++i) {
-        const int na = 1 + static_cast<int>(rng() % 40);
+        const int na = draw(rng, 40);
         const Num a = random_num(rng, na);
         Mpz ma(a), mr;
         mpz_sqrt(mr.v, ma.v);
@@ -259,7 +220,7 @@ TEST(Mpi, SquareRootsMatchGmp) {
     // several Tonelli-Shanks steps.
     for (int i = 0; i < 120; ++i) {
         Mpz p, x, sq, r;
-        Num seed = random_num(rng, 1 + static_cast<int>(rng() % 6));
+        Num seed = random_num(rng, draw(rng, 6));
         seed[0] |= 1;
         Mpz ms(seed);
         mpz_mul_2exp(ms.v, ms.v, i % 3 == 0 ? 8 : 0);
@@ -312,7 +273,7 @@ TEST(Mpi, TextAndBytesMatchGmp) {
         const int sign = static_cast<int>(rng() % 2);
         std::vector<char> text(Cipher::mpi_to_dec(a.data(), n, sign, nullptr) + 1);
         Cipher::mpi_to_dec(a.data(), n, sign, text.data());
-        std::string expect = gmp_str(ma.v, 10);
+        std::string expect = ma.str(10);
         if (sign && mpz_sgn(ma.v)) expect = "-" + expect;
         ASSERT_EQ(std::string(text.data()), expect);
         Num back(n + 1);
@@ -323,7 +284,7 @@ TEST(Mpi, TextAndBytesMatchGmp) {
 
         text.assign(Cipher::mpi_to_hex(a.data(), n, 0, nullptr, false, false) + 1, 0);
         Cipher::mpi_to_hex(a.data(), n, 0, text.data(), false, false);
-        std::string gmp_hex = mpz_sgn(ma.v) ? gmp_str(ma.v, 16) : "";
+        std::string gmp_hex = mpz_sgn(ma.v) ? ma.str(16) : "";
         ASSERT_EQ(std::string(text.data()), std::string(16 * n - gmp_hex.size(), '0') + gmp_hex);
         ASSERT_TRUE(Cipher::mpi_from_hex(back.data(), bn, bs, text.data()));
         ASSERT_EQ(bn, n);
@@ -352,14 +313,14 @@ TEST(Mpi, PrimeDecisionsMatchGmp) {
     std::mt19937_64 rng(8);
     int primes = 0;
     for (int i = 0; i < 3000; ++i) {
-        const int n = 1 + static_cast<int>(rng() % (i < 2500 ? 2 : 16));
+        const int n = draw(rng, i < 2500 ? 2 : 16);
         Num a = random_num(rng, n);
         a[0] |= 1;
         if (i < 500) a = {static_cast<Limb>(2 * i + 1 + (i % 7 == 0 ? 4000 : 0))};
         Mpz ma(a);
         const bool expect = mpz_probab_prime_p(ma.v, 30) != 0;
         primes += expect;
-        ASSERT_EQ(Cipher::mpi_is_prime(a.data(), size_of(a), 20), expect) << gmp_str(ma.v, 10);
+        ASSERT_EQ(Cipher::mpi_is_prime(a.data(), size_of(a), 20), expect) << ma.str(10);
     }
     EXPECT_GT(primes, 100);
     // Carmichael numbers and a strong pseudoprime to small bases.
@@ -368,36 +329,138 @@ TEST(Mpi, PrimeDecisionsMatchGmp) {
     }
 }
 
-TEST(Mpi, RandomNumbersFollowTheDrawOrder) {
+// Random numbers take the generator's draws high word first, with the top
+// bit set; generated primes have their exact size.
+TEST(Mpi, RandomNumbersAndPrimes) {
     Base::Random random(12345), check(12345);
     Limb limbs[3];
     int count = 0;
     Cipher::mpi_gen_random(&random, 130, limbs, count);
-    ASSERT_EQ(count, 3);
-    Limb expect[3];
+    Num expect(3);
     for (auto& e : expect) {
         const Limb hi = check.next();
         e = (hi << 32) | check.next();
     }
-    EXPECT_EQ(limbs[0], expect[0]);
-    EXPECT_EQ(limbs[1], expect[1]);
-    EXPECT_EQ(limbs[2], (expect[2] & 3) | 2);
-    EXPECT_EQ(Cipher::mpi_get_bits(limbs, count), 130);
+    expect[2] = (expect[2] & 3) | 2;
+    EXPECT_EQ(Num(limbs, limbs + count), expect);
     Cipher::mpi_gen_random(&random, 64, limbs, count);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(limbs[0] >> 63, 1u);
-}
-
-TEST(Mpi, GeneratedPrimesArePrime) {
-    Base::Random random(99);
     for (int bits : {16, 64, 100, 256}) {
         Num p(4);
         int n = 0;
         Cipher::mpi_gen_prime(&random, bits, 20, p.data(), n);
         EXPECT_EQ(Cipher::mpi_get_bits(p.data(), n), bits);
-        Mpz mp(trimmed(p.data(), n));
-        EXPECT_NE(mpz_probab_prime_p(mp.v, 30), 0) << bits;
+        EXPECT_NE(mpz_probab_prime_p(Mpz(trimmed(p.data(), n)).v, 30), 0) << bits;
     }
+}
+
+// MPInt's decimal text.
+std::string dec(const Cipher::MPInt& v) {
+    std::vector<char> s(v.to_str(nullptr, false) + 1);
+    v.to_str(s.data(), false);
+    return s.data();
+}
+
+// Signed decimal numbers of up to 300 digits, through MPInt and GMP.
+TEST(MPInt, SignedArithmeticMatchesGmp) {
+    const struct {
+        void (Cipher::MPInt::*ours)(const Cipher::MPInt&);
+        void (*gmp)(mpz_ptr, mpz_srcptr, mpz_srcptr);
+    } ops[] = {{&Cipher::MPInt::add, mpz_add},
+               {&Cipher::MPInt::sub, mpz_sub},
+               {&Cipher::MPInt::mul, mpz_mul}};
+    std::mt19937_64 rng(21);
+    Mpz a, b, r, q;
+    for (int i = 0; i < 1500; ++i) {
+        std::string text[2];
+        for (std::string& t : text) {
+            t = std::string(rng() % 2, '-') + static_cast<char>('1' + rng() % 9);
+            for (int d = static_cast<int>(rng() % 300); d > 0; --d)
+                t += static_cast<char>('0' + rng() % 10);
+        }
+        mpz_set_str(a.v, text[0].c_str(), 10);
+        mpz_set_str(b.v, text[1].c_str(), 10);
+        Cipher::MPInt x, y, s, rem;
+        ASSERT_TRUE(x.from_str(text[0].c_str(), false) && y.from_str(text[1].c_str(), false));
+        ASSERT_EQ(dec(x), text[0]);
+        const int c = mpz_cmp(a.v, b.v);
+        EXPECT_EQ(x.cmp(y), c > 0 ? 1 : c < 0 ? -1 : 0);
+        for (const auto& op : ops) {
+            s = x;
+            (s.*op.ours)(y);
+            op.gmp(r.v, a.v, b.v);
+            ASSERT_EQ(dec(s), r.str(10));
+        }
+        s = x;
+        ASSERT_EQ(s.div(&y, &rem), 0);
+        mpz_tdiv_qr(q.v, r.v, a.v, b.v);
+        ASSERT_EQ(dec(s) + " " + dec(rem), q.str(10) + " " + r.str(10));
+        const unsigned long k = rng() % 1000;
+        s = x;
+        s.add(k);
+        mpz_add_ui(r.v, a.v, k);
+        ASSERT_EQ(dec(s), r.str(10));
+        s.sub(k);
+        s.sub(k);
+        mpz_sub_ui(r.v, a.v, k);
+        ASSERT_EQ(dec(s), r.str(10));
+    }
+    Cipher::MPInt x(5ul), zero;
+    EXPECT_EQ(x.div(&zero, nullptr), -1);
+    EXPECT_EQ(x.div(nullptr, nullptr), -1);
+}
+
+TEST(MPInt, TextBytesAndShifts) {
+    Cipher::MPInt v, w, zero;
+    ASSERT_TRUE(v.from_str("-0x1F", true));
+    char text[40];
+    v.to_str(text, true);
+    EXPECT_STREQ(text, "-000000000000001F");
+    EXPECT_EQ(dec(v), "-31");
+    EXPECT_FALSE(v.from_str("12x", false));
+    EXPECT_FALSE(v.from_str("", true));
+    // Zero prints as one digit in both bases.
+    EXPECT_EQ(dec(zero), "0");
+    EXPECT_EQ(zero.to_str(text, true), 1);
+    EXPECT_STREQ(text, "0");
+    for (unsigned long i = 0; i < 5; ++i) EXPECT_EQ(Cipher::g_small_mpints[i].get_uint64(), i);
+    ASSERT_TRUE(v.from_str("123456789ABCDEF0123", true));
+    unsigned char bytes[16];
+    int length = 0, sign = -1;
+    v.to_bytes(bytes, length, sign);
+    EXPECT_EQ(CipherTest::to_hex(bytes, length) + " " + std::to_string(sign),
+              "0123456789abcdef0123 0");
+    w.from_bytes(bytes, length, 1);
+    w.neg();
+    EXPECT_EQ(w.cmp(v), 0);
+    w.shift_left();
+    w.shift_right();
+    EXPECT_EQ(w.cmp(v), 0);
+    w.set(-7);
+    EXPECT_EQ(dec(w), "-7");
+    w.abs();
+    EXPECT_EQ(w.get_uint64(), 7u);
+    w.add(w);
+    EXPECT_EQ(w.get_uint64(), 14u);
+}
+
+TEST(MPInt, PrimesAndSafePrimes) {
+    Cipher::MPInt p(4999ul), c(5001ul), safe(1019ul), unsafe(1021ul), big;
+    EXPECT_TRUE(p.is_prime(10));
+    EXPECT_FALSE(c.is_prime(10));
+    EXPECT_TRUE(safe.is_safe_prime());     // 509 is prime
+    EXPECT_FALSE(unsafe.is_safe_prime());  // 510 is not
+    Base::Random random(5);
+    big.gen_prime(&random, 192, 20);
+    EXPECT_TRUE(big.is_prime(20));
+    Mpz m;
+    mpz_set_str(m.v, dec(big).c_str(), 10);
+    EXPECT_NE(mpz_probab_prime_p(m.v, 30), 0);
+    EXPECT_EQ(mpz_sizeinbase(m.v, 2), 192u);
+    big.gen_random(&random, 70);
+    EXPECT_EQ(big.size(), 2);
+    EXPECT_EQ(big.limbs()[1] >> 5, 1u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "cipher/sm2.h"
 
 #include <gtest/gtest.h>
+#include <openssl/asn1.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/ec.h>
@@ -12,11 +13,11 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cipher/ecc.h"
 #include "cipher/sm2_field.h"
-#include "cipher/sm3.h"
 #include "tests/cipher/cipher_oracle.h"
 
 namespace {
@@ -26,80 +27,79 @@ using CipherTest::Bytes;
 using CipherTest::from_hex;
 using CipherTest::random_bytes;
 
-// ---- conversions between the C1 C2 C3 layout and the DER form
-// SEQUENCE { INTEGER x1, INTEGER y1, OCTET STRING C3, OCTET STRING C2 }.
-
-void der_item(Bytes& out, unsigned char tag, const Bytes& body) {
-    const size_t n = body.size();
-    out.push_back(tag);
-    if (n >= 256) out.insert(out.end(), {0x82, static_cast<unsigned char>(n >> 8)});
-    if (n >= 128 && n < 256) out.push_back(0x81);
-    out.push_back(static_cast<unsigned char>(n));
-    out.insert(out.end(), body.begin(), body.end());
-}
-
-Bytes der_integer(const unsigned char* p, int n) {
-    while (n > 1 && p[0] == 0) {
-        ++p;
-        --n;
+// Our C1 C2 C3 layout to libcrypto's DER form
+// SEQUENCE { INTEGER x1, INTEGER y1, OCTET STRING C3, OCTET STRING C2 }, and back.
+Bytes to_der(const Bytes& c) {
+    const int l = static_cast<int>(c.size()) - 97;
+    STACK_OF(ASN1_TYPE)* seq = sk_ASN1_TYPE_new_null();
+    auto push = [&](int type, void* value) {
+        ASN1_TYPE* t = ASN1_TYPE_new();
+        ASN1_TYPE_set(t, type, value);
+        sk_ASN1_TYPE_push(seq, t);
+    };
+    for (int at : {1, 33}) {
+        BIGNUM* bn = BN_bin2bn(c.data() + at, 32, nullptr);
+        push(V_ASN1_INTEGER, BN_to_ASN1_INTEGER(bn, nullptr));
+        BN_free(bn);
     }
-    Bytes body;
-    if (p[0] & 0x80) body.push_back(0);
-    body.insert(body.end(), p, p + n);
-    return body;
-}
-
-Bytes to_der(const Bytes& c1c2c3) {
-    const int l = static_cast<int>(c1c2c3.size()) - 97;
-    Bytes body;
-    der_item(body, 0x02, der_integer(c1c2c3.data() + 1, 32));
-    der_item(body, 0x02, der_integer(c1c2c3.data() + 33, 32));
-    der_item(body, 0x04, Bytes(c1c2c3.begin() + 65 + l, c1c2c3.end()));
-    der_item(body, 0x04, Bytes(c1c2c3.begin() + 65, c1c2c3.begin() + 65 + l));
-    Bytes out;
-    der_item(out, 0x30, body);
+    for (int at : {65 + l, 65}) {
+        ASN1_OCTET_STRING* part = ASN1_OCTET_STRING_new();
+        ASN1_OCTET_STRING_set(part, c.data() + at, at == 65 ? l : 32);
+        push(V_ASN1_OCTET_STRING, part);
+    }
+    unsigned char* der = nullptr;
+    const int n = i2d_ASN1_SEQUENCE_ANY(seq, &der);
+    Bytes out(der, der + n);
+    OPENSSL_free(der);
+    sk_ASN1_TYPE_pop_free(seq, ASN1_TYPE_free);
     return out;
-}
-
-Bytes read_item(const Bytes& der, size_t& pos, unsigned char tag) {
-    EXPECT_EQ(der.at(pos), tag);
-    ++pos;
-    size_t n = der.at(pos++);
-    if (n & 0x80) {
-        const int k = n & 0x7f;
-        n = 0;
-        for (int i = 0; i < k; ++i) n = (n << 8) | der.at(pos++);
-    }
-    Bytes body(der.begin() + pos, der.begin() + pos + n);
-    pos += n;
-    return body;
 }
 
 Bytes from_der(const Bytes& der) {
-    size_t pos = 0;
-    const Bytes seq = read_item(der, pos, 0x30);
-    pos = 0;
-    Bytes x = read_item(seq, pos, 0x02), y = read_item(seq, pos, 0x02);
-    const Bytes c3 = read_item(seq, pos, 0x04), c2 = read_item(seq, pos, 0x04);
-    auto fixed = [](Bytes v) {
-        while (v.size() > 32 && v[0] == 0) v.erase(v.begin());
-        v.insert(v.begin(), 32 - v.size(), 0);
-        return v;
-    };
-    Bytes out{0x04};
-    for (const Bytes& part : {fixed(x), fixed(y), c2, c3})
-        out.insert(out.end(), part.begin(), part.end());
+    const unsigned char* p = der.data();
+    STACK_OF(ASN1_TYPE)* seq = d2i_ASN1_SEQUENCE_ANY(nullptr, &p, static_cast<long>(der.size()));
+    Bytes out(65, 0x04);
+    for (int i : {0, 1}) {
+        BIGNUM* bn = ASN1_INTEGER_to_BN(sk_ASN1_TYPE_value(seq, i)->value.integer, nullptr);
+        BN_bn2binpad(bn, out.data() + 1 + 32 * i, 32);
+        BN_free(bn);
+    }
+    for (int i : {3, 2}) {
+        const ASN1_STRING* part = sk_ASN1_TYPE_value(seq, i)->value.octet_string;
+        const unsigned char* data = ASN1_STRING_get0_data(part);
+        out.insert(out.end(), data, data + ASN1_STRING_length(part));
+    }
+    sk_ASN1_TYPE_pop_free(seq, ASN1_TYPE_free);
     return out;
 }
 
-// ---- OpenSSL SM2 keys from our hex text (ours prints upper case).
-
-std::string hex_of(const Bytes& b) {
-    std::string s = CipherTest::to_hex(b);
+// Upper-case hex, as ours prints.
+std::string hex_of(const unsigned char* p, size_t n) {
+    std::string s = CipherTest::to_hex(p, n);
     for (char& c : s) c = static_cast<char>(toupper(c));
     return s;
 }
 
+std::string bn_hex64(const BIGNUM* v) {
+    unsigned char b[32];
+    BN_bn2binpad(v, b, 32);
+    return hex_of(b, 32);
+}
+
+// k G on a libcrypto curve, as 64-digit hex coordinates.
+std::pair<std::string, std::string> openssl_mul(const EC_GROUP* group, const BIGNUM* k) {
+    EC_POINT* q = EC_POINT_new(group);
+    BIGNUM *x = BN_new(), *y = BN_new();
+    EC_POINT_mul(group, q, k, nullptr, nullptr, nullptr);
+    EC_POINT_get_affine_coordinates(group, q, x, y, nullptr);
+    auto xy = std::make_pair(bn_hex64(x), bn_hex64(y));
+    BN_free(x);
+    BN_free(y);
+    EC_POINT_free(q);
+    return xy;
+}
+
+// A libcrypto SM2 key from our hex text; public only without d.
 EVP_PKEY* openssl_key(const std::string& d_hex, const std::string& x_hex,
                       const std::string& y_hex) {
     BIGNUM* d = nullptr;
@@ -138,8 +138,7 @@ struct KeyText {
     std::string d, x, y;
 };
 
-// A key pair from OpenSSL's generator: private scalar and public coordinates
-// as 64-digit hex.
+// A key pair from libcrypto's generator, as 64-digit hex.
 KeyText openssl_keygen() {
     EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2");
     BIGNUM* d = nullptr;
@@ -148,12 +147,10 @@ KeyText openssl_keygen() {
     size_t n = 0;
     EXPECT_EQ(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, pub, sizeof pub, &n),
               1);
-    unsigned char db[32];
-    BN_bn2binpad(d, db, 32);
+    const KeyText text{bn_hex64(d), hex_of(pub + 1, 32), hex_of(pub + 33, 32)};
     BN_free(d);
     EVP_PKEY_free(key);
-    return {hex_of(Bytes(db, db + 32)), hex_of(Bytes(pub + 1, pub + 33)),
-            hex_of(Bytes(pub + 33, pub + 65))};
+    return text;
 }
 
 Bytes encode(Cipher::Sm2& sm2, const Bytes& msg) {
@@ -172,41 +169,26 @@ bool decode(Cipher::Sm2& sm2, const Bytes& c, Bytes& msg) {
     return sm2.decode(msg.data(), len, c.data(), static_cast<int>(c.size()));
 }
 
-// d G for OpenSSL's own private keys. Our generator's pairs are checked by
-// OpenSSL encrypting to the public half and us decrypting with the private.
-TEST(Sm2, PublicKeyIsTheOpenSslPointOfThePrivateKey) {
-    for (int i = 0; i < 20; ++i) {
-        const KeyText key = openssl_keygen();
-        Cipher::Sm2 sm2(false);
-        ASSERT_TRUE(sm2.set_private_key(key.d.c_str()));
-        char x[65], y[65];
-        sm2.get_public_key(x, y);
-        EXPECT_EQ(key.x, x);
-        EXPECT_EQ(key.y, y);
-    }
-}
-
-// Both directions on keys from both generators: OpenSSL encrypts to the
-// public half and we decrypt (the key-exchange direction); we encrypt and
-// OpenSSL decrypts with a private key it knows.
-TEST(Sm2, CiphertextsCrossWithOpenSslBothWays) {
+// Keys from both generators. For libcrypto's private keys our public key is
+// its point d G. libcrypto encrypts to the public half and we decrypt (the
+// key-exchange direction); we encrypt and libcrypto decrypts with a private
+// key it knows.
+TEST(Sm2, KeysAndCiphertextsCrossWithOpenSslBothWays) {
     std::mt19937 rng(31);
     for (int i = 0; i < 40; ++i) {
         Cipher::Sm2 sm2(false);
-        KeyText key;
         const bool theirs = i % 2 == 0;
-        if (theirs) {
-            key = openssl_keygen();
+        const KeyText key = theirs ? openssl_keygen() : KeyText{};
+        if (theirs)
             ASSERT_TRUE(sm2.set_private_key(key.d.c_str()));
-        } else {
+        else
             sm2.gen_keys();
-            char x[65], y[65];
-            sm2.get_public_key(x, y);
-            key.x = x;
-            key.y = y;
-        }
+        char x[65], y[65];
+        sm2.get_public_key(x, y);
+        const std::string ours = std::string(x) + y;
+        EXPECT_EQ(ours, theirs ? key.x + key.y : ours);
         const Bytes msg = random_bytes(rng, i < 10 ? i + 1 : rng() % 300 + 1);
-        EVP_PKEY* pkey = openssl_key(theirs ? key.d : "", key.x, key.y);
+        EVP_PKEY* pkey = openssl_key(key.d, x, y);
         Bytes back;
         ASSERT_TRUE(decode(sm2, from_der(openssl_crypt(pkey, true, msg)), back));
         EXPECT_EQ(back, msg);
@@ -214,41 +196,17 @@ TEST(Sm2, CiphertextsCrossWithOpenSslBothWays) {
         const Bytes c = encode(sm2, msg);
         ASSERT_TRUE(decode(sm2, c, back));
         EXPECT_EQ(back, msg);
-        if (theirs) {
-            EXPECT_EQ(openssl_crypt(pkey, false, to_der(c)), msg);
-        }
+        EXPECT_EQ(theirs ? openssl_crypt(pkey, false, to_der(c)) : msg, msg);
         EVP_PKEY_free(pkey);
     }
 }
 
-TEST(Sm2, DecodeRefusesShortInputWrongFirstByteAndTampering) {
-    Cipher::Sm2 sm2(false);
-    sm2.gen_keys();
-    sm2.gen_k();
-    Bytes c = encode(sm2, Bytes{0x42});
-    ASSERT_EQ(c.size(), 98u);
-    Bytes out;
-    EXPECT_TRUE(decode(sm2, c, out));
-    EXPECT_EQ(out, Bytes{0x42});
-    int len = 0;
-    unsigned char buf[8];
-    EXPECT_FALSE(sm2.decode(buf, len, c.data(), 97));
-    EXPECT_EQ(len, 0);
-    EXPECT_FALSE(sm2.decode(nullptr, len, c.data(), 10));
-    EXPECT_LT(len, 1);
-    Bytes bad = c;
-    bad[0] = 0x02;
-    EXPECT_FALSE(decode(sm2, bad, out));
-    for (size_t at : {size_t(1), size_t(40), size_t(65), size_t(70), c.size() - 1}) {
-        bad = c;
-        bad[at] ^= 0x01;
-        EXPECT_FALSE(decode(sm2, bad, out)) << at;
-    }
-}
-
-TEST(Sm2, MaskingBindsTheCiphertextToThePublicKey) {
+// Masking binds a ciphertext to the public key: only the key pair decodes
+// it, and the masked bytes are exactly px over the head and py over the tail.
+// Short input, a first byte other than 0x04 and any tampered byte are refused.
+TEST(Sm2, MaskingBindsTheCiphertextToThePublicKeyAndDamageIsRefused) {
     std::mt19937 rng(33);
-    Cipher::Sm2 a(true), b(true), plain(false);
+    Cipher::Sm2 a(true), b(true), front(true);
     a.gen_keys();
     b.gen_keys();
     char x[65], y[65];
@@ -260,7 +218,6 @@ TEST(Sm2, MaskingBindsTheCiphertextToThePublicKey) {
     ASSERT_TRUE(decode(a, c, out));
     EXPECT_EQ(out, msg);
     EXPECT_FALSE(decode(b, c, out));
-    // The masked bytes are exactly px over the head and py over the tail.
     Bytes unmasked = c;
     const Bytes px = from_hex(x), py = from_hex(y);
     for (int i = 0; i < 32; ++i) {
@@ -270,73 +227,69 @@ TEST(Sm2, MaskingBindsTheCiphertextToThePublicKey) {
     EXPECT_EQ(unmasked[0], 0x04);
     EXPECT_NE(unmasked, c);
     // An encryptor that only knows the public key (a front) and masks.
-    Cipher::Sm2 front(true);
     ASSERT_TRUE(front.set_public_key(x, y));
     front.gen_k();
     ASSERT_TRUE(decode(a, encode(front, msg), out));
     EXPECT_EQ(out, msg);
+    int len = 0;
+    unsigned char buf[8];
+    EXPECT_FALSE(a.decode(buf, len, c.data(), 97));
+    EXPECT_EQ(len, 0);
+    EXPECT_FALSE(a.decode(nullptr, len, c.data(), 10));
+    EXPECT_LT(len, 1);
+    // 0x02 for the first byte, then a bit flipped in x1, y1, C2 and C3.
+    for (size_t at : {0, 1, 40, 65, 70, 104}) {
+        Bytes bad = c;
+        bad[at] ^= at == 0 ? 0x06 : 0x01;
+        EXPECT_FALSE(decode(a, bad, out)) << at;
+    }
 }
 
+std::string public_key(const Cipher::Sm2& sm2) {
+    char x[65], y[65];
+    sm2.get_public_key(x, y);
+    return std::string(x) + y;
+}
+
+// d = n halves once to (n - 1) / 2 (n is odd); a key wider than the order is
+// refused.
 TEST(Sm2, PrivateKeyIsHalvedUntilBelowTheOrder) {
-    const char* n = "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123";
-    // d = n halves once to (n - 1) / 2 (n is odd).
     Cipher::Sm2 a(false), b(false);
-    ASSERT_TRUE(a.set_private_key(n));
+    ASSERT_TRUE(
+        a.set_private_key("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123"));
     ASSERT_TRUE(
         b.set_private_key("7FFFFFFF7FFFFFFFFFFFFFFFFFFFFFFFB901EFB590E30295A9DDFA049CEAA091"));
-    char ax[65], ay[65], bx[65], by[65];
-    a.get_public_key(ax, ay);
-    b.get_public_key(bx, by);
-    EXPECT_STREQ(ax, bx);
-    EXPECT_STREQ(ay, by);
+    EXPECT_EQ(public_key(a), public_key(b));
     EXPECT_FALSE(a.set_private_key(
         "00000000000000000000000000000000000000000000000000000000000000000000000000000001"));
 }
 
 // A fixed k gives the same ciphertext every time, and its C1 is k G.
 TEST(Sm2, FixedScalarGivesC1EqualToKTimesG) {
-    Cipher::Sm2 a(false), b(false);
     const char* d = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
     const char* k = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
-    a.set_private_key(d);
-    b.set_private_key(d);
-    ASSERT_TRUE(a.set_k(k));
-    ASSERT_TRUE(b.set_k(k));
-    const Bytes msg{'e', 'n', 'c', 'r', 'y', 'p', 't', 'i', 'o', 'n',
-                    ' ', 's', 't', 'a', 'n', 'd', 'a', 'r', 'd'};
-    const Bytes c = encode(a, msg);
-    EXPECT_EQ(c, encode(b, msg));
-
+    Cipher::Sm2 a(false), b(false);
+    for (Cipher::Sm2* s : {&a, &b}) ASSERT_TRUE(s->set_private_key(d) && s->set_k(k));
+    const std::string text = "encryption standard";
+    const Bytes c = encode(a, Bytes(text.begin(), text.end()));
+    EXPECT_EQ(c, encode(b, Bytes(text.begin(), text.end())));
     EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
-    BN_CTX* bn = BN_CTX_new();
     BIGNUM* bk = nullptr;
     BN_hex2bn(&bk, k);
-    EC_POINT* c1 = EC_POINT_new(group);
-    EC_POINT_mul(group, c1, bk, nullptr, nullptr, bn);
-    unsigned char point[65];
-    ASSERT_EQ(EC_POINT_point2oct(group, c1, POINT_CONVERSION_UNCOMPRESSED, point, sizeof point, bn),
-              65u);
-    EXPECT_EQ(Bytes(c.begin(), c.begin() + 65), Bytes(point, point + 65));
-    EC_POINT_free(c1);
+    const auto xy = openssl_mul(group, bk);
+    EXPECT_EQ(hex_of(c.data(), 65), "04" + xy.first + xy.second);
     BN_free(bk);
-    BN_CTX_free(bn);
     EC_GROUP_free(group);
 }
 
-std::string bn_hex64(const BIGNUM* v) {
-    unsigned char b[32];
-    BN_bn2binpad(v, b, 32);
-    return hex_of(Bytes(b, b + 32));
-}
-
-// A caller's curve (here P-256, parameters read from OpenSSL) goes through
+// A caller's curve (here P-256, parameters read from libcrypto) goes through
 // the generic arithmetic.
 TEST(Sm2, CallerCurveMatchesOpenSslPointsAndRoundTrips) {
     EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_X9_62_prime256v1);
-    BN_CTX* bn = BN_CTX_new();
     BIGNUM *p = BN_new(), *a = BN_new(), *b = BN_new(), *gx = BN_new(), *gy = BN_new();
-    EC_GROUP_get_curve(group, p, a, b, bn);
-    EC_POINT_get_affine_coordinates(group, EC_GROUP_get0_generator(group), gx, gy, bn);
+    BIGNUM* d = nullptr;
+    EC_GROUP_get_curve(group, p, a, b, nullptr);
+    EC_POINT_get_affine_coordinates(group, EC_GROUP_get0_generator(group), gx, gy, nullptr);
     const std::string ps = bn_hex64(p), as = bn_hex64(a), bs = bn_hex64(b),
                       ns = bn_hex64(EC_GROUP_get0_order(group)), gxs = bn_hex64(gx),
                       gys = bn_hex64(gy);
@@ -344,173 +297,147 @@ TEST(Sm2, CallerCurveMatchesOpenSslPointsAndRoundTrips) {
     for (int i = 0; i < 4; ++i) {
         Cipher::Sm2 sm2(ps.c_str(), as.c_str(), bs.c_str(), ns.c_str(), gxs.c_str(), gys.c_str(),
                         i % 2 == 1);
-        const std::string d = hex_of(random_bytes(rng, 32));
-        sm2.set_private_key(d.c_str());
-        char x[65], y[65];
-        sm2.get_public_key(x, y);
-        BIGNUM* bd = nullptr;
-        BN_hex2bn(&bd, d.c_str());
-        while (BN_cmp(bd, EC_GROUP_get0_order(group)) >= 0) BN_rshift1(bd, bd);
-        EC_POINT* q = EC_POINT_new(group);
-        EC_POINT_mul(group, q, bd, nullptr, nullptr, bn);
-        BIGNUM *qx = BN_new(), *qy = BN_new();
-        EC_POINT_get_affine_coordinates(group, q, qx, qy, bn);
-        EXPECT_EQ(bn_hex64(qx), x);
-        EXPECT_EQ(bn_hex64(qy), y);
+        const std::string dh = hex_of(random_bytes(rng, 32).data(), 32);
+        sm2.set_private_key(dh.c_str());
+        BN_hex2bn(&d, dh.c_str());
+        while (BN_cmp(d, EC_GROUP_get0_order(group)) >= 0) BN_rshift1(d, d);
+        const auto xy = openssl_mul(group, d);
+        EXPECT_EQ(public_key(sm2), xy.first + xy.second);
         sm2.gen_k();
         const Bytes msg = random_bytes(rng, 20);
         Bytes back;
         ASSERT_TRUE(decode(sm2, encode(sm2, msg), back));
         EXPECT_EQ(back, msg);
-        BN_free(qx);
-        BN_free(qy);
-        EC_POINT_free(q);
-        BN_free(bd);
     }
-    for (BIGNUM* v : {p, a, b, gx, gy}) BN_free(v);
-    BN_CTX_free(bn);
+    for (BIGNUM* v : {p, a, b, gx, gy, d}) BN_free(v);
     EC_GROUP_free(group);
 }
 
-// The SM2 curve parameters as limbs, for the arithmetic below the Sm2 class.
+// The SM2 curve as limbs, for the arithmetic below the Sm2 class, and k Q by
+// the generic Jacobian method, the four-limb method and (Q = G) its table.
 class Ecc : public ::testing::Test {
   protected:
+    struct Point {
+        Limb x[4], y[4];
+        int xn = 0, yn = 0;
+    };
     void SetUp() override {
-        int s;
-        Cipher::mpi_from_hex(p, pn, s,
-                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF");
-        Cipher::mpi_from_hex(a, an, s,
-                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC");
-        Cipher::mpi_from_hex(b, bn, s,
-                             "28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93");
-        Cipher::mpi_from_hex(n, nn, s,
-                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123");
-        Cipher::mpi_from_hex(gx, gxn, s,
-                             "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7");
-        Cipher::mpi_from_hex(gy, gyn, s,
-                             "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0");
+        const char* hex[] = {"FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF",
+                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC",
+                             "28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93",
+                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123",
+                             "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7",
+                             "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0"};
+        Limb* limbs[] = {p, a, b, n, g.x, g.y};
+        int* counts[] = {&pn, &an, &bn, &nn, &g.xn, &g.yn};
+        int sign;
+        for (int i = 0; i < 6; ++i) Cipher::mpi_from_hex(limbs[i], *counts[i], sign, hex[i]);
     }
-    Limb p[4], a[4], b[4], n[4], gx[4], gy[4];
-    int pn, an, bn, nn, gxn, gyn;
+    Point generic(const Point& q, const Limb* k, int kn) const {
+        Point r;
+        Cipher::ecc_point_mul_jacobian(r.x, r.xn, r.y, r.yn, q.x, q.xn, q.y, q.yn, k, kn, a, an, p,
+                                       pn);
+        return r;
+    }
+    static Point fast(const Point& q, const Limb* k, int kn) {
+        Point r;
+        Cipher::Sm2Field::mul(r.x, r.xn, r.y, r.yn, q.x, q.xn, q.y, q.yn, k, kn);
+        return r;
+    }
+    static Point table(const Limb* k, int kn) {
+        Point r;
+        Cipher::Sm2Field::mul_base(r.x, r.xn, r.y, r.yn, k, kn);
+        return r;
+    }
+    static bool same(const Point& u, const Point& v) {
+        return Cipher::mpi_cmp(u.x, u.xn, v.x, v.xn) == 0 &&
+               Cipher::mpi_cmp(u.y, u.yn, v.y, v.yn) == 0;
+    }
+    bool negative(const Point& u, const Point& v) const {
+        return Cipher::ecc_point_is_negative(u.x, u.xn, u.y, u.yn, v.x, v.xn, v.y, v.yn, p, pn);
+    }
+    static bool infinite(const Point& r) {
+        return Cipher::ecc_point_is_infinite(r.x, r.xn, r.y, r.yn);
+    }
+    bool on_curve(const Point& r) const {
+        return Cipher::ecc_point_check(r.x, r.xn, r.y, r.yn, a, an, b, bn, p, pn);
+    }
+
+    Limb p[4], a[4], b[4], n[4];
+    int pn, an, bn, nn;
+    Point g;
 };
 
-TEST_F(Ecc, FastAndGenericScalarMultiplicationAgree) {
+// The affine and the Jacobian methods agree on multiples of G, which lie on
+// the curve, and the y found for their x is theirs or its negative.
+TEST_F(Ecc, AffineAndJacobianScalarMultiplicationAgree) {
     std::mt19937_64 rng(34);
-    EXPECT_TRUE(Cipher::ecc_point_check(gx, gxn, gy, gyn, a, an, b, bn, p, pn));
+    EXPECT_TRUE(on_curve(g));
     for (int i = 0; i < 12; ++i) {
-        Limb k[4];
-        for (auto& l : k) l = rng();
+        const Limb k[4] = {i == 0 ? 2 : i == 1 ? 3 : rng(), rng(), rng(), rng()};
         const int kn = i < 4 ? 1 : 4;
-        if (i == 0) k[0] = 2;
-        if (i == 1) k[0] = 3;
-        Limb jx[4], jy[4], ax[4], ay[4];
-        int jxn, jyn, axn, ayn;
-        Cipher::ecc_point_mul_jacobian(jx, jxn, jy, jyn, gx, gxn, gy, gyn, k, kn, a, an, p, pn);
-        Cipher::ecc_point_mul(ax, axn, ay, ayn, gx, gxn, gy, gyn, k, kn, a, an, p, pn);
-        ASSERT_TRUE(Cipher::ecc_point_equal(jx, jxn, jy, jyn, ax, axn, ay, ayn));
-        ASSERT_TRUE(Cipher::ecc_point_check(jx, jxn, jy, jyn, a, an, b, bn, p, pn));
-        // Sm2's fast path through its public key for d = k (k < n here).
-        char text[65], x[65], y[65];
-        Cipher::mpi_to_hex(k, 4, 0, text, true, false);
-        if (kn == 1) std::memset(text, '0', 48);
-        Cipher::Sm2 sm2(false);
-        sm2.set_private_key(text);
-        sm2.get_public_key(x, y);
-        char ex[65], ey[65];
-        Cipher::mpi_to_hex(jx, jxn, 0, ex, true, false);
-        Cipher::mpi_to_hex(jy, jyn, 0, ey, true, false);
-        EXPECT_STREQ(x, ex);
-        EXPECT_STREQ(y, ey);
-        // The y of x is this point or its negative.
-        Limb yy[4];
-        int yyn;
-        ASSERT_TRUE(Cipher::ecc_point_y(yy, yyn, jx, jxn, a, an, b, bn, p, pn));
-        EXPECT_TRUE(Cipher::ecc_point_equal(jx, jxn, yy, yyn, jx, jxn, jy, jyn) ||
-                    Cipher::ecc_point_is_negative(jx, jxn, jy, jyn, jx, jxn, yy, yyn, p, pn));
+        const Point j = generic(g, k, kn);
+        Point r;
+        Cipher::ecc_point_mul(r.x, r.xn, r.y, r.yn, g.x, g.xn, g.y, g.yn, k, kn, a, an, p, pn);
+        ASSERT_TRUE(Cipher::ecc_point_equal(j.x, j.xn, j.y, j.yn, r.x, r.xn, r.y, r.yn)) << i;
+        ASSERT_TRUE(on_curve(j)) << i;
+        ASSERT_TRUE(Cipher::ecc_point_y(r.y, r.yn, j.x, j.xn, a, an, b, bn, p, pn));
+        EXPECT_TRUE(same(r, j) || negative(r, j)) << i;
     }
 }
 
-// The four-limb path against the generic one on arbitrary points and
+// The four-limb paths against the generic one on arbitrary points and
 // scalars, including scalars above the group order and 0, 1, 2.
 TEST_F(Ecc, FastVariableBaseMatchesGenericOnRandomPoints) {
     std::mt19937_64 rng(37);
     ASSERT_TRUE(Cipher::Sm2Field::matches(p, pn, a, an));
-    Limb px[4], py[4];
-    int pxn, pyn;
     for (int i = 0; i < 16; ++i) {
-        Limb r[4] = {rng(), rng(), rng(), rng() >> 1};
-        Cipher::Sm2Field::mul_base(px, pxn, py, pyn, r, 4);
-        Limb k[4] = {rng(), rng(), rng(), rng()};  // often above n
-        int kn = 4;
-        if (i < 3) {
-            k[0] = static_cast<Limb>(i);
-            kn = 1;
-        }
-        Limb fx[4], fy[4], jx[4], jy[4];
-        int fxn = -1, fyn = -1, jxn = -1, jyn = -1;
-        Cipher::Sm2Field::mul(fx, fxn, fy, fyn, px, pxn, py, pyn, k, kn);
-        Cipher::ecc_point_mul_jacobian(jx, jxn, jy, jyn, px, pxn, py, pyn, k, kn, a, an, p, pn);
-        ASSERT_EQ(Cipher::mpi_cmp(fx, fxn, jx, jxn), 0) << i;
-        ASSERT_EQ(Cipher::mpi_cmp(fy, fyn, jy, jyn), 0) << i;
-        Cipher::Sm2Field::mul_base(fx, fxn, fy, fyn, k, kn);
-        Cipher::ecc_point_mul_jacobian(jx, jxn, jy, jyn, gx, gxn, gy, gyn, k, kn, a, an, p, pn);
-        ASSERT_EQ(Cipher::mpi_cmp(fx, fxn, jx, jxn), 0) << i;
-        ASSERT_EQ(Cipher::mpi_cmp(fy, fyn, jy, jyn), 0) << i;
+        const Limb r[4] = {rng(), rng(), rng(), rng() >> 1};
+        const Point q = table(r, 4);
+        Limb k[4] = {rng(), rng(), rng(), rng()};
+        if (i < 3) k[0] = static_cast<Limb>(i);
+        const int kn = i < 3 ? 1 : 4;
+        ASSERT_TRUE(same(fast(q, k, kn), generic(q, k, kn))) << i;
+        ASSERT_TRUE(same(table(k, kn), generic(g, k, kn))) << i;
     }
 }
 
 // n G is the point at infinity (the last addition meets the negative of the
-// accumulator) and (n - 1) G is -G, on both paths.
+// accumulator) and (n - 1) G is -G, on every path.
 TEST_F(Ecc, ScalarsAtTheGroupOrder) {
-    Limb rx[4], ry[4];
-    int rxn = -1, ryn = -1;
-    Cipher::Sm2Field::mul(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn);
-    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
-    Cipher::Sm2Field::mul_base(rx, rxn, ry, ryn, n, nn);
-    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
-    Cipher::ecc_point_mul_jacobian(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn, a, an, p, pn);
-    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
+    EXPECT_TRUE(infinite(fast(g, n, nn)));
+    EXPECT_TRUE(infinite(table(n, nn)));
+    EXPECT_TRUE(infinite(generic(g, n, nn)));
     n[0] -= 1;
-    Cipher::Sm2Field::mul(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn);
-    EXPECT_TRUE(Cipher::ecc_point_is_negative(gx, gxn, gy, gyn, rx, rxn, ry, ryn, p, pn));
-    Cipher::ecc_point_mul_jacobian(rx, rxn, ry, ryn, gx, gxn, gy, gyn, n, nn, a, an, p, pn);
-    EXPECT_TRUE(Cipher::ecc_point_is_negative(gx, gxn, gy, gyn, rx, rxn, ry, ryn, p, pn));
+    EXPECT_TRUE(negative(g, fast(g, n, nn)));
+    EXPECT_TRUE(negative(g, generic(g, n, nn)));
 }
 
 TEST_F(Ecc, SpecialCasesOfAdditionAndMultiplication) {
-    Limb ny[4];
-    int nyn = gyn;
-    std::memcpy(ny, gy, sizeof ny);
-    Cipher::ecc_point_set_negative(ny, nyn, p, pn);
-    EXPECT_TRUE(Cipher::ecc_point_is_negative(gx, gxn, gy, gyn, gx, gxn, ny, nyn, p, pn));
-    Limb rx[4], ry[4];
-    int rxn = 9, ryn = 9;
-    Cipher::ecc_point_add(rx, rxn, ry, ryn, gx, gxn, gy, gyn, gx, gxn, ny, nyn, a, an, p, pn);
-    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
-    // Jacobian G + (-G) is infinity (Z without limbs); G + G equals 2G.
-    Limb x[4], y[4], z[4] = {1, 0, 0, 0}, one[1] = {1};
-    int xn = gxn, yn = gyn, zn = 1;
-    std::memcpy(x, gx, sizeof x);
-    std::memcpy(y, gy, sizeof y);
-    Cipher::ecc_point_add_jacobian(x, xn, y, yn, z, zn, gx, gxn, ny, nyn, one, 1, a, an, p, pn);
-    EXPECT_TRUE(Cipher::ecc_coordinate_is_infinite(z, zn));
-    const Limb zero = 0, two = 2;
-    Cipher::ecc_point_mul_jacobian(rx, rxn, ry, ryn, gx, gxn, gy, gyn, &zero, 0, a, an, p, pn);
-    EXPECT_TRUE(Cipher::ecc_point_is_infinite(rx, rxn, ry, ryn));
-    std::memcpy(x, gx, sizeof x);
-    std::memcpy(y, gy, sizeof y);
-    xn = gxn, yn = gyn, z[0] = 1, zn = 1;
-    Cipher::ecc_point_add_jacobian(x, xn, y, yn, z, zn, gx, gxn, gy, gyn, one, 1, a, an, p, pn);
-    Limb dx[4], dy[4], dz[4] = {1, 0, 0, 0};
-    int dxn = gxn, dyn = gyn, dzn = 1;
-    std::memcpy(dx, gx, sizeof dx);
-    std::memcpy(dy, gy, sizeof dy);
-    Cipher::ecc_point_double_jacobian(dx, dxn, dy, dyn, dz, dzn, a, an, p, pn);
-    Cipher::ecc_point_mul_jacobian(rx, rxn, ry, ryn, gx, gxn, gy, gyn, &two, 1, a, an, p, pn);
-    // G + G by the addition formula takes the doubling path.
-    EXPECT_EQ(Cipher::mpi_cmp(x, xn, dx, dxn), 0);
-    EXPECT_EQ(Cipher::mpi_cmp(y, yn, dy, dyn), 0);
-    EXPECT_EQ(Cipher::mpi_cmp(z, zn, dz, dzn), 0);
+    Point neg = g, r;
+    Cipher::ecc_point_set_negative(neg.y, neg.yn, p, pn);
+    EXPECT_TRUE(negative(g, neg));
+    r.xn = r.yn = 9;
+    Cipher::ecc_point_add(r.x, r.xn, r.y, r.yn, g.x, g.xn, g.y, g.yn, neg.x, neg.xn, neg.y, neg.yn,
+                          a, an, p, pn);
+    EXPECT_TRUE(infinite(r));
+    const Limb zero = 0, one = 1;
+    EXPECT_TRUE(infinite(generic(g, &zero, 0)));
+    // Jacobian G + (-G) is infinity (Z without limbs); G + G by the addition
+    // formula takes the doubling path.
+    Point s = g, d = g;
+    Limb sz[4] = {1}, dz[4] = {1};
+    int szn = 1, dzn = 1;
+    Cipher::ecc_point_add_jacobian(s.x, s.xn, s.y, s.yn, sz, szn, neg.x, neg.xn, neg.y, neg.yn,
+                                   &one, 1, a, an, p, pn);
+    EXPECT_TRUE(Cipher::ecc_coordinate_is_infinite(sz, szn));
+    s = g;
+    sz[0] = 1;
+    szn = 1;
+    Cipher::ecc_point_add_jacobian(s.x, s.xn, s.y, s.yn, sz, szn, g.x, g.xn, g.y, g.yn, &one, 1, a,
+                                   an, p, pn);
+    Cipher::ecc_point_double_jacobian(d.x, d.xn, d.y, d.yn, dz, dzn, a, an, p, pn);
+    EXPECT_TRUE(same(s, d) && Cipher::mpi_cmp(sz, szn, dz, dzn) == 0);
 }
 
 TEST_F(Ecc, KdfIsTheX963ConstructionWithSm3) {

@@ -8,53 +8,57 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/list.h"
 #include "base/measure.h"
+#include "base/notify.h"
 #include "base/socket.h"
+#include "lines_reporter.h"
+#include "parallel/fd_notify.h"
+#include "parallel/handler_notify.h"
 #include "scripted_fd_reactor.h"
 
 namespace {
 
-using ReactorTest::run_script;
+using Log = std::vector<std::string>;
 using ReactorTest::ScriptedFdReactor;
+using ReactorTest::T0;
 
-const unsigned long T0 = 1000000000UL;
-
-// One end of a socket pair, driven like a channel: write() sends what is
-// pending, read() drains what came. Logs its callbacks.
-class PairFd : public Parallel::Fd {
+// A descriptor by number (below 1 for none), driven like a channel: write()
+// sends what is pending, read() drains what came. Logs its callbacks ("name",
+// "name:r") when given a log.
+class TestFd : public Parallel::Fd {
   public:
-    PairFd(const char* name, int fd, std::vector<std::string>* log)
-        : name_(name), fd_(fd), log_(log) {
-        fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    TestFd(const char* name, int fd, Log* log = nullptr) : name_(name), fd_(fd), log_(log) {
+        if (fd_ > 0) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
-    int pending = 0;       // bytes to send
-    int forced_write = 0;  // when not 0, write() returns it
-    int forced_read = 0;   // when not 0, read() returns it
-    int reads = 0;
-    int writes = 0;
-    long long bytes_read = 0;
+    Parallel::FdReactor* reactor = nullptr;  // whose thread must read
+    int pending = 0;                         // bytes to send
+    int forced_write = 0;                    // when not 0, write() returns it
+    int forced_read = 0;                     // when negative, read() returns it
+    int reads = 0, writes = 0;
+    std::atomic<long long> bytes_read{0};
+    std::atomic<int> wrong_thread{0};
 
     int get_id() const override { return fd_; }
     int write() override {
         ++writes;
-        log_->push_back(name_);
+        if (log_) log_->push_back(name_);
         if (forced_write != 0) return forced_write;
         if (pending == 0) return -2;
         char chunk[4096] = {};
-        int want = pending < 4096 ? pending : 4096;
-        ssize_t n = ::write(fd_, chunk, want);
+        ssize_t n = ::write(fd_, chunk, pending < 4096 ? pending : 4096);
         if (n < 0) return errno == EAGAIN ? -1 : -3;
         pending -= static_cast<int>(n);
         return 0;
     }
     int read() override {
         ++reads;
-        log_->push_back(name_ + ":r");
+        if (log_) log_->push_back(name_ + ":r");
+        if (reactor && !reactor->is_current()) ++wrong_thread;
         if (forced_read < 0) return forced_read;  // leaves the data waiting
         char buffer[65536];
         ssize_t n;
@@ -65,20 +69,7 @@ class PairFd : public Parallel::Fd {
   private:
     std::string name_;
     int fd_;
-    std::vector<std::string>* log_;
-};
-
-// A descriptor with nothing to watch.
-class Quiet : public Parallel::Fd {
-  public:
-    explicit Quiet(std::vector<std::string>* log) : log_(log) {}
-    int write() override {
-        log_->push_back("q");
-        return -2;
-    }
-
-  private:
-    std::vector<std::string>* log_;
+    Log* log_;
 };
 
 struct Pair {
@@ -88,73 +79,51 @@ struct Pair {
         close(fd[0]);
         close(fd[1]);
     }
-    // Fills fd[0]'s send buffer until it would block.
+    // Fills fd[0]'s send buffer until it would block, or empties fd[1].
     void fill() {
-        fcntl(fd[0], F_SETFL, fcntl(fd[0], F_GETFL) | O_NONBLOCK);
         char chunk[4096] = {};
-        while (::write(fd[0], chunk, sizeof(chunk)) > 0) {
+        while (send(fd[0], chunk, sizeof(chunk), MSG_DONTWAIT) > 0) {
         }
     }
     void drain() {
-        fcntl(fd[1], F_SETFL, fcntl(fd[1], F_GETFL) | O_NONBLOCK);
         char chunk[65536];
-        while (::read(fd[1], chunk, sizeof(chunk)) > 0) {
+        while (recv(fd[1], chunk, sizeof(chunk), MSG_DONTWAIT) > 0) {
         }
     }
 };
 
-TEST(FdReactor, BlockedWriterIsParkedUntilWritableThenOfferedFirst) {
-    Pair pair;
-    pair.fill();
-    run_script([&](ScriptedFdReactor& r) {
-        std::vector<std::string> log;
-        PairFd a("a", pair.fd[0], &log);
-        Quiet q(&log);
+// The write sweep offers every active descriptor a write, newest first, and
+// rotates; one that would block is parked until epoll reports it writable,
+// then offered first.
+TEST(FdReactor, WriteSweepRotatesAndParksABlockedWriterUntilWritable) {
+    Pair full, p2;
+    full.fill();
+    ScriptedFdReactor::run([&](ScriptedFdReactor& r) {
+        Log log;
+        TestFd a("a", full.fd[0], &log), b("b", p2.fd[0], &log), q("q", 0, &log);
         a.pending = 1;
-        r.add_fd(&a);
-        r.add_fd(&q);
-        EXPECT_EQ(r.get_fd_count(), 3);
-        r.pass(T0);  // q, then a blocks and is parked
+        for (TestFd* fd : {&b, &a, &q}) r.add_fd(fd);
+        EXPECT_EQ(r.get_fd_count(), 4);
+        r.pass(T0);  // a blocks and is parked
         EXPECT_EQ(a.get_last_active(), 0u);
-        r.pass(T0 + 1);
-        r.pass(T0 + 2);
-        EXPECT_EQ(log, (std::vector<std::string>{"q", "a", "q", "q"}));
+        for (int i = 1; i < 4; ++i) r.pass(T0 + i);
+        EXPECT_EQ(log, (Log{"q", "a", "b", "b", "q", "q", "b", "b", "q"}));
         log.clear();
-        pair.drain();
-        EXPECT_TRUE(r.pass(T0 + 3));  // EPOLLOUT reactivates a
-        EXPECT_EQ(a.get_last_active(), T0 + 3);
-        r.pass(T0 + 4);
-        EXPECT_EQ(log, (std::vector<std::string>{"q", "a", "q"}));
+        full.drain();
+        EXPECT_TRUE(r.pass(T0 + 4));  // EPOLLOUT reactivates a
+        EXPECT_EQ(a.get_last_active(), T0 + 4);
+        r.pass(T0 + 5);
+        EXPECT_EQ(log, (Log{"q", "b", "a", "b", "q"}));
         EXPECT_EQ(a.pending, 0);
-        r.remove_fd(&a);
-        r.remove_fd(&q);
+        for (TestFd* fd : {&a, &b, &q}) r.remove_fd(fd);
         EXPECT_EQ(r.get_fd_count(), 1);
-    });
-}
-
-TEST(FdReactor, WriteSweepRotatesActiveDescriptors) {
-    run_script([](ScriptedFdReactor& r) {
-        std::vector<std::string> log;
-        Quiet q(&log);
-        Pair p1, p2;
-        PairFd a("a", p1.fd[0], &log), b("b", p2.fd[0], &log);
-        r.add_fd(&a);
-        r.add_fd(&b);
-        r.add_fd(&q);
-        r.pass(T0);
-        r.pass(T0 + 1);
-        r.pass(T0 + 2);
-        EXPECT_EQ(log, (std::vector<std::string>{"q", "b", "a", "b", "a", "q", "a", "q", "b"}));
-        r.remove_fd(&a);
-        r.remove_fd(&b);
-        r.remove_fd(&q);
     });
 }
 
 // Work opens the busy window; a pass inside it only polls and, when it finds
 // nothing, closes the window so that the next one sleeps in epoll.
 TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
-    run_script([](ScriptedFdReactor& r) {
+    ScriptedFdReactor::run([](ScriptedFdReactor& r) {
         r.set_busy(0);
         EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0)); }), 9000);
         Parallel::Handler target;
@@ -165,10 +134,9 @@ TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
         EXPECT_EQ(r.get_busy_until(), 0u);
         // Three wake-ups from another thread cost one pass: the counter is
         // drained and the pass after sleeps again.
-        std::thread other([&] {
+        std::thread([&] {
             for (int i = 0; i < 3; ++i) r.wakeup(true);
-        });
-        other.join();
+        }).join();
         EXPECT_TRUE(r.pass(T0 + 3));
         r.set_busy(0);
         EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0 + 4)); }), 9000);
@@ -177,93 +145,73 @@ TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
     });
 }
 
-TEST(FdReactor, ReadBlockedDescriptorProducesNoEventsUntilRewritten) {
-    Pair pair;
-    run_script([&](ScriptedFdReactor& r) {
-        std::vector<std::string> log;
-        PairFd a("a", pair.fd[0], &log);
+// A read-blocked descriptor produces no events until its mask is rewritten;
+// a failed read skips the writability of the same event.
+TEST(FdReactor, ReadBlockingAndFailedReads) {
+    Pair p1, p2;
+    ScriptedFdReactor::run([&](ScriptedFdReactor& r) {
+        TestFd a("a", p1.fd[0]), b("b", p2.fd[0]);
         a.set_read_blocked(true);
         r.add_fd(&a);  // registers reading whatever the flag
-        ASSERT_EQ(::write(pair.fd[1], "x", 1), 1);
+        ASSERT_EQ(::write(p1.fd[1], "x", 1), 1);
         r.pass(T0);
         EXPECT_EQ(a.reads, 1);
         EXPECT_EQ(a.get_last_active(), T0);
         r.set_blocking(&a, false);  // empty mask
-        ASSERT_EQ(::write(pair.fd[1], "y", 1), 1);
+        ASSERT_EQ(::write(p1.fd[1], "y", 1), 1);
         r.pass(T0 + 1);
         EXPECT_EQ(a.reads, 1);
         a.set_read_blocked(false);
         r.set_blocking(&a, false);
         r.pass(T0 + 2);
         EXPECT_EQ(a.reads, 2);
-        EXPECT_EQ(a.bytes_read, 2);
+        EXPECT_EQ(a.bytes_read.load(), 2);
         r.remove_fd(&a);
-    });
-}
 
-TEST(FdReactor, FailedReadSkipsTheWritabilityOfTheSameEvent) {
-    Pair pair;
-    run_script([&](ScriptedFdReactor& r) {
-        std::vector<std::string> log;
-        PairFd a("a", pair.fd[0], &log);
-        r.add_fd(&a);
+        r.add_fd(&b);
         // It claims to block although the socket is free, so epoll reports
         // EPOLLOUT with the EPOLLIN of the waiting byte, and its read fails.
-        a.forced_write = -1;
-        a.forced_read = -1;
-        ASSERT_EQ(::write(pair.fd[1], "x", 1), 1);
-        r.pass(T0);
-        r.pass(T0 + 1);
-        r.pass(T0 + 2);
-        EXPECT_EQ(a.writes, 1);
-        EXPECT_EQ(a.reads, 3);
-        EXPECT_EQ(a.get_last_active(), 0u);
-        a.forced_read = 0;
-        a.forced_write = -2;
-        r.pass(T0 + 3);  // now the EPOLLOUT counts
-        EXPECT_EQ(a.get_last_active(), T0 + 3);
-        r.pass(T0 + 4);
-        EXPECT_EQ(a.writes, 2);
-        r.remove_fd(&a);
+        b.forced_write = -1;
+        b.forced_read = -1;
+        ASSERT_EQ(::write(p2.fd[1], "x", 1), 1);
+        for (int i = 10; i < 13; ++i) r.pass(T0 + i);
+        EXPECT_EQ(b.writes, 1);
+        EXPECT_EQ(b.reads, 3);
+        EXPECT_EQ(b.get_last_active(), 0u);
+        b.forced_read = 0;
+        b.forced_write = -2;
+        r.pass(T0 + 13);  // now the EPOLLOUT counts
+        EXPECT_EQ(b.get_last_active(), T0 + 13);
+        r.pass(T0 + 14);
+        EXPECT_EQ(b.writes, 2);
+        r.remove_fd(&b);
     });
 }
 
-TEST(FdReactor, UnknownDescriptorsAndEventsAreIgnored) {
-    run_script([](ScriptedFdReactor& r) {
-        std::vector<std::string> log;
-        Quiet q(&log);
+// Unknown descriptors are ignored, and events without their argument; unknown
+// event ids are refused; descriptors epoll refuses are
+// reported and left out, and one closed before its removal leaves all the same.
+TEST(FdReactor, UnknownAndRefusedDescriptors) {
+    ScriptedFdReactor::run([](ScriptedFdReactor& r) {
+        TestFd q("q", 0);
         r.remove_fd(&q);  // never added
         EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_ACTIVATE_FD, &q), 0);
         EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_PARK_FD, &q), 0);
         EXPECT_FALSE(q.is_linked());
-        EXPECT_EQ(r.get_fd_count(), 1);
-        EXPECT_EQ(r.on_event(25, nullptr), -1);
+        for (int id : {25, 10, 1001}) EXPECT_EQ(r.on_event(id, nullptr), -1) << id;
+        for (int id = 11; id <= 24; ++id) EXPECT_EQ(r.on_event(id, nullptr), 0) << id;
         r.add_fd(&q);
         r.add_fd(&q);  // twice: linked once
         EXPECT_EQ(r.get_fd_count(), 2);
         r.set_blocking(&q, true);  // no descriptor: nothing
         r.remove_fd(&q);
         EXPECT_EQ(r.get_fd_count(), 1);
-    });
-}
 
-// A descriptor given by number.
-class RawFd : public Parallel::Fd {
-  public:
-    explicit RawFd(int fd) : fd_(fd) {}
-    int get_id() const override { return fd_; }
-
-  private:
-    int fd_;
-};
-
-TEST(FdReactor, DescriptorsEpollRefusesAreReportedAndLeftOut) {
-    run_script([](ScriptedFdReactor& r) {
         int dir = open(".", O_RDONLY | O_DIRECTORY);  // not pollable
         int closed = dup(dir);
         close(closed);
         for (int id : {dir, closed}) {
-            RawFd f(id);
+            TestFd f("f", id);
             EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_ADD_FD, &f),
                       Parallel::FdReactor::REFUSED);
             EXPECT_FALSE(f.is_linked());
@@ -271,9 +219,8 @@ TEST(FdReactor, DescriptorsEpollRefusesAreReportedAndLeftOut) {
             EXPECT_EQ(r.set_blocking(&f, true), -1);
         }
         close(dir);
-        // Closed before its removal: it leaves the list all the same.
         Pair pair;
-        RawFd early(dup(pair.fd[0]));
+        TestFd early("early", dup(pair.fd[0]));
         EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_ADD_FD, &early), 0);
         close(early.get_id());
         EXPECT_EQ(r.on_event(Parallel::FdReactor::EVENT_REMOVE_FD, &early),
@@ -296,74 +243,109 @@ TEST(FdReactorDeathTest, ExhaustedDescriptorTableAbortsNamingTheCall) {
         "FATAL! (eventfd|epoll_create1) failed: \\[Too many open files\\]");
 }
 
-TEST(FdReactor, DestructionDestroysDescriptorsStillLinked) {
+// Destruction, after the loop has ended, destroys the handlers and
+// descriptors still linked and frees the timers.
+TEST(FdReactor, DestructionDestroysHandlersAndDescriptorsStillLinked) {
     int destroyed = 0;
-    run_script([&](ScriptedFdReactor& r) {
-        r.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
-        r.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
-    });
-    EXPECT_EQ(destroyed, 2);
+    {
+        ScriptedFdReactor r([&](ScriptedFdReactor& self) {
+            self.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
+            self.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
+            self.add_handler(new ReactorTest::Owned<Parallel::Handler>(&destroyed));
+            Parallel::Handler* parked = new ReactorTest::Owned<Parallel::Handler>(&destroyed);
+            self.add_handler(parked);
+            self.disable_handler(parked);
+            self.add_timer(1, 1000, true, nullptr, false);
+            self.add_timer(2, 1000, false, nullptr, false);
+            self.remove_timer(self.add_timer(3, 1000, true, nullptr, false));
+            self.pass(T0);  // the descriptors' default write() counts as work
+        });
+        ASSERT_TRUE(r.create(true, nullptr));
+        ASSERT_TRUE(r.join());
+        EXPECT_EQ(destroyed, 0);
+    }
+    EXPECT_EQ(destroyed, 4);
     delete new Parallel::FdReactor(nullptr);  // never started
 }
 
-// The real loop reading a loopback TCP connection.
-class TcpReader : public Parallel::Fd {
-  public:
-    TcpReader(Parallel::FdReactor* r, int fd) : reactor_(r), fd_(fd) {
-        Base::Socket::set_blocking(fd_, false);
-    }
-    std::atomic<long> received{0};
-    std::atomic<int> wrong_thread{0};
-    std::atomic<bool> closed{false};
-    int get_id() const override { return fd_; }
-    int read() override {
-        if (!reactor_->is_current()) wrong_thread.fetch_add(1);
-        char buffer[65536];
-        ssize_t n;
-        while ((n = ::read(fd_, buffer, sizeof(buffer))) > 0) received.fetch_add(n);
-        if (n == 0) {
-            closed = true;
-            reactor_->set_blocking(this, false);
-            set_read_blocked(true);
-            reactor_->set_blocking(this, false);
-            return -1;
-        }
-        return 0;
-    }
-
-  private:
-    Parallel::FdReactor* reactor_;
-    int fd_;
-};
-
+// The real loop reading a loopback TCP connection on its thread.
 TEST(FdReactor, LoopReadsALoopbackConnectionOnItsThread) {
     Base::TcpSocket listener;
-    ASSERT_TRUE(listener.open());
-    ASSERT_TRUE(listener.bind("127.0.0.1", 0));
+    ASSERT_TRUE(listener.open() && listener.bind("127.0.0.1", 0));
     ASSERT_EQ(listener.listen(4), 0);
-    int client = Base::tcp_connect("127.0.0.1", listener.get_local_port(), 1000);
-    ASSERT_GT(client, 0);
-    int served = listener.accept();
-    ASSERT_GT(served, 0);
-
+    const int client = Base::tcp_connect("127.0.0.1", listener.get_local_port(), 1000);
+    const int served = listener.accept();
+    ASSERT_TRUE(client > 0 && served > 0);
+    Base::Socket::set_blocking(served, false);
     Parallel::FdReactor* reactor = new Parallel::FdReactor(nullptr);
     ASSERT_TRUE(reactor->create(true, nullptr));
-    TcpReader reader(reactor, served);
+    TestFd reader("reader", served);
+    reader.reactor = reactor;
     reactor->add_fd(&reader);
     const int size = 1 << 20;
     std::vector<char> data(size, 'd');
     EXPECT_EQ(Base::tcp_send(client, data.data(), size, 2000, nullptr), size);
-    close(client);
-    for (int i = 0; i < 5000 && !reader.closed.load(); ++i) Base::Measure::sleep(1);
-    EXPECT_TRUE(reader.closed.load());
-    EXPECT_EQ(reader.received.load(), size);
+    for (int i = 0; i < 5000 && reader.bytes_read < size; ++i) Base::Measure::sleep(1);
+    EXPECT_EQ(reader.bytes_read.load(), size);
     EXPECT_EQ(reader.wrong_thread.load(), 0);
     reactor->remove_fd(&reader);
     EXPECT_EQ(reactor->get_fd_count(), 1);
     reactor->stop();
     ASSERT_TRUE(reactor->join());
     delete reactor;
+    close(client);
     close(served);
+}
+
+// Notifies bound to a reactor: producers wake the reactor through its group,
+// and the reactor's notify event wakes every notify of a list.
+class Counting : public Base::Notify {
+  public:
+    explicit Counting(Base::NotifyGroup* group) : Notify(group) {}
+    int local = 0, remote = 0;
+    void wakeup(bool cross_thread) override { ++(cross_thread ? remote : local); }
+};
+
+// Handler and descriptor notifies join the reactor's group, through which a
+// producer on another thread ends the idle wait; the notify event wakes every
+// notify of a list.
+TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
+    ScriptedFdReactor::run([](ScriptedFdReactor& r) {
+        Parallel::Handler handler;
+        TestFd fd("notified", 0);
+        Parallel::HandlerNotify hn(&r, &handler);
+        Parallel::FdNotify fn(&r, &fd);
+        EXPECT_TRUE(handler.is_notify() && fd.is_notify());
+        EXPECT_EQ(hn.get_group(), static_cast<Base::NotifyGroup*>(&r));
+        EXPECT_EQ(Parallel::FdNotify(nullptr, nullptr).get_group(), nullptr);
+        EXPECT_EQ(Parallel::HandlerNotify(nullptr, nullptr).get_group(), nullptr);
+        Base::Producer producer;
+        Base::List::Node* node = nullptr;
+        ASSERT_NE(producer.add(&fn, node), nullptr);
+        r.set_busy(0);
+        EXPECT_FALSE(r.pass(T0));  // nothing woke it: 10 ms wait
+        std::thread([&] { EXPECT_EQ(producer.produce(), 1); }).join();
+        EXPECT_TRUE(r.pass(T0));
+        // On its own thread a produce extends the busy window instead.
+        EXPECT_EQ(producer.produce(), 1);
+        EXPECT_EQ(r.get_busy_until(), T0 + 7500);
+        Counting a(&r), b(&r);
+        Base::List list(false, 0);
+        list.push_back(&a);
+        list.push_back(&b);
+        r.notify(&list);  // on the reactor thread: runs at once
+        EXPECT_TRUE(a.local == 1 && b.local == 1 && a.remote + b.remote == 0);
+    });
+}
+
+TEST(Reporter, ReportsThroughItsLogInterface) {
+    ReactorTest::Lines reporter;
+    Base::Reportable* log = Parallel::Reporter::get_log(&reporter);
+    ASSERT_NE(log, nullptr);
+    log->report(5, "XeloClientChannel", "connect ok! [%s] [%d]", "127.0.0.1", 9000);
+    EXPECT_EQ(reporter.get(),
+              std::vector<std::string>{"5 XeloClientChannel connect ok! [127.0.0.1] [9000]"});
+    EXPECT_EQ(Parallel::Reporter::get_log(nullptr), nullptr);
 }
 
 }  // namespace

@@ -2,45 +2,40 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
-#include <string>
-#include <thread>
 
 #include "base/data_flow_iterator.h"
+#include "base/measure.h"
 #include "parallel/reactor.h"
 
 namespace {
 
-using Base::DataFlow;
+const unsigned int MIB = 1048576;
 
-constexpr unsigned int MIB = 1048576;
-
-void fill(DataFlow& flow, int n) {
-    for (int i = 0; i < n; ++i) {
-        void* p = flow.alloc_object(1000);
-        memset(p, 'r', 1000);
-        flow.commit_object(1000, false);
+// A flow of 10,000 objects of 1,004 bytes, about 1,044 to a block.
+class FlowRecycler : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (int i = 0; i < 10000; ++i) {
+            memset(flow.alloc_object(1000), 'r', 1000);
+            flow.commit_object(1000, false);
+        }
     }
-}
+    Base::DataFlow flow{1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false};
+};
 
-TEST(FlowRecycler, WithoutReadersReleasesBlocksBeforeEndMinusKeepButOne) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    fill(flow, 10000);  // 1004 bytes each: about 1044 to a block
+TEST_F(FlowRecycler, WithoutReadersReleasesBlocksBeforeEndMinusKeepButOne) {
     Parallel::FlowRecycler recycler(nullptr, &flow, 3000, "/tmp/x.flow", 0);
     EXPECT_TRUE(recycler.on_invoke());
-    unsigned long recycled = flow.get_recycle_count();
     // Object 7000 lies in the seventh block; the one before it is kept.
-    EXPECT_GE(recycled, 7000u - 3 * 1045u);
-    EXPECT_LT(recycled, 7000u - 1044u);
+    EXPECT_GE(flow.get_recycle_count(), 7000u - 3 * 1045u);
+    EXPECT_LT(flow.get_recycle_count(), 7000u - 1044u);
     EXPECT_FALSE(recycler.on_invoke());
     EXPECT_STREQ("/tmp/x.flow", recycler.get_path());
     EXPECT_EQ(nullptr, recycler.get_index());
 }
 
-TEST(FlowRecycler, ReaderCellsHoldBackRecyclingAndStartAtTheLastMinimum) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    fill(flow, 10000);
+TEST_F(FlowRecycler, ReaderCellsHoldBackRecyclingAndStartAtTheLastMinimum) {
     Parallel::FlowRecycler recycler(nullptr, &flow, 0, nullptr, 16);
     EXPECT_NE(nullptr, recycler.get_index());
     unsigned long* slow = recycler.alloc_reader();  // on this thread: no reactor
@@ -56,9 +51,7 @@ TEST(FlowRecycler, ReaderCellsHoldBackRecyclingAndStartAtTheLastMinimum) {
     recycler.free_reader(late);
 }
 
-TEST(FlowRecycler, OnAReactorCellsComeAndGoThroughEventsAndMemoryIsReleased) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    fill(flow, 10000);
+TEST_F(FlowRecycler, OnAReactorCellsComeAndGoThroughEventsAndMemoryIsReleased) {
     Parallel::Reactor reactor("recycler");
     ASSERT_TRUE(reactor.create(true, nullptr));
     Parallel::FlowRecycler recycler(&reactor, &flow, 100, nullptr, 0);
@@ -66,12 +59,9 @@ TEST(FlowRecycler, OnAReactorCellsComeAndGoThroughEventsAndMemoryIsReleased) {
     ASSERT_NE(nullptr, cell);
     recycler.start();
     __atomic_store_n(cell, 6000UL, __ATOMIC_RELEASE);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (flow.get_recycle_count() == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    unsigned long recycled = flow.get_recycle_count();
-    EXPECT_GT(recycled, 0u);
-    EXPECT_LT(recycled, 5900u);
+    for (int i = 0; i < 10000 && flow.get_recycle_count() == 0; ++i) Base::Measure::sleep(1);
+    EXPECT_GT(flow.get_recycle_count(), 0u);
+    EXPECT_LT(flow.get_recycle_count(), 5900u);
     recycler.free_reader(cell);
     recycler.stop();
     reactor.stop();

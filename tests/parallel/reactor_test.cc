@@ -3,93 +3,84 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/measure.h"
+#include "base/sign.h"
 #include "scripted_fd_reactor.h"
 
 namespace {
 
-const unsigned long T0 = 1000000000UL;  // an injected loop time, in ticks
-const int INTERVAL = 1000;              // microseconds
-const unsigned long INTERVAL_TICKS = INTERVAL * 10;
+const int INTERVAL = 1000;  // microseconds
+const unsigned long TICKS = INTERVAL * 10;
 
-using ReactorTest::run_script;
+using Log = std::vector<std::string>;
 using ReactorTest::ScriptedReactor;
+using ReactorTest::T0;
 
-// Appends its name to a shared log when invoked, fired or sent an event.
+// Appends its name to a shared log when invoked, fired ("name:t<id>") or sent
+// an event ("name:e<id>"); what fire() returns keeps the timer armed or not.
 class Probe : public Parallel::Handler {
   public:
-    Probe(const char* name, std::vector<std::string>* log, bool keep_timer = false)
-        : name_(name), log_(log), keep_timer_(keep_timer) {}
+    Probe(const char* name, Log* log = nullptr) : name_(name), log_(log) {}
     int timers = 0;
-    int events = 0;
+    std::function<bool()> fire = [] { return false; };
     bool on_invoke() override {
-        log_->push_back(name_);
+        if (log_) log_->push_back(name_);
         return false;
     }
     bool on_timer(int id) override {
         ++timers;
-        log_->push_back(name_ + ":t" + std::to_string(id));
-        return keep_timer_;
+        if (log_) log_->push_back(name_ + ":t" + std::to_string(id));
+        return fire();
     }
-    int on_event(int id, void* arg) override {
-        (void)arg;
-        ++events;
-        log_->push_back(name_ + ":e" + std::to_string(id));
+    int on_event(int id, void*) override {
+        if (log_) log_->push_back(name_ + ":e" + std::to_string(id));
         return 0;
     }
 
   private:
     std::string name_;
-    std::vector<std::string>* log_;
-    bool keep_timer_;
+    Log* log_;
 };
 
-TEST(Reactor, HandlersRunNewestFirstThenRotate) {
-    run_script([](ScriptedReactor& r) {
-        std::vector<std::string> log;
-        Probe h1("h1", &log), h2("h2", &log), h3("h3", &log);
-        r.add_handler(&h1);
-        r.add_handler(&h2);
-        r.add_handler(&h3);
-        EXPECT_EQ(r.get_handler_count(), 3);
-        for (int i = 0; i < 4; ++i) r.pass(T0 + i);
-        EXPECT_EQ(log, (std::vector<std::string>{"h3", "h2", "h1", "h2", "h1", "h3", "h1", "h3",
-                                                 "h2", "h3", "h2", "h1"}));
-        r.remove_handler(&h1);
-        r.remove_handler(&h2);
-        r.remove_handler(&h3);
-        EXPECT_EQ(r.get_handler_count(), 0);
-        EXPECT_FALSE(h1.is_linked());
-    });
+// Timers h has fired after a pass at the given time.
+int fired(ScriptedReactor& r, const Probe& h, unsigned long at) {
+    r.pass(at);
+    return h.timers;
 }
 
-TEST(Reactor, ParkedHandlerIsNotPolledButGetsEventsAndTimers) {
-    run_script([](ScriptedReactor& r) {
-        std::vector<std::string> log;
-        Probe a("a", &log), b("b", &log);
-        r.add_handler(&a);
-        r.add_handler(&b);
-        r.set_now(T0);
+// Active handlers run newest first, then rotate; a parked one is not polled
+// but gets its events and timers, and enabling stamps a handler.
+TEST(Reactor, HandlersRunNewestFirstThenRotateAndParkedOnesAreNotPolled) {
+    ScriptedReactor::run([](ScriptedReactor& r) {
+        Log log;
+        Probe a("a", &log), b("b", &log), c("c", &log);
+        for (Probe* h : {&a, &b, &c}) r.add_handler(h);
+        EXPECT_EQ(r.get_handler_count(), 3);
+        for (int i = 0; i < 4; ++i) r.pass(T0 + i);
+        EXPECT_EQ(log, (Log{"c", "b", "a", "b", "a", "c", "a", "c", "b", "c", "b", "a"}));
+        r.remove_handler(&c);
+        EXPECT_FALSE(c.is_linked());
+        log.clear();
+        r.set_now(T0 + 10);
         r.enable_handler(&a);
-        EXPECT_EQ(a.get_last_active(), T0);
+        EXPECT_EQ(a.get_last_active(), T0 + 10);
         r.disable_handler(&b);
         EXPECT_EQ(b.get_last_active(), 0u);
         r.add_timer(7, INTERVAL, true, &b, true);
         r.add_event(1001, nullptr, nullptr, &b, true);
-        r.pass(T0);
-        r.pass(T0 + 1);
-        EXPECT_EQ(log, (std::vector<std::string>{"b:e1001", "a", "b:t7", "a"}));
+        r.pass(T0 + 10);
+        r.pass(T0 + 11);
+        EXPECT_EQ(log, (Log{"b:e1001", "a", "b:t7", "a"}));
         log.clear();
         r.enable_handler(&b);
-        EXPECT_EQ(b.get_last_active(), T0 + 1);
-        r.pass(T0 + 2);
-        EXPECT_EQ(log, (std::vector<std::string>{"b", "a"}));
+        EXPECT_EQ(b.get_last_active(), T0 + 11);
+        r.pass(T0 + 12);
+        EXPECT_EQ(log, (Log{"b", "a"}));
         r.remove_handler(&a);
         r.remove_handler(&b);
         // Operations on unlinked handlers are ignored.
@@ -101,150 +92,85 @@ TEST(Reactor, ParkedHandlerIsNotPolledButGetsEventsAndTimers) {
     });
 }
 
+// A pass fires at most eight due entries; a timer without a handler fires
+// the reactor's own on_timer; a callback may remove its own timer.
 TEST(Reactor, NineDueTimersFireOverTwoPasses) {
-    run_script([](ScriptedReactor& r) {
-        std::vector<std::string> log;
-        Probe h("h", &log);
-        r.set_now(T0);
+    ScriptedReactor::run([](ScriptedReactor& r) {
+        Probe h("h");
         for (int i = 0; i < 9; ++i) r.add_timer(i, INTERVAL, true, &h, true);
-        r.pass(T0);
-        EXPECT_EQ(h.timers, 8);
-        r.pass(T0 + 1);
-        EXPECT_EQ(h.timers, 9);
-        r.pass(T0 + 100 * INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 9);  // each returned false: disarmed
-    });
-}
-
-TEST(Reactor, DisabledTimerWaitsForEnableAtOnceOrAfterAnInterval) {
-    run_script([](ScriptedReactor& r) {
-        std::vector<std::string> log;
-        Probe h("h", &log);
-        r.set_now(T0);
-        Parallel::Timer* t = r.add_timer(1, INTERVAL, false, &h, true);
-        r.pass(T0 + 10 * INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 0);
-
-        r.set_now(T0 + 20 * INTERVAL_TICKS);
-        r.enable_timer(t, true);
-        r.pass(T0 + 20 * INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 1);  // false disarmed it
-
-        unsigned long at = T0 + 30 * INTERVAL_TICKS;
-        r.set_now(at);
-        r.enable_timer(t, false);
-        r.pass(at + INTERVAL_TICKS - 1);
-        EXPECT_EQ(h.timers, 1);
-        r.pass(at + INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 2);
-        r.remove_timer(t);
+        EXPECT_EQ(fired(r, h, T0), 8);
+        EXPECT_EQ(fired(r, h, T0 + 1), 9);
+        r.add_timer(42, INTERVAL, true, nullptr, true);
+        EXPECT_EQ(fired(r, h, T0 + 100 * TICKS), 9);  // each returned false: disarmed
+        EXPECT_EQ(r.own_timers, std::vector<int>{42});
+        Parallel::Timer* t = r.add_timer(1, INTERVAL, true, &h, true);
+        h.fire = [&] {
+            r.remove_timer(t);
+            return true;  // concerns a timer that no longer exists
+        };
+        EXPECT_EQ(fired(r, h, T0 + 100 * TICKS), 10);
+        EXPECT_EQ(fired(r, h, T0 + 200 * TICKS), 10);
     });
 }
 
 TEST(Reactor, PeriodicTimerCountsFromThePassThatFiredIt) {
-    run_script([](ScriptedReactor& r) {
-        std::vector<std::string> log;
-        Probe h("h", &log, true);
-        r.set_now(T0);
+    ScriptedReactor::run([](ScriptedReactor& r) {
+        Probe h("h");
+        h.fire = [] { return true; };
         Parallel::Timer* t = r.add_timer(1, INTERVAL, true, &h, false);
-        r.pass(T0 + INTERVAL_TICKS + 500);  // 500 ticks late
-        EXPECT_EQ(h.timers, 1);
-        r.pass(T0 + 2 * INTERVAL_TICKS + 499);  // the old grid would be due
-        EXPECT_EQ(h.timers, 1);
-        r.pass(T0 + 2 * INTERVAL_TICKS + 500);
-        EXPECT_EQ(h.timers, 2);
-        r.pass(T0 + 50 * INTERVAL_TICKS);  // missed periods are not caught up
-        r.pass(T0 + 50 * INTERVAL_TICKS + 1);
-        EXPECT_EQ(h.timers, 3);
+        // The first firing is 500 ticks late and the next counts from it, not
+        // from the old grid; missed periods are not caught up.
+        EXPECT_EQ(fired(r, h, T0 + TICKS + 500), 1);
+        EXPECT_EQ(fired(r, h, T0 + 2 * TICKS + 499), 1);
+        EXPECT_EQ(fired(r, h, T0 + 2 * TICKS + 500), 2);
+        EXPECT_EQ(fired(r, h, T0 + 50 * TICKS), 3);
+        EXPECT_EQ(fired(r, h, T0 + 50 * TICKS + 1), 3);
         r.disable_timer(t);
-        r.pass(T0 + 60 * INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 3);
+        EXPECT_EQ(fired(r, h, T0 + 60 * TICKS), 3);
         r.remove_timer(t);
     });
 }
 
-TEST(Reactor, StaleGenerationsNeverFire) {
-    run_script([](ScriptedReactor& r) {
-        std::vector<std::string> log;
-        Probe h("h", &log), other("other", &log);
-        r.set_now(T0);
-        Parallel::Timer* t = r.add_timer(1, INTERVAL, true, &h, false);
-        // Disable and enable again before the first entry comes due.
+// A disabled timer waits for enabling, at once or an interval after it; the
+// entries of earlier enablings (stale generations) never fire.
+TEST(Reactor, DisabledTimerWaitsForEnablingAndStaleGenerationsNeverFire) {
+    ScriptedReactor::run([](ScriptedReactor& r) {
+        Probe h("h"), other("other");
+        Parallel::Timer* t = r.add_timer(1, INTERVAL, false, &h, true);
+        EXPECT_EQ(fired(r, h, T0 + 10 * TICKS), 0);
+        r.set_now(T0 + 20 * TICKS);
+        r.enable_timer(t, true);
+        EXPECT_EQ(fired(r, h, T0 + 20 * TICKS), 1);  // false disarmed it
+        // Disable and enable again before the entry comes due.
+        r.set_now(T0 + 30 * TICKS);
+        r.enable_timer(t, false);
         r.disable_timer(t);
-        r.set_now(T0 + 5 * INTERVAL_TICKS);
+        r.set_now(T0 + 35 * TICKS);
         r.enable_timer(t, false);
         r.enable_timer(t, false);  // already enabled: ignored
-        r.pass(T0 + INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 0);
-        r.pass(T0 + 6 * INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 1);
-        r.pass(T0 + 20 * INTERVAL_TICKS);
-        EXPECT_EQ(h.timers, 1);
-
+        EXPECT_EQ(fired(r, h, T0 + 31 * TICKS), 1);
+        EXPECT_EQ(fired(r, h, T0 + 36 * TICKS - 1), 1);
+        EXPECT_EQ(fired(r, h, T0 + 36 * TICKS), 2);
+        EXPECT_EQ(fired(r, h, T0 + 50 * TICKS), 2);
         // A removed record comes back for the next add; the old entries of
         // it never fire the new timer.
-        r.set_now(T0 + 30 * INTERVAL_TICKS);
+        r.set_now(T0 + 60 * TICKS);
         r.enable_timer(t, false);
         r.remove_timer(t);
         Parallel::Timer* again = r.add_timer(2, 2 * INTERVAL, false, &other, false);
         EXPECT_EQ(again, t);
-        r.pass(T0 + 100 * INTERVAL_TICKS);
-        EXPECT_EQ(other.timers, 0);
-        EXPECT_EQ(h.timers, 1);
+        r.pass(T0 + 100 * TICKS);
+        EXPECT_EQ(other.timers + h.timers, 2);
         r.remove_timer(again);
         r.remove_timer(nullptr);
     });
 }
 
-TEST(Reactor, CallbackMayRemoveItsOwnTimer) {
-    class SelfRemover : public Parallel::Handler {
-      public:
-        Parallel::Reactor* reactor = nullptr;
-        Parallel::Timer* timer = nullptr;
-        int fired = 0;
-        bool on_timer(int) override {
-            ++fired;
-            reactor->remove_timer(timer);
-            return true;  // concerns a timer that no longer exists
-        }
-    };
-    run_script([](ScriptedReactor& r) {
-        SelfRemover h;
-        h.reactor = &r;
-        r.set_now(T0);
-        h.timer = r.add_timer(1, INTERVAL, true, &h, true);
-        r.pass(T0);
-        EXPECT_EQ(h.fired, 1);
-        r.pass(T0 + 10 * INTERVAL_TICKS);
-        EXPECT_EQ(h.fired, 1);
-    });
-}
-
-TEST(Reactor, NullHandlerTimersGoToTheReactor) {
-    run_script([](ScriptedReactor& r) {
-        r.set_now(T0);
-        r.add_timer(42, INTERVAL, true, nullptr, true);
-        r.pass(T0);
-        EXPECT_EQ(r.own_timers, std::vector<int>{42});
-    });
-}
-
-TEST(Reactor, UnknownEventIdsAreRefused) {
-    run_script([](ScriptedReactor& r) {
-        EXPECT_EQ(r.on_event(25, nullptr), -1);
-        EXPECT_EQ(r.on_event(10, nullptr), -1);
-        EXPECT_EQ(r.on_event(1001, nullptr), -1);
-        for (int id = 11; id <= 20; ++id) EXPECT_EQ(r.on_event(id, nullptr), 0);
-        EXPECT_EQ(r.get_handler_count(), 0);
-    });
-}
-
 TEST(Reactor, IdlePassWaitsForTheSignOnlyOutsideTheBusyWindow) {
-    run_script([](ScriptedReactor& r) {
+    ScriptedReactor::run([](ScriptedReactor& r) {
         r.set_busy(0);
         EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0)); }), 9000);
-        std::thread other([&] { r.wakeup(true); });
-        other.join();
+        std::thread([&] { r.wakeup(true); }).join();
         EXPECT_TRUE(r.pass(T0 + 1));  // woken: the busy window opens
         EXPECT_EQ(r.get_busy_until(), T0 + 1 + 7500);
         EXPECT_FALSE(r.pass(T0 + 2));  // inside it: no wait, the window closes
@@ -258,12 +184,13 @@ TEST(ReactorDeathTest, BrokenContractsAbortInCheckedBuilds) {
 #endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     const char* broken = "FATAL! broken contract";
-    EXPECT_DEATH(run_script([](ScriptedReactor& r) {
+    EXPECT_DEATH(ScriptedReactor::run([](ScriptedReactor& r) {
                      r.add_event(25, nullptr, nullptr, nullptr, true);  // for nobody
                      r.pass(T0);
                  }),
                  broken);
-    EXPECT_DEATH(run_script([](ScriptedReactor& r) { r.enable_timer(nullptr, true); }), broken);
+    EXPECT_DEATH(ScriptedReactor::run([](ScriptedReactor& r) { r.enable_timer(nullptr, true); }),
+                 broken);
     EXPECT_DEATH(
         {
             Parallel::Reactor reactor(nullptr);
@@ -273,74 +200,209 @@ TEST(ReactorDeathTest, BrokenContractsAbortInCheckedBuilds) {
         broken);
 }
 
-TEST(Reactor, DestructionDestroysHandlersStillLinked) {
-    int destroyed = 0;
-    {
-        ScriptedReactor r([&](ScriptedReactor& self) {
-            self.add_handler(new ReactorTest::Owned<Parallel::Handler>(&destroyed));
-            Parallel::Handler* parked = new ReactorTest::Owned<Parallel::Handler>(&destroyed);
-            self.add_handler(parked);
-            self.disable_handler(parked);
-            self.set_now(T0);
-            self.add_timer(1, INTERVAL, true, nullptr, false);
-            self.add_timer(2, INTERVAL, false, nullptr, false);
-            self.remove_timer(self.add_timer(3, INTERVAL, true, nullptr, false));
-        });
-        ASSERT_TRUE(r.create(true, nullptr));
-        ASSERT_TRUE(r.join());
-        EXPECT_EQ(destroyed, 0);
-    }
-    EXPECT_EQ(destroyed, 2);
-}
+// The event thread the reactors are built on.
 
-// The real loop: work posted from another thread is done on the reactor
-// thread, and synchronous operations return once it is.
-class Worker : public Parallel::Handler {
+// Keeps the ids of the events it runs itself; never started.
+class Inbox : public Parallel::EventThread {
   public:
-    explicit Worker(Parallel::Reactor* r) : reactor_(r) {}
-    std::atomic<int> invokes{0};
-    std::atomic<int> fires{0};
-    std::atomic<int> wrong_thread{0};
-    bool on_invoke() override {
-        check();
-        invokes.fetch_add(1);
-        return false;
+    Inbox() : EventThread(nullptr) {}
+    std::vector<int> ids;
+    int on_event(int id, void*) override {
+        ids.push_back(id);
+        return 0;
     }
-    bool on_timer(int) override {
-        check();
-        return fires.fetch_add(1) + 1 < 5;
-    }
-
-  private:
-    void check() {
-        if (!reactor_->is_current()) wrong_thread.fetch_add(1);
-    }
-    Parallel::Reactor* reactor_;
+    void notify(Base::List*) override {}
+    bool wait_sign() { return get_notify_sign()->wait(); }
 };
 
-TEST(Reactor, LoopRunsHandlersAndTimersOnItsThread) {
-    Parallel::Reactor reactor(nullptr);
-    ASSERT_TRUE(reactor.create(true, nullptr));
-    Worker w(&reactor);
-    reactor.add_handler(&w);
-    Parallel::Timer* t = reactor.add_timer(1, 1000, true, &w, false);
-    long long waited = 0;
-    while ((w.fires.load() < 5 || w.invokes.load() < 3) && waited < 5000) {
-        Base::Measure::sleep(1);
-        ++waited;
+// Never started: every post queues; a pass runs at most eight, each to its
+// handler or, without one, to the thread itself. Only posts with a done sign
+// wake the owner, and any number of them wake it once.
+TEST(EventThread, QueuedEventsRunEightAPassAndOnlyThoseWithASignWake) {
+    Base::Sign done(0);  // outlives the inbox, which sets it when destroyed
+    Inbox inbox;
+    ReactorTest::Call handler;
+    int handled = 0;
+    handler.event = [&](int id, void*) { handled = id; };
+    for (int i = 0; i < 8; ++i) inbox.add_event(1001 + i, nullptr, nullptr, nullptr, false);
+    inbox.add_event(1009, nullptr, nullptr, &handler, true);
+    EXPECT_FALSE(inbox.wait_sign());  // 10 ms idle wait, nobody woke it
+    inbox.add_event(1010, nullptr, &done, nullptr, true);
+    inbox.add_event(1011, nullptr, &done, nullptr, true);
+    EXPECT_TRUE(inbox.wait_sign());
+    EXPECT_FALSE(inbox.wait_sign());          // both wake-ups were one
+    EXPECT_FALSE(done.timed_wait(0, false));  // not run yet
+    EXPECT_TRUE(inbox.event_proc());
+    EXPECT_EQ(inbox.ids.size(), 8u);
+    EXPECT_EQ(handled, 0);
+    EXPECT_TRUE(inbox.event_proc());
+    EXPECT_FALSE(inbox.event_proc());
+    EXPECT_EQ(handled, 1009);
+    EXPECT_EQ(inbox.ids,
+              (std::vector<int>{1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1010, 1011}));
+    EXPECT_TRUE(done.timed_wait(0, false));
+}
+
+// On its own thread the owner runs an unqueued event at once, sign and all,
+// and a queued one at its next pass.
+TEST(EventThread, OwnerRunsUnqueuedEventsAtOnceAndQueuesTheRest) {
+    ReactorTest::ScriptedReactor::run([](ReactorTest::ScriptedReactor& r) {
+        ReactorTest::Call target;
+        int targeted = 0;
+        target.event = [&](int, void*) { ++targeted; };
+        Base::Sign done(0);
+        r.add_event(1001, nullptr, &done, &target, false);
+        EXPECT_EQ(targeted, 1);
+        EXPECT_TRUE(done.timed_wait(0, false));
+        r.add_event(1002, nullptr, nullptr, &target, true);
+        EXPECT_EQ(targeted, 1);
+        r.pass(ReactorTest::T0);
+        EXPECT_EQ(targeted, 2);
+    });
+}
+
+// Requesters blocked on events that will never run are released when the
+// event thread is destroyed, and the events are dropped unrun.
+TEST(EventThread, DestructionReleasesEveryBlockedRequester) {
+    Parallel::Reactor* reactor = new Parallel::Reactor(nullptr);
+    ASSERT_TRUE(reactor->create(true, nullptr));
+    reactor->stop();
+    reactor->wakeup(true);
+    ASSERT_TRUE(reactor->join());
+    ReactorTest::Call target;
+    std::atomic<int> posted{0}, released{0}, ran{0};
+    target.event = [&](int, void*) { ++ran; };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] {
+            Base::Sign done(0);
+            reactor->add_event(1001, nullptr, &done, &target, false);
+            ++posted;
+            done.join();
+            ++released;
+        });
     }
-    EXPECT_EQ(w.fires.load(), 5);  // the fifth returned false
-    EXPECT_GE(w.invokes.load(), 3);
-    reactor.disable_handler(&w);
-    int invokes = w.invokes.load();
-    Base::Measure::sleep(30);
-    EXPECT_EQ(w.invokes.load(), invokes);  // parked: no longer polled
-    reactor.remove_timer(t);
-    reactor.remove_handler(&w);
-    EXPECT_EQ(reactor.get_handler_count(), 0);
-    EXPECT_EQ(w.wrong_thread.load(), 0);
-    reactor.stop();
-    ASSERT_TRUE(reactor.join());
+    while (posted.load() < 4) std::this_thread::yield();
+    EXPECT_EQ(released.load(), 0);
+    delete reactor;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(released.load(), 4);
+    EXPECT_EQ(ran.load(), 0);
+}
+
+const int PRODUCERS = 4;
+const long EVENTS_PER_PRODUCER = 20000;
+
+// Many threads at once on one running reactor. Producers post events: each
+// runs exactly once, on the reactor thread, in the order its producer posted
+// it. Others add and remove handlers and timers: once removal returns, their
+// callbacks have stopped for good. Meanwhile the loop polls the sink and
+// fires its timer by the real clock.
+void share_between_threads(Parallel::Reactor* reactor) {
+    ASSERT_TRUE(reactor->create(true, nullptr));
+    // Per-producer order, checked on the reactor thread only, so the
+    // bookkeeping needs no locks.
+    std::vector<long> next(PRODUCERS, 0);
+    long total = 0, out_of_order = 0, wrong_thread = 0, invokes = 0;
+    std::atomic<int> fires{0}, failures{0};
+    ReactorTest::Call sink;
+    sink.invoke = [&] {
+        wrong_thread += !reactor->is_current();
+        return ++invokes < 0;
+    };
+    sink.timer = [&](int) {
+        wrong_thread += !reactor->is_current();
+        return ++fires < 5;  // the fifth disarms it
+    };
+    sink.event = [&](int id, void* arg) {
+        wrong_thread += !reactor->is_current();
+        const int p = id - 1001;
+        if (p < 0 || p >= PRODUCERS || next[p] != reinterpret_cast<long>(arg))
+            ++out_of_order;
+        else
+            ++next[p];
+        ++total;
+    };
+    reactor->add_handler(&sink);
+    Parallel::Timer* timer = reactor->add_timer(1, 1000, true, &sink, false);
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int p = 0; p < PRODUCERS; ++p) {
+        threads.emplace_back([&, p] {
+            while (!go.load(std::memory_order_acquire)) std::this_thread::yield();
+            for (long i = 0; i < EVENTS_PER_PRODUCER; ++i) {
+                // Mix the three ways of posting: plain, forced into the
+                // queue, and with a completion sign every so often.
+                void* arg = reinterpret_cast<void*>(i);
+                if (i % 1000 == 999) {
+                    Base::Sign done(0);
+                    reactor->add_event(1001 + p, arg, &done, &sink, false);
+                    done.join();
+                } else {
+                    reactor->add_event(1001 + p, arg, nullptr, &sink, i % 2 == 0);
+                }
+            }
+        });
+    }
+    for (int p = 0; p < 3; ++p) {
+        threads.emplace_back([&] {
+            while (!go.load(std::memory_order_acquire)) std::this_thread::yield();
+            for (int round = 0; round < 200; ++round) {
+                // Relaxed: the test adds no ordering the reactor must provide.
+                std::atomic<int> calls{0};
+                auto count = [&](bool result) {
+                    calls.fetch_add(1, std::memory_order_relaxed);
+                    return result;
+                };
+                ReactorTest::Call t;
+                t.invoke = [&] { return count(false); };
+                t.timer = [&](int) { return count(true); };
+                reactor->add_handler(&t);
+                Parallel::Timer* tt = reactor->add_timer(1, 100, true, &t, true);
+                if (round % 2 == 0) reactor->disable_handler(&t);
+                reactor->disable_timer(tt);
+                reactor->remove_timer(tt);
+                reactor->remove_handler(&t);
+                const int seen = calls.load(std::memory_order_relaxed);
+                // Once removed, nothing touches the handler again.
+                Base::Sign done(0);
+                Parallel::Handler barrier;
+                reactor->add_event(1001, nullptr, &done, &barrier, true);
+                done.join();
+                if (calls.load(std::memory_order_relaxed) != seen) ++failures;
+            }
+        });
+    }
+    go.store(true, std::memory_order_release);
+    for (std::thread& t : threads) t.join();
+    // Every producer's last event carried a sign, and per-producer order
+    // means all its earlier events ran before it.
+    Base::Sign flushed(0);
+    reactor->add_event(1001, reinterpret_cast<void*>(EVENTS_PER_PRODUCER), &flushed, &sink, false);
+    flushed.join();
+    for (int waited = 0; fires < 5 && waited < 5000; ++waited) Base::Measure::sleep(1);
+    reactor->remove_timer(timer);
+    reactor->remove_handler(&sink);
+    EXPECT_EQ(reactor->get_handler_count(), 0);
+    reactor->stop();
+    reactor->wakeup(true);
+    ASSERT_TRUE(reactor->join());
+    EXPECT_EQ(total, PRODUCERS * EVENTS_PER_PRODUCER + 1);
+    EXPECT_EQ(out_of_order + wrong_thread + failures, 0);
+    EXPECT_EQ(fires.load(), 5);
+    EXPECT_GT(invokes, 0);
+    next[0] -= 1;  // the flush
+    EXPECT_EQ(next, std::vector<long>(PRODUCERS, EVENTS_PER_PRODUCER));
+}
+
+TEST(CrossThread, ReactorSharedByManyThreads) {
+    Parallel::Reactor reactor(nullptr);
+    share_between_threads(&reactor);
+}
+
+TEST(CrossThread, FdReactorSharedByManyThreads) {
+    Parallel::FdReactor reactor(nullptr);
+    share_between_threads(&reactor);
 }
 
 }  // namespace

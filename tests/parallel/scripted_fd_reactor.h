@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -13,14 +14,23 @@
 
 namespace ReactorTest {
 
+const unsigned long T0 = 1000000000UL;  // an injected loop time, in ticks
+
 // A reactor whose thread runs a script in place of the loop: the script
 // drives the reactor's own run_pass with chosen loop times, between the
-// loop's own setup and teardown. Reactor thread only, like the loop.
+// loop's own setup and teardown, starting at loop time T0. Reactor thread
+// only, like the loop.
 template <class R>
 class Scripted : public R {
   public:
     explicit Scripted(std::function<void(Scripted&)> script)
         : R(nullptr), script_(std::move(script)) {}
+    // Runs a script on a new reactor thread and waits for it.
+    static void run(std::function<void(Scripted&)> script) {
+        std::unique_ptr<Scripted> reactor(new Scripted(std::move(script)));
+        ASSERT_TRUE(reactor->create(true, nullptr));
+        ASSERT_TRUE(reactor->join());
+    }
     // One pass of the real loop at the given time.
     bool pass(unsigned long now) { return this->run_pass(now); }
     void set_now(unsigned long now) { this->set_loop_time(now); }
@@ -35,6 +45,7 @@ class Scripted : public R {
 
   protected:
     void thread_proc() override {
+        this->set_loop_time(T0);
         this->begin_loop();
         script_(*this);
         this->end_loop();
@@ -47,20 +58,20 @@ class Scripted : public R {
 using ScriptedReactor = Scripted<Parallel::Reactor>;
 using ScriptedFdReactor = Scripted<Parallel::FdReactor>;
 
-// Runs the script on a new reactor thread and waits for it.
-template <class S>
-void run_scripted(std::function<void(S&)> script) {
-    S* reactor = new S(std::move(script));
-    ASSERT_TRUE(reactor->create(true, nullptr));
-    ASSERT_TRUE(reactor->join());
-    delete reactor;
-}
-inline void run_script(std::function<void(ScriptedFdReactor&)> script) {
-    run_scripted<ScriptedFdReactor>(std::move(script));
-}
-inline void run_script(std::function<void(ScriptedReactor&)> script) {
-    run_scripted<ScriptedReactor>(std::move(script));
-}
+// A handler whose callbacks are the functions given; a missing one does
+// nothing and reports no work.
+class Call : public Parallel::Handler {
+  public:
+    std::function<bool()> invoke;
+    std::function<bool(int)> timer;
+    std::function<void(int, void*)> event;
+    bool on_invoke() override { return invoke && invoke(); }
+    bool on_timer(int id) override { return timer && timer(id); }
+    int on_event(int id, void* arg) override {
+        if (event) event(id, arg);
+        return 0;
+    }
+};
 
 // A handler or descriptor that counts its own destruction.
 template <class B>

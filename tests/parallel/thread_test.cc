@@ -13,27 +13,31 @@
 
 namespace {
 
-// Records the steps it runs and where; ends after a few loop passes.
+int kernel_tid() {
+    return static_cast<int>(syscall(SYS_gettid));
+}
+
+// Records the steps it runs and where; stops itself after the given number of
+// loop passes, or with 0 spins until stopped.
 class StepThread : public Parallel::Thread {
   public:
     explicit StepThread(const char* name, int passes = 3) : Thread(name), passes_(passes) {}
-
     std::vector<std::string> steps;
     std::atomic<int> loops{0};
-    int thread_id_seen = 0;
-    bool current_inside = false;
-    bool running_inside = false;
+    int id_seen = 0;
+    bool current_inside = false, running_inside = false;
 
   protected:
     void before_proc() override {
         steps.push_back("before");
-        thread_id_seen = static_cast<int>(syscall(SYS_gettid));
+        id_seen = kernel_tid();
         current_inside = is_current();
         running_inside = is_running();
     }
     void loop_proc() override {
         if (steps.back() != "loop") steps.push_back("loop");
-        if (loops.fetch_add(1) + 1 >= passes_) stop();
+        if (++loops == passes_) stop();
+        if (passes_ == 0) usleep(100);
     }
     void after_proc() override { steps.push_back("after"); }
     void exit_proc() override {
@@ -45,46 +49,36 @@ class StepThread : public Parallel::Thread {
     int passes_;
 };
 
-// Spins until told to stop.
-class SpinThread : public Parallel::Thread {
-  public:
-    explicit SpinThread(const char* name) : Thread(name) {}
-    std::atomic<int> affinity_count{-1};
-    std::atomic<int> passes{0};
-
-  protected:
-    void before_proc() override {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (sched_getaffinity(0, sizeof(set), &set) == 0) affinity_count = CPU_COUNT(&set);
-    }
-    void loop_proc() override {
-        passes.fetch_add(1, std::memory_order_relaxed);
-        usleep(100);
-    }
-};
-
+// A named thread prints a start line, its name cut to 67 characters; an
+// unnamed one prints nothing.
 TEST(Thread, RunsItsStepsInOrderOnTheNewThread) {
-    StepThread t(nullptr);
-    EXPECT_EQ(t.get_id(), 0);
-    EXPECT_FALSE(t.is_current());
-    ASSERT_TRUE(t.create(true, nullptr));
-    ASSERT_TRUE(t.join());
-    EXPECT_EQ(t.steps, (std::vector<std::string>{"before", "loop", "after", "exit"}));
-    EXPECT_EQ(t.loops.load(), 3);
-    EXPECT_EQ(t.get_id(), t.thread_id_seen);
-    EXPECT_NE(t.get_id(), Parallel::Thread::get_current());
-    EXPECT_TRUE(t.current_inside);
-    EXPECT_TRUE(t.running_inside);
-    EXPECT_FALSE(t.is_current());
-    EXPECT_FALSE(t.join());                    // already joined
+    for (const std::string& name : {std::string(), std::string("io"), std::string(100, 'n')}) {
+        StepThread t(name.empty() ? nullptr : name.c_str());
+        EXPECT_EQ(t.get_id(), 0);
+        EXPECT_FALSE(t.is_current());
+        testing::internal::CaptureStdout();
+        ASSERT_TRUE(t.create(true, nullptr));
+        ASSERT_TRUE(t.join());
+        const std::string kept = name.substr(0, 67);
+        EXPECT_EQ(
+            testing::internal::GetCapturedStdout(),
+            name.empty() ? "" : "thread [" + kept + "] [" + std::to_string(t.get_id()) + "]\n");
+        EXPECT_EQ(t.get_name(), kept);
+        EXPECT_EQ(t.steps, (std::vector<std::string>{"before", "loop", "after", "exit"}));
+        EXPECT_EQ(t.loops.load(), 3);
+        EXPECT_EQ(t.get_id(), t.id_seen);
+        EXPECT_NE(t.get_id(), Parallel::Thread::get_current());
+        EXPECT_TRUE(t.current_inside && t.running_inside);
+        EXPECT_FALSE(t.is_current());
+        EXPECT_FALSE(t.join());  // already joined
+    }
     EXPECT_FALSE(StepThread(nullptr).join());  // never created
-    EXPECT_EQ(Parallel::Thread::get_current(), static_cast<int>(syscall(SYS_gettid)));
+    EXPECT_EQ(Parallel::Thread::get_current(), kernel_tid());
 }
 
-TEST(Thread, CreateWithWaitReturnsOnlyOnceTheThreadRuns) {
+TEST(Thread, CreateWithWaitReturnsOnlyOnceTheThreadRunsAndMasksBind) {
     for (int i = 0; i < 20; ++i) {
-        SpinThread t(nullptr);
+        StepThread t(nullptr, 0);
         ASSERT_TRUE(t.create(true, nullptr));
         EXPECT_NE(t.get_id(), 0);
         EXPECT_TRUE(t.is_running());
@@ -92,70 +86,40 @@ TEST(Thread, CreateWithWaitReturnsOnlyOnceTheThreadRuns) {
         EXPECT_FALSE(t.is_running());
         ASSERT_TRUE(t.join());
     }
-    SpinThread t(nullptr);  // without waiting it still starts and stops
-    ASSERT_TRUE(t.create(false, nullptr));
-    while (t.passes.load(std::memory_order_relaxed) == 0) usleep(100);
+    // Without waiting it still starts, here bound to the CPU this one runs on.
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    StepThread t(nullptr, 0);
+    ASSERT_TRUE(t.create(false, &one));
+    while (t.loops.load() == 0) usleep(100);
+    cpu_set_t bound;
+    ASSERT_EQ(sched_getaffinity(t.get_id(), sizeof(bound), &bound), 0);
+    EXPECT_TRUE(CPU_EQUAL(&bound, &one));
     t.stop();
     EXPECT_TRUE(t.join());
 }
 
-// An unnamed thread prints nothing; a name is cut to 67 characters.
-TEST(Thread, NamedThreadPrintsItsStartLine) {
-    for (const std::string& name : {std::string(), std::string("io"), std::string(100, 'n')}) {
-        testing::internal::CaptureStdout();
-        SpinThread t(name.empty() ? nullptr : name.c_str());
-        ASSERT_TRUE(t.create(true, nullptr));
-        t.stop();
-        t.join();
-        const std::string kept = name.substr(0, 67);
-        EXPECT_EQ(
-            testing::internal::GetCapturedStdout(),
-            name.empty() ? "" : "thread [" + kept + "] [" + std::to_string(t.get_id()) + "]\n");
-        EXPECT_EQ(t.get_name(), kept);
+// The general set keeps the odd CPUs between the first and the last.
+TEST(GeneralCpuSet, KeepsOddCpusBetweenTheFirstAndTheLast) {
+    const struct {
+        long cpus;
+        long result;
+        int count;  // 1, 3, ... below cpus - 1, and below 1024
+    } cases[] = {{8, 8, 3}, {2, 2, 0}, {0, 0, 0}, {-3, 0, 0}, {9, 9, 4}, {5000, 5000, 512}};
+    for (const auto& c : cases) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(4, &set);  // cleared first
+        EXPECT_EQ(Parallel::init_general_cpu_set(&set, c.cpus), c.result);
+        EXPECT_EQ(CPU_COUNT(&set), c.count) << c.cpus;
+        EXPECT_EQ(CPU_ISSET(1, &set) != 0, c.count > 0) << c.cpus;
+        EXPECT_FALSE(c.cpus > 0 && CPU_ISSET(c.cpus - 1, &set)) << c.cpus;
     }
 }
 
-TEST(Thread, CpuMaskBindsTheNewThread) {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    ASSERT_EQ(sched_getaffinity(0, sizeof(allowed), &allowed), 0);
-    int first = -1;
-    for (int i = 0; i < CPU_SETSIZE && first < 0; ++i)
-        if (CPU_ISSET(i, &allowed)) first = i;
-    ASSERT_GE(first, 0);
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(first, &one);
-    SpinThread t(nullptr);
-    ASSERT_TRUE(t.create(true, &one));
-    while (t.affinity_count.load() < 0) usleep(100);
-    EXPECT_EQ(t.affinity_count.load(), 1);
-    t.stop();
-    t.join();
-}
-
-TEST(GeneralCpuSet, KeepsOddCpusBetweenTheFirstAndTheLast) {
-    cpu_set_t set;
-    EXPECT_EQ(Parallel::init_general_cpu_set(&set, 8), 8);
-    EXPECT_EQ(CPU_COUNT(&set), 3);
-    EXPECT_TRUE(CPU_ISSET(1, &set) && CPU_ISSET(3, &set) && CPU_ISSET(5, &set));
-
-    EXPECT_EQ(Parallel::init_general_cpu_set(&set, 2), 2);
-    EXPECT_EQ(CPU_COUNT(&set), 0);
-    CPU_SET(4, &set);
-    EXPECT_EQ(Parallel::init_general_cpu_set(&set, 0), 0);
-    EXPECT_EQ(CPU_COUNT(&set), 0);
-    EXPECT_EQ(Parallel::init_general_cpu_set(&set, -3), 0);
-
-    EXPECT_EQ(Parallel::init_general_cpu_set(&set, 9), 9);
-    EXPECT_EQ(CPU_COUNT(&set), 4);  // 1, 3, 5, 7; 8 is the last
-    EXPECT_EQ(Parallel::init_general_cpu_set(&set, 5000), 5000);
-    EXPECT_EQ(CPU_COUNT(&set), 512);  // odd numbers below 1024
-}
-
 TEST(ClockThread, PublishesAnAdvancingClock) {
-    unsigned long loaded = Parallel::g_global_clock.load();
-    EXPECT_GT(loaded, 0u);
+    EXPECT_GT(Parallel::g_global_clock.load(), 0u);
     EXPECT_FALSE(Parallel::g_enable_global_clock);
     testing::internal::CaptureStdout();
     Parallel::ClockThread clock;
@@ -169,10 +133,9 @@ TEST(ClockThread, PublishesAnAdvancingClock) {
     }
     clock.stop();
     clock.join();
-    std::string out = testing::internal::GetCapturedStdout();
     EXPECT_GT(seen, start);
     EXPECT_LT(seen, Base::Measure::get_clock());
-    EXPECT_EQ(out.rfind("thread [clock_thread] [", 0), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("thread [clock_thread] [", 0), 0u);
 }
 
 }  // namespace
