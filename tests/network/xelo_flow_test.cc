@@ -93,20 +93,11 @@ Strings units(XeloFlow* flow) {
     return out;
 }
 
-TEST(XeloFlowWriter, AddedPacketsCarryTheFlowSubjectAndTheirOwnSequence) {
-    Flow flow(0x21);
-    XeloFlow::Writer writer(&flow, false);
-    EXPECT_EQ(0u, writer.add_packet(header(make_packet(7, 30, 0x999, 0x123456789AUL)), false));
-    // References not allowed: a copy.
-    EXPECT_EQ(1u, writer.add_packet(frame(make_unit(make_packet(8, 5, 3, 3))), true, false));
-    const Strings want = {make_unit(make_packet(7, 30, 0x21, 1)),
-                          make_unit(make_packet(8, 5, 0x21, 2))};
-    EXPECT_EQ(want, units(&flow));
-    XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
-    EXPECT_EQ(views(reader), (Strings{"7/33#1:34[4097,30,29]", "8/33#2:9[4097,5,4]"}));
-}
-
-TEST(XeloFlowWriter, BuiltPacketsAreStoredAsUnitsOfTheirRealLength) {
+// Built packets, written-out packets and copies of wire packets or frames
+// (a writer without references copies even when asked for a reference) are
+// stored as units of their real length, stamped with the flow's subject and
+// their own sequence number.
+TEST(XeloFlowWriter, PacketsAreStoredAsStampedUnitsOfTheirRealLength) {
     XeloFlow flow(5, MIB, MIB, nullptr, nullptr, 0x100000000UL, nullptr, false, false);
     XeloFlow::Writer writer(&flow, false);
     XeloPacket* p = writer.alloc_packet(0x3003, 0);
@@ -117,6 +108,10 @@ TEST(XeloFlowWriter, BuiltPacketsAreStoredAsUnitsOfTheirRealLength) {
     char* unit = writer.alloc_xmp_packet();
     memcpy(unit + 6, make_packet(1, 0, 0, 0).data(), 20);
     EXPECT_EQ(0x100000001UL, writer.commit_xmp_packet(20, false));
+    EXPECT_EQ(0x100000002UL,
+              writer.add_packet(header(make_packet(7, 30, 0x999, 0x12345UL)), false));
+    EXPECT_EQ(0x100000003UL,
+              writer.add_packet(frame(make_unit(make_packet(8, 5, 3, 3))), true, false));
 
     // Written out from the layout: transport header (data, 30 bytes) and
     // compression header (version 1, plain); the packet header (version 4,
@@ -129,10 +124,17 @@ TEST(XeloFlowWriter, BuiltPacketsAreStoredAsUnitsOfTheirRealLength) {
         "abcd",
         34);
     const Strings got = units(&flow);
-    ASSERT_EQ(2u, got.size());
+    ASSERT_EQ(4u, got.size());
     EXPECT_EQ(want, got[0]);
     EXPECT_EQ(std::string("\x02\x00\x00\x16", 4), got[1].substr(0, 4));
     EXPECT_EQ(26u, got[1].size());
+    EXPECT_EQ(make_unit(make_packet(7, 30, 5, 0x100000003UL)), got[2]);
+    EXPECT_EQ(make_unit(make_packet(8, 5, 5, 0x100000004UL)), got[3]);
+    XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
+    // The reader skips the written-out packet, whose header claims a field.
+    EXPECT_EQ(views(reader),
+              (Strings{"12291/5#4294967297:8[9,4,100]", "7/5#4294967299:34[4097,30,29]",
+                       "8/5#4294967300:9[4097,5,4]"}));
 }
 
 TEST(XeloFlowIterator, ReferencesExpandWithTheReadingFlowsStampingIntoTwoSlots) {
