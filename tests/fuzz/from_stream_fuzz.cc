@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (used > length) abort();
     if (used < 0) return 0;
     std::vector<char> record(read->struct_size + 1u, 3), stream(read->stream_size + 1u, 4);
-    read->from_stream(record.data(), in.data(), std::min(length, read->stream_size));
+    read->from_stream(record.data(), in.data(), std::min<int>(length, read->stream_size));
     read->to_stream(record.data(), stream.data(), read->struct_size);
     Network::XmpPacket::from_stream(read.get(), record.data(), stream.data(), read->stream_size,
                                     false);
