@@ -490,6 +490,13 @@ TEST_F(BondTest, RegistrationTablesHold256Entries) {
         EXPECT_FALSE(bond_->register_fens("127.0.0.1", 0));
         EXPECT_EQ(0, bond_->get_current_index());
     });
+    // Every front is tried, and the name servers are asked again.
+    EXPECT_TRUE(wait_until(
+        [&] {
+            return lines_.with("connect failed").size() >= 256 &&
+                   lines_.with("try fens").size() >= 2;
+        },
+        5000));
 }
 
 // ---- soak ----
