@@ -346,15 +346,19 @@ TEST_F(ServerTest, DestroyedWithClientsConnectedAndOthersLeaving) {
         client_.run([&] { client->open("127.0.0.1", server_->get_port()); });
     }
     ASSERT_TRUE(wait_until([&] { return client_count() == staying + leaving; }, 10000));
-
-    std::thread leave([&] {
-        for (int i = staying; i < staying + leaving; ++i) {
+    // The first two leave before (from the middle of the server's list), the
+    // others while the server is destroyed.
+    auto leave = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
             XeloClientSession* client = clients_[i].get();
             client_.run([&] { client->close(0); });
         }
-    });
+    };
+    leave(staying, staying + 2);
+    ASSERT_TRUE(wait_until([&] { return client_count() == staying + leaving - 2; }, 5000));
+    std::thread others(leave, staying + 2, staying + leaving);
     server_.reset();  // returns once every client is gone
-    leave.join();
+    others.join();
     // Every client that stayed sees its connection end.
     EXPECT_TRUE(wait_until([&] { return root_.disconnected == staying + leaving; }, 5000))
         << root_.disconnected;
