@@ -219,11 +219,13 @@ class ChannelTest : public ::testing::Test {
 
 struct CloseCase {
     const char* name;
-    Bytes stream;
-    int peer;  // 0 stays, 1 closes in order, 2 resets the connection
+    Bytes stream;  // what the peer sends
+    int peer;      // 0 stays, 1 closes in order, 2 resets the connection
     int reason;
-    unsigned long stored;           // frames in flow 7 when it closed
-    bool no_cipher_object = false;  // the AES object cannot be made
+    unsigned long stored;       // frames in flow 7 when it closed
+    int cipher = 0;             // set first; -3: AES, its object cannot be made
+    bool compress = false;      // compress what is published
+    Bytes published = Bytes();  // an object of a published flow
 };
 
 std::vector<CloseCase> close_cases() {
@@ -258,7 +260,14 @@ std::vector<CloseCase> close_cases() {
         {"peer close after a frame", good, 1, -11, 1},
         {"peer close inside a frame", good.substr(0, 17), 1, -11, 0},
         {"connection reset: receive fails", Bytes(), 2, -12, 0},
-        {"cipher type set, its object missing", good, 0, -24, 0, true},
+        {"cipher type set, its object missing", good, 0, -24, 0, -3},
+        // Published objects are walked when compressing or enciphering.
+        {"compressing content below 3", "", 0, -19, 0, 0, true, raw({2, 0, 0, 2, 1, 0})},
+        {"compressing a frame beyond the batch", "", 0, -19, 0, 0, true,
+         raw({2, 0, 0, 40, 1, 0, 0})},
+        {"enciphering nothing", "", 0, -23, 0, 3, false, raw({2, 0, 0, 0, 1, 0})},
+        {"enciphering a frame beyond the batch", "", 0, -23, 0, 1, false,
+         raw({2, 0, 0, 40, 1, 0, 0, 0})},
     };
 }
 
@@ -267,12 +276,14 @@ TEST_F(ChannelTest, EachMalformedStreamClosesWithItsReason) {
     for (const CloseCase& c : close_cases()) {
         SCOPED_TRACE(c.name);
         open(&reactor);
-        if (c.no_cipher_object) {
-            run([&] {
-                g_fail_next_nothrow = true;
-                channel_->set_cipher(XeloClientChannel::CIPHER_AES, 0x1122334455667788UL);
-            });
-        }
+        run([&] {
+            g_fail_next_nothrow = c.cipher < 0;
+            if (c.cipher) channel_->set_cipher(static_cast<unsigned char>(std::abs(c.cipher)), 99);
+            if (c.compress) channel_->enable_compress();
+            if (c.published.empty()) return;
+            channel_->publish(flow(60), nullptr, nullptr, nullptr, nullptr, nullptr);
+            append(flow(60), c.published);
+        });
         send(c.stream);
         if (c.peer == 1) shutdown(peer_, SHUT_WR);
         if (c.peer == 2) {
@@ -467,30 +478,6 @@ TEST_F(ChannelTest, PartialSendsCompleteBeforeAnyNewBatch) {
     EXPECT_TRUE(session_->reasons.empty());
     run([&] { EXPECT_EQ(XeloClientChannel::WRITE_IDLE, channel_->write()); });
     drop_channel();
-}
-
-// Malformed objects in a published flow close the channel when the batch
-// has to be walked: -19 when compressing, -23 when enciphering.
-TEST_F(ChannelTest, MalformedPublishedFramesCloseTheWriter) {
-    struct Case {
-        Bytes object;
-        bool compress;
-        int cipher;
-        int reason;
-    } cases[] = {
-        {raw({2, 0, 0, 2, 1, 0}), true, 0, -19},          // content below 3
-        {raw({2, 0, 0, 40, 1, 0, 0}), true, 0, -19},      // frame beyond the batch
-        {raw({2, 0, 0, 0, 1, 0}), false, 3, -23},         // nothing to encipher
-        {raw({2, 0, 0, 40, 1, 0, 0, 0}), false, 1, -23},  // frame beyond the batch
-    };
-    for (const Case& c : cases) {
-        open();
-        if (c.compress) channel_->enable_compress();
-        if (c.cipher) channel_->set_cipher(static_cast<unsigned char>(c.cipher), 99);
-        channel_->publish(flow(60), nullptr, nullptr, nullptr, nullptr, nullptr);
-        append(flow(60), c.object);
-        EXPECT_EQ(c.reason, wait_close());
-    }
 }
 
 // Flows holding references are gathered frame by frame into the batch
