@@ -22,27 +22,42 @@
 #include "session_test_util.h"
 #include "tests/cipher/cipher_oracle.h"
 
-// Allocation counting for the read path: only the reactor thread inside
-// read() counts, and a test can make the next nothrow allocation fail. The
-// array and nothrow-array forms reach these by default.
+// Allocation counting for the read path: only reads the test asks for
+// count, and a test can make the next nothrow allocation fail.
 namespace {
 thread_local bool t_counting = false;
 std::atomic<long> g_allocations{0};
 std::atomic<bool> g_fail_next_nothrow{false};
+void* counted(size_t n) {
+    if (t_counting) g_allocations.fetch_add(1, std::memory_order_relaxed);
+    void* p = malloc(n == 0 ? 1 : n);
+    if (p == nullptr) abort();
+    return p;
+}
 }  // namespace
 
 void* operator new(size_t n) {
-    if (t_counting) g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = malloc(n == 0 ? 1 : n)) return p;
-    abort();
+    return counted(n);
+}
+void* operator new[](size_t n) {
+    return counted(n);
 }
 void* operator new(size_t n, const std::nothrow_t&) noexcept {
-    return g_fail_next_nothrow.exchange(false) ? nullptr : operator new(n);
+    return g_fail_next_nothrow.exchange(false) ? nullptr : counted(n);
+}
+void* operator new[](size_t n, const std::nothrow_t&) noexcept {
+    return counted(n);
 }
 void operator delete(void* p) noexcept {
     free(p);
 }
+void operator delete[](void* p) noexcept {
+    free(p);
+}
 void operator delete(void* p, size_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
     free(p);
 }
 
