@@ -9,10 +9,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
+#include <set>
 
 #include "base/byte_order.h"
 #include "base/data_flow_iterator.h"
@@ -24,48 +25,30 @@ namespace {
 using Network::XeloClientChannel;
 using Network::XeloFlow;
 
-const unsigned int BLOCK = 1048576;
 const unsigned short SUBJECTS[] = {1, 2, 7, 8, 9};
-
-bool known_reason(int r) {
-    for (int k : {-11, -12, -16, -17, -19, -22, -24})
-        if (r == k) return true;
-    return false;
-}
 
 bool refuse_odd_length(Base::DataFlow*, char*, unsigned short& length) {
     return length % 7 != 3;
 }
 
-// Every stored object is a plain data frame whose lengths agree.
-void check_flow(Base::DataFlow* flow) {
-    Base::DataFlow::Iterator it(flow, nullptr, nullptr, nullptr);
-    while (const Base::DataFlow::Iterator::Result* r = it.next()) {
-        const char* f = r->data;
-        if (r->length < 26 || f[0] != 2 || f[4] != 1 || f[5] != 0) abort();
-        if (Base::load_be16(f + 2) + 4u != r->length) abort();
-        if (Base::load_be16(f + 6 + 14) + 26u != r->length) abort();
-    }
-}
-
 // Reads until the socket is empty or the channel closed; the close reason
-// or 0.
+// or 0. read() must make progress every call.
 int pump(XeloClientChannel& channel, int fd) {
+    static const std::set<int> reasons = {-11, -12, -16, -17, -19, -22, -24};
     for (int i = 0; i < 1000; ++i) {
-        int r = channel.read();
-        if (r < 0) return known_reason(r) ? r : (abort(), r);
-        int queued = 0;
+        int r = channel.read(), queued = 0;
+        if (r < 0 && reasons.count(r) == 0) abort();
+        if (r < 0) return r;
         if (ioctl(fd, FIONREAD, &queued) != 0 || queued == 0) return 0;
     }
-    abort();  // read() must make progress every call
+    abort();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 10 || size > 200000) return 0;
     int fds[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
+    if (size < 10 || size > 200000 || socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
     int big = 1 << 20;
     setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &big, sizeof big);
     setsockopt(fds[0], SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
@@ -77,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(&key, data + 1, 8);
     channel.set_cipher(static_cast<unsigned char>(data[0] % 5), key);
     for (int i = 0; i < 5; ++i) {
-        flows[i] =
-            new XeloFlow(SUBJECTS[i], BLOCK, BLOCK, nullptr, nullptr, 0, nullptr, false, false);
+        flows[i] = new XeloFlow(SUBJECTS[i], big, big, nullptr, nullptr, 0, nullptr, false, false);
         channel.subscribe(flows[i], SUBJECTS[i] == 8 ? refuse_odd_length : nullptr, 0,
                           SUBJECTS[i] == 9);
     }
@@ -89,8 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int reason = 0;
     while (left > 0 && reason == 0) {
         seed = seed * 1103515245u + 12345u;
-        size_t piece = 1 + (seed >> 16) % (seed & 0x100 ? 9000 : 13);
-        if (piece > left) piece = left;
+        size_t piece = std::min<size_t>(left, 1 + (seed >> 16) % (seed & 0x100 ? 9000 : 13));
         if (send(fds[1], stream, piece, MSG_NOSIGNAL) != static_cast<ssize_t>(piece)) abort();
         stream += piece;
         left -= piece;
@@ -99,13 +80,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (reason == 0) {
         // The peer leaves: whatever was incomplete, the ending is -11.
         shutdown(fds[1], SHUT_WR);
-        reason = pump(channel, fds[0]);
-        if (reason != -11) abort();
+        if (pump(channel, fds[0]) != -11) abort();
     }
     if (channel.is_valid() || channel.get_sub_item(7) != nullptr) abort();
-    for (XeloFlow* f : flows) {
-        check_flow(f);
-        delete f;
+    // Every stored object is a plain data frame whose lengths agree.
+    for (XeloFlow* flow : flows) {
+        Base::DataFlow::Iterator it(flow, nullptr, nullptr, nullptr);
+        while (const Base::DataFlow::Iterator::Result* r = it.next()) {
+            const char* f = r->data;
+            if (r->length < 26 || f[0] != 2 || f[4] != 1 || f[5] != 0 ||
+                Base::load_be16(f + 2) + 4u != r->length ||
+                Base::load_be16(f + 6 + 14) + 26u != r->length)
+                abort();
+        }
+        delete flow;
     }
     ::close(fds[1]);
     return 0;

@@ -19,27 +19,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char*> fields(8);
     int n = Base::Csv::split(line.data(), quote, fields.data(), 8, buffer.data());
     if (n > 8) __builtin_trap();
-    for (int i = 0; i < n; ++i) {
-        if (fields[i] < buffer.data() || fields[i] >= buffer.data() + buffer.size())
+    for (int i = 0; i < n; ++i)
+        if (fields[i] < buffer.data() || fields[i] >= buffer.data() + buffer.size() ||
+            strlen(fields[i]) > length)
             __builtin_trap();
-        if (strlen(fields[i]) > length) __builtin_trap();
-    }
 
     Base::Csv csv(quote, 24);
     if (!csv.read_data(line.data())) return 0;
     for (int i = 0; i < csv.get_data_size(); ++i) {
-        int64_t i64;
-        uint64_t u64;
-        int8_t i8;
-        float f;
-        double d;
+        // Every typed read of every cell.
+        auto read_as = [&](auto... values) { (csv.get_data(i, values), ...); };
+        read_as(int64_t(), uint64_t(), int8_t(), float(), double());
+        int64_t fixed;
+        csv.get_data(i, fixed, TYPE_FIXEDPOINT8);
         const char* text;
-        csv.get_data(i, i64);
-        csv.get_data(i, u64);
-        csv.get_data(i, i8);
-        csv.get_data(i, f);
-        csv.get_data(i, d);
-        csv.get_data(i, i64, TYPE_FIXEDPOINT8);
         if (!csv.get_data(i, text) || strlen(text) >= 24) __builtin_trap();
     }
     return 0;

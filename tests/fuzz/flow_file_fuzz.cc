@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "base/data_flow_file.h"
@@ -16,22 +16,17 @@ namespace {
 
 const unsigned int MIB = 1048576;
 
+// A fresh directory: each input leaves it empty, and it goes at exit.
 const std::string& directory() {
-    static std::string dir = [] {
-        char tmpl[] = "/tmp/flowfuzzXXXXXX";
-        return std::string(mkdtemp(tmpl) ? tmpl : "/tmp");
-    }();
-    // Each input leaves it empty; registered after dir, so it runs first.
-    static int removed = atexit([] { rmdir(directory().c_str()); });
+    static char name[] = "/tmp/flowfuzzXXXXXX";
+    static const std::string dir = mkdtemp(name) ? name : "/tmp";
+    static const int removed = atexit([] { rmdir(name); });
     (void)removed;
     return dir;
 }
 
 void write_file(const std::string& path, const uint8_t* data, size_t size) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (f == nullptr) return;
-    if (size != 0 && fwrite(data, 1, size, f) != size) perror("fwrite");
-    fclose(f);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
 }
 
 void read_back(Base::DataFlow::FileReader& reader) {

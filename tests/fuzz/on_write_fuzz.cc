@@ -7,6 +7,7 @@
 // then per field: id index, length, that many bytes.
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "api/md_api.h"
 #include "base/byte_order.h"
@@ -28,44 +29,33 @@ const unsigned short SERIES[] = {0, 1, 3, 4, 7, 9, 100, 1001};
 
 unsigned g_sink = 0;
 
-void touch(const void* record, size_t size) {
-    const unsigned char* p = static_cast<const unsigned char*>(record);
-    for (size_t i = 0; i < size; ++i) g_sink += p[i];
+// Reads every byte of each record (null only where a callback allows it).
+template <typename... T>
+void touch(const T*... records) {
+    for (auto [p, n] : {std::pair<const void*, size_t>(records, sizeof(T))...})
+        for (size_t i = 0; i < n; ++i) g_sink += static_cast<const unsigned char*>(p)[i];
 }
 
-void touch2(const void* r, size_t n, const CTarnXeloRspInfoField* i) {
-    touch(r, n);
-    touch(i, sizeof *i);
-}
+using Info = CTarnXeloRspInfoField;
+using Topic = CTarnXeloDisseminationField;
 
 class TouchingSpi : public CTarnXeloMduserSpi {
   public:
-    void OnRspError(CTarnXeloRspInfoField* i, int, bool) override { touch(i, sizeof *i); }
-    void OnRspUserLogin(CTarnXeloRspUserLoginField* r, CTarnXeloRspInfoField* i, int,
-                        bool) override {
-        touch2(r, sizeof *r, i);
+    void OnRspError(Info* i, int, bool) override { touch(i); }
+    void OnRspUserLogin(CTarnXeloRspUserLoginField* r, Info* i, int, bool) override { touch(r, i); }
+    void OnRspUserLogout(CTarnXeloRspUserLogoutField* r, Info* i, int, bool) override {
+        touch(r, i);
     }
-    void OnRspUserLogout(CTarnXeloRspUserLogoutField* r, CTarnXeloRspInfoField* i, int,
-                         bool) override {
-        touch2(r, sizeof *r, i);
+    void OnRspUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* r, Info* i, int, bool) override {
+        touch(r, i);
     }
-    void OnRspUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* r, CTarnXeloRspInfoField* i, int,
-                                 bool) override {
-        touch2(r, sizeof *r, i);
+    void OnRspSubscribeTopic(Topic* r, Info* i, int, bool) override { touch(r, i); }
+    void OnRspQryTopic(Topic* r, Info* i, int, bool) override {
+        if (r) touch(r);
+        if (i) touch(i);
     }
-    void OnRspSubscribeTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* i, int,
-                             bool) override {
-        touch2(r, sizeof *r, i);
-    }
-    void OnRspQryTopic(CTarnXeloDisseminationField* r, CTarnXeloRspInfoField* i, int,
-                       bool) override {
-        if (r) touch(r, sizeof *r);
-        if (i) touch(i, sizeof *i);
-    }
-    void OnRtnFlowMessageCancel(CTarnXeloFlowMessageCancelField* r) override {
-        touch(r, sizeof *r);
-    }
-    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override { touch(r, sizeof *r); }
+    void OnRtnFlowMessageCancel(CTarnXeloFlowMessageCancelField* r) override { touch(r); }
+    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override { touch(r); }
 };
 
 Api::MdApi* make_api() {
@@ -118,15 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memset(unit + 4, 0x55, static_cast<size_t>(ext));
     unit[4 + ext] = 1;
     unit[5 + ext] = 0;
-    packet[0] = 4;
-    packet[1] = chain;
+    // Version 4, sequence 1, one field, request 7.
+    const char head[20] = {4, chain, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 7};
+    memcpy(packet, head, 20);
     Base::store_be16(packet + 2, static_cast<uint16_t>(series));
     Base::store_be32(packet + 4, tid);
-    Base::store_be32(packet + 8, 1);
-    packet[12] = 0;
-    packet[13] = 1;
     Base::store_be16(packet + 14, static_cast<uint16_t>(content));
-    Base::store_be32(packet + 16, 7);
     api->on_write(0, unit, static_cast<unsigned short>(6 + ext + 20 + content));
     return 0;
 }

@@ -11,12 +11,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const bool mask = data[0] & 1;
     static Cipher::Sm2* keys[2] = {new Cipher::Sm2(false), new Cipher::Sm2(true)};
-    static bool ready = [] {
+    [[maybe_unused]] static bool ready = [] {
         for (Cipher::Sm2* s : keys)
             s->set_private_key("3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8");
         return true;
     }();
-    (void)ready;
     Cipher::Sm2* sm2 = keys[mask];
     const int len = static_cast<int>(size - 1);
     int out_len = 0;

@@ -13,17 +13,6 @@
 
 using namespace Field;
 
-namespace {
-
-const FieldStreamCoders* find_coders(int field_id) {
-    for (const auto& entry : g_xel_field_list) {
-        if (entry.desc->field_id == field_id) return &entry;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Network::XeloPacket::Header header;
     int held = static_cast<int>(size > 65536 ? 65536 : size);
@@ -42,13 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         unsigned short length = 0;
         const char* field = static_cast<const char*>(it.get_field(length));
         if (field < area.data() || field + length > area.data() + area.size()) abort();
-        const FieldStreamCoders* coders = find_coders(id);
-        if (!coders) continue;
-        for (bool keep : {false, true}) {
-            std::vector<char> a(coders->desc->struct_size, 1), b(coders->desc->struct_size, 1);
-            int ra = it.get_field(a.data(), coders->from_stream, keep);
-            int rb = it.get_field(b.data(), coders->desc, keep);
-            if (ra != rb || a != b) abort();
+        for (const FieldStreamCoders& coders : g_xel_field_list) {
+            if (coders.desc->field_id != id) continue;
+            for (bool keep : {false, true}) {
+                std::vector<char> a(coders.desc->struct_size, 1), b(a);
+                int ra = it.get_field(a.data(), coders.from_stream, keep);
+                if (ra != it.get_field(b.data(), coders.desc, keep) || a != b) abort();
+            }
         }
     }
     return 0;

@@ -86,17 +86,14 @@ inline Bytes interval_frame(unsigned long seconds) {
     return f;
 }
 
-inline const Bytes& heartbeat_frame() {
-    static const Bytes hb("\x00\x02\x00\x00\x05\x00", 6);
-    return hb;
+inline Bytes heartbeat_frame() {
+    return Bytes("\x00\x02\x00\x00\x05\x00", 6);
 }
 
 // Single DES lives in libcrypto's legacy provider; loaded once per process.
 inline void load_legacy_ciphers() {
-    static OSSL_PROVIDER* legacy = OSSL_PROVIDER_load(nullptr, "legacy");
-    static OSSL_PROVIDER* fallback = OSSL_PROVIDER_load(nullptr, "default");
-    (void)legacy;
-    (void)fallback;
+    [[maybe_unused]] static OSSL_PROVIDER* loaded[] = {OSSL_PROVIDER_load(nullptr, "legacy"),
+                                                       OSSL_PROVIDER_load(nullptr, "default")};
 }
 
 // Bytes enciphered as a channel of the given type does it, from outside the

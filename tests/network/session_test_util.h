@@ -1,5 +1,5 @@
 // Helpers shared by the session tests: a running reactor, calls run on its
-// thread, recording reporters and sessions, and small loopback fronts.
+// thread, a recording root session, and small loopback fronts.
 #ifndef XELMD_TESTS_NETWORK_SESSION_TEST_UTIL_H
 #define XELMD_TESTS_NETWORK_SESSION_TEST_UTIL_H
 
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,7 @@
 namespace session_test {
 
 using Clock = std::chrono::steady_clock;
+using ReactorTest::Lines;
 
 inline double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -40,6 +42,12 @@ inline bool wait_until(const std::function<bool()>& pred, int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
+}
+
+// Raises max to value unless it is higher already; any thread.
+inline void raise_max(std::atomic<int>& max, int value) {
+    for (int seen = max; value > seen && !max.compare_exchange_weak(seen, value);) {
+    }
 }
 
 // An FdReactor started on its own thread, stopped and joined at the end.
@@ -75,28 +83,26 @@ class ReactorThread {
     Parallel::FdReactor* reactor_;
 };
 
-using ReactorTest::Lines;
-
-// The root of a session tree: counts what reaches it.
+// The root of a session tree: counts what reaches it, and the connections
+// open at once below it.
 class Root : public Network::ClientSession {
   public:
     Root() : ClientSession(nullptr, nullptr, nullptr) {}
-    void on_connected() override { ++connected; }
+    void on_connected() override {
+        raise_max(max_open, ++open);
+        ++connected;
+    }
     void on_disconnected(int reason) override {
+        if (reason != 0) --open;
         last_reason = reason;
         ++disconnected;
     }
-    void on_connect_failed(Network::ClientSession* session) override {
-        (void)session;
-        ++failed;
-    }
-    std::atomic<int> connected{0};
-    std::atomic<int> disconnected{0};
-    std::atomic<int> failed{0};
-    std::atomic<int> last_reason{0};
+    void on_connect_failed(Network::ClientSession*) override { ++failed; }
+    std::atomic<int> connected{0}, disconnected{0}, failed{0}, last_reason{0};
+    std::atomic<int> open{0}, max_open{0};
 };
 
-// A listening socket on 127.0.0.1 with an ephemeral port.
+// A listening socket on 127.0.0.1, on the given port or (0) an ephemeral one.
 inline int listen_socket(int* port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     int one = 1;
@@ -105,11 +111,11 @@ inline int listen_socket(int* port) {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = htons(static_cast<unsigned short>(*port));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0) {
+    socklen_t length = sizeof addr;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), length) != 0 || ::listen(fd, 64) != 0) {
         ::close(fd);
         return -1;
     }
-    socklen_t length = sizeof addr;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length);
     *port = ntohs(addr.sin_port);
     return fd;
@@ -118,8 +124,7 @@ inline int listen_socket(int* port) {
 // A loopback port on which nothing listens: connecting is refused at once.
 inline int refused_port() {
     int port = 0;
-    int fd = listen_socket(&port);
-    ::close(fd);
+    ::close(listen_socket(&port));
     return port;
 }
 
@@ -135,13 +140,20 @@ inline int count_fds() {
 
 // A front on its own thread: accepts connections, answers each with a
 // fixed text (for name servers) and then, as told, closes it at once,
-// keeps it open, or writes a heartbeat to it every 200 ms.
+// keeps it open, or writes a heartbeat to it every 200 ms. A RANDOM front
+// keeps each connection up to 1.5 s (less when the peer ends it) and every
+// 100 ms goes down with probability 1/5, or comes back up with 1/10.
 class RawFront {
   public:
-    enum Mode { CLOSE, HOLD, CHATTY };
+    enum Mode { CLOSE, HOLD, CHATTY, RANDOM };
+    // Connections held at once, counted over every front that shares it.
+    struct Tally {
+        std::atomic<int> open{0}, max_open{0};
+    };
 
-    explicit RawFront(Mode mode, const std::string& answer = std::string())
-        : mode_(mode), answer_(answer), port_(0), stop_(false), accepted_(0) {
+    explicit RawFront(Mode mode, const std::string& answer = std::string(), unsigned seed = 0,
+                      Tally* tally = nullptr)
+        : mode_(mode), answer_(answer), random_(seed), tally_(tally ? tally : &own_) {
         fd_ = listen_socket(&port_);
         thread_ = std::thread([this] { loop(); });
     }
@@ -149,38 +161,56 @@ class RawFront {
         stop_ = true;
         thread_.join();
         drop_all();
-        ::close(fd_);
+        if (fd_ >= 0) ::close(fd_);
     }
     int port() const { return port_; }
     int accepted() const { return accepted_.load(); }
-    // Closes every connection held; the peers see an orderly end (what
-    // they sent is read first, so that no reset replaces it).
-    void drop_all() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (int fd : held_) {
-            char sink[4096];
-            while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-            }
-            ::close(fd);
-        }
-        held_.clear();
-    }
     int held() {
         std::lock_guard<std::mutex> lock(mutex_);
         return static_cast<int>(held_.size());
     }
+    // Closes every connection held; the peers see an orderly end (what
+    // they sent is read first, so that no reset replaces it).
+    void drop_all() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        while (!held_.empty()) drop(0);
+    }
 
   private:
+    struct Connection {
+        int fd;
+        Clock::time_point end;
+    };
     void loop() {
-        Clock::time_point last_beat = Clock::now();
+        Clock::time_point last_beat = Clock::now(), last_toggle = last_beat;
         while (!stop_) {
             pollfd p = {fd_, POLLIN, 0};
-            if (::poll(&p, 1, 20) == 1) accept_one();
+            if (::poll(&p, fd_ >= 0 ? 1 : 0, 20) == 1) accept_one();
+            std::lock_guard<std::mutex> lock(mutex_);
             if (mode_ == CHATTY && seconds_since(last_beat) > 0.2) {
                 static const unsigned char beat[] = {0, 2, 0, 0, 5, 0};
-                std::lock_guard<std::mutex> lock(mutex_);
-                for (int fd : held_) (void)!::send(fd, beat, sizeof beat, MSG_NOSIGNAL);
+                for (const Connection& c : held_)
+                    (void)!::send(c.fd, beat, sizeof beat, MSG_NOSIGNAL);
                 last_beat = Clock::now();
+            }
+            if (mode_ != RANDOM) continue;
+            for (size_t i = 0; i < held_.size();) {
+                char sink[4096];
+                ssize_t n = ::recv(held_[i].fd, sink, sizeof sink, MSG_DONTWAIT);
+                if (n == 0 || Clock::now() > held_[i].end)
+                    drop(i);
+                else
+                    ++i;
+            }
+            if (seconds_since(last_toggle) < 0.1) continue;
+            last_toggle = Clock::now();
+            if (random_() % (fd_ >= 0 ? 5 : 10) != 0) continue;
+            if (fd_ >= 0) {
+                ::close(fd_);
+                fd_ = -1;
+            } else {
+                int port = port_;  // the same port again
+                fd_ = listen_socket(&port);
             }
         }
     }
@@ -194,17 +224,29 @@ class RawFront {
             return;
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        held_.push_back(fd);
+        held_.push_back({fd, Clock::now() + std::chrono::milliseconds(random_() % 1500)});
+        raise_max(tally_->max_open, ++tally_->open);
+    }
+    void drop(size_t i) {
+        char sink[4096];
+        while (::recv(held_[i].fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+        }
+        --tally_->open;  // first: a peer that sees the end may connect elsewhere at once
+        ::close(held_[i].fd);
+        held_.erase(held_.begin() + static_cast<long>(i));
     }
 
     Mode mode_;
     std::string answer_;
-    int port_;
+    std::mt19937 random_;
+    Tally own_;
+    Tally* tally_;
+    int port_ = 0;
     int fd_;
-    std::atomic<bool> stop_;
-    std::atomic<int> accepted_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> accepted_{0};
     std::mutex mutex_;
-    std::vector<int> held_;
+    std::vector<Connection> held_;
     std::thread thread_;
 };
 

@@ -1,0 +1,550 @@
+// Client sessions against servers and raw fronts, each side on its own
+// reactor: connecting and retrying, idle closes, heartbeat timeouts, what a
+// server session does with the connections it accepts, and the bond's
+// failover (with a soak against fronts that come and go at random).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "base/socket.h"
+#include "network/xelo_bond_client_session.h"
+#include "network/xelo_bond_server_session.h"
+#include "network/xelo_client_channel.h"
+#include "network/xelo_client_session.h"
+#include "network/xelo_flow.h"
+#include "network/xelo_server_channel.h"
+#include "network/xelo_server_session.h"
+#include "session_test_util.h"
+
+namespace {
+
+using Network::ClientSession;
+using Network::XeloBondClientSession;
+using Network::XeloClientSession;
+using Network::XeloFlow;
+using Network::XeloServerSession;
+using namespace session_test;
+
+const unsigned long SECOND = XeloClientSession::TICKS_PER_SECOND;
+
+TEST(XeloClientSessionRules, IdleReconnectAndClampsAtChosenValues) {
+    const unsigned long last = 1000 * SECOND, limit = 120 * SECOND;
+    struct Case {
+        int reason;
+        unsigned long now;
+        bool idle, reconnect;
+    } cases[] = {
+        {-11, last + limit - 1, false, true},   // dropped while traffic was recent: retry
+        {-11, last + limit, true, false},       // silent for the limit: given up
+        {-14, last + 1, false, false},          // closed for idleness: always given up
+        {-12, last - 5 * SECOND, false, true},  // a receive stamped after now is no silence
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.idle, XeloClientSession::is_idle(c.now, last, limit)) << c.reason;
+        EXPECT_EQ(c.reconnect, XeloClientSession::should_reconnect(c.reason, c.now, last, limit))
+            << c.reason;
+    }
+    unsigned int clamps[][3] = {{2, 4, 4}, {60, 60, 60}, {182, 182, 181}, {500, 184, 181}};
+    for (auto& c : clamps) {
+        EXPECT_EQ(c[1], XeloClientSession::clamp_timeout(c[0])) << c[0];
+        EXPECT_EQ(c[2], XeloClientSession::clamp_heartbeat_timeout(c[0])) << c[0];
+    }
+}
+
+// A flow of 1 MiB blocks holding n packets of one 8-byte field each.
+std::unique_ptr<XeloFlow> make_flow(unsigned short subject, int n = 0) {
+    std::unique_ptr<XeloFlow> flow(
+        new XeloFlow(subject, 1 << 20, 1 << 20, nullptr, nullptr, 0, nullptr, false, false));
+    XeloFlow::Writer writer(flow.get(), false);
+    for (int i = 0; i < n; ++i) {
+        memcpy(writer.alloc_packet(0x100, 0)->add_field(0x1001, 8), "abcdefgh", 8);
+        writer.commit_packet(true);
+    }
+    return flow;
+}
+
+class SessionTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        clients_.clear();
+        server_.reset();
+    }
+    // Roots live until every client is gone.
+    Root* make_root() {
+        roots_.emplace_back(new Root);
+        return roots_.back().get();
+    }
+    XeloClientSession* make_client(Root* root, Parallel::Reporter* reporter = nullptr) {
+        clients_.emplace_back(new XeloClientSession(client_.get(), root, reporter, nullptr, 1));
+        return clients_.back().get();
+    }
+    XeloServerSession* make_server(Network::ServerSession* parent = nullptr) {
+        server_.reset(new XeloServerSession(server_reactor_.get(), parent, &lines_, 1));
+        return server_.get();
+    }
+    // The server side of the first connection server accepted, or null.
+    XeloClientSession* accepted(XeloServerSession* server) {
+        XeloClientSession* session = nullptr;
+        server_reactor_.run([&] {
+            Base::List::Node* node = server->get_clients().get_first();
+            if (node != nullptr) session = static_cast<XeloClientSession*>(node->data);
+        });
+        return session;
+    }
+    int client_count() {
+        int n = 0;
+        server_reactor_.run([&] { n = server_->get_client_count(); });
+        return n;
+    }
+
+    ReactorThread server_reactor_;
+    ReactorThread client_;
+    Root root_;
+    Lines lines_;
+    std::unique_ptr<XeloServerSession> server_;
+    std::vector<std::unique_ptr<Root>> roots_;
+    std::vector<std::unique_ptr<XeloClientSession>> clients_;
+};
+using ClientSessionTest = SessionTest;
+using ServerTest = SessionTest;
+
+// The first open connects at once; a front dropping a connection that had
+// recent traffic is retried at the same address, and a later open elsewhere
+// connects, each one interval (1.5 s) later.
+TEST_F(ClientSessionTest, FirstOpenConnectsAtOnceRetriesAndLaterOpensAfterTheInterval) {
+    RawFront front(RawFront::HOLD);
+    ASSERT_TRUE(make_server()->open("127.0.0.1", 0));
+    XeloClientSession* session = make_client(&root_);
+    Clock::time_point start = Clock::now();
+    client_.run([&] { EXPECT_TRUE(session->open("127.0.0.1", front.port())); });
+    ASSERT_TRUE(wait_until([&] { return root_.connected == 1 && front.held() == 1; }, 5000));
+    EXPECT_LT(seconds_since(start), 1.2);
+
+    start = Clock::now();
+    front.drop_all();
+    ASSERT_TRUE(wait_until([&] { return root_.connected == 2; }, 6000));
+    EXPECT_GE(seconds_since(start), 1.4);
+    EXPECT_TRUE(root_.disconnected == 1 && root_.last_reason == -11);
+    EXPECT_TRUE(wait_until([&] { return front.accepted() == 2; }, 2000));
+
+    client_.run([&] {
+        session->close(0);
+        start = Clock::now();
+        session->open("127.0.0.1", server_->get_port());
+    });
+    ASSERT_TRUE(wait_until([&] { return root_.connected == 3; }, 6000));
+    EXPECT_GE(seconds_since(start), 1.4);
+    EXPECT_TRUE(wait_until([&] { return accepted(server_.get()) != nullptr; }, 2000));
+    EXPECT_EQ(0, root_.failed);
+}
+
+// A silent front, and a talking one whose session holds its reading back:
+// both are closed for idleness after the 4 s limit and given up (the
+// parent decides; the session does not come back by itself). A session
+// that reads the talking front stays.
+TEST_F(ClientSessionTest, SilentOrUnreadFrontsAreClosedForIdlenessAndGivenUp) {
+    RawFront silent(RawFront::HOLD), chatty(RawFront::CHATTY);
+    Root &quiet = *make_root(), &blocked = *make_root(), &reading = *make_root();
+    XeloClientSession* q = make_client(&quiet);
+    XeloClientSession* b = make_client(&blocked);
+    XeloClientSession* r = make_client(&reading);
+    Clock::time_point opened = Clock::now();
+    client_.run([&] {
+        q->set_timeout(2);  // clamped to 4 s
+        b->set_timeout(4);
+        r->set_timeout(4);
+        q->open("127.0.0.1", silent.port());
+        b->open("127.0.0.1", chatty.port());
+        r->open("127.0.0.1", chatty.port());
+    });
+    ASSERT_TRUE(wait_until([&] { return blocked.connected + reading.connected == 2; }, 5000));
+    Clock::time_point held_back = Clock::now();
+    client_.run([&] { b->set_read_blocking(true); });
+    ASSERT_TRUE(wait_until([&] { return quiet.failed == 1 && blocked.failed == 1; }, 10000));
+    EXPECT_GE(seconds_since(opened), 3.9);
+    EXPECT_GE(seconds_since(held_back), 3.9);
+    for (Root* root : {&quiet, &blocked}) {
+        EXPECT_EQ(1, root->disconnected);
+        EXPECT_EQ(-14, root->last_reason);
+    }
+    EXPECT_EQ(0, reading.disconnected);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1800));
+    EXPECT_EQ(1, silent.accepted());
+    EXPECT_EQ(1, quiet.connected);
+}
+
+TEST_F(ClientSessionTest, PeerIntervalIsAdoptedAndOwnTimeoutAnnouncedClamped) {
+    ASSERT_TRUE(make_server()->open("127.0.0.1", 0));
+    XeloClientSession* session = make_client(&root_);
+    client_.run([&] { session->open("127.0.0.1", server_->get_port()); });
+    ASSERT_TRUE(wait_until([&] { return accepted(server_.get()) != nullptr; }, 5000));
+    XeloClientSession* peer = accepted(server_.get());
+    // The peer announces 16 s (an interval of 5 s): ours becomes 16, with
+    // an idle limit three seconds longer.
+    server_reactor_.run([&] { peer->set_heartbeat_timeout(16); });
+    unsigned long limit = 0;
+    EXPECT_TRUE(wait_until(
+        [&] {
+            client_.run([&] {
+                if (session->get_channel()->get_heartbeat_timeout() == 16)
+                    limit = session->get_idle_limit();
+            });
+            return limit == 19 * SECOND;
+        },
+        5000));
+    // What we announce reaches the peer clamped.
+    unsigned int cases[][2] = {{1, 4}, {300, 181}};
+    for (auto& c : cases) {
+        client_.run([&] {
+            session->set_heartbeat_timeout(c[0]);
+            EXPECT_EQ(c[1] * SECOND, session->get_idle_limit());
+        });
+        unsigned int seen = 0;
+        EXPECT_TRUE(wait_until(
+            [&] {
+                server_reactor_.run([&] { seen = peer->get_channel()->get_heartbeat_timeout(); });
+                return seen == c[1];
+            },
+            3000))
+            << c[0] << " " << seen;
+    }
+}
+
+// Two connections read the published flows each with its own reader; the
+// first publishes to the server's subscription; the second subscribes with
+// a limit, which starts its buffer check (nothing recycles the flows).
+TEST_F(ServerTest, AcceptedClientsGetEveryPublicationWithItsOwnReaderAndTheSubscription) {
+    std::unique_ptr<XeloFlow> p1 = make_flow(0x21, 40), p2 = make_flow(0x22, 7),
+                              s = make_flow(0x31);
+    make_server();
+    server_->publish(p1.get());
+    server_->publish(p2.get());
+    server_->subscribe(s.get());
+    ASSERT_TRUE(server_->open("127.0.0.1", 0));
+    std::unique_ptr<XeloFlow> in[2][2] = {{make_flow(0x21), make_flow(0x22)},
+                                          {make_flow(0x21), make_flow(0x22)}};
+    std::unique_ptr<XeloFlow> out = make_flow(0x31, 3);
+    Lines reporters[2];
+    for (int c = 0; c < 2; ++c) {
+        XeloClientSession* client = make_client(&root_, &reporters[c]);
+        client_.run([&] {
+            client->subscribe(in[c][0].get(), nullptr, c == 0 ? 0 : 10, false);
+            client->subscribe(in[c][1].get(), nullptr, 0, false);
+            if (c == 0) client->publish(out.get(), 0, nullptr, nullptr, nullptr);
+            client->open("127.0.0.1", server_->get_port());
+        });
+        ASSERT_TRUE(wait_until([&] { return client_count() == c + 1; }, 5000));
+    }
+    EXPECT_TRUE(wait_until(
+        [&] {
+            return in[0][0]->get_count() == 40 && in[0][1]->get_count() == 7 &&
+                   in[1][1]->get_count() == 7 && s->get_count() == 3;
+        },
+        3000));
+    EXPECT_TRUE(
+        wait_until([&] { return !reporters[1].with("buffer blocking -> ON!").empty(); }, 4000));
+    EXPECT_TRUE(reporters[0].with("buffer blocking").empty());
+    // Subscribed as a listener subscribes: no filter, no limit, sequence checked.
+    XeloClientSession* first = accepted(server_.get());
+    server_reactor_.run([&] {
+        auto* sub = first->get_channel()->get_sub_item(0x31);
+        ASSERT_NE(nullptr, sub);
+        EXPECT_TRUE(sub->flow == s.get() && !sub->filter && !sub->limit && !sub->no_sequence_check);
+    });
+    EXPECT_EQ(0, root_.disconnected);
+    clients_.clear();  // before their reporters and flows
+    server_.reset();
+}
+
+// A parent that records what reaches it, and the client count then.
+class Parent : public Network::ServerSession {
+  public:
+    Parent() : ServerSession(nullptr, nullptr, nullptr) {}
+    void on_client_created(ClientSession* client) override {
+        created.push_back(client);
+        clients_at_creation = server->get_client_count();
+    }
+    void on_client_destroy(ClientSession* client) override {
+        destroyed.push_back(client);
+        clients_at_destroy = server->get_client_count();
+    }
+    XeloServerSession* server = nullptr;
+    std::vector<ClientSession*> created, destroyed;
+    int clients_at_creation = -1, clients_at_destroy = -1;
+};
+
+TEST_F(ServerTest, HandedDescriptorBecomesAClientTheParentHearsOfFirst) {
+    Parent parent;
+    parent.server = make_server(&parent);
+    // A connection accepted elsewhere and handed over (event 1011).
+    int port = 0;
+    int listener = listen_socket(&port);
+    int peer = Base::tcp_connect("127.0.0.1", port, 0);
+    server_->on_accepted(::accept(listener, nullptr, nullptr));
+    ::close(listener);
+    ASSERT_TRUE(wait_until([&] { return client_count() == 1; }, 5000));
+    ::close(peer);  // its end comes back through event 1012
+    ASSERT_TRUE(wait_until([&] { return client_count() == 0; }, 5000));
+    server_reactor_.run([&] {
+        ASSERT_EQ(1u, parent.created.size());
+        EXPECT_EQ(parent.created, parent.destroyed);
+        EXPECT_EQ(1, parent.clients_at_creation);  // listed before the parent hears
+        EXPECT_EQ(1, parent.clients_at_destroy);   // told before removal
+    });
+    server_.reset();
+}
+
+TEST_F(ServerTest, FailedBindReportsAndLeavesTheSessionClosed) {
+    ASSERT_TRUE(make_server()->open("127.0.0.1", 0));
+    int port = server_->get_port();
+    XeloServerSession second(server_reactor_.get(), nullptr, &lines_, 1);
+    EXPECT_FALSE(second.open("127.0.0.1", port));
+    EXPECT_EQ(0, second.get_channel()->get_id());
+    server_->close(3);
+    // Each line ends with the session's address.
+    std::vector<std::string> lines = lines_.get();
+    for (std::string& line : lines) line.resize(line.rfind(" ["));
+    EXPECT_EQ(lines, (std::vector<std::string>{"5 XeloServerSession open success! [127.0.0.1] [0]",
+                                               "4 XeloServerSession open failed! [127.0.0.1] [" +
+                                                   std::to_string(port) + "]",
+                                               "5 XeloServerSession close! [3]"}));
+    EXPECT_EQ(0, server_->get_channel()->get_id());
+}
+
+TEST_F(ServerTest, BondServerRefusesA257thListener) {
+    int before = count_fds();
+    {
+        Network::XeloBondServerSession bond(server_reactor_.get(), nullptr, nullptr, 1);
+        int busy_port = 0;
+        int busy = listen_socket(&busy_port);
+        EXPECT_FALSE(bond.open("127.0.0.1", busy_port));  // a failed open keeps no place
+        ::close(busy);
+        for (int i = 0; i < Network::XeloBondServerSession::MAX_LISTENERS; ++i)
+            ASSERT_TRUE(bond.open("127.0.0.1", 0)) << i;
+        EXPECT_FALSE(bond.open("127.0.0.1", 0));
+        EXPECT_EQ(256, bond.get_listener_count());
+        // The last listener accepts like any other.
+        XeloClientSession* client = make_client(&root_);
+        client_.run([&] { client->open("127.0.0.1", bond.get_listener(255)->get_port()); });
+        EXPECT_TRUE(wait_until([&] { return root_.connected == 1; }, 5000));
+        clients_.clear();
+    }
+    EXPECT_EQ(before, count_fds());
+}
+
+TEST_F(ServerTest, DestroyedWithClientsConnectedAndOthersLeaving) {
+    int before = count_fds();
+    ASSERT_TRUE(make_server()->open("127.0.0.1", 0));
+    const int staying = 20, leaving = 6;
+    for (int i = 0; i < staying + leaving; ++i) {
+        XeloClientSession* client = make_client(&root_);
+        client_.run([&] { client->open("127.0.0.1", server_->get_port()); });
+    }
+    ASSERT_TRUE(wait_until([&] { return client_count() == staying + leaving; }, 10000));
+    // The first two leave before (from the middle of the server's list), the
+    // others while the server is destroyed.
+    auto leave = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            XeloClientSession* client = clients_[i].get();
+            client_.run([&] { client->close(0); });
+        }
+    };
+    leave(staying, staying + 2);
+    ASSERT_TRUE(wait_until([&] { return client_count() == staying + leaving - 2; }, 5000));
+    std::thread others(leave, staying + 2, staying + leaving);
+    server_.reset();  // returns once every client is gone
+    others.join();
+    // Every client that stayed sees its connection end.
+    EXPECT_TRUE(wait_until([&] { return root_.disconnected == staying + leaving; }, 5000))
+        << root_.disconnected;
+    clients_.clear();
+    EXPECT_TRUE(wait_until([&] { return count_fds() == before; }, 3000)) << count_fds();
+}
+
+// ---- the bond: failing over between fronts and name servers ----
+
+const char TAG[] = "XeloBondClientSession";
+
+// A line of the bond's: connecting at level 2, name servers at 5.
+std::string line(const char* text, int port) {
+    return std::string(strstr(text, "fens") ? "5 " : "2 ") + TAG + " " + text + " [127.0.0.1] [" +
+           std::to_string(port) + "]";
+}
+std::string uri(int port) {
+    return "tcp://127.0.0.1:" + std::to_string(port);
+}
+
+// A bond session on the client reactor, reporting to lines_.
+class BondTest : public SessionTest {
+  protected:
+    void TearDown() override { bond_.reset(); }
+    bool connected_to(int index) {
+        bool yes = false;
+        client_.run([&] {
+            Network::XeloClientChannel* channel = bond_->get_channel();
+            yes = bond_->get_current_index() == index && channel != nullptr && channel->is_valid();
+        });
+        return yes;
+    }
+    // Waits for the bond's first lines and compares them.
+    void expect_lines(const std::vector<std::string>& want, int ms) {
+        EXPECT_TRUE(wait_until([&] { return lines_.with(TAG).size() >= want.size(); }, ms));
+        std::vector<std::string> got = lines_.with(TAG);
+        got.resize(std::min(got.size(), want.size()));
+        EXPECT_EQ(want, got);
+    }
+
+    std::unique_ptr<XeloBondClientSession> bond_{
+        new XeloBondClientSession(client_.get(), &root_, &lines_, 1)};
+};
+
+TEST_F(BondTest, RefusedFirstFrontFailsOverToTheSecond) {
+    int refused = refused_port();
+    RawFront second(RawFront::HOLD);
+    client_.run([&] {
+        EXPECT_EQ(nullptr, bond_->get_channel());  // no front known yet
+        bond_->open("127.0.0.1", refused);
+        bond_->open("127.0.0.1", second.port());
+    });
+    ASSERT_TRUE(wait_until([&] { return root_.connected == 1; }, 5000));
+    EXPECT_TRUE(connected_to(1));
+    EXPECT_EQ(1, root_.failed);  // the parent heard of the failure
+    expect_lines({line("connect failed", refused), line("try connect", second.port())}, 0);
+}
+
+TEST_F(BondTest, TwoRefusingFrontsWrapAroundToTheFirst) {
+    int first = refused_port(), second = refused_port();
+    Clock::time_point start = Clock::now();
+    client_.run([&] {
+        bond_->open("127.0.0.1", first);
+        bond_->open("127.0.0.1", second);
+    });
+    expect_lines(
+        {line("connect failed", first), line("try connect", second), line("connect failed", second),
+         line("try connect", first), line("connect failed", first)},
+        6000);
+    // The first front's second attempt waited its interval: no storm.
+    EXPECT_GE(seconds_since(start), 1.4);
+    EXPECT_EQ(0, root_.connected);
+}
+
+TEST_F(BondTest, NameServerAnswerRegistersEveryLineAndConnectsTheFirst) {
+    RawFront first(RawFront::HOLD), second(RawFront::HOLD);
+    // Lines without a positive port are skipped.
+    RawFront server(RawFront::CLOSE, "garbage\r\n" + uri(first.port()) +
+                                         "/md\r\ntcp://127.0.0.1\ntcp://127.0.0.1:0\r"
+                                         "tcp:/127.0.0.1:80\r" +
+                                         uri(second.port()));
+    client_.run([&] { EXPECT_TRUE(bond_->register_fens("127.0.0.1", server.port())); });
+    ASSERT_TRUE(wait_until([&] { return root_.connected == 1; }, 5000));
+    EXPECT_TRUE(connected_to(0));
+    expect_lines({line("try fens", server.port()), line("get address from fens", first.port()),
+                  line("get address from fens", second.port())},
+                 0);
+    client_.run([&] { EXPECT_EQ(2, bond_->get_front_count()); });
+    EXPECT_TRUE(wait_until([&] { return first.accepted() == 1; }, 2000));
+    EXPECT_EQ(0, second.accepted());
+}
+
+TEST_F(BondTest, FailedLearnedFrontsAreForgottenAndTheNameServerAskedAgain) {
+    int a = refused_port(), b = refused_port();
+    RawFront server(RawFront::CLOSE, uri(a) + "\r\n" + uri(b) + "\r\n");
+    Clock::time_point start = Clock::now();
+    client_.run([&] { bond_->register_fens("127.0.0.1", server.port()); });
+    expect_lines({line("try fens", server.port()), line("get address from fens", a),
+                  line("get address from fens", b), line("connect failed", a),
+                  line("try connect", b), line("connect failed", b),
+                  line("try fens", server.port()), line("get address from fens", a)},
+                 6000);
+    EXPECT_EQ(2, server.accepted());
+    EXPECT_GE(seconds_since(start), 0.9);
+    // Learned again from scratch: the same two fronts, not four.
+    client_.run([&] { EXPECT_LE(bond_->get_front_count(), 2); });
+}
+
+TEST_F(BondTest, SilentOrUnreachableNameServerLeadsToTheNext) {
+    RawFront front(RawFront::HOLD), silent(RawFront::CLOSE);
+    RawFront good(RawFront::CLOSE, uri(front.port()) + "\n");
+    int unreachable = refused_port();
+    client_.run([&] {
+        for (int port : {silent.port(), unreachable, good.port()})
+            bond_->register_fens("127.0.0.1", port);
+    });
+    ASSERT_TRUE(wait_until([&] { return root_.connected == 1; }, 8000));
+    expect_lines({line("try fens", silent.port()), line("try fens", unreachable),
+                  line("try fens", good.port()), line("get address from fens", front.port())},
+                 0);
+    EXPECT_EQ(2, root_.failed);  // each name server given up reached the parent
+}
+
+TEST_F(BondTest, RegistrationTablesHold256Entries) {
+    int port = refused_port();
+    client_.run([&] {
+        for (int i = 0; i < XeloBondClientSession::MAX_FRONTS; ++i)
+            ASSERT_TRUE(bond_->open("127.0.0.1", port));
+        EXPECT_FALSE(bond_->open("127.0.0.1", port));
+        for (int i = 0; i < XeloBondClientSession::MAX_FENS; ++i)
+            ASSERT_TRUE(bond_->register_fens("127.0.0.1", port));
+        EXPECT_FALSE(bond_->register_fens("127.0.0.1", port));
+        EXPECT_FALSE(bond_->register_fens("127.0.0.1", 0));
+        EXPECT_EQ(0, bond_->get_current_index());
+    });
+    // Every front is tried, and the name servers are asked again.
+    EXPECT_TRUE(wait_until(
+        [&] {
+            return lines_.with("connect failed").size() >= 256 &&
+                   lines_.with("try fens").size() >= 2;
+        },
+        5000));
+}
+
+// ---- soak ----
+
+// Sixteen fronts that go down, come back, accept and drop connections at
+// random for about ten seconds, against one bond session.
+const int FRONTS = 16;
+
+TEST(BondSoak, RandomFrontsNeverGiveTwoConnectionsLeaksOrAStorm) {
+    const unsigned seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const int fds_before = count_fds();
+    double elapsed = 0;
+    int attempts = 0, connects = 0, front_accepted = 0;
+    RawFront::Tally fronts_open;
+    {
+        ReactorThread reactor;
+        Root root;
+        Lines lines;
+        std::vector<std::unique_ptr<RawFront>> fronts;
+        for (int i = 0; i < FRONTS; ++i)
+            fronts.emplace_back(new RawFront(RawFront::RANDOM, "", seed + i, &fronts_open));
+        XeloBondClientSession bond(reactor.get(), &root, &lines, 1);
+        reactor.run([&] {
+            for (auto& front : fronts) bond.open("127.0.0.1", front->port());
+        });
+        Clock::time_point start = Clock::now();
+        std::this_thread::sleep_for(std::chrono::seconds(10));
+        elapsed = seconds_since(start);
+        reactor.run([&] { bond.close(0); });
+        connects = static_cast<int>(lines.with("connect ok!").size());
+        attempts = connects + static_cast<int>(lines.with("connect error!").size());
+        for (auto& front : fronts) front_accepted += front->accepted();
+        EXPECT_LE(root.max_open.load(), 1);
+    }
+    printf("soak: %d attempts, %d connections, %d accepted by fronts in %.1f s\n", attempts,
+           connects, front_accepted, elapsed);
+    EXPECT_LE(fronts_open.max_open.load(), 1);
+    // Every front gets its first attempt at once; after that each attempt
+    // waits the 1.5 s interval.
+    EXPECT_LE(attempts, FRONTS + static_cast<int>(std::ceil(elapsed / 1.5)) + 1)
+        << attempts << " attempts in " << elapsed << " s";
+    EXPECT_GE(connects, 2);
+    EXPECT_EQ(fds_before, count_fds());
+}
+
+}  // namespace
