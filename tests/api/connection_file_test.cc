@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "tests/api/raw_front.h"
+#include "tests/api/recording_spi.h"
 
 namespace {
 

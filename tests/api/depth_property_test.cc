@@ -120,15 +120,6 @@ class Generator {
   public:
     explicit Generator(unsigned seed) : rng_(seed) {}
     int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
-    std::string text(size_t max) {
-        std::string s(static_cast<size_t>(pick(static_cast<int>(max) + 1)), 'a');
-        for (char& c : s) c = static_cast<char>('0' + pick(75));
-        return s;
-    }
-    double number() {
-        std::uniform_real_distribution<double> d(-1e9, 1e9);
-        return pick(10) == 0 ? 0.0 : d(rng_);
-    }
     std::string instrument() {
         static const char* pool[] = {
             "cu2510", "cu2511", "ag2512", "au2512",
@@ -142,14 +133,16 @@ class Generator {
         const Base::FieldDesc& d = Field::XelDepthMarketDataField::DESC;
         for (int i = 0; i < d.member_count; ++i) {
             const Base::FieldDesc::MemberDesc* m = d.get_member_desc(i);
+            char* at = base + m->offset;
             if (m->type == TYPE_STRING) {
-                strcpy(base + m->offset, text(static_cast<size_t>(m->size - 1)).c_str());
+                for (int n = pick(m->size); n > 0; --n) *at++ = static_cast<char>('0' + pick(75));
             } else if (m->size == 4) {
                 int v = static_cast<int>(rng_());
-                memcpy(base + m->offset, &v, 4);
+                memcpy(at, &v, 4);
             } else {
-                double v = number();
-                memcpy(base + m->offset, &v, 8);
+                double v =
+                    pick(10) == 0 ? 0.0 : std::uniform_real_distribution<double>(-1e9, 1e9)(rng_);
+                memcpy(at, &v, 8);
             }
         }
         strcpy(r.InstrumentID, instrument.c_str());
@@ -170,17 +163,10 @@ class Generator {
     std::mt19937 rng_;
 };
 
-class DepthProperty : public ::testing::Test {
+class DepthProperty : public ApiUnitTest {
   protected:
-    void SetUp() override {
-        api.create_market_data_cache();
-        api.RegisterSpi(&spi);
-    }
-    void TearDown() override { api.destroy_market_data_cache(); }
-
     void send(unsigned tid, unsigned topic, const std::string& fields) {
-        std::string u = wire::unit({tid, topic, ++sequence, 'L', 0}, fields);
-        api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
+        feed({tid, topic, ++sequence, 'L', 0}, fields);
     }
     void full(unsigned topic, const Depth& r) {
         send(0x5803, topic, wire::depth(r));
@@ -211,7 +197,11 @@ class DepthProperty : public ::testing::Test {
             }
         }
         send(0x5902, topic, fields);
-        if (current) model.reported.push_back(*current);
+        if (!current) return;
+        model.reported.push_back(*current);
+        ASSERT_FALSE(spi.depth_pointers.empty());
+        EXPECT_EQ(spi.depth_pointers.back(), MdApiProbe::cached(&api, topic, current->InstrumentID))
+            << "an increment reports the cached record itself";
     }
     void check(const char* when) {
         ASSERT_EQ(spi.depths.size(), model.reported.size()) << when;
@@ -228,24 +218,16 @@ class DepthProperty : public ::testing::Test {
         }
     }
 
-    static unsigned pick_topic(Generator& gen);
-
-    MdApi api{"", nullptr};
-    RecordingSpi spi;
     Model model;
     unsigned sequence = 0;
 };
-
-unsigned DepthProperty::pick_topic(Generator& gen) {
-    static const unsigned topics[] = {3, 7, 1001};
-    return topics[gen.pick(3)];
-}
 
 TEST_F(DepthProperty, RandomStreamsAgreeWithTheModel) {
     for (unsigned seed = 11; seed < 16; ++seed) {
         Generator gen(seed);
         for (int i = 0; i < 2000; ++i) {
-            unsigned topic = pick_topic(gen);
+            const unsigned topics[] = {3, 7, 1001};
+            unsigned topic = topics[gen.pick(3)];
             if (gen.pick(4) == 0)
                 full(topic, gen.record(gen.instrument()));
             else

@@ -12,7 +12,6 @@
 #include <string>
 #include <thread>
 
-#include "cipher/sm2.h"
 #include "tests/api/key_reference.h"
 #include "tests/api/raw_front.h"
 
@@ -20,30 +19,22 @@ namespace {
 
 using ApiTest::login_record;
 using ApiTest::read_file;
+using ApiTest::WireField;
 using ApiTest::WirePacket;
 using Clock = std::chrono::steady_clock;
 using MdApiLoopbackTest = ApiTest::LoopbackTest;
 
-TEST_F(MdApiLoopbackTest, ConnectSendsKeyExchangeThenReportsConnected) {
-    start();
-    EXPECT_TRUE(spi_.wait_for("connected"));
-    EXPECT_EQ(kx_.header.tid, 0x6091u);
-    EXPECT_EQ(kx_.header.request_id, 0u);
-    EXPECT_EQ(kx_.header.version, 4);
-    ASSERT_EQ(kx_.fields.size(), 2u);
-    EXPECT_EQ(kx_.fields[0].id, 0x800A);
-    EXPECT_EQ(kx_.fields[0].data, std::string("\x01\x7E\xB7\xEB", 4));  // 25081835
-    EXPECT_EQ(kx_text_.substr(0, 2), "40");
-    EXPECT_EQ(kx_text_.substr(66, 2), "40");
-    EXPECT_EQ(kx_text_.find_first_not_of("0123456789ABCDEF"), 132u);
-    EXPECT_EQ(kx_text_.substr(132), std::string(169, '\0'));
-}
-
-// A lone zero, or no session text at all: the login goes in clear.
-TEST_F(MdApiLoopbackTest, RepliesWithoutAKeyLeaveTheLoginInClear) {
+// The key exchange opens the connection; a lone zero, or no session text at
+// all, leaves the login in clear.
+TEST_F(MdApiLoopbackTest, KeyExchangeFirstAndRepliesWithoutAKeyLeaveTheLoginInClear) {
     for (const char* text : {"0", static_cast<const char*>(nullptr)}) {
         start();
         ASSERT_TRUE(spi_.wait_for("connected", text ? 1 : 2));
+        EXPECT_EQ(kx_.header.tid, 0x6091u);
+        EXPECT_EQ(kx_.header.request_id, 0u);
+        ASSERT_EQ(kx_.fields.size(), 2u);
+        EXPECT_EQ(kx_.fields[0].id, 0x800A);
+        EXPECT_EQ(kx_.fields[0].data, std::string("\x01\x7E\xB7\xEB", 4));  // 25081835
         reply(0, text);
         WirePacket login;
         ASSERT_TRUE(login_and_read(login));
@@ -54,43 +45,31 @@ TEST_F(MdApiLoopbackTest, RepliesWithoutAKeyLeaveTheLoginInClear) {
     }
 }
 
-TEST_F(MdApiLoopbackTest, MaskedKeySetsXorCipherOnWhatTheClientSendsNext) {
-    start();
-    ASSERT_TRUE(spi_.wait_for("connected"));
-    unsigned long key = 0x0123456789ABCDEFUL;
-    reply(0, ("B" + ApiTest::le_hex(key ^ ApiTest::reference_mask(kx_text_.data()))).c_str());
-    front_.set_rx_key(key);
-    front_.set_tx_key(key);
-    WirePacket login;
-    ASSERT_TRUE(login_and_read(login));
-    EXPECT_EQ(login.header.tid, 0x1001u);
-    EXPECT_EQ(login.header.request_id, 42u);
-    EXPECT_EQ(front_.bad_frames_, 0);
-    // The front's enciphered login response is read back with the same key.
-    front_.send_packet(0x1002, 42,
-                       wire::rsp_info(0, "") + wire::login_rsp("20250915", "trader01", 9));
-    EXPECT_TRUE(spi_.wait_for("login 0: 42 L trader01 20250915"));
-}
-
-TEST_F(MdApiLoopbackTest, SealedKeyIsOpenedWithTheConnectionsPrivateKey) {
-    start();
-    ASSERT_TRUE(spi_.wait_for("connected"));
-    unsigned long key = 0xFEDCBA9876543210UL;
-    unsigned char plain[8];
-    for (int i = 0; i < 8; ++i) plain[i] = static_cast<unsigned char>(key >> (8 * i));
-    Cipher::Sm2 sm2(true);
-    ASSERT_TRUE(
-        sm2.set_public_key(kx_text_.substr(2, 64).c_str(), kx_text_.substr(68, 64).c_str()));
-    unsigned char sealed[128];
-    int n = 0;
-    sm2.encode(nullptr, n, plain, 8);
-    sm2.encode(sealed, n, plain, 8);
-    reply(0, ("1" + ApiTest::hex(sealed, n)).c_str());
-    front_.set_rx_key(key);
-    WirePacket login;
-    ASSERT_TRUE(login_and_read(login));
-    EXPECT_EQ(login.header.tid, 0x1001u);
-    EXPECT_EQ(front_.bad_frames_, 0);
+// A masked key ('B': type 1) and a key sealed to the connection's public key
+// ('1'): what the client sends next, and reads, is enciphered with it.
+TEST_F(MdApiLoopbackTest, KeyRepliesSetTheCipherBothWays) {
+    const unsigned long key = 0xFEDCBA9876543210UL;
+    for (bool sealed : {false, true}) {
+        SCOPED_TRACE(sealed ? "sealed" : "masked");
+        start();
+        ASSERT_TRUE(spi_.wait_for("connected", sealed ? 2 : 1));
+        unsigned char plain[8];
+        for (int i = 0; i < 8; ++i) plain[i] = static_cast<unsigned char>(key >> (8 * i));
+        reply(0, (sealed ? "1" + ApiTest::seal_hex(kx_text_.data(), plain, 8)
+                         : "B" + ApiTest::le_hex(key ^ ApiTest::reference_mask(kx_text_.data())))
+                     .c_str());
+        front_.set_cipher(1, key);
+        WirePacket login;
+        ASSERT_TRUE(login_and_read(login));
+        EXPECT_EQ(login.header.tid, 0x1001u);
+        EXPECT_EQ(login.header.request_id, 42u);
+        EXPECT_EQ(front_.bad_frames_, 0);
+        front_.send_packet(0x1002, 42,
+                           wire::rsp_info(0, "") + wire::login_rsp("20250915", "trader01", 9));
+        EXPECT_TRUE(spi_.wait_for("login 0: 42 L trader01 20250915", sealed ? 2 : 1));
+        stop();
+        front_.drop();
+    }
 }
 
 TEST_F(MdApiLoopbackTest, UnusableRepliesCloseWithMappedReasonsThenReconnect) {
@@ -167,10 +146,12 @@ TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
     const std::string& r = p.fields[0].data;
     ASSERT_EQ(p.fields[0].id, 0x000A);
     ASSERT_EQ(r.size(), 204u);
-    EXPECT_EQ(r.substr(0, 9), wire::text("20250912", 9));
-    EXPECT_EQ(r.substr(9, 16), wire::text("trader01", 16));
-    EXPECT_EQ(r.substr(36, 41), wire::text("secret", 41));
-    EXPECT_EQ(r.substr(118, 41), wire::text("TARN XelMdApi V2.00 202508.1835", 41));
+    // Day, user, participant, password, product, the library's version; the
+    // data center from the file.
+    EXPECT_EQ(r.substr(0, 159), wire::text("20250912", 9) + wire::text("trader01", 16) +
+                                    wire::text("p1", 11) + wire::text("secret", 41) +
+                                    wire::text("prod 1", 41) +
+                                    wire::text("TARN XelMdApi V2.00 202508.1835", 41));
     EXPECT_EQ(r.substr(200, 4), wire::be32(7));
     std::string protocol = r.substr(159, 41);
     EXPECT_EQ(protocol.substr(0, 7), std::string("XELO 4\0", 7));
@@ -263,6 +244,78 @@ TEST_F(MdApiLoopbackTest, SilentFrontGetsAWarningThenAnIdleClose) {
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "connected");
     EXPECT_TRUE(lines[1] == "heartbeat 2" || lines[1] == "heartbeat 3") << lines[1];
+}
+
+// The topics a login asks for, as "topic@position".
+std::vector<std::string> asked(const WirePacket& login) {
+    std::vector<std::string> out;
+    for (const WireField& f : login.fields)
+        if (f.id == 0x0001)
+            out.push_back(std::to_string(static_cast<short>(wire::load_be32(f.data.data()) >> 16)) +
+                          "@" +
+                          std::to_string(static_cast<int>(wire::load_be32(f.data.data() + 2))));
+    return out;
+}
+
+// A snapshot with only its instrument and trading day set.
+std::string depth(const char* instrument) {
+    CTarnXeloDepthMarketDataField r = {};
+    strcpy(r.TradingDay, "20250912");
+    strcpy(r.InstrumentID, instrument);
+    return wire::depth(r);
+}
+
+// Topics announced at the login: one in the table's last free entry (200),
+// one beyond the table (100); both stream. After a reconnection only the
+// subscribed topics are asked, topic 3 from the position it reached.
+TEST_F(MdApiLoopbackTest, AnnouncedTopicsResumeWhereTheyStoodAfterAReconnection) {
+    std::vector<std::pair<int, TE_RESUME_TYPE>> topics;
+    std::vector<std::string> want;
+    for (int t = 1; t < 64; ++t) {
+        topics.push_back({t, TE_RESUME_FROM_BEGINNING});
+        want.push_back(std::to_string(t) + "@0");
+    }
+    start(topics, true);
+    WirePacket login;
+    connect_and_login(login, 1);
+    EXPECT_EQ(asked(login), want);
+    front_.send_packet(
+        0x5901, 0,
+        wire::dissemination(3, 0) + wire::dissemination(200, 500) + wire::dissemination(100, 0));
+    const int N = 1200;
+    for (int i = 1; i <= N; ++i) front_.send_packet(0x5803, 0, depth("cu2510"), 3, i);
+    front_.send_packet(0x5803, 0, depth("announced"), 200, 501);
+    front_.send_packet(0x5803, 0, depth("beyond"), 100, 1);
+    ASSERT_TRUE(spi_.wait_for("depth cu2510", N, 20000));
+    ASSERT_TRUE(spi_.wait_for("depth announced"));
+    ASSERT_TRUE(spi_.wait_for("depth beyond"));
+    EXPECT_EQ(spi_.count("start 3 ", true), N);
+    // The connection stays: a request still goes out and is answered.
+    CTarnXeloDisseminationField q = {100, 0};
+    ASSERT_EQ(api_->ReqQryTopic(&q, 77), 0);
+    WirePacket p;
+    ASSERT_TRUE(front_.read_packet(p, 5000));
+    EXPECT_EQ(p.header.tid, 0x4201u);
+    EXPECT_EQ(p.header.request_id, 77u);
+    front_.send_packet(
+        0x4202, 77,
+        wire::rsp_info(0, "") + wire::dissemination(3, 10) + wire::dissemination(100, 2));
+    EXPECT_TRUE(spi_.wait_for("qry 100@2 none 77 L"));
+    EXPECT_EQ(spi_.count("qry 3@10 0: 77"), 1);
+    EXPECT_NE(
+        read_file(dir_ + "/req.log").find(",ReqQryTopic,SequenceSeries=\"100\" SequenceNo=\"0\"\n"),
+        std::string::npos);
+    EXPECT_NE(read_file(dir_ + "/rsp.log")
+                  .find(",OnRspQryTopic,0,,SequenceSeries=\"3\" SequenceNo=\"10\"\n"),
+              std::string::npos);
+
+    front_.drop();
+    ASSERT_TRUE(spi_.wait_for("disconnected 4097"));
+    accept_and_read_key_exchange();
+    connect_and_login(login, 2);
+    want[2] = "3@1200";
+    EXPECT_EQ(asked(login), want);
+    EXPECT_EQ(spi_.count("disconnected", true), 1);
 }
 
 // Callbacks that take their time while another thread releases the API.

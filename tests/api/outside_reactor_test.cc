@@ -4,11 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -18,68 +16,58 @@
 #include "parallel/fd_reactor.h"
 #include "tests/api/raw_front.h"
 
-#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
 namespace {
 
-class CountingSpi : public CTarnXeloMduserSpi {
-  public:
-    void OnFrontConnected() override { connected.fetch_add(1); }
-    void OnFrontDisconnected(int reason) override {
-        last_reason.store(reason);
-        disconnected.fetch_add(1);
-    }
-    std::atomic<int> connected{0}, disconnected{0}, last_reason{-1};
-};
-
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 5000) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
+bool wait_until(const std::function<bool()>& done) {
+    for (int i = 0; i < 2500 && !done(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
     return done();
 }
 
-// Connects one API object through the reactor, then releases it.
-void connect_and_release(Parallel::FdReactor* reactor, ApiTest::RawFront& front,
-                         const std::string& dir) {
-    CountingSpi spi;
-    auto* api = new Api::MdApi(dir.c_str(), reactor);
-    api->RegisterSpi(&spi);
-    api->RegisterFront(front.address().c_str());
-    ASSERT_EQ(api->Init(), 0);
-    ASSERT_TRUE(front.accept_client(5000));
-    ASSERT_TRUE(wait_until([&] { return spi.connected.load() == 1; }));
-    ASSERT_EQ(api->Release(), 0);
-    EXPECT_EQ(spi.disconnected.load(), 1);
-    EXPECT_EQ(spi.last_reason.load(), 0);
-    api->Join();
-    front.drop();
-}
+class OutsideReactor : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/outside_reactor_XXXXXX";
+        dir_ = mkdtemp(tmpl);
+    }
+    void TearDown() override {
+        remove((dir_ + "/md.con").c_str());
+        rmdir(dir_.c_str());
+    }
+    // Connects one API object through the reactor, then releases it.
+    void connect_and_release(Parallel::FdReactor* reactor) {
+        ApiTest::RecordingSpi spi;
+        auto* api = new Api::MdApi(dir_.c_str(), reactor);
+        api->RegisterSpi(&spi);
+        api->RegisterFront(front_.address().c_str());
+        ASSERT_EQ(api->Init(), 0);
+        ASSERT_TRUE(front_.accept_client(5000));
+        ASSERT_TRUE(spi.wait_for("connected"));
+        ASSERT_EQ(api->Release(), 0);
+        EXPECT_EQ(spi.lines(), (std::vector<std::string>{"connected", "disconnected 0"}));
+        api->Join();
+        front_.drop();
+    }
+    ApiTest::RawFront front_;
+    std::string dir_;
+};
 
-TEST(OutsideReactor, ReleaseLeavesTheRunningReactorCleanForTheNextObject) {
-    ApiTest::RawFront front;
-    char dir[] = "/tmp/outside_reactor_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+TEST_F(OutsideReactor, ReleaseLeavesTheRunningReactorCleanForTheNextObject) {
     auto* reactor = new Parallel::FdReactor(nullptr);
     ASSERT_TRUE(reactor->create(true, nullptr));
     // The loop holds its notify descriptor once it has begun.
-    const int fds = 1;
-    ASSERT_TRUE(wait_until([&] { return reactor->get_fd_count() == fds; }));
-    int handlers = reactor->get_handler_count();
+    ASSERT_TRUE(wait_until([&] { return reactor->get_fd_count() == 1; }));
+    const int handlers = reactor->get_handler_count();
     for (int round = 0; round < 3; ++round) {
-        connect_and_release(reactor, front, dir);
+        connect_and_release(reactor);
         // The reactor was neither stopped nor left holding the object's parts.
         EXPECT_TRUE(reactor->is_running());
-        EXPECT_TRUE(wait_until([&] { return reactor->get_fd_count() == fds; }));
+        EXPECT_TRUE(wait_until([&] { return reactor->get_fd_count() == 1; }));
         EXPECT_EQ(reactor->get_handler_count(), handlers);
     }
     reactor->stop();
     reactor->join();
     delete reactor;
-    remove((std::string(dir) + "/md.con").c_str());
-    rmdir(dir);
 }
 
 // A reactor its owner drives by hand on a thread of its own, never started
@@ -95,22 +83,17 @@ class HandDriven : public Parallel::FdReactor {
     }
 };
 
-TEST(OutsideReactor, ReactorDrivenByHandServesObjectsInTurn) {
-    ApiTest::RawFront front;
-    char dir[] = "/tmp/outside_reactor_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+TEST_F(OutsideReactor, ReactorDrivenByHandServesObjectsInTurn) {
     auto* reactor = new HandDriven();
     std::atomic<bool> stop{false};
     std::thread loop([&] { reactor->drive(stop); });
-    for (int round = 0; round < 2; ++round) connect_and_release(reactor, front, dir);
+    for (int round = 0; round < 2; ++round) connect_and_release(reactor);
     stop.store(true);
     loop.join();
     // Its thread claimed the loop only while it drove it.
     EXPECT_EQ(reactor->get_id(), 0);
     EXPECT_FALSE(reactor->is_running());
     delete reactor;
-    remove((std::string(dir) + "/md.con").c_str());
-    rmdir(dir);
 }
 
 }  // namespace
