@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <string>
@@ -33,13 +33,13 @@ class ConnectionFileTest : public ::testing::Test {
 
 TEST(ConnectionFilePath, FlowPathThenSlashThenName) {
     char out[256];
-    Api::ConnectionFile::make_path(out, "");
-    EXPECT_STREQ(out, "./md.con");
-    Api::ConnectionFile::make_path(out, "/var/flow");
-    EXPECT_STREQ(out, "/var/flow/md.con");
-    std::string long_dir(300, 'd');
-    Api::ConnectionFile::make_path(out, long_dir.c_str());
-    EXPECT_EQ(std::string(out), long_dir.substr(0, 255));
+    const std::string long_dir(300, 'd');
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "./md.con"}, {"/var/flow", "/var/flow/md.con"}, {long_dir, long_dir.substr(0, 255)}};
+    for (const auto& c : cases) {
+        Api::ConnectionFile::make_path(out, c.first.c_str());
+        EXPECT_EQ(out, c.second);
+    }
 }
 
 TEST_F(ConnectionFileTest, Reading) {

@@ -59,7 +59,7 @@ TEST_F(KeyExchangeTest, TextIsTwoPrefixedCoordinatesOfAPointOnTheCurve) {
     EXPECT_NE(std::string(text_, 132), std::string(again, 132));
 }
 
-TEST_F(KeyExchangeTest, ShortFormIsTheKeyMaskedWithAnIndependentDigestAndCrc) {
+TEST_F(KeyExchangeTest, RepliesGiveTheMaskedOrSealedKey) {
     EXPECT_EQ(Api::KeyExchange::make_mask(text_), reference_mask(text_));
     EXPECT_EQ(derive("0"), 0);  // a lone zero: no cipher
     EXPECT_EQ(type_, 0xEE);
@@ -72,6 +72,10 @@ TEST_F(KeyExchangeTest, ShortFormIsTheKeyMaskedWithAnIndependentDigestAndCrc) {
     ASSERT_EQ(derive("D0123456789abcdef7"), 1);
     EXPECT_EQ(type_, 3);
     EXPECT_EQ(key_, v ^ reference_mask(text_));
+    // Sealed to the text's public key, '0' + type: the little-endian key itself.
+    ASSERT_EQ(derive("4" + ApiTest::seal_hex(text_, bytes, 8)), 1);
+    EXPECT_EQ(type_, 4);
+    EXPECT_EQ(key_, v);
 }
 
 TEST_F(KeyExchangeTest, UnusableRepliesClose) {
