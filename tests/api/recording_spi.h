@@ -84,10 +84,11 @@ class RecordingSpi : public CTarnXeloMduserSpi {
     }
 
     // Waits until at least count lines equal line (or, with prefix, begin so).
-    bool wait_for(const std::string& line, int count = 1, int timeout_ms = 5000) {
+    bool wait_for(const std::string& line, int count = 1, int timeout_ms = 5000,
+                  bool prefix = false) {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                            [&] { return count_locked(line, false) >= count; });
+                            [&] { return count_locked(line, prefix) >= count; });
     }
     int count(const std::string& line, bool prefix = false) {
         std::lock_guard<std::mutex> lock(mutex_);
