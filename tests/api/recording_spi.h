@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "api/TarnXeloMduserApi.h"
+#include "../../api/TarnXeloMduserApi.h"  // also where only api/ is on the path
 
 // The public callback class has no virtual destructor (its slot layout is
 // fixed); the recording classes of the tests are never deleted through it.
