@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "api/TarnXeloMduserApi.h"
+#include "tests/api/recording_spi.h"
 
 // The interface classes have no virtual destructors (their slot layouts are
 // fixed); the test classes here are never deleted through them.
@@ -78,28 +79,8 @@ Fn slot(void* object, int i) {
     return fn;
 }
 
-// Spies record which operation a slot reached.
-using CText = const char*;
-#define SPY(ret, name, ...)          \
-    ret name(__VA_ARGS__) override { \
-        hit = #name;                 \
-        return ret();                \
-    }
-class SpyApi : public CTarnXeloMduserApi {
-  public:
-    std::string hit;
-    // clang-format off
-    SPY(int, Release) SPY(int, Init) SPY(int, Join) SPY(CText, GetTradingDay)
-    SPY(int, RegisterFront, const char*) SPY(int, RegisterNameServer, const char*)
-    SPY(void, RegisterSpi, CTarnXeloMduserSpi*) SPY(int, SubscribeMarketDataTopic, int, TE_RESUME_TYPE)
-    SPY(int, SetHeartbeatTimeout, unsigned int) SPY(int, OpenRequestLog, const char*)
-    SPY(int, OpenResponseLog, const char*) SPY(int, ReqUserLogin, CTarnXeloReqUserLoginField*, int)
-    SPY(int, ReqUserLogout, CTarnXeloReqUserLogoutField*, int)
-    SPY(int, ReqUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, int)
-    SPY(int, ReqSubscribeTopic, CTarnXeloDisseminationField*, int)
-    SPY(int, ReqQryTopic, CTarnXeloDisseminationField*, int)
-    // clang-format on
-};
+using ApiTest::SpyApi;
+#define SPY XELMD_TEST_SPY
 
 // The names of a spy's slots, in slot order, as called with zeroed word
 // arguments (each operation takes at most four and reads none of them).

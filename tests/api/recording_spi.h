@@ -119,6 +119,33 @@ class RecordingSpi : public CTarnXeloMduserSpi {
     std::condition_variable cv_;
 };
 
+// The interface answered by spies: each operation notes its name in hit
+// and returns zero, for tests of the slot order and of callers of the API.
+#define XELMD_TEST_SPY(ret, name, ...) \
+    ret name(__VA_ARGS__) override {   \
+        hit = #name;                   \
+        return ret();                  \
+    }
+class SpyApi : public CTarnXeloMduserApi {
+  public:
+    using CText = const char*;
+    std::string hit;
+    // clang-format off
+    XELMD_TEST_SPY(int, Release) XELMD_TEST_SPY(int, Init) XELMD_TEST_SPY(int, Join)
+    XELMD_TEST_SPY(CText, GetTradingDay) XELMD_TEST_SPY(int, RegisterFront, const char*)
+    XELMD_TEST_SPY(int, RegisterNameServer, const char*)
+    XELMD_TEST_SPY(void, RegisterSpi, CTarnXeloMduserSpi*)
+    XELMD_TEST_SPY(int, SubscribeMarketDataTopic, int, TE_RESUME_TYPE)
+    XELMD_TEST_SPY(int, SetHeartbeatTimeout, unsigned int)
+    XELMD_TEST_SPY(int, OpenRequestLog, const char*) XELMD_TEST_SPY(int, OpenResponseLog, const char*)
+    XELMD_TEST_SPY(int, ReqUserLogin, CTarnXeloReqUserLoginField*, int)
+    XELMD_TEST_SPY(int, ReqUserLogout, CTarnXeloReqUserLogoutField*, int)
+    XELMD_TEST_SPY(int, ReqUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, int)
+    XELMD_TEST_SPY(int, ReqSubscribeTopic, CTarnXeloDisseminationField*, int)
+    XELMD_TEST_SPY(int, ReqQryTopic, CTarnXeloDisseminationField*, int)
+    // clang-format on
+};
+
 }  // namespace ApiTest
 
 #endif  // XELMD_TESTS_API_RECORDING_SPI_H

@@ -145,6 +145,7 @@ struct Client : Base::DataFlow::WriteCallback {
 // One connection: the front's channel and dialogue, the client, a market.
 struct Bench {
     Front::UserTable users;
+    Front::TerminalCheck terminal;  // the client below sends no terminal information
     Front::TopicBoard board;
     Front::FrontContext context;
     Front::SyntheticMarket market{Front::SyntheticMarket::Config()};
@@ -160,7 +161,9 @@ struct Bench {
             R"({"users": [{"user": "demo", "password": "pw", "participant": "P1"}]})", error));
         context.key_mode = mode;
         context.cipher_type = type;
+        EXPECT_TRUE(terminal.load(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", error));
         context.users = &users;
+        context.terminal = &terminal;
         context.topics = &board;
         board.add(TOPIC);
         publish(30);
@@ -296,8 +299,8 @@ TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {
 TEST(FrontDialogue, TerminalInformationIsCheckedWithThePrivateKey) {
     Front::TerminalCheck check;
     std::string error, detail;
-    std::string pem = std::string(XELMD_SOURCE_DIR) + "/tools/keys/terminal_rsa_private.pem";
-    ASSERT_TRUE(check.load(pem.c_str(), error)) << error;
+    ASSERT_TRUE(check.load(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", error))
+        << error;
     char info[Api::ENCRYPTED_INFO_SIZE];
     ASSERT_NE(Api::encrypt_api_info(info, 12345678, '0'), 0);
     EXPECT_TRUE(check.check(info, 12345678, detail)) << detail;
