@@ -26,9 +26,11 @@ class MdApiProbe {
         strncpy(api->user_id_, user, sizeof api->user_id_ - 1);
         strncpy(api->participant_id_, participant, sizeof api->participant_id_ - 1);
     }
-    static bool logged_in(const MdApi* api) { return api->logged_in_; }
-    static const char* user_id(const MdApi* api) { return api->user_id_; }
-    static const char* participant_id(const MdApi* api) { return api->participant_id_; }
+    // "in user/participant", or "out" and what is left of them.
+    static std::string login_state(const MdApi* api) {
+        return (api->logged_in_ ? "in " : "out ") + std::string(api->user_id_) + "/" +
+               api->participant_id_;
+    }
     // The request flow and the limits a connection sets up.
     static void connect(MdApi* api, Base::DataFlow::WriteCallback* sent = nullptr) {
         api->request_flow_ =

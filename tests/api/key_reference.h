@@ -55,12 +55,6 @@ inline std::string hex(const unsigned char* p, int n) {
     return s;
 }
 
-inline std::string le_hex(unsigned long v) {
-    unsigned char b[8];
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
-    return hex(b, 8);
-}
-
 // plain sealed the way a front does it: SM2 under the public key of a
 // key-exchange text ("40" X "40" Y), in hex.
 inline std::string seal_hex(const char* text, const unsigned char* plain, int n) {

@@ -58,9 +58,6 @@ class RawFront {
         drop();
         ::close(listen_fd_);
     }
-    RawFront(const RawFront&) = delete;
-    RawFront& operator=(const RawFront&) = delete;
-
     std::string address() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
 
     bool accept_client(int timeout_ms) {
@@ -76,7 +73,6 @@ class RawFront {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
-    bool is_closed() const { return fd_ < 0 || peer_closed_; }
     // Both directions from the next unit on.
     void set_cipher(int type, unsigned long key) {
         cipher_ = type;
@@ -117,7 +113,7 @@ class RawFront {
                                         deadline - std::chrono::steady_clock::now())
                                         .count());
         pollfd p = {fd_, POLLIN, 0};
-        if (is_closed() || left <= 0 || poll(&p, 1, left) != 1) return false;
+        if (fd_ < 0 || peer_closed_ || left <= 0 || poll(&p, 1, left) != 1) return false;
         char chunk[65536];
         ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
         peer_closed_ = n <= 0;

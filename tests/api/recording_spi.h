@@ -30,11 +30,9 @@ class RecordingSpi : public CTarnXeloMduserSpi {
     std::vector<CTarnXeloDepthMarketDataField> depths;
     std::vector<const void*> depth_pointers;
 
-    static std::string info_text(const CTarnXeloRspInfoField* info) {
-        return info ? std::to_string(info->ErrorID) + ":" + info->ErrorMsg : "none";
-    }
     static std::string tail(const CTarnXeloRspInfoField* info, int id, bool last) {
-        return " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : "");
+        return (info ? " " + std::to_string(info->ErrorID) + ":" + info->ErrorMsg : " none") + " " +
+               std::to_string(id) + (last ? " L" : "");
     }
     static std::string topic(const CTarnXeloDisseminationField* r) {
         return r ? std::to_string(r->SequenceSeries) + "@" + std::to_string(r->SequenceNo) : "null";
@@ -77,10 +75,7 @@ class RecordingSpi : public CTarnXeloMduserSpi {
             std::to_string(r->StartSequenceNo) + ".." + std::to_string(r->EndSequenceNo));
     }
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        depths.push_back(*r);
-        depth_pointers.push_back(r);
-        add_locked(std::string("depth ") + r->InstrumentID);
+        add(std::string("depth ") + r->InstrumentID, r);
     }
 
     // Waits until at least count lines equal line (or, with prefix, begin so).
@@ -100,16 +95,17 @@ class RecordingSpi : public CTarnXeloMduserSpi {
     }
 
   protected:
-    void add(const std::string& line) {
+    void add(const std::string& line, CTarnXeloDepthMarketDataField* depth = nullptr) {
         std::lock_guard<std::mutex> lock(mutex_);
-        add_locked(line);
-    }
-
-  private:
-    void add_locked(const std::string& line) {
+        if (depth) {
+            depths.push_back(*depth);
+            depth_pointers.push_back(depth);
+        }
         events.push_back(line);
         cv_.notify_all();
     }
+
+  private:
     int count_locked(const std::string& line, bool prefix) const {
         int n = 0;
         for (const std::string& l : events) n += prefix ? l.rfind(line, 0) == 0 : l == line;

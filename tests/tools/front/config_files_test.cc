@@ -28,14 +28,15 @@ TEST(Scenario, ReadsEveryActionWithItsDefaults) {
     ]})",
                         error))
         << error;
+    // Action, after, connection, seconds and bytes, defaults filled in.
+    std::string faults;
+    for (const Scenario::Fault& f : s.get_faults())
+        faults += std::to_string(f.action) + " " + std::to_string(f.after_ms) + " " +
+                  std::to_string(f.connection) + " " + std::to_string(f.seconds) + " " +
+                  std::to_string(f.bytes) + ", ";
+    EXPECT_EQ(faults,
+              "0 2500 1 0 64, 1 1000 2 30 64, 2 0 0 0 64, 3 0 1 0 64, 4 0 1 0 10, 5 0 3 0 64, ");
     const auto& f = s.get_faults();
-    ASSERT_EQ(f.size(), 6u);
-    EXPECT_EQ(f[0].action, Scenario::DROP);
-    EXPECT_EQ(f[0].after_ms, 2500u);
-    EXPECT_EQ(f[0].connection, 1);
-    EXPECT_EQ(f[1].seconds, 30u);
-    EXPECT_EQ(f[4].bytes, 10);
-    EXPECT_EQ(f[3].bytes, 64);
     EXPECT_EQ(s.for_connection(1).size(), 4u);  // its own three and the every-connection one
     EXPECT_EQ(s.for_connection(2).size(), 2u);  // the stall and the every-connection fault
     EXPECT_FALSE(Front::fault_due(f[0], 10000, 12499));
