@@ -47,7 +47,7 @@ std::string group_wire(int g, const Depth& src) {
     for (const Member& m : GROUPS[g]) {
         const char* at = reinterpret_cast<const char*>(&src) + m.offset;
         if (m.text) {
-            wire::text(s, at, m.size);
+            s += wire::text(at, m.size);
             continue;
         }
         unsigned long long bits = 0;  // an int's or a double's, sent big-endian
