@@ -1,10 +1,12 @@
 // The real API object against a front over loopback: connection, key
-// exchange, login, disconnection and shutdown, as the application sees them.
+// exchange, login, topics, disconnection and shutdown, as the application
+// sees them, also on a network thread its owner supplies.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -12,6 +14,9 @@
 #include <string>
 #include <thread>
 
+#include "api/md_api.h"
+#include "base/measure.h"
+#include "parallel/fd_reactor.h"
 #include "tests/api/key_reference.h"
 #include "tests/api/raw_front.h"
 
@@ -23,6 +28,7 @@ using ApiTest::WireField;
 using ApiTest::WirePacket;
 using Clock = std::chrono::steady_clock;
 using MdApiLoopbackTest = ApiTest::LoopbackTest;
+using OutsideReactor = ApiTest::LoopbackTest;
 
 // The key exchange opens the connection; a lone zero, or no session text at
 // all, leaves the login in clear.
@@ -103,6 +109,17 @@ TEST_F(MdApiLoopbackTest, LoginRefusalsBeforeTheQueue) {
     EXPECT_EQ(api_->ReqUserLogin(&r, 3), -12);
 }
 
+// The topics a login asks for, as "topic@position".
+std::vector<std::string> asked(const WirePacket& login) {
+    std::vector<std::string> out;
+    for (const WireField& f : login.fields)
+        if (f.id == 0x0001)
+            out.push_back(std::to_string(static_cast<short>(wire::load_be32(f.data.data()) >> 16)) +
+                          "@" +
+                          std::to_string(static_cast<int>(wire::load_be32(f.data.data() + 2))));
+    return out;
+}
+
 TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
     std::ofstream(dir_ + "/md.con") << "20250912,  7\n    3,      1200\n    5,        40\n";
     start({{3, TE_RESUME_FROM_SAVED}, {5, TE_RESUME_FROM_BEGINNING}, {7, TE_RESUME_FROM_NOW}},
@@ -140,10 +157,7 @@ TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
 
     // Topics from the saved count, from the beginning (its saved 40 is not
     // used), from now.
-    EXPECT_EQ(p.fields[1].id, 0x0001);
-    EXPECT_EQ(p.fields[1].data, std::string("\x00\x03", 2) + wire::be32(1200));
-    EXPECT_EQ(p.fields[2].data, std::string("\x00\x05", 2) + wire::be32(0));
-    EXPECT_EQ(p.fields[3].data, std::string("\x00\x07", 2) + wire::be32(-1));
+    EXPECT_EQ(asked(p), (std::vector<std::string>{"3@1200", "5@0", "7@-1"}));
 
     // The terminal information opens with the private key to
     // InitEncryptInfo and the front mode.
@@ -204,17 +218,6 @@ TEST_F(MdApiLoopbackTest, SilentFrontGetsAWarningThenAnIdleClose) {
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "connected");
     EXPECT_TRUE(lines[1] == "heartbeat 2" || lines[1] == "heartbeat 3") << lines[1];
-}
-
-// The topics a login asks for, as "topic@position".
-std::vector<std::string> asked(const WirePacket& login) {
-    std::vector<std::string> out;
-    for (const WireField& f : login.fields)
-        if (f.id == 0x0001)
-            out.push_back(std::to_string(static_cast<short>(wire::load_be32(f.data.data()) >> 16)) +
-                          "@" +
-                          std::to_string(static_cast<int>(wire::load_be32(f.data.data() + 2))));
-    return out;
 }
 
 // A snapshot with only its instrument and trading day set.
@@ -321,27 +324,82 @@ int count_entries(const char* dir) {
     return n;
 }
 
+// One object's whole life: Init through the reactor (its own when null),
+// connected, released and joined.
+void cycle(ApiTest::RawFront& front, const std::string& dir, Parallel::FdReactor* reactor) {
+    ApiTest::RecordingSpi spi;
+    auto* api = new Api::MdApi(dir.c_str(), reactor);
+    api->RegisterSpi(&spi);
+    api->RegisterFront(front.address().c_str());
+    ASSERT_EQ(api->Init(), 0);
+    ASSERT_TRUE(front.accept_client(5000));
+    ASSERT_TRUE(spi.wait_for("connected"));
+    ASSERT_EQ(api->Release(), 0);
+    EXPECT_EQ(spi.lines(), (std::vector<std::string>{"connected", "disconnected 0"}));
+    api->Join();
+    front.drop();
+}
+
 TEST_F(MdApiLoopbackTest, TwentyCyclesLeaveNoThreadOrDescriptor) {
-    auto cycle = [&] {
-        ApiTest::RecordingSpi spi;
-        CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi(dir_.c_str());
-        api->RegisterSpi(&spi);
-        api->RegisterFront(front_.address().c_str());
-        ASSERT_EQ(api->Init(), 0);
-        ASSERT_TRUE(front_.accept_client(5000));
-        ASSERT_TRUE(spi.wait_for("connected"));
-        ASSERT_EQ(api->Release(), 0);
-        api->Join();
-        front_.drop();
-    };
     // A first cycle lets the process start what it starts once (a
     // sanitizer's background thread), so that only leaks are counted.
-    cycle();
+    cycle(front_, dir_, nullptr);
     const int threads = count_entries("/proc/self/task");
     const int fds = count_entries("/proc/self/fd");
-    for (int i = 0; i < 20 && !HasFatalFailure(); ++i) cycle();
+    for (int i = 0; i < 20 && !HasFatalFailure(); ++i) cycle(front_, dir_, nullptr);
     EXPECT_EQ(count_entries("/proc/self/task"), threads);
     EXPECT_EQ(count_entries("/proc/self/fd"), fds);
+}
+
+// On a network thread its owner supplies, Init and Release use that reactor
+// without starting or stopping it, and leave it as they found it, so that
+// it can serve further objects.
+TEST_F(OutsideReactor, ReleaseLeavesTheRunningReactorCleanForTheNextObject) {
+    auto* reactor = new Parallel::FdReactor(nullptr);
+    ASSERT_TRUE(reactor->create(true, nullptr));
+    // The loop holds its notify descriptor once it has begun.
+    auto one_fd = [&] {
+        for (int i = 0; i < 2500 && reactor->get_fd_count() != 1; ++i) usleep(2000);
+        return reactor->get_fd_count() == 1;
+    };
+    ASSERT_TRUE(one_fd());
+    const int handlers = reactor->get_handler_count();
+    for (int round = 0; round < 3; ++round) {
+        cycle(front_, dir_, reactor);
+        // The reactor was neither stopped nor left holding the object's parts.
+        EXPECT_TRUE(reactor->is_running());
+        EXPECT_TRUE(one_fd());
+        EXPECT_EQ(reactor->get_handler_count(), handlers);
+    }
+    reactor->stop();
+    reactor->join();
+    delete reactor;
+}
+
+// A reactor its owner drives by hand on a thread of its own, never started
+// with create(): its loop makes synchronous calls on itself (a session's
+// timers, Release's teardown), which must run at once, not wait for it.
+class HandDriven : public Parallel::FdReactor {
+  public:
+    HandDriven() : Parallel::FdReactor(nullptr) {}
+    void drive(const std::atomic<bool>& stop) {
+        begin_loop();
+        while (!stop.load()) run_pass(Base::Measure::get_clock());
+        end_loop();
+    }
+};
+
+TEST_F(OutsideReactor, ReactorDrivenByHandServesObjectsInTurn) {
+    auto* reactor = new HandDriven();
+    std::atomic<bool> stop{false};
+    std::thread loop([&] { reactor->drive(stop); });
+    for (int round = 0; round < 2; ++round) cycle(front_, dir_, reactor);
+    stop.store(true);
+    loop.join();
+    // Its thread claimed the loop only while it drove it.
+    EXPECT_EQ(reactor->get_id(), 0);
+    EXPECT_FALSE(reactor->is_running());
+    delete reactor;
 }
 
 }  // namespace
