@@ -385,46 +385,39 @@ TEST_F(RequestTest, PacketsCarryTidRequestIdAndTheFieldAsTheFrontReadsIt) {
                               wire::unit({0x1003, 1, 3, 'L', 43}, wire::field(0x000C, ids))}));
 }
 
+// The ids are checked against the login's, participant first, and are
+// terminated in the caller's record as far as they were checked.
 TEST_F(RequestTest, PasswordUpdateChecksTheLoggedInIdsAndHidesPasswordsInTheLog) {
     connect_and_login();
     ASSERT_EQ(api.OpenRequestLog(log_path.c_str()), 0);
-    struct Case {
+    const struct {
         const char* user;
         const char* participant;
         int expect;
+        char user_end;  // UserID[15] afterwards
+    } cases[] = {
+        {"trader01", "P0002", MdApi::ERR_OTHER_PARTICIPANT, 'x'},
+        {"trader02", "P0001", MdApi::ERR_OTHER_USER, 0},
+        {"trader02", "P0002", MdApi::ERR_OTHER_PARTICIPANT, 'x'},
+        {"trader01", "P0001", 0, 0},
     };
-    const Case cases[] = {
-        {"trader01", "P0002", MdApi::ERR_OTHER_PARTICIPANT},
-        {"trader02", "P0001", MdApi::ERR_OTHER_USER},
-        {"trader02", "P0002", MdApi::ERR_OTHER_PARTICIPANT},  // participant first
-        {"trader01", "P0001", 0},
-    };
-    for (const Case& c : cases) {
-        CTarnXeloUserPasswordUpdateField r = {};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.user) + "/" + c.participant);
+        CTarnXeloUserPasswordUpdateField r;
+        memset(&r, 'x', sizeof r);
         strcpy(r.UserID, c.user);
         strcpy(r.ParticipantID, c.participant);
         strcpy(r.OldPassword, "old-secret");
         strcpy(r.NewPassword, "new-secret");
-        EXPECT_EQ(api.ReqUserPasswordUpdate(&r, 9), c.expect) << c.user << "/" << c.participant;
+        EXPECT_EQ(api.ReqUserPasswordUpdate(&r, 9), c.expect);
+        EXPECT_EQ(r.ParticipantID[10], '\0');
+        EXPECT_EQ(r.UserID[15], c.user_end);
     }
     ASSERT_EQ(sent.units.size(), 1u);
     EXPECT_NE(sent.units[0].find("old-secret"), std::string::npos);  // the front gets them
     EXPECT_EQ(ApiTest::read_file(log_path),
               "20250912093000125,ReqUserPasswordUpdate,UserID=\"trader01\" "
               "ParticipantID=\"P0001\" OldPassword=\"\" NewPassword=\"\"\n");
-}
-
-TEST_F(RequestTest, PasswordUpdateTerminatesTheCallersIdsEvenWhenRefused) {
-    connect_and_login();
-    CTarnXeloUserPasswordUpdateField r;
-    memset(&r, 'x', sizeof r);
-    EXPECT_EQ(api.ReqUserPasswordUpdate(&r, 1), MdApi::ERR_OTHER_PARTICIPANT);
-    EXPECT_EQ(r.ParticipantID[10], '\0');
-    EXPECT_EQ(r.UserID[15], 'x');  // not reached
-    memset(&r, 'x', sizeof r);
-    strcpy(r.ParticipantID, "P0001");
-    EXPECT_EQ(api.ReqUserPasswordUpdate(&r, 1), MdApi::ERR_OTHER_USER);
-    EXPECT_EQ(r.UserID[15], '\0');
 }
 
 }  // namespace
