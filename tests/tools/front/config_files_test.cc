@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "tests/tools/process.h"
 #include "tools/front/depth_csv.h"
 #include "tools/front/scenario.h"
 #include "tools/front/user_table.h"
@@ -108,17 +109,10 @@ TEST(UserTable, ChecksPasswordsAndRefusesBadFiles) {
     }
 }
 
-std::string write_temp(const std::string& text) {
-    char path[] = "/tmp/xelmd_depth_XXXXXX";
-    int fd = mkstemp(path);
-    FILE* f = fdopen(fd, "w");
-    fputs(text.c_str(), f);
-    fclose(f);
-    return path;
-}
-
 TEST(DepthCsv, ReadsRecordsByColumnNameAndReportsBadLines) {
-    std::string path = write_temp(
+    const std::string dir = ToolTest::temp_dir(), path = dir + "/depth.csv";
+    ToolTest::write_file(
+        path,
         "InstrumentID,LastPrice,Volume,BidPrice1,BidVolume1,AskPrice1,AskVolume1,UpdateTime\n"
         "XA2509,3500.5,12,3500,3,3501,4,09:30:00\n"
         "XB2509,,0,10.25,1,10.5,2,09:30:01\n"
@@ -128,12 +122,11 @@ TEST(DepthCsv, ReadsRecordsByColumnNameAndReportsBadLines) {
     ASSERT_TRUE(csv.open(path.c_str(), error)) << error;
     Field::XelDepthMarketDataField r;
     ASSERT_EQ(csv.next(r, error), 1) << error;
-    EXPECT_STREQ(r.InstrumentID, "XA2509");
-    EXPECT_EQ(r.LastPrice, 3500500);
-    EXPECT_EQ(r.Volume, 12);
-    EXPECT_EQ(r.AskPrice1, 3501000);
-    EXPECT_STREQ(r.UpdateTime, "09:30:00");
-    EXPECT_EQ(r.OpenPrice, 0) << "a missing column reads as zero";
+    // Prices in thousandths; a missing column reads as zero.
+    EXPECT_EQ(std::string(r.InstrumentID) + " " + std::to_string(r.LastPrice) + " " +
+                  std::to_string(r.Volume) + " " + std::to_string(r.AskPrice1) + " " +
+                  r.UpdateTime + " " + std::to_string(r.OpenPrice),
+              "XA2509 3500500 12 3501000 09:30:00 0");
     ASSERT_EQ(csv.next(r, error), 1) << error;
     EXPECT_EQ(r.LastPrice, LLONG_MAX) << "an empty price is null";
     EXPECT_EQ(r.BidPrice1, 10250);
@@ -143,13 +136,12 @@ TEST(DepthCsv, ReadsRecordsByColumnNameAndReportsBadLines) {
     ASSERT_TRUE(csv.rewind());
     ASSERT_EQ(csv.next(r, error), 1);
     EXPECT_STREQ(r.InstrumentID, "XA2509");
-    remove(path.c_str());
 
-    std::string no_id = write_temp("LastPrice\n1\n");
+    ToolTest::write_file(path, "LastPrice\n1\n");
     Front::DepthCsv other;
-    EXPECT_FALSE(other.open(no_id.c_str(), error));
+    EXPECT_FALSE(other.open(path.c_str(), error));
     EXPECT_NE(error.find("no InstrumentID column"), std::string::npos);
-    remove(no_id.c_str());
+    ToolTest::remove_dir(dir);
 }
 
 }  // namespace
