@@ -44,8 +44,10 @@ struct Received {
 };
 
 template <typename R>
-void add(XeloPacket* p, const R& record) {
-    p->add_field(&R::DESC, &record, &R::to_stream);
+bool take(XeloPacket::Iterator& it, int id, R& record) {
+    if (id != R::DESC.field_id) return false;
+    it.get_field(&record, &R::from_stream, false);
+    return true;
 }
 
 // The client: an init flow it writes, a response flow and topic flows it
@@ -79,16 +81,9 @@ struct Client : Base::DataFlow::WriteCallback {
         Field::XelDisseminationField d;
         Field::XelUserapiSessionAuthInfoField s;
         for (int id = it.next(); id >= 0; id = it.next()) {
-            if (id == info.DESC.field_id) {
-                it.get_field(&info, &Field::XelRspInfoField::from_stream, false);
-                r.error_id = info.ErrorID;
-            } else if (id == d.DESC.field_id) {
-                it.get_field(&d, &Field::XelDisseminationField::from_stream, false);
-                r.topics.push_back(d);
-            } else if (id == s.DESC.field_id) {
-                it.get_field(&s, &Field::XelUserapiSessionAuthInfoField::from_stream, false);
-                r.session_text = s.EncryptUserApiInfo;
-            }
+            if (take(it, id, info)) r.error_id = info.ErrorID;
+            if (take(it, id, d)) r.topics.push_back(d);
+            if (take(it, id, s)) r.session_text = s.EncryptUserApiInfo;
         }
         for (const auto& t : r.topics) {
             if (h.tid != 0x5901) break;
@@ -100,21 +95,19 @@ struct Client : Base::DataFlow::WriteCallback {
         got.push_back(r);
     }
 
-    template <typename R>
-    void send(unsigned short tid, const R& record, unsigned int request_id) {
+    // One packet of the given records.
+    template <typename... R>
+    void send(unsigned short tid, unsigned int request_id, const R&... records) {
         XeloPacket* p = writer.alloc_packet(tid, 0);
         p->header.request_id = request_id;
-        add(p, record);
+        (p->add_field(&R::DESC, &records, &R::to_stream), ...);
         writer.commit_packet(true);
     }
     void send_key_exchange() {
         Api::KeyExchange::build_text(&sm2, key_text);
-        XeloPacket* p = writer.alloc_packet(0x6091, 0);
-        add(p, Field::XelUserapiInitAuthInfoField{25081835});
         Field::XelUserapiSessionAuthInfoField s = {};
         memcpy(s.EncryptUserApiInfo, key_text, sizeof s.EncryptUserApiInfo - 1);
-        add(p, s);
-        writer.commit_packet(true);
+        send(0x6091, 0, Field::XelUserapiInitAuthInfoField{25081835}, s);
     }
     // The channel cipher the reply's text gives, as the library takes it;
     // false for a text it refuses.
@@ -130,10 +123,7 @@ struct Client : Base::DataFlow::WriteCallback {
         strcpy(r.UserID, user);
         strcpy(r.Password, password);
         strcpy(r.UserProductInfo, "test");
-        XeloPacket* p = writer.alloc_packet(0x1001, 0);
-        add(p, r);
-        add(p, Field::XelDisseminationField{TOPIC, static_cast<int>(from)});
-        writer.commit_packet(true);
+        send(0x1001, 0, r, Field::XelDisseminationField{TOPIC, static_cast<int>(from)});
     }
     const Received* find(unsigned int tid) const {
         for (const auto& r : got)
@@ -275,11 +265,11 @@ TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {
     strcpy(pw.NewPassword, "pw2");
     Field::XelReqUserLogoutField out = {};
     strcpy(out.UserID, "demo");
-    b.client.send(0x4201, Field::XelDisseminationField{0, 0}, 11);  // every topic
-    b.client.send(0x1F01, Field::XelDisseminationField{77, 0}, 12);
-    b.client.send(0x100F, pw, 13);
-    b.client.send(0x1003, out, 14);
-    b.client.send(0x4011, Field::XelDisseminationField{0, 0}, 15);  // not a request
+    b.client.send(0x4201, 11, Field::XelDisseminationField{0, 0});  // every topic
+    b.client.send(0x1F01, 12, Field::XelDisseminationField{77, 0});
+    b.client.send(0x100F, 13, pw);
+    b.client.send(0x1003, 14, out);
+    b.client.send(0x4011, 15, Field::XelDisseminationField{0, 0});  // not a request
     ASSERT_TRUE(b.pump([&] { return b.client.find(0x0001) != nullptr; }));
     const Received* q = b.client.find(0x4202);
     ASSERT_NE(q, nullptr);
