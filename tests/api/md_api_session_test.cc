@@ -208,18 +208,6 @@ TEST_F(MdApiLoopbackTest, SecondLoginWithinASecondWaitsItOut) {
     EXPECT_EQ(b.header.request_id, 2u);
 }
 
-TEST_F(MdApiLoopbackTest, SilentFrontGetsAWarningThenAnIdleClose) {
-    create(&spi_);
-    ASSERT_EQ(api_->SetHeartbeatTimeout(4), 0);  // warning past 2 s, close at 4 s
-    ASSERT_EQ(api_->Init(), 0);
-    accept_and_read_key_exchange();
-    ASSERT_TRUE(spi_.wait_for("disconnected 8193", 1, 10000));
-    std::vector<std::string> lines = spi_.lines();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "connected");
-    EXPECT_TRUE(lines[1] == "heartbeat 2" || lines[1] == "heartbeat 3") << lines[1];
-}
-
 // A snapshot with only its instrument and trading day set.
 std::string depth(const char* instrument) {
     CTarnXeloDepthMarketDataField r = {};
