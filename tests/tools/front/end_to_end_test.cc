@@ -185,10 +185,11 @@ TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
         ASSERT_EQ(client.init_result, 0);
         ASSERT_TRUE(client.wait_for("disconnected ", 1, 30000, true)) << front.log();
         EXPECT_EQ(client.after("disconnected ")[0], c.second);
-        // Only silence warns first, past half the timeout (a timer of one second).
+        // Only silence warns first, once half the timeout has passed.
         const std::vector<std::string> warned = client.after("heartbeat ");
-        EXPECT_EQ(warned.size(), std::string(c.second) == "8193" ? 1u : 0u);
-        if (!warned.empty()) EXPECT_TRUE(warned[0] == "2" || warned[0] == "3") << warned[0];
+        EXPECT_EQ(warned.empty(), std::string(c.second) != "8193");
+        const std::string first = warned.empty() ? "2" : warned[0];
+        EXPECT_TRUE(first == "2" || first == "3") << first;
         // The next connection has no fault: logged in, data flows on.
         const int before = client.depth();
         ASSERT_TRUE(client.wait_for("connected", 2, 30000)) << front.log();
