@@ -74,10 +74,14 @@ TEST(SyntheticMarket, IncrementsRebuildTheBooksOnAGaplessFlow) {
     EXPECT_EQ(Api::MdApiProbe::cache_size(&api), 5u);
     const Base::FieldDesc& desc = XelDepthMarketDataField::DESC;
     for (int i = 0; i < 5; ++i) {
-        // The book as it travels, read back with doubles as the library keeps them.
+        // The book as it travels, read back with doubles as the library keeps
+        // them.
         const XelDepthMarketDataField& book = market.get_book(i);
         std::vector<char> wire(static_cast<size_t>(desc.stream_size));
         XelDepthMarketDataField::to_stream(&book, wire.data(), desc.struct_size);
+        XelDepthMarketDataField fixed = {};  // and in the front's own fixed point
+        XelDepthMarketDataField::from_stream(&fixed, wire.data(), desc.stream_size, false);
+        EXPECT_TRUE(desc.equal_field(&fixed, &book)) << book.InstrumentID;
         CTarnXeloDepthMarketDataField want = {};
         XelDepthMarketDataField::from_stream(&want, wire.data(), desc.stream_size, true);
         const CTarnXeloDepthMarketDataField* got =
