@@ -17,47 +17,42 @@ using Api::MdApi;
 using Api::MdApiProbe;
 typedef CTarnXeloDepthMarketDataField Depth;
 
-enum Kind { TEXT, INT, DOUBLE };
 struct Member {
-    Kind kind;
-    size_t offset;
-    size_t size;
+    bool text;
+    size_t offset, size;
 };
-#define M(kind, name) \
-    { kind, offsetof(Depth, name), sizeof(Depth::name) }
+#define T(name) \
+    { true, offsetof(Depth, name), sizeof(Depth::name) }
+#define N(name) \
+    { false, offsetof(Depth, name), sizeof(Depth::name) }
 
 // The incremental groups, in wire order, by hand.
 const std::vector<Member> GROUPS[8] = {
-    {M(TEXT, TradingDay), M(TEXT, SettlementGroupID), M(INT, SettlementID),
-     M(DOUBLE, PreSettlementPrice), M(DOUBLE, PreClosePrice), M(DOUBLE, PreOpenInterest),
-     M(DOUBLE, PreDelta)},
-    {M(DOUBLE, OpenPrice), M(DOUBLE, HighestPrice), M(DOUBLE, LowestPrice), M(DOUBLE, ClosePrice),
-     M(DOUBLE, UpperLimitPrice), M(DOUBLE, LowerLimitPrice), M(DOUBLE, SettlementPrice),
-     M(DOUBLE, CurrDelta)},
-    {M(DOUBLE, LastPrice), M(INT, Volume), M(DOUBLE, Turnover), M(DOUBLE, OpenInterest)},
-    {M(DOUBLE, BidPrice1), M(INT, BidVolume1), M(DOUBLE, AskPrice1), M(INT, AskVolume1)},
-    {M(DOUBLE, BidPrice2), M(INT, BidVolume2), M(DOUBLE, BidPrice3), M(INT, BidVolume3)},
-    {M(DOUBLE, AskPrice2), M(INT, AskVolume2), M(DOUBLE, AskPrice3), M(INT, AskVolume3)},
-    {M(DOUBLE, BidPrice4), M(INT, BidVolume4), M(DOUBLE, BidPrice5), M(INT, BidVolume5)},
-    {M(DOUBLE, AskPrice4), M(INT, AskVolume4), M(DOUBLE, AskPrice5), M(INT, AskVolume5)},
+    {T(TradingDay), T(SettlementGroupID), N(SettlementID), N(PreSettlementPrice), N(PreClosePrice),
+     N(PreOpenInterest), N(PreDelta)},
+    {N(OpenPrice), N(HighestPrice), N(LowestPrice), N(ClosePrice), N(UpperLimitPrice),
+     N(LowerLimitPrice), N(SettlementPrice), N(CurrDelta)},
+    {N(LastPrice), N(Volume), N(Turnover), N(OpenInterest)},
+    {N(BidPrice1), N(BidVolume1), N(AskPrice1), N(AskVolume1)},
+    {N(BidPrice2), N(BidVolume2), N(BidPrice3), N(BidVolume3)},
+    {N(AskPrice2), N(AskVolume2), N(AskPrice3), N(AskVolume3)},
+    {N(BidPrice4), N(BidVolume4), N(BidPrice5), N(BidVolume5)},
+    {N(AskPrice4), N(AskVolume4), N(AskPrice5), N(AskVolume5)},
 };
-#undef M
+#undef T
+#undef N
 
 std::string group_wire(int g, const Depth& src) {
-    const char* base = reinterpret_cast<const char*>(&src);
     std::string s;
     for (const Member& m : GROUPS[g]) {
-        if (m.kind == TEXT) {
-            wire::text(s, base + m.offset, m.size);
-        } else if (m.kind == INT) {
-            int v;
-            memcpy(&v, base + m.offset, 4);
-            wire::be32(s, static_cast<unsigned>(v));
-        } else {
-            double d;
-            memcpy(&d, base + m.offset, 8);
-            wire::f64(s, d);
+        const char* at = reinterpret_cast<const char*>(&src) + m.offset;
+        if (m.text) {
+            s += wire::text(at, m.size);
+            continue;
         }
+        unsigned long long bits = 0;  // an int's or a double's, sent big-endian
+        memcpy(&bits, at, m.size);
+        for (size_t b = m.size; b-- > 0;) s += static_cast<char>(bits >> (8 * b));
     }
     return wire::field(0x2431 + static_cast<unsigned>(g), s);
 }
@@ -65,13 +60,8 @@ std::string group_wire(int g, const Depth& src) {
 void apply_group(int g, const Depth& src, Depth* dst) {
     for (const Member& m : GROUPS[g]) {
         char* to = reinterpret_cast<char*>(dst) + m.offset;
-        const char* from = reinterpret_cast<const char*>(&src) + m.offset;
-        if (m.kind == TEXT) {
-            memset(to, 0, m.size);
-            strncpy(to, from, m.size - 1);
-        } else {
-            memcpy(to, from, m.size);
-        }
+        memcpy(to, reinterpret_cast<const char*>(&src) + m.offset, m.size);
+        if (m.text) to[m.size - 1] = 0;
     }
 }
 
@@ -98,13 +88,7 @@ struct Model {
 
     Depth* select(unsigned topic, const char* instrument) {
         auto key = std::make_pair(topic, std::string(instrument).substr(0, 30));
-        auto it = cache.find(key);
-        if (it == cache.end()) {
-            Depth zero;
-            memset(&zero, 0, sizeof zero);
-            it = cache.emplace(key, zero).first;
-        }
-        return &it->second;
+        return &cache.emplace(key, Depth{}).first->second;
     }
 };
 
@@ -120,15 +104,6 @@ class Generator {
   public:
     explicit Generator(unsigned seed) : rng_(seed) {}
     int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
-    std::string text(size_t max) {
-        std::string s(static_cast<size_t>(pick(static_cast<int>(max) + 1)), 'a');
-        for (char& c : s) c = static_cast<char>('0' + pick(75));
-        return s;
-    }
-    double number() {
-        std::uniform_real_distribution<double> d(-1e9, 1e9);
-        return pick(10) == 0 ? 0.0 : d(rng_);
-    }
     std::string instrument() {
         static const char* pool[] = {
             "cu2510", "cu2511", "ag2512", "au2512",
@@ -136,20 +111,21 @@ class Generator {
         return pool[pick(8)];
     }
     Depth record(const std::string& instrument) {
-        Depth r;
-        memset(&r, 0, sizeof r);
+        Depth r = {};
         char* base = reinterpret_cast<char*>(&r);
         const Base::FieldDesc& d = Field::XelDepthMarketDataField::DESC;
         for (int i = 0; i < d.member_count; ++i) {
             const Base::FieldDesc::MemberDesc* m = d.get_member_desc(i);
+            char* at = base + m->offset;
             if (m->type == TYPE_STRING) {
-                strcpy(base + m->offset, text(static_cast<size_t>(m->size - 1)).c_str());
+                for (int n = pick(m->size); n > 0; --n) *at++ = static_cast<char>('0' + pick(75));
             } else if (m->size == 4) {
                 int v = static_cast<int>(rng_());
-                memcpy(base + m->offset, &v, 4);
+                memcpy(at, &v, 4);
             } else {
-                double v = number();
-                memcpy(base + m->offset, &v, 8);
+                double v =
+                    pick(10) == 0 ? 0.0 : std::uniform_real_distribution<double>(-1e9, 1e9)(rng_);
+                memcpy(at, &v, 8);
             }
         }
         strcpy(r.InstrumentID, instrument.c_str());
@@ -170,17 +146,10 @@ class Generator {
     std::mt19937 rng_;
 };
 
-class DepthProperty : public ::testing::Test {
+class DepthProperty : public ApiUnitTest {
   protected:
-    void SetUp() override {
-        api.create_market_data_cache();
-        api.RegisterSpi(&spi);
-    }
-    void TearDown() override { api.destroy_market_data_cache(); }
-
     void send(unsigned tid, unsigned topic, const std::string& fields) {
-        std::string u = wire::unit({tid, topic, ++sequence, 'L', 0}, fields);
-        api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
+        feed({tid, topic, ++sequence, 'L', 0}, fields);
     }
     void full(unsigned topic, const Depth& r) {
         send(0x5803, topic, wire::depth(r));
@@ -211,7 +180,11 @@ class DepthProperty : public ::testing::Test {
             }
         }
         send(0x5902, topic, fields);
-        if (current) model.reported.push_back(*current);
+        if (!current) return;
+        model.reported.push_back(*current);
+        ASSERT_FALSE(spi.depth_pointers.empty());
+        EXPECT_EQ(spi.depth_pointers.back(), MdApiProbe::cached(&api, topic, current->InstrumentID))
+            << "an increment reports the cached record itself";
     }
     void check(const char* when) {
         ASSERT_EQ(spi.depths.size(), model.reported.size()) << when;
@@ -228,24 +201,16 @@ class DepthProperty : public ::testing::Test {
         }
     }
 
-    static unsigned pick_topic(Generator& gen);
-
-    MdApi api{"", nullptr};
-    RecordingSpi spi;
     Model model;
     unsigned sequence = 0;
 };
-
-unsigned DepthProperty::pick_topic(Generator& gen) {
-    static const unsigned topics[] = {3, 7, 1001};
-    return topics[gen.pick(3)];
-}
 
 TEST_F(DepthProperty, RandomStreamsAgreeWithTheModel) {
     for (unsigned seed = 11; seed < 16; ++seed) {
         Generator gen(seed);
         for (int i = 0; i < 2000; ++i) {
-            unsigned topic = pick_topic(gen);
+            const unsigned topics[] = {3, 7, 1001};
+            unsigned topic = topics[gen.pick(3)];
             if (gen.pick(4) == 0)
                 full(topic, gen.record(gen.instrument()));
             else

@@ -70,19 +70,13 @@ TEST(DispatchAllocation, KnownInstrumentsTakeNoMemoryPerPacket) {
     api.create_market_data_cache();
     const char* ids[] = {"cu2510", "ag2512", "au2512", "IF2509"};
     std::vector<std::string> units;
-    std::string best;
-    wire::f64(best, 1.5);
-    wire::be32(best, 2);
-    wire::f64(best, 2.5);
-    wire::be32(best, 3);
     for (const char* id : ids) {
-        CTarnXeloDepthMarketDataField r;
-        memset(&r, 0, sizeof r);
+        CTarnXeloDepthMarketDataField r = {};
         strcpy(r.InstrumentID, id);
         units.push_back(wire::unit({0x5803, 3, 1, 'L', 0}, wire::depth(r)));
-        units.push_back(wire::unit(
-            {0x5902, 3, 2, 'L', 0},
-            wire::update_time(id, "09:30:00", 1, "20250912") + wire::field(0x2434, best)));
+        units.push_back(wire::unit({0x5902, 3, 2, 'L', 0},
+                                   wire::update_time(id, "09:30:00", 1, "20250912") +
+                                       wire::field(0x2434, std::string(24, '\1'))));  // best prices
     }
     for (const std::string& u : units)  // the instruments become known
         api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
@@ -115,8 +109,7 @@ TEST(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
     Network::XeloFlow flow(7, 1 << 20, 1 << 20, nullptr, &api, 0, nullptr, false, false);
     MdApiProbe::topic(&api, 0).flow = &flow;
     Network::XeloFlow::Writer writer(&flow, false);
-    Field::XelDepthMarketDataField record;
-    memset(&record, 0, sizeof record);
+    Field::XelDepthMarketDataField record = {};
     strcpy(record.InstrumentID, "cu2510");
     const unsigned long packets = 40000;  // about 14 MiB in 1 MiB blocks
     for (unsigned long k = 0; k < packets; ++k) {

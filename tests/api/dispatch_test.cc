@@ -1,29 +1,27 @@
+// The API object's own logic without a connection: units fed to its
+// receiving path (dispatch, topics, cache, response log) and requests caught
+// from its request flow (refusals, flow control, request log).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-#include <sstream>
+#include <cstring>
 
 #include "api/md_api.h"
+#include "api/topic_key.h"
 #include "tests/api/dispatch_helpers.h"
 
 namespace {
 
 using Api::MdApi;
 using Api::MdApiProbe;
+using DispatchTest = ApiUnitTest;
+using TopicTest = ApiUnitTest;
+using RequestTest = ApiUnitTest;
 
-unsigned long g_local_time = 250912093000UL * 10000000UL + 1250000UL;
-unsigned long local_time() {
-    return g_local_time;
-}
-unsigned long now_ms() {
-    return 1;
-}
+const int NOT_LOGGED_IN = MdApi::ERR_NOT_LOGGED_IN;
+const int TABLE_FULL = MdApi::ERR_TABLE_FULL;
 
 CTarnXeloDepthMarketDataField make_depth(const char* instrument, double last) {
-    CTarnXeloDepthMarketDataField r;
-    memset(&r, 0, sizeof r);
+    CTarnXeloDepthMarketDataField r = {};
     strcpy(r.TradingDay, "20250912");
     strcpy(r.InstrumentID, instrument);
     strcpy(r.UpdateTime, "09:30:00");
@@ -36,36 +34,6 @@ CTarnXeloDepthMarketDataField make_depth(const char* instrument, double last) {
     strcpy(r.ActionDay, "20250912");
     return r;
 }
-
-class DispatchTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        MdApiProbe::set_clocks(&api, &now_ms, &local_time);
-        api.create_market_data_cache();
-        api.RegisterSpi(&spi);
-        snprintf(log_path, sizeof log_path, "/tmp/dispatch_test_%d.log", getpid());
-        remove(log_path);
-    }
-    void TearDown() override {
-        api.destroy_market_data_cache();
-        remove(log_path);
-    }
-    void feed(const wire::Head& h, const std::string& fields, int ext = 0) {
-        std::string u = wire::unit(h, fields, ext);
-        api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
-    }
-    std::vector<std::string> log_lines() {
-        std::ifstream in(log_path);
-        std::vector<std::string> lines;
-        for (std::string l; std::getline(in, l);) lines.push_back(l.substr(18));  // no stamp
-        return lines;
-    }
-    unsigned received() { return MdApiProbe::flux(&api).received; }
-
-    MdApi api{"", nullptr};
-    RecordingSpi spi;
-    char log_path[64];
-};
 
 TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
     struct Case {
@@ -87,38 +55,36 @@ TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
     for (const Case& c : cases) {
         spi.events.clear();
         feed({c.tid, c.series, 41, 'L', 99}, c.fields);
-        EXPECT_EQ(spi.events, c.events) << "series " << c.series << " tid " << c.tid;
+        EXPECT_EQ(spi.events, c.events) << "series " << c.series << " tid " << std::hex << c.tid;
     }
+    // Without an Spi the cache, the count and the log are kept all the same.
     api.RegisterSpi(nullptr);
     spi.events.clear();
+    ASSERT_EQ(api.OpenResponseLog(log_path.c_str()), 0);
+    const unsigned before = received();
     feed({0x5803, 7, 1, 'L', 0}, wire::depth(make_depth("cu2510", 1.5)));
+    feed({0x4202, 1, 2, 'L', 0}, wire::rsp_info(0, "") + wire::dissemination(3, 1));
+    feed({0x5902, 7, 3, 'L', 0}, wire::update_time("cu2510", "09:30:01", 0, ""));
     EXPECT_TRUE(spi.events.empty());
-    EXPECT_NE(MdApiProbe::cached(&api, 7, "cu2510"), nullptr);  // the cache is kept anyway
+    EXPECT_NE(MdApiProbe::cached(&api, 7, "cu2510"), nullptr);
+    EXPECT_EQ(log_lines().size(), 3u);
+    EXPECT_EQ(received() - before, 1u);
 }
 
 TEST_F(DispatchTest, ResponsesReachTheirCallbacksAndTheLog) {
-    ASSERT_EQ(api.OpenResponseLog(log_path), 0);
+    ASSERT_EQ(api.OpenResponseLog(log_path.c_str()), 0);
     MdApiProbe::login(&api, "trader01", "P0001");
-    std::string password;
-    wire::text(password, "trader01", 16);
-    wire::text(password, "P0001", 11);
-    wire::text(password, "old-secret", 41);
-    wire::text(password, "new-secret", 41);
-    std::string logout;
-    wire::text(logout, "trader01", 16);
-    wire::text(logout, "P0001", 11);
-    std::string cancel;
-    wire::be16(cancel, 7);
-    wire::text(cancel, "20250912", 9);
-    wire::be32(cancel, 1);
-    wire::be32(cancel, 100);
-    wire::be32(cancel, 200);
+    const std::string logout = wire::text("trader01", 16) + wire::text("P0001", 11);
+    const std::string password =
+        logout + wire::text("old-secret", 41) + wire::text("new-secret", 41);
+    const std::string cancel = std::string("\0\7", 2) + wire::text("20250912", 9) + wire::be32(1) +
+                               wire::be32(100) + wire::be32(200);
 
     feed({0x0001, 1, 1, 'L', 11}, wire::rsp_info(17, "no such topic"));
     feed({0x1010, 1, 2, 'L', 12}, wire::rsp_info(0, "") + wire::field(0x0032, password));
     feed({0x1F02, 1, 3, 'C', 13}, wire::rsp_info(0, "") + wire::dissemination(3, 1200));
     feed({0x5201, 1, 4, 'L', 0}, wire::field(0x3201, cancel));
-    EXPECT_TRUE(MdApiProbe::logged_in(&api));
+    EXPECT_EQ(MdApiProbe::login_state(&api), "in trader01/P0001");
     feed({0x1004, 1, 5, 'L', 14}, wire::rsp_info(0, "") + wire::field(0x000D, logout));
 
     const std::vector<std::string> events = {
@@ -130,9 +96,7 @@ TEST_F(DispatchTest, ResponsesReachTheirCallbacksAndTheLog) {
     };
     EXPECT_EQ(spi.events, events);
     EXPECT_EQ(received(), 4u);  // the cancel notice is not a response
-    EXPECT_FALSE(MdApiProbe::logged_in(&api));
-    EXPECT_STREQ(MdApiProbe::user_id(&api), "");
-    EXPECT_STREQ(MdApiProbe::participant_id(&api), "");
+    EXPECT_EQ(MdApiProbe::login_state(&api), "out /");
     const std::vector<std::string> lines = {
         "OnRspError,ErrorID=\"17\" ErrorMsg=\"no such topic\"",
         "OnRspUserPasswordUpdate,0,,UserID=\"trader01\" ParticipantID=\"P0001\" "
@@ -147,11 +111,8 @@ TEST_F(DispatchTest, ResponsesReachTheirCallbacksAndTheLog) {
 
 TEST_F(DispatchTest, FailedLogoutKeepsTheLoginAndOutOfOrderFieldsStopHandling) {
     MdApiProbe::login(&api, "trader01", "P0001");
-    std::string logout;
-    wire::text(logout, "trader01", 16);
-    wire::text(logout, "P0001", 11);
+    const std::string logout = wire::text("trader01", 16) + wire::text("P0001", 11);
     feed({0x1004, 1, 1, 'L', 1}, wire::rsp_info(3, "refused") + wire::field(0x000D, logout));
-    EXPECT_TRUE(MdApiProbe::logged_in(&api));
     EXPECT_EQ(received(), 1u);
     // Record before info, info without record, nothing at all: no callback,
     // no count.
@@ -159,13 +120,13 @@ TEST_F(DispatchTest, FailedLogoutKeepsTheLoginAndOutOfOrderFieldsStopHandling) {
     feed({0x1004, 1, 3, 'L', 1}, wire::rsp_info(0, ""));
     feed({0x1F02, 1, 4, 'L', 1}, "");
     feed({0x0001, 1, 5, 'L', 1}, wire::dissemination(1, 1));
-    EXPECT_TRUE(MdApiProbe::logged_in(&api));
+    EXPECT_EQ(MdApiProbe::login_state(&api), "in trader01/P0001");
     EXPECT_EQ(spi.events.size(), 1u);
     EXPECT_EQ(received(), 1u);
 }
 
 TEST_F(DispatchTest, TopicQueryWalk) {
-    ASSERT_EQ(api.OpenResponseLog(log_path), 0);
+    ASSERT_EQ(api.OpenResponseLog(log_path.c_str()), 0);
     const std::string info = wire::rsp_info(0, "ok");
     struct Case {
         char chain;
@@ -199,90 +160,28 @@ TEST_F(DispatchTest, TopicQueryWalk) {
     EXPECT_EQ(lines[3], "OnRspQryTopic,0,ok,");
 }
 
+// Random snapshots and increments are the depth property test's; here the
+// cases it does not make.
 TEST_F(DispatchTest, FullSnapshotsFillTheCachePerTopicAndInstrument) {
-    ASSERT_EQ(api.OpenResponseLog(log_path), 0);
+    ASSERT_EQ(api.OpenResponseLog(log_path.c_str()), 0);
     feed({0x5803, 3, 1, 'L', 0}, wire::depth(make_depth("cu2510", 71000.5)));
-    feed({0x5803, 7, 1, 'L', 0}, wire::depth(make_depth("cu2510", 72000.25)));
-    feed({0x5803, 3, 2, 'L', 0}, wire::depth(make_depth("cu2510", 71001.5)), 3);  // extended
-    const std::string long_id(30, 'x');
-    feed({0x5803, 3, 3, 'L', 0}, wire::depth(make_depth(long_id.c_str(), 9.0)));
+    feed({0x5803, 7, 1, 'L', 0}, wire::depth(make_depth("cu2510", 72000.25)), 3);  // extended
     // An older, shorter record: keyed by the instrument it does carry.
-    std::string short_field = wire::depth(make_depth("short1", 5.0)).substr(4, 195);
-    feed({0x5803, 3, 4, 'L', 0}, wire::field(0x2408, short_field));
-    EXPECT_EQ(MdApiProbe::cache_size(&api), 4u);
+    feed({0x5803, 3, 2, 'L', 0},
+         wire::field(0x2408, wire::depth(make_depth("short1", 5.0)).substr(4, 195)));
+    EXPECT_EQ(MdApiProbe::cache_size(&api), 3u);
+    // The same instrument on two topics is two entries.
+    ASSERT_NE(MdApiProbe::cached(&api, 3, "cu2510"), nullptr);
+    ASSERT_NE(MdApiProbe::cached(&api, 7, "cu2510"), nullptr);
+    EXPECT_EQ(MdApiProbe::cached(&api, 3, "cu2510")->LastPrice, 71000.5);
+    EXPECT_EQ(MdApiProbe::cached(&api, 7, "cu2510")->LastPrice, 72000.25);
     ASSERT_NE(MdApiProbe::cached(&api, 3, "short1"), nullptr);
     EXPECT_EQ(MdApiProbe::cached(&api, 3, "short1")->LastPrice, 5.0);
     EXPECT_EQ(MdApiProbe::cached(&api, 3, "short1")->AskPrice5, 0.0);
-    ASSERT_NE(MdApiProbe::cached(&api, 3, "cu2510"), nullptr);
-    EXPECT_EQ(MdApiProbe::cached(&api, 3, "cu2510")->LastPrice, 71001.5);
-    EXPECT_EQ(MdApiProbe::cached(&api, 7, "cu2510")->LastPrice, 72000.25);
-    EXPECT_EQ(MdApiProbe::cached(&api, 3, long_id.c_str())->AskPrice5, 14.0);
-    ASSERT_EQ(spi.depths.size(), 5u);
-    EXPECT_EQ(memcmp(&spi.depths[1], MdApiProbe::cached(&api, 7, "cu2510"), sizeof spi.depths[1]),
-              0);
-    EXPECT_EQ(spi.events[0], "start 3 1");
     std::vector<std::string> lines = log_lines();
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[0].find("OnRtnDepthMarketData,TradingDay=\"20250912\" "), std::string::npos);
     EXPECT_NE(lines[0].find(" LastPrice=\"71000.5"), std::string::npos) << lines[0];
-}
-
-std::string best_price(double bid, int bid_volume, double ask, int ask_volume) {
-    std::string s;
-    wire::f64(s, bid);
-    wire::be32(s, static_cast<unsigned>(bid_volume));
-    wire::f64(s, ask);
-    wire::be32(s, static_cast<unsigned>(ask_volume));
-    return wire::field(0x2434, s);
-}
-
-TEST_F(DispatchTest, IncrementalGroups) {
-    feed({0x5803, 3, 1, 'L', 0}, wire::depth(make_depth("A", 100.0)));
-    spi.events.clear();
-    spi.depths.clear();
-    spi.depth_pointers.clear();
-    const CTarnXeloDepthMarketDataField a_before = *MdApiProbe::cached(&api, 3, "A");
-
-    // No update-time field first: nothing changes, no data callback.
-    feed({0x5902, 3, 2, 'L', 0}, best_price(1, 2, 3, 4));
-    EXPECT_EQ(spi.events, (std::vector<std::string>{"start 3 2", "end 3 2"}));
-    EXPECT_EQ(memcmp(MdApiProbe::cached(&api, 3, "A"), &a_before, sizeof a_before), 0);
-
-    // An unknown instrument: a zero record with only the received members.
-    feed({0x5902, 3, 3, 'L', 0},
-         wire::update_time("N", "09:31:00", 500, "20250913") + best_price(1, 2, 3, 4));
-    CTarnXeloDepthMarketDataField expect_n;
-    memset(&expect_n, 0, sizeof expect_n);
-    strcpy(expect_n.InstrumentID, "N");
-    strcpy(expect_n.UpdateTime, "09:31:00");
-    expect_n.UpdateMillisec = 500;
-    strcpy(expect_n.ActionDay, "20250913");
-    expect_n.BidPrice1 = 1;
-    expect_n.BidVolume1 = 2;
-    expect_n.AskPrice1 = 3;
-    expect_n.AskVolume1 = 4;
-    ASSERT_EQ(spi.depths.size(), 1u);
-    EXPECT_EQ(memcmp(&spi.depths[0], &expect_n, sizeof expect_n), 0);
-    EXPECT_EQ(spi.depth_pointers[0], MdApiProbe::cached(&api, 3, "N"));  // the cached record
-
-    // Two instruments in one packet, unknown fields between: both updated,
-    // one callback with the last.
-    spi.depths.clear();
-    feed({0x5902, 3, 4, 'L', 0}, wire::update_time("A", "09:32:00", 1, "20250912") +
-                                     best_price(99, 5, 101, 6) + wire::field(0x2408, "junk") +
-                                     wire::update_time("N", "09:32:01", 2, "20250913") +
-                                     best_price(7, 8, 9, 10));
-    ASSERT_EQ(spi.depths.size(), 1u);
-    EXPECT_STREQ(spi.depths[0].InstrumentID, "N");
-    EXPECT_EQ(spi.depths[0].BidVolume1, 8);
-    const CTarnXeloDepthMarketDataField* a = MdApiProbe::cached(&api, 3, "A");
-    EXPECT_EQ(a->BidPrice1, 99);
-    EXPECT_EQ(a->AskVolume1, 6);
-    EXPECT_STREQ(a->UpdateTime, "09:32:00");
-    EXPECT_EQ(a->LastPrice, 100.0);  // untouched members stay
-    EXPECT_EQ(a->AskPrice5, 105.0);
-    // The same instrument on another topic is another record.
-    EXPECT_EQ(MdApiProbe::cached(&api, 4, "A"), nullptr);
 }
 
 TEST_F(DispatchTest, MalformedUnitsAreIgnored) {
@@ -297,15 +196,224 @@ TEST_F(DispatchTest, MalformedUnitsAreIgnored) {
     EXPECT_EQ(received(), 0u);
 }
 
-TEST_F(DispatchTest, AnApplicationThatOverridesNothingStillRuns) {
-    CTarnXeloMduserSpi quiet;
-    api.RegisterSpi(&quiet);
-    ASSERT_EQ(api.OpenResponseLog(log_path), 0);
-    feed({0x5803, 3, 1, 'L', 0}, wire::depth(make_depth("A", 1.0)));
-    feed({0x4202, 1, 2, 'L', 0}, wire::rsp_info(0, "") + wire::dissemination(3, 1));
-    feed({0x5902, 3, 3, 'L', 0}, wire::update_time("A", "09:30:01", 0, ""));
-    EXPECT_EQ(log_lines().size(), 3u);  // logged whether or not overridden
-    EXPECT_EQ(received(), 1u);
+// A topic announcement on the dialogue series.
+void announce(Api::MdApi& api, const std::string& fields) {
+    std::string u = wire::unit({0x5901, 1, 1, 'L', 0}, fields);
+    api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
+}
+
+// A snapshot appended to the topic's flow as the session would.
+void deliver(Network::XeloFlow* flow, const char* instrument) {
+    CTarnXeloDepthMarketDataField r = {};
+    strcpy(r.InstrumentID, instrument);
+    std::string u = wire::unit(
+        {0x5803, flow->get_subject(), static_cast<unsigned>(flow->get_count() + 1), 'L', 0},
+        wire::depth(r));
+    void* at = flow->alloc_object(static_cast<unsigned short>(u.size()));
+    memcpy(at, u.data(), u.size());
+    flow->commit_object(static_cast<unsigned short>(u.size()), false);
+}
+
+TEST_F(TopicTest, AnnouncedTopicGetsAnEntryAndAFlowAtItsPosition) {
+    ASSERT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_SAVED), 0);
+    announce(api, wire::dissemination(9, 500));
+    ASSERT_EQ(api.get_topic_count(), 2);
+    const MdApi::TopicEntry& e = api.get_topic(1);
+    EXPECT_EQ(e.topic_id, 9);
+    EXPECT_EQ(e.resume_type, TE_RESUME_FROM_NOW);
+    EXPECT_FALSE(e.send_at_login);  // the next login does not ask for it
+    ASSERT_NE(e.flow, nullptr);
+    EXPECT_EQ(e.flow->get_count(), 500u);
+    EXPECT_EQ(e.flow->get_subject(), 9);
+    deliver(e.flow, "cu2510");
+    EXPECT_EQ(e.flow->get_count(), 501u);
+    EXPECT_EQ(spi.events, (std::vector<std::string>{"start 9 501", "depth cu2510", "end 9 501"}));
+    // A second announcement repositions the same flow.
+    announce(api, wire::dissemination(9, 20));
+    EXPECT_EQ(api.get_topic_count(), 2);
+    EXPECT_EQ(api.get_topic(1).flow, e.flow);
+    EXPECT_EQ(e.flow->get_count(), 20u);
+    // An announcement stops at a field of another kind.
+    announce(api, wire::dissemination(10, 1) + wire::rsp_info(0, "") + wire::dissemination(11, 1));
+    announce(api, wire::dissemination(12, 7));
+    ASSERT_EQ(api.get_topic_count(), 4);
+    EXPECT_EQ(api.get_topic(3).flow->get_count(), 7u);
+    // Nothing else came of the announcements.
+    EXPECT_EQ(spi.events.size(), 3u);
+    EXPECT_EQ(received(), 0u);
+}
+
+TEST_F(TopicTest, TopicsBeyondTheTableStillGetAFlowOutsideIt) {
+    for (int t = 1; t <= MdApi::MAX_TOPICS; ++t)
+        ASSERT_EQ(api.SubscribeMarketDataTopic(t, TE_RESUME_FROM_BEGINNING), 0);
+    announce(api, wire::dissemination(100, 40) + wire::dissemination(101, 50));
+    EXPECT_EQ(api.get_topic_count(), int{MdApi::MAX_TOPICS});
+    ASSERT_EQ(MdApiProbe::overflow_count(&api), 2);
+    Network::XeloFlow* flow = MdApiProbe::overflow_flow(&api, 0);
+    EXPECT_EQ(flow->get_subject(), 100);
+    EXPECT_EQ(flow->get_count(), 40u);
+    // Its packets are dispatched like any topic's.
+    deliver(flow, "ag2512");
+    EXPECT_EQ(spi.events, (std::vector<std::string>{"start 100 41", "depth ag2512", "end 100 41"}));
+    EXPECT_NE(MdApiProbe::cached(&api, 100, "ag2512"), nullptr);
+    // Announced again at the next login: the same flow, repositioned.
+    announce(api, wire::dissemination(100, 7));
+    EXPECT_EQ(MdApiProbe::overflow_count(&api), 2);
+    EXPECT_EQ(flow->get_count(), 7u);
+    // The extra room has its own bound; what passes it is ignored.
+    std::string many;
+    for (int t = 200; t < 200 + MdApi::MAX_OVERFLOW_TOPICS; ++t) many += wire::dissemination(t, 1);
+    announce(api, many);
+    EXPECT_EQ(MdApiProbe::overflow_count(&api), int{MdApi::MAX_OVERFLOW_TOPICS});
+    EXPECT_EQ(api.get_topic_count(), int{MdApi::MAX_TOPICS});
+    api.recycle_overflow_flows();
+}
+
+// Bytes behind the text do not take part; an id is cut to 30 characters.
+TEST(TopicKey, OnlyTheTopicAndTheTextTakePart) {
+    Api::TopicInstrumentKey a, b;
+    Api::set_topic_key(&a, 3, "cu2510");
+    Api::set_topic_key(&b, 7, "cu2510");
+    EXPECT_FALSE(Api::equal_topic_instrument(&a, &b));
+    Api::set_topic_key(&b, 3, "cu2510");
+    b.instrument[20] = 'z';
+    EXPECT_TRUE(Api::equal_topic_instrument(&a, &b));
+    EXPECT_EQ(Api::hash_topic_instrument(&a), Api::hash_topic_instrument(&b));
+    Api::set_topic_key(&a, 3, std::string(40, 'q').c_str());
+    EXPECT_EQ(std::string(a.instrument), std::string(30, 'q'));
+}
+
+// With zero limits (no connection yet) nothing is held back.
+TEST(ControlFlux, ZeroLimitsDisableTheirCheck) {
+    MdApi::FluxValue flux = {};
+    flux.sent = 1000;
+    EXPECT_EQ(MdApi::control_flux(&flux, 1), 0);
+    flux.per_second_limit = 64;
+    flux.window_base = 1000;
+    flux.stamp = 1;
+    EXPECT_EQ(MdApi::control_flux(&flux, 2), 0);  // 1000 sent, none answered, no limit
+    flux.sent = 1064;
+    EXPECT_EQ(MdApi::control_flux(&flux, 2), MdApi::ERR_RATE);
+}
+
+TEST_F(RequestTest, RefusalsSendNothingAndSubscribeStillClearsSendAtLogin) {
+    for (int t = 1; t < MdApi::MAX_TOPICS; ++t)
+        ASSERT_EQ(api.SubscribeMarketDataTopic(t, TE_RESUME_FROM_BEGINNING), 0);
+    MdApiProbe::connect(&api, &sent);
+    CTarnXeloReqUserLogoutField logout = {};
+    CTarnXeloUserPasswordUpdateField update = {};
+    CTarnXeloDisseminationField topic = {5, 0};
+    EXPECT_EQ(api.ReqUserLogout(&logout, 1), NOT_LOGGED_IN);
+    EXPECT_EQ(api.ReqUserPasswordUpdate(&update, 2), NOT_LOGGED_IN);
+    EXPECT_EQ(api.ReqQryTopic(&topic, 3), NOT_LOGGED_IN);
+    EXPECT_TRUE(api.get_topic(4).send_at_login);
+    EXPECT_EQ(api.ReqSubscribeTopic(&topic, 4), NOT_LOGGED_IN);
+    EXPECT_FALSE(api.get_topic(4).send_at_login);
+    // A full table is refused before the table is looked at.
+    ASSERT_EQ(api.SubscribeMarketDataTopic(64, TE_RESUME_FROM_NOW), 0);
+    MdApiProbe::login(&api, "trader01", "P0001");
+    topic.SequenceSeries = 3;
+    EXPECT_EQ(api.ReqSubscribeTopic(&topic, 5), TABLE_FULL);
+    EXPECT_TRUE(api.get_topic(2).send_at_login);
+    EXPECT_TRUE(sent.units.empty());
+    EXPECT_EQ(MdApiProbe::flux(&api).sent, 0u);
+}
+
+// One script of chosen stamps: each step makes requests at a time; answered
+// steps get an (error) response through the dispatcher for each request sent.
+TEST_F(RequestTest, RateWindowsAndUnansweredStalls) {
+    connect_and_login();
+    struct Step {
+        unsigned long now;
+        int answers_before;
+        bool answered;
+        int requests;
+        int expect;  // result of the last request of the step
+    };
+    const Step script[] = {
+        {5000, 0, true, 64, 0},                       // a full window passes
+        {5000, 0, true, 1, MdApi::ERR_RATE},          // the 65th in the window
+        {6000, 0, true, 1, MdApi::ERR_RATE},          // 1000 ms is not more than 1000
+        {6001, 0, true, 1, 0},                        // a new window
+        {6001, 0, false, 32, 0},                      // 32 unanswered
+        {6001, 0, false, 1, MdApi::ERR_UNANSWERED},   // stall from the window's stamp
+        {16001, 0, false, 1, MdApi::ERR_UNANSWERED},  // ten seconds are not past
+        {16002, 0, false, 1, 0},                      // one passes, new window
+        {16002, 0, false, 1, MdApi::ERR_UNANSWERED},  // the next stall starts
+        {26002, 0, false, 1, MdApi::ERR_UNANSWERED},
+        {26002, 2, false, 1, 0},  // answers bring it below 32 at once
+    };
+    auto respond = [&] { feed({0x0001, 1, 1, 'L', 7}, wire::rsp_info(11, "busy")); };
+    CTarnXeloDisseminationField topic = {3, 0};
+    unsigned passed = 0;
+    for (const Step& s : script) {
+        SCOPED_TRACE(s.now);
+        g_now_ms = s.now;
+        for (int i = 0; i < s.answers_before; ++i) respond();
+        int rc = 0;
+        for (int i = 0; i < s.requests; ++i) {
+            rc = api.ReqQryTopic(&topic, i);
+            passed += rc == 0;
+            if (rc == 0 && s.answered) respond();
+        }
+        EXPECT_EQ(rc, s.expect);
+    }
+    EXPECT_EQ(sent.units.size(), passed);  // refusals are neither sent nor counted
+    EXPECT_EQ(MdApiProbe::flux(&api).sent, passed);
+}
+
+TEST_F(RequestTest, PacketsCarryTidRequestIdAndTheFieldAsTheFrontReadsIt) {
+    connect_and_login();
+    CTarnXeloDisseminationField subscribe = {3, 1200}, query = {3, 0};
+    ASSERT_EQ(api.ReqSubscribeTopic(&subscribe, 41), 0);
+    ASSERT_EQ(api.OpenRequestLog(log_path.c_str()), 0);
+    ASSERT_EQ(api.ReqQryTopic(&query, 42), 0);
+    EXPECT_EQ(ApiTest::read_file(log_path),
+              "20250912093000125,ReqQryTopic,SequenceSeries=\"3\" SequenceNo=\"0\"\n");
+    CTarnXeloReqUserLogoutField logout;
+    memset(logout.UserID, 'U', sizeof logout.UserID);  // no terminator
+    memset(logout.ParticipantID, 'P', sizeof logout.ParticipantID);
+    ASSERT_EQ(api.ReqUserLogout(&logout, 43), 0);
+    const std::string ids = std::string(15, 'U') + '\0' + std::string(10, 'P') + '\0';
+    EXPECT_EQ(sent.units, (std::vector<std::string>{
+                              wire::unit({0x1F01, 1, 1, 'L', 41}, wire::dissemination(3, 1200)),
+                              wire::unit({0x4201, 1, 2, 'L', 42}, wire::dissemination(3, 0)),
+                              wire::unit({0x1003, 1, 3, 'L', 43}, wire::field(0x000C, ids))}));
+}
+
+// The ids are checked against the login's, participant first, and are
+// terminated in the caller's record as far as they were checked.
+TEST_F(RequestTest, PasswordUpdateChecksTheLoggedInIdsAndHidesPasswordsInTheLog) {
+    connect_and_login();
+    ASSERT_EQ(api.OpenRequestLog(log_path.c_str()), 0);
+    const struct {
+        const char* user;
+        const char* participant;
+        int expect;
+        char user_end;  // UserID[15] afterwards
+    } cases[] = {
+        {"trader01", "P0002", MdApi::ERR_OTHER_PARTICIPANT, 'x'},
+        {"trader02", "P0001", MdApi::ERR_OTHER_USER, 0},
+        {"trader02", "P0002", MdApi::ERR_OTHER_PARTICIPANT, 'x'},
+        {"trader01", "P0001", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.user) + "/" + c.participant);
+        CTarnXeloUserPasswordUpdateField r;
+        memset(&r, 'x', sizeof r);
+        strcpy(r.UserID, c.user);
+        strcpy(r.ParticipantID, c.participant);
+        strcpy(r.OldPassword, "old-secret");
+        strcpy(r.NewPassword, "new-secret");
+        EXPECT_EQ(api.ReqUserPasswordUpdate(&r, 9), c.expect);
+        EXPECT_EQ(r.ParticipantID[10], '\0');
+        EXPECT_EQ(r.UserID[15], c.user_end);
+    }
+    ASSERT_EQ(sent.units.size(), 1u);
+    EXPECT_NE(sent.units[0].find("old-secret"), std::string::npos);  // the front gets them
+    EXPECT_EQ(ApiTest::read_file(log_path),
+              "20250912093000125,ReqUserPasswordUpdate,UserID=\"trader01\" "
+              "ParticipantID=\"P0001\" OldPassword=\"\" NewPassword=\"\"\n");
 }
 
 }  // namespace

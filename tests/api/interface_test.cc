@@ -8,13 +8,11 @@
 #include <type_traits>
 
 #include "api/TarnXeloMduserApi.h"
+#include "tests/api/recording_spi.h"
 
 // The interface classes have no virtual destructors (their slot layouts are
 // fixed); the test classes here are never deleted through them.
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
-
-// Objects the tests cannot end (no Init, so no Release) stay reachable here.
-CTarnXeloMduserApi* volatile g_kept_api = nullptr;
 
 namespace {
 
@@ -81,54 +79,28 @@ Fn slot(void* object, int i) {
     return fn;
 }
 
-// Spies record which operation a slot reached.
-using CText = const char*;
-#define SPY(ret, name, ...)          \
-    ret name(__VA_ARGS__) override { \
-        hit = #name;                 \
-        return ret();                \
+using ApiTest::SpyApi;
+#define SPY XELMD_TEST_SPY
+
+// The names of a spy's slots, in slot order, as called with zeroed word
+// arguments (each operation takes at most four and reads none of them).
+template <typename Spy>
+std::string slot_names(Spy& spy, int slots) {
+    std::string names;
+    for (int i = 0; i < slots; ++i) {
+        spy.hit.clear();
+        slot<void (*)(void*, void*, void*, long, long)>(&spy, i)(&spy, nullptr, nullptr, 0, 0);
+        names += (i ? " " : "") + spy.hit;
     }
-class SpyApi : public CTarnXeloMduserApi {
-  public:
-    std::string hit;
-    // clang-format off
-    SPY(int, Release) SPY(int, Init) SPY(int, Join) SPY(CText, GetTradingDay)
-    SPY(int, RegisterFront, const char*) SPY(int, RegisterNameServer, const char*)
-    SPY(void, RegisterSpi, CTarnXeloMduserSpi*) SPY(int, SubscribeMarketDataTopic, int, TE_RESUME_TYPE)
-    SPY(int, SetHeartbeatTimeout, unsigned int) SPY(int, OpenRequestLog, const char*)
-    SPY(int, OpenResponseLog, const char*) SPY(int, ReqUserLogin, CTarnXeloReqUserLoginField*, int)
-    SPY(int, ReqUserLogout, CTarnXeloReqUserLogoutField*, int)
-    SPY(int, ReqUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, int)
-    SPY(int, ReqSubscribeTopic, CTarnXeloDisseminationField*, int)
-    SPY(int, ReqQryTopic, CTarnXeloDisseminationField*, int)
-    // clang-format on
-};
+    return names;
+}
 
 TEST(PublicInterface, ApiSlotsAreInContractOrder) {
-    const char* expected[16] = {"Release",
-                                "Init",
-                                "Join",
-                                "GetTradingDay",
-                                "RegisterFront",
-                                "RegisterNameServer",
-                                "RegisterSpi",
-                                "SubscribeMarketDataTopic",
-                                "SetHeartbeatTimeout",
-                                "OpenRequestLog",
-                                "OpenResponseLog",
-                                "ReqUserLogin",
-                                "ReqUserLogout",
-                                "ReqUserPasswordUpdate",
-                                "ReqSubscribeTopic",
-                                "ReqQryTopic"};
     SpyApi spy;
-    for (int i = 0; i < 16; ++i) {
-        spy.hit.clear();
-        // Every slot is called with two zeroed word arguments; each operation
-        // takes at most two and reads none of them.
-        slot<void (*)(void*, void*, long)>(&spy, i)(&spy, nullptr, 0);
-        EXPECT_EQ(spy.hit, expected[i]) << "slot " << i;
-    }
+    EXPECT_EQ(slot_names(spy, 16),
+              "Release Init Join GetTradingDay RegisterFront RegisterNameServer RegisterSpi "
+              "SubscribeMarketDataTopic SetHeartbeatTimeout OpenRequestLog OpenResponseLog "
+              "ReqUserLogin ReqUserLogout ReqUserPasswordUpdate ReqSubscribeTopic ReqQryTopic");
 }
 
 class SpySpi : public CTarnXeloMduserSpi {
@@ -151,18 +123,11 @@ class SpySpi : public CTarnXeloMduserSpi {
 #undef SPY
 
 TEST(PublicInterface, SpiSlotsAreInContractOrder) {
-    const char* expected[13] = {
-        "OnFrontConnected",    "OnFrontDisconnected", "OnHeartBeatWarning",
-        "OnPackageStart",      "OnPackageEnd",        "OnRspError",
-        "OnRspUserLogin",      "OnRspUserLogout",     "OnRspUserPasswordUpdate",
-        "OnRspSubscribeTopic", "OnRspQryTopic",       "OnRtnFlowMessageCancel",
-        "OnRtnDepthMarketData"};
     SpySpi spy;
-    for (int i = 0; i < 13; ++i) {
-        spy.hit.clear();
-        slot<void (*)(void*, void*, void*, long, long)>(&spy, i)(&spy, nullptr, nullptr, 0, 0);
-        EXPECT_EQ(spy.hit, expected[i]) << "slot " << i;
-    }
+    EXPECT_EQ(slot_names(spy, 13),
+              "OnFrontConnected OnFrontDisconnected OnHeartBeatWarning OnPackageStart OnPackageEnd "
+              "OnRspError OnRspUserLogin OnRspUserLogout OnRspUserPasswordUpdate "
+              "OnRspSubscribeTopic OnRspQryTopic OnRtnFlowMessageCancel OnRtnDepthMarketData");
     // The defaults behind every slot ignore their arguments, null records too.
     CTarnXeloMduserSpi base;
     for (int i = 0; i < 13; ++i)
@@ -179,22 +144,6 @@ TEST(PublicInterface, VersionTextAndNumbers) {
     EXPECT_STREQ(text, "TARN XelMdApi V2.00 202508.1835");
     EXPECT_EQ(date, 202508);
     EXPECT_EQ(time, 1835);
-}
-
-TEST(PublicInterface, FactoryObjectAnswersThroughItsSlots) {
-    CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi("");
-    ASSERT_NE(api, nullptr);
-    using Text = int (*)(void*, const char*);
-    using Uint = int (*)(void*, unsigned int);
-    using Void = int (*)(void*);
-    EXPECT_EQ(slot<Text>(api, 4)(api, "tcp://127.0.0.1:1"), 0);   // RegisterFront
-    EXPECT_EQ(slot<Uint>(api, 8)(api, 30u), 0);                   // SetHeartbeatTimeout
-    slot<void (*)(void*, void*)>(api, 6)(api, nullptr);           // RegisterSpi
-    EXPECT_EQ(slot<Void>(api, 0)(api), -9);                       // Release before Init
-    EXPECT_STREQ(slot<const char* (*)(void*)>(api, 3)(api), "");  // GetTradingDay
-    // Without Init there is no Release to end Join, so the object stays
-    // alive (and reachable) for the rest of the run.
-    g_kept_api = api;
 }
 
 }  // namespace

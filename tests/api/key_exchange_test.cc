@@ -1,3 +1,5 @@
+// The library's key material against libcrypto: the per-connection key
+// agreement and the terminal information sealed with the embedded key.
 #include "api/key_exchange.h"
 
 #include <gtest/gtest.h>
@@ -5,10 +7,12 @@
 #include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/obj_mac.h>
+#include <openssl/pem.h>
 
 #include <cstring>
 #include <string>
 
+#include "api/api_info.h"
 #include "cipher/sm2.h"
 #include "tests/api/key_reference.h"
 
@@ -20,17 +24,6 @@ using ApiTest::reference_mask;
 class KeyExchangeTest : public ::testing::Test {
   protected:
     void SetUp() override { length_ = Api::KeyExchange::build_text(&sm2_, text_); }
-    // The key sealed the way a front does it: SM2 under the text's public key.
-    std::string seal(const unsigned char* plain, int n) {
-        std::string x(text_ + 2, 64), y(text_ + 68, 64);
-        Cipher::Sm2 front(true);
-        EXPECT_TRUE(front.set_public_key(x.c_str(), y.c_str()));
-        unsigned char out[256];
-        int out_len = 0;
-        front.encode(nullptr, out_len, plain, n);
-        front.encode(out, out_len, plain, n);
-        return hex(out, out_len);
-    }
     int derive(const std::string& s) {
         return Api::KeyExchange::derive_key(&sm2_, text_, s.c_str(), type_, key_);
     }
@@ -43,11 +36,10 @@ class KeyExchangeTest : public ::testing::Test {
 
 TEST_F(KeyExchangeTest, TextIsTwoPrefixedCoordinatesOfAPointOnTheCurve) {
     ASSERT_EQ(length_, 132);
-    EXPECT_EQ(std::string(text_, 2), "40");
-    EXPECT_EQ(std::string(text_ + 66, 2), "40");
-    for (int i = 0; i < 132; ++i)
-        EXPECT_TRUE(isdigit(text_[i]) || (text_[i] >= 'A' && text_[i] <= 'F'));
-    for (int i = 132; i < Api::KeyExchange::TEXT_SIZE; ++i) ASSERT_EQ(text_[i], 0) << i;
+    const std::string text(text_, Api::KeyExchange::TEXT_SIZE);
+    EXPECT_EQ(text.substr(0, 2) + text.substr(66, 2), "4040");
+    EXPECT_EQ(text.find_first_not_of("0123456789ABCDEF"), 132u);
+    EXPECT_EQ(text.substr(132), std::string(Api::KeyExchange::TEXT_SIZE - 132, '\0'));
 
     EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
     BIGNUM *x = nullptr, *y = nullptr;
@@ -67,11 +59,8 @@ TEST_F(KeyExchangeTest, TextIsTwoPrefixedCoordinatesOfAPointOnTheCurve) {
     EXPECT_NE(std::string(text_, 132), std::string(again, 132));
 }
 
-TEST_F(KeyExchangeTest, MaskMatchesIndependentDigestAndCrc) {
+TEST_F(KeyExchangeTest, RepliesGiveTheMaskedOrSealedKey) {
     EXPECT_EQ(Api::KeyExchange::make_mask(text_), reference_mask(text_));
-}
-
-TEST_F(KeyExchangeTest, ShortFormIsTheMaskedLittleEndianKey) {
     EXPECT_EQ(derive("0"), 0);  // a lone zero: no cipher
     EXPECT_EQ(type_, 0xEE);
     const unsigned char bytes[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
@@ -83,12 +72,16 @@ TEST_F(KeyExchangeTest, ShortFormIsTheMaskedLittleEndianKey) {
     ASSERT_EQ(derive("D0123456789abcdef7"), 1);
     EXPECT_EQ(type_, 3);
     EXPECT_EQ(key_, v ^ reference_mask(text_));
+    // Sealed to the text's public key, '0' + type: the little-endian key itself.
+    ASSERT_EQ(derive("4" + ApiTest::seal_hex(text_, bytes, 8)), 1);
+    EXPECT_EQ(type_, 4);
+    EXPECT_EQ(key_, v);
 }
 
 TEST_F(KeyExchangeTest, UnusableRepliesClose) {
     const unsigned char nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
     const unsigned char eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-    std::string sealed = seal(eight, 8);
+    std::string sealed = ApiTest::seal_hex(text_, eight, 8);
     std::string tampered = sealed;
     tampered[sealed.size() - 1] = tampered[sealed.size() - 1] == '0' ? '1' : '0';
     struct Case {
@@ -99,12 +92,49 @@ TEST_F(KeyExchangeTest, UnusableRepliesClose) {
         {"", "empty"},
         {"/0123456789ABCDEF", "below '0'"},
         {"5", "no key bytes"},
-        {"1" + seal(nine, 9), "sealed key of nine bytes"},
+        {"1" + ApiTest::seal_hex(text_, nine, 9), "sealed key of nine bytes"},
         {"1" + tampered, "check value fails"},
         {"BXY23456789ABCDEF", "short form with a non-digit"},
         {"1" + sealed.substr(0, 20) + "G" + sealed.substr(21), "sealed form with a non-digit"},
     };
     for (const Case& c : cases) EXPECT_EQ(derive(c.reply), -24) << c.why;
+}
+
+TEST(TerminalKey, EmbeddedPemIsThePublicHalfOfTheTestKey) {
+    EVP_PKEY* key = ApiTest::load_private_key();
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(EVP_PKEY_get_bits(key), 1024);
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PUBKEY(bio, key);
+    char* data = nullptr;
+    long n = BIO_get_mem_data(bio, &data);
+    EXPECT_EQ(std::string(data, static_cast<size_t>(n)), Api::g_terminal_public_key);
+    BIO_free(bio);
+    EVP_PKEY_free(key);
+}
+
+TEST(EncryptApiInfo, PrivateKeyRecoversInitInfoAndFrontMode) {
+    EVP_PKEY* key = ApiTest::load_private_key();
+    ASSERT_NE(key, nullptr);
+    struct Case {
+        int info;
+        char mode;
+        const char* plain;
+    } cases[] = {{12345, '0', "123450"}, {25081835, '1', "250818351"}, {-7, '0', "-70"}};
+    for (const Case& c : cases) {
+        char out[Api::ENCRYPTED_INFO_SIZE];
+        memset(out, 'x', sizeof out);
+        ASSERT_NE(Api::encrypt_api_info(out, c.info, c.mode), 0);
+        std::string text(out);
+        ASSERT_EQ(text.size(), 180u);  // Base64 of 133 bytes
+        for (size_t i = text.size(); i < sizeof out; ++i) ASSERT_EQ(out[i], 0);
+        unsigned char block[200];
+        int n = EVP_DecodeBlock(block, reinterpret_cast<const unsigned char*>(out), 180);
+        ASSERT_EQ(n, 135);  // EVP_DecodeBlock keeps the padding's two bytes
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 5), std::string("#128\0", 5));
+        EXPECT_EQ(ApiTest::oaep_decrypt(key, block + 5, 128), c.plain);
+    }
+    EVP_PKEY_free(key);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 // Reference pieces written independently of the library for the key
 // exchange and terminal tag: a bitwise CRC-32C update (no inversions, as the
-// crc32 instruction) and libcrypto's SM3.
+// crc32 instruction) and libcrypto's SM3; and the front's sealing of a key.
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -12,6 +12,8 @@
 
 #include <string>
 #include <vector>
+
+#include "cipher/sm2.h"
 
 namespace ApiTest {
 
@@ -53,10 +55,18 @@ inline std::string hex(const unsigned char* p, int n) {
     return s;
 }
 
-inline std::string le_hex(unsigned long v) {
-    unsigned char b[8];
-    for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(v >> (8 * i));
-    return hex(b, 8);
+// plain sealed the way a front does it: SM2 under the public key of a
+// key-exchange text ("40" X "40" Y), in hex.
+inline std::string seal_hex(const char* text, const unsigned char* plain, int n) {
+    Cipher::Sm2 front(true);
+    if (!front.set_public_key(std::string(text + 2, 64).c_str(),
+                              std::string(text + 68, 64).c_str()))
+        return "<no key>";
+    unsigned char out[256];
+    int out_len = 0;
+    front.encode(nullptr, out_len, plain, n);
+    front.encode(out, out_len, plain, n);
+    return hex(out, out_len);
 }
 
 // The simulator's test key, whose public half the library embeds.

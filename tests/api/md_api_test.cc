@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/api/raw_front.h"
+#include "tests/api/recording_spi.h"
 
 namespace {
 
@@ -21,93 +21,58 @@ class MdApiTest : public ::testing::Test {
     Api::MdApi api{"", nullptr};
 };
 
-TEST_F(MdApiTest, LongTextsAreCutToTheirBuffers) {
-    std::string longpath(300, 'p');
-    Api::MdApi other(longpath.c_str(), nullptr);
-    EXPECT_EQ(std::string(other.get_flow_path()), longpath.substr(0, 255));
-    Api::MdApi nullpath(nullptr, nullptr);
-    EXPECT_STREQ(nullpath.get_flow_path(), "");
-    std::string addr(100, 'a');
-    ASSERT_EQ(api.RegisterFront(addr.c_str()), 0);
-    EXPECT_EQ(std::string(api.get_front(0)), addr.substr(0, 63));
-    ASSERT_EQ(api.RegisterNameServer(addr.c_str()), 0);
-    EXPECT_EQ(std::string(api.get_name_server(0)), addr.substr(0, 63));
-}
-
-TEST_F(MdApiTest, FrontsAndNameServersEmptyEachOther) {
-    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
-    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.2:1"), 0);
+TEST_F(MdApiTest, AddressTablesCutTextsHoldTheirBoundAndEmptyEachOther) {
+    const std::string path(300, 'p'), addr(100, 'a');
+    EXPECT_EQ(std::string(Api::MdApi(path.c_str(), nullptr).get_flow_path()), path.substr(0, 255));
+    EXPECT_STREQ(Api::MdApi(nullptr, nullptr).get_flow_path(), "");
+    for (int i = 0; i < 16; ++i) ASSERT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
+    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:2"), -8);
     EXPECT_EQ(api.get_front_mode(), '1');  // name servers leave the mode alone
-    EXPECT_EQ(api.RegisterFront("tcp://10.0.0.3:1"), 0);
-    EXPECT_EQ(api.get_front_count(), 1);
+    ASSERT_EQ(api.RegisterFront(addr.c_str()), 0);
     EXPECT_EQ(api.get_name_server_count(), 0);
-    EXPECT_STREQ(api.get_front(0), "tcp://10.0.0.3:1");
-    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
-    EXPECT_EQ(api.get_front_count(), 0);
-    EXPECT_EQ(api.get_name_server_count(), 1);
-    EXPECT_EQ(api.get_front_mode(), '0');  // set by the front, kept after it is dropped
-}
-
-TEST_F(MdApiTest, SixtyFifthFrontAndSeventeenthNameServerAreRefused) {
-    for (int i = 0; i < 64; ++i) {
-        std::string a = "tcp://10.0.0.1:" + std::to_string(1000 + i);
-        ASSERT_EQ(api.RegisterFront(a.c_str()), 0) << i;
-    }
+    EXPECT_EQ(std::string(api.get_front(0)), addr.substr(0, 63));
+    for (int i = 1; i < 64; ++i)
+        ASSERT_EQ(api.RegisterFront(("tcp://10.0.0.1:" + std::to_string(1000 + i)).c_str()), 0);
     EXPECT_EQ(api.RegisterFront("tcp://10.0.0.9:9"), -8);
     EXPECT_EQ(api.get_front_count(), 64);
     EXPECT_STREQ(api.get_front(63), "tcp://10.0.0.1:1063");
-    for (int i = 0; i < 16; ++i) ASSERT_EQ(api.RegisterNameServer("tcp://10.0.0.1:1"), 0);
+    // A name server empties the full table of fronts; the mode they set stays.
+    ASSERT_EQ(api.RegisterNameServer(addr.c_str()), 0);
     EXPECT_EQ(api.get_front_count(), 0);
-    EXPECT_EQ(api.RegisterNameServer("tcp://10.0.0.1:2"), -8);
-    EXPECT_EQ(api.get_name_server_count(), 16);
-    // A front empties the full table, which then takes sixteen again.
-    ASSERT_EQ(api.RegisterFront("tcp://10.0.0.2:2"), 0);
-    for (int i = 0; i < 16; ++i) ASSERT_EQ(api.RegisterNameServer("y"), 0);
+    EXPECT_EQ(std::string(api.get_name_server(0)), addr.substr(0, 63));
+    EXPECT_EQ(api.get_front_mode(), '0');
+    for (int i = 1; i < 16; ++i) ASSERT_EQ(api.RegisterNameServer("y"), 0);
     EXPECT_EQ(api.RegisterNameServer("w"), -8);
 }
 
 TEST_F(MdApiTest, HeartbeatTimeoutIsClamped) {
-    const unsigned int in[] = {0, 3, 4, 5, 180, 181, 182, 500, 0xFFFFFFFFu};
-    const unsigned int out[] = {4, 4, 4, 5, 180, 181, 181, 181, 181};
-    for (size_t i = 0; i < sizeof in / sizeof in[0]; ++i) {
-        EXPECT_EQ(api.SetHeartbeatTimeout(in[i]), 0);
-        EXPECT_EQ(api.get_heartbeat_timeout(), out[i]) << in[i];
+    const unsigned int cases[][2] = {{0, 4},     {3, 4},     {4, 4},
+                                     {5, 5},     {180, 180}, {181, 181},
+                                     {182, 181}, {500, 181}, {0xFFFFFFFFu, 181}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(api.SetHeartbeatTimeout(c[0]), 0);
+        EXPECT_EQ(api.get_heartbeat_timeout(), c[1]) << c[0];
     }
 }
 
-TEST_F(MdApiTest, SubscribingATopicTwiceKeepsOneEntryWithTheLastResumeType) {
+TEST_F(MdApiTest, TopicTableKeepsTheLastResumeTypeAndSixtyFourTopics) {
     EXPECT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_BEGINNING), 0);
+    // An unknown resume type is stored as given, not refused.
+    EXPECT_EQ(api.SubscribeMarketDataTopic(3, static_cast<TE_RESUME_TYPE>(7)), 0);
+    EXPECT_EQ(api.get_topic(0).resume_type, 7);
     EXPECT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_SAVED), 0);
     ASSERT_EQ(api.get_topic_count(), 1);
     EXPECT_EQ(api.get_topic(0).topic_id, 3);
     EXPECT_EQ(api.get_topic(0).resume_type, TE_RESUME_FROM_SAVED);
     EXPECT_TRUE(api.get_topic(0).send_at_login);
     EXPECT_EQ(api.get_topic(0).flow, nullptr);
-    // An unknown resume type is stored as given, not refused.
-    EXPECT_EQ(api.SubscribeMarketDataTopic(3, static_cast<TE_RESUME_TYPE>(7)), 0);
-    EXPECT_EQ(api.get_topic(0).resume_type, 7);
-}
-
-TEST_F(MdApiTest, SixtyFifthTopicIsRefusedEvenWhenPresent) {
     for (int t = 0; t < 64; ++t) ASSERT_EQ(api.SubscribeMarketDataTopic(t, TE_RESUME_FROM_NOW), 0);
     EXPECT_EQ(api.SubscribeMarketDataTopic(100, TE_RESUME_FROM_NOW), -8);
+    // Refused even when present: the full table is not looked at.
     EXPECT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_SAVED), -8);
-    EXPECT_EQ(api.get_topic(3).resume_type, TE_RESUME_FROM_NOW);
+    EXPECT_EQ(api.get_topic(0).resume_type, TE_RESUME_FROM_NOW);
     ASSERT_NE(api.get_market_data_subject(63), nullptr);
     EXPECT_EQ(api.get_market_data_subject(100), nullptr);
-}
-
-TEST_F(MdApiTest, RequestsBeforeInitOrLoginAreRefused) {
-    CTarnXeloReqUserLoginField login{};
-    CTarnXeloReqUserLogoutField logout{};
-    CTarnXeloUserPasswordUpdateField pwd{};
-    CTarnXeloDisseminationField d{};
-    EXPECT_EQ(api.Release(), -9);
-    EXPECT_EQ(api.ReqUserLogin(&login, 1), -9);  // before Init
-    EXPECT_EQ(api.ReqUserLogout(&logout, 2), -1);
-    EXPECT_EQ(api.ReqUserPasswordUpdate(&pwd, 3), -1);
-    EXPECT_EQ(api.ReqSubscribeTopic(&d, 4), -1);
-    EXPECT_EQ(api.ReqQryTopic(&d, 5), -1);
 }
 
 TEST(MdApiRunning, InitWithoutAddressesRunsAndRefusesLateConfiguration) {
@@ -115,6 +80,7 @@ TEST(MdApiRunning, InitWithoutAddressesRunsAndRefusesLateConfiguration) {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     std::string dir = tmpl;
     Api::MdApi* api = new Api::MdApi(dir.c_str(), nullptr);
+    EXPECT_EQ(api->Release(), -9);                        // before Init
     ASSERT_EQ(api->RegisterFront("tcp://127.0.0.1"), 0);  // no port: skipped at Init
     ASSERT_EQ(api->Init(), 0);
     EXPECT_TRUE(api->is_inited());

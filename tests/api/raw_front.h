@@ -1,10 +1,10 @@
 #ifndef XELMD_TESTS_API_RAW_FRONT_H
 #define XELMD_TESTS_API_RAW_FRONT_H
 
-// A front written for the API tests with plain sockets: it frames, enciphers
-// (type 1) and parses by hand, independently of the library's channels and
-// sessions, so that a mistake made the same way on both sides of the
-// library's own transport cannot hide here. One thread (the test's).
+// A front written for the API tests with plain sockets: it frames and
+// enciphers by hand (units from wire.h, the cipher from the network tests'
+// independent helper), so that a mistake made the same way on both sides of
+// the library's own transport cannot hide here. One thread (the test's).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,16 +15,14 @@
 
 #include <chrono>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "api/TarnXeloMduserApi.h"
-#include "tests/api/recording_spi.h"
-
 #include "network/xelo_packet.h"
+#include "tests/api/recording_spi.h"
 #include "tests/api/wire.h"
+#include "tests/network/channel_frames.h"
 
 namespace ApiTest {
 
@@ -43,25 +41,10 @@ struct WirePacket {
     }
 };
 
-// Payload cipher type 1: each little-endian 8-byte word XOR (key + index),
-// the tail bytes XOR the key's bytes.
-inline void xor_cipher(char* p, size_t n, unsigned long key) {
-    size_t words = n / 8;
-    for (size_t i = 0; i < words; ++i) {
-        unsigned long w = 0;
-        for (int b = 7; b >= 0; --b) w = w << 8 | static_cast<unsigned char>(p[8 * i + b]);
-        w ^= key + i;
-        for (int b = 0; b < 8; ++b) p[8 * i + b] = static_cast<char>(w >> (8 * b));
-    }
-    for (size_t j = 0; j < n % 8; ++j) p[8 * words + j] ^= static_cast<char>(key >> (8 * j));
-}
-
 class RawFront {
   public:
     RawFront() {
         listen_fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in a = {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -73,12 +56,8 @@ class RawFront {
     }
     ~RawFront() {
         drop();
-        if (listen_fd_ >= 0) ::close(listen_fd_);
+        ::close(listen_fd_);
     }
-    RawFront(const RawFront&) = delete;
-    RawFront& operator=(const RawFront&) = delete;
-
-    int port() const { return port_; }
     std::string address() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
 
     bool accept_client(int timeout_ms) {
@@ -87,144 +66,100 @@ class RawFront {
         fd_ = ::accept(listen_fd_, nullptr, nullptr);
         buffer_.clear();
         peer_closed_ = false;
-        rx_key_ = tx_key_ = 0;
-        rx_cipher_ = tx_cipher_ = false;
+        cipher_ = 0;
         return fd_ >= 0;
     }
     void drop() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
-    bool is_closed() const { return fd_ < 0 || peer_closed_; }
-
-    void set_rx_key(unsigned long key) {
-        rx_key_ = key;
-        rx_cipher_ = true;
-    }
-    void set_tx_key(unsigned long key) {
-        tx_key_ = key;
-        tx_cipher_ = true;
+    // Both directions from the next unit on.
+    void set_cipher(int type, unsigned long key) {
+        cipher_ = type;
+        key_ = key;
     }
 
     // The next data packet within timeout_ms; control frames are skipped.
     bool read_packet(WirePacket& out, int timeout_ms) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        for (;;) {
-            if (take_packet(out)) return true;
-            int left = ms_left(deadline);
-            if (left <= 0 || !receive(left)) return false;
-        }
+        while (!take_packet(out))
+            if (!receive(deadline)) return false;
+        return true;
     }
     // True when the client closed the connection within timeout_ms (data
     // still arriving is discarded).
     bool wait_closed(int timeout_ms) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-        while (!peer_closed_) {
-            int left = ms_left(deadline);
-            if (left <= 0) return false;
-            receive(left);
-            buffer_.clear();
-        }
-        return true;
+        while (receive(deadline)) buffer_.clear();
+        return peer_closed_;
     }
 
-    // A packet of the given field area on series 1.
+    // A packet of the given field area, on series 1 unless told otherwise.
     void send_packet(unsigned tid, unsigned request_id, const std::string& fields,
                      unsigned series = 1, unsigned sequence = 0) {
         int count = 0;
         for (size_t at = 0; at + 4 <= fields.size(); ++count)
             at += 4 + (wire::load_be32(&fields[at]) & 0xFFFF);
         std::string u = wire::unit({tid, series, sequence, 'L', request_id}, fields, 0, count);
-        if (tx_cipher_) xor_cipher(&u[4], u.size() - 4, tx_key_);
+        u = u.substr(0, 4) + ChannelFrames::encipher_content(cipher_, key_, u.substr(4));
         ::send(fd_, u.data(), u.size(), MSG_NOSIGNAL);
     }
 
+    int bad_frames_ = 0;
+
   private:
-    static int ms_left(std::chrono::steady_clock::time_point deadline) {
-        return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    deadline - std::chrono::steady_clock::now())
-                                    .count());
-    }
-    bool receive(int timeout_ms) {
-        if (fd_ < 0 || peer_closed_) return false;
+    bool receive(std::chrono::steady_clock::time_point deadline) {
+        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        deadline - std::chrono::steady_clock::now())
+                                        .count());
         pollfd p = {fd_, POLLIN, 0};
-        if (poll(&p, 1, timeout_ms) != 1) return false;
+        if (fd_ < 0 || peer_closed_ || left <= 0 || poll(&p, 1, left) != 1) return false;
         char chunk[65536];
         ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n <= 0) {
-            peer_closed_ = true;
-            return false;
-        }
-        buffer_.append(chunk, static_cast<size_t>(n));
-        return true;
+        peer_closed_ = n <= 0;
+        if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+        return n > 0;
     }
 
     bool take_packet(WirePacket& out) {
         while (buffer_.size() >= 4) {
-            unsigned ext = static_cast<unsigned char>(buffer_[1]);
-            unsigned content = static_cast<unsigned char>(buffer_[2]) << 8 |
-                               static_cast<unsigned char>(buffer_[3]);
-            if (content == 0) {  // control frame (heartbeat, interval)
-                if (buffer_.size() < 4 + ext) return false;
-                buffer_.erase(0, 4 + ext);
-                continue;
-            }
-            if (buffer_.size() < 4 + content) return false;
-            std::string payload = buffer_.substr(4, content);
-            buffer_.erase(0, 4 + content);
-            if (rx_cipher_) xor_cipher(&payload[0], payload.size(), rx_key_);
-            if (payload.size() < 22 || payload[0] != 1 || payload[1] != 0) {
-                bad_frames_++;
-                continue;
-            }
-            const char* packet = payload.data() + 2;
-            int length = static_cast<int>(payload.size() - 2);
-            if (!Network::XeloPacket::from_stream(&out.header, packet, length)) {
+            size_t ext = static_cast<unsigned char>(buffer_[1]);
+            size_t content = wire::load_be32(buffer_.data()) & 0xFFFF;
+            size_t size = 4 + (content == 0 ? ext : content);  // a control frame has no content
+            if (buffer_.size() < size) return false;
+            std::string payload =
+                ChannelFrames::encipher_content(cipher_, key_, buffer_.substr(4, content));
+            buffer_.erase(0, size);
+            if (content == 0) continue;
+            if (payload.size() < 22 || payload[0] != 1 || payload[1] != 0 ||
+                !Network::XeloPacket::from_stream(&out.header, &payload[2],
+                                                  static_cast<int>(payload.size() - 2))) {
                 bad_frames_++;
                 continue;
             }
             out.fields.clear();
-            const char* p = packet + 20;
-            const char* end = p + out.header.content_length;
-            while (end - p >= 4) {
-                unsigned short id = static_cast<unsigned short>(
-                    static_cast<unsigned char>(p[0]) << 8 | static_cast<unsigned char>(p[1]));
-                unsigned short size = static_cast<unsigned short>(
-                    static_cast<unsigned char>(p[2]) << 8 | static_cast<unsigned char>(p[3]));
-                if (end - p - 4 < size) break;
-                out.fields.push_back({id, std::string(p + 4, size)});
-                p += 4 + size;
+            Network::XeloPacket::Iterator it(&out.header, &payload[22]);
+            for (int id; (id = it.next()) >= 0;) {
+                unsigned short n = 0;
+                const char* data = static_cast<const char*>(it.get_field(n));
+                out.fields.push_back({static_cast<unsigned short>(id), std::string(data, n)});
             }
             return true;
         }
         return false;
     }
 
-  public:
-    int bad_frames_ = 0;
-
-  private:
     int listen_fd_ = -1;
     int fd_ = -1;
     int port_ = 0;
     bool peer_closed_ = false;
-    bool rx_cipher_ = false;
-    bool tx_cipher_ = false;
-    unsigned long rx_key_ = 0;
-    unsigned long tx_key_ = 0;
+    int cipher_ = 0;
+    unsigned long key_ = 0;
     std::string buffer_;
 };
 
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 inline CTarnXeloReqUserLoginField login_record() {
-    CTarnXeloReqUserLoginField r;
-    memset(&r, 0, sizeof r);
+    CTarnXeloReqUserLoginField r = {};
     strcpy(r.TradingDay, "19990101");
     strcpy(r.UserID, "trader01");
     strcpy(r.ParticipantID, "p1");

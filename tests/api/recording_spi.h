@@ -3,17 +3,24 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "api/TarnXeloMduserApi.h"
+#include "../../api/TarnXeloMduserApi.h"  // also where only api/ is on the path
 
 // The public callback class has no virtual destructor (its slot layout is
 // fixed); the recording classes of the tests are never deleted through it.
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 namespace ApiTest {
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
 // Records every callback as one line of text (depth records also whole),
 // from whichever thread calls; a test thread can wait for lines.
@@ -23,11 +30,9 @@ class RecordingSpi : public CTarnXeloMduserSpi {
     std::vector<CTarnXeloDepthMarketDataField> depths;
     std::vector<const void*> depth_pointers;
 
-    static std::string info_text(const CTarnXeloRspInfoField* info) {
-        return info ? std::to_string(info->ErrorID) + ":" + info->ErrorMsg : "none";
-    }
     static std::string tail(const CTarnXeloRspInfoField* info, int id, bool last) {
-        return " " + info_text(info) + " " + std::to_string(id) + (last ? " L" : "");
+        return (info ? " " + std::to_string(info->ErrorID) + ":" + info->ErrorMsg : " none") + " " +
+               std::to_string(id) + (last ? " L" : "");
     }
     static std::string topic(const CTarnXeloDisseminationField* r) {
         return r ? std::to_string(r->SequenceSeries) + "@" + std::to_string(r->SequenceNo) : "null";
@@ -70,17 +75,15 @@ class RecordingSpi : public CTarnXeloMduserSpi {
             std::to_string(r->StartSequenceNo) + ".." + std::to_string(r->EndSequenceNo));
     }
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* r) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        depths.push_back(*r);
-        depth_pointers.push_back(r);
-        add_locked(std::string("depth ") + r->InstrumentID);
+        add(std::string("depth ") + r->InstrumentID, r);
     }
 
     // Waits until at least count lines equal line (or, with prefix, begin so).
-    bool wait_for(const std::string& line, int count = 1, int timeout_ms = 5000) {
+    bool wait_for(const std::string& line, int count = 1, int timeout_ms = 5000,
+                  bool prefix = false) {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                            [&] { return count_locked(line, false) >= count; });
+                            [&] { return count_locked(line, prefix) >= count; });
     }
     int count(const std::string& line, bool prefix = false) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -92,16 +95,17 @@ class RecordingSpi : public CTarnXeloMduserSpi {
     }
 
   protected:
-    void add(const std::string& line) {
+    void add(const std::string& line, CTarnXeloDepthMarketDataField* depth = nullptr) {
         std::lock_guard<std::mutex> lock(mutex_);
-        add_locked(line);
-    }
-
-  private:
-    void add_locked(const std::string& line) {
+        if (depth) {
+            depths.push_back(*depth);
+            depth_pointers.push_back(depth);
+        }
         events.push_back(line);
         cv_.notify_all();
     }
+
+  private:
     int count_locked(const std::string& line, bool prefix) const {
         int n = 0;
         for (const std::string& l : events) n += prefix ? l.rfind(line, 0) == 0 : l == line;
@@ -109,6 +113,33 @@ class RecordingSpi : public CTarnXeloMduserSpi {
     }
     std::mutex mutex_;
     std::condition_variable cv_;
+};
+
+// The interface answered by spies: each operation notes its name in hit
+// and returns zero, for tests of the slot order and of callers of the API.
+#define XELMD_TEST_SPY(ret, name, ...) \
+    ret name(__VA_ARGS__) override {   \
+        hit = #name;                   \
+        return ret();                  \
+    }
+class SpyApi : public CTarnXeloMduserApi {
+  public:
+    using CText = const char*;
+    std::string hit;
+    // clang-format off
+    XELMD_TEST_SPY(int, Release) XELMD_TEST_SPY(int, Init) XELMD_TEST_SPY(int, Join)
+    XELMD_TEST_SPY(CText, GetTradingDay) XELMD_TEST_SPY(int, RegisterFront, const char*)
+    XELMD_TEST_SPY(int, RegisterNameServer, const char*)
+    XELMD_TEST_SPY(void, RegisterSpi, CTarnXeloMduserSpi*)
+    XELMD_TEST_SPY(int, SubscribeMarketDataTopic, int, TE_RESUME_TYPE)
+    XELMD_TEST_SPY(int, SetHeartbeatTimeout, unsigned int)
+    XELMD_TEST_SPY(int, OpenRequestLog, const char*) XELMD_TEST_SPY(int, OpenResponseLog, const char*)
+    XELMD_TEST_SPY(int, ReqUserLogin, CTarnXeloReqUserLoginField*, int)
+    XELMD_TEST_SPY(int, ReqUserLogout, CTarnXeloReqUserLogoutField*, int)
+    XELMD_TEST_SPY(int, ReqUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, int)
+    XELMD_TEST_SPY(int, ReqSubscribeTopic, CTarnXeloDisseminationField*, int)
+    XELMD_TEST_SPY(int, ReqQryTopic, CTarnXeloDisseminationField*, int)
+    // clang-format on
 };
 
 }  // namespace ApiTest

@@ -14,42 +14,28 @@ inline unsigned load_be32(const char* p) {
     const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
     return unsigned(u[0]) << 24 | unsigned(u[1]) << 16 | unsigned(u[2]) << 8 | u[3];
 }
-inline void be16(std::string& s, unsigned v) {
-    s += static_cast<char>(v >> 8);
-    s += static_cast<char>(v);
+// The low n bytes of v, most significant first.
+inline std::string be(unsigned long long v, int n) {
+    std::string s;
+    while (n-- > 0) s += static_cast<char>(v >> (8 * n));
+    return s;
 }
-inline void be32(std::string& s, unsigned v) {
-    be16(s, v >> 16);
-    be16(s, v & 0xFFFF);
+inline std::string be32(int v) {
+    return be(static_cast<unsigned>(v), 4);
 }
-inline void f64(std::string& s, double d) {
+inline std::string f64(double d) {
     unsigned long long bits;
     memcpy(&bits, &d, 8);
-    be32(s, static_cast<unsigned>(bits >> 32));
-    be32(s, static_cast<unsigned>(bits));
+    return be(bits, 8);
 }
 // A string member travels with its full width, zero-padded.
-inline void text(std::string& s, const char* t, size_t width) {
+inline std::string text(const char* t, size_t width) {
     std::string v(t, strnlen(t, width));
     v.resize(width, '\0');
-    s += v;
+    return v;
 }
-
 inline std::string field(unsigned id, const std::string& data) {
-    std::string s;
-    be16(s, id);
-    be16(s, static_cast<unsigned>(data.size()));
-    return s + data;
-}
-inline std::string be32(unsigned v) {
-    std::string s;
-    be32(s, v);
-    return s;
-}
-inline std::string text(const char* t, size_t width) {
-    std::string s;
-    text(s, t, width);
-    return s;
+    return be(id, 2) + be(data.size(), 2) + data;
 }
 
 struct Head {
@@ -60,82 +46,52 @@ struct Head {
     unsigned request_id;
 };
 
-// Transport header (type 2, ext), ext bytes, compression header, the
-// 20-byte packet header, the field area.
+// Transport header (type 2, ext), ext bytes, compression header (version 1,
+// plain), the 20-byte packet header (version 4), the field area.
 inline std::string unit(const Head& h, const std::string& fields, int ext = 0,
                         int field_count = -1) {
-    std::string u;
-    u += static_cast<char>(2);
-    u += static_cast<char>(ext);
-    be16(u, static_cast<unsigned>(ext + 2 + 20 + fields.size()));
-    u += std::string(static_cast<size_t>(ext), '\x7f');
-    u += static_cast<char>(1);
-    u += static_cast<char>(0);
-    u += static_cast<char>(4);
-    u += h.chain;
-    be16(u, h.series);
-    be32(u, h.tid);
-    be32(u, h.sequence_no);
-    u += static_cast<char>(0);
-    u += static_cast<char>(field_count < 0 ? 1 : field_count);
-    be16(u, static_cast<unsigned>(fields.size()));
-    be32(u, h.request_id);
-    return u + fields;
+    return "\x02" + be(static_cast<unsigned>(ext), 1) + be(ext + 2 + 20 + fields.size(), 2) +
+           std::string(static_cast<size_t>(ext), '\x7f') + std::string("\x01\x00\x04", 3) +
+           h.chain + be(h.series, 2) + be(h.tid, 4) + be(h.sequence_no, 4) + '\0' +
+           be(static_cast<unsigned>(field_count < 0 ? 1 : field_count), 1) + be(fields.size(), 2) +
+           be(h.request_id, 4) + fields;
 }
 
 inline std::string rsp_info(int error, const char* msg) {
-    std::string s;
-    be32(s, static_cast<unsigned>(error));
-    text(s, msg, 81);
-    return field(0x0003, s);
+    return field(0x0003, be32(error) + text(msg, 81));
 }
 // A login response record: trading day, user, participant, data center.
 inline std::string login_rsp(const char* day, const char* user, int data_center) {
     return field(0x000B, text(day, 9) + std::string(9 + 13, '\0') + text(user, 16) +
-                             text("p1", 11) + std::string(61, '\0') +
-                             be32(static_cast<unsigned>(data_center)) + be32(0) + be32(0) +
-                             std::string(9, '\0'));
+                             text("p1", 11) + std::string(61, '\0') + be32(data_center) +
+                             std::string(8 + 9, '\0'));
 }
 inline std::string dissemination(int series, int no) {
-    std::string s;
-    be16(s, static_cast<unsigned>(series) & 0xFFFF);
-    be32(s, static_cast<unsigned>(no));
-    return field(0x0001, s);
+    return field(0x0001, be(static_cast<unsigned>(series), 2) + be32(no));
 }
 inline std::string update_time(const char* instrument, const char* time, int ms, const char* day) {
-    std::string s;
-    text(s, instrument, 31);
-    text(s, time, 9);
-    be32(s, static_cast<unsigned>(ms));
-    text(s, day, 9);
-    return field(0x2439, s);
+    return field(0x2439, text(instrument, 31) + text(time, 9) + be32(ms) + text(day, 9));
 }
 inline std::string depth(const CTarnXeloDepthMarketDataField& r) {
-    std::string s;
-    text(s, r.TradingDay, 9);
-    text(s, r.SettlementGroupID, 9);
-    be32(s, static_cast<unsigned>(r.SettlementID));
+    std::string s = text(r.TradingDay, 9) + text(r.SettlementGroupID, 9) + be32(r.SettlementID);
     for (double d : {r.LastPrice, r.PreSettlementPrice, r.PreClosePrice, r.PreOpenInterest,
                      r.OpenPrice, r.HighestPrice, r.LowestPrice})
-        f64(s, d);
-    be32(s, static_cast<unsigned>(r.Volume));
+        s += f64(d);
+    s += be32(r.Volume);
     for (double d : {r.Turnover, r.OpenInterest, r.ClosePrice, r.SettlementPrice, r.UpperLimitPrice,
                      r.LowerLimitPrice, r.PreDelta, r.CurrDelta})
-        f64(s, d);
-    text(s, r.UpdateTime, 9);
-    be32(s, static_cast<unsigned>(r.UpdateMillisec));
-    text(s, r.InstrumentID, 31);
-    const double* prices[] = {&r.BidPrice1, &r.AskPrice1, &r.BidPrice2, &r.AskPrice2, &r.BidPrice3,
-                              &r.AskPrice3, &r.BidPrice4, &r.AskPrice4, &r.BidPrice5, &r.AskPrice5};
-    const int* volumes[] = {&r.BidVolume1, &r.AskVolume1, &r.BidVolume2, &r.AskVolume2,
-                            &r.BidVolume3, &r.AskVolume3, &r.BidVolume4, &r.AskVolume4,
-                            &r.BidVolume5, &r.AskVolume5};
-    for (int i = 0; i < 10; ++i) {
-        f64(s, *prices[i]);
-        be32(s, static_cast<unsigned>(*volumes[i]));
+        s += f64(d);
+    s += text(r.UpdateTime, 9) + be32(r.UpdateMillisec) + text(r.InstrumentID, 31);
+    // Bid and ask of the five levels: price and volume, 16 bytes apart.
+    for (const char* at = reinterpret_cast<const char*>(&r.BidPrice1);
+         at <= reinterpret_cast<const char*>(&r.AskVolume5); at += 16) {
+        double price;
+        int volume;
+        memcpy(&price, at, 8);
+        memcpy(&volume, at + 8, 4);
+        s += f64(price) + be32(volume);
     }
-    text(s, r.ActionDay, 9);
-    return field(0x2408, s);
+    return field(0x2408, s + text(r.ActionDay, 9));
 }
 
 }  // namespace wire

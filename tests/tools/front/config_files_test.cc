@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "tests/tools/process.h"
 #include "tools/front/depth_csv.h"
 #include "tools/front/scenario.h"
 #include "tools/front/user_table.h"
@@ -28,14 +29,15 @@ TEST(Scenario, ReadsEveryActionWithItsDefaults) {
     ]})",
                         error))
         << error;
+    // Action, after, connection, seconds and bytes, defaults filled in.
+    std::string faults;
+    for (const Scenario::Fault& f : s.get_faults())
+        faults += std::to_string(f.action) + " " + std::to_string(f.after_ms) + " " +
+                  std::to_string(f.connection) + " " + std::to_string(f.seconds) + " " +
+                  std::to_string(f.bytes) + ", ";
+    EXPECT_EQ(faults,
+              "0 2500 1 0 64, 1 1000 2 30 64, 2 0 0 0 64, 3 0 1 0 64, 4 0 1 0 10, 5 0 3 0 64, ");
     const auto& f = s.get_faults();
-    ASSERT_EQ(f.size(), 6u);
-    EXPECT_EQ(f[0].action, Scenario::DROP);
-    EXPECT_EQ(f[0].after_ms, 2500u);
-    EXPECT_EQ(f[0].connection, 1);
-    EXPECT_EQ(f[1].seconds, 30u);
-    EXPECT_EQ(f[4].bytes, 10);
-    EXPECT_EQ(f[3].bytes, 64);
     EXPECT_EQ(s.for_connection(1).size(), 4u);  // its own three and the every-connection one
     EXPECT_EQ(s.for_connection(2).size(), 2u);  // the stall and the every-connection fault
     EXPECT_FALSE(Front::fault_due(f[0], 10000, 12499));
@@ -107,17 +109,10 @@ TEST(UserTable, ChecksPasswordsAndRefusesBadFiles) {
     }
 }
 
-std::string write_temp(const std::string& text) {
-    char path[] = "/tmp/xelmd_depth_XXXXXX";
-    int fd = mkstemp(path);
-    FILE* f = fdopen(fd, "w");
-    fputs(text.c_str(), f);
-    fclose(f);
-    return path;
-}
-
 TEST(DepthCsv, ReadsRecordsByColumnNameAndReportsBadLines) {
-    std::string path = write_temp(
+    const std::string dir = ToolTest::temp_dir(), path = dir + "/depth.csv";
+    ToolTest::write_file(
+        path,
         "InstrumentID,LastPrice,Volume,BidPrice1,BidVolume1,AskPrice1,AskVolume1,UpdateTime\n"
         "XA2509,3500.5,12,3500,3,3501,4,09:30:00\n"
         "XB2509,,0,10.25,1,10.5,2,09:30:01\n"
@@ -127,12 +122,11 @@ TEST(DepthCsv, ReadsRecordsByColumnNameAndReportsBadLines) {
     ASSERT_TRUE(csv.open(path.c_str(), error)) << error;
     Field::XelDepthMarketDataField r;
     ASSERT_EQ(csv.next(r, error), 1) << error;
-    EXPECT_STREQ(r.InstrumentID, "XA2509");
-    EXPECT_EQ(r.LastPrice, 3500500);
-    EXPECT_EQ(r.Volume, 12);
-    EXPECT_EQ(r.AskPrice1, 3501000);
-    EXPECT_STREQ(r.UpdateTime, "09:30:00");
-    EXPECT_EQ(r.OpenPrice, 0) << "a missing column reads as zero";
+    // Prices in thousandths; a missing column reads as zero.
+    EXPECT_EQ(std::string(r.InstrumentID) + " " + std::to_string(r.LastPrice) + " " +
+                  std::to_string(r.Volume) + " " + std::to_string(r.AskPrice1) + " " +
+                  r.UpdateTime + " " + std::to_string(r.OpenPrice),
+              "XA2509 3500500 12 3501000 09:30:00 0");
     ASSERT_EQ(csv.next(r, error), 1) << error;
     EXPECT_EQ(r.LastPrice, LLONG_MAX) << "an empty price is null";
     EXPECT_EQ(r.BidPrice1, 10250);
@@ -142,13 +136,12 @@ TEST(DepthCsv, ReadsRecordsByColumnNameAndReportsBadLines) {
     ASSERT_TRUE(csv.rewind());
     ASSERT_EQ(csv.next(r, error), 1);
     EXPECT_STREQ(r.InstrumentID, "XA2509");
-    remove(path.c_str());
 
-    std::string no_id = write_temp("LastPrice\n1\n");
+    ToolTest::write_file(path, "LastPrice\n1\n");
     Front::DepthCsv other;
-    EXPECT_FALSE(other.open(no_id.c_str(), error));
+    EXPECT_FALSE(other.open(path.c_str(), error));
     EXPECT_NE(error.find("no InstrumentID column"), std::string::npos);
-    remove(no_id.c_str());
+    ToolTest::remove_dir(dir);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The front's dialogue over a real pair of channels on a socket pair, against
-// a small client written here from the protocol rules (not the library's
-// client): key exchange in every mode and cipher type, login, resume
-// positions, requests, and the scripted faults with the close reasons the
-// client sees.
+// a client made of the library's own pieces (its key exchange, channel and
+// flows) that records what it gets: key exchange in every mode and cipher
+// type, login, resume positions, requests, and the scripted faults with the
+// close reasons the client sees.
 #include "tools/front/front_dialogue.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "base/hash.h"
-#include "base/hex.h"
-#include "cipher/base64.h"
-#include "cipher/pem.h"
-#include "cipher/rsa.h"
+#include "api/api_info.h"
+#include "api/key_exchange.h"
 #include "cipher/sm2.h"
-#include "cipher/sm3.h"
-#include "mini_client.h"
+#include "field/xelfield.h"
 #include "network/xelo_client_channel.h"
 #include "tools/front/synthetic_market.h"
 #include "tools/front/terminal_check.h"
@@ -33,25 +29,120 @@ namespace {
 
 using Front::FrontDialogue;
 using Front::KeyReply;
-using Mini::MiniClient;
-using Mini::Received;
 using Network::XeloClientChannel;
 using Network::XeloFlow;
 using Network::XeloPacket;
 
 const unsigned int MIB = 1 << 20;
-const int TOPIC = 100;
+const short TOPIC = 100;
+
+struct Received {
+    unsigned int tid, request_id;
+    int error_id;
+    std::vector<Field::XelDisseminationField> topics;
+    std::string session_text;
+};
+
+template <typename R>
+bool take(XeloPacket::Iterator& it, int id, R& record) {
+    if (id != R::DESC.field_id) return false;
+    it.get_field(&record, &R::from_stream, false);
+    return true;
+}
+
+// The client: an init flow it writes, a response flow and topic flows it
+// receives; topic flows are made when announced, at the announced position.
+struct Client : Base::DataFlow::WriteCallback {
+    XeloFlow init{0, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false};
+    XeloFlow::Writer writer{&init, false};
+    XeloFlow responses{1, MIB, MIB, nullptr, this, 0, nullptr, false, false};
+    std::map<int, std::unique_ptr<XeloFlow>> topics;
+    std::map<int, std::vector<unsigned long>> topic_sequences;
+    std::vector<Received> got;
+    Cipher::Sm2 sm2{true};
+    char key_text[Api::KeyExchange::TEXT_SIZE];
+    int last_read = 0;
+    // Last, so that it closes (deleting its readers) before the flows go.
+    XeloClientChannel channel{nullptr, nullptr, nullptr, 1};
+
+    virtual ~Client() = default;
+
+    void on_write(unsigned long, const void* data, unsigned short length) override {
+        XeloPacket::Header h;
+        const char* fields = XeloFlow::decode(static_cast<const char*>(data), length, &h);
+        ASSERT_NE(fields, nullptr);
+        if (h.sequence_series != 1) {
+            topic_sequences[h.sequence_series].push_back(XeloPacket::get_sequence(&h));
+            return;
+        }
+        XeloPacket::Iterator it(&h, fields);
+        Received r = {h.tid, h.request_id, -1, {}, ""};
+        Field::XelRspInfoField info;
+        Field::XelDisseminationField d;
+        Field::XelUserapiSessionAuthInfoField s;
+        for (int id = it.next(); id >= 0; id = it.next()) {
+            if (take(it, id, info)) r.error_id = info.ErrorID;
+            if (take(it, id, d)) r.topics.push_back(d);
+            if (take(it, id, s)) r.session_text = s.EncryptUserApiInfo;
+        }
+        for (const auto& t : r.topics) {
+            if (h.tid != 0x5901) break;
+            auto flow = std::make_unique<XeloFlow>(t.SequenceSeries, MIB, MIB, nullptr, this,
+                                                   t.SequenceNo, nullptr, false, false);
+            channel.subscribe(flow.get(), nullptr, 0, false);
+            topics[t.SequenceSeries] = std::move(flow);
+        }
+        got.push_back(r);
+    }
+
+    // One packet of the given records.
+    template <typename... R>
+    void send(unsigned short tid, unsigned int request_id, const R&... records) {
+        XeloPacket* p = writer.alloc_packet(tid, 0);
+        p->header.request_id = request_id;
+        (p->add_field(&R::DESC, &records, &R::to_stream), ...);
+        writer.commit_packet(true);
+    }
+    void send_key_exchange() {
+        Api::KeyExchange::build_text(&sm2, key_text);
+        Field::XelUserapiSessionAuthInfoField s = {};
+        memcpy(s.EncryptUserApiInfo, key_text, sizeof s.EncryptUserApiInfo - 1);
+        send(0x6091, 0, Field::XelUserapiInitAuthInfoField{25081835}, s);
+    }
+    // The channel cipher the reply's text gives, as the library takes it;
+    // false for a text it refuses.
+    bool apply_key(const std::string& text) {
+        unsigned char type = 0;
+        unsigned long key = 0;
+        int rc = Api::KeyExchange::derive_key(&sm2, key_text, text.c_str(), type, key);
+        if (rc == 1) channel.set_cipher(type, key);
+        return rc >= 0;
+    }
+    void send_login(const char* user, const char* password, long from) {
+        Field::XelReqUserLoginField r = {};
+        strcpy(r.UserID, user);
+        strcpy(r.Password, password);
+        strcpy(r.UserProductInfo, "test");
+        send(0x1001, 0, r, Field::XelDisseminationField{TOPIC, static_cast<int>(from)});
+    }
+    const Received* find(unsigned int tid) const {
+        for (const auto& r : got)
+            if (r.tid == tid) return &r;
+        return nullptr;
+    }
+};
 
 // One connection: the front's channel and dialogue, the client, a market.
 struct Bench {
     Front::UserTable users;
+    Front::TerminalCheck terminal;  // the client below sends no terminal information
     Front::TopicBoard board;
     Front::FrontContext context;
-    std::unique_ptr<Front::SyntheticMarket> market;
+    Front::SyntheticMarket market{Front::SyntheticMarket::Config()};
     // The dialogue outlives the channel that reads its flows.
     std::unique_ptr<FrontDialogue> dialogue;
     XeloClientChannel server{nullptr, nullptr, nullptr, 1};
-    MiniClient client;
+    Client client;
 
     explicit Bench(KeyReply::Mode mode, int type,
                    const std::vector<Front::Scenario::Fault>& faults = {}) {
@@ -60,23 +151,26 @@ struct Bench {
             R"({"users": [{"user": "demo", "password": "pw", "participant": "P1"}]})", error));
         context.key_mode = mode;
         context.cipher_type = type;
+        EXPECT_TRUE(terminal.load(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", error));
         context.users = &users;
+        context.terminal = &terminal;
         context.topics = &board;
         board.add(TOPIC);
-        market.reset(new Front::SyntheticMarket(Front::SyntheticMarket::Config()));
         publish(30);
         int fds[2];
         EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         EXPECT_TRUE(server.create(fds[0]));
         dialogue.reset(new FrontDialogue(&context, 1, faults));
         dialogue->attach(&server);
-        client.start(fds[1]);
+        EXPECT_TRUE(client.channel.create(fds[1]));
+        client.channel.publish(&client.init, nullptr, nullptr, nullptr, nullptr, nullptr);
+        client.channel.subscribe(&client.responses, nullptr, 0, false);
     }
 
     void publish(int n) {
         for (int i = 0; i < n; ++i) {
-            market->step(i % 4, "09:30:00", i);
-            market->write_snapshot(board.get_writer(0), i % 4);
+            market.step(i % 4, "09:30:00", i);
+            market.write_snapshot(board.get_writer(0), i % 4);
         }
     }
 
@@ -84,14 +178,11 @@ struct Bench {
     template <typename F>
     bool pump(F done) {
         for (int round = 0; round < 400; ++round) {
-            if (server.is_valid()) {
-                server.write();
-                server.read();
-            }
-            if (client.channel.is_valid()) {
-                client.channel.write();
-                int rc = client.channel.read();
-                if (rc < 0) client.last_read = rc;
+            for (XeloClientChannel* c : {&server, &client.channel}) {
+                if (!c->is_valid()) continue;
+                c->write();
+                int rc = c->read();
+                if (rc < 0 && c == &client.channel) client.last_read = rc;
             }
             if (done()) return true;
             usleep(round < 20 ? 0 : 1000);
@@ -106,35 +197,33 @@ struct Bench {
         ASSERT_EQ(r->error_id, 0);
         ASSERT_TRUE(client.apply_key(r->session_text)) << r->session_text;
     }
+    std::vector<unsigned long>& seen() { return client.topic_sequences[TOPIC]; }
 };
 
 TEST(FrontDialogue, KeyExchangeInEveryModeThenLoginAndResume) {
-    struct {
-        KeyReply::Mode mode;
-        int type;
-    } cases[] = {{KeyReply::NO_CIPHER, 0}, {KeyReply::MASKED, 1}, {KeyReply::MASKED, 2},
-                 {KeyReply::MASKED, 3},    {KeyReply::MASKED, 4}, {KeyReply::SM2, 0},
-                 {KeyReply::SM2, 1},       {KeyReply::SM2, 2},    {KeyReply::SM2, 3},
-                 {KeyReply::SM2, 4}};
+    const std::pair<KeyReply::Mode, int> cases[] = {{KeyReply::NO_CIPHER, 0}, {KeyReply::MASKED, 1},
+                                                    {KeyReply::MASKED, 2},    {KeyReply::MASKED, 3},
+                                                    {KeyReply::MASKED, 4},    {KeyReply::SM2, 0},
+                                                    {KeyReply::SM2, 1},       {KeyReply::SM2, 2},
+                                                    {KeyReply::SM2, 3},       {KeyReply::SM2, 4}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(KeyReply::get_name(c.mode)) + " type " + std::to_string(c.type));
-        Bench b(c.mode, c.type);
+        SCOPED_TRACE(std::string(KeyReply::get_name(c.first)) + " type " +
+                     std::to_string(c.second));
+        Bench b(c.first, c.second);
         b.key_exchange();
-        EXPECT_EQ(b.server.get_cipher_type(), c.mode == KeyReply::NO_CIPHER ? 0 : c.type);
+        EXPECT_EQ(b.server.get_cipher_type(), c.first == KeyReply::NO_CIPHER ? 0 : c.second);
         // Resume from 10 of 30: packets 11..30 first, then what comes later.
-        b.client.send_login("demo", "pw", 10, nullptr);
-        auto& seen = b.client.topic_sequences[TOPIC];
-        ASSERT_TRUE(b.pump([&] { return seen.size() >= 20; }));
-        const Received* login = b.client.find(0x1002);
-        ASSERT_NE(login, nullptr);
-        EXPECT_EQ(login->error_id, 0);
+        b.client.send_login("demo", "pw", 10);
+        ASSERT_TRUE(b.pump([&] { return b.seen().size() >= 20; }));
+        ASSERT_NE(b.client.find(0x1002), nullptr);
+        EXPECT_EQ(b.client.find(0x1002)->error_id, 0);
         const Received* ann = b.client.find(0x5901);
         ASSERT_NE(ann, nullptr);
         ASSERT_EQ(ann->topics.size(), 1u);
         EXPECT_EQ(ann->topics[0].SequenceNo, 10);
         b.publish(5);
-        ASSERT_TRUE(b.pump([&] { return seen.size() >= 25; }));
-        for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], 11 + i);
+        ASSERT_TRUE(b.pump([&] { return b.seen().size() >= 25; }));
+        for (size_t i = 0; i < b.seen().size(); ++i) EXPECT_EQ(b.seen()[i], 11 + i);
         EXPECT_TRUE(b.client.channel.is_valid());
     }
 }
@@ -147,46 +236,40 @@ TEST(FrontDialogue, ResumePositionsAreClampedToWhatTheTopicHolds) {
         writer.alloc_packet(0x5803, 0);
         writer.commit_packet(false);
     }
-    struct {
-        long asked;
-        unsigned long served;
-    } cases[] = {{-1, 130}, {0, 100}, {99, 100}, {100, 100}, {117, 117}, {130, 130}, {5000, 130}};
+    const std::pair<long, unsigned long> cases[] = {{-1, 130},  {0, 100},   {99, 100},  {100, 100},
+                                                    {117, 117}, {130, 130}, {5000, 130}};
     for (const auto& c : cases)
-        EXPECT_EQ(Front::TopicBoard::serve_from(&flow, c.asked), c.served) << c.asked;
+        EXPECT_EQ(Front::TopicBoard::serve_from(&flow, c.first), c.second) << c.first;
 }
 
 TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {
     Bench b(KeyReply::MASKED, 4);
     b.key_exchange();
-    b.client.send_login("demo", "bad", 0, nullptr);
+    b.client.send_login("demo", "bad", 0);
     ASSERT_TRUE(b.pump([&] { return b.client.find(0x1002) != nullptr; }));
     EXPECT_EQ(b.client.find(0x1002)->error_id, Front::UserTable::WRONG_PASSWORD);
     EXPECT_EQ(b.client.find(0x5901), nullptr) << "no topic before a good login";
 
     b.client.got.clear();
-    b.client.send_login("demo", "pw", -1, nullptr);  // from now
+    b.client.send_login("demo", "pw", -1);  // from now
     ASSERT_TRUE(b.pump([&] { return b.client.find(0x5901) != nullptr; }));
     EXPECT_EQ(b.client.find(0x5901)->topics[0].SequenceNo, 30);
     b.publish(2);
-    ASSERT_TRUE(b.pump([&] { return b.client.topic_sequences[TOPIC].size() == 2; }));
-    EXPECT_EQ(b.client.topic_sequences[TOPIC][0], 31u);
+    ASSERT_TRUE(b.pump([&] { return b.seen().size() == 2; }));
+    EXPECT_EQ(b.seen()[0], 31u);
 
-    Field::XelDisseminationField all = {0, 0};
-    b.client.send(0x4201, &all, &all.DESC, &Field::XelDisseminationField::to_stream, 11);
-    Field::XelDisseminationField unknown = {77, 0};
-    b.client.send(0x1F01, &unknown, &unknown.DESC, &Field::XelDisseminationField::to_stream, 12);
-    Field::XelUserPasswordUpdateField pw;
-    memset(&pw, 0, sizeof pw);
+    Field::XelUserPasswordUpdateField pw = {};
     strcpy(pw.UserID, "demo");
     strcpy(pw.ParticipantID, "P1");
     strcpy(pw.OldPassword, "pw");
     strcpy(pw.NewPassword, "pw2");
-    b.client.send(0x100F, &pw, &pw.DESC, &Field::XelUserPasswordUpdateField::to_stream, 13);
-    Field::XelReqUserLogoutField out;
-    memset(&out, 0, sizeof out);
+    Field::XelReqUserLogoutField out = {};
     strcpy(out.UserID, "demo");
-    b.client.send(0x1003, &out, &out.DESC, &Field::XelReqUserLogoutField::to_stream, 14);
-    b.client.send(0x4011, &all, &all.DESC, &Field::XelDisseminationField::to_stream, 15);
+    b.client.send(0x4201, 11, Field::XelDisseminationField{0, 0});  // every topic
+    b.client.send(0x1F01, 12, Field::XelDisseminationField{77, 0});
+    b.client.send(0x100F, 13, pw);
+    b.client.send(0x1003, 14, out);
+    b.client.send(0x4011, 15, Field::XelDisseminationField{0, 0});  // not a request
     ASSERT_TRUE(b.pump([&] { return b.client.find(0x0001) != nullptr; }));
     const Received* q = b.client.find(0x4202);
     ASSERT_NE(q, nullptr);
@@ -202,39 +285,17 @@ TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {
     EXPECT_EQ(b.dialogue->get_stage(), FrontDialogue::KEYED);
 }
 
+// The library's terminal information, opened with the private key.
 TEST(FrontDialogue, TerminalInformationIsCheckedWithThePrivateKey) {
     Front::TerminalCheck check;
-    std::string error;
-    std::string pem = std::string(XELMD_SOURCE_DIR) + "/tools/keys/terminal_rsa_private.pem";
-    ASSERT_TRUE(check.load(pem.c_str(), error)) << error;
-    // The public half, as the client holds it: the modulus and 65537.
-    std::string text;
-    FILE* f = fopen(pem.c_str(), "rb");
-    char buf[4096];
-    size_t n = fread(buf, 1, sizeof buf - 1, f);
-    fclose(f);
-    buf[n] = 0;
-    char mod[512], d[512];
-    int mod_len = sizeof mod, d_len = sizeof d;
-    ASSERT_TRUE(Cipher::Pem::parse_rsa_private_key(buf, mod, mod_len, d, d_len, nullptr));
-    const char e[] = {1, 0, 1};
-    Cipher::Rsa rsa;
-    ASSERT_TRUE(rsa.set_keys(mod, mod_len, e, 3, nullptr, 0));
-    auto info = [&](const char* plain) {
-        char cipher[256];
-        int len = sizeof cipher;
-        EXPECT_TRUE(rsa.encode_oaep(cipher, len, plain, static_cast<int>(strlen(plain))));
-        char block[300];
-        int head = snprintf(block, sizeof block, "#%d", len) + 1;
-        memcpy(block + head, cipher, static_cast<size_t>(len));
-        char out[420] = {0};
-        int out_len = sizeof out;
-        Cipher::Base64::encode(out, out_len, block, head + len);
-        return std::string(out, static_cast<size_t>(out_len));
-    };
-    std::string detail;
-    EXPECT_TRUE(check.check(info("123456780").c_str(), 12345678, detail)) << detail;
-    EXPECT_FALSE(check.check(info("123456790").c_str(), 12345678, detail));
+    std::string error, detail;
+    ASSERT_TRUE(check.load(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", error))
+        << error;
+    char info[Api::ENCRYPTED_INFO_SIZE];
+    ASSERT_NE(Api::encrypt_api_info(info, 12345678, '0'), 0);
+    EXPECT_TRUE(check.check(info, 12345678, detail)) << detail;
+    ASSERT_NE(Api::encrypt_api_info(info, 12345679, '0'), 0);
+    EXPECT_FALSE(check.check(info, 12345678, detail));
     EXPECT_NE(detail.find("expected 12345678"), std::string::npos) << detail;
     EXPECT_FALSE(check.check("", 1, detail));
     EXPECT_EQ(detail, "missing");
@@ -244,55 +305,50 @@ TEST(FrontDialogue, TerminalInformationIsCheckedWithThePrivateKey) {
 
 TEST(FrontDialogue, ScriptedFaultsGiveTheClientsCloseReason) {
     using Front::Scenario;
-    struct {
-        Scenario::Action action;
-        int reason;  // what the client's channel closes with
-    } cases[] = {
+    const std::pair<Scenario::Action, int> cases[] = {
         {Scenario::DROP, XeloClientChannel::CLOSE_PEER},
         {Scenario::BAD_SEQUENCE, XeloClientChannel::CLOSE_SEQUENCE},
         {Scenario::OVERSIZED_FRAME, XeloClientChannel::CLOSE_LENGTH},
         {Scenario::GARBAGE, XeloClientChannel::CLOSE_PROTOCOL},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(Scenario::get_name(c.action));
-        Scenario::Fault fault = {c.action, 1000, 1, 0, 64};
-        Bench b(KeyReply::SM2, 3, {fault});
+        SCOPED_TRACE(Scenario::get_name(c.first));
+        Bench b(KeyReply::SM2, 3, {{c.first, 1000, 1, 0, 64}});
         b.key_exchange();
-        b.client.send_login("demo", "pw", 0, nullptr);
-        ASSERT_TRUE(b.pump([&] { return b.client.topic_sequences[TOPIC].size() == 30; }));
+        b.client.send_login("demo", "pw", 0);
+        ASSERT_TRUE(b.pump([&] { return b.seen().size() == 30; }));
         b.dialogue->on_timer(50000);  // login seen at 50 s
         b.dialogue->on_timer(50999);
         EXPECT_TRUE(b.client.channel.is_valid()) << "not due before one second";
         b.dialogue->on_timer(51000);
         ASSERT_TRUE(b.pump([&] { return !b.client.channel.is_valid(); }));
-        EXPECT_EQ(b.client.last_read, c.reason);
+        EXPECT_EQ(b.client.last_read, c.second);
     }
 
     // A stall holds everything back, heartbeats included, until it ends.
-    Scenario::Fault stall = {Scenario::STALL, 0, 1, 2, 64};
-    Bench b(KeyReply::MASKED, 1, {stall});
+    Bench b(KeyReply::MASKED, 1, {{Scenario::STALL, 0, 1, 2, 64}});
     b.key_exchange();
-    b.client.send_login("demo", "pw", 30, nullptr);
+    b.client.send_login("demo", "pw", 30);
     ASSERT_TRUE(b.pump([&] { return b.client.find(0x5901) != nullptr; }));
     b.dialogue->on_timer(1000);
     b.publish(3);
     b.server.send_heartbeat();
-    EXPECT_FALSE(b.pump([&] { return !b.client.topic_sequences[TOPIC].empty(); }));
+    EXPECT_FALSE(b.pump([&] { return !b.seen().empty(); }));
     b.dialogue->on_timer(3000);
-    ASSERT_TRUE(b.pump([&] { return b.client.topic_sequences[TOPIC].size() == 3; }));
-    EXPECT_EQ(b.client.topic_sequences[TOPIC][0], 31u);
+    ASSERT_TRUE(b.pump([&] { return b.seen().size() == 3; }));
+    EXPECT_EQ(b.seen()[0], 31u);
 
-    // A key error: the reply holds a key the client cannot use.
-    Scenario::Fault key = {Scenario::KEY_ERROR, 0, 1, 0, 64};
-    Bench k(KeyReply::SM2, 4, {key});
-    k.client.send_key_exchange();
-    ASSERT_TRUE(k.pump([&] { return k.client.find(0x6092) != nullptr; }));
-    EXPECT_FALSE(k.client.apply_key(k.client.find(0x6092)->session_text));
-    Scenario::Fault refused = {Scenario::KEY_REFUSED, 0, 1, 0, 64};
-    Bench r(KeyReply::SM2, 4, {refused});
-    r.client.send_key_exchange();
-    ASSERT_TRUE(r.pump([&] { return r.client.find(0x6092) != nullptr; }));
-    EXPECT_EQ(r.client.find(0x6092)->error_id, FrontDialogue::KEY_REFUSED);
+    // A key error: the reply holds a key the client cannot use; a refusal.
+    for (Scenario::Action action : {Scenario::KEY_ERROR, Scenario::KEY_REFUSED}) {
+        Bench k(KeyReply::SM2, 4, {{action, 0, 1, 0, 64}});
+        k.client.send_key_exchange();
+        ASSERT_TRUE(k.pump([&] { return k.client.find(0x6092) != nullptr; }));
+        const Received* r = k.client.find(0x6092);
+        if (action == Scenario::KEY_ERROR)
+            EXPECT_FALSE(k.client.apply_key(r->session_text));
+        else
+            EXPECT_EQ(r->error_id, FrontDialogue::KEY_REFUSED);
+    }
 }
 
 }  // namespace

@@ -15,42 +15,27 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
 using Network::XeloFlow;
 using Network::XeloPacket;
 
-// Hand-written pieces: hex text ("00 0A"), a string padded with zeros to its
-// member size, big-endian integers.
-struct Hand {
-    Bytes b;
-    Hand& hex(const char* text) {
-        for (const char* p = text; *p;) {
-            if (*p == ' ') {
-                ++p;
-                continue;
-            }
-            b.push_back(static_cast<unsigned char>(std::stoi(std::string(p, 2), nullptr, 16)));
-            p += 2;
-        }
-        return *this;
-    }
-    Hand& str(const char* text, size_t size) {
-        size_t n = strlen(text);
-        for (size_t i = 0; i < size; ++i) b.push_back(i < n ? text[i] : 0);
-        return *this;
-    }
-    Hand& times(int n, const char* text) {
-        while (n-- > 0) hex(text);
-        return *this;
-    }
-};
+// Hand-written pieces: hex text ("00 0A") and strings zero-padded to their
+// member size.
+std::string hex(const char* text) {
+    std::string b;
+    for (const char* p = text; *p; p += *p == ' ' ? 1 : 2)
+        if (*p != ' ') b += static_cast<char>(std::stoi(std::string(p, 2), nullptr, 16));
+    return b;
+}
+std::string str(const char* text, size_t size) {
+    std::string s(text);
+    s.resize(size, '\0');
+    return s;
+}
 
-Bytes first_unit(XeloFlow& flow) {
+std::string first_unit(XeloFlow& flow) {
     Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
     const Base::DataFlow::Iterator::Result* r = it.next();
-    if (r == nullptr) return Bytes();
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(r->data);
-    return Bytes(p, p + r->length);
+    return r == nullptr ? "" : std::string(r->data, r->length);
 }
 
 const unsigned int MIB = 1 << 20;
@@ -78,23 +63,18 @@ TEST(GoldenBytes, LoginRequestOnTheInitFlow) {
               nullptr);
     writer.commit_packet(false);
 
-    Hand h;
-    h.hex("02 00 00 F0")                 // data unit, 240 content bytes
-        .hex("01 00")                    // compression: version 1, plain
-        .hex("04 4C 00 00 00 00 10 01")  // version, 'L', series 0, tid
-        .hex("00 00 00 01 00 02 00 DA")  // sequence 1, two fields, 218
-        .hex("00 00 00 07")              // request id
-        .hex("00 0A 00 CC")              // XelReqUserLoginField, 204 bytes
-        .str("20250912", 9)
-        .str("u1", 16)
-        .str("P1", 11)
-        .str("", 41)
-        .str("watch", 41)
-        .str("TARN XelMdApi V2.00 202508.1835", 41)
-        .str("XELO 4", 41)
-        .hex("00 00 00 01")
-        .hex("00 01 00 06 03 E9 00 00 04 B0");  // topic 1001 from 1200
-    EXPECT_EQ(first_unit(flow), h.b);
+    EXPECT_EQ(first_unit(flow),
+              hex("02 00 00 F0"              // data unit, 240 content bytes
+                  "01 00"                    // compression: version 1, plain
+                  "04 4C 00 00 00 00 10 01"  // version, 'L', series 0, tid
+                  "00 00 00 01 00 02 00 DA"  // sequence 1, two fields, 218
+                  "00 00 00 07"              // request id
+                  "00 0A 00 CC") +           // XelReqUserLoginField, 204 bytes
+                  str("20250912", 9) +
+                  str("u1", 16) + str("P1", 11) + str("", 41) + str("watch", 41) +
+                  str("TARN XelMdApi V2.00 202508.1835", 41) + str("XELO 4", 41) +
+                  hex("00 00 00 01") +
+                  hex("00 01 00 06 03 E9 00 00 04 B0"));  // topic 1001 from 1200
 }
 
 TEST(GoldenBytes, KeyExchangeReplyWithMaskedKey) {
@@ -115,34 +95,27 @@ TEST(GoldenBytes, KeyExchangeReplyWithMaskedKey) {
                  &Field::XelUserapiSessionAuthInfoField::to_stream);
     writer.commit_packet(false);
 
-    Hand h;
-    h.hex("02 00 01 A8 01 00")
-        .hex("04 4C 00 01 00 00 60 92")  // series 1, RspQryCryptInfo
-        .hex("00 00 00 01 00 03 01 92")  // sequence 1, three fields, 402
-        .hex("00 00 00 00")
-        .hex("00 03 00 55 00 00 00 00")  // RspInfo, 85 bytes: ErrorID 0
-        .str("OK", 81)
-        .hex("80 0A 00 04 01 7E B7 EB")  // InitEncryptInfo 25081835
-        .hex("80 17 01 2D")              // session text, 301 bytes
-        .str("B0123456789ABCDEF", 301);
-    EXPECT_EQ(first_unit(flow), h.b);
+    EXPECT_EQ(first_unit(flow), hex("02 00 01 A8 01 00"
+                                    "04 4C 00 01 00 00 60 92"  // series 1, RspQryCryptInfo
+                                    "00 00 00 01 00 03 01 92"  // sequence 1, three fields, 402
+                                    "00 00 00 00"
+                                    "00 03 00 55 00 00 00 00") +  // RspInfo, 85 bytes: ErrorID 0
+                                    str("OK", 81) +
+                                    hex("80 0A 00 04 01 7E B7 EB"  // InitEncryptInfo 25081835
+                                        "80 17 01 2D") +           // session text, 301 bytes
+                                    str("B0123456789ABCDEF", 301));
 }
 
 TEST(GoldenBytes, DepthSnapshotOnATopicFlow) {
     XeloFlow flow(1001, MIB, MIB, nullptr, nullptr, 41, nullptr, false, false);
     XeloFlow::Writer writer(&flow, false);
     XeloPacket* p = writer.alloc_packet(0x5803, 0);
-    Field::XelDepthMarketDataField d;
-    memset(&d, 0, sizeof d);
-    // Every price null but the ones set below.
-    long long* prices[] = {
-        &d.LastPrice,       &d.PreSettlementPrice, &d.PreClosePrice,   &d.PreOpenInterest,
-        &d.OpenPrice,       &d.HighestPrice,       &d.LowestPrice,     &d.Turnover,
-        &d.OpenInterest,    &d.ClosePrice,         &d.SettlementPrice, &d.UpperLimitPrice,
-        &d.LowerLimitPrice, &d.PreDelta,           &d.CurrDelta,       &d.BidPrice2,
-        &d.AskPrice2,       &d.BidPrice3,          &d.AskPrice3,       &d.BidPrice4,
-        &d.AskPrice4,       &d.BidPrice5,          &d.AskPrice5};
-    for (long long* v : prices) *v = LLONG_MAX;
+    Field::XelDepthMarketDataField d = {};
+    const Base::FieldDesc& desc = Field::XelDepthMarketDataField::DESC;
+    const long long null_price = LLONG_MAX;
+    for (int i = 0; i < desc.member_count; ++i)  // every price null but the ones set below
+        if (desc.members[i].size == 8)
+            memcpy(reinterpret_cast<char*>(&d) + desc.members[i].offset, &null_price, 8);
     strcpy(d.TradingDay, "20250912");
     strcpy(d.SettlementGroupID, "SG01");
     d.SettlementID = 1;
@@ -162,31 +135,27 @@ TEST(GoldenBytes, DepthSnapshotOnATopicFlow) {
                  &Field::XelDepthMarketDataField::to_stream);
     writer.commit_packet(false);
 
-    const char* null = "7F EF FF FF FF FF FF FF";
-    Hand h;
-    h.hex("02 00 01 59 01 00")
-        .hex("04 4C 03 E9 00 00 58 03")  // series 1001, RtnDepthMarketData
-        .hex("00 00 00 2A 00 01 01 43")  // sequence 42 (flow starts at 41), 323
-        .hex("00 00 00 00")
-        .hex("24 08 01 3F")  // XelDepthMarketDataField, 319 bytes
-        .str("20250912", 9)
-        .str("SG01", 9)
-        .hex("00 00 00 01")
-        .hex("40 AB 59 00 00 00 00 00")  // LastPrice 3500.5
-        .times(6, null)
-        .hex("00 00 00 0C")              // Volume 12
-        .hex("40 C8 1C D6 C8 B4 39 58")  // Turnover 12345.678
-        .times(6, null)
-        .hex("3F D0 00 00 00 00 00 00")  // CurrDelta 0.25
-        .str("09:30:00", 9)
-        .hex("00 00 01 F4")
-        .str("XA2509", 31)
-        .hex("40 AB 58 00 00 00 00 00 00 00 00 03")   // bid 3500 x 3
-        .hex("40 AB 5A 00 00 00 00 00 00 00 00 04");  // ask 3501 x 4
-    for (int level = 2; level <= 5; ++level)
-        h.hex(null).hex("00 00 00 00").hex(null).hex("00 00 00 00");
-    h.str("20250912", 9);
-    EXPECT_EQ(first_unit(flow), h.b);
+    std::string want = hex("02 00 01 59 01 00"
+                           "04 4C 03 E9 00 00 58 03"  // series 1001, RtnDepthMarketData
+                           "00 00 00 2A 00 01 01 43"  // sequence 42 (flow starts at 41), 323
+                           "00 00 00 00"
+                           "24 08 01 3F") +  // XelDepthMarketDataField, 319 bytes
+                       str("20250912", 9) +
+                       str("SG01", 9) +
+                       hex("00 00 00 01"
+                           "40 AB 59 00 00 00 00 00");  // LastPrice 3500.5
+    std::string null = hex("7F EF FF FF FF FF FF FF");
+    for (int i = 0; i < 6; ++i) want += null;
+    want +=
+        hex("00 00 00 0C"                // Volume 12
+            "40 C8 1C D6 C8 B4 39 58");  // Turnover 12345.678
+    for (int i = 0; i < 6; ++i) want += null;
+    want += hex("3F D0 00 00 00 00 00 00") +  // CurrDelta 0.25
+            str("09:30:00", 9) + hex("00 00 01 F4") + str("XA2509", 31) +
+            hex("40 AB 58 00 00 00 00 00 00 00 00 03"               // bid 3500 x 3
+                "40 AB 5A 00 00 00 00 00 00 00 00 04");             // ask 3501 x 4
+    for (int i = 0; i < 8; ++i) want += null + hex("00 00 00 00");  // levels 2 to 5
+    EXPECT_EQ(first_unit(flow), want + str("20250912", 9));
 }
 
 TEST(GoldenBytes, HeartbeatControlFrame) {
@@ -196,7 +165,7 @@ TEST(GoldenBytes, HeartbeatControlFrame) {
     Network::XmpPacket::to_stream(&header, out);
     out[4] = 5;
     out[5] = 0;
-    EXPECT_EQ(Bytes(out, out + 6), Hand().hex("00 02 00 00 05 00").b);
+    EXPECT_EQ(std::string(out, 6), hex("00 02 00 00 05 00"));
 }
 
 }  // namespace

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "base/data_flow_iterator.h"
+#include "tests/api/dispatch_helpers.h"
 #include "tools/front/pacer.h"
 
 namespace {
@@ -18,53 +18,6 @@ using Network::XeloFlow;
 using Network::XeloPacket;
 
 const unsigned int MIB = 1 << 20;
-
-// An independent client-side merge: snapshots replace, groups update the
-// named members of the instrument selected by the last update-time field.
-struct Replica {
-    std::map<std::string, XelDepthMarketDataField> books;
-    unsigned long last_sequence = 0;
-    bool gap = false;
-
-    void apply(const char* unit, unsigned short length) {
-        XeloPacket::Header h;
-        const char* fields = XeloFlow::decode(unit, length, &h);
-        ASSERT_NE(fields, nullptr);
-        unsigned long sequence = XeloPacket::get_sequence(&h);
-        if (sequence != last_sequence + 1) gap = true;
-        last_sequence = sequence;
-        XeloPacket::Iterator it(&h, fields);
-        XelDepthMarketDataField* current = nullptr;
-        for (int id = it.next(); id >= 0; id = it.next()) {
-            const Field::FieldStreamCoders* coders = nullptr;
-            for (const auto& entry : Field::g_xel_field_list)
-                if (entry.desc->field_id == id) coders = &entry;
-            ASSERT_NE(coders, nullptr) << id;
-            std::vector<char> record(static_cast<size_t>(coders->desc->struct_size));
-            ASSERT_EQ(it.get_field(record.data(), coders->from_stream, false),
-                      coders->desc->member_count);
-            if (id == 0x2408) {
-                auto& d = *reinterpret_cast<XelDepthMarketDataField*>(record.data());
-                books[d.InstrumentID] = d;
-                continue;
-            }
-            if (id == 0x2439) current = &books[record.data()];  // the instrument comes first
-            ASSERT_NE(current, nullptr) << "group field before any update time";
-            merge(*coders->desc, record.data(), current);
-        }
-    }
-    // The members a group field carries, by name, into the book.
-    static void merge(const Base::FieldDesc& group, const char* record,
-                      XelDepthMarketDataField* book) {
-        const Base::FieldDesc& d = XelDepthMarketDataField::DESC;
-        for (int i = 0; i < group.member_count; ++i) {
-            int j = d.get_member_index(group.members[i].name);
-            ASSERT_GE(j, 0) << group.members[i].name;
-            memcpy(reinterpret_cast<char*>(book) + d.members[j].offset,
-                   record + group.members[i].offset, static_cast<size_t>(group.members[i].size));
-        }
-    }
-};
 
 void expect_sane_book(const XelDepthMarketDataField& b) {
     const long long bids[] = {b.BidPrice1, b.BidPrice2, b.BidPrice3, b.BidPrice4, b.BidPrice5};
@@ -82,8 +35,8 @@ void expect_sane_book(const XelDepthMarketDataField& b) {
 }
 
 // The walk, the snapshots and the increments together: every book stays
-// sane, the flow is numbered without gaps, and a client that merges what it
-// receives ends with exactly the simulator's books.
+// sane, the flow is numbered without gaps, and the client library, fed what
+// the flow holds, ends with exactly the simulator's books.
 TEST(SyntheticMarket, IncrementsRebuildTheBooksOnAGaplessFlow) {
     SyntheticMarket::Config config;
     config.instruments = 5;
@@ -106,34 +59,37 @@ TEST(SyntheticMarket, IncrementsRebuildTheBooksOnAGaplessFlow) {
     }
     EXPECT_EQ(market.write_increment(&writer, all, 5), ~0UL) << "nothing changed since";
 
-    Replica replica;
+    Api::MdApi api("", nullptr);
+    ApiTest::RecordingSpi spi;
+    api.RegisterSpi(&spi);
+    api.create_market_data_cache();
     Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
-    for (const auto* r = it.next(); r != nullptr; r = it.next()) replica.apply(r->data, r->length);
-    EXPECT_FALSE(replica.gap);
-    EXPECT_EQ(replica.last_sequence, flow.get_count());
-    ASSERT_EQ(replica.books.size(), 5u);
+    for (const auto* r = it.next(); r != nullptr; r = it.next())
+        api.on_write(1, r->data, r->length);
+    int sequence = 0, gaps = 0;
+    for (const std::string& l : spi.lines())
+        if (l.rfind("start 1001 ", 0) == 0) gaps += std::stoi(l.substr(11)) != ++sequence;
+    EXPECT_EQ(gaps, 0);
+    EXPECT_EQ(sequence, static_cast<int>(flow.get_count()));
+    EXPECT_EQ(Api::MdApiProbe::cache_size(&api), 5u);
+    const Base::FieldDesc& desc = XelDepthMarketDataField::DESC;
     for (int i = 0; i < 5; ++i) {
-        const XelDepthMarketDataField& want = market.get_book(i);
-        const XelDepthMarketDataField& got = replica.books[want.InstrumentID];
-        expect_sane_book(got);
-        EXPECT_EQ(got.LastPrice, want.LastPrice);
-        EXPECT_EQ(got.Volume, want.Volume);
-        EXPECT_EQ(got.Turnover, want.Turnover);
-        EXPECT_EQ(got.HighestPrice, want.HighestPrice);
-        EXPECT_STREQ(got.UpdateTime, want.UpdateTime);
-        // Member by member: the record has padding after every volume.
-        using D = XelDepthMarketDataField;
-        static const long long D::*const prices[] = {
-            &D::BidPrice1, &D::AskPrice1, &D::BidPrice2, &D::AskPrice2, &D::BidPrice3,
-            &D::AskPrice3, &D::BidPrice4, &D::AskPrice4, &D::BidPrice5, &D::AskPrice5};
-        static const int D::*const volumes[] = {
-            &D::BidVolume1, &D::AskVolume1, &D::BidVolume2, &D::AskVolume2, &D::BidVolume3,
-            &D::AskVolume3, &D::BidVolume4, &D::AskVolume4, &D::BidVolume5, &D::AskVolume5};
-        for (int k = 0; k < 10; ++k) {
-            EXPECT_EQ(got.*prices[k], want.*prices[k]) << want.InstrumentID << " level " << k;
-            EXPECT_EQ(got.*volumes[k], want.*volumes[k]) << want.InstrumentID << " level " << k;
-        }
+        // The book as it travels, read back with doubles as the library keeps
+        // them.
+        const XelDepthMarketDataField& book = market.get_book(i);
+        std::vector<char> wire(static_cast<size_t>(desc.stream_size));
+        XelDepthMarketDataField::to_stream(&book, wire.data(), desc.struct_size);
+        XelDepthMarketDataField fixed = {};  // and in the front's own fixed point
+        XelDepthMarketDataField::from_stream(&fixed, wire.data(), desc.stream_size, false);
+        EXPECT_TRUE(desc.equal_field(&fixed, &book)) << book.InstrumentID;
+        CTarnXeloDepthMarketDataField want = {};
+        XelDepthMarketDataField::from_stream(&want, wire.data(), desc.stream_size, true);
+        const CTarnXeloDepthMarketDataField* got =
+            Api::MdApiProbe::cached(&api, 1001, book.InstrumentID);
+        ASSERT_NE(got, nullptr) << book.InstrumentID;
+        EXPECT_TRUE(desc.equal_field(got, &want)) << book.InstrumentID;
     }
+    api.destroy_market_data_cache();
 }
 
 TEST(SyntheticMarket, PacingKeepsTheRateWithoutBursts) {

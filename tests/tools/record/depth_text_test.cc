@@ -121,57 +121,38 @@ TEST(DepthText, ExactDecimalIsShortestTextWithTheSameBits) {
     EXPECT_FALSE(DepthText::exact_decimal(payload_nan(), out, sizeof out));
 }
 
-// Random rows written as a CSV file and read back through Base::Csv and the
+// Random rows written as CSV and read back through Base::Csv and the
 // descriptor, the way any reader of the files would, and as JSON lines.
 TEST(DepthText, RowsReadBackBitForBit) {
-    std::string dir = RecordTest::temp_dir();
-    std::string path = dir + "/rows.csv";
     std::mt19937_64 rng(7);
-    std::vector<DepthRow> rows;
     DepthText text;
-    std::string file = text.csv_head();
+    RecordTest::CsvReader csv;
+    ASSERT_TRUE(csv.head(text.csv_head()));
+    const int topic_column = csv.csv.get_head_index("Topic");
+    const int sequence_column = csv.csv.get_head_index("SequenceNo");
     for (int i = 0; i < 3000; ++i) {
-        rows.push_back(RecordTest::random_row(rng, 100 + i % 3, i + 1));
+        DepthRow want = RecordTest::random_row(rng, 100 + i % 3, i + 1);
         // A value that no decimal carries keeps the raw bytes after '@'.
-        if (i == 5) rows.back().depth.LastPrice = payload_nan();
-        ASSERT_TRUE(text.append(Format::CSV, rows.back(), file));
-        std::string line;
-        ASSERT_TRUE(text.append(Format::JSON, rows.back(), line));
-        ASSERT_EQ(line.find('\n'), line.size() - 1);
-        line.pop_back();
-        DepthRow got;
-        ASSERT_TRUE(DepthText::read_json(line.c_str(), got)) << line;
-        std::string which;
-        ASSERT_TRUE(RecordTest::same_members(got.depth, rows.back().depth, which)) << which << line;
-        EXPECT_EQ(got.topic, rows.back().topic);
-        EXPECT_EQ(got.sequence, i + 1);
+        if (i == 5) want.depth.LastPrice = payload_nan();
+        for (Format format : {Format::CSV, Format::JSON}) {
+            std::string line;
+            ASSERT_TRUE(text.append(format, want, line));
+            ASSERT_EQ(line.find('\n'), line.size() - 1);
+            line.pop_back();
+            DepthRow got = {};
+            if (format == Format::JSON) {
+                ASSERT_TRUE(DepthText::read_json(line.c_str(), got)) << line;
+            } else {
+                ASSERT_TRUE(csv.read(line, DepthText::descriptor(), &got.depth)) << line;
+                ASSERT_TRUE(csv.csv.get_data(topic_column, got.topic));
+                ASSERT_TRUE(csv.csv.get_data(sequence_column, got.sequence));
+            }
+            std::string which;
+            ASSERT_TRUE(RecordTest::same_members(got.depth, want.depth, which)) << which << line;
+            EXPECT_EQ(got.topic, want.topic);
+            EXPECT_EQ(got.sequence, want.sequence);
+        }
     }
-    RecordTest::write_file(path, file);
-
-    FILE* f = fopen(path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    Base::Csv csv(false, 512);
-    for (int t = 0; t < TYPE_COUNT; ++t) csv.enable_null(static_cast<DataType>(t), true);
-    ASSERT_TRUE(csv.read_head(f));
-    int topic_column = csv.get_head_index("Topic");
-    int sequence_column = csv.get_head_index("SequenceNo");
-    for (const DepthRow& want : rows) {
-        ASSERT_TRUE(csv.read_data(f));
-        CTarnXeloDepthMarketDataField got;
-        memset(&got, 0, sizeof got);
-        ASSERT_TRUE(DepthText::descriptor().from_csv(&csv, &got, nullptr));
-        std::string which;
-        ASSERT_TRUE(RecordTest::same_members(got, want.depth, which))
-            << "row " << want.sequence << " member " << which;
-        int32_t topic = 0, sequence = 0;
-        ASSERT_TRUE(csv.get_data(topic_column, topic));
-        ASSERT_TRUE(csv.get_data(sequence_column, sequence));
-        EXPECT_EQ(topic, want.topic);
-        EXPECT_EQ(sequence, want.sequence);
-    }
-    EXPECT_FALSE(csv.read_data(f));
-    fclose(f);
-    RecordTest::remove_dir(dir);
 }
 
 // The simulator's replay reads these files into the wire record, whose
@@ -180,11 +161,8 @@ TEST(DepthText, RowsReadBackBitForBit) {
 // than the double's spacing and a count can come back one short.)
 TEST(DepthText, FixedPointReadersGetTheCountsBack) {
     DepthText text;
-    Base::Csv csv(false, 512);
-    for (int t = 0; t < TYPE_COUNT; ++t) csv.enable_null(static_cast<DataType>(t), true);
-    std::string head = text.csv_head();
-    head.pop_back();
-    ASSERT_TRUE(csv.read_head(head.c_str()));
+    RecordTest::CsvReader csv;
+    ASSERT_TRUE(csv.head(text.csv_head()));
     std::mt19937_64 rng(3);
     for (int i = 0; i < 5000; ++i) {
         long long k = static_cast<long long>(rng() % 2000000000) - 1000000000;
@@ -195,9 +173,8 @@ TEST(DepthText, FixedPointReadersGetTheCountsBack) {
         std::string line;
         ASSERT_TRUE(text.append(Format::CSV, row, line));
         line.pop_back();
-        ASSERT_TRUE(csv.read_data(line.c_str()));
         Field::XelDepthMarketDataField wire;
-        ASSERT_TRUE(Field::XelDepthMarketDataField::DESC.from_csv(&csv, &wire, nullptr)) << line;
+        ASSERT_TRUE(csv.read(line, Field::XelDepthMarketDataField::DESC, &wire)) << line;
         EXPECT_EQ(wire.LastPrice, k) << line;
         EXPECT_EQ(wire.Turnover, big) << line;
         EXPECT_EQ(wire.BidPrice1, -2250);

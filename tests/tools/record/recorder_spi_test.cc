@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "tests/api/recording_spi.h"
 #include "tests/tools/record/test_util.h"
 
 namespace {
@@ -12,32 +15,14 @@ using Record::Options;
 using Record::RecorderSpi;
 
 // Stands in for the library: remembers the login, answers the trading day.
-class FakeApi : public CTarnXeloMduserApi {
+class FakeApi : public ApiTest::SpyApi {
   public:
     CTarnXeloReqUserLoginField login = {};
     int login_result = 0;
-    const char* day = "20250912";
-
-    const char* GetTradingDay() override { return day; }
+    const char* GetTradingDay() override { return "20250912"; }
     int ReqUserLogin(CTarnXeloReqUserLoginField* field, int) override {
         login = *field;
         return login_result;
-    }
-#define STUB(name, ...)              \
-    int name(__VA_ARGS__) override { \
-        return 0;                    \
-    }
-    // clang-format off
-    STUB(Release) STUB(Init) STUB(Join) STUB(RegisterFront, const char*)
-    STUB(RegisterNameServer, const char*) STUB(SubscribeMarketDataTopic, int, TE_RESUME_TYPE)
-    STUB(SetHeartbeatTimeout, unsigned int) STUB(OpenRequestLog, const char*)
-    STUB(OpenResponseLog, const char*) STUB(ReqUserLogout, CTarnXeloReqUserLogoutField*, int)
-    STUB(ReqUserPasswordUpdate, CTarnXeloUserPasswordUpdateField*, int)
-    STUB(ReqSubscribeTopic, CTarnXeloDisseminationField*, int)
-    STUB(ReqQryTopic, CTarnXeloDisseminationField*, int)
-    // clang-format on
-#undef STUB
-                                void RegisterSpi(CTarnXeloMduserSpi*) override {
     }
 };
 
@@ -55,18 +40,19 @@ struct Fixture {
         spi.reset(new RecorderSpi(options, &api));
     }
     ~Fixture() { RecordTest::remove_dir(dir); }
-    std::vector<DepthRow> rows(int topic) {
-        std::vector<DepthRow> out;
+    // The rows of a topic's file as "topic packet instrument".
+    std::vector<std::string> rows(int topic) {
+        std::vector<std::string> out;
         Record::DepthText text;
-        std::string lines =
-            RecordTest::read_file(dir + "/" + std::to_string(topic) + "-20250912.csv");
-        size_t at = lines.find('\n');
-        if (at == std::string::npos) return out;
-        EXPECT_TRUE(text.read_csv_head(lines.substr(0, at).c_str()));
-        for (size_t next; (next = lines.find('\n', at + 1)) != std::string::npos; at = next) {
-            DepthRow row;
-            EXPECT_TRUE(text.read_csv(lines.substr(at + 1, next - at - 1).c_str(), row));
-            out.push_back(row);
+        std::istringstream in(
+            RecordTest::read_file(dir + "/" + std::to_string(topic) + "-20250912.csv"));
+        std::string line;
+        if (!std::getline(in, line)) return out;
+        EXPECT_TRUE(text.read_csv_head(line.c_str()));
+        for (DepthRow row; std::getline(in, line);) {
+            EXPECT_TRUE(text.read_csv(line.c_str(), row));
+            out.push_back(std::to_string(row.topic) + " " + std::to_string(row.sequence) + " " +
+                          row.depth.InstrumentID);
         }
         return out;
     }
@@ -100,16 +86,8 @@ TEST(RecorderSpi, RowsCarryTheirPacketAndOnlyRecordedTopicsAreKept) {
     EXPECT_FALSE(f.spi->failed());
     EXPECT_EQ(f.spi->get_rows(), 3u);
 
-    std::vector<DepthRow> t100 = f.rows(100);
-    ASSERT_EQ(t100.size(), 2u);
-    EXPECT_EQ(t100[0].sequence, 41);
-    EXPECT_STREQ(t100[0].depth.InstrumentID, "a");
-    EXPECT_EQ(t100[1].sequence, 41);
-    EXPECT_STREQ(t100[1].depth.InstrumentID, "b");
-    std::vector<DepthRow> t200 = f.rows(200);
-    ASSERT_EQ(t200.size(), 1u);
-    EXPECT_EQ(t200[0].topic, 200);
-    EXPECT_EQ(t200[0].sequence, 9);
+    EXPECT_EQ(f.rows(100), (std::vector<std::string>{"100 41 a", "100 41 b"}));
+    EXPECT_EQ(f.rows(200), std::vector<std::string>{"200 9 b"});
     EXPECT_TRUE(f.rows(300).empty());
 
     std::string status = f.spi->status(0);
@@ -120,10 +98,10 @@ TEST(RecorderSpi, RowsCarryTheirPacketAndOnlyRecordedTopicsAreKept) {
 TEST(RecorderSpi, LogsInOnEveryConnectionAndStopsOnRefusal) {
     Fixture f;
     f.spi->OnFrontConnected();
-    EXPECT_STREQ(f.api.login.UserID, "u1");
-    EXPECT_STREQ(f.api.login.Password, "p1");
-    EXPECT_STREQ(f.api.login.ParticipantID, "P");
-    EXPECT_STREQ(f.api.login.UserProductInfo, "xelmd-record");
+    const CTarnXeloReqUserLoginField& r = f.api.login;
+    EXPECT_EQ(
+        std::string(r.UserID) + " " + r.Password + " " + r.ParticipantID + " " + r.UserProductInfo,
+        "u1 p1 P xelmd-record");
     EXPECT_FALSE(f.spi->failed());
 
     CTarnXeloRspInfoField ok = {0, "ok"};

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "base/csv.h"
 #include "tests/tools/process.h"
 #include "tools/record/depth_text.h"
 
@@ -54,6 +55,23 @@ inline Record::DepthRow random_row(std::mt19937_64& rng, int topic, int sequence
     }
     return row;
 }
+
+// Reads CSV lines through a descriptor, empty cells as nulls, the way the
+// files' readers (the front's replay among them) do.
+struct CsvReader {
+    Base::Csv csv{false, 512};
+    CsvReader() {
+        for (int t = 0; t < TYPE_COUNT; ++t) csv.enable_null(static_cast<DataType>(t), true);
+    }
+    bool head(std::string line) {
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        return csv.read_head(line.c_str());
+    }
+    bool read(const std::string& line, const Base::FieldDesc& desc, void* record) {
+        memset(record, 0, static_cast<size_t>(desc.struct_size));
+        return csv.read_data(line.c_str()) && desc.from_csv(&csv, record, nullptr);
+    }
+};
 
 // Member by member: padding bytes carry nothing.
 inline bool same_members(const CTarnXeloDepthMarketDataField& a,
