@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -274,13 +275,23 @@ TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
         for (auto c : cells) low = std::min(low, __atomic_load_n(c, __ATOMIC_ACQUIRE));
         return low;
     };
-    for (unsigned long i = 0; i < OBJECTS; ++i) {
-        while (i > lowest_cell() + MAX_LAG) std::this_thread::yield();
+    // The writer also waits for the recycling thread, so the memory held
+    // follows from KEEP and MAX_LAG and not from how the threads were
+    // scheduled; a recycler that stops fails the run at the deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool stalled = false;
+    for (unsigned long i = 0; i < OBJECTS && !stalled; ++i) {
+        while (i > lowest_cell() + MAX_LAG || i > flow.get_recycle_count() + KEEP + MAX_LAG) {
+            stalled = std::chrono::steady_clock::now() > deadline;
+            if (stalled) break;
+            std::this_thread::yield();
+        }
         fill(static_cast<char*>(flow.alloc_object(size_of(i))), i);
         ASSERT_EQ(flow.commit_object(size_of(i), false), i);
     }
     readers.stop();
     recycling.join();
+    EXPECT_FALSE(stalled) << "recycled " << flow.get_recycle_count();
 
     EXPECT_EQ(readers.bad.load(), 0u);
     EXPECT_GT(readers.looks.load(), 0u);
