@@ -141,15 +141,33 @@ TEST(Aes, OtherKeySizesLeaveNoSchedule) {
 }
 
 // Single DES lives in libcrypto's legacy provider; loading it means loading
-// the default one by name as well. Both stay for the rest of the process,
-// which the other ciphers' checks share.
+// the default one by name as well. Both stay until every suite of the
+// process has run (the other ciphers' checks share them) and are unloaded
+// then, so the leak checker sees nothing left behind.
+class Providers : public ::testing::Environment {
+  public:
+    static bool load() {
+        if (legacy_ == nullptr) legacy_ = OSSL_PROVIDER_load(nullptr, "legacy");
+        if (default_ == nullptr) default_ = OSSL_PROVIDER_load(nullptr, "default");
+        return legacy_ != nullptr && default_ != nullptr;
+    }
+    void TearDown() override {
+        if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
+        if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
+        legacy_ = default_ = nullptr;
+    }
+
+  private:
+    static OSSL_PROVIDER* legacy_;
+    static OSSL_PROVIDER* default_;
+};
+OSSL_PROVIDER* Providers::legacy_ = nullptr;
+OSSL_PROVIDER* Providers::default_ = nullptr;
+::testing::Environment* const providers = ::testing::AddGlobalTestEnvironment(new Providers);
+
 class DesOracle : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static const bool loaded = OSSL_PROVIDER_load(nullptr, "legacy") != nullptr &&
-                                   OSSL_PROVIDER_load(nullptr, "default") != nullptr;
-        ASSERT_TRUE(loaded);
-    }
+    static void SetUpTestSuite() { ASSERT_TRUE(Providers::load()); }
 };
 
 // A 24-byte key makes a TripleDes of its three parts, used through its Des
