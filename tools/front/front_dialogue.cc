@@ -287,13 +287,15 @@ void FrontDialogue::serve(const int* topics, const long* asked, int count) {
     unsigned long from[TopicBoard::MAX_TOPICS];
     int n = 0;
     for (int i = 0; i < count; ++i) {
-        XeloFlow* flow = context_->topics->find(topics[i]);
-        if (flow == nullptr) {
+        TopicBoard* board = context_->topics;
+        int index = board->index_of(topics[i]);
+        if (index < 0) {
             log("topic %d asked but not served here", topics[i]);
             continue;
         }
         ids[n] = topics[i];
-        from[n++] = TopicBoard::serve_from(flow, asked[i]);
+        from[n++] =
+            TopicBoard::serve_from(board->get_flow(index), asked[i], board->get_oldest(index));
     }
     if (n == 0) return;
     XeloPacket* p = begin(RTN_DISSEMINATION, 0);
@@ -306,10 +308,14 @@ void FrontDialogue::serve(const int* topics, const long* asked, int count) {
     // Publications are written in order, so the announcement above leaves
     // before the first packet of any topic published below.
     for (int i = 0; i < n; ++i) {
-        XeloFlow* flow = context_->topics->find(ids[i]);
-        auto* reader =
-            new XeloFlow::DataReader(flow, channel_->get_notify(), nullptr, nullptr, nullptr);
-        reader->seek(from[i]);
+        int index = context_->topics->index_of(ids[i]);
+        XeloFlow* flow = context_->topics->get_flow(index);
+        XeloFlow::DataReader* reader =
+            context_->topics->open_reader(index, channel_->get_notify(), from[i]);
+        if (reader == nullptr) {
+            log("topic %d cannot be served from %lu", ids[i], from[i]);
+            continue;
+        }
         channel_->publish(flow, nullptr, nullptr, reader, nullptr, nullptr);
         served_.push_back(ids[i]);
         log("topic %d served from %lu", ids[i], from[i]);
@@ -317,8 +323,18 @@ void FrontDialogue::serve(const int* topics, const long* asked, int count) {
 }
 
 void FrontDialogue::stop_topics() {
-    if (channel_ != nullptr)
-        for (int topic : served_) channel_->cancel_publish(context_->topics->find(topic));
+    if (channel_ != nullptr) {
+        for (int topic : served_) {
+            XeloFlow* flow = context_->topics->find(topic);
+            // A cancelled publication keeps its reader, whose cell would hold
+            // the topic's history for as long as the connection lives: a
+            // reader without one takes its place first.
+            channel_->publish(flow, nullptr, nullptr,
+                              new XeloFlow::DataReader(flow, nullptr, nullptr, nullptr, nullptr),
+                              nullptr, nullptr);
+            channel_->cancel_publish(flow);
+        }
+    }
     served_.clear();
 }
 
@@ -365,7 +381,11 @@ void FrontDialogue::on_subscribe(const XeloPacket::Header& h, XeloPacket::Iterat
                 : flow == nullptr   ? UNKNOWN_TOPIC
                                     : 0;
     Field::XelDisseminationField rsp = req;
-    if (error == 0) rsp.SequenceNo = static_cast<int>(TopicBoard::serve_from(flow, req.SequenceNo));
+    if (error == 0) {
+        int index = context_->topics->index_of(req.SequenceSeries);
+        rsp.SequenceNo = static_cast<int>(
+            TopicBoard::serve_from(flow, req.SequenceNo, context_->topics->get_oldest(index)));
+    }
     XeloPacket* p = begin(RSP_SUBSCRIBE, h.request_id);
     add_info(p, error, error == UNKNOWN_TOPIC ? "unknown topic" : UserTable::get_message(error));
     put(p, rsp);

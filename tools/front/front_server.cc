@@ -111,6 +111,7 @@ bool FrontServer::start(const Options& options, std::string& error) {
 
     reactor_ = new Parallel::FdReactor(nullptr);
     reactor_->create(true, nullptr);
+    board_.start_recycling(reactor_, options.keep);
     bond_ = new Network::XeloBondServerSession(reactor_, this, nullptr, 2);
     for (const std::string& address : options.listen) {
         std::string host;
@@ -142,6 +143,8 @@ void FrontServer::stop() {
     // Listeners close and every client is destroyed on the reactor thread.
     delete bond_;
     bond_ = nullptr;
+    // After the clients: their readers give their cells back on the reactor.
+    board_.stop_recycling();
     reactor_->stop();
     reactor_->join();
     delete reactor_;

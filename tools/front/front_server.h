@@ -43,6 +43,9 @@ class FrontServer : public Network::ServerSession, public Parallel::Handler {
         int instruments = 4;
         unsigned int rate = 50;   // packets per second per topic
         int snapshot_every = 20;  // every n-th packet of a topic is a full snapshot
+        // Packets of history held per topic behind its slowest reader (0:
+        // all): half an hour at the default rate.
+        unsigned long keep = 90000;
         unsigned int seed = 1;
         std::string trading_day;  // empty: today
         KeyReply::Mode key_mode = KeyReply::SM2;

@@ -25,6 +25,8 @@ const char USAGE[] =
     "  --rate N                packets per second per topic (default 50)\n"
     "  --snapshot-every N      every N-th packet is a full snapshot, the others\n"
     "                          incremental groups (default 20; 0: increments only)\n"
+    "  --keep N                packets of history held per topic; older ones are\n"
+    "                          released (default 90000; 0: all kept)\n"
     "  --replay FILE.csv       replay depth records on the first topic, looping\n"
     "  --key-mode MODE         none | masked | sm2 (default sm2)\n"
     "  --cipher-type N         0 none, 1 XOR, 2 DES, 3 AES-128, 4 SM4 (default 4)\n"
@@ -112,6 +114,8 @@ int main(int argc, char** argv) {
             options.rate = static_cast<unsigned int>(n);
         } else if (arg == "--snapshot-every" && parse_int(value, 0, 1000000, n)) {
             options.snapshot_every = static_cast<int>(n);
+        } else if (arg == "--keep" && parse_int(value, 0, 1000000000, n)) {
+            options.keep = static_cast<unsigned long>(n);
         } else if (arg == "--seed" && parse_int(value, 0, 0x7fffffff, n)) {
             options.seed = static_cast<unsigned int>(n);
         } else if (arg == "--cipher-type" && parse_int(value, 0, 4, n)) {

@@ -136,7 +136,7 @@ struct Client : Base::DataFlow::WriteCallback {
 struct Bench {
     Front::UserTable users;
     Front::TerminalCheck terminal;  // the client below sends no terminal information
-    Front::TopicBoard board;
+    Front::TopicBoard board{MIB};
     Front::FrontContext context;
     Front::SyntheticMarket market{Front::SyntheticMarket::Config()};
     // The dialogue outlives the channel that reads its flows.
@@ -176,8 +176,8 @@ struct Bench {
 
     // Runs both ends until done() holds or the rounds run out.
     template <typename F>
-    bool pump(F done) {
-        for (int round = 0; round < 400; ++round) {
+    bool pump(F done, int rounds = 400) {
+        for (int round = 0; round < rounds; ++round) {
             for (XeloClientChannel* c : {&server, &client.channel}) {
                 if (!c->is_valid()) continue;
                 c->write();
@@ -240,6 +240,73 @@ TEST(FrontDialogue, ResumePositionsAreClampedToWhatTheTopicHolds) {
                                                     {117, 117}, {130, 130}, {5000, 130}};
     for (const auto& c : cases)
         EXPECT_EQ(Front::TopicBoard::serve_from(&flow, c.first), c.second) << c.first;
+    // Older ones recycled: 120 is the oldest held.
+    const std::pair<long, unsigned long> recycled[] = {
+        {0, 120}, {119, 120}, {120, 120}, {125, 125}, {-1, 130}};
+    for (const auto& c : recycled)
+        EXPECT_EQ(Front::TopicBoard::serve_from(&flow, c.first, 120), c.second) << c.first;
+}
+
+// A topic's history bounded by its recycler, run here by hand: with 1 MiB
+// blocks, 8000 snapshots fill several.
+const unsigned long KEEP = 500;
+const int MANY = 8000;
+
+void expect_run_from(const std::vector<unsigned long>& seen, unsigned long first) {
+    for (size_t i = 0; i < seen.size(); ++i) ASSERT_EQ(seen[i], first + i) << i;
+}
+
+// What is held beyond keep: at most the three blocks the recycler leaves
+// (the current one, the target's own and the one before it), of about 1500
+// snapshots each.
+void expect_bounded(const XeloFlow* flow) {
+    unsigned long held = flow->get_count() - flow->get_recycle_count();
+    EXPECT_GT(flow->get_recycle_count(), 0u);
+    EXPECT_LT(held, KEEP + 3 * MANY / 5) << flow->get_count();
+}
+
+TEST(FrontDialogue, RecycledHistoryIsServedFromTheOldestHeld) {
+    Bench b(KeyReply::MASKED, 4);
+    b.board.start_recycling(nullptr, KEEP);
+    b.publish(MANY);
+    EXPECT_TRUE(b.board.recycle());
+    const XeloFlow* flow = b.board.get_flow(0);
+    expect_bounded(flow);
+    const unsigned long oldest = flow->get_count() - KEEP;
+    EXPECT_EQ(b.board.get_oldest(0), oldest);
+    b.key_exchange();
+    b.client.send_login("demo", "pw", 0);
+    ASSERT_TRUE(b.pump([&] { return b.seen().size() >= KEEP; }, 4000));
+    EXPECT_EQ(b.client.find(0x5901)->topics[0].SequenceNo, static_cast<int>(oldest));
+    EXPECT_EQ(b.seen().size(), KEEP);
+    expect_run_from(b.seen(), oldest + 1);
+}
+
+TEST(FrontDialogue, LaggingReaderIsNeverRecycledUnderAndLogoutReleasesIt) {
+    Bench b(KeyReply::MASKED, 4);
+    b.board.start_recycling(nullptr, KEEP);
+    b.key_exchange();
+    b.client.send_login("demo", "pw", 0);
+    ASSERT_TRUE(b.pump([&] { return b.seen().size() >= 30; }));
+    // The client reads nothing while block after block is written.
+    for (int i = 0; i < 8; ++i) {
+        b.publish(MANY / 8);
+        b.board.recycle();
+    }
+    const XeloFlow* flow = b.board.get_flow(0);
+    EXPECT_EQ(flow->get_recycle_count(), 0u);
+    const unsigned long total = flow->get_count();
+    ASSERT_TRUE(b.pump([&] { return b.seen().size() >= total; }, 8000));
+    EXPECT_EQ(b.seen().size(), total);
+    expect_run_from(b.seen(), 1);
+    // Logged out but still connected, it holds nothing back.
+    Field::XelReqUserLogoutField out = {};
+    strcpy(out.UserID, "demo");
+    b.client.send(0x1003, 2, out);
+    ASSERT_TRUE(b.pump([&] { return b.client.find(0x1004) != nullptr; }));
+    b.publish(MANY);
+    b.board.recycle();
+    expect_bounded(flow);
 }
 
 TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {
