@@ -35,6 +35,9 @@ class FlowRecycler : public Handler {
     unsigned long get_keep() const { return keep_; }
     const char* get_path() const { return path_; }
     unsigned long get_step() const { return step_; }
+    // Where a reader allocated now would start: the lowest cell the last
+    // pass saw. The reactor's thread.
+    unsigned long get_last_min() const { return recycler_.get_last_min(); }
     Base::Vector* get_index() const { return index_; }
 
   private:

@@ -76,9 +76,7 @@ unsigned long TopicBoard::get_oldest(int index) const {
     if (t.recycler == nullptr) return start;
     // A new reader's cell starts at the lowest position the recycler last
     // saw; it reads memory no further back than keep from there.
-    unsigned long* cell = t.recycler->alloc_reader();
-    unsigned long low = *cell;
-    t.recycler->free_reader(cell);
+    unsigned long low = t.recycler->get_last_min();
     return low - start > keep_ ? low - keep_ : start;
 }
 
