@@ -21,6 +21,7 @@
 #include "network/xelo_flow.h"
 #include "session_test_util.h"
 #include "tests/cipher/cipher_oracle.h"
+#include "tests/test_table.h"
 
 // Allocation counting for the read path: only reads the test asks for
 // count, and a test can make the next nothrow allocation fail.
@@ -104,12 +105,6 @@ std::vector<Bytes> objects(Base::DataFlow* flow) {
 void append(Base::DataFlow* flow, const Bytes& f) {
     memcpy(flow->alloc_object(f.size()), f.data(), f.size());
     flow->commit_object(f.size(), true);
-}
-
-Bytes raw(std::initializer_list<int> bytes) {
-    Bytes b;
-    for (int v : bytes) b += static_cast<char>(v);
-    return b;
 }
 
 // A channel connected to a peer socket the test holds. Without a reactor
@@ -232,84 +227,32 @@ class ChannelTest : public ::testing::Test {
 
 // ---- close reasons ----
 
-struct CloseCase {
-    const char* name;
-    Bytes stream;  // what the peer sends
-    int peer;      // 0 stays, 1 closes in order, 2 resets the connection
-    int reason;
-    unsigned long stored;       // frames in flow 7 when it closed
-    int cipher = 0;             // set first; -3: AES, its object cannot be made
-    bool compress = false;      // compress what is published
-    Bytes published = Bytes();  // an object of a published flow
-};
-
-std::vector<CloseCase> close_cases() {
-    Bytes body = F::body(40, 1);
-    Bytes good = F::data_frame(7, 1, 40);
-    Bytes long_frame = raw({2, 0, 0x1f, 0xff, 1, 0}) + Bytes(8191 - 2, 'a');
-    Bytes wrong_length = F::frame(F::packet(7, 1, body) + "z");
-    Bytes short_length = F::frame(F::packet(7, 1, body).substr(0, 30));
-    Bytes zero_mismatch = F::zero_frame(F::packet(7, 1, body) + Bytes(3, '\0'));
-    Bytes many_zeros(8194 / 15 + 2, '\xef');
-    return {
-        {"frame of 8195 bytes", long_frame, 0, -19, 0},
-        {"frame of 8194 bytes is read whole, then checked",
-         raw({2, 0, 0x1f, 0xfe, 1, 0}) + Bytes(8190 - 2, 'a'), 0, -19, 0},
-        {"frame of 5 bytes", raw({2, 0, 0, 1, 1, 0}), 0, -19, 0},
-        {"data frame of type 1", raw({1, 0, 0, 40, 1, 0}), 0, -12, 0},
-        {"control frame of type 2", raw({2, 0, 0, 0, 5, 0}), 0, -12, 0},
-        {"extension length 1", raw({0, 1, 0, 0, 5, 0}), 0, -12, 0},
-        {"extension length 128", raw({0, 128, 0, 0, 5, 0}), 0, -12, 0},
-        {"compression version 2", F::frame(F::packet(7, 1, body), 0, 2), 0, -12, 0},
-        {"compression method 1", F::frame(F::packet(7, 1, body), 1), 0, -12, 0},
-        {"plain length one beyond the packet", wrong_length, 0, -19, 0},
-        {"plain frame shorter than a packet header", short_length, 0, -19, 0},
-        {"expansion longer than the packet", good + zero_mismatch, 0, -19, 1},
-        {"expansion ending on an escape", F::frame(raw({0xe1, 0xe0}), 3), 0, -19, 0},
-        {"expansion beyond 8194 bytes", F::frame(many_zeros, 3), 0, -19, 0},
-        {"unknown subject", F::data_frame(11, 1, 40), 0, -16, 0},
-        {"subject 3 has no subscription", F::data_frame(3, 1, 40), 0, -16, 0},
-        {"repeated sequence", good + good, 0, -17, 1},
-        {"sequence gap", F::data_frame(7, 2, 40), 0, -17, 0},
-        {"filter refusal", F::frame(F::packet(8, 1, Bytes("\x24\x39\x00\x04XYZW", 8))), 0, -22, 0},
-        {"peer close after a frame", good, 1, -11, 1},
-        {"peer close inside a frame", good.substr(0, 17), 1, -11, 0},
-        {"connection reset: receive fails", Bytes(), 2, -12, 0},
-        {"cipher type set, its object missing", good, 0, -24, 0, -3},
-        // Published objects are walked when compressing or enciphering.
-        {"compressing content below 3", "", 0, -19, 0, 0, true, raw({2, 0, 0, 2, 1, 0})},
-        {"compressing a frame beyond the batch", "", 0, -19, 0, 0, true,
-         raw({2, 0, 0, 40, 1, 0, 0})},
-        {"enciphering nothing", "", 0, -23, 0, 3, false, raw({2, 0, 0, 0, 1, 0})},
-        {"enciphering a frame beyond the batch", "", 0, -23, 0, 1, false,
-         raw({2, 0, 0, 40, 1, 0, 0, 0})},
-    };
-}
-
 TEST_F(ChannelTest, EachMalformedStreamClosesWithItsReason) {
     ReactorThread reactor;
-    for (const CloseCase& c : close_cases()) {
-        SCOPED_TRACE(c.name);
+    const char* table = "network/channel_close.data";
+    for (const TestTable::Row& c : TestTable::read(table, "close")) {
+        SCOPED_TRACE(TestTable::where(table, c));
         open(&reactor);
+        const int cipher = std::stoi(c[5]);
         run([&] {
-            g_fail_next_nothrow = c.cipher < 0;
-            if (c.cipher) channel_->set_cipher(static_cast<unsigned char>(std::abs(c.cipher)), 99);
-            if (c.compress) channel_->enable_compress();
-            if (c.published.empty()) return;
+            g_fail_next_nothrow = cipher < 0;
+            if (cipher) channel_->set_cipher(static_cast<unsigned char>(std::abs(cipher)), 99);
+            if (c[6] == "1") channel_->enable_compress();
+            if (c[7].empty()) return;
             channel_->publish(flow(60), nullptr, nullptr, nullptr, nullptr, nullptr);
-            append(flow(60), c.published);
+            append(flow(60), F::from_hex(c[7]));
         });
-        send(c.stream);
-        if (c.peer == 1) shutdown(peer_, SHUT_WR);
-        if (c.peer == 2) {
+        send(F::from_hex(c[1]));
+        if (c[2] == "close") shutdown(peer_, SHUT_WR);
+        if (c[2] == "reset") {
             linger hard = {1, 0};
             setsockopt(peer_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
             ::close(peer_);
             peer_ = -1;
         }
-        EXPECT_EQ(c.reason, wait_close());
+        EXPECT_EQ(std::stoi(c[3]), wait_close());
         EXPECT_EQ(1u, session_->reasons.size());
-        EXPECT_EQ(c.stored, flow(7)->get_count());
+        EXPECT_EQ(std::stoul(c[4]), flow(7)->get_count());
         // Closing empties both tables and leaves the reactor.
         run([&] {
             EXPECT_FALSE(channel_->is_valid() || channel_->get_sub_item(7) ||
@@ -385,7 +328,8 @@ TEST_F(ChannelTest, SplitFramesWaitForTheirLastByteAndIntervalsSetTheTimeout) {
     // A lone 4-byte control frame is not examined until 6 bytes are there,
     // then removed without effect.
     const Bytes b = F::data_frame(7, 2, 10);
-    for (const Bytes& piece : {raw({0, 0, 0, 0}), b.substr(0, 3), b.substr(3)}) send_all(piece);
+    for (const Bytes& piece : {F::from_hex("00000000"), b.substr(0, 3), b.substr(3)})
+        send_all(piece);
     EXPECT_EQ(2u, flow(7)->get_count());
     EXPECT_EQ(60u, channel_->get_heartbeat_timeout());
     const unsigned int cases[][2] = {{100, 181}, {0, 4}, {5, 16}, {60, 181}, {1, 4}};
@@ -394,7 +338,7 @@ TEST_F(ChannelTest, SplitFramesWaitForTheirLastByteAndIntervalsSetTheTimeout) {
         EXPECT_EQ(c[1], channel_->get_heartbeat_timeout()) << "interval " << c[0];
     }
     // Other control frames change nothing.
-    send_all(F::heartbeat_frame() + raw({0, 6, 0, 0, 8, 4, 0, 0, 0, 9}));
+    send_all(F::heartbeat_frame() + F::from_hex("0006 0000 0804 00000009"));
     EXPECT_EQ(4u, channel_->get_heartbeat_timeout());
     EXPECT_TRUE(session_->reasons.empty());
 }
@@ -524,7 +468,7 @@ TEST_F(ChannelTest, HeartbeatSpacingAndIntervalFrame) {
     channel_->send_heartbeat();
     channel_->send_heartbeat();  // not due again yet
     channel_->set_heartbeat_timeout(181);
-    Bytes expected = F::heartbeat_frame() + raw({0, 6, 0, 0, 7, 4, 0, 0, 0, 60});
+    Bytes expected = F::heartbeat_frame() + F::from_hex("0006 0000 0704 0000003c");
     EXPECT_EQ(expected, receive(expected.size()));
     step();
     char extra;
@@ -591,9 +535,9 @@ TEST_F(ChannelTest, ConnectCallsTheSessionBeforeJoiningTheReactor) {
     run([&] {
         std::vector<Bytes> records;
         for (const Bytes& r : objects(&log)) records.push_back(r.substr(9, 1) + r.substr(16));
-        EXPECT_EQ(records,
-                  (std::vector<Bytes>{raw({0}) + Bytes("127.0.0.1", 10),
-                                      raw({1}) + F::heartbeat_frame(), raw({6}), raw({5})}));
+        EXPECT_EQ(records, (std::vector<Bytes>{F::from_hex("00") + Bytes("127.0.0.1", 10),
+                                               F::from_hex("01") + F::heartbeat_frame(),
+                                               F::from_hex("06"), F::from_hex("05")}));
     });
     const std::string peer = " [127.0.0.1] [" + std::to_string(port_) + "]";
     EXPECT_EQ(reporter_.get(), std::vector<std::string>{"5 XeloClientChannel connect ok!" + peer});
@@ -767,13 +711,13 @@ TEST(ChannelLog, RecordsCarryNumberTimeKindLengthAndData) {
     }
     EXPECT_EQ(consumer.wakeups.load(), 10);
     ASSERT_EQ(log.size(), 10u);
-    std::vector<Bytes> want = {raw({0, 0}) + Bytes("127.0.0.1", 10), raw({0, 1, 0, 2, 0})};
-    for (int k = 3; k <= 7; ++k) want.push_back(raw({0, k}));
-    want.push_back(raw({0, 8, 4, 1, 2, 3, 4, 5, 6, 7, 8}));
+    std::vector<Bytes> want = {F::from_hex("0000") + Bytes("127.0.0.1", 10),
+                               F::from_hex("0001 000200")};
+    for (int k = 3; k <= 7; ++k) want.push_back(Bytes{0, static_cast<char>(k)});
+    want.push_back(F::from_hex("0008 04 0102030405060708"));
     EXPECT_EQ(want, std::vector<Bytes>(log.begin(), log.begin() + 8));
     // 65535 bytes do not fit one record: split, nothing lost.
-    EXPECT_TRUE(log[8] == raw({0, 2}) + Bytes(65519, 'Z') &&
-                log[9] == raw({0, 2}) + Bytes(16, 'Z'));
+    EXPECT_TRUE(log[8] == F::from_hex("0002 5a*65519") && log[9] == F::from_hex("0002 5a*16"));
 }
 
 TEST(ChannelNotes, PublishedIvIsTheConstant) {
