@@ -14,6 +14,8 @@
 #include "network/xelo_packet.h"
 #include "network/xmp_packet.h"
 #include "tests/cipher/cipher_oracle.h"
+#include "tests/network/channel_frames.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -282,40 +284,27 @@ int run(bool encode, const Bytes& in, Bytes& out, int capacity) {
     return rc;
 }
 
-// Zero runs become 0xE1..0xEF (runs longer than 15 are cut), bytes
-// 0xE0..0xEF are escaped with 0xE0, everything else passes as itself.
-TEST(ZeroCode, KnownEncodingsBothWays) {
-    const struct {
-        Bytes plain, code;
-    } cases[] = {{{0x00, 0x00, 0x00, 0x41, 0xE5, 0x00}, {0xE3, 0x41, 0xE0, 0xE5, 0xE1}},
-                 {Bytes(31, 0), {0xEF, 0xEF, 0xE1}},
-                 {Bytes(15, 0), {0xEF}},
-                 {{0xF0, 0xFF, 0xDF}, {0xF0, 0xFF, 0xDF}},
-                 {{}, {}}};
-    for (const auto& c : cases) {
-        Bytes out;
-        ASSERT_EQ(run(true, c.plain, out, static_cast<int>(c.code.size())), 0);
-        EXPECT_EQ(out, c.code);
-        ASSERT_EQ(run(false, c.code, out, static_cast<int>(c.plain.size())), 0);
-        EXPECT_EQ(out, c.plain);
-    }
+Bytes hex(const std::string& text) {
+    const std::string b = ChannelFrames::from_hex(text);
+    return Bytes(b.begin(), b.end());
 }
 
-// -1 for a code that ends inside an escape, -2 for output that does not fit.
-TEST(ZeroCode, RefusesTrailingEscapeAndFullOutput) {
-    const struct {
-        bool encode;
-        Bytes in;
-        int capacity, rc;
-    } cases[] = {{true, {0x41, 0x42, 0x43}, 2, -2}, {true, {0x41, 0xE5}, 2, -2},
-                 {true, {0x41, 0xE5}, 3, 0},        {true, Bytes(16, 0), 1, -2},
-                 {false, {0xE0}, 16, -1},           {false, {0x41, 0xE0}, 16, -1},
-                 {false, {0xEF}, 14, -2},           {false, {0xEF}, 15, 0},
-                 {false, {0x41, 0x42}, 1, -2},      {false, {0x41}, 0, -2}};
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+// Hand-worked codes both ways, and what does not fit or ends inside an
+// escape refused.
+TEST(ZeroCode, KnownCodesAndRefusals) {
+    const char* table = "network/zero_code.data";
+    for (const TestTable::Row& c : TestTable::read(table)) {
+        SCOPED_TRACE(TestTable::where(table, c));
         Bytes out;
-        EXPECT_EQ(run(cases[i].encode, cases[i].in, out, cases[i].capacity), cases[i].rc)
-            << "case " << i;
+        if (c[0] == "refuse") {
+            EXPECT_EQ(run(c[1] == "encode", hex(c[2]), out, std::stoi(c[3])), std::stoi(c[4]));
+            continue;
+        }
+        const Bytes plain = hex(c[1]), code = hex(c[2]);
+        ASSERT_EQ(run(true, plain, out, static_cast<int>(code.size())), 0);
+        EXPECT_EQ(out, code);
+        ASSERT_EQ(run(false, code, out, static_cast<int>(plain.size())), 0);
+        EXPECT_EQ(out, plain);
     }
 }
 
