@@ -14,7 +14,6 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,12 +41,6 @@ inline bool wait_until(const std::function<bool()>& pred, int ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
-}
-
-// Raises max to value unless it is higher already; any thread.
-inline void raise_max(std::atomic<int>& max, int value) {
-    for (int seen = max; value > seen && !max.compare_exchange_weak(seen, value);) {
-    }
 }
 
 // An FdReactor started on its own thread, stopped and joined at the end.
@@ -83,23 +76,17 @@ class ReactorThread {
     Parallel::FdReactor* reactor_;
 };
 
-// The root of a session tree: counts what reaches it, and the connections
-// open at once below it.
+// The root of a session tree: counts what reaches it.
 class Root : public Network::ClientSession {
   public:
     Root() : ClientSession(nullptr, nullptr, nullptr) {}
-    void on_connected() override {
-        raise_max(max_open, ++open);
-        ++connected;
-    }
+    void on_connected() override { ++connected; }
     void on_disconnected(int reason) override {
-        if (reason != 0) --open;
         last_reason = reason;
         ++disconnected;
     }
     void on_connect_failed(Network::ClientSession*) override { ++failed; }
     std::atomic<int> connected{0}, disconnected{0}, failed{0}, last_reason{0};
-    std::atomic<int> open{0}, max_open{0};
 };
 
 // A listening socket on 127.0.0.1, on the given port or (0) an ephemeral one.
@@ -140,20 +127,13 @@ inline int count_fds() {
 
 // A front on its own thread: accepts connections, answers each with a
 // fixed text (for name servers) and then, as told, closes it at once,
-// keeps it open, or writes a heartbeat to it every 200 ms. A RANDOM front
-// keeps each connection up to 1.5 s (less when the peer ends it) and every
-// 100 ms goes down with probability 1/5, or comes back up with 1/10.
+// keeps it open, or writes a heartbeat to it every 200 ms.
 class RawFront {
   public:
-    enum Mode { CLOSE, HOLD, CHATTY, RANDOM };
-    // Connections held at once, counted over every front that shares it.
-    struct Tally {
-        std::atomic<int> open{0}, max_open{0};
-    };
+    enum Mode { CLOSE, HOLD, CHATTY };
 
-    explicit RawFront(Mode mode, const std::string& answer = std::string(), unsigned seed = 0,
-                      Tally* tally = nullptr)
-        : mode_(mode), answer_(answer), random_(seed), tally_(tally ? tally : &own_) {
+    explicit RawFront(Mode mode, const std::string& answer = std::string())
+        : mode_(mode), answer_(answer) {
         fd_ = listen_socket(&port_);
         thread_ = std::thread([this] { loop(); });
     }
@@ -161,7 +141,7 @@ class RawFront {
         stop_ = true;
         thread_.join();
         drop_all();
-        if (fd_ >= 0) ::close(fd_);
+        ::close(fd_);
     }
     int port() const { return port_; }
     int accepted() const { return accepted_.load(); }
@@ -177,41 +157,16 @@ class RawFront {
     }
 
   private:
-    struct Connection {
-        int fd;
-        Clock::time_point end;
-    };
     void loop() {
-        Clock::time_point last_beat = Clock::now(), last_toggle = last_beat;
+        Clock::time_point last_beat = Clock::now();
         while (!stop_) {
             pollfd p = {fd_, POLLIN, 0};
-            if (::poll(&p, fd_ >= 0 ? 1 : 0, 20) == 1) accept_one();
+            if (::poll(&p, 1, 20) == 1) accept_one();
+            if (mode_ != CHATTY || seconds_since(last_beat) < 0.2) continue;
+            static const unsigned char beat[] = {0, 2, 0, 0, 5, 0};
             std::lock_guard<std::mutex> lock(mutex_);
-            if (mode_ == CHATTY && seconds_since(last_beat) > 0.2) {
-                static const unsigned char beat[] = {0, 2, 0, 0, 5, 0};
-                for (const Connection& c : held_)
-                    (void)!::send(c.fd, beat, sizeof beat, MSG_NOSIGNAL);
-                last_beat = Clock::now();
-            }
-            if (mode_ != RANDOM) continue;
-            for (size_t i = 0; i < held_.size();) {
-                char sink[4096];
-                ssize_t n = ::recv(held_[i].fd, sink, sizeof sink, MSG_DONTWAIT);
-                if (n == 0 || Clock::now() > held_[i].end)
-                    drop(i);
-                else
-                    ++i;
-            }
-            if (seconds_since(last_toggle) < 0.1) continue;
-            last_toggle = Clock::now();
-            if (random_() % (fd_ >= 0 ? 5 : 10) != 0) continue;
-            if (fd_ >= 0) {
-                ::close(fd_);
-                fd_ = -1;
-            } else {
-                int port = port_;  // the same port again
-                fd_ = listen_socket(&port);
-            }
+            for (int fd : held_) (void)!::send(fd, beat, sizeof beat, MSG_NOSIGNAL);
+            last_beat = Clock::now();
         }
     }
     void accept_one() {
@@ -224,29 +179,24 @@ class RawFront {
             return;
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        held_.push_back({fd, Clock::now() + std::chrono::milliseconds(random_() % 1500)});
-        raise_max(tally_->max_open, ++tally_->open);
+        held_.push_back(fd);
     }
     void drop(size_t i) {
         char sink[4096];
-        while (::recv(held_[i].fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+        while (::recv(held_[i], sink, sizeof sink, MSG_DONTWAIT) > 0) {
         }
-        --tally_->open;  // first: a peer that sees the end may connect elsewhere at once
-        ::close(held_[i].fd);
+        ::close(held_[i]);
         held_.erase(held_.begin() + static_cast<long>(i));
     }
 
     Mode mode_;
     std::string answer_;
-    std::mt19937 random_;
-    Tally own_;
-    Tally* tally_;
     int port_ = 0;
     int fd_;
     std::atomic<bool> stop_{false};
     std::atomic<int> accepted_{0};
     std::mutex mutex_;
-    std::vector<Connection> held_;
+    std::vector<int> held_;
     std::thread thread_;
 };
 
