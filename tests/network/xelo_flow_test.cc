@@ -4,14 +4,10 @@
 
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/byte_order.h"
 #include "base/date.h"
-#include "base/memory.h"
-#include "base/notify.h"
-#include "base/sign.h"
 #include "network/xelo_flow_file.h"
 #include "network/xelo_flow_reader.h"
 #include "parallel/flow_recycler.h"
@@ -376,102 +372,6 @@ TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
         ASSERT_EQ(complete, copy.get_count()) << "cut at " << cut;
         ASSERT_EQ(ends[complete], read_all(file_path).size()) << "cut at " << cut;
     }
-}
-
-// ---- three readers against a writer ----
-
-#ifdef __SANITIZE_THREAD__
-constexpr unsigned long PACKETS = 40000;
-#else
-constexpr unsigned long PACKETS = 300000;
-#endif
-constexpr unsigned long MAX_LAG = 5000;
-constexpr unsigned short SUBJECT = 0x1234;
-
-unsigned short body_of(unsigned long i) {
-    return static_cast<unsigned short>(((i + 1) * 0x9E3779B97F4A7C15UL >> 40) % 3990);
-}
-
-// Packet i as the writer below builds it: tid i, one field 7 of body_of(i)
-// bytes, every 97th of them i + its place.
-bool check(const XeloFlow::View* v, unsigned long i) {
-    const unsigned short n = body_of(i);
-    const XeloPacket::Header* h = v->header;
-    XeloPacket::Iterator fields(h, v->fields);
-    if (h->sequence_series != SUBJECT || XeloPacket::get_sequence(h) != i + 1 || h->tid != i ||
-        h->content_length != n + 4u || fields.next() != 7)
-        return false;
-    unsigned short length = 0;
-    const char* data = static_cast<const char*>(fields.get_field(length));
-    for (unsigned short j = 0; j < n && length == n; j += 97)
-        if (data[j] != static_cast<char>(i + j)) return false;
-    return length == n;
-}
-
-// A reader on its own thread, woken through its notify.
-struct Follower : Base::NotifyGroup {
-    void wakeup(bool) override { sign.set(); }
-    void notify(Base::List*) override {}
-    void follow() {
-        while (seen < PACKETS) {
-            const XeloFlow::View* v = reader->read();
-            if (v == nullptr) {
-                sign.timed_wait(1000, true);  // bound only; writes wake us
-                continue;
-            }
-            errors += !check(v, seen++);
-        }
-    }
-    Base::Sign sign{0};
-    std::unique_ptr<XeloFlow::Reader> reader;
-    unsigned long seen = 0, errors = 0;
-};
-
-// A writer thread builds packets of random sizes into a protocol flow over
-// many 1 MiB blocks; three readers follow on their own threads while the
-// flow recycler (no reactor: the writer's thread) releases what they have
-// all left behind.
-TEST(XeloFlowStress, ThreeReadersSeeEveryPacketOnceInOrderWithItsSequence) {
-    Base::Memory memory(MIB, MIB);
-    XeloFlow flow(SUBJECT, MIB, MIB, &memory, nullptr, 0, nullptr, false, false);
-    Parallel::FlowRecycler recycler(nullptr, &flow, 1000, nullptr, 0);
-    std::vector<std::unique_ptr<Follower>> followers;
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 3; ++i) {
-        followers.emplace_back(new Follower);
-        Follower* f = followers.back().get();
-        f->reader.reset(new XeloFlow::Reader(&flow, f, nullptr, &recycler));
-    }
-    for (auto& f : followers) threads.emplace_back(&Follower::follow, f.get());
-
-    XeloFlow::Writer writer(&flow, false);
-    unsigned long bytes = 0;
-    for (unsigned long i = 0; i < PACKETS; ++i) {
-        XeloPacket* p = writer.alloc_packet(static_cast<unsigned short>(0), 0);
-        p->header.tid = static_cast<unsigned int>(i);
-        unsigned short n = body_of(i);
-        char* data = static_cast<char*>(p->add_field(7, n));
-        for (unsigned short j = 0; j < n; j += 97) data[j] = static_cast<char>(i + j);
-        writer.commit_packet(true);
-        bytes += n + 30u;
-        if (i % 256 == 0) {
-            recycler.on_invoke();
-            while (i - flow.get_recycle_count() > MAX_LAG) {
-                std::this_thread::yield();
-                recycler.on_invoke();
-            }
-        }
-    }
-    for (std::thread& t : threads) t.join();
-    for (auto& f : followers) EXPECT_TRUE(f->seen == PACKETS && f->errors == 0) << f->errors;
-    unsigned long capacity = 0, used = 0;
-    memory.get_size(capacity, used);
-    // The lag (at most MAX_LAG packets of up to 4 KB) and a few blocks,
-    // far below the bytes written.
-    EXPECT_LT(capacity, 40UL * MIB);
-    EXPECT_GT(bytes, 2 * capacity);
-    EXPECT_GT(flow.get_recycle_count(), PACKETS / 2);
-    followers.clear();
 }
 
 }  // namespace
