@@ -7,15 +7,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/list.h"
-#include "base/measure.h"
 #include "base/notify.h"
-#include "base/socket.h"
 #include "lines_reporter.h"
 #include "parallel/fd_notify.h"
 #include "parallel/handler_notify.h"
@@ -35,13 +32,11 @@ class TestFd : public Parallel::Fd {
     TestFd(const char* name, int fd, Log* log = nullptr) : name_(name), fd_(fd), log_(log) {
         if (fd_ > 0) fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
     }
-    Parallel::FdReactor* reactor = nullptr;  // whose thread must read
-    int pending = 0;                         // bytes to send
-    int forced_write = 0;                    // when not 0, write() returns it
-    int forced_read = 0;                     // when negative, read() returns it
+    int pending = 0;       // bytes to send
+    int forced_write = 0;  // when not 0, write() returns it
+    int forced_read = 0;   // when negative, read() returns it
     int reads = 0, writes = 0;
-    std::atomic<long long> bytes_read{0};
-    std::atomic<int> wrong_thread{0};
+    long long bytes_read = 0;
 
     int get_id() const override { return fd_; }
     int write() override {
@@ -58,7 +53,6 @@ class TestFd : public Parallel::Fd {
     int read() override {
         ++reads;
         if (log_) log_->push_back(name_ + ":r");
-        if (reactor && !reactor->is_current()) ++wrong_thread;
         if (forced_read < 0) return forced_read;  // leaves the data waiting
         char buffer[65536];
         ssize_t n;
@@ -165,7 +159,7 @@ TEST(FdReactor, ReadBlockingAndFailedReads) {
         r.set_blocking(&a, false);
         r.pass(T0 + 2);
         EXPECT_EQ(a.reads, 2);
-        EXPECT_EQ(a.bytes_read.load(), 2);
+        EXPECT_EQ(a.bytes_read, 2);
         r.remove_fd(&a);
 
         r.add_fd(&b);
@@ -266,35 +260,6 @@ TEST(FdReactor, DestructionDestroysHandlersAndDescriptorsStillLinked) {
     }
     EXPECT_EQ(destroyed, 4);
     delete new Parallel::FdReactor(nullptr);  // never started
-}
-
-// The real loop reading a loopback TCP connection on its thread.
-TEST(FdReactor, LoopReadsALoopbackConnectionOnItsThread) {
-    Base::TcpSocket listener;
-    ASSERT_TRUE(listener.open() && listener.bind("127.0.0.1", 0));
-    ASSERT_EQ(listener.listen(4), 0);
-    const int client = Base::tcp_connect("127.0.0.1", listener.get_local_port(), 1000);
-    const int served = listener.accept();
-    ASSERT_TRUE(client > 0 && served > 0);
-    Base::Socket::set_blocking(served, false);
-    Parallel::FdReactor* reactor = new Parallel::FdReactor(nullptr);
-    ASSERT_TRUE(reactor->create(true, nullptr));
-    TestFd reader("reader", served);
-    reader.reactor = reactor;
-    reactor->add_fd(&reader);
-    const int size = 1 << 20;
-    std::vector<char> data(size, 'd');
-    EXPECT_EQ(Base::tcp_send(client, data.data(), size, 2000, nullptr), size);
-    for (int i = 0; i < 5000 && reader.bytes_read < size; ++i) Base::Measure::sleep(1);
-    EXPECT_EQ(reader.bytes_read.load(), size);
-    EXPECT_EQ(reader.wrong_thread.load(), 0);
-    reactor->remove_fd(&reader);
-    EXPECT_EQ(reactor->get_fd_count(), 1);
-    reactor->stop();
-    ASSERT_TRUE(reactor->join());
-    delete reactor;
-    close(client);
-    close(served);
 }
 
 // Notifies bound to a reactor: producers wake the reactor through its group,
