@@ -5,7 +5,6 @@
 
 namespace Parallel {
 
-class Fd;
 class FdReactor;
 
 // Registers a descriptor with producers (the flows a channel reads), so an
@@ -13,18 +12,11 @@ class FdReactor;
 // thread.
 class FdNotify : public Base::Notify {
   public:
-    // Marks the descriptor as notified; a null reactor leaves it in no group.
-    FdNotify(FdReactor* reactor, Fd* fd);
+    // A null reactor leaves it in no group.
+    explicit FdNotify(FdReactor* reactor);
 
     // The group's wake-up does the work; nothing to do per descriptor.
     void wakeup(bool cross_thread) override { (void)cross_thread; }
-
-    FdReactor* get_reactor() const { return reactor_; }
-    Fd* get_fd() const { return fd_; }
-
-  private:
-    FdReactor* reactor_;
-    Fd* fd_;
 };
 
 }  // namespace Parallel
