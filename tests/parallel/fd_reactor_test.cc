@@ -13,7 +13,6 @@
 
 #include "base/list.h"
 #include "base/notify.h"
-#include "lines_reporter.h"
 #include "parallel/fd_notify.h"
 #include "scripted_fd_reactor.h"
 
@@ -295,16 +294,6 @@ TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
         r.notify(&list);  // on the reactor thread: runs at once
         EXPECT_TRUE(a.local == 1 && b.local == 1 && a.remote + b.remote == 0);
     });
-}
-
-TEST(Reporter, ReportsThroughItsLogInterface) {
-    ReactorTest::Lines reporter;
-    Base::Reportable* log = Parallel::Reporter::get_log(&reporter);
-    ASSERT_NE(log, nullptr);
-    log->report(5, "XeloClientChannel", "connect ok! [%s] [%d]", "127.0.0.1", 9000);
-    EXPECT_EQ(reporter.get(),
-              std::vector<std::string>{"5 XeloClientChannel connect ok! [127.0.0.1] [9000]"});
-    EXPECT_EQ(Parallel::Reporter::get_log(nullptr), nullptr);
 }
 
 }  // namespace
