@@ -331,10 +331,11 @@ TEST_F(ChannelTest, SplitFramesWaitForTheirLastByteAndIntervalsSetTheTimeout) {
         send_all(piece);
     EXPECT_EQ(2u, flow(7)->get_count());
     EXPECT_EQ(60u, channel_->get_heartbeat_timeout());
-    const unsigned int cases[][2] = {{100, 181}, {0, 4}, {5, 16}, {60, 181}, {1, 4}};
-    for (const auto& c : cases) {
-        send_all(F::interval_frame(c[0]));
-        EXPECT_EQ(c[1], channel_->get_heartbeat_timeout()) << "interval " << c[0];
+    const char* table = "network/heartbeat_rules.data";
+    for (const TestTable::Row& c : TestTable::read(table, "interval")) {
+        send_all(F::interval_frame(std::stoul(c[1])));
+        EXPECT_EQ(std::stoul(c[2]), channel_->get_heartbeat_timeout())
+            << TestTable::where(table, c);
     }
     // Other control frames change nothing.
     send_all(F::heartbeat_frame() + F::from_hex("0006 0000 0804 00000009"));
@@ -454,15 +455,12 @@ TEST_F(ChannelTest, ReferencedFramesAreSentWhole) {
 }
 
 TEST_F(ChannelTest, HeartbeatSpacingAndIntervalFrame) {
-    const unsigned long S = 10000000UL;
-    // (T - 1) / 3 whole seconds: 60 -> 19 s, 4 -> 1 s.
-    const struct {
-        unsigned long since;
-        unsigned int timeout;
-        bool due;
-    } rules[] = {{19 * S - 1, 60, false}, {19 * S, 60, true}, {S - 1, 4, false}, {S, 4, true}};
-    for (const auto& r : rules)
-        EXPECT_EQ(r.due, XeloClientChannel::heartbeat_due(100 * S + r.since, 100 * S, r.timeout));
+    const char* table = "network/heartbeat_rules.data";
+    const unsigned long last = 1000000000UL;
+    for (const TestTable::Row& r : TestTable::read(table, "due"))
+        EXPECT_EQ(r[3] == "1",
+                  XeloClientChannel::heartbeat_due(last + std::stoul(r[1]), last, std::stoi(r[2])))
+            << TestTable::where(table, r);
     open();
     channel_->send_heartbeat();
     channel_->send_heartbeat();  // not due again yet

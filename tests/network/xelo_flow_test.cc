@@ -11,6 +11,7 @@
 #include "network/xelo_flow_reader.h"
 #include "parallel/flow_recycler.h"
 #include "tests/base/flow_test_util.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -162,30 +163,16 @@ TEST(XeloFlowIterator, ReferencesExpandWithTheReadingFlowsStampingIntoTwoSlots) 
 }
 
 TEST(XeloFlowDecode, RefusesUnitsThatHoldLessThanTheirHeadersClaim) {
-    std::string good = make_unit(make_packet(1, 10, 0, 0));  // 6 + 20 + 14 bytes
-    struct Case {
-        const char* what;
-        int cut;             // bytes taken off the end of the unit
-        int content_change;  // added to the packet's content_length
-        int ext;             // transport ext_length
-        bool decodes;
-    } cases[] = {
-        {"whole unit", 0, 0, 0, true},
-        {"content one byte short", 1, 0, 0, false},
-        {"header cut", 40 - 25, 0, 0, false},
-        {"content shortened to fit", 14, -14, 0, true},
-        {"content claims more", 0, 1, 0, false},
-        {"extension pushes the packet out", 0, 0, 1, false},
-    };
-    for (const Case& c : cases) {
-        std::string unit = good;
-        Base::store_be16(&unit[6 + 14], static_cast<unsigned short>(14 + c.content_change));
-        unit[1] = static_cast<char>(c.ext);
-        unit.resize(unit.size() - c.cut);
+    const char* table = "network/unit_decode.data";
+    for (const TestTable::Row& c : TestTable::read(table, "decode")) {
+        std::string unit = make_unit(make_packet(1, 10, 0, 0));
+        Base::store_be16(&unit[6 + 14], static_cast<unsigned short>(14 + std::stoi(c[2])));
+        unit[1] = static_cast<char>(std::stoi(c[3]));
+        unit.resize(unit.size() - std::stoul(c[1]));
         XeloPacket::Header h;
         const char* fields =
             XeloFlow::decode(unit.data(), static_cast<unsigned int>(unit.size()), &h);
-        EXPECT_EQ(c.decodes ? unit.data() + 26 : nullptr, fields) << c.what;
+        EXPECT_EQ(c[4] == "1" ? unit.data() + 26 : nullptr, fields) << TestTable::where(table, c);
     }
 }
 

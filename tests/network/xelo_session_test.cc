@@ -17,6 +17,7 @@
 #include "network/xelo_server_channel.h"
 #include "network/xelo_server_session.h"
 #include "session_test_util.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -30,26 +31,19 @@ using namespace session_test;
 const unsigned long SECOND = XeloClientSession::TICKS_PER_SECOND;
 
 TEST(XeloClientSessionRules, IdleReconnectAndClampsAtChosenValues) {
+    const char* table = "network/heartbeat_rules.data";
     const unsigned long last = 1000 * SECOND, limit = 120 * SECOND;
-    struct Case {
-        int reason;
-        unsigned long now;
-        bool idle, reconnect;
-    } cases[] = {
-        {-11, last + limit - 1, false, true},   // dropped while traffic was recent: retry
-        {-11, last + limit, true, false},       // silent for the limit: given up
-        {-14, last + 1, false, false},          // closed for idleness: always given up
-        {-12, last - 5 * SECOND, false, true},  // a receive stamped after now is no silence
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.idle, XeloClientSession::is_idle(c.now, last, limit)) << c.reason;
-        EXPECT_EQ(c.reconnect, XeloClientSession::should_reconnect(c.reason, c.now, last, limit))
-            << c.reason;
+    for (const TestTable::Row& c : TestTable::read(table, "idle")) {
+        SCOPED_TRACE(TestTable::where(table, c));
+        const unsigned long now = last + std::stol(c[2]);
+        EXPECT_EQ(c[3] == "1", XeloClientSession::is_idle(now, last, limit));
+        EXPECT_EQ(c[4] == "1",
+                  XeloClientSession::should_reconnect(std::stoi(c[1]), now, last, limit));
     }
-    unsigned int clamps[][3] = {{2, 4, 4}, {60, 60, 60}, {182, 182, 181}, {500, 184, 181}};
-    for (auto& c : clamps) {
-        EXPECT_EQ(c[1], XeloClientSession::clamp_timeout(c[0])) << c[0];
-        EXPECT_EQ(c[2], XeloClientSession::clamp_heartbeat_timeout(c[0])) << c[0];
+    for (const TestTable::Row& c : TestTable::read(table, "clamp")) {
+        SCOPED_TRACE(TestTable::where(table, c));
+        EXPECT_EQ(std::stoul(c[2]), XeloClientSession::clamp_timeout(std::stoi(c[1])));
+        EXPECT_EQ(std::stoul(c[3]), XeloClientSession::clamp_heartbeat_timeout(std::stoi(c[1])));
     }
 }
 
