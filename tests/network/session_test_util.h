@@ -126,11 +126,11 @@ inline int count_fds() {
 }
 
 // A front on its own thread: accepts connections, answers each with a
-// fixed text (for name servers) and then, as told, closes it at once,
-// keeps it open, or writes a heartbeat to it every 200 ms.
+// fixed text (for name servers) and then, as told, closes it at once or
+// keeps it open.
 class RawFront {
   public:
-    enum Mode { CLOSE, HOLD, CHATTY };
+    enum Mode { CLOSE, HOLD };
 
     explicit RawFront(Mode mode, const std::string& answer = std::string())
         : mode_(mode), answer_(answer) {
@@ -158,15 +158,9 @@ class RawFront {
 
   private:
     void loop() {
-        Clock::time_point last_beat = Clock::now();
         while (!stop_) {
             pollfd p = {fd_, POLLIN, 0};
             if (::poll(&p, 1, 20) == 1) accept_one();
-            if (mode_ != CHATTY || seconds_since(last_beat) < 0.2) continue;
-            static const unsigned char beat[] = {0, 2, 0, 0, 5, 0};
-            std::lock_guard<std::mutex> lock(mutex_);
-            for (int fd : held_) (void)!::send(fd, beat, sizeof beat, MSG_NOSIGNAL);
-            last_beat = Clock::now();
         }
     }
     void accept_one() {

@@ -134,41 +134,6 @@ TEST_F(ClientSessionTest, FirstOpenConnectsAtOnceRetriesAndLaterOpensAfterTheInt
     EXPECT_EQ(0, root_.failed);
 }
 
-// A silent front, and a talking one whose session holds its reading back:
-// both are closed for idleness after the 4 s limit and given up (the
-// parent decides; the session does not come back by itself). A session
-// that reads the talking front stays.
-TEST_F(ClientSessionTest, SilentOrUnreadFrontsAreClosedForIdlenessAndGivenUp) {
-    RawFront silent(RawFront::HOLD), chatty(RawFront::CHATTY);
-    Root &quiet = *make_root(), &blocked = *make_root(), &reading = *make_root();
-    XeloClientSession* q = make_client(&quiet);
-    XeloClientSession* b = make_client(&blocked);
-    XeloClientSession* r = make_client(&reading);
-    Clock::time_point opened = Clock::now();
-    client_.run([&] {
-        q->set_timeout(2);  // clamped to 4 s
-        b->set_timeout(4);
-        r->set_timeout(4);
-        q->open("127.0.0.1", silent.port());
-        b->open("127.0.0.1", chatty.port());
-        r->open("127.0.0.1", chatty.port());
-    });
-    ASSERT_TRUE(wait_until([&] { return blocked.connected + reading.connected == 2; }, 5000));
-    Clock::time_point held_back = Clock::now();
-    client_.run([&] { b->set_read_blocking(true); });
-    ASSERT_TRUE(wait_until([&] { return quiet.failed == 1 && blocked.failed == 1; }, 10000));
-    EXPECT_GE(seconds_since(opened), 3.9);
-    EXPECT_GE(seconds_since(held_back), 3.9);
-    for (Root* root : {&quiet, &blocked}) {
-        EXPECT_EQ(1, root->disconnected);
-        EXPECT_EQ(-14, root->last_reason);
-    }
-    EXPECT_EQ(0, reading.disconnected);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1800));
-    EXPECT_EQ(1, silent.accepted());
-    EXPECT_EQ(1, quiet.connected);
-}
-
 TEST_F(ClientSessionTest, PeerIntervalIsAdoptedAndOwnTimeoutAnnouncedClamped) {
     ASSERT_TRUE(make_server()->open("127.0.0.1", 0));
     XeloClientSession* session = make_client(&root_);
@@ -424,24 +389,6 @@ TEST_F(BondTest, TwoRefusingFrontsWrapAroundToTheFirst) {
     EXPECT_EQ(0, root_.connected);
 }
 
-TEST_F(BondTest, NameServerAnswerRegistersEveryLineAndConnectsTheFirst) {
-    RawFront first(RawFront::HOLD), second(RawFront::HOLD);
-    // Lines without a positive port are skipped.
-    RawFront server(RawFront::CLOSE, "garbage\r\n" + uri(first.port()) +
-                                         "/md\r\ntcp://127.0.0.1\ntcp://127.0.0.1:0\r"
-                                         "tcp:/127.0.0.1:80\r" +
-                                         uri(second.port()));
-    client_.run([&] { EXPECT_TRUE(bond_->register_fens("127.0.0.1", server.port())); });
-    ASSERT_TRUE(wait_until([&] { return root_.connected == 1; }, 5000));
-    EXPECT_TRUE(connected_to(0));
-    expect_lines({line("try fens", server.port()), line("get address from fens", first.port()),
-                  line("get address from fens", second.port())},
-                 0);
-    client_.run([&] { EXPECT_EQ(2, bond_->get_front_count()); });
-    EXPECT_TRUE(wait_until([&] { return first.accepted() == 1; }, 2000));
-    EXPECT_EQ(0, second.accepted());
-}
-
 TEST_F(BondTest, FailedLearnedFrontsAreForgottenAndTheNameServerAskedAgain) {
     int a = refused_port(), b = refused_port();
     RawFront server(RawFront::CLOSE, uri(a) + "\r\n" + uri(b) + "\r\n");
@@ -458,19 +405,30 @@ TEST_F(BondTest, FailedLearnedFrontsAreForgottenAndTheNameServerAskedAgain) {
     client_.run([&] { EXPECT_LE(bond_->get_front_count(), 2); });
 }
 
-TEST_F(BondTest, SilentOrUnreachableNameServerLeadsToTheNext) {
-    RawFront front(RawFront::HOLD), silent(RawFront::CLOSE);
-    RawFront good(RawFront::CLOSE, uri(front.port()) + "\n");
+// A silent name server, then an unreachable one, then one answering with
+// lines of which only those with a positive port name fronts: the first
+// front learned is connected.
+TEST_F(BondTest, NameServersAreAskedInTurnAndEveryAnsweredFrontRegistered) {
+    RawFront first(RawFront::HOLD), second(RawFront::HOLD), silent(RawFront::CLOSE);
+    RawFront good(RawFront::CLOSE, "garbage\r\n" + uri(first.port()) +
+                                       "/md\r\ntcp://127.0.0.1\ntcp://127.0.0.1:0\r"
+                                       "tcp:/127.0.0.1:80\r" +
+                                       uri(second.port()));
     int unreachable = refused_port();
     client_.run([&] {
         for (int port : {silent.port(), unreachable, good.port()})
-            bond_->register_fens("127.0.0.1", port);
+            EXPECT_TRUE(bond_->register_fens("127.0.0.1", port));
     });
     ASSERT_TRUE(wait_until([&] { return root_.connected == 1; }, 8000));
+    EXPECT_TRUE(connected_to(0));
     expect_lines({line("try fens", silent.port()), line("try fens", unreachable),
-                  line("try fens", good.port()), line("get address from fens", front.port())},
+                  line("try fens", good.port()), line("get address from fens", first.port()),
+                  line("get address from fens", second.port())},
                  0);
     EXPECT_EQ(2, root_.failed);  // each name server given up reached the parent
+    client_.run([&] { EXPECT_EQ(2, bond_->get_front_count()); });
+    EXPECT_TRUE(wait_until([&] { return first.accepted() == 1; }, 2000));
+    EXPECT_EQ(0, second.accepted());
 }
 
 TEST_F(BondTest, RegistrationTablesHold256Entries) {
