@@ -165,6 +165,8 @@ bool XeloClientChannel::create(int fd) {
 
 bool XeloClientChannel::open_connected() {
     socket_.set_blocking(false);
+    // Not in the reactor yet: the flag alone; add_fd registers reading.
+    set_read_blocked(false);
     heartbeat_flow_->clear(0);
     reset_buffers();
     Base::DataReader* reader = new Base::DataReader(heartbeat_flow_, notify_, nullptr, nullptr, 0,
@@ -288,10 +290,16 @@ bool XeloClientChannel::available() {
 
 void XeloClientChannel::get_id(int& read_fd, int& write_fd) const {
     const int fd = socket_.get_fd();
-    read_fd = fd;
+    read_fd = is_read_blocked() ? 0 : fd;
     // Readers advance their flow position while testing; the channel is
     // unchanged.
     write_fd = const_cast<XeloClientChannel*>(this)->available() ? fd : 0;
+}
+
+void XeloClientChannel::set_read_blocking(bool blocking) {
+    if (blocking == is_read_blocked()) return;
+    set_read_blocked(blocking);
+    if (get_reactor() != nullptr) get_reactor()->set_blocking(this, true);
 }
 
 // ---- reading ----

@@ -82,6 +82,7 @@ class XeloClientChannel : public FlowChannel {
     int write(const char* data, int length);
 
     bool available();
+    void set_read_blocking(bool blocking);
     void enable_compress() { compress_ = true; }
     void send_heartbeat();
     void set_heartbeat_timeout(unsigned int seconds);

@@ -111,6 +111,10 @@ void XeloClientSession::enable_compress() {
     channel_->enable_compress();
 }
 
+void XeloClientSession::set_read_blocking(bool blocking) {
+    channel_->set_read_blocking(blocking);
+}
+
 unsigned long XeloClientSession::get_idle_timeout() const {
     return channel_->get_idle_timeout();
 }
@@ -131,6 +135,10 @@ unsigned int XeloClientSession::clamp_timeout(unsigned int seconds) {
 unsigned int XeloClientSession::clamp_heartbeat_timeout(unsigned int seconds) {
     if (seconds < MIN_HEARTBEAT_TIMEOUT) return MIN_HEARTBEAT_TIMEOUT;
     return seconds > MAX_HEARTBEAT_TIMEOUT ? MAX_HEARTBEAT_TIMEOUT : seconds;
+}
+
+void XeloClientSession::set_timeout(unsigned int seconds) {
+    idle_limit_ = clamp_timeout(seconds) * TICKS_PER_SECOND;
 }
 
 void XeloClientSession::set_heartbeat_timeout(unsigned int seconds) {
@@ -159,8 +167,8 @@ bool XeloClientSession::check_heartbeat() {
         channel_->send_heartbeat();
         return true;
     }
-    // Data may be waiting unread.
-    channel_->read();
+    // Data may be waiting unread; held-back reading must stay held back.
+    if (!channel_->is_read_blocked()) channel_->read();
     if (!is_idle()) return true;
     channel_->close(CLOSE_IDLE);
     return false;

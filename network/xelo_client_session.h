@@ -41,8 +41,7 @@ class XeloClientSession : public ClientSession, public Parallel::Handler {
     static const int CONNECT_INTERVAL = 1500000;
     static const int BUFFER_INTERVAL = 1000000;
     static const unsigned long TICKS_PER_SECOND = 10000000UL;
-    // The idle limit starts at 120 s; one taken from the peer stays within
-    // 4..184 s.
+    // The idle limit starts at 120 s; set_timeout keeps it within 4..184 s.
     static const unsigned int DEFAULT_TIMEOUT = 120;
     static const unsigned int MIN_TIMEOUT = 4;
     static const unsigned int MAX_TIMEOUT = 184;
@@ -80,11 +79,13 @@ class XeloClientSession : public ClientSession, public Parallel::Handler {
     void cancel_publish(Base::DataFlow* flow);
     void cancel_subscribe(Base::DataFlow* flow);
     void enable_compress();
+    void set_read_blocking(bool blocking);
     unsigned long get_idle_timeout() const;
     // Writes while the channel is open and has something to send; the first
     // non-zero result of write() (or 0).
     int flush();
 
+    void set_timeout(unsigned int seconds);
     // Applied here and announced to the peer.
     void set_heartbeat_timeout(unsigned int seconds);
 

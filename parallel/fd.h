@@ -26,10 +26,13 @@ class Fd {
     virtual int get_id() const { return 0; }
 
     unsigned long get_last_active() const { return last_active_; }
+    // While set, set_blocking leaves reading out of the event mask.
+    bool is_read_blocked() const { return read_blocked_; }
+    void set_read_blocked(bool blocked) { read_blocked_ = blocked; }
     bool is_linked() const { return Ring<Fd>::is_linked(this); }
 
   protected:
-    Fd() : prev_(this), next_(this), last_active_(0) {}
+    Fd() : prev_(this), next_(this), last_active_(0), read_blocked_(false) {}
 
   private:
     friend struct Ring<Fd>;
@@ -39,6 +42,7 @@ class Fd {
     Fd* prev_;
     Fd* next_;
     unsigned long last_active_;
+    bool read_blocked_;
 };
 
 }  // namespace Parallel

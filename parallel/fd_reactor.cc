@@ -94,7 +94,8 @@ int FdReactor::set_blocking(Fd* fd, bool write_blocked) {
     if (fd == nullptr) return 0;
     int id = fd->get_id();
     if (id < 1) return 0;
-    unsigned int mask = EPOLLIN;
+    unsigned int mask = 0;
+    if (!fd->is_read_blocked()) mask |= EPOLLIN;
     if (write_blocked) mask |= EPOLLOUT;
     return control(epoll_fd_, EPOLL_CTL_MOD, fd, id, mask);
 }

@@ -53,7 +53,7 @@ class FdReactor : public Reactor {
 
     void add_fd(Fd* fd);
     void remove_fd(Fd* fd);  // synchronous
-    // Rewrites the epoll mask: reading, and writing if asked.
+    // Rewrites the epoll mask: reading unless read-blocked, writing if asked.
     // 0, or -1 when epoll refuses (the descriptor was closed too early).
     int set_blocking(Fd* fd, bool write_blocked);
     void wakeup(bool cross_thread) override;

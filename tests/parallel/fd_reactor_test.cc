@@ -137,18 +137,27 @@ TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
     });
 }
 
-// A read stamps the descriptor active; a failed read skips the writability
-// of the same event.
-TEST(FdReactor, ReadsAndFailedReads) {
+// A read-blocked descriptor produces no events until its mask is rewritten;
+// a failed read skips the writability of the same event.
+TEST(FdReactor, ReadBlockingAndFailedReads) {
     Pair p1, p2;
     ScriptedFdReactor::run([&](ScriptedFdReactor& r) {
         TestFd a("a", p1.fd[0]), b("b", p2.fd[0]);
-        r.add_fd(&a);
-        ASSERT_EQ(::write(p1.fd[1], "xy", 2), 2);
+        a.set_read_blocked(true);
+        r.add_fd(&a);  // registers reading whatever the flag
+        ASSERT_EQ(::write(p1.fd[1], "x", 1), 1);
         r.pass(T0);
         EXPECT_EQ(a.reads, 1);
-        EXPECT_EQ(a.bytes_read, 2);
         EXPECT_EQ(a.get_last_active(), T0);
+        r.set_blocking(&a, false);  // empty mask
+        ASSERT_EQ(::write(p1.fd[1], "y", 1), 1);
+        r.pass(T0 + 1);
+        EXPECT_EQ(a.reads, 1);
+        a.set_read_blocked(false);
+        r.set_blocking(&a, false);
+        r.pass(T0 + 2);
+        EXPECT_EQ(a.reads, 2);
+        EXPECT_EQ(a.bytes_read, 2);
         r.remove_fd(&a);
 
         r.add_fd(&b);
