@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/date.h"
 #include "network/crp_packet.h"
 
 namespace Network {
@@ -50,6 +51,16 @@ const char* XeloFlow::decode(const char* unit, unsigned int length, XeloPacket::
     if (at > length) return nullptr;
     if (!XeloPacket::from_stream(out, unit + at, static_cast<int>(length - at))) return nullptr;
     return unit + at + XeloPacket::HEADER_SIZE;
+}
+
+void* XeloFlow::to_version(int date) {
+    long days = date == 0 ? 0 : Base::Date::get_days(date);
+    return reinterpret_cast<void*>(days);
+}
+
+int XeloFlow::from_version(void* version) {
+    long days = reinterpret_cast<long>(version);
+    return days == 0 ? 0 : Base::Date::from_days(static_cast<int>(days));
 }
 
 XeloFlow::Writer::Writer(XeloFlow* flow, bool allow_references)

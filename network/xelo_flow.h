@@ -19,7 +19,10 @@ class XeloFlow : public Base::DataFlow {
     class Reader;
     class Iterator;
     class DataReader;
+    class Sender;
+    class Receiver;
     class FileReader;
+    class Saver;
     class Loader;
 
     // What protocol readers hand out: the decoded header and the first field.
@@ -55,6 +58,9 @@ class XeloFlow : public Base::DataFlow {
     // short for its headers or its packet claims more content than the unit
     // holds. Readers skip such a unit rather than read past it.
     static const char* decode(const char* unit, unsigned int length, XeloPacket::Header* out);
+    // Day number of a yyyymmdd date and back; 0 stays 0.
+    static void* to_version(int date);
+    static int from_version(void* version);
 };
 
 // Builds or copies packets into the last flow of a chain. The flow's writer

@@ -30,6 +30,59 @@ void XeloFlow::FileReader::adjust_data(char* record, unsigned int) {
     stamp_packet(record, subject_, position_ + 1);
 }
 
+XeloFlow::Saver::Saver(XeloFlow* flow, const char* dir, const char* name, bool keep_existing,
+                       Parallel::FlowRecycler* recycler)
+    : XeloFlow::Sender(flow, recycler),
+      file_(nullptr),
+      end_(0),
+      version_(flow->get_version()),
+      step_(recycler != nullptr ? recycler->get_step() : 0),
+      index_(recycler != nullptr ? recycler->get_index() : nullptr) {
+    char path[Base::FlowFile::PATH_SIZE];
+    flow->get_file_name(dir, name, path);
+    bool continued = false;
+    file_ = Base::FlowFile::open_save(path, keep_existing, low16(version_), continued, end_);
+    if (file_ == nullptr) return;
+    if (continued) reader_.seek(flow->get_count());
+    unsigned long p = reader_.tell();
+    if (index_ != nullptr && step_ != 0 && p != 0)
+        Base::FlowFile::set_entry(index_, (p - 1) / step_, 0);
+}
+
+XeloFlow::Saver::~Saver() {
+    while (invoke() > 0) {
+    }
+    if (file_ != nullptr) fclose(file_);
+}
+
+int XeloFlow::Saver::invoke() {
+    if (file_ == nullptr) return -1;
+    if (!reader_.available()) return 0;
+    void* version = reader_.get_flow()->get_version();
+    if (version != version_) {
+        version_ = version;
+        if (!Base::FlowFile::restart(file_, low16(version_))) {
+            fclose(file_);
+            file_ = nullptr;
+            return -1;
+        }
+        end_ = 2;
+    }
+    long offset = end_;
+    unsigned short length = 0;
+    const char* packet = read(length);
+    if (packet == nullptr) return 0;
+    if (!Base::FlowFile::write_record(file_, packet, length)) {
+        end_ = Base::FlowFile::get_end(file_);
+        return -1;
+    }
+    end_ += 4 + length;
+    unsigned long id = reader_.tell() - 1;
+    if (index_ != nullptr && step_ != 0 && id % step_ == 0)
+        Base::FlowFile::set_entry(index_, id / step_, static_cast<unsigned long>(offset));
+    return 1;
+}
+
 XeloFlow::Loader::Loader(XeloFlow* flow, const char* dir, const char* name,
                          Parallel::FlowRecycler* recycler)
     : writer_(flow, false),

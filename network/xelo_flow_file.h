@@ -20,6 +20,27 @@ class XeloFlow::FileReader : public Base::DataFlow::FileReader {
     void adjust_data(char* record, unsigned int length) override;
 };
 
+// Saves a protocol flow's packets without their prefix; the file's version
+// is the trading day's number and a new day restarts the file. The thread
+// that calls invoke().
+class XeloFlow::Saver : public XeloFlow::Sender {
+  public:
+    Saver(XeloFlow* flow, const char* dir, const char* name, bool keep_existing,
+          Parallel::FlowRecycler* recycler);
+    ~Saver() override;
+
+    // 1 written, 0 nothing to write, -1 no file or a failed write.
+    int invoke();
+    bool is_open() const { return file_ != nullptr; }
+
+  private:
+    FILE* file_;
+    long end_;  // where the next record goes
+    void* version_;
+    unsigned long step_;
+    Base::Vector* index_;
+};
+
 // Restores a protocol flow from its file as stamped units, committed
 // without waking consumers. The flow's writer thread.
 class XeloFlow::Loader {

@@ -95,4 +95,55 @@ const XeloFlow::View* XeloFlow::DataReader::read() {
     return nullptr;
 }
 
+XeloFlow::Sender::Sender(XeloFlow* flow, Parallel::FlowRecycler* recycler)
+    : Base::DataFlow::Sender(nullptr), reader_(flow, nullptr, nullptr, recycler, nullptr) {}
+
+XeloFlow::Sender* XeloFlow::Sender::create(XeloFlow* flow) {
+    return new Sender(flow, nullptr);
+}
+
+unsigned long XeloFlow::Sender::get_version() {
+    return static_cast<unsigned long>(from_version(reader_.get_flow()->get_version()));
+}
+
+unsigned long XeloFlow::Sender::get_count() {
+    return reader_.get_flow()->get_count();
+}
+
+unsigned long XeloFlow::Sender::tell() {
+    return reader_.tell();
+}
+
+bool XeloFlow::Sender::available() {
+    return reader_.available();
+}
+
+bool XeloFlow::Sender::seek(unsigned long pos) {
+    return reader_.seek(pos);
+}
+
+const char* XeloFlow::Sender::read(unsigned short& length) {
+    const View* v = reader_.read();
+    if (v == nullptr) return nullptr;
+    length = static_cast<unsigned short>(XeloPacket::HEADER_SIZE + v->header->content_length);
+    return v->fields - XeloPacket::HEADER_SIZE;
+}
+
+XeloFlow::Receiver::Receiver(XeloFlow* flow)
+    : Base::DataFlow::Receiver(flow), writer_(flow, false) {}
+
+unsigned long XeloFlow::Receiver::get_version() {
+    return static_cast<unsigned long>(from_version(flow_->get_version()));
+}
+
+void XeloFlow::Receiver::set_version(unsigned long date) {
+    writer_.shift(to_version(static_cast<int>(date)));
+    flow_ = writer_.get_flow();
+}
+
+void XeloFlow::Receiver::write(const void* data, unsigned short) {
+    writer_.add_packet(static_cast<const XeloPacket::Header*>(data), false);
+    flow_ = writer_.get_flow();
+}
+
 }  // namespace Network

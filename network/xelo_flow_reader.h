@@ -2,6 +2,7 @@
 #define XELMD_NETWORK_XELO_FLOW_READER_H
 
 #include "base/data_flow_iterator.h"
+#include "base/data_flow_sender.h"
 #include "base/data_reader.h"
 #include "network/xelo_flow.h"
 
@@ -71,6 +72,39 @@ class XeloFlow::DataReader : public Base::DataReader {
     unsigned long* cell_;
     XeloPacket::Header header_;
     View view_;
+};
+
+// The channel-facing reading interface: packets with their protocol header
+// first; versions as yyyymmdd. One reader thread.
+class XeloFlow::Sender : public Base::DataFlow::Sender {
+  public:
+    Sender(XeloFlow* flow, Parallel::FlowRecycler* recycler);
+    static Sender* create(XeloFlow* flow);
+
+    unsigned long get_version() override;
+    unsigned long get_count() override;
+    unsigned long tell() override;
+    bool available() override;
+    bool seek(unsigned long pos) override;
+    // The packet (its header) of the next object; length = content + 20.
+    const char* read(unsigned short& length) override;
+
+  protected:
+    DataReader reader_;
+};
+
+// The channel-facing writing interface; the flow chain's writer thread.
+class XeloFlow::Receiver : public Base::DataFlow::Receiver {
+  public:
+    explicit Receiver(XeloFlow* flow);
+
+    unsigned long get_version() override;
+    void set_version(unsigned long date) override;
+    // data is a wire packet; its header's content_length governs.
+    void write(const void* data, unsigned short length) override;
+
+  private:
+    Writer writer_;
 };
 
 }  // namespace Network

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/date.h"
 #include "network/xelo_flow_file.h"
 #include "network/xelo_flow_reader.h"
 #include "parallel/flow_recycler.h"
@@ -40,10 +41,10 @@ std::string make_unit(const std::string& packet) {
     return unit + packet;
 }
 
-// A flow of 1 MiB blocks and the given version.
+// A flow of 1 MiB blocks; version names its trading day.
 struct Flow : XeloFlow {
-    explicit Flow(unsigned short subject, unsigned long version = 0, bool auto_free = false)
-        : XeloFlow(subject, MIB, MIB, nullptr, nullptr, 0, reinterpret_cast<void*>(version),
+    explicit Flow(unsigned short subject, unsigned int day = 0, bool auto_free = false)
+        : XeloFlow(subject, MIB, MIB, nullptr, nullptr, 0, day ? to_version(day) : nullptr,
                    auto_free, false) {}
 };
 
@@ -187,18 +188,22 @@ TEST(XeloFlowReader, SkipsAReferencedUnitWhosePacketClaimsMoreThanItHolds) {
     writer.add_packet(frame(bad), true, false);  // a reference cannot be checked at once
     writer.add_packet(frame(good), true, false);
     XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
-    const Strings want = {"1/69#1:14[4097,10,9]", "1/69#3:14[4097,10,9]"};
-    EXPECT_EQ(views(reader), want);
-    XeloFlow::DataReader data(&flow, nullptr, nullptr, nullptr, nullptr);
-    EXPECT_EQ(views(data), want);
+    EXPECT_EQ(views(reader), (Strings{"1/69#1:14[4097,10,9]", "1/69#3:14[4097,10,9]"}));
+    XeloFlow::Sender* sender = XeloFlow::Sender::create(&flow);
+    unsigned short len = 0;
+    ASSERT_NE(nullptr, sender->read(len));
+    ASSERT_NE(nullptr, sender->read(len));
+    EXPECT_EQ(34, len);
+    EXPECT_FALSE(sender->available());
+    delete sender;
 }
 
 TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
-    Flow flow(2, 1, true);
+    Flow flow(2, 20250102, true);
     XeloFlow::Writer writer(&flow, true);
     std::string p = make_packet(1, 1, 0, 0);
     writer.add_packet(header(p), false);
-    writer.shift(reinterpret_cast<void*>(2UL));
+    writer.shift(XeloFlow::to_version(20250103));
     XeloFlow* next = writer.get_flow();
     ASSERT_NE(&flow, next);
     EXPECT_EQ(next, flow.get_next());
@@ -207,41 +212,67 @@ TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
     XeloFlow::Reader reader(&flow, nullptr, nullptr, nullptr);
     // On the successor, numbered from 1.
     EXPECT_EQ(views(reader), (Strings{"1/2#1:5[4097,1,0]", "1/2#1:5[4097,1,0]"}));
-    EXPECT_EQ(0u, flow.get_count());  // auto-free: the version left behind is released
+    EXPECT_EQ(0u, flow.get_count());  // auto-free: the day left behind is released
+}
+
+TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
+    Flow flow(1);
+    XeloFlow::Receiver receiver(&flow);
+    receiver.set_version(0);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(0u, receiver.get_version());
+    receiver.set_version(20250102);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(XeloFlow::to_version(20250102), flow.get_version());
+    EXPECT_EQ(20250102u, receiver.get_version());
+    std::string p = make_packet(3, 8, 0, 0);
+    receiver.write(p.data(), 0);
+    receiver.set_version(20250103);
+    ASSERT_NE(nullptr, flow.get_next());
+    receiver.write(p.data(), 0);
+    EXPECT_EQ(1u, receiver.get_count());
+
+    // Each day's packets come back with their protocol header first.
+    XeloFlow::Sender* sender = XeloFlow::Sender::create(&flow);
+    for (unsigned int day : {20250102u, 20250103u}) {
+        EXPECT_EQ(day, sender->get_version());
+        unsigned short len = 0;
+        const char* packet = sender->read(len);
+        ASSERT_NE(nullptr, packet);
+        EXPECT_EQ(make_packet(3, 8, 1, 1), std::string(packet, len));
+        EXPECT_EQ(day == 20250102u, sender->available());
+    }
+    delete sender;
 }
 
 using XeloFlowFileTest = FlowTest::TempDirTest;
 
-// A flow file written out from its layout: the version's low 16 bits, then
-// each packet after its length (both big-endian).
-std::string flow_file(unsigned short version, const Strings& packets) {
-    std::string file(2, '\0');
-    Base::store_be16(&file[0], version);
-    for (const std::string& p : packets) {
-        char length[4];
-        Base::store_be32(length, static_cast<uint32_t>(p.size()));
-        file += std::string(length, 4) + p;
-    }
-    return file;
-}
-
-// Loads a flow from its file in dir.
-void load(XeloFlow* flow, const std::string& dir, Parallel::FlowRecycler* recycler = nullptr) {
-    XeloFlow::Loader loader(flow, dir.c_str(), nullptr, recycler);
-    while (loader.invoke() == 1) {
-    }
-}
-
-TEST_F(XeloFlowFileTest, FilePacketsLoadAsStampedUnits) {
+TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
+    Flow flow(0x10, 20250102);
+    XeloFlow::Writer writer(&flow, false);
     Strings packets, want;
     for (int i = 0; i < 20; ++i) {
         packets.push_back(make_packet(i, i * 3, 0, 0));
+        writer.add_packet(header(packets.back()), false);
         want.push_back(describe(make_unit(make_packet(i, i * 3, 0x10, i + 1))));
     }
-    const std::string file_path = path("00000010.flow");
-    write_all(file_path, flow_file(7, packets));
-    Flow copy(0x10, 7);
-    load(&copy, dir_);
+    {
+        XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
+        EXPECT_TRUE(saver.is_open());
+    }
+    // The day, then each record's length and its packet, stamped, without
+    // prefix.
+    const std::string file_path = path("00000010.flow"), file = read_all(file_path);
+    EXPECT_EQ(Base::Date::get_days(20250102), Base::load_be16(file.data()));
+    EXPECT_EQ(packets[0].size(), Base::load_be32(file.data() + 2));
+    EXPECT_EQ(make_packet(0, 0, 0x10, 1), file.substr(6, packets[0].size()));
+
+    Flow copy(0x10, 20250102);
+    {
+        XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
+        while (loader.invoke() == 1) {
+        }
+    }
     XeloFlow::Reader reader(&copy, nullptr, nullptr, nullptr);
     EXPECT_EQ(want, views(reader));
 
@@ -264,17 +295,33 @@ TEST_F(XeloFlowFileTest, FilePacketsLoadAsStampedUnits) {
     EXPECT_GT(packets[id].size() + 6, 200u - limit);
 }
 
+TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
+    Flow flow(0x11, 20250102);
+    XeloFlow::Writer writer(&flow, false);
+    std::string p = make_packet(1, 4, 0, 0);
+    writer.add_packet(header(p), false);
+    XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
+    EXPECT_EQ(1, saver.invoke());
+    writer.shift(XeloFlow::to_version(20250103));
+    writer.add_packet(header(p), false);
+    EXPECT_EQ(1, saver.invoke());
+    EXPECT_EQ(0, saver.invoke());
+    std::string file = read_all(path("00000011.flow"));
+    ASSERT_EQ(2u + 4u + p.size(), file.size());
+    EXPECT_EQ(Base::Date::get_days(20250103), Base::load_be16(file.data()));
+}
+
 TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) {
     Flow flow(0x12);
-    Strings packets, want;
+    XeloFlow::Writer writer(&flow, false);
+    Strings want;
     for (int i = 0; i < 200; ++i) {
-        packets.push_back(make_packet(i, 10 + i % 50, 0, 0));
+        writer.add_packet(header(make_packet(i, 10 + i % 50, 0, 0)), false);
         if (i >= 21) want.push_back(describe(make_unit(make_packet(i, 10 + i % 50, 0x12, i + 1))));
     }
     const std::string file_path = path("00000012.flow");
-    write_all(file_path, flow_file(0, packets));
     Parallel::FlowRecycler recycler(nullptr, &flow, 10, file_path.c_str(), 4);
-    load(&flow, dir_, &recycler);  // indexing every fourth record
+    { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, &recycler); }
     EXPECT_EQ(50u, recycler.get_index()->get_count());
 
     XeloFlow::DataReader reader(&flow, nullptr, nullptr, &recycler, nullptr);
@@ -288,17 +335,25 @@ TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) 
 }
 
 TEST_F(XeloFlowFileTest, CutAtEveryByteOfTheLastRecordsLoadsOnlyCompleteOnes) {
-    Strings packets;
+    Flow flow(0x13);
+    XeloFlow::Writer writer(&flow, false);
     std::vector<size_t> ends{2};
     for (int i = 0; i < 5; ++i) {
-        packets.push_back(make_packet(i, 3 * i, 0, 0));
-        ends.push_back(ends.back() + 4 + packets.back().size());
+        std::string p = make_packet(i, 3 * i, 0, 0);
+        writer.add_packet(header(p), false);
+        ends.push_back(ends.back() + 4 + p.size());
     }
-    const std::string file_path = path("00000013.flow"), full = flow_file(0, packets);
+    { XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr); }
+    const std::string file_path = path("00000013.flow"), full = read_all(file_path);
+    ASSERT_EQ(ends.back(), full.size());
     for (size_t cut = ends[2]; cut <= full.size(); ++cut) {
         write_all(file_path, full.substr(0, cut));
         Flow copy(0x13);
-        load(&copy, dir_);
+        {
+            XeloFlow::Loader loader(&copy, dir_.c_str(), nullptr, nullptr);
+            while (loader.invoke() == 1) {
+            }
+        }
         size_t complete = 0;
         while (complete < 5 && ends[complete + 1] <= cut) ++complete;
         ASSERT_EQ(complete, copy.get_count()) << "cut at " << cut;
