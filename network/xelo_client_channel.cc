@@ -77,7 +77,7 @@ XeloClientChannel::XeloClientChannel(Parallel::FdReactor* reactor, ClientSession
     batch_buffer_ = new char[batch_limit_];
     heartbeat_flow_ = new XeloFlow(HEARTBEAT_SUBJECT, HEARTBEAT_BLOCK, HEARTBEAT_BLOCK, nullptr,
                                    nullptr, 0, nullptr, true, false);
-    notify_ = new Parallel::FdNotify(reactor);
+    notify_ = new Parallel::FdNotify(reactor, this);
     last_receive_ = clock();
 }
 

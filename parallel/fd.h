@@ -26,13 +26,15 @@ class Fd {
     virtual int get_id() const { return 0; }
 
     unsigned long get_last_active() const { return last_active_; }
+    bool is_notify() const { return notify_; }
+    void set_notify(bool notify) { notify_ = notify; }
     // While set, set_blocking leaves reading out of the event mask.
     bool is_read_blocked() const { return read_blocked_; }
     void set_read_blocked(bool blocked) { read_blocked_ = blocked; }
     bool is_linked() const { return Ring<Fd>::is_linked(this); }
 
   protected:
-    Fd() : prev_(this), next_(this), last_active_(0), read_blocked_(false) {}
+    Fd() : prev_(this), next_(this), last_active_(0), notify_(false), read_blocked_(false) {}
 
   private:
     friend struct Ring<Fd>;
@@ -42,6 +44,7 @@ class Fd {
     Fd* prev_;
     Fd* next_;
     unsigned long last_active_;
+    bool notify_;
     bool read_blocked_;
 };
 

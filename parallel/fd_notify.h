@@ -5,6 +5,7 @@
 
 namespace Parallel {
 
+class Fd;
 class FdReactor;
 
 // Registers a descriptor with producers (the flows a channel reads), so an
@@ -12,11 +13,18 @@ class FdReactor;
 // thread.
 class FdNotify : public Base::Notify {
   public:
-    // A null reactor leaves it in no group.
-    explicit FdNotify(FdReactor* reactor);
+    // Marks the descriptor as notified; a null reactor leaves it in no group.
+    FdNotify(FdReactor* reactor, Fd* fd);
 
     // The group's wake-up does the work; nothing to do per descriptor.
     void wakeup(bool cross_thread) override { (void)cross_thread; }
+
+    FdReactor* get_reactor() const { return reactor_; }
+    Fd* get_fd() const { return fd_; }
+
+  private:
+    FdReactor* reactor_;
+    Fd* fd_;
 };
 
 }  // namespace Parallel

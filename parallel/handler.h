@@ -11,7 +11,7 @@ class Reactor;
 // reactor thread it was added to, one at a time.
 class Handler {
   public:
-    Handler() : prev_(this), next_(this), last_active_(0) {}
+    Handler() : prev_(this), next_(this), last_active_(0), notify_(false) {}
     virtual ~Handler() {}
     Handler(const Handler&) = delete;
     Handler& operator=(const Handler&) = delete;
@@ -31,6 +31,8 @@ class Handler {
 
     // Loop time of its last work or enabling; 0 while parked.
     unsigned long get_last_active() const { return last_active_; }
+    bool is_notify() const { return notify_; }
+    void set_notify(bool notify) { notify_ = notify; }
     bool is_linked() const { return Ring<Handler>::is_linked(this); }
 
   private:
@@ -41,6 +43,7 @@ class Handler {
     Handler* prev_;
     Handler* next_;
     unsigned long last_active_;
+    bool notify_;
 };
 
 }  // namespace Parallel

@@ -1,5 +1,5 @@
 // The channels: the base's cipher and traffic log, the client channel's
-// read and write paths against a peer socket.
+// read and write paths against a peer socket, and the traffic-log saver.
 #include "network/xelo_client_channel.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include "base/data_flow_iterator.h"
 #include "base/measure.h"
 #include "channel_frames.h"
+#include "network/log_saver.h"
 #include "network/xelo_flow.h"
 #include "session_test_util.h"
 #include "tests/cipher/cipher_oracle.h"
@@ -709,6 +710,42 @@ TEST(ChannelNotes, PublishedIvIsTheConstant) {
     // The whole rest of the line: exactly the 32 lowercase digits.
     for (const std::string& hex : found) EXPECT_EQ(hex, to_hex(iv, 16));
     EXPECT_TRUE(iv[0] != 0x00 && iv[0] != 0xff);  // no wrap within a frame
+}
+
+// ---- saving traffic logs ----
+
+TEST(LogSaver, AppendsAtMostOneHundredRecordsPerFlowPerCall) {
+    char dir[] = "/tmp/log_saver_test_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string prefix = std::string(dir) + "/traffic";
+    auto slurp = [&](const char* suffix) {
+        std::ifstream in(prefix + suffix, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::ofstream(prefix + "_1.slog") << "old|";  // appended to, not replaced
+    Base::DataFlow a(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    Base::DataFlow b(2, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    std::string want[2] = {"old|", ""};
+    for (int i = 0; i < 150; ++i) append(&a, "a" + std::to_string(i) + ";");
+    for (int i = 0; i < 100; ++i) want[0] += "a" + std::to_string(i) + ";";
+    for (const char* s : {"b0", "b1", "b2"}) append(&b, s), want[1] += s;
+    Base::DataFlow* flows[] = {&a, &b};
+    Network::LogSaver saver(prefix.c_str(), flows, 2);
+    EXPECT_TRUE(saver.on_invoke());
+    // Read while the saver still holds the files open: every record is flushed.
+    EXPECT_EQ(slurp("_1.slog"), want[0]);
+    EXPECT_EQ(slurp("_2.slog"), want[1]);
+    EXPECT_TRUE(saver.on_invoke());
+    for (int i = 100; i < 150; ++i) want[0] += "a" + std::to_string(i) + ";";
+    EXPECT_EQ(slurp("_1.slog"), want[0]);
+    EXPECT_FALSE(saver.on_invoke());
+    for (const char* f : {"_1.slog", "_2.slog"}) unlink((prefix + f).c_str());
+    EXPECT_EQ(rmdir(dir), 0);  // nothing else was created
+
+    Network::LogSaver lost("/nonexistent_dir_for_log_saver/t", flows, 1);
+    append(&a, "x");
+    EXPECT_TRUE(lost.on_invoke());  // no file: the records are taken all the same
+    EXPECT_EQ(lost.get_file(0), nullptr);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "base/list.h"
 #include "base/notify.h"
 #include "parallel/fd_notify.h"
+#include "parallel/handler_notify.h"
 #include "scripted_fd_reactor.h"
 
 namespace {
@@ -269,14 +270,19 @@ class Counting : public Base::Notify {
     void wakeup(bool cross_thread) override { ++(cross_thread ? remote : local); }
 };
 
-// A descriptor's notify joins the reactor's group, through which a producer
-// on another thread ends the idle wait; the notify event wakes every notify
-// of a list.
+// Handler and descriptor notifies join the reactor's group, through which a
+// producer on another thread ends the idle wait; the notify event wakes every
+// notify of a list.
 TEST(Notify, ProducerOnAnotherThreadEndsTheIdleWait) {
     ScriptedFdReactor::run([](ScriptedFdReactor& r) {
-        Parallel::FdNotify fn(&r);
-        EXPECT_EQ(fn.get_group(), static_cast<Base::NotifyGroup*>(&r));
-        EXPECT_EQ(Parallel::FdNotify(nullptr).get_group(), nullptr);
+        Parallel::Handler handler;
+        TestFd fd("notified", 0);
+        Parallel::HandlerNotify hn(&r, &handler);
+        Parallel::FdNotify fn(&r, &fd);
+        EXPECT_TRUE(handler.is_notify() && fd.is_notify());
+        EXPECT_EQ(hn.get_group(), static_cast<Base::NotifyGroup*>(&r));
+        EXPECT_EQ(Parallel::FdNotify(nullptr, nullptr).get_group(), nullptr);
+        EXPECT_EQ(Parallel::HandlerNotify(nullptr, nullptr).get_group(), nullptr);
         Base::Producer producer;
         Base::List::Node* node = nullptr;
         ASSERT_NE(producer.add(&fn, node), nullptr);
