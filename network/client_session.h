@@ -53,6 +53,7 @@ class ClientSession {
     // Sets the payload cipher of get_channel(), when there is one.
     void set_cipher(unsigned char type, unsigned long key);
 
+    void set_session(ClientSession* parent) { parent_ = parent; }
     ClientSession* get_session() const { return parent_; }
     Parallel::FdReactor* get_reactor() const { return reactor_; }
     Parallel::Reporter* get_reporter() const { return reporter_; }

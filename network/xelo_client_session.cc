@@ -115,6 +115,10 @@ void XeloClientSession::set_read_blocking(bool blocking) {
     channel_->set_read_blocking(blocking);
 }
 
+bool XeloClientSession::is_read_blocking() const {
+    return channel_->is_read_blocked();
+}
+
 unsigned long XeloClientSession::get_idle_timeout() const {
     return channel_->get_idle_timeout();
 }

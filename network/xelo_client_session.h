@@ -80,6 +80,7 @@ class XeloClientSession : public ClientSession, public Parallel::Handler {
     void cancel_subscribe(Base::DataFlow* flow);
     void enable_compress();
     void set_read_blocking(bool blocking);
+    bool is_read_blocking() const;
     unsigned long get_idle_timeout() const;
     // Writes while the channel is open and has something to send; the first
     // non-zero result of write() (or 0).
@@ -117,6 +118,7 @@ class XeloClientSession : public ClientSession, public Parallel::Handler {
     const char* get_host() const { return host_; }
     int get_port() const { return port_; }
     unsigned long get_idle_limit() const { return idle_limit_; }
+    unsigned int get_applied_heartbeat_timeout() const { return applied_heartbeat_; }
 
   private:
     // Timer 11: false stops it.

@@ -109,6 +109,10 @@ bool XeloPacket::from_stream(Header* h, const char* in, int length) {
     return h->content_length <= length - HEADER_SIZE;
 }
 
+void* XeloPacket::get_xmp_header(const void* field_area) {
+    return const_cast<char*>(static_cast<const char*>(field_area)) - HEADER_SIZE - UNIT_PREFIX_SIZE;
+}
+
 XeloPacket::Iterator::Iterator(const Header* header, const void* field_area) {
     attach(header, field_area);
 }

@@ -74,6 +74,8 @@ class XeloPacket {
     // undefined) when they hold fewer than 20 bytes or less field area than
     // the header's content_length claims.
     static bool from_stream(Header* header, const char* in, int length);
+    // Start of the unit's transport header in front of a packet's field area.
+    static void* get_xmp_header(const void* field_area);
     static unsigned long get_sequence(const Header* header);
     // Reads of a wire header in place (at least 20 bytes there).
     static unsigned short get_content_length(const char* packet) {

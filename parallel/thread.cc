@@ -89,4 +89,11 @@ int Thread::get_current() {
     return t_current_id;
 }
 
+long init_general_cpu_set(cpu_set_t* set, long cpu_count) {
+    CPU_ZERO(set);
+    if (cpu_count < 1) return 0;
+    for (long i = 1; i < cpu_count - 1 && i < 1024; i += 2) CPU_SET(i, set);
+    return cpu_count;
+}
+
 }  // namespace Parallel

@@ -86,6 +86,10 @@ class Thread {
     cpu_set_t mask_;
 };
 
+// A mask of the odd CPUs between the first and the last (both left out);
+// returns cpu_count, or 0 when it is below 1.
+long init_general_cpu_set(cpu_set_t* set, long cpu_count);
+
 }  // namespace Parallel
 
 #endif  // XELMD_PARALLEL_THREAD_H

@@ -175,6 +175,7 @@ TEST(XeloPacket, HeaderWireForm) {
     EXPECT_FALSE(XeloPacket::from_stream(&h, buf.data(), 19));
     EXPECT_EQ(XeloPacket::get_sequence(&h), (1ul << 32) + 5);
     EXPECT_EQ(h.tid, 0x5803u);
+    EXPECT_EQ(XeloPacket::get_xmp_header(buf.data() + 20), buf.data() - 6);
 }
 
 TEST(XeloPacket, FieldLimits) {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/measure.h"
+#include "parallel/clock_thread.h"
 
 namespace {
 
@@ -96,6 +98,44 @@ TEST(Thread, CreateWithWaitReturnsOnlyOnceTheThreadRunsAndMasksBind) {
     EXPECT_TRUE(CPU_EQUAL(&bound, &one));
     t.stop();
     EXPECT_TRUE(t.join());
+}
+
+// The general set keeps the odd CPUs between the first and the last.
+TEST(GeneralCpuSet, KeepsOddCpusBetweenTheFirstAndTheLast) {
+    const struct {
+        long cpus;
+        long result;
+        int count;  // 1, 3, ... below cpus - 1, and below 1024
+    } cases[] = {{8, 8, 3}, {2, 2, 0}, {0, 0, 0}, {-3, 0, 0}, {9, 9, 4}, {5000, 5000, 512}};
+    for (const auto& c : cases) {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        CPU_SET(4, &set);  // cleared first
+        EXPECT_EQ(Parallel::init_general_cpu_set(&set, c.cpus), c.result);
+        EXPECT_EQ(CPU_COUNT(&set), c.count) << c.cpus;
+        EXPECT_EQ(CPU_ISSET(1, &set) != 0, c.count > 0) << c.cpus;
+        EXPECT_FALSE(c.cpus > 0 && CPU_ISSET(c.cpus - 1, &set)) << c.cpus;
+    }
+}
+
+TEST(ClockThread, PublishesAnAdvancingClock) {
+    EXPECT_GT(Parallel::g_global_clock.load(), 0u);
+    EXPECT_FALSE(Parallel::g_enable_global_clock);
+    testing::internal::CaptureStdout();
+    Parallel::ClockThread clock;
+    EXPECT_STREQ(clock.get_name(), "clock_thread");
+    ASSERT_TRUE(clock.create(true, nullptr));
+    unsigned long start = Base::Measure::get_clock();
+    unsigned long seen = 0;
+    for (int i = 0; i < 2000 && seen <= start; ++i) {
+        usleep(500);
+        seen = Parallel::g_global_clock.load();
+    }
+    clock.stop();
+    clock.join();
+    EXPECT_GT(seen, start);
+    EXPECT_LT(seen, Base::Measure::get_clock());
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("thread [clock_thread] [", 0), 0u);
 }
 
 }  // namespace
