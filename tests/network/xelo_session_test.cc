@@ -134,7 +134,7 @@ TEST_F(ClientSessionTest, FirstOpenConnectsAtOnceRetriesAndLaterOpensAfterTheInt
     EXPECT_EQ(0, root_.failed);
 }
 
-TEST_F(ClientSessionTest, PeerIntervalIsAdoptedAndOwnTimeoutAnnouncedClamped) {
+TEST_F(ClientSessionTest, PeerIntervalIsAdoptedOwnTimeoutsClampedAndReadBlockingPassedOn) {
     ASSERT_TRUE(make_server()->open("127.0.0.1", 0));
     XeloClientSession* session = make_client(&root_);
     client_.run([&] { session->open("127.0.0.1", server_->get_port()); });
@@ -169,6 +169,16 @@ TEST_F(ClientSessionTest, PeerIntervalIsAdoptedAndOwnTimeoutAnnouncedClamped) {
             3000))
             << c[0] << " " << seen;
     }
+    // An idle limit set directly is clamped too; read blocking is passed on
+    // to the channel.
+    client_.run([&] {
+        session->set_timeout(2);
+        EXPECT_EQ(4 * SECOND, session->get_idle_limit());
+        session->set_read_blocking(true);
+        EXPECT_TRUE(session->is_read_blocking() && session->get_channel()->is_read_blocked());
+        session->set_read_blocking(false);
+        EXPECT_FALSE(session->is_read_blocking());
+    });
 }
 
 // Two connections read the published flows each with its own reader; the
