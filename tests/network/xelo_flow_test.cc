@@ -215,36 +215,6 @@ TEST(XeloFlowWriter, ASuccessorFlowStartsWithoutReferences) {
     EXPECT_EQ(0u, flow.get_count());  // auto-free: the day left behind is released
 }
 
-TEST(XeloFlowReceiver, TradingDayZeroOnAnEmptyFlowChangesNothing) {
-    Flow flow(1);
-    XeloFlow::Receiver receiver(&flow);
-    receiver.set_version(0);
-    EXPECT_EQ(nullptr, flow.get_next());
-    EXPECT_EQ(0u, receiver.get_version());
-    receiver.set_version(20250102);
-    EXPECT_EQ(nullptr, flow.get_next());
-    EXPECT_EQ(XeloFlow::to_version(20250102), flow.get_version());
-    EXPECT_EQ(20250102u, receiver.get_version());
-    std::string p = make_packet(3, 8, 0, 0);
-    receiver.write(p.data(), 0);
-    receiver.set_version(20250103);
-    ASSERT_NE(nullptr, flow.get_next());
-    receiver.write(p.data(), 0);
-    EXPECT_EQ(1u, receiver.get_count());
-
-    // Each day's packets come back with their protocol header first.
-    XeloFlow::Sender* sender = XeloFlow::Sender::create(&flow);
-    for (unsigned int day : {20250102u, 20250103u}) {
-        EXPECT_EQ(day, sender->get_version());
-        unsigned short len = 0;
-        const char* packet = sender->read(len);
-        ASSERT_NE(nullptr, packet);
-        EXPECT_EQ(make_packet(3, 8, 1, 1), std::string(packet, len));
-        EXPECT_EQ(day == 20250102u, sender->available());
-    }
-    delete sender;
-}
-
 using XeloFlowFileTest = FlowTest::TempDirTest;
 
 TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
@@ -295,20 +265,43 @@ TEST_F(XeloFlowFileTest, SavedPacketsLoadBackAsStampedUnits) {
     EXPECT_GT(packets[id].size() + 6, 200u - limit);
 }
 
-TEST_F(XeloFlowFileTest, ANewTradingDayRestartsTheFile) {
-    Flow flow(0x11, 20250102);
-    XeloFlow::Writer writer(&flow, false);
-    std::string p = make_packet(1, 4, 0, 0);
-    writer.add_packet(header(p), false);
+// A receiver takes trading day 0 on an empty flow as no change and a new
+// day as a successor flow; the saver restarts its file on the new day, and
+// a sender gives each day's packets with their protocol header first.
+TEST_F(XeloFlowFileTest, ANewTradingDayShiftsTheFlowAndRestartsTheFile) {
+    Flow flow(0x11);
+    XeloFlow::Receiver receiver(&flow);
+    receiver.set_version(0);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(0u, receiver.get_version());
+    receiver.set_version(20250102);
+    EXPECT_EQ(nullptr, flow.get_next());
+    EXPECT_EQ(XeloFlow::to_version(20250102), flow.get_version());
+    EXPECT_EQ(20250102u, receiver.get_version());
+    std::string p = make_packet(3, 8, 0, 0);
+    receiver.write(p.data(), 0);
     XeloFlow::Saver saver(&flow, dir_.c_str(), nullptr, false, nullptr);
     EXPECT_EQ(1, saver.invoke());
-    writer.shift(XeloFlow::to_version(20250103));
-    writer.add_packet(header(p), false);
+    receiver.set_version(20250103);
+    ASSERT_NE(nullptr, flow.get_next());
+    receiver.write(p.data(), 0);
+    EXPECT_EQ(1u, receiver.get_count());
     EXPECT_EQ(1, saver.invoke());
     EXPECT_EQ(0, saver.invoke());
     std::string file = read_all(path("00000011.flow"));
     ASSERT_EQ(2u + 4u + p.size(), file.size());
     EXPECT_EQ(Base::Date::get_days(20250103), Base::load_be16(file.data()));
+
+    XeloFlow::Sender* sender = XeloFlow::Sender::create(&flow);
+    for (unsigned int day : {20250102u, 20250103u}) {
+        EXPECT_EQ(day, sender->get_version());
+        unsigned short len = 0;
+        const char* packet = sender->read(len);
+        ASSERT_NE(nullptr, packet);
+        EXPECT_EQ(make_packet(3, 8, 0x11, 1), std::string(packet, len));
+        EXPECT_EQ(day == 20250102u, sender->available());
+    }
+    delete sender;
 }
 
 TEST_F(XeloFlowFileTest, DataReaderFallsBackToTheIndexedFileThroughTheRecycler) {
