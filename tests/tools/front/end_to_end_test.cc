@@ -1,10 +1,13 @@
 // The client library end to end, through its public interface only, against
 // xelmd-front processes on loopback: every key mode, snapshots and
-// increments, resume after a restart from the connection file, failover when
-// a front is killed, name-server discovery, and each scripted fault giving
-// its disconnection reason followed by a reconnection.
+// increments, a topic subscribed after the login, resume after a restart from
+// the connection file, failover when a front is killed, name-server
+// discovery, each scripted fault giving its disconnection reason followed by
+// a reconnection, and shutdown with a client connected.
 #include <TarnXeloMduserApi.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cfloat>
 #include <cstdio>
@@ -67,15 +70,15 @@ class Client : public ApiTest::RecordingSpi {
             if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
         return out;
     }
-    // The topic's packet numbers, and whether they run on by one.
-    std::vector<int> sequences() {
+    // A topic's packet numbers, and whether they run on by one.
+    std::vector<int> sequences(int topic = TOPIC) {
         std::vector<int> out;
-        for (const std::string& n : after("start " + std::to_string(TOPIC) + " "))
+        for (const std::string& n : after("start " + std::to_string(topic) + " "))
             out.push_back(std::stoi(n));
         return out;
     }
-    bool gapless() {
-        std::vector<int> seq = sequences();
+    bool gapless(int topic = TOPIC) {
+        std::vector<int> seq = sequences(topic);
         for (size_t i = 1; i < seq.size(); ++i)
             if (seq[i] != seq[i - 1] + 1) return false;
         return true;
@@ -103,6 +106,36 @@ TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
         EXPECT_EQ(client.count("crossed"), 0);
         EXPECT_EQ(client.count("disconnected", true), 0);
     }
+}
+
+TEST(EndToEnd, LiveTopicsScriptedDropOfOneConnectionAndShutdown) {
+    FrontProcess front;
+    const std::string scenario = front.dir + "/scenario.json", second_dir = front.dir + "/2";
+    ToolTest::write_file(scenario,
+                         R"({"faults": [{"action": "drop", "after": 0.2, "connection": 2}]})");
+    ASSERT_TRUE(start(front, {"--topics", "100,200", "--scenario", scenario}));
+    // The first client: topic 100 from the start, then topic 200 subscribed.
+    Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
+    ASSERT_TRUE(first.wait_for("login 0:", 1, 5000, true));
+    CTarnXeloDisseminationField topic200 = {200, 0};
+    ASSERT_EQ(first.api->ReqSubscribeTopic(&topic200, 2), 0);
+    ASSERT_TRUE(first.wait_for("start 200 ", 100, 10000, true));
+    EXPECT_EQ(first.count("subscribe 200@0 0:", true), 1);
+    for (int topic : {100, 200}) {
+        EXPECT_EQ(first.sequences(topic).front(), 1) << topic;
+        EXPECT_TRUE(first.gapless(topic)) << topic;
+    }
+    // The second connection is dropped by the scenario; the first lives on.
+    ASSERT_EQ(mkdir(second_dir.c_str(), 0755), 0);
+    Client second(second_dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
+    ASSERT_TRUE(second.wait_for("disconnected 4097"));
+    EXPECT_EQ(second.count("login 0:", true), 1);
+    const int before = first.count("start 100 ", true);
+    ASSERT_TRUE(first.wait_for("start 100 ", before + 20, 5000, true));
+    EXPECT_EQ(first.count("disconnected", true), 0);
+    // Stopping the front disconnects the clients.
+    front.stop();
+    EXPECT_TRUE(first.wait_for("disconnected 4097"));
 }
 
 TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
