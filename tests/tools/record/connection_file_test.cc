@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "tests/tools/record/test_util.h"
 
 namespace {
@@ -9,21 +11,14 @@ namespace {
 using Record::ConnectionFile;
 
 TEST(ConnectionFile, TextIsWhatInitReads) {
-    struct {
-        int day;
-        int data_center;
+    const char* table = "tools/record/connection_file.data";
+    for (const TestTable::Row& r : TestTable::read(table, "format")) {
         std::map<int, long> positions;
-        const char* text;  // written out by hand: "%8d,%3d" then "%5d,%10u" lines
-    } table[] = {
-        {20250912, 7, {{3, 1200}, {5, 40}}, "20250912,  7\n    3,      1200\n    5,        40\n"},
-        {0, 0, {}, "       0,  0\n"},
-        {20250912,
-         123,
-         {{32767, 4294967295L}, {0, 0}},
-         "20250912,123\n    0,         0\n32767,4294967295\n"},
-    };
-    for (const auto& t : table) {
-        EXPECT_EQ(ConnectionFile::format(t.day, t.data_center, t.positions), t.text);
+        std::istringstream in(r[3]);
+        for (int topic; in >> topic && in.ignore(1);) in >> positions[topic];
+        EXPECT_EQ(ConnectionFile::format(std::stoi(r[1]), std::stoi(r[2]), positions),
+                  ToolTest::text_of(r, 4))
+            << TestTable::where(table, r);
     }
     EXPECT_EQ(ConnectionFile::path(""), "./md.con");
     EXPECT_EQ(ConnectionFile::path("/data/md"), "/data/md/md.con");
