@@ -36,19 +36,25 @@ std::string frame(const char* kind) {
     return out;
 }
 
-std::string first_unit(XeloFlow& flow) {
-    Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
-    const Base::DataFlow::Iterator::Result* r = it.next();
-    return r == nullptr ? "" : std::string(r->data, r->length);
-}
-
 const unsigned int MIB = 1 << 20;
 
-TEST(GoldenBytes, LoginRequestOnTheInitFlow) {
-    XeloFlow flow(0, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+// The library's unit for one packet of the records, as the first of a flow
+// of the given series starting at the given position.
+template <typename... R>
+std::string unit(unsigned short series, unsigned long start, unsigned short tid,
+                 unsigned int request_id, const R&... records) {
+    XeloFlow flow(series, MIB, MIB, nullptr, nullptr, start, nullptr, false, false);
     XeloFlow::Writer writer(&flow, false);
-    XeloPacket* p = writer.alloc_packet(0x1001, 0);
-    p->header.request_id = 7;
+    XeloPacket* p = writer.alloc_packet(tid, 0);
+    p->header.request_id = request_id;
+    const bool added = ((p->add_field(&R::DESC, &records, &R::to_stream) != nullptr) && ...);
+    writer.commit_packet(false);
+    Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
+    const Base::DataFlow::Iterator::Result* r = it.next();
+    return added && r != nullptr ? std::string(r->data, r->length) : "";
+}
+
+TEST(GoldenBytes, LoginRequestOnTheInitFlow) {
     Field::XelReqUserLoginField login;
     memset(&login, 0, sizeof login);
     strcpy(login.TradingDay, "20250912");
@@ -58,43 +64,22 @@ TEST(GoldenBytes, LoginRequestOnTheInitFlow) {
     strcpy(login.InterfaceProductInfo, "TARN XelMdApi V2.00 202508.1835");
     strcpy(login.ProtocolInfo, "XELO 4");
     login.DataCenterID = 1;
-    ASSERT_NE(p->add_field(&Field::XelReqUserLoginField::DESC, &login,
-                           &Field::XelReqUserLoginField::to_stream),
-              nullptr);
-    Field::XelDisseminationField topic = {1001, 1200};
-    ASSERT_NE(p->add_field(&Field::XelDisseminationField::DESC, &topic,
-                           &Field::XelDisseminationField::to_stream),
-              nullptr);
-    writer.commit_packet(false);
-
-    EXPECT_EQ(first_unit(flow), frame("login"));
+    EXPECT_EQ(unit(0, 0, 0x1001, 7, login, Field::XelDisseminationField{1001, 1200}),
+              frame("login"));
 }
 
 TEST(GoldenBytes, KeyExchangeReplyWithMaskedKey) {
-    XeloFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    XeloFlow::Writer writer(&flow, false);
-    XeloPacket* p = writer.alloc_packet(0x6092, 0);
     Field::XelRspInfoField info;
     memset(&info, 0, sizeof info);
     strcpy(info.ErrorMsg, "OK");
-    p->add_field(&Field::XelRspInfoField::DESC, &info, &Field::XelRspInfoField::to_stream);
-    Field::XelUserapiInitAuthInfoField init = {25081835};
-    p->add_field(&Field::XelUserapiInitAuthInfoField::DESC, &init,
-                 &Field::XelUserapiInitAuthInfoField::to_stream);
     Field::XelUserapiSessionAuthInfoField session;
     memset(&session, 0, sizeof session);
     strcpy(session.EncryptUserApiInfo, "B0123456789ABCDEF");
-    p->add_field(&Field::XelUserapiSessionAuthInfoField::DESC, &session,
-                 &Field::XelUserapiSessionAuthInfoField::to_stream);
-    writer.commit_packet(false);
-
-    EXPECT_EQ(first_unit(flow), frame("key_reply"));
+    EXPECT_EQ(unit(1, 0, 0x6092, 0, info, Field::XelUserapiInitAuthInfoField{25081835}, session),
+              frame("key_reply"));
 }
 
 TEST(GoldenBytes, DepthSnapshotOnATopicFlow) {
-    XeloFlow flow(1001, MIB, MIB, nullptr, nullptr, 41, nullptr, false, false);
-    XeloFlow::Writer writer(&flow, false);
-    XeloPacket* p = writer.alloc_packet(0x5803, 0);
     Field::XelDepthMarketDataField d = {};
     const Base::FieldDesc& desc = Field::XelDepthMarketDataField::DESC;
     const long long null_price = LLONG_MAX;
@@ -116,11 +101,7 @@ TEST(GoldenBytes, DepthSnapshotOnATopicFlow) {
     d.AskPrice1 = 3501000;
     d.AskVolume1 = 4;
     strcpy(d.ActionDay, "20250912");
-    p->add_field(&Field::XelDepthMarketDataField::DESC, &d,
-                 &Field::XelDepthMarketDataField::to_stream);
-    writer.commit_packet(false);
-
-    EXPECT_EQ(first_unit(flow), frame("depth"));
+    EXPECT_EQ(unit(1001, 41, 0x5803, 0, d), frame("depth"));
 }
 
 TEST(GoldenBytes, HeartbeatControlFrame) {
