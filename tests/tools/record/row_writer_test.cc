@@ -56,15 +56,7 @@ TEST(RowWriter, OneFilePerTopicAndDayWrittenOnFlush) {
     EXPECT_EQ(RecordTest::read_file(dir + "/7-20250920.csv"), head + line_of(Format::CSV, rows[4]));
     EXPECT_EQ(RecordTest::read_file(dir + "/7-00000000.csv"), head + line_of(Format::CSV, rows[5]));
 
-    // Appending after a restart adds no second header.
-    {
-        RowWriter writer(dir, Format::CSV);
-        DepthRow next = row_of(100, 4, "20250912");
-        ASSERT_TRUE(writer.add(next, "", error));
-        ASSERT_TRUE(writer.sync(error)) << error;
-        EXPECT_EQ(RecordTest::read_file(dir + "/100-20250912.csv"),
-                  head + line_of(Format::CSV, rows[3]) + line_of(Format::CSV, next));
-    }
+    // Appending after a restart (no second header) is the recorder process test's.
     RecordTest::remove_dir(dir);
 }
 
@@ -89,7 +81,7 @@ TEST(RowWriter, ErrorsNameTheFile) {
     std::string error;
     RowWriter writer("/proc/no-such-dir", Format::CSV);
     EXPECT_FALSE(writer.add(row_of(1, 1, "20250912"), "", error));
-    EXPECT_NE(error.find("/proc/no-such-dir/1-20250912.csv"), std::string::npos) << error;
+    EXPECT_EQ(error, "cannot open /proc/no-such-dir/1-20250912.csv: No such file or directory");
 
     EXPECT_EQ(RowWriter::choose_day("20250912", "x"), "20250912");
     EXPECT_EQ(RowWriter::choose_day("2025091", "20250913"), "20250913");
