@@ -22,6 +22,7 @@
 namespace {
 
 const int TOPIC = 100;
+const char* const TABLE = "tools/front/end_to_end.data";
 
 using ToolTest::FrontProcess;
 
@@ -90,13 +91,10 @@ class Client : public ApiTest::RecordingSpi {
 };
 
 TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"none", "0"}, {"masked", "1"}, {"masked", "2"}, {"masked", "3"}, {"masked", "4"},
-        {"sm2", "0"},  {"sm2", "1"},    {"sm2", "2"},    {"sm2", "3"},    {"sm2", "4"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.first) + " " + c.second);
+    for (const TestTable::Row& r : TestTable::read(TABLE, "mode")) {
+        SCOPED_TRACE(TestTable::where(TABLE, r));
         FrontProcess front;
-        ASSERT_TRUE(start(front, {"--key-mode", c.first, "--cipher-type", c.second}));
+        ASSERT_TRUE(start(front, {"--key-mode", r[1], "--cipher-type", r[2]}));
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
         ASSERT_EQ(client.init_result, 0);
         ASSERT_TRUE(client.wait_for("depth ", 60, 15000, true)) << front.log();
@@ -192,27 +190,20 @@ TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
 }
 
 TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
-    const std::pair<const char*, const char*> cases[] = {
-        {R"({"action": "drop", "after": 0.5})", "4097"},
-        {R"({"action": "garbage", "after": 0.5})", "4097"},
-        {R"({"action": "bad_sequence", "after": 0.5})", "8197"},
-        {R"({"action": "oversized_frame", "after": 0.5})", "8198"},
-        {R"({"action": "key_error"})", "8195"},
-        {R"({"action": "stall", "after": 0.5})", "8193"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
+    for (const TestTable::Row& r : TestTable::read(TABLE, "fault")) {
+        SCOPED_TRACE(TestTable::where(TABLE, r));
+        const std::string& reason = r[1];
         FrontProcess front;
         std::string scenario = front.dir + "/scenario.json";
-        ToolTest::write_file(scenario, std::string("{\"faults\": [") + c.first + "]}");
+        ToolTest::write_file(scenario, "{\"faults\": [" + ToolTest::text_of(r, 2) + "]}");
         ASSERT_TRUE(start(front, {"--scenario", scenario}));
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING, 5);
         ASSERT_EQ(client.init_result, 0);
         ASSERT_TRUE(client.wait_for("disconnected ", 1, 30000, true)) << front.log();
-        EXPECT_EQ(client.after("disconnected ")[0], c.second);
+        EXPECT_EQ(client.after("disconnected ")[0], reason);
         // Only silence warns first, once half the timeout has passed.
         const std::vector<std::string> warned = client.after("heartbeat ");
-        EXPECT_EQ(warned.empty(), std::string(c.second) != "8193");
+        EXPECT_EQ(warned.empty(), reason != "8193");
         const std::string first = warned.empty() ? "2" : warned[0];
         EXPECT_TRUE(first == "2" || first == "3") << first;
         // The next connection has no fault: logged in, data flows on.
@@ -220,7 +211,7 @@ TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
         ASSERT_TRUE(client.wait_for("connected", 2, 30000)) << front.log();
         ASSERT_TRUE(client.wait_for("depth ", before + 10, 30000, true)) << front.log();
         EXPECT_EQ(client.after("login ").back().substr(0, 2), "0:");
-        EXPECT_TRUE(client.gapless() || std::string(c.second) != "8197");
+        EXPECT_TRUE(client.gapless() || reason != "8197");
     }
 }
 
