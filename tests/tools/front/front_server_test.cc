@@ -11,32 +11,25 @@
 
 #include <string>
 
+#include "tests/tools/process.h"
 #include "tools/front/name_server.h"
 
 namespace {
 
 TEST(FrontServer, RefusesBadConfiguration) {
-    struct {
-        void (*set)(Front::FrontServer::Options&);
-        const char* message;
-    } cases[] = {
-        {[](Front::FrontServer::Options& o) { o.topics = {1}; },
-         "topic 1 cannot be served (repeated, reserved: 0, 1, 4, 5, 65535, or more than 64)"},
-        {[](Front::FrontServer::Options& o) { o.listen = {"nowhere"}; },
-         "bad listening address \"nowhere\" (HOST:PORT)"},
-        {[](Front::FrontServer::Options& o) { o.users_path = "/nonexistent.json"; },
-         "cannot read /nonexistent.json"},
-        {[](Front::FrontServer::Options& o) { o.cipher_type = 5; },
-         "the cipher type must be 0 to 4"},
-    };
-    for (const auto& c : cases) {
-        Front::FrontServer::Options options;
-        options.listen = {"127.0.0.1:0"};
-        c.set(options);
+    const char* table = "tools/front/front_server.data";
+    for (const TestTable::Row& r : TestTable::read(table, "refuse")) {
+        Front::FrontServer::Options o;
+        o.listen = {r[1] == "listen" ? r[2] : "127.0.0.1:0"};
+        if (r[1] == "topics") o.topics = {std::stoi(r[2])};
+        if (r[1] == "users") o.users_path = r[2];
+        if (r[1] == "scenario") o.scenario_path = r[2];
+        if (r[1] == "replay") o.replay_path = r[2];
+        if (r[1] == "cipher") o.cipher_type = std::stoi(r[2]);
         Front::FrontServer server;
         std::string error;
-        EXPECT_FALSE(server.start(options, error));
-        EXPECT_EQ(error, c.message);
+        EXPECT_FALSE(server.start(o, error));
+        EXPECT_EQ(error, ToolTest::text_of(r, 3)) << TestTable::where(table, r);
     }
 }
 
