@@ -1,7 +1,6 @@
 // The simulator's input files: scenarios, users and CSV depth records.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 
 #include "tests/tools/process.h"
@@ -63,27 +62,18 @@ TEST(UserTable, ChecksPasswords) {
     EXPECT_EQ(users.check("demo", "new", nullptr), 0);
 }
 
-TEST(DepthCsv, ReadsRecordsByColumnNameAndReportsBadLines) {
-    const std::string path = XELMD_SOURCE_DIR "/tests/tools/front/depth.csv";
+// Reading records by column name, empty cells as nulls, in a loop, is the
+// recorder's end-to-end test's (the front replays a file to it).
+TEST(DepthCsv, ReportsBadLinesAndFilesWithoutInstruments) {
     Front::DepthCsv csv;
     std::string error;
-    ASSERT_TRUE(csv.open(path.c_str(), error)) << error;
+    ASSERT_TRUE(csv.open(XELMD_SOURCE_DIR "/tests/tools/front/depth.csv", error)) << error;
     Field::XelDepthMarketDataField r;
     ASSERT_EQ(csv.next(r, error), 1) << error;
-    // Prices in thousandths; a missing column reads as zero.
-    EXPECT_EQ(std::string(r.InstrumentID) + " " + std::to_string(r.LastPrice) + " " +
-                  std::to_string(r.Volume) + " " + std::to_string(r.AskPrice1) + " " +
-                  r.UpdateTime + " " + std::to_string(r.OpenPrice),
-              "XA2509 3500500 12 3501000 09:30:00 0");
     ASSERT_EQ(csv.next(r, error), 1) << error;
-    EXPECT_EQ(r.LastPrice, LLONG_MAX) << "an empty price is null";
-    EXPECT_EQ(r.BidPrice1, 10250);
     EXPECT_EQ(csv.next(r, error), -1);
     EXPECT_EQ(error, "line 4: a cell does not convert or InstrumentID is empty");
     EXPECT_EQ(csv.next(r, error), 0);
-    ASSERT_TRUE(csv.rewind());
-    ASSERT_EQ(csv.next(r, error), 1);
-    EXPECT_STREQ(r.InstrumentID, "XA2509");
 
     const std::string dir = ToolTest::temp_dir();
     ToolTest::write_file(dir + "/prices.csv", "LastPrice\n1\n");
