@@ -25,27 +25,27 @@ TEST(ConnectionFile, TextIsWhatInitReads) {
 }
 
 TEST(ConnectionFile, WriteReplacesTheWholeFile) {
-    std::string dir = RecordTest::temp_dir();
+    std::string dir = ToolTest::temp_dir();
     std::string path = ConnectionFile::path(dir);
     std::string error;
     std::string longer = ConnectionFile::format(20250911, 2, {{1, 10}, {2, 20}, {3, 30}});
     ASSERT_TRUE(ConnectionFile::write(path, longer, error)) << error;
     std::string shorter = ConnectionFile::format(20250912, 7, {{3, 1200}});
     ASSERT_TRUE(ConnectionFile::write(path, shorter, error)) << error;
-    EXPECT_EQ(RecordTest::read_file(path), shorter);
-    EXPECT_FALSE(RecordTest::read_file(path + ".tmp").size() > 0);
+    EXPECT_EQ(ToolTest::read_file(path), shorter);
+    EXPECT_FALSE(ToolTest::read_file(path + ".tmp").size() > 0);
 
     int day = 0, data_center = 0;
     ASSERT_TRUE(ConnectionFile::read_head(path, day, data_center));
     EXPECT_EQ(day, 20250912);
     EXPECT_EQ(data_center, 7);
-    RecordTest::write_file(path, "garbage\n    3,      1200\n");
+    ToolTest::write_file(path, "garbage\n    3,      1200\n");
     EXPECT_FALSE(ConnectionFile::read_head(path, day, data_center));
     EXPECT_FALSE(ConnectionFile::read_head(dir + "/none", day, data_center));
 
     EXPECT_FALSE(ConnectionFile::write(dir + "/no/such/md.con", shorter, error));
     EXPECT_NE(error.find("no/such"), std::string::npos) << error;
-    RecordTest::remove_dir(dir);
+    ToolTest::remove_dir(dir);
 }
 
 }  // namespace

@@ -147,30 +147,16 @@ TEST(DepthText, RejectsLinesThatAreNotRows) {
     DepthText text;
     std::string head = text.csv_head();
     head.pop_back();
-    ASSERT_TRUE(text.read_csv_head(head.c_str()));
     EXPECT_FALSE(text.read_csv_head("TradingDay,InstrumentID"));
     ASSERT_TRUE(text.read_csv_head(head.c_str()));
-    std::string good;
-    ASSERT_TRUE(text.append(Format::CSV, known_row(), good));
-    good.pop_back();
     DepthRow row;
-    EXPECT_TRUE(text.read_csv(good.c_str(), row));
-    const std::string bad[] = {
-        good.substr(0, good.size() / 2),         // torn
-        good.substr(0, good.size() - 3),         // torn inside the number
-        std::string(40, '\0'),                   // zeros a power cut left
-        good + ",1",                             // a cell too many
-        good.substr(0, good.rfind(',')) + ",x",  // no number
-    };
-    for (const std::string& b : bad) EXPECT_FALSE(text.read_csv(b.c_str(), row)) << b;
-    std::string json;
-    ASSERT_TRUE(text.append(Format::JSON, known_row(), json));
-    json.pop_back();
-    EXPECT_TRUE(DepthText::read_json(json.c_str(), row));
-    EXPECT_FALSE(DepthText::read_json(json.substr(0, json.size() - 1).c_str(), row));
-    EXPECT_FALSE(DepthText::read_json("{\"Topic\":\"1\"}", row));
-    EXPECT_FALSE(
-        DepthText::read_json("{\"Nope\":\"1\",\"Topic\":\"1\",\"SequenceNo\":\"2\"}", row));
+    EXPECT_TRUE(text.read_csv(ToolTest::text_of(TestTable::read(TABLE, "csv").at(0)).c_str(), row));
+    for (const TestTable::Row& r : TestTable::read(TABLE, "bad_csv"))
+        EXPECT_FALSE(text.read_csv(ToolTest::text_of(r).c_str(), row))
+            << TestTable::where(TABLE, r);
+    for (const TestTable::Row& r : TestTable::read(TABLE, "bad_json"))
+        EXPECT_FALSE(DepthText::read_json(ToolTest::text_of(r).c_str(), row))
+            << TestTable::where(TABLE, r);
 }
 
 }  // namespace

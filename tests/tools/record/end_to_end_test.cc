@@ -30,9 +30,9 @@ std::string in_dir(std::string text, const std::string& dir) {
 TEST(RecordCommand, ClearErrorsForBadDirectoriesAddressesAndForeignFiles) {
     const char* table = "tools/record/commands.data";
     const std::vector<TestTable::Row> rows = TestTable::read(table);
-    const std::string dir = RecordTest::temp_dir(), foreign = dir + "/100-20250912.csv";
-    RecordTest::write_file(dir + "/plain", "a file, not a directory");
-    RecordTest::write_file(foreign, "a,b\n1,2");
+    const std::string dir = ToolTest::temp_dir(), foreign = dir + "/100-20250912.csv";
+    ToolTest::write_file(dir + "/plain", "a file, not a directory");
+    ToolTest::write_file(foreign, "a,b\n1,2");
     ASSERT_EQ(rows.size() % 2, 0u);
     for (size_t i = 0; i < rows.size(); i += 2) {
         SCOPED_TRACE(TestTable::where(table, rows[i]));
@@ -41,11 +41,11 @@ TEST(RecordCommand, ClearErrorsForBadDirectoriesAddressesAndForeignFiles) {
         for (std::string arg; in >> arg;) args.push_back(arg);
         const std::string log = dir + "/log";
         EXPECT_EQ(wait_exit(spawn(XELMD_RECORD_BIN, args, log), 20000), 2);
-        EXPECT_EQ(RecordTest::read_file(log), in_dir(ToolTest::text_of(rows[i + 1]), dir) + "\n");
+        EXPECT_EQ(ToolTest::read_file(log), in_dir(ToolTest::text_of(rows[i + 1]), dir) + "\n");
         unlink(log.c_str());
     }
-    EXPECT_EQ(RecordTest::read_file(foreign), "a,b\n1,2");
-    RecordTest::remove_dir(dir);
+    EXPECT_EQ(ToolTest::read_file(foreign), "a,b\n1,2");
+    ToolTest::remove_dir(dir);
 }
 
 // The records the simulator replays (replay.csv), one per packet, in a loop:
@@ -93,11 +93,11 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
     pid_t recorder = spawn(XELMD_RECORD_BIN, args, dir + "/record.log");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     kill(recorder, SIGTERM);
-    EXPECT_EQ(wait_exit(recorder, 10000), 0) << RecordTest::read_file(dir + "/record.log");
+    EXPECT_EQ(wait_exit(recorder, 10000), 0) << ToolTest::read_file(dir + "/record.log");
     front.stop();
 
     // Expected wire records, in replay order.
-    std::vector<std::string> replay = lines_of(RecordTest::read_file(REPLAY));
+    std::vector<std::string> replay = lines_of(ToolTest::read_file(REPLAY));
     RecordTest::CsvReader replay_reader;
     ASSERT_TRUE(replay_reader.head(replay[0]));
     std::vector<Field::XelDepthMarketDataField> sent(REPLAY_COUNT);
@@ -105,7 +105,7 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
         ASSERT_TRUE(replay_reader.read(replay[static_cast<size_t>(i) + 1],
                                        Field::XelDepthMarketDataField::DESC, &sent[i]));
 
-    std::string text = RecordTest::read_file(out + "/100-20250912." + (csv ? "csv" : "jsonl"));
+    std::string text = ToolTest::read_file(out + "/100-20250912." + (csv ? "csv" : "jsonl"));
     std::vector<std::string> lines = lines_of(text);
     ASSERT_EQ(text.back(), '\n');
     Record::DepthText depth_text;
@@ -116,7 +116,7 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
         ASSERT_TRUE(recorded.head(lines[0]));
         lines.erase(lines.begin());
     }
-    ASSERT_GT(lines.size(), 200u) << RecordTest::read_file(dir + "/record.log");
+    ASSERT_GT(lines.size(), 200u) << ToolTest::read_file(dir + "/record.log");
     int first_replayed = -1;
     for (size_t i = 0; i < lines.size(); ++i) {
         Record::DepthRow row;

@@ -50,7 +50,7 @@ std::vector<RepairCase> repair_cases(Format format) {
 }
 
 TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
-    std::string dir = RecordTest::temp_dir();
+    std::string dir = ToolTest::temp_dir();
     for (Format format : {Format::CSV, Format::JSON}) {
         const char* ext = format == Format::CSV ? ".csv" : ".jsonl";
         for (const RepairCase& c : repair_cases(format)) {
@@ -60,7 +60,7 @@ TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
             std::string dropped = rows_text(format, 100, c.dropped, false);
             // Each packet's rows share one number, so the dropped rows are the
             // kept text's continuation.
-            RecordTest::write_file(path, kept + dropped + c.tail);
+            ToolTest::write_file(path, kept + dropped + c.tail);
             ResumeScanner::FileEnd end;
             std::string error;
             ASSERT_TRUE(ResumeScanner::repair(path, format, 100, c.drop_last_packet, end, error))
@@ -70,44 +70,44 @@ TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
                 EXPECT_EQ(end.last_sequence, c.last_sequence);
             }
             std::string want = c.drop_last_packet ? kept : kept + dropped;
-            EXPECT_EQ(RecordTest::read_file(path), want);
+            EXPECT_EQ(ToolTest::read_file(path), want);
             EXPECT_EQ(end.length, static_cast<long>(want.size()));
         }
     }
-    RecordTest::remove_dir(dir);
+    ToolTest::remove_dir(dir);
 }
 
 TEST(ResumeScanner, TornHeaderOrMissingFile) {
-    std::string dir = RecordTest::temp_dir();
+    std::string dir = ToolTest::temp_dir();
     std::string path = dir + "/5-20250912.csv";
     std::string error;
     ResumeScanner::FileEnd end;
-    RecordTest::write_file(path, "TradingDay,Settle");  // torn header: start again
+    ToolTest::write_file(path, "TradingDay,Settle");  // torn header: start again
     ASSERT_TRUE(ResumeScanner::repair(path, Format::CSV, 5, true, end, error)) << error;
-    EXPECT_EQ(RecordTest::read_file(path), "");
+    EXPECT_EQ(ToolTest::read_file(path), "");
     EXPECT_FALSE(end.has_rows);
 
     // A foreign header is the recorder process test's.
     EXPECT_FALSE(ResumeScanner::repair(dir + "/missing.csv", Format::CSV, 5, true, end, error));
     EXPECT_EQ(error, "cannot open " + dir + "/missing.csv: No such file or directory");
-    RecordTest::remove_dir(dir);
+    ToolTest::remove_dir(dir);
 }
 
 TEST(ResumeScanner, ScanGivesEachTopicItsPositionFromTheNewestFile) {
-    std::string dir = RecordTest::temp_dir();
+    std::string dir = ToolTest::temp_dir();
     std::string torn = rows_text(Format::CSV, 100, {77}, false).substr(0, 30);
     // Topic 100: an older day ends torn (only the torn line goes), the newest
     // day loses its last packet (12) and resumes after 11.
     std::string old_day = rows_text(Format::CSV, 100, {1, 2, 3});
-    RecordTest::write_file(dir + "/100-20250911.csv", old_day + torn);
-    RecordTest::write_file(dir + "/100-20250912.csv", rows_text(Format::CSV, 100, {10, 11, 12}));
+    ToolTest::write_file(dir + "/100-20250911.csv", old_day + torn);
+    ToolTest::write_file(dir + "/100-20250912.csv", rows_text(Format::CSV, 100, {10, 11, 12}));
     // Topic 7: the newest file holds only a header, so the older one counts.
-    RecordTest::write_file(dir + "/7-20250910.csv", rows_text(Format::CSV, 7, {5, 6}));
-    RecordTest::write_file(dir + "/7-20250912.csv", rows_text(Format::CSV, 7, {}));
+    ToolTest::write_file(dir + "/7-20250910.csv", rows_text(Format::CSV, 7, {5, 6}));
+    ToolTest::write_file(dir + "/7-20250912.csv", rows_text(Format::CSV, 7, {}));
     // Other files are not looked at.
-    RecordTest::write_file(dir + "/md.con", "junk");
-    RecordTest::write_file(dir + "/9-2025.csv", "junk");
-    RecordTest::write_file(dir + "/9-20250912.jsonl", "junk");
+    ToolTest::write_file(dir + "/md.con", "junk");
+    ToolTest::write_file(dir + "/9-2025.csv", "junk");
+    ToolTest::write_file(dir + "/9-20250912.jsonl", "junk");
 
     ResumeScanner scanner;
     std::string error;
@@ -115,13 +115,13 @@ TEST(ResumeScanner, ScanGivesEachTopicItsPositionFromTheNewestFile) {
     std::map<int, long> want = {{7, 5}, {100, 11}};
     EXPECT_EQ(scanner.positions(), want);
     EXPECT_EQ(scanner.latest_day(), 20250912);
-    EXPECT_EQ(RecordTest::read_file(dir + "/100-20250911.csv"), old_day);
-    EXPECT_EQ(RecordTest::read_file(dir + "/100-20250912.csv"),
+    EXPECT_EQ(ToolTest::read_file(dir + "/100-20250911.csv"), old_day);
+    EXPECT_EQ(ToolTest::read_file(dir + "/100-20250912.csv"),
               rows_text(Format::CSV, 100, {10, 11}));
     EXPECT_GT(scanner.dropped_bytes(), 0);
 
     EXPECT_FALSE(scanner.scan(dir + "/none", Format::CSV, error));
-    RecordTest::remove_dir(dir);
+    ToolTest::remove_dir(dir);
 }
 
 TEST(ResumeScanner, FileNames) {
