@@ -84,7 +84,6 @@ class Client : public ApiTest::RecordingSpi {
             if (seq[i] != seq[i - 1] + 1) return false;
         return true;
     }
-    int depth() { return count("depth ", true); }
 
     CTarnXeloMduserApi* api;
     int init_result = -1;
@@ -184,7 +183,7 @@ TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
     victim.stop(SIGKILL);
     ASSERT_TRUE(client.wait_for("disconnected ", 1, 15000, true));
     EXPECT_EQ(client.after("disconnected ")[0], "4097");
-    const int before = client.depth();
+    const int before = client.count("depth ", true);
     ASSERT_TRUE(client.wait_for("login 0:", 2, 20000, true));
     ASSERT_TRUE(client.wait_for("depth ", before + 20, 20000, true));
 }
@@ -207,7 +206,7 @@ TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
         const std::string first = warned.empty() ? "2" : warned[0];
         EXPECT_TRUE(first == "2" || first == "3") << first;
         // The next connection has no fault: logged in, data flows on.
-        const int before = client.depth();
+        const int before = client.count("depth ", true);
         ASSERT_TRUE(client.wait_for("connected", 2, 30000)) << front.log();
         ASSERT_TRUE(client.wait_for("depth ", before + 10, 30000, true)) << front.log();
         EXPECT_EQ(client.after("login ").back().substr(0, 2), "0:");

@@ -16,7 +16,6 @@ namespace {
 using Field::XelDepthMarketDataField;
 using Front::SyntheticMarket;
 using Network::XeloFlow;
-using Network::XeloPacket;
 
 const unsigned int MIB = 1 << 20;
 

@@ -10,7 +10,6 @@
 namespace {
 
 using Record::DepthRow;
-using Record::Format;
 using Record::Options;
 using Record::RecorderSpi;
 

@@ -6,7 +6,6 @@
 
 namespace {
 
-using Record::DepthRow;
 using Record::DepthText;
 using Record::Format;
 using Record::ResumeScanner;
