@@ -16,7 +16,7 @@
 
 namespace {
 
-TEST(FrontServer, RefusesBadConfiguration) {
+TEST(FrontServer, RefusesBadConfigurationElseServesTheMarket) {
     const char* table = "tools/front/front_server.data";
     for (const TestTable::Row& r : TestTable::read(table, "refuse")) {
         Front::FrontServer::Options o;
@@ -31,6 +31,15 @@ TEST(FrontServer, RefusesBadConfiguration) {
         EXPECT_FALSE(server.start(o, error));
         EXPECT_EQ(error, ToolTest::text_of(r, 3)) << TestTable::where(table, r);
     }
+    // With none of them it serves the market (to no one yet).
+    Front::FrontServer::Options good;
+    good.listen = {"127.0.0.1:0"};
+    good.rate = 1000;
+    Front::FrontServer server;
+    std::string error;
+    ASSERT_TRUE(server.start(good, error)) << error;
+    for (int i = 0; i < 200 && server.get_market_count() < 50; ++i) usleep(10000);
+    EXPECT_GE(server.get_market_count(), 50u);
 }
 
 TEST(NameServer, AnswersEachConnectionWithTheFrontLines) {
@@ -51,6 +60,7 @@ TEST(NameServer, AnswersEachConnectionWithTheFrontLines) {
         close(fd);
         EXPECT_EQ(answer, "tcp://127.0.0.1:30007\r\ntcp://127.0.0.1:30008\r\n");
     }
+    EXPECT_EQ(names.get_answered(), 2u);
     names.stop();
     Front::NameServer bad;
     EXPECT_FALSE(bad.start("not-an-address", 0, {}, error));
