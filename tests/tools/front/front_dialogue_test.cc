@@ -381,6 +381,11 @@ TEST(FrontDialogue, ScriptedFaultsGiveTheClientsCloseReason) {
     k.client.send_key_exchange();
     ASSERT_TRUE(k.pump([&] { return k.client.find(0x6092) != nullptr; }));
     EXPECT_EQ(k.client.find(0x6092)->error_id, FrontDialogue::KEY_REFUSED);
+    // The front, writing on once the client is gone, finds its send refused.
+    k.client.channel.close(XeloClientChannel::CLOSE_PEER);
+    k.server.send_heartbeat();
+    k.server.write();
+    EXPECT_FALSE(k.server.is_valid());
 }
 
 }  // namespace
