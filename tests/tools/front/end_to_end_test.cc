@@ -1,10 +1,13 @@
 // The client library end to end, through its public interface only, against
 // xelmd-front processes on loopback: every key mode, snapshots and
-// increments, resume after a restart from the connection file, failover when
-// a front is killed, name-server discovery, and each scripted fault giving
-// its disconnection reason followed by a reconnection.
+// increments, a topic subscribed after the login, resume after a restart from
+// the connection file, failover when a front is killed, name-server
+// discovery, each scripted fault giving its disconnection reason followed by
+// a reconnection, and shutdown with a client connected.
 #include <TarnXeloMduserApi.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cfloat>
 #include <cstdio>
@@ -19,6 +22,7 @@
 namespace {
 
 const int TOPIC = 100;
+const char* const TABLE = "tools/front/end_to_end.data";
 
 using ToolTest::FrontProcess;
 
@@ -67,32 +71,29 @@ class Client : public ApiTest::RecordingSpi {
             if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
         return out;
     }
-    // The topic's packet numbers, and whether they run on by one.
-    std::vector<int> sequences() {
+    // A topic's packet numbers, and whether they run on by one.
+    std::vector<int> sequences(int topic = TOPIC) {
         std::vector<int> out;
-        for (const std::string& n : after("start " + std::to_string(TOPIC) + " "))
+        for (const std::string& n : after("start " + std::to_string(topic) + " "))
             out.push_back(std::stoi(n));
         return out;
     }
-    bool gapless() {
-        std::vector<int> seq = sequences();
+    bool gapless(int topic = TOPIC) {
+        std::vector<int> seq = sequences(topic);
         for (size_t i = 1; i < seq.size(); ++i)
             if (seq[i] != seq[i - 1] + 1) return false;
         return true;
     }
-    int depth() { return count("depth ", true); }
 
     CTarnXeloMduserApi* api;
     int init_result = -1;
 };
 
 TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"none", "0"}, {"masked", "1"}, {"masked", "2"}, {"masked", "3"}, {"sm2", "4"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.first) + " " + c.second);
+    for (const TestTable::Row& r : TestTable::read(TABLE, "mode")) {
+        SCOPED_TRACE(TestTable::where(TABLE, r));
         FrontProcess front;
-        ASSERT_TRUE(start(front, {"--key-mode", c.first, "--cipher-type", c.second}));
+        ASSERT_TRUE(start(front, {"--key-mode", r[1], "--cipher-type", r[2]}));
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
         ASSERT_EQ(client.init_result, 0);
         ASSERT_TRUE(client.wait_for("depth ", 60, 15000, true)) << front.log();
@@ -105,9 +106,41 @@ TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
     }
 }
 
+TEST(EndToEnd, LiveTopicsScriptedDropOfOneConnectionAndShutdown) {
+    FrontProcess front;
+    const std::string scenario = front.dir + "/scenario.json", second_dir = front.dir + "/2";
+    ToolTest::write_file(scenario,
+                         R"({"faults": [{"action": "drop", "after": 0.2, "connection": 2}]})");
+    ASSERT_TRUE(start(front, {"--topics", "100,200", "--scenario", scenario}));
+    // The first client: topic 100 from the start, then topic 200 subscribed.
+    Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
+    ASSERT_TRUE(first.wait_for("login 0:", 1, 5000, true));
+    CTarnXeloDisseminationField topic200 = {200, 0};
+    ASSERT_EQ(first.api->ReqSubscribeTopic(&topic200, 2), 0);
+    ASSERT_TRUE(first.wait_for("start 200 ", 100, 10000, true));
+    EXPECT_EQ(first.count("subscribe 200@0 0:", true), 1);
+    for (int topic : {100, 200}) {
+        EXPECT_EQ(first.sequences(topic).front(), 1) << topic;
+        EXPECT_TRUE(first.gapless(topic)) << topic;
+    }
+    // The second connection is dropped by the scenario; the first lives on.
+    ASSERT_EQ(mkdir(second_dir.c_str(), 0755), 0);
+    Client second(second_dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
+    ASSERT_TRUE(second.wait_for("disconnected 4097"));
+    EXPECT_EQ(second.count("login 0:", true), 1);
+    const int before = first.count("start 100 ", true);
+    ASSERT_TRUE(first.wait_for("start 100 ", before + 20, 5000, true));
+    EXPECT_EQ(first.count("disconnected", true), 0);
+    // Stopping the front disconnects the clients.
+    front.stop();
+    EXPECT_TRUE(first.wait_for("disconnected 4097"));
+}
+
+// The second run finds the front through its name server.
 TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
     FrontProcess front;
-    ASSERT_TRUE(start(front, {}));
+    ASSERT_TRUE(start(front, {"--name-server", "127.0.0.1:0"}));
+    ASSERT_EQ(front.ports.size(), 2u);
     int last = 0;
     {
         Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_SAVED);
@@ -125,7 +158,7 @@ TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
     }
     ASSERT_EQ(topic, TOPIC);
     EXPECT_GE(saved, last) << "nothing the first run saw is asked again";
-    Client second(front.dir, {front.address()}, {}, TE_RESUME_FROM_SAVED);
+    Client second(front.dir, {}, {front.address(1)}, TE_RESUME_FROM_SAVED);
     ASSERT_EQ(second.init_result, 0);
     ASSERT_TRUE(second.wait_for("start 100 ", 1, 15000, true));
     EXPECT_EQ(second.sequences().front(), saved + 1) << "nothing lost, nothing repeated";
@@ -150,52 +183,34 @@ TEST(EndToEnd, FailsOverWhenItsFrontIsKilled) {
     victim.stop(SIGKILL);
     ASSERT_TRUE(client.wait_for("disconnected ", 1, 15000, true));
     EXPECT_EQ(client.after("disconnected ")[0], "4097");
-    const int before = client.depth();
+    const int before = client.count("depth ", true);
     ASSERT_TRUE(client.wait_for("login 0:", 2, 20000, true));
     ASSERT_TRUE(client.wait_for("depth ", before + 20, 20000, true));
 }
 
-TEST(EndToEnd, FindsTheFrontThroughTheNameServer) {
-    FrontProcess front;
-    ASSERT_TRUE(start(front, {"--name-server", "127.0.0.1:0"}));
-    ASSERT_EQ(front.ports.size(), 2u);
-    Client client(front.dir, {}, {front.address(1)}, TE_RESUME_FROM_NOW);
-    ASSERT_EQ(client.init_result, 0);
-    ASSERT_TRUE(client.wait_for("depth ", 10, 15000, true));
-    EXPECT_EQ(client.count("login ", true), 1);
-    EXPECT_EQ(client.count("login 0:", true), 1);
-}
-
 TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
-    const std::pair<const char*, const char*> cases[] = {
-        {R"({"action": "drop", "after": 0.5})", "4097"},
-        {R"({"action": "garbage", "after": 0.5})", "4097"},
-        {R"({"action": "bad_sequence", "after": 0.5})", "8197"},
-        {R"({"action": "oversized_frame", "after": 0.5})", "8198"},
-        {R"({"action": "key_error"})", "8195"},
-        {R"({"action": "stall", "after": 0.5})", "8193"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.first);
+    for (const TestTable::Row& r : TestTable::read(TABLE, "fault")) {
+        SCOPED_TRACE(TestTable::where(TABLE, r));
+        const std::string& reason = r[1];
         FrontProcess front;
         std::string scenario = front.dir + "/scenario.json";
-        ToolTest::write_file(scenario, std::string("{\"faults\": [") + c.first + "]}");
+        ToolTest::write_file(scenario, "{\"faults\": [" + ToolTest::text_of(r, 2) + "]}");
         ASSERT_TRUE(start(front, {"--scenario", scenario}));
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING, 5);
         ASSERT_EQ(client.init_result, 0);
         ASSERT_TRUE(client.wait_for("disconnected ", 1, 30000, true)) << front.log();
-        EXPECT_EQ(client.after("disconnected ")[0], c.second);
+        EXPECT_EQ(client.after("disconnected ")[0], reason);
         // Only silence warns first, once half the timeout has passed.
         const std::vector<std::string> warned = client.after("heartbeat ");
-        EXPECT_EQ(warned.empty(), std::string(c.second) != "8193");
+        EXPECT_EQ(warned.empty(), reason != "8193");
         const std::string first = warned.empty() ? "2" : warned[0];
         EXPECT_TRUE(first == "2" || first == "3") << first;
         // The next connection has no fault: logged in, data flows on.
-        const int before = client.depth();
+        const int before = client.count("depth ", true);
         ASSERT_TRUE(client.wait_for("connected", 2, 30000)) << front.log();
         ASSERT_TRUE(client.wait_for("depth ", before + 10, 30000, true)) << front.log();
         EXPECT_EQ(client.after("login ").back().substr(0, 2), "0:");
-        EXPECT_TRUE(client.gapless() || std::string(c.second) != "8197");
+        EXPECT_TRUE(client.gapless() || reason != "8197");
     }
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/data_flow_iterator.h"
 #include "tests/api/dispatch_helpers.h"
+#include "tests/test_table.h"
 #include "tools/front/pacer.h"
 
 namespace {
@@ -15,7 +16,6 @@ namespace {
 using Field::XelDepthMarketDataField;
 using Front::SyntheticMarket;
 using Network::XeloFlow;
-using Network::XeloPacket;
 
 const unsigned int MIB = 1 << 20;
 
@@ -93,21 +93,12 @@ TEST(SyntheticMarket, IncrementsRebuildTheBooksOnAGaplessFlow) {
 }
 
 TEST(SyntheticMarket, PacingKeepsTheRateWithoutBursts) {
-    struct {
-        unsigned long start, now;
-        unsigned int rate;
-        unsigned long sent, due;
-    } cases[] = {
-        {1000, 1000, 100, 0, 0},    // no time passed
-        {1000, 1010, 100, 0, 1},    // 10 ms at 100/s
-        {1000, 1500, 100, 40, 10},  // half a second, 40 sent
-        {1000, 1500, 100, 60, 0},   // ahead of the rate
-        {1000, 9000, 100, 0, 100},  // a long stall owes at most one second
-        {5000, 4000, 100, 0, 0},    // clock before start
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Front::packets_due(c.start, c.now, c.rate, c.sent), c.due)
-            << c.start << " " << c.now << " " << c.sent;
+    const char* table = "tools/front/synthetic_market.data";
+    for (const TestTable::Row& r : TestTable::read(table, "pace"))
+        EXPECT_EQ(Front::packets_due(std::stoul(r[1]), std::stoul(r[2]),
+                                     static_cast<unsigned int>(std::stoul(r[3])), std::stoul(r[4])),
+                  std::stoul(r[5]))
+            << TestTable::where(table, r);
 }
 
 }  // namespace

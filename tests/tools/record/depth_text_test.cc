@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstddef>
-
 #include "base/csv.h"
 #include "field/xelfield.h"
 #include "tests/tools/record/test_util.h"
@@ -15,31 +12,16 @@ using Record::DepthRow;
 using Record::DepthText;
 using Record::Format;
 
+// The public record's members at the wire record's offsets (the field tests
+// hold the two records to the same layout); their types are the text tests'.
 TEST(DepthText, DescriptorHasThePublicRecordLayout) {
-    const Base::FieldDesc& d = DepthText::descriptor();
-    ASSERT_EQ(d.member_count, 43);
+    const Base::FieldDesc &d = DepthText::descriptor(),
+                          &wire = Field::XelDepthMarketDataField::DESC;
+    ASSERT_EQ(d.member_count, wire.member_count);
     EXPECT_EQ(d.struct_size, sizeof(CTarnXeloDepthMarketDataField));
-    struct Expect {
-        const char* name;
-        size_t offset;
-        DataType type;
-    } table[] = {
-        {"TradingDay", offsetof(CTarnXeloDepthMarketDataField, TradingDay), TYPE_STRING},
-        {"SettlementID", offsetof(CTarnXeloDepthMarketDataField, SettlementID), TYPE_INT32},
-        {"LastPrice", offsetof(CTarnXeloDepthMarketDataField, LastPrice), TYPE_FLOAT64},
-        {"PreOpenInterest", offsetof(CTarnXeloDepthMarketDataField, PreOpenInterest), TYPE_FLOAT64},
-        {"Turnover", offsetof(CTarnXeloDepthMarketDataField, Turnover), TYPE_FLOAT64},
-        {"CurrDelta", offsetof(CTarnXeloDepthMarketDataField, CurrDelta), TYPE_FLOAT64},
-        {"UpdateMillisec", offsetof(CTarnXeloDepthMarketDataField, UpdateMillisec), TYPE_INT32},
-        {"InstrumentID", offsetof(CTarnXeloDepthMarketDataField, InstrumentID), TYPE_STRING},
-        {"AskVolume5", offsetof(CTarnXeloDepthMarketDataField, AskVolume5), TYPE_INT32},
-        {"ActionDay", offsetof(CTarnXeloDepthMarketDataField, ActionDay), TYPE_STRING},
-    };
-    for (const Expect& e : table) {
-        int i = d.get_member_index(e.name);
-        ASSERT_GE(i, 0) << e.name;
-        EXPECT_EQ(static_cast<size_t>(d.members[i].offset), e.offset) << e.name;
-        EXPECT_EQ(d.members[i].type, e.type) << e.name;
+    for (int i = 0; i < d.member_count; ++i) {
+        EXPECT_STREQ(d.members[i].name, wire.members[i].name);
+        EXPECT_EQ(d.members[i].offset, wire.members[i].offset) << d.members[i].name;
     }
 }
 
@@ -50,75 +32,39 @@ double payload_nan() {
     return v;
 }
 
-// A row whose text is written out by hand below.
+const char* const TABLE = "tools/record/depth_text.data";
+
+// The row written out by hand in the table (topic 100, packet 42), read as
+// any reader of the files would: by column name, empty cells as nulls.
 DepthRow known_row() {
-    DepthRow row;
-    memset(&row, 0, sizeof row);
-    const Base::FieldDesc& d = DepthText::descriptor();
-    for (int i = 0; i < d.member_count; ++i)
-        if (d.members[i].type != TYPE_STRING)
-            Base::FieldDesc::set_null(d.members[i].type,
-                                      reinterpret_cast<char*>(&row.depth) + d.members[i].offset);
-    row.topic = 100;
-    row.sequence = 42;
-    strcpy(row.depth.TradingDay, "20250912");
-    strcpy(row.depth.SettlementGroupID, "SG1");
-    row.depth.LastPrice = 0.1;
-    row.depth.Volume = 7;
-    strcpy(row.depth.UpdateTime, "09:30:00");
-    row.depth.UpdateMillisec = 500;
-    strcpy(row.depth.InstrumentID, "ab1");
-    row.depth.BidPrice1 = -2.25;
-    row.depth.BidVolume1 = 0;
-    row.depth.AskPrice1 = 1e-300;
-    strcpy(row.depth.ActionDay, "20250913");
+    RecordTest::CsvReader csv;
+    DepthRow row = {100, 42, {}};
+    EXPECT_TRUE(csv.head(ToolTest::text_of(TestTable::read(TABLE, "head").at(0))));
+    EXPECT_TRUE(csv.read(ToolTest::text_of(TestTable::read(TABLE, "csv").at(0)),
+                         DepthText::descriptor(), &row.depth));
     return row;
 }
 
 TEST(DepthText, KnownRowGivesTheTextWrittenByHand) {
     DepthText text;
-    std::string head = text.csv_head();
-    EXPECT_EQ(head.substr(0, 50), "TradingDay,SettlementGroupID,SettlementID,LastPric");
-    EXPECT_EQ(head.substr(head.size() - 38), "AskVolume5,ActionDay,Topic,SequenceNo\n");
-
-    std::string csv;
+    std::string csv, json;
     ASSERT_TRUE(text.append(Format::CSV, known_row(), csv));
-    EXPECT_EQ(csv, "20250912,SG1,,0.1" + std::string(7, ',') + "7" + std::string(9, ',') +
-                       "09:30:00,500,ab1,-2.25,0,1e-300" + std::string(18, ',') +
-                       "20250913,100,42\n");
-
-    std::string json;
     ASSERT_TRUE(text.append(Format::JSON, known_row(), json));
-    EXPECT_EQ(json.substr(0, 87),
-              "{\"TradingDay\":\"20250912\",\"SettlementGroupID\":\"SG1\",\"SettlementID\":\"\","
-              "\"LastPrice\":\"0.1\",");
-    EXPECT_EQ(json.substr(json.size() - 56),
-              "\"ActionDay\":\"20250913\",\"Topic\":\"100\",\"SequenceNo\":\"42\"}\n");
+    const std::string got[] = {text.csv_head(), csv, json};
+    const char* kinds[] = {"head", "csv", "json"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(got[i], ToolTest::text_of(TestTable::read(TABLE, kinds[i]).at(0)) + "\n");
 }
 
 TEST(DepthText, ExactDecimalIsShortestTextWithTheSameBits) {
-    struct {
+    for (const TestTable::Row& row : TestTable::read(TABLE, "decimal")) {
+        unsigned long bits = std::stoul(row[1], nullptr, 16);
         double value;
-        const char* text;
-    } table[] = {
-        {0.1, "0.1"},
-        {-2.25, "-2.25"},
-        {12345.678, "12345.678"},
-        {-0.0, "-0"},
-        {1e-300, "1e-300"},
-        {0.1 + 0.2, "0.30000000000000004"},
-        {4.9e-324, "4.94065645841247e-324"},
-        {1.1 * 1.1, "1.2100000000000002"},
-        {12345 * 1e-3, "12.345"},
-    };
-    for (const auto& t : table) {
+        memcpy(&value, &bits, sizeof value);
         char out[64];
-        ASSERT_TRUE(DepthText::exact_decimal(t.value, out, sizeof out)) << t.text;
-        EXPECT_STREQ(out, t.text);
+        const bool ok = DepthText::exact_decimal(value, out, sizeof out);
+        EXPECT_EQ(ok ? std::string(out) : "", row[2]) << row[1];
     }
-    // A NaN with a payload has no decimal text.
-    char out[64];
-    EXPECT_FALSE(DepthText::exact_decimal(payload_nan(), out, sizeof out));
 }
 
 // Random rows written as CSV and read back through Base::Csv and the
@@ -164,10 +110,11 @@ TEST(DepthText, FixedPointReadersGetTheCountsBack) {
     RecordTest::CsvReader csv;
     ASSERT_TRUE(csv.head(text.csv_head()));
     std::mt19937_64 rng(3);
+    const DepthRow known = known_row();
     for (int i = 0; i < 5000; ++i) {
         long long k = static_cast<long long>(rng() % 2000000000) - 1000000000;
         long long big = static_cast<long long>(rng() % 2000000) - 1000000;
-        DepthRow row = known_row();
+        DepthRow row = known;
         row.depth.LastPrice = static_cast<double>(k) * 1e-3;
         row.depth.Turnover = static_cast<double>(big) * 1e-3;
         std::string line;
@@ -187,30 +134,16 @@ TEST(DepthText, RejectsLinesThatAreNotRows) {
     DepthText text;
     std::string head = text.csv_head();
     head.pop_back();
-    ASSERT_TRUE(text.read_csv_head(head.c_str()));
     EXPECT_FALSE(text.read_csv_head("TradingDay,InstrumentID"));
     ASSERT_TRUE(text.read_csv_head(head.c_str()));
-    std::string good;
-    ASSERT_TRUE(text.append(Format::CSV, known_row(), good));
-    good.pop_back();
     DepthRow row;
-    EXPECT_TRUE(text.read_csv(good.c_str(), row));
-    const std::string bad[] = {
-        good.substr(0, good.size() / 2),         // torn
-        good.substr(0, good.size() - 3),         // torn inside the number
-        std::string(40, '\0'),                   // zeros a power cut left
-        good + ",1",                             // a cell too many
-        good.substr(0, good.rfind(',')) + ",x",  // no number
-    };
-    for (const std::string& b : bad) EXPECT_FALSE(text.read_csv(b.c_str(), row)) << b;
-    std::string json;
-    ASSERT_TRUE(text.append(Format::JSON, known_row(), json));
-    json.pop_back();
-    EXPECT_TRUE(DepthText::read_json(json.c_str(), row));
-    EXPECT_FALSE(DepthText::read_json(json.substr(0, json.size() - 1).c_str(), row));
-    EXPECT_FALSE(DepthText::read_json("{\"Topic\":\"1\"}", row));
-    EXPECT_FALSE(
-        DepthText::read_json("{\"Nope\":\"1\",\"Topic\":\"1\",\"SequenceNo\":\"2\"}", row));
+    EXPECT_TRUE(text.read_csv(ToolTest::text_of(TestTable::read(TABLE, "csv").at(0)).c_str(), row));
+    for (const TestTable::Row& r : TestTable::read(TABLE, "bad_csv"))
+        EXPECT_FALSE(text.read_csv(ToolTest::text_of(r).c_str(), row))
+            << TestTable::where(TABLE, r);
+    for (const TestTable::Row& r : TestTable::read(TABLE, "bad_json"))
+        EXPECT_FALSE(DepthText::read_json(ToolTest::text_of(r).c_str(), row))
+            << TestTable::where(TABLE, r);
 }
 
 }  // namespace

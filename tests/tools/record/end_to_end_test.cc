@@ -21,63 +21,38 @@ const int TOPIC = 100;
 using ToolTest::spawn;
 using ToolTest::wait_exit;
 
-int run_recorder(std::vector<std::string> args, std::string& output) {
-    std::string dir = RecordTest::temp_dir();
-    pid_t pid = spawn(XELMD_RECORD_BIN, args, dir + "/log");
-    int rc = wait_exit(pid, 20000);
-    output = RecordTest::read_file(dir + "/log");
-    RecordTest::remove_dir(dir);
-    return rc;
-}
-
-TEST(RecordCommand, ClearErrorsForBadDirectoriesAndAddresses) {
-    std::string dir = RecordTest::temp_dir();
-    RecordTest::write_file(dir + "/plain", "a file, not a directory");
-    struct {
-        std::vector<std::string> args;
-        const char* message;
-    } table[] = {
-        {{"--dir", dir + "/plain/sub"}, "cannot create directory"},
-        {{"--dir", "/proc/xelmd-record"}, "cannot create directory /proc/xelmd-record"},
-        // The options' own refusals are the options test's; one shows they stop the run.
-        {{"--dir", dir, "--front", "tcp://127.0.0.1"}, "bad address tcp://127.0.0.1"},
-    };
-    for (const auto& t : table) {
-        std::string output;
-        EXPECT_EQ(run_recorder(t.args, output), 2) << output;
-        EXPECT_NE(output.find(t.message), std::string::npos) << output;
-    }
-    // Someone else's file in the directory is never cut.
-    RecordTest::write_file(dir + "/100-20250912.csv", "a,b\n1,2");
-    std::string output;
-    EXPECT_EQ(run_recorder({"--dir", dir}, output), 2);
-    EXPECT_NE(output.find("not a recorder header"), std::string::npos) << output;
-    EXPECT_EQ(RecordTest::read_file(dir + "/100-20250912.csv"), "a,b\n1,2");
-    RecordTest::remove_dir(dir);
-}
-
-// The records the simulator replays, one per packet, in a loop: prices with
-// three decimals, null cells, and instruments R0..R6 telling them apart.
-const int REPLAY_COUNT = 7;
-// Older simulators open the topic with one synthetic snapshot (a single
-// instrument is asked for) before the replayed records.
-const size_t SYNTHETIC_AT_MOST = 1;
-std::string replay_text() {
-    std::string text =
-        "TradingDay,InstrumentID,LastPrice,Volume,Turnover,BidPrice1,BidVolume1,AskPrice1,"
-        "AskVolume1,UpdateTime,UpdateMillisec,CurrDelta\n";
-    const char* rows[REPLAY_COUNT] = {
-        "20250912,R0,12.345,1,1234.5,12.34,5,12.35,6,09:30:00,0,0.000001",
-        "20250912,R1,0.001,2,,0.001,1,0.002,1,09:30:00,100,",
-        "20250912,R2,-3.5,3,10.125,,,,,09:30:01,200,-0.25",
-        "20250912,R3,99999.999,4,123456789.123,99999.998,100,100000,100,09:30:01,999,1",
-        "20250912,R4,,0,,,0,,0,09:30:02,0,",
-        "20250912,R5,7.1,5,35.5,7.09,3,7.11,4,09:30:02,500,0.333333",
-        "20250912,R6,0.29,6,1.74,0.28,9,0.3,8,09:30:03,1,-0.000001",
-    };
-    for (const char* r : rows) text += std::string(r) + "\n";
+// The text with $DIR replaced by dir.
+std::string in_dir(std::string text, const std::string& dir) {
+    for (size_t at; (at = text.find("$DIR")) != std::string::npos;) text.replace(at, 4, dir);
     return text;
 }
+
+TEST(RecordCommand, ClearErrorsForBadDirectoriesAddressesAndForeignFiles) {
+    const char* table = "tools/record/commands.data";
+    const std::vector<TestTable::Row> rows = TestTable::read(table);
+    const std::string dir = ToolTest::temp_dir(), foreign = dir + "/100-20250912.csv";
+    ToolTest::write_file(dir + "/plain", "a file, not a directory");
+    ToolTest::write_file(foreign, "a,b\n1,2");
+    ASSERT_EQ(rows.size() % 2, 0u);
+    for (size_t i = 0; i < rows.size(); i += 2) {
+        SCOPED_TRACE(TestTable::where(table, rows[i]));
+        std::vector<std::string> args;
+        std::istringstream in(in_dir(ToolTest::text_of(rows[i]), dir));
+        for (std::string arg; in >> arg;) args.push_back(arg);
+        const std::string log = dir + "/log";
+        EXPECT_EQ(wait_exit(spawn(XELMD_RECORD_BIN, args, log), 20000), 2);
+        EXPECT_EQ(ToolTest::read_file(log), in_dir(ToolTest::text_of(rows[i + 1]), dir) + "\n");
+        unlink(log.c_str());
+    }
+    EXPECT_EQ(ToolTest::read_file(foreign), "a,b\n1,2");
+    ToolTest::remove_dir(dir);
+}
+
+// The records the simulator replays (replay.csv), one per packet, in a loop:
+// prices with three decimals, null cells, and instruments R0..R6 telling them
+// apart.
+const char* const REPLAY = XELMD_SOURCE_DIR "/tests/tools/record/replay.csv";
+const int REPLAY_COUNT = 7;
 
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
@@ -93,10 +68,9 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
     ToolTest::FrontProcess front;
     std::string dir = front.dir;
     std::string out = dir + "/out";
-    RecordTest::write_file(dir + "/replay.csv", replay_text());
-    ASSERT_TRUE(front.start(XELMD_FRONT_BIN, {"--rate", "200", "--topics", std::to_string(TOPIC),
-                                              "--replay", dir + "/replay.csv", "--trading-day",
-                                              "20250912", "--instruments", "1", "--quiet"}))
+    ASSERT_TRUE(front.start(XELMD_FRONT_BIN,
+                            {"--rate", "200", "--topics", std::to_string(TOPIC), "--replay", REPLAY,
+                             "--trading-day", "20250912", "--instruments", "1", "--quiet"}))
         << front.log();
     int port = front.ports[0];
     std::vector<std::string> args = {"--dir",      out,
@@ -116,11 +90,11 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
     pid_t recorder = spawn(XELMD_RECORD_BIN, args, dir + "/record.log");
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     kill(recorder, SIGTERM);
-    EXPECT_EQ(wait_exit(recorder, 10000), 0) << RecordTest::read_file(dir + "/record.log");
+    EXPECT_EQ(wait_exit(recorder, 10000), 0) << ToolTest::read_file(dir + "/record.log");
     front.stop();
 
     // Expected wire records, in replay order.
-    std::vector<std::string> replay = lines_of(replay_text());
+    std::vector<std::string> replay = lines_of(ToolTest::read_file(REPLAY));
     RecordTest::CsvReader replay_reader;
     ASSERT_TRUE(replay_reader.head(replay[0]));
     std::vector<Field::XelDepthMarketDataField> sent(REPLAY_COUNT);
@@ -128,7 +102,7 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
         ASSERT_TRUE(replay_reader.read(replay[static_cast<size_t>(i) + 1],
                                        Field::XelDepthMarketDataField::DESC, &sent[i]));
 
-    std::string text = RecordTest::read_file(out + "/100-20250912." + (csv ? "csv" : "jsonl"));
+    std::string text = ToolTest::read_file(out + "/100-20250912." + (csv ? "csv" : "jsonl"));
     std::vector<std::string> lines = lines_of(text);
     ASSERT_EQ(text.back(), '\n');
     Record::DepthText depth_text;
@@ -139,8 +113,7 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
         ASSERT_TRUE(recorded.head(lines[0]));
         lines.erase(lines.begin());
     }
-    ASSERT_GT(lines.size(), 200u) << RecordTest::read_file(dir + "/record.log");
-    int first_replayed = -1;
+    ASSERT_GT(lines.size(), 200u) << ToolTest::read_file(dir + "/record.log");
     for (size_t i = 0; i < lines.size(); ++i) {
         Record::DepthRow row;
         bool ok = csv ? depth_text.read_csv(lines[i].c_str(), row)
@@ -150,14 +123,9 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
         // i + 1, with no gap and no repeat.
         ASSERT_EQ(row.topic, TOPIC);
         ASSERT_EQ(row.sequence, static_cast<int>(i) + 1) << "line " << i;
-        if (first_replayed < 0 && row.depth.InstrumentID[0] != 'R') {
-            ASSERT_LT(i, SYNTHETIC_AT_MOST) << lines[i];
-            continue;
-        }
-        if (first_replayed < 0) first_replayed = static_cast<int>(i);
-        ASSERT_EQ(row.depth.InstrumentID[0], 'R') << lines[i];
-        int index = row.depth.InstrumentID[1] - '0';
-        ASSERT_EQ(index, (static_cast<int>(i) - first_replayed) % REPLAY_COUNT) << "line " << i;
+        // The replayed topic opens with the first record, no synthetic one.
+        const int index = static_cast<int>(i) % REPLAY_COUNT;
+        ASSERT_EQ(row.depth.InstrumentID, "R" + std::to_string(index)) << lines[i];
         if (csv) {
             // Replayed again, the row is the record the simulator sent.
             Field::XelDepthMarketDataField wire;

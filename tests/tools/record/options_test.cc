@@ -2,68 +2,48 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <vector>
+
+#include "tests/tools/process.h"
 
 namespace {
 
 using Record::Options;
+using ToolTest::text_of;
 
-bool parse(std::vector<const char*> args, Options& options, std::string& error) {
-    args.insert(args.begin(), "xelmd-record");
-    return options.parse(static_cast<int>(args.size()), const_cast<char**>(args.data()), error);
-}
+const char* const TABLE = "tools/record/options.data";
 
-TEST(Options, AddressesAreTcpIpv4WithAPort) {
-    struct {
-        const char* address;
-        bool valid;
-    } table[] = {
-        {"tcp://127.0.0.1:30007", true},   {"tcp://10.0.0.255:1", true},
-        {"tcp://127.0.0.1:65535", true},   {"tcp://127.0.0.1:0", false},
-        {"tcp://127.0.0.1:65536", false},  {"tcp://127.0.0.1", false},
-        {"tcp://127.0.0:30007", false},    {"tcp://localhost:30007", false},
-        {"udp://127.0.0.1:30007", false},  {"127.0.0.1:30007", false},
-        {"tcp://127.0.0.1:30007x", false}, {"tcp://256.0.0.1:30007", false},
-    };
-    for (const auto& t : table) EXPECT_EQ(Options::valid_address(t.address), t.valid) << t.address;
+// What a command line gives, as the table's expectation rows write it.
+std::string parsed(const std::string& command_line) {
+    std::vector<std::string> args = {"xelmd-record"};
+    std::istringstream in(command_line);
+    for (std::string arg; in >> arg;) args.push_back(arg);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    Options o;
+    std::string error, out = "ok:";
+    if (!o.parse(static_cast<int>(argv.size()), argv.data(), error)) return "error:" + error;
+    for (const std::string& f : o.fronts) out += f + " ";
+    for (const std::string& n : o.name_servers) out += "names " + n + " ";
+    for (const Options::Topic& t : o.topics)
+        out += std::to_string(t.id) + (t.from_now ? ":now " : " ");
+    return out + (o.format == Record::Format::CSV ? "csv" : "json");
 }
 
 TEST(Options, CommandLines) {
-    struct {
-        std::vector<const char*> args;
-        const char* error;  // nullptr: accepted
-    } table[] = {
-        {{"--dir", "d"}, nullptr},
-        {{"--dir", "d", "--front", "tcp://1.2.3.4:5", "--topic", "7:now", "--format", "json"},
-         nullptr},
-        {{"--topic", "1"}, "--dir is required"},
-        {{"--dir", "d", "--front", "tcp://1.2.3:5"}, "bad address tcp://1.2.3:5"},
-        {{"--dir", "d", "--name-server", "x"}, "bad address x"},
-        {{"--dir", "d", "--front", "tcp://1.2.3.4:5", "--name-server", "tcp://1.2.3.4:6"},
-         "not both"},
-        {{"--dir", "d", "--topic", "7:later"}, "bad option or value: --topic 7:later"},
-        {{"--dir", "d", "--topic", "70000"}, "bad option or value"},
-        {{"--dir", "d", "--format", "xml"}, "bad option or value"},
-        {{"--dir", "d", "--flush-ms", "0"}, "bad option or value"},
-        {{"--dir", "d", "--what", "1"}, "bad option or value"},
-        {{"--dir"}, "missing value after --dir"},
-    };
-    for (const auto& t : table) {
-        Options options;
-        std::string error;
-        bool ok = parse(t.args, options, error);
-        EXPECT_EQ(ok, t.error == nullptr) << error;
-        if (t.error != nullptr) {
-            EXPECT_NE(error.find(t.error), std::string::npos) << error;
+    const std::vector<TestTable::Row> rows = TestTable::read(TABLE);
+    for (size_t i = 0; i < rows.size(); ++i)
+        if (rows[i][0] == "args") {
+            SCOPED_TRACE(TestTable::where(TABLE, rows[i]));
+            ASSERT_LT(i + 1, rows.size());
+            EXPECT_EQ(parsed(text_of(rows[i])), rows[i + 1][0] + ":" + text_of(rows[i + 1]));
         }
-    }
-    Options options;
-    std::string error;
-    ASSERT_TRUE(parse({"--dir", "d", "--topic", "7:now", "--topic", "8"}, options, error));
-    ASSERT_EQ(options.topics.size(), 2u);
-    EXPECT_TRUE(options.topics[0].from_now);
-    EXPECT_FALSE(options.topics[1].from_now);
-    EXPECT_EQ(options.fronts, std::vector<std::string>{"tcp://127.0.0.1:30007"});
+}
+
+TEST(Options, AddressesAreTcpIpv4WithAPort) {
+    for (const TestTable::Row& row : TestTable::read(TABLE, "address"))
+        EXPECT_EQ(Options::valid_address(text_of(row, 2)), row[1] == "valid") << text_of(row, 2);
 }
 
 }  // namespace

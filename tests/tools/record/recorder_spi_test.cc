@@ -10,7 +10,6 @@
 namespace {
 
 using Record::DepthRow;
-using Record::Format;
 using Record::Options;
 using Record::RecorderSpi;
 
@@ -27,7 +26,7 @@ class FakeApi : public ApiTest::SpyApi {
 };
 
 struct Fixture {
-    std::string dir = RecordTest::temp_dir();
+    std::string dir = ToolTest::temp_dir();
     Options options;
     FakeApi api;
     std::unique_ptr<RecorderSpi> spi;
@@ -39,13 +38,13 @@ struct Fixture {
         options.topics = {{100, false}, {200, true}};
         spi.reset(new RecorderSpi(options, &api));
     }
-    ~Fixture() { RecordTest::remove_dir(dir); }
+    ~Fixture() { ToolTest::remove_dir(dir); }
     // The rows of a topic's file as "topic packet instrument".
     std::vector<std::string> rows(int topic) {
         std::vector<std::string> out;
         Record::DepthText text;
         std::istringstream in(
-            RecordTest::read_file(dir + "/" + std::to_string(topic) + "-20250912.csv"));
+            ToolTest::read_file(dir + "/" + std::to_string(topic) + "-20250912.csv"));
         std::string line;
         if (!std::getline(in, line)) return out;
         EXPECT_TRUE(text.read_csv_head(line.c_str()));

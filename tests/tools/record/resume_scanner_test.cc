@@ -6,7 +6,6 @@
 
 namespace {
 
-using Record::DepthRow;
 using Record::DepthText;
 using Record::Format;
 using Record::ResumeScanner;
@@ -43,11 +42,14 @@ std::vector<RepairCase> repair_cases(Format format) {
         {"keep the last packet", {1, 2, 3}, {}, torn, false, true, 3},
         {"one packet only", {}, {1, 1}, "", true, true, 1},
         {"no row", {}, {}, torn, true, false, 0},
+        // About 1.5 MiB of one packet: more than the first read from the end.
+        {"long last packet", std::vector<int>(500, 1), std::vector<int>(3000, 2), "20250", true,
+         true, 2},
     };
 }
 
 TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
-    std::string dir = RecordTest::temp_dir();
+    std::string dir = ToolTest::temp_dir();
     for (Format format : {Format::CSV, Format::JSON}) {
         const char* ext = format == Format::CSV ? ".csv" : ".jsonl";
         for (const RepairCase& c : repair_cases(format)) {
@@ -57,7 +59,7 @@ TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
             std::string dropped = rows_text(format, 100, c.dropped, false);
             // Each packet's rows share one number, so the dropped rows are the
             // kept text's continuation.
-            RecordTest::write_file(path, kept + dropped + c.tail);
+            ToolTest::write_file(path, kept + dropped + c.tail);
             ResumeScanner::FileEnd end;
             std::string error;
             ASSERT_TRUE(ResumeScanner::repair(path, format, 100, c.drop_last_packet, end, error))
@@ -67,64 +69,44 @@ TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
                 EXPECT_EQ(end.last_sequence, c.last_sequence);
             }
             std::string want = c.drop_last_packet ? kept : kept + dropped;
-            EXPECT_EQ(RecordTest::read_file(path), want);
+            EXPECT_EQ(ToolTest::read_file(path), want);
             EXPECT_EQ(end.length, static_cast<long>(want.size()));
         }
     }
-    RecordTest::remove_dir(dir);
+    ToolTest::remove_dir(dir);
 }
 
-TEST(ResumeScanner, TornOrForeignHeaders) {
-    std::string dir = RecordTest::temp_dir();
+TEST(ResumeScanner, TornHeaderOrMissingFile) {
+    std::string dir = ToolTest::temp_dir();
     std::string path = dir + "/5-20250912.csv";
     std::string error;
     ResumeScanner::FileEnd end;
-    RecordTest::write_file(path, "TradingDay,Settle");  // torn header: start again
+    ToolTest::write_file(path, "TradingDay,Settle");  // torn header: start again
     ASSERT_TRUE(ResumeScanner::repair(path, Format::CSV, 5, true, end, error)) << error;
-    EXPECT_EQ(RecordTest::read_file(path), "");
+    EXPECT_EQ(ToolTest::read_file(path), "");
     EXPECT_FALSE(end.has_rows);
 
-    const std::string foreign = "a,b,c\n1,2,3\n1,2";
-    RecordTest::write_file(path, foreign);  // not ours: left alone
-    EXPECT_FALSE(ResumeScanner::repair(path, Format::CSV, 5, true, end, error));
-    EXPECT_NE(error.find("not a recorder header"), std::string::npos) << error;
-    EXPECT_EQ(RecordTest::read_file(path), foreign);
-
+    // A foreign header is the recorder process test's.
     EXPECT_FALSE(ResumeScanner::repair(dir + "/missing.csv", Format::CSV, 5, true, end, error));
-    RecordTest::remove_dir(dir);
-}
-
-// A tail larger than the first read makes the scanner read further back.
-TEST(ResumeScanner, LastPacketLongerThanTheFirstRead) {
-    std::string dir = RecordTest::temp_dir();
-    std::string path = dir + "/100-20250912.csv";
-    std::vector<int> kept(500, 1);
-    std::vector<int> last(3000, 2);  // about 1.5 MiB of one packet
-    std::string head_rows = rows_text(Format::CSV, 100, kept);
-    RecordTest::write_file(path, head_rows + rows_text(Format::CSV, 100, last, false) + "20250");
-    ResumeScanner::FileEnd end;
-    std::string error;
-    ASSERT_TRUE(ResumeScanner::repair(path, Format::CSV, 100, true, end, error)) << error;
-    EXPECT_EQ(end.last_sequence, 2);
-    EXPECT_EQ(RecordTest::read_file(path), head_rows);
-    RecordTest::remove_dir(dir);
+    EXPECT_EQ(error, "cannot open " + dir + "/missing.csv: No such file or directory");
+    ToolTest::remove_dir(dir);
 }
 
 TEST(ResumeScanner, ScanGivesEachTopicItsPositionFromTheNewestFile) {
-    std::string dir = RecordTest::temp_dir();
+    std::string dir = ToolTest::temp_dir();
     std::string torn = rows_text(Format::CSV, 100, {77}, false).substr(0, 30);
     // Topic 100: an older day ends torn (only the torn line goes), the newest
     // day loses its last packet (12) and resumes after 11.
     std::string old_day = rows_text(Format::CSV, 100, {1, 2, 3});
-    RecordTest::write_file(dir + "/100-20250911.csv", old_day + torn);
-    RecordTest::write_file(dir + "/100-20250912.csv", rows_text(Format::CSV, 100, {10, 11, 12}));
+    ToolTest::write_file(dir + "/100-20250911.csv", old_day + torn);
+    ToolTest::write_file(dir + "/100-20250912.csv", rows_text(Format::CSV, 100, {10, 11, 12}));
     // Topic 7: the newest file holds only a header, so the older one counts.
-    RecordTest::write_file(dir + "/7-20250910.csv", rows_text(Format::CSV, 7, {5, 6}));
-    RecordTest::write_file(dir + "/7-20250912.csv", rows_text(Format::CSV, 7, {}));
+    ToolTest::write_file(dir + "/7-20250910.csv", rows_text(Format::CSV, 7, {5, 6}));
+    ToolTest::write_file(dir + "/7-20250912.csv", rows_text(Format::CSV, 7, {}));
     // Other files are not looked at.
-    RecordTest::write_file(dir + "/md.con", "junk");
-    RecordTest::write_file(dir + "/9-2025.csv", "junk");
-    RecordTest::write_file(dir + "/9-20250912.jsonl", "junk");
+    ToolTest::write_file(dir + "/md.con", "junk");
+    ToolTest::write_file(dir + "/9-2025.csv", "junk");
+    ToolTest::write_file(dir + "/9-20250912.jsonl", "junk");
 
     ResumeScanner scanner;
     std::string error;
@@ -132,38 +114,25 @@ TEST(ResumeScanner, ScanGivesEachTopicItsPositionFromTheNewestFile) {
     std::map<int, long> want = {{7, 5}, {100, 11}};
     EXPECT_EQ(scanner.positions(), want);
     EXPECT_EQ(scanner.latest_day(), 20250912);
-    EXPECT_EQ(RecordTest::read_file(dir + "/100-20250911.csv"), old_day);
-    EXPECT_EQ(RecordTest::read_file(dir + "/100-20250912.csv"),
+    EXPECT_EQ(ToolTest::read_file(dir + "/100-20250911.csv"), old_day);
+    EXPECT_EQ(ToolTest::read_file(dir + "/100-20250912.csv"),
               rows_text(Format::CSV, 100, {10, 11}));
     EXPECT_GT(scanner.dropped_bytes(), 0);
 
     EXPECT_FALSE(scanner.scan(dir + "/none", Format::CSV, error));
-    RecordTest::remove_dir(dir);
+    ToolTest::remove_dir(dir);
 }
 
 TEST(ResumeScanner, FileNames) {
-    EXPECT_EQ(ResumeScanner::file_name(100, "20250912", Format::CSV), "100-20250912.csv");
-    EXPECT_EQ(ResumeScanner::file_name(7, "20250912", Format::JSON), "7-20250912.jsonl");
-    struct {
-        const char* name;
-        Format format;
-        int topic;  // -1: not a recorder file
-    } table[] = {
-        {"100-20250912.csv", Format::CSV, 100},  {"0-20250912.jsonl", Format::JSON, 0},
-        {"100-20250912.jsonl", Format::CSV, -1}, {"100-2025091.csv", Format::CSV, -1},
-        {"100-202509123.csv", Format::CSV, -1},  {"-20250912.csv", Format::CSV, -1},
-        {"x1-20250912.csv", Format::CSV, -1},    {"100-20250912.csv.tmp", Format::CSV, -1},
-        {"70000-20250912.csv", Format::CSV, -1}, {"md.con", Format::CSV, -1},
-    };
-    for (const auto& t : table) {
+    // Making them is the row writer test's, which reads the files it writes.
+    const char* table = "tools/record/resume_scanner.data";
+    for (const TestTable::Row& r : TestTable::read(table, "name")) {
         int topic = -1;
         std::string day;
-        bool ok = ResumeScanner::parse_name(t.name, t.format, topic, day);
-        EXPECT_EQ(ok, t.topic >= 0) << t.name;
-        if (ok) {
-            EXPECT_EQ(topic, t.topic) << t.name;
-            EXPECT_EQ(day, "20250912") << t.name;
-        }
+        bool ok = ResumeScanner::parse_name(r[1].c_str(),
+                                            r[2] == "csv" ? Format::CSV : Format::JSON, topic, day);
+        EXPECT_EQ(ok ? std::to_string(topic) + " " + day : "-1", r[3] + (ok ? " 20250912" : ""))
+            << TestTable::where(table, r);
     }
 }
 

@@ -13,11 +13,6 @@
 
 namespace RecordTest {
 
-using ToolTest::read_file;
-using ToolTest::remove_dir;
-using ToolTest::temp_dir;
-using ToolTest::write_file;
-
 // A depth record with every member set: prices as the library makes them
 // (a fixed-point count times 1e-3), some raw bit patterns, some nulls.
 inline Record::DepthRow random_row(std::mt19937_64& rng, int topic, int sequence) {
