@@ -29,7 +29,7 @@ void* V(long v) {
     return reinterpret_cast<void*>(v);
 }
 
-TEST(DataFlow, CommitWakesConsumersOnlyWhenAskedAndEnabled) {
+TEST(DataFlow, CommitWakesConsumersOnlyWhenAsked) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
     CountingGroup group;
     DataFlow::Iterator reader(&flow, &group, nullptr, nullptr);
@@ -37,16 +37,11 @@ TEST(DataFlow, CommitWakesConsumersOnlyWhenAskedAndEnabled) {
     EXPECT_EQ(0, group.wakeups.load());
     append(flow, "y", true);
     EXPECT_EQ(1, group.wakeups.load());
-    flow.enable_notify(false);
-    append(flow, "z", true);
-    flow.notify();
-    EXPECT_EQ(1, group.wakeups.load());
-    flow.enable_notify(true);
     flow.notify();
     EXPECT_EQ(2, group.wakeups.load());
 }
 
-TEST(DataFlow, ManualCommitPublishesOnlyOnCommitAndRollsBackToCheckPoint) {
+TEST(DataFlow, ManualCommitPublishesOnlyOnCommit) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, true);
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
     append(flow, "a");
@@ -55,19 +50,7 @@ TEST(DataFlow, ManualCommitPublishesOnlyOnCommitAndRollsBackToCheckPoint) {
     EXPECT_EQ(nullptr, reader.next());
     flow.commit(false);
     EXPECT_EQ(2u, flow.get_count());
-
-    unsigned long cp = 0;
-    flow.set_check_point(&cp);
-    EXPECT_EQ(2u, cp);
-    append(flow, "c");
-    append(flow, "d");
-    flow.rollback(&cp);
-    EXPECT_EQ(2u, append(flow, "e"));
-    flow.rollback(nullptr);  // drops "e": never committed
-    append(flow, "f");
-    flow.commit(false);
-    EXPECT_EQ(3u, flow.get_count());
-    EXPECT_EQ(read_rest(reader), (Strings{"a", "b", "f"}));
+    EXPECT_EQ(read_rest(reader), (Strings{"a", "b"}));
 }
 
 TEST(DataFlow, TruncateOutsideRangeIsRefusedAndChangesNothing) {
