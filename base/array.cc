@@ -16,7 +16,7 @@ Array::Array(int element_size, int block_elements, int first_blocks, Memory* mem
     table_ = static_cast<char**>(alloc_zeroed(TABLE_BLOCKS * sizeof(char*)));
     if (!table_) abort();
     unsigned long first = (first_blocks > 0 ? first_blocks : 1) * block_bytes_;
-    blocks_ = new BlockMem(first, block_bytes_, 3, memory);
+    blocks_ = new BlockMem(first, block_bytes_, 3, memory, false);
     free_blocks_ = new LFStack(0);
 }
 

@@ -4,11 +4,13 @@
 
 namespace Base {
 
-BlockMem::BlockMem(unsigned long first, unsigned long next, unsigned char align, Memory* source)
+BlockMem::BlockMem(unsigned long first, unsigned long next, unsigned char align, Memory* source,
+                   bool release_on_read)
     : first_size_(first),
       next_size_(next),
       align_(align < 3 ? 3 : align),
       source_(source),
+      release_on_read_(release_on_read),
       first_(nullptr),
       current_(nullptr) {}
 
@@ -37,8 +39,21 @@ BlockMem::Block* BlockMem::make_block(unsigned long size) {
     b->data = reinterpret_cast<char*>(data);
     b->size = size;
     b->used = 0;
+    b->released = 0;
     b->next = nullptr;
     return b;
+}
+
+// The oldest block, once all its bytes are released, moves behind the
+// current block so that blocks freed in order are reused in a ring.
+void BlockMem::recycle_oldest() {
+    Block* b = first_;
+    if (!b || b == current_ || b->released < b->used) return;
+    first_ = b->next;
+    b->next = current_->next;
+    current_->next = b;
+    b->used = 0;
+    b->released = 0;
 }
 
 void* BlockMem::bump(unsigned long size) {
@@ -50,6 +65,7 @@ void* BlockMem::bump(unsigned long size) {
 }
 
 void* BlockMem::alloc(unsigned long size) {
+    recycle_oldest();
     if (!first_) {
         first_ = current_ = make_block(size > first_size_ ? size : first_size_);
     }
@@ -63,14 +79,78 @@ void* BlockMem::alloc(unsigned long size) {
         next = b;
     }
     next->used = 0;
+    next->released = 0;
     current_ = next;
     return bump(size);
+}
+
+void BlockMem::commit(void* end) {
+    if (!current_) return;
+    char* e = static_cast<char*>(end);
+    if (e >= current_->data && e <= current_->data + current_->size)
+        current_->used = static_cast<unsigned long>(e - current_->data);
+}
+
+void BlockMem::free(void* p, unsigned long size) {
+    char* c = static_cast<char*>(p);
+    for (Block* b = first_; b; b = b->next) {
+        if (c >= b->data && c + size <= b->data + b->used) {
+            b->released += size;
+            return;
+        }
+    }
 }
 
 void BlockMem::clear() {
     current_ = first_;
     if (!first_) return;
     first_->used = 0;
+    first_->released = 0;
+}
+
+void BlockMem::reserve(int blocks) {
+    if (first_size_ == 0 || next_size_ == 0) return;
+    Block* last = first_;
+    while (last && last->next) last = last->next;
+    for (int i = 0; i < blocks; ++i) {
+        Block* b = make_block(next_size_);
+        if (last) {
+            last->next = b;
+        } else {
+            first_ = current_ = b;
+        }
+        last = b;
+    }
+}
+
+void BlockMem::get_size(unsigned long& first, unsigned long& next) const {
+    first = first_size_;
+    next = next_size_;
+}
+
+BlockMem::Reader::Reader(const BlockMem* mem) : mem_(mem), block_(nullptr), offset_(0) {}
+
+void* BlockMem::Reader::read(unsigned long n) {
+    Block* b = static_cast<Block*>(block_);
+    if (!b) {
+        b = mem_->first_;
+        if (!b) return nullptr;
+        block_ = b;
+        offset_ = 0;
+    }
+    for (;;) {
+        if (offset_ + n <= b->used) {
+            void* p = b->data + offset_;
+            offset_ += n;
+            return p;
+        }
+        Block* next = b->next;
+        if (b == mem_->current_ || !next || next->used == 0) return nullptr;
+        if (mem_->release_on_read_) b->released = b->used;
+        b = next;
+        block_ = b;
+        offset_ = 0;
+    }
 }
 
 }  // namespace Base

@@ -339,6 +339,32 @@ bool Csv::get_data(int index, int64_t& value, DataType fixed_type) const {
     return true;
 }
 
+bool Csv::write_row(FILE* file, const char* base, int count, int stride) const {
+    for (int i = 0; i < count; ++i) {
+        const char* text = base + static_cast<long>(i) * stride;
+        if (i > 0 && fputc(',', file) == EOF) return false;
+        if (!quote_) {
+            if (fputs(text, file) == EOF) return false;
+            continue;
+        }
+        if (fputc('"', file) == EOF) return false;
+        for (const char* p = text; *p; ++p) {
+            if (*p == '"' && fputc('"', file) == EOF) return false;
+            if (fputc(*p, file) == EOF) return false;
+        }
+        if (fputc('"', file) == EOF) return false;
+    }
+    return fputc('\n', file) != EOF;
+}
+
+bool Csv::write_head(FILE* file) const {
+    return write_row(file, heads_ ? heads_[0] : "", head_count_, HEAD_SIZE);
+}
+
+bool Csv::write_data(FILE* file) const {
+    return write_row(file, cells_ ? cells_ : "", cell_count_, field_size_);
+}
+
 bool Csv::read_line(FILE* file) {
     ssize_t n = getline(&line_, &line_capacity_, file);
     if (n < 0) return false;

@@ -11,7 +11,7 @@ namespace Base {
 
 // A comma-separated table seen one line at a time: a header row naming the
 // columns and one data row of text cells. Typed cells convert on set and
-// get; a type with null handling stores its null value (its largest value)
+// get; a type with null handling writes its null value (its largest value)
 // as an empty cell and reads an empty cell back as that value. One thread.
 class Csv {
   public:
@@ -24,6 +24,7 @@ class Csv {
     Csv(const Csv&) = delete;
     Csv& operator=(const Csv&) = delete;
 
+    void set_quote(bool quote) { quote_ = quote; }
     void enable_null(DataType type, bool enable);
 
     // Appends a column (and an empty cell); -1 when the data row is not as
@@ -72,6 +73,8 @@ class Csv {
     bool get_data(int index, double& value) const;
     bool get_data(int index, int64_t& value, DataType fixed_type) const;
 
+    bool write_head(FILE* file) const;
+    bool write_data(FILE* file) const;
     // Replace the header (and reset the data row to as many empty cells).
     // False at the end of the file or for an invalid line.
     bool read_head(FILE* file);
@@ -101,6 +104,7 @@ class Csv {
     const char* read_cell(int index, DataType type, bool* is_null) const;
     bool get_signed(int index, DataType type, int64_t low, int64_t high, int64_t& value) const;
     bool get_unsigned(int index, DataType type, uint64_t high, uint64_t& value) const;
+    bool write_row(FILE* file, const char* base, int count, int stride) const;
     bool read_line(FILE* file);
     int split_line(const char* line);
     void index_head(int index);

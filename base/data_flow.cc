@@ -18,6 +18,7 @@ DataFlow::DataFlow(unsigned short subject, unsigned int first_block, unsigned in
       write_callback_(callback),
       auto_free_(auto_free),
       manual_commit_(manual_commit),
+      notify_enabled_(true),
       has_references_(false),
       end_(start),
       start_(start),
@@ -69,11 +70,16 @@ void DataFlow::commit(bool notify) {
     // Release: the objects' bytes and table entries are visible before `end`.
     end_.store(start_.load(std::memory_order_relaxed) + store_->get_count(),
                std::memory_order_release);
-    if (notify) producer_.produce();
+    if (notify_enabled_ && notify) producer_.produce();
 }
 
 void DataFlow::notify() {
-    producer_.produce();
+    if (notify_enabled_) producer_.produce();
+}
+
+void DataFlow::rollback(const unsigned long* cp) {
+    unsigned long n = cp != nullptr ? *cp : get_count() - get_start_id();
+    store_->truncate(n);
 }
 
 void DataFlow::clear(unsigned long start) {

@@ -77,6 +77,9 @@ class DataFlow {
     unsigned long commit_object(unsigned short length, bool notify);
     void commit(bool notify);
     void notify();
+    void enable_notify(bool enabled) { notify_enabled_ = enabled; }
+    void set_check_point(unsigned long* cp) const { *cp = store_->get_count(); }
+    void rollback(const unsigned long* cp);
 
     // Maintenance: the writer thread with readers stopped, except recycle,
     // which any one thread (a recycler's reactor) may run while the writer
@@ -125,6 +128,7 @@ class DataFlow {
     WriteCallback* write_callback_;
     bool auto_free_;
     bool manual_commit_;
+    bool notify_enabled_;
     bool has_references_;
     std::atomic<unsigned long> end_;
     std::atomic<unsigned long> start_;

@@ -1,5 +1,7 @@
 #include "base/data_type.h"
 
+#include <cstring>
+
 namespace Base {
 
 const char* const DATA_TYPE_NAME[TYPE_COUNT] = {
@@ -21,5 +23,13 @@ const double FIXED_POINT_INVERSE[9] = {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 
 
 const char* const FIXED_POINT_FORMAT[10] = {"%.0lf", "%.1lf", "%.2lf", "%.3lf", "%.4lf",
                                             "%.5lf", "%.6lf", "%.7lf", "%.8lf", "%.9lf"};
+
+int data_type_from_name(const char* name) {
+    if (!name) return -1;
+    for (int i = 0; i < TYPE_COUNT; ++i) {
+        if (strcmp(DATA_TYPE_NAME[i], name) == 0) return i;
+    }
+    return -1;
+}
 
 }  // namespace Base

@@ -72,6 +72,8 @@ inline bool is_swapped_number(int type) {
 inline int fixed_point_digits(int type) {
     return type - TYPE_FIXEDPOINT0;
 }
+// Code from its printed name, or -1.
+int data_type_from_name(const char* name);
 
 }  // namespace Base
 

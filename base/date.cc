@@ -1,11 +1,12 @@
 #include "base/date.h"
 
+#include <time.h>
+
 namespace Base {
 
-namespace {
+const int Date::MONTH_DAYS[13] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334, 365};
 
-// Days before each month in a common year.
-const int MONTH_DAYS[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+namespace {
 
 constexpr int FIRST_YEAR = 1980;
 constexpr int DAYS_PER_400_YEARS = 146097;
@@ -18,12 +19,64 @@ int year_length(int year) {
 // Day of the year (1-based) of a valid month; 0 for an invalid one.
 int day_of_year(int year, int month, int day) {
     if (month < 1 || month > 12) return 0;
-    int before = MONTH_DAYS[month - 1];
+    int before = Date::MONTH_DAYS[month - 1];
     if (month > 2 && Date::is_leap(year)) ++before;
     return before + day;
 }
 
 }  // namespace
+
+void Date::set_date(int yyyymmdd) {
+    date_ = yyyymmdd;
+    parse(yyyymmdd, year_, month_, day_);
+}
+
+int Date::get_now() {
+    time_t now = time(nullptr);
+    tm t;
+    localtime_r(&now, &t);
+    set_date((t.tm_year + 1900) * 10000 + (t.tm_mon + 1) * 100 + t.tm_mday);
+    return date_;
+}
+
+int Date::get_week() const {
+    int w = (get_days(date_) + 1) % 7;
+    return w == 0 ? 7 : w;
+}
+
+Date Date::operator++(int) {
+    Date old = *this;
+    *this += 1;
+    return old;
+}
+
+Date Date::operator--(int) {
+    Date old = *this;
+    *this -= 1;
+    return old;
+}
+
+Date Date::operator+(int days) const {
+    return Date(from_days(get_days(date_) + days));
+}
+
+Date Date::operator-(int days) const {
+    return Date(from_days(get_days(date_) - days));
+}
+
+Date& Date::operator+=(int days) {
+    set_date(from_days(get_days(date_) + days));
+    return *this;
+}
+
+Date& Date::operator-=(int days) {
+    set_date(from_days(get_days(date_) - days));
+    return *this;
+}
+
+int Date::operator-(const Date& other) const {
+    return get_days(date_) - get_days(other.date_);
+}
 
 bool Date::is_leap(int year) {
     return year % 400 == 0 || (year % 4 == 0 && year % 100 != 0);
@@ -52,7 +105,8 @@ int Date::get_days(int year, int month) {
 }
 
 int Date::get_days(int yyyymmdd) {
-    int year = yyyymmdd / 10000, month = yyyymmdd / 100 % 100, day = yyyymmdd % 100;
+    int year, month, day;
+    parse(yyyymmdd, year, month, day);
     if (month < 1 || month > 12) return 0;
     int days = day_of_year(year, month, day);
     int y = FIRST_YEAR;
@@ -77,6 +131,12 @@ int Date::from_days(int days) {
     int month = 1;
     while (days > get_days(year, month)) days -= get_days(year, month++);
     return year * 10000 + month * 100 + days;
+}
+
+void Date::parse(int yyyymmdd, int& year, int& month, int& day) {
+    year = yyyymmdd / 10000;
+    month = yyyymmdd / 100 % 100;
+    day = yyyymmdd % 100;
 }
 
 }  // namespace Base

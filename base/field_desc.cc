@@ -134,6 +134,23 @@ int FieldDesc::get_member_index(const char* name) const {
     return index;
 }
 
+void* FieldDesc::get_member(const void* record, int index) const {
+    if (index < 0 || index >= member_count) return nullptr;
+    return const_cast<char*>(static_cast<const char*>(record)) + members[index].offset;
+}
+
+void* FieldDesc::alloc_field() const {
+    return malloc(struct_size > 0 ? struct_size : 1);
+}
+
+void FieldDesc::free_field(void* record) {
+    free(record);
+}
+
+void FieldDesc::copy_field(void* dst, const void* src) const {
+    memcpy(dst, src, struct_size);
+}
+
 void FieldDesc::to_stream(const void* record, void* stream, int length) const {
     const char* r = static_cast<const char*>(record);
     char* s = static_cast<char*>(stream);
@@ -185,7 +202,7 @@ struct VarOut {
 
     void put_vint(unsigned long value) {
         unsigned char buf[10];
-        int n = VInt::encode_vint64(value, buf);
+        int n = VInt::encode_vint64(value, buf, true);
         put_bytes(buf, n);
     }
     void put_bytes(const void* data, int n) {
@@ -218,7 +235,7 @@ struct VarIn {
             ok = false;
             return 0;
         }
-        unsigned long v = VInt::decode_vint64(p + used, n);
+        unsigned long v = VInt::decode_vint64(p + used, n, true);
         used += n;
         return v;
     }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/data_type.h"
+#include "base/json.h"
 
 namespace Base {
 
@@ -52,6 +53,11 @@ class FieldDesc {
 
     const MemberDesc* get_member_desc(int index) const;
     int get_member_index(const char* name) const;
+    void* get_member(const void* record, int index) const;
+
+    void* alloc_field() const;
+    static void free_field(void* record);
+    void copy_field(void* dst, const void* src) const;
 
     // Packed big-endian form. to_stream writes members while their record
     // range fits in `length` bytes and zeroes the stream from the first that
@@ -71,8 +77,12 @@ class FieldDesc {
     static void set_null(DataType type, void* value);
     bool is_null(const void* record) const;
     void set_null(void* record) const;
+    // Copies one value of the member's type; null value sets the member null.
+    void set_field(int index, void* record, const void* value) const;
 
     static int compare_member(DataType type, const void* a, const void* b, bool ascending);
+    int compare_key(const void* a, const void* b, bool ascending) const;
+    static int compare_key(void* desc, const void* a, const void* b);
     static bool equal_member(DataType type, const void* a, const void* b);
     bool equal_key(const void* a, const void* b) const;
     static bool equal_key(void* desc, const void* a, const void* b);
@@ -90,14 +100,24 @@ class FieldDesc {
                             bool pad, char* hexbuf);
     int print_field(char* out, const void* record, bool quoted, bool pad, bool named,
                     char* hexbuf) const;
+    static void write_member(DataType type, const void* value, bool quoted, FILE* file, int width,
+                             bool pad, char* hexbuf);
     void write_field(const void* record, bool quoted, FILE* file, bool pad, bool named,
                      char* hexbuf) const;
+    void write_head(bool quoted, FILE* file) const;
 
     // CSV: each member from the column named after it (a missing column
     // zero-fills it), and into the column of its index; false when a cell
     // does not convert. exact appends the raw bytes of floats.
     bool from_csv(const Csv* csv, void* record, char* buffer) const;
     bool to_csv(Csv* csv, const void* record, bool exact) const;
+    // JSON: string properties named after the members. from_json stops with
+    // false at the first property that is not a string or names no member.
+    bool from_json(const Json::Object* object, void* record) const;
+    bool to_json(Json::Object* object, const void* record, char* hexbuf) const;
+    // Writes {"name":"value",...} with JSON escapes; escbuf, when given,
+    // holds at least 512 bytes. Returns the bytes written or -1.
+    int to_json(FILE* file, const void* record, char* buffer, char* escbuf, bool exact) const;
 
     int member_count;
     MemberDesc members[MAX_MEMBERS];

@@ -1,4 +1,4 @@
-// CSV forms of records.
+// CSV and JSON forms of records.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -6,6 +6,7 @@
 #include "base/byte_order.h"
 #include "base/csv.h"
 #include "base/field_desc.h"
+#include "base/json.h"
 
 namespace Base {
 
@@ -108,6 +109,64 @@ bool write_cell(Csv* csv, int column, const FieldDesc::MemberDesc& m, const char
     }
 }
 
+// A member's printed text in a buffer that fits it; free with release().
+char* member_text(const FieldDesc::MemberDesc& m, const char* p, char* hexbuf, char* local,
+                  int local_size) {
+    int n = FieldDesc::print_member(nullptr, m.type, p, false, m.element_size, false, hexbuf);
+    char* text = n < local_size ? local : static_cast<char*>(malloc(n + 1u));
+    if (text) FieldDesc::print_member(text, m.type, p, false, m.element_size, false, hexbuf);
+    return text;
+}
+
+void release(char* text, char* local) {
+    if (text != local) free(text);
+}
+
+// JSON string escapes for backspace, tab, newline, form feed, carriage
+// return, quote, slash and backslash.
+int escape(char* out, const char* text) {
+    int used = 0;
+    for (const char* c = text; *c; ++c) {
+        const char* pair = nullptr;
+        switch (*c) {
+            case '\b':
+                pair = "\\b";
+                break;
+            case '\t':
+                pair = "\\t";
+                break;
+            case '\n':
+                pair = "\\n";
+                break;
+            case '\f':
+                pair = "\\f";
+                break;
+            case '\r':
+                pair = "\\r";
+                break;
+            case '"':
+                pair = "\\\"";
+                break;
+            case '/':
+                pair = "\\/";
+                break;
+            case '\\':
+                pair = "\\\\";
+                break;
+            default:
+                break;
+        }
+        if (pair) {
+            out[used++] = pair[0];
+            out[used++] = pair[1];
+        } else {
+            out[used++] = *c;
+        }
+    }
+    out[used] = '\0';
+    return used;
+}
+
 }  // namespace
 
 bool FieldDesc::from_csv(const Csv* csv, void* record, char* buffer) const {
@@ -133,6 +192,60 @@ bool FieldDesc::to_csv(Csv* csv, const void* record, bool exact) const {
         if (!write_cell(csv, i, m, static_cast<const char*>(record) + m.offset, exact)) ok = false;
     }
     return ok;
+}
+
+bool FieldDesc::from_json(const Json::Object* object, void* record) const {
+    int n = object->get_size();
+    for (int i = 0; i < n; ++i) {
+        const Json::Property* property = object->get_property(i);
+        const char* text = property->get_value()->get_string();
+        int index = get_member_index(property->get_name());
+        if (!text || index < 0) return false;
+        const MemberDesc& m = members[index];
+        fill_member(m.type, static_cast<char*>(record) + m.offset, text, m.element_size);
+    }
+    return true;
+}
+
+bool FieldDesc::to_json(Json::Object* object, const void* record, char* hexbuf) const {
+    for (int i = 0; i < member_count; ++i) {
+        const MemberDesc& m = members[i];
+        char local[512];
+        char* text = member_text(m, static_cast<const char*>(record) + m.offset, hexbuf, local,
+                                 sizeof local);
+        if (!text) return false;
+        bool ok = object->add_string(m.name, text) != nullptr;
+        release(text, local);
+        if (!ok) return false;
+    }
+    return true;
+}
+
+int FieldDesc::to_json(FILE* file, const void* record, char* buffer, char* escbuf,
+                       bool exact) const {
+    (void)buffer;  // each value is printed into a buffer sized for it
+    char hexbuf[40];
+    int written = fputs("{", file) < 0 ? -1 : 1;
+    for (int i = 0; i < member_count && written >= 0; ++i) {
+        const MemberDesc& m = members[i];
+        char local[512];
+        char* text = member_text(m, static_cast<const char*>(record) + m.offset,
+                                 exact ? hexbuf : nullptr, local, sizeof local);
+        if (!text) return -1;
+        size_t size = strlen(text) * 2 + 1;
+        char* escaped = escbuf && size <= sizeof local ? escbuf : static_cast<char*>(malloc(size));
+        if (!escaped) {
+            release(text, local);
+            return -1;
+        }
+        escape(escaped, text);
+        int n = fprintf(file, "%s\"%s\":\"%s\"", i > 0 ? "," : "", m.name, escaped);
+        if (escaped != escbuf) free(escaped);
+        release(text, local);
+        written = n < 0 ? -1 : written + n;
+    }
+    if (written >= 0) written = fputs("}", file) < 0 ? -1 : written + 1;
+    return written;
 }
 
 }  // namespace Base

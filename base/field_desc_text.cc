@@ -226,6 +226,17 @@ int FieldDesc::print_field(char* out, const void* record, bool quoted, bool pad,
     return used;
 }
 
+void FieldDesc::write_member(DataType type, const void* value, bool quoted, FILE* file, int width,
+                             bool pad, char* hexbuf) {
+    char local[512];
+    int n = print_member(nullptr, type, value, quoted, width, pad, hexbuf);
+    char* text = n < static_cast<int>(sizeof local) ? local : static_cast<char*>(malloc(n + 1u));
+    if (!text) return;
+    print_member(text, type, value, quoted, width, pad, hexbuf);
+    fwrite(text, 1, static_cast<size_t>(n), file);
+    if (text != local) free(text);
+}
+
 void FieldDesc::write_field(const void* record, bool quoted, FILE* file, bool pad, bool named,
                             char* hexbuf) const {
     char local[4096];
@@ -235,6 +246,13 @@ void FieldDesc::write_field(const void* record, bool quoted, FILE* file, bool pa
     print_field(text, record, quoted, pad, named, hexbuf);
     fwrite(text, 1, static_cast<size_t>(n), file);
     if (text != local) free(text);
+}
+
+void FieldDesc::write_head(bool quoted, FILE* file) const {
+    for (int i = 0; i < member_count; ++i) {
+        if (i > 0) fputc(',', file);
+        fprintf(file, quoted ? "\"%s\"" : "%s", members[i].name);
+    }
 }
 
 }  // namespace Base

@@ -113,6 +113,27 @@ void FieldDesc::set_null(void* record) const {
     }
 }
 
+void FieldDesc::set_field(int index, void* record, const void* value) const {
+    if (index < 0 || index >= member_count) return;
+    const MemberDesc& m = members[index];
+    char* p = static_cast<char*>(record) + m.offset;
+    if (!value) {
+        if (m.type == TYPE_STRING) memset(p, 0, static_cast<size_t>(m.element_size));
+        set_null(m.type, p);
+        return;
+    }
+    if (m.type == TYPE_STRING) {
+        const char* text = static_cast<const char*>(value);
+        int n = 0;
+        while (n < m.element_size - 1 && text[n] != '\0') ++n;
+        memcpy(p, text, static_cast<size_t>(n));
+        memset(p + n, 0, static_cast<size_t>(m.element_size - n));
+        return;
+    }
+    int n = m.type == TYPE_BOOL ? 4 : DATA_TYPE_SIZE[m.type];
+    memcpy(p, value, static_cast<size_t>(n));
+}
+
 int FieldDesc::compare_member(DataType type, const void* a, const void* b, bool ascending) {
     int r = 0;
     if (is_int64_like(type)) {
@@ -170,6 +191,24 @@ bool FieldDesc::equal_member(DataType type, const void* a, const void* b) {
     }
     if (type == TYPE_NULL || type == TYPE_POINTER) return true;
     return compare_member(type, a, b, true) == 0;
+}
+
+int FieldDesc::compare_key(const void* a, const void* b, bool ascending) const {
+    for (int i = 0; i < member_count; ++i) {
+        const MemberDesc& m = members[i];
+        if (!m.is_key) continue;
+        for (int e = 0; e < m.count; ++e) {
+            int at = m.offset + e * m.element_size;
+            int r = compare_member(m.type, static_cast<const char*>(a) + at,
+                                   static_cast<const char*>(b) + at, ascending);
+            if (r != 0) return r;
+        }
+    }
+    return 0;
+}
+
+int FieldDesc::compare_key(void* desc, const void* a, const void* b) {
+    return static_cast<const FieldDesc*>(desc)->compare_key(a, b, true);
 }
 
 bool FieldDesc::equal_field(const void* a, const void* b, int first, int last) const {

@@ -36,4 +36,12 @@ char* hex_to_bytes(const char* hex, char* out, int count) {
     return out;
 }
 
+void hex_output(const unsigned char* bytes, int count, bool upper, FILE* stream) {
+    const char* digits = upper ? UPPER_DIGITS : LOWER_DIGITS;
+    for (int i = 0; i < count; ++i) {
+        fputc(digits[bytes[i] >> 4], stream);
+        fputc(digits[bytes[i] & 0x0f], stream);
+    }
+}
+
 }  // namespace Base

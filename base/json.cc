@@ -17,7 +17,7 @@ constexpr unsigned long ARENA_BLOCK = 4096;
 
 // ---- document ----
 
-Json::Json() : arena_(ARENA_BLOCK, ARENA_BLOCK, 3, nullptr), objects_(false, 0) {
+Json::Json() : arena_(ARENA_BLOCK, ARENA_BLOCK, 3, nullptr, false), objects_(false, 0) {
     vectors_ = new Vector(0, 64, 1, nullptr);
 }
 
@@ -30,6 +30,13 @@ Json::~Json() {
 void* Json::alloc(unsigned long size) {
     // Every node holds 8-byte members; keep them aligned.
     return arena_.alloc((size + 7) & ~7UL);
+}
+
+const char* Json::copy_string(const char* text, unsigned long length) {
+    char* s = static_cast<char*>(alloc(length + 1));
+    memcpy(s, text, length);
+    s[length] = '\0';
+    return s;
 }
 
 Vector* Json::new_vector() {
@@ -53,6 +60,12 @@ Json::Object* Json::get_object(int index) const {
     return static_cast<Object*>(o);
 }
 
+Json::Object* Json::add_object() {
+    Object* o = new_object();
+    objects_.push(o);
+    return o;
+}
+
 // ---- values ----
 
 int Json::Value::get_size() const {
@@ -71,6 +84,55 @@ Json::Value* Json::Value::push() {
     v->json_ = json_;
     v->number_ = 0;
     array_->set(array_->get_count(), v);
+    return v;
+}
+
+Json::Value* Json::Value::push_null() {
+    return push();
+}
+
+Json::Value* Json::Value::push_bool(bool value) {
+    Value* v = push();
+    if (v) {
+        v->type_ = BOOLEAN;
+        v->boolean_ = value;
+    }
+    return v;
+}
+
+Json::Value* Json::Value::push_string(const char* value) {
+    Value* v = push();
+    if (v) {
+        v->type_ = STRING;
+        v->string_ = json_->copy_string(value, strlen(value));
+    }
+    return v;
+}
+
+Json::Value* Json::Value::push_number(int64_t scaled, int decimals) {
+    if (decimals < 0 || decimals > MAX_DECIMALS) return nullptr;
+    Value* v = push();
+    if (v) {
+        v->type_ = NUMBER0 + decimals;
+        v->number_ = scaled;
+    }
+    return v;
+}
+
+Json::Object* Json::Value::push_object() {
+    Value* v = push();
+    if (!v) return nullptr;
+    v->type_ = OBJECT;
+    v->object_ = json_->new_object();
+    return v->object_;
+}
+
+Json::Value* Json::Value::push_array() {
+    Value* v = push();
+    if (v) {
+        v->type_ = ARRAY;
+        v->array_ = json_->new_vector();
+    }
     return v;
 }
 
@@ -94,6 +156,10 @@ Json::Property* Json::Object::get_property(int index) const {
     return static_cast<Property*>(properties_->get(static_cast<unsigned int>(index)));
 }
 
+Json::Value* Json::Object::add(const char* name) {
+    return attach(json_->copy_string(name, strlen(name)));
+}
+
 Json::Value* Json::Object::attach(const char* name) {
     Property* p = new (json_->alloc(sizeof(Property))) Property();
     p->name_ = name;
@@ -102,6 +168,46 @@ Json::Value* Json::Object::attach(const char* name) {
     p->value_.number_ = 0;
     properties_->set(properties_->get_count(), p);
     return &p->value_;
+}
+
+Json::Value* Json::Object::add_null(const char* name) {
+    return add(name);
+}
+
+Json::Value* Json::Object::add_bool(const char* name, bool value) {
+    Value* v = add(name);
+    v->type_ = BOOLEAN;
+    v->boolean_ = value;
+    return v;
+}
+
+Json::Value* Json::Object::add_string(const char* name, const char* value) {
+    Value* v = add(name);
+    v->type_ = STRING;
+    v->string_ = json_->copy_string(value, strlen(value));
+    return v;
+}
+
+Json::Value* Json::Object::add_number(const char* name, int64_t scaled, int decimals) {
+    if (decimals < 0 || decimals > MAX_DECIMALS) return nullptr;
+    Value* v = add(name);
+    v->type_ = NUMBER0 + decimals;
+    v->number_ = scaled;
+    return v;
+}
+
+Json::Object* Json::Object::add_object(const char* name) {
+    Value* v = add(name);
+    v->type_ = OBJECT;
+    v->object_ = json_->new_object();
+    return v->object_;
+}
+
+Json::Value* Json::Object::add_array(const char* name) {
+    Value* v = add(name);
+    v->type_ = ARRAY;
+    v->array_ = json_->new_vector();
+    return v;
 }
 
 // ---- numbers ----

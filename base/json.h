@@ -11,7 +11,7 @@
 namespace Base {
 
 // A JSON document: a sequence of top-level objects parsed from text or
-// files, and written back with tab indentation. Strings,
+// files, or built in place, and written back with tab indentation. Strings,
 // nodes and containers live in the document and go with it. One thread.
 //
 // Numbers are decimal fixed point: an integer scaled by 10^n, n = 0..8
@@ -45,6 +45,14 @@ class Json {
         // Array access; 0 and null for anything else.
         int get_size() const;
         Value* get_item(int index) const;
+
+        // Appending to an array value; null when this is not an array.
+        Value* push_null();
+        Value* push_bool(bool value);
+        Value* push_string(const char* value);
+        Value* push_number(int64_t scaled, int decimals);
+        Object* push_object();
+        Value* push_array();
 
       private:
         friend class Json;
@@ -80,8 +88,17 @@ class Json {
         int get_size() const;
         Property* get_property(int index) const;
 
+        // Appending properties (names are not checked for repeats).
+        Value* add_null(const char* name);
+        Value* add_bool(const char* name, bool value);
+        Value* add_string(const char* name, const char* value);
+        Value* add_number(const char* name, int64_t scaled, int decimals);
+        Object* add_object(const char* name);
+        Value* add_array(const char* name);
+
       private:
         friend class Json;
+        Value* add(const char* name);
         // name already lives in the document.
         Value* attach(const char* name);
 
@@ -110,6 +127,8 @@ class Json {
     int get_object_count() const { return objects_.get_count(); }
     // Walks the queue: for a few objects; iterate get_objects() otherwise.
     Object* get_object(int index) const;
+    // Appends an empty top-level object.
+    Object* add_object();
 
     // Writes every object, each followed by a newline, indented by indent
     // tabs. Returns the bytes written, or -1 on a stream error. The buffer
@@ -130,6 +149,7 @@ class Json {
     class Writer;
 
     void* alloc(unsigned long size);
+    const char* copy_string(const char* text, unsigned long length);
     Vector* new_vector();
     Object* new_object();
     void write_all(Writer& w, int indent) const;

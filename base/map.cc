@@ -115,7 +115,7 @@ void Map::init(unsigned int buckets, int key_size, int value_size, int nodes_per
     node_bytes_ = sizeof(Node) + key_bytes_ + value_bytes_;
     unsigned long per_block = nodes_per_block > 0 ? nodes_per_block : 1024;
     unsigned long first = (first_blocks > 0 ? first_blocks : 1) * per_block;
-    nodes_ = new BlockMem(first * node_bytes_, per_block * node_bytes_, 3, memory);
+    nodes_ = new BlockMem(first * node_bytes_, per_block * node_bytes_, 3, memory, false);
     table_ = static_cast<Node**>(alloc_zeroed(buckets_ * sizeof(Node*)));
     if (!table_) abort();
 }

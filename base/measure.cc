@@ -41,6 +41,10 @@ unsigned long Measure::get_clock() {
     return offset + read_ticks(CLOCK_MONOTONIC);
 }
 
+unsigned long Measure::get_coarse_clock() {
+    return read_ticks(CLOCK_MONOTONIC_COARSE);
+}
+
 unsigned long Measure::get_local_clock() {
     return read_ticks(CLOCK_REALTIME);
 }
@@ -64,6 +68,21 @@ unsigned long Measure::get_time(unsigned long clock) {
                                                     (t.tm_mon + 1) * 100 + t.tm_mday);
     unsigned long hms = static_cast<unsigned long>(t.tm_hour * 10000 + t.tm_min * 100 + t.tm_sec);
     return (date * 1000000UL + hms) * TICKS_PER_SECOND + clock % TICKS_PER_SECOND;
+}
+
+unsigned long Measure::to_clock(unsigned long value) {
+    unsigned long hms = value / TICKS_PER_SECOND % 1000000UL;
+    unsigned long ymd = value / 10000000000000UL;
+    tm t = {};
+    t.tm_year = static_cast<int>(ymd / 10000) + 2000 - 1900;
+    t.tm_mon = static_cast<int>(ymd / 100 % 100) - 1;
+    t.tm_mday = static_cast<int>(ymd % 100);
+    t.tm_hour = static_cast<int>(hms / 10000);
+    t.tm_min = static_cast<int>(hms / 100 % 100);
+    t.tm_sec = static_cast<int>(hms % 100);
+    t.tm_isdst = -1;
+    time_t s = mktime(&t);
+    return static_cast<unsigned long>(s) * TICKS_PER_SECOND + value % TICKS_PER_SECOND;
 }
 
 }  // namespace Base

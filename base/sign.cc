@@ -72,6 +72,19 @@ bool Sign::timed_wait(int ms, bool reset) {
     return taken;
 }
 
+bool Sign::timed_multi_wait(int ms, int count) {
+    if (count < 1) return true;
+    struct timespec deadline = deadline_after(ms);
+    pthread_mutex_lock(&mutex_);
+    bool ok = true;
+    for (int i = 0; i < count && ok; ++i) {
+        ok = wait_until(deadline);
+        if (ok) --count_;
+    }
+    pthread_mutex_unlock(&mutex_);
+    return ok;
+}
+
 void Sign::clear() {
     pthread_mutex_lock(&mutex_);
     count_ = 0;

@@ -20,6 +20,9 @@ class Sign {
     // Waits at most ms; false (count unchanged) when the deadline passes.
     // With reset the wait consumes every pending signal.
     bool timed_wait(int ms, bool reset);
+    // Takes count signals against one deadline; false as soon as it passes
+    // (the signals already taken stay taken).
+    bool timed_multi_wait(int ms, int count);
     void set();
     void clear();
 

@@ -12,9 +12,9 @@ Vector::Vector(int element_size, int block_elements, int first_blocks, Memory* m
     mask_ = (1UL << shift_) - 1;
     block_bytes_ = stride_ << shift_;
     unsigned long first = (first_blocks > 0 ? first_blocks : 1) * block_bytes_;
-    blocks_ = new BlockMem(first, block_bytes_, 3, memory);
+    blocks_ = new BlockMem(first, block_bytes_, 3, memory, false);
     unsigned long table_bytes = ((1UL << shift_) + 1) * sizeof(char*);
-    tables_ = new BlockMem(table_bytes, table_bytes, 3, memory);
+    tables_ = new BlockMem(table_bytes, table_bytes, 3, memory, false);
     free_blocks_ = new LFStack(0);
 }
 

@@ -24,7 +24,7 @@ constexpr unsigned long KEEP = 1000;
 constexpr int READERS = 3;
 
 // Objects of 8 to 2407 bytes.
-const unsigned int SPREAD = 2400;
+const NumberedObjects NUMBERED{2400};
 
 struct Reader {
     FlowTest::CountingGroup group;
@@ -43,7 +43,7 @@ void read_all(DataFlow* flow, Reader* r) {
             r->group.sign.timed_wait(1000, true);
             continue;
         }
-        bool intact = NumberedObject::holds(res->data, res->length, r->seen, SPREAD);
+        bool intact = NUMBERED.holds(res->data, res->length, r->seen);
         if (it.tell() - 1 != r->seen || !intact) ++r->errors;
         ++r->seen;
     }
@@ -63,8 +63,8 @@ TEST(DataFlowStress, ReadersSeeEveryObjectOnceInOrderWhileMemoryIsRecycled) {
 
     unsigned long bytes = 0;
     for (unsigned long id = 0; id < OBJECTS; ++id) {
-        unsigned short n = NumberedObject::size_of(id, SPREAD);
-        NumberedObject::fill(static_cast<char*>(flow.alloc_object(n)), id, n);
+        unsigned short n = NUMBERED.size_of(id);
+        NUMBERED.fill(static_cast<char*>(flow.alloc_object(n)), id);
         flow.commit_object(n, true);
         bytes += n;
         if (id % 512 == 0) {

@@ -10,6 +10,7 @@
 #include "base/data_flow_iterator.h"
 #include "base/data_flow_sender.h"
 #include "flow_test_util.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ void* V(long v) {
     return reinterpret_cast<void*>(v);
 }
 
-TEST(DataFlow, CommitWakesConsumersOnlyWhenAsked) {
+TEST(DataFlow, CommitWakesConsumersOnlyWhenAskedAndEnabled) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
     CountingGroup group;
     DataFlow::Iterator reader(&flow, &group, nullptr, nullptr);
@@ -37,11 +38,16 @@ TEST(DataFlow, CommitWakesConsumersOnlyWhenAsked) {
     EXPECT_EQ(0, group.wakeups.load());
     append(flow, "y", true);
     EXPECT_EQ(1, group.wakeups.load());
+    flow.enable_notify(false);
+    append(flow, "z", true);
+    flow.notify();
+    EXPECT_EQ(1, group.wakeups.load());
+    flow.enable_notify(true);
     flow.notify();
     EXPECT_EQ(2, group.wakeups.load());
 }
 
-TEST(DataFlow, ManualCommitPublishesOnlyOnCommit) {
+TEST(DataFlow, ManualCommitPublishesOnlyOnCommitAndRollsBackToCheckPoint) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, true);
     DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
     append(flow, "a");
@@ -50,7 +56,19 @@ TEST(DataFlow, ManualCommitPublishesOnlyOnCommit) {
     EXPECT_EQ(nullptr, reader.next());
     flow.commit(false);
     EXPECT_EQ(2u, flow.get_count());
-    EXPECT_EQ(read_rest(reader), (Strings{"a", "b"}));
+
+    unsigned long cp = 0;
+    flow.set_check_point(&cp);
+    EXPECT_EQ(2u, cp);
+    append(flow, "c");
+    append(flow, "d");
+    flow.rollback(&cp);
+    EXPECT_EQ(2u, append(flow, "e"));
+    flow.rollback(nullptr);  // drops "e": never committed
+    append(flow, "f");
+    flow.commit(false);
+    EXPECT_EQ(3u, flow.get_count());
+    EXPECT_EQ(read_rest(reader), (Strings{"a", "b", "f"}));
 }
 
 TEST(DataFlow, TruncateOutsideRangeIsRefusedAndChangesNothing) {
@@ -118,20 +136,16 @@ TEST(DataFlow, NumbersFromTheStartAndRestartsWhereCleared) {
 }
 
 TEST(DataFlow, FileNameUsesSubjectInEightHexDigitsOrTheGivenName) {
-    struct Case {
-        unsigned short subject;
-        const char* dir;
-        const char* name;
-        const char* want;
-    } cases[] = {{16, "d", nullptr, "d/00000010.flow"},
-                 {16, nullptr, "topic", "topic.flow"},
-                 {16, "/tmp/x", "t", "/tmp/x/t.flow"},
-                 {0xffff, nullptr, nullptr, "0000ffff.flow"}};
-    for (const Case& c : cases) {
-        DataFlow flow(c.subject, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    for (const TestTable::Row& row : TestTable::read("base/data_flow.data", "file")) {
+        SCOPED_TRACE(TestTable::where("base/data_flow.data", row));
+        DataFlow flow(static_cast<unsigned short>(std::stoi(row[1])), MIB, MIB, nullptr, nullptr, 0,
+                      nullptr, false, false);
+        auto given = [](const std::string& f) -> const char* {
+            return f == "<null>" ? nullptr : f.c_str();
+        };
         char name[DataFlow::FILE_NAME_SIZE];
-        flow.get_file_name(c.dir, c.name, name);
-        EXPECT_STREQ(c.want, name);
+        flow.get_file_name(given(row[2]), given(row[3]), name);
+        EXPECT_STREQ(row[4].c_str(), name);
     }
 }
 

@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/date_time.h"
 #include "base/measure.h"
+#include "base/time.h"
 
 namespace {
 
@@ -30,7 +33,8 @@ struct Zone {
 };
 
 // timegm/gmtime_r are an independent calendar: walk 500 years from
-// 1980-01-01 day by day and check day numbers and month lengths against it.
+// 1980-01-01 day by day and check day numbers, month lengths, week days and
+// date arithmetic against it.
 TEST(Date, AgreesWithTheSystemCalendar) {
     tm t = {};
     t.tm_year = 80;
@@ -50,6 +54,14 @@ TEST(Date, AgreesWithTheSystemCalendar) {
         if (civil(n + 1).tm_mday == 1) {
             ASSERT_EQ(u.tm_mday, Base::Date::get_days(u.tm_year + 1900, u.tm_mon + 1)) << ymd;
         }
+        if (n % 97 != 0) continue;
+        Base::Date d(ymd);
+        ASSERT_EQ(u.tm_wday == 0 ? 7 : u.tm_wday, d.get_week()) << ymd;
+        ASSERT_EQ(ymd_of(civil(n + 400)), (d + 400).get_date()) << ymd;
+        if (n > 400) {
+            ASSERT_EQ(ymd_of(civil(n - 400)), (d - 400).get_date()) << ymd;
+        }
+        ASSERT_EQ(400, Base::Date(ymd_of(civil(n + 400))) - d) << ymd;
     }
     EXPECT_TRUE(Base::Date::is_leap(2400));
     EXPECT_FALSE(Base::Date::is_leap(2100));
@@ -63,9 +75,41 @@ TEST(Date, OutOfRangeInputs) {
     EXPECT_EQ(32, Base::Date::get_days(19700201));
     EXPECT_EQ(0, Base::Date::from_days(0));
     EXPECT_EQ(0, Base::Date::from_days(-5));
+    Base::Date empty;
+    EXPECT_EQ(0, empty.get_date());
+    EXPECT_EQ(0, empty.get_year());
 }
 
-TEST(DateTime, NowFollowsTheWallClock) {
+TEST(Date, StepOperatorsKeepFieldsInStep) {
+    Base::Date d(20241231);
+    std::vector<int> seen{(d++).get_date(), d.get_date(), d.get_year(), d.get_month(), d.get_day()};
+    d--;
+    seen.push_back(d.get_date());
+    d += 60;
+    seen.push_back(d.get_date());
+    d -= 365;
+    seen.push_back(d.get_date());
+    EXPECT_EQ(seen,
+              (std::vector<int>{20241231, 20250101, 2025, 1, 1, 20241231, 20250301, 20240301}));
+    EXPECT_TRUE(d == Base::Date(20240301));
+    EXPECT_EQ(-1, Base::Date(20240229) - d);
+}
+
+// Both read the clock themselves; midnight may pass between two reads.
+TEST(Date, NowMatchesLocalTimeAndTheClock) {
+    Base::Date d;
+    int today = d.get_now();
+    time_t now = time(nullptr);
+    tm t;
+    localtime_r(&now, &t);
+    EXPECT_TRUE(today == ymd_of(t) || Base::Date(today) + 1 == Base::Date(ymd_of(t)));
+    EXPECT_EQ(today, d.get_date());
+    Base::Time clock;
+    int hms = clock.get_now();
+    EXPECT_EQ(hms, clock.get_time());
+    EXPECT_LT(clock.get_hour(), 24);
+    EXPECT_LT(clock.get_minute(), 60);
+    EXPECT_LT(clock.get_second(), 61);
     long s = 0;
     int ms = -1;
     time_t before = time(nullptr);
@@ -74,6 +118,78 @@ TEST(DateTime, NowFollowsTheWallClock) {
     EXPECT_LE(s, time(nullptr));
     EXPECT_GE(ms, 0);
     EXPECT_LT(ms, 1000);
+}
+
+TEST(Time, ArithmeticWrapsAroundMidnight) {
+    struct Case {
+        int seconds, hhmmss;
+    } cases[] = {
+        {-1, 235959}, {3600 + 86400 * 3, 10000}, {-1 - 86400 * 5, 235959}, {45930, 124530}};
+    for (const Case& c : cases)
+        EXPECT_EQ(c.hhmmss, Base::Time::from_seconds(c.seconds)) << c.seconds;
+    EXPECT_EQ(45930, Base::Time::to_seconds(124530));
+    EXPECT_EQ(235959, (Base::Time(0) - 1).get_time());
+    EXPECT_EQ(0, (Base::Time(235959) + 1).get_time());
+    EXPECT_EQ(-3600, Base::Time(90000) - Base::Time(100000));
+    EXPECT_EQ(86399, Base::Time(235959) - Base::Time(0));
+    Base::Time t(235959);
+    std::vector<int> seen{(t++).get_time(), t.get_time()};
+    t--;
+    seen.push_back(t.get_time());
+    t += 3661;
+    seen.insert(seen.end(), {t.get_time(), t.get_hour(), t.get_minute(), t.get_second()});
+    t -= 61;
+    seen.push_back(t.get_time());
+    EXPECT_EQ(seen, (std::vector<int>{235959, 0, 235959, 10100, 1, 1, 0, 5959}));
+    EXPECT_TRUE(t == Base::Time(5959));
+    int h, m, sec;
+    Base::Time::parse(93005, h, m, sec);
+    EXPECT_EQ(93005, h * 10000 + m * 100 + sec);
+    EXPECT_EQ(0, Base::Time().get_time());
+    char buffer[32];
+    Base::Time(93005).to_string(buffer, "%02d:%02d:%02d");
+    EXPECT_STREQ("09:30:05", buffer);
+    Base::Time(93005).to_string(buffer, "%d-%d-%d");
+    EXPECT_STREQ("9-30-5", buffer);
+}
+
+TEST(DateTime, ValueToSecondsAgreesWithTimegm) {
+    for (int n = 1; n < 120 * 366; n += 13) {
+        int ymd = Base::Date::from_days(n);
+        tm t = {};
+        t.tm_year = ymd / 10000 - 1900;
+        t.tm_mon = ymd / 100 % 100 - 1;
+        t.tm_mday = ymd % 100;
+        t.tm_hour = 13;
+        t.tm_min = 7;
+        t.tm_sec = 9;
+        ASSERT_EQ(static_cast<long>(timegm(&t)), Base::DateTime::value_to_seconds(ymd, 130709, 0))
+            << ymd;
+    }
+    // 2026-12-04 21:45:30 UTC is 1796420730 s after the epoch.
+    EXPECT_EQ(0, Base::DateTime::value_to_seconds(19700101, 0, 0));
+    EXPECT_EQ(1796420730 - 8 * 3600, Base::DateTime::value_to_seconds(20261204, 214530, -8));
+    EXPECT_EQ(-1, Base::DateTime::value_to_seconds(20261304, 0, 0));
+    EXPECT_EQ(-1, Base::DateTime::value_to_seconds(20260004, 0, 0));
+}
+
+TEST(DateTime, StringToSeconds) {
+    EXPECT_EQ(1796420730, Base::DateTime::string_to_seconds("20261204", "21:45:30", 0));
+    for (const char* bad : {"21:45", "", "2a:45:30", "21-45-30"})
+        EXPECT_EQ(-1, Base::DateTime::string_to_seconds("20261204", bad, 0)) << bad;
+    EXPECT_EQ(-1, Base::DateTime::string_to_seconds(nullptr, "21:45:30", 0));
+}
+
+TEST(DateTime, SecondsToLocalText) {
+    Zone zone("CST-8");
+    char date[9], time[9];
+    ASSERT_TRUE(Base::DateTime::seconds_to_string(1796420730 - 8 * 3600, date, time));
+    EXPECT_EQ(std::string(date) + " " + time, "20261204 21:45:30");
+    int ymd = 0, hms = 0;
+    ASSERT_TRUE(Base::DateTime::seconds_to_value(1796420730 - 8 * 3600, ymd, hms));
+    EXPECT_EQ(std::make_pair(ymd, hms), std::make_pair(20261204, 214530));
+    ASSERT_TRUE(Base::DateTime::seconds_to_value(0, ymd, hms));
+    EXPECT_EQ(std::make_pair(ymd, hms), std::make_pair(19700101, 80000));
 }
 
 unsigned long ticks_of(clockid_t clock) {
@@ -106,11 +222,15 @@ TEST(Measure, ClockIsAnchoredToTheEpochAndNeverGoesBackOnAnyThread) {
     EXPECT_EQ(0, backwards.load());
 }
 
-TEST(Measure, LocalClockIsTheWallClock) {
+TEST(Measure, LocalAndCoarseClocksUseTheirSources) {
     unsigned long before = ticks_of(CLOCK_REALTIME);
     unsigned long local = Base::Measure::get_local_clock();
     EXPECT_LE(before, local);
     EXPECT_LE(local, ticks_of(CLOCK_REALTIME));
+    unsigned long ref = ticks_of(CLOCK_MONOTONIC_COARSE);
+    unsigned long coarse = Base::Measure::get_coarse_clock();
+    EXPECT_GE(coarse, ref);
+    EXPECT_LT(coarse - ref, 10000000UL);
 }
 
 TEST(Measure, DelayAndSleepWaitAtLeastTheirTime) {
@@ -130,7 +250,12 @@ TEST(Measure, GetTimeOfAKnownInstantFollowsTheLocalZone) {
         Zone zone(east ? "CST-8" : "UTC0");
         unsigned long clock = (1796420730UL - east * 3600) * 10000000UL + 1234567;
         EXPECT_EQ(2612042145301234567UL, Base::Measure::get_time(clock)) << east;
+        EXPECT_EQ(clock, Base::Measure::to_clock(2612042145301234567UL)) << east;
     }
+    Zone zone("CST-8");  // no daylight saving, so no ambiguous hour
+    unsigned long now = Base::Measure::get_local_clock();
+    for (unsigned long c = now; c < now + 5 * 86400UL * 10000000UL; c += 37777777777UL)
+        EXPECT_EQ(c, Base::Measure::to_clock(Base::Measure::get_time(c)));
 }
 
 }  // namespace

@@ -13,12 +13,40 @@ namespace {
 
 using FileTest = FlowTest::TempDirTest;
 
-TEST_F(FileTest, ExistenceLengthPositionAndTruncation) {
+TEST(FilePath, ConvertParentChildAndName) {
+    char out[64];
+    EXPECT_STREQ("a/b/c", Base::File::convert_path(out, "a\\b/c"));
+    EXPECT_STREQ("a/b", Base::File::get_parent_path(out, "a\\b\\c.txt"));
+    EXPECT_STREQ(".", Base::File::get_parent_path(out, "c.txt"));
+    EXPECT_STREQ("/", Base::File::get_parent_path(out, "/c.txt"));
+    EXPECT_STREQ("a/b/c.txt", Base::File::get_child_path(out, "a\\b", "c.txt"));
+    char dir[64], name[64], ext[64];
+    Base::File::get_name(dir, name, ext, "x\\y/file.tar.gz", '.');
+    EXPECT_EQ(std::string(dir) + "|" + name + "|" + ext, "x/y|file.tar|.gz");
+    Base::File::get_name(dir, name, ext, "plain", '.');
+    EXPECT_EQ(std::string(dir) + "|" + name + "|" + ext, "|plain|");
+    Base::File::get_name(nullptr, name, nullptr, "d.v/noext", '.');
+    EXPECT_STREQ("noext", name);
+}
+
+TEST_F(FileTest, ExistRenameRemove) {
+    std::string a = path("a"), b = path("b");
+    EXPECT_FALSE(Base::File::is_exist(a.c_str()));
+    FILE* f = fopen(a.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fclose(f);
+    EXPECT_TRUE(Base::File::is_exist(a.c_str()));
+    EXPECT_TRUE(Base::File::rename(a.c_str(), b.c_str()));
+    EXPECT_FALSE(Base::File::is_exist(a.c_str()));
+    EXPECT_FALSE(Base::File::rename(a.c_str(), b.c_str()));
+    EXPECT_TRUE(Base::File::remove(b.c_str()));
+    EXPECT_FALSE(Base::File::remove(b.c_str()));
+}
+
+TEST_F(FileTest, LengthPositionAndTruncation) {
     std::string p = path("len");
-    EXPECT_FALSE(Base::File::is_exist(p.c_str()));
     FILE* f = fopen(p.c_str(), "w+b");
     ASSERT_NE(nullptr, f);
-    EXPECT_TRUE(Base::File::is_exist(p.c_str()));
     fputs("0123456789", f);
     long n = -1, at = -1;
     ASSERT_TRUE(Base::File::get_length(f, n));
@@ -26,6 +54,10 @@ TEST_F(FileTest, ExistenceLengthPositionAndTruncation) {
     ASSERT_TRUE(Base::File::set_pos(f, 4) && Base::File::get_pos(f, at) &&
                 Base::File::truncate(f) && Base::File::get_length(f, n));
     EXPECT_EQ(std::make_pair(4L, 4L), std::make_pair(at, n));
+    ASSERT_TRUE(Base::File::set_length(f, 2) && Base::File::get_pos(f, at) &&
+                Base::File::get_length(f, n));
+    EXPECT_EQ(std::make_pair(0L, 2L), std::make_pair(at, n));
+    EXPECT_GT(Base::File::get_last_modify_time(f), 1600000000L);
     fclose(f);
 }
 

@@ -155,6 +155,54 @@ TEST(Json, SeveralObjectsAndTopLevelArrays) {
     EXPECT_EQ(nullptr, json.get_object(-1));
 }
 
+TEST(Json, BuiltDocumentPrintsWithTabs) {
+    Base::Json json;
+    Base::Json::Object* o = json.add_object();
+    o->add_string("InstrumentID", "cu2612");
+    o->add_number("Price", 6543210, 2);
+    o->add_number("Volume", 7, 0);
+    o->add_bool("Open", true);
+    o->add_null("Note");
+    Base::Json::Value* levels = o->add_array("Levels");
+    levels->push_number(1, 8);
+    levels->push_string("two");
+    Base::Json::Object* inner = levels->push_object();
+    inner->add_bool("x", false);
+    levels->push_array();
+    levels->push_null();
+    levels->push_bool(true);
+    o->add_object("Empty");
+    EXPECT_EQ(nullptr, o->add_number("Bad", 1, 9));
+    EXPECT_EQ(nullptr, o->get_property("Open")->get_value()->push_null()) << "not an array";
+    const char* expected =
+        "\t{\n"
+        "\t\t\"InstrumentID\":\"cu2612\",\n"
+        "\t\t\"Price\":65432.10,\n"
+        "\t\t\"Volume\":7,\n"
+        "\t\t\"Open\":true,\n"
+        "\t\t\"Note\":null,\n"
+        "\t\t\"Levels\":[\n"
+        "\t\t\t0.00000001,\n"
+        "\t\t\t\"two\",\n"
+        "\t\t\t{\n"
+        "\t\t\t\t\"x\":false\n"
+        "\t\t\t},\n"
+        "\t\t\t[\n"
+        "\t\t\t],\n"
+        "\t\t\tnull,\n"
+        "\t\t\ttrue\n"
+        "\t\t],\n"
+        "\t\t\"Empty\":{\n"
+        "\t\t}\n"
+        "\t}\n";
+    EXPECT_EQ(expected, to_text(json, 1));
+
+    // The printed text parses back to the same document.
+    Base::Json again;
+    ASSERT_TRUE(parse_exact(again, expected));
+    EXPECT_EQ(expected, to_text(again, 1));
+}
+
 using JsonFiles = FlowTest::TempDirTest;
 
 TEST_F(JsonFiles, FilesAndPathLists) {

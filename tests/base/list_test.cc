@@ -1,4 +1,4 @@
-// Base::List, the queue built on pooled nodes, and the heap.
+// Base::List, the queue and stack built on pooled nodes, and the heap.
 #include "base/list.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 
 #include "base/heap.h"
 #include "base/queue.h"
+#include "base/stack.h"
 
 namespace {
 
@@ -102,6 +103,21 @@ TEST(Queue, FirstInFirstOutWithHeadAndTail) {
     EXPECT_EQ(q.head(), P(12));
     q.clear();
     EXPECT_EQ(q.get_count(), 0);
+}
+
+TEST(Stack, LastInFirstOut) {
+    for (bool pooled : {true, false}) {
+        Base::Stack s(pooled, 2);
+        EXPECT_EQ(s.pop(), nullptr);
+        EXPECT_EQ(s.top(), nullptr);
+        for (long i = 1; i <= 5; ++i) s.push(P(i));
+        EXPECT_EQ(s.top(), P(5));
+        EXPECT_EQ(walk(&s), (Longs{5, 4, 3, 2, 1}));
+        for (long i = 5; i >= 3; --i) EXPECT_EQ(s.pop(), P(i));
+        EXPECT_EQ(s.get_count(), 2);
+        s.clear();
+        EXPECT_EQ(s.pop(), nullptr);
+    }
 }
 
 // The shape of a reactor's timer entry: earliest due time on top.

@@ -138,8 +138,7 @@ long long now_ms() {
 // without reset, or dropped by clear.
 TEST(Sign, CountsSetsUntilTakenOrClearedOrTheDeadline) {
     Base::Sign s(2);  // the initial count is available
-    EXPECT_TRUE(s.timed_wait(0, false));
-    EXPECT_TRUE(s.timed_wait(0, false));
+    EXPECT_TRUE(s.timed_multi_wait(0, 2));
     EXPECT_FALSE(s.timed_wait(0, false));
     s.set();
     s.set();
@@ -154,13 +153,23 @@ TEST(Sign, CountsSetsUntilTakenOrClearedOrTheDeadline) {
     s.set();
     s.clear();
     EXPECT_FALSE(s.timed_wait(1, false));
-    // A wait with reset takes every set.
+    EXPECT_TRUE(s.timed_multi_wait(100000, 0));  // nothing to wait for
+    EXPECT_TRUE(s.timed_multi_wait(100000, -3));
+    // A wait with reset takes every set; a multi-wait keeps what it took
+    // when the deadline passes.
     s.set();
     s.set();
     EXPECT_TRUE(s.timed_wait(10, true));
     long long start = now_ms();
     EXPECT_FALSE(s.timed_wait(10, true));
     EXPECT_GE(now_ms() - start, 9);
+    s.set();
+    s.set();
+    EXPECT_FALSE(s.timed_multi_wait(20, 3));
+    EXPECT_FALSE(s.timed_wait(0, false));
+    s.set();
+    s.set();
+    EXPECT_TRUE(s.timed_multi_wait(20, 2));
 }
 
 // A sign serves one waiting thread (a requester, or Join); every set made

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/uri.h"
@@ -66,20 +67,15 @@ int closed_port() {
 }
 
 TEST(Socket, AddressPortSplitsAtTheFirstColon) {
-    struct Case {
-        std::string text;
-        bool split;
-        const char* host;
-        int port;
-    } cases[] = {{"10.0.0.1:80", true, "10.0.0.1", 80},
-                 {"10.0.0.1", false, "10.0.0.1", -1},
-                 {"h:x1", true, "h", 0}};
-    for (Case& c : cases) {
+    for (const TestTable::Row& row : TestTable::read("base/uri.data", "addr")) {
+        SCOPED_TRACE(TestTable::where("base/uri.data", row));
+        std::string text = row[4];
+        for (size_t i = 5; i < row.size(); ++i) text += ":" + row[i];
         int port = -1;
-        char* text = &c.text[0];
-        EXPECT_EQ(Base::Socket::get_address_port(text, port), c.split ? text : nullptr);
-        EXPECT_STREQ(text, c.host);
-        EXPECT_EQ(port, c.port);
+        EXPECT_EQ(Base::Socket::get_address_port(&text[0], port),
+                  row[1] == "1" ? &text[0] : nullptr);
+        EXPECT_EQ(std::make_pair(std::string(text.c_str()), port),
+                  std::make_pair(row[2], std::stoi(row[3])));
     }
 }
 
