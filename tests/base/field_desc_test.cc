@@ -10,7 +10,9 @@
 #include <tuple>
 #include <vector>
 
+#include "base/hex.h"
 #include "base/map.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -220,70 +222,46 @@ TEST(FieldDesc, ComparesByTypeAndDirection) {
     EXPECT_NE(d.hash_key(&x), d.hash_key(&y));
 }
 
-TEST(FieldDesc, ParsesTextByType) {
-    const std::string dbl_max_text = std::to_string(DBL_MAX);  // far beyond INT64_MAX / 1000
-    struct Case {
-        DataType type;
-        const char* text;
-        int size;
-        Bytes want;  // the member's bytes (little-endian in memory)
-    } cases[] = {
-        {TYPE_FIXEDPOINT2, "1.005", 8, {100, 0, 0, 0, 0, 0, 0, 0}},
-        {TYPE_FIXEDPOINT1, "-2.5", 8, {0xE7, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        {TYPE_FIXEDPOINT3,
-         dbl_max_text.c_str(),
-         8,
-         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}},
-        {TYPE_INT32, "", 4, {0xFF, 0xFF, 0xFF, 0x7F}},  // empty is null
-        {TYPE_INT32, "-17", 4, {0xEF, 0xFF, 0xFF, 0xFF}},
-        {TYPE_UINT8, "200", 1, {200}},
-        {TYPE_STRING, "abcdefg", 5, {'a', 'b', 'c', 'd', 0}},
-        {TYPE_CHAR, "", 1, {0}},
-        // The hex bytes win over the decimal text.
-        {TYPE_FLOAT64, "0.1@000000000000F03F", 8, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
-        {TYPE_FLOAT32, "2.5", 4, {0, 0, 0x20, 0x40}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        unsigned char v[8];
-        memset(v, 0x5A, sizeof v);
-        EXPECT_TRUE(FieldDesc::fill_member(c.type, v, c.text, c.size));
-        EXPECT_EQ(Bytes(v, v + c.size), c.want);
-    }
-    char out[64];
-    int32_t null_int = INT32_MAX;
-    EXPECT_EQ(FieldDesc::print_member(out, TYPE_INT32, &null_int, false, 4, false, nullptr), 0);
+DataType type_named(const std::string& name) {
+    for (int t = 0; t < TYPE_COUNT; ++t)
+        if (name == Base::DATA_TYPE_NAME[t]) return static_cast<DataType>(t);
+    ADD_FAILURE() << "no type " << name;
+    return TYPE_NULL;
 }
 
-TEST(FieldDesc, PrintsByType) {
-    const int64_t fixed = 12345, seven = 7;
-    const double one = 1.0;
-    const float half = 0.5f;
-    const char raw[4] = {'w', 'x', 'y', 'z'};  // no NUL: printed no further than its size
-    struct Case {
-        DataType type;
-        const void* value;
-        bool quoted;
-        int width;
-        bool pad;
-        const char* want;
-    } cases[] = {
-        {TYPE_FIXEDPOINT3, &fixed, false, 8, false, "12.345"},
-        {TYPE_FIXEDPOINT0, &seven, false, 8, false, "7"},
-        {TYPE_STRING, "a\"b", true, 8, false, "a\"\"b"},
-        {TYPE_STRING, "ab", false, 6, true, "ab   "},
-        {TYPE_FLOAT64, &one, false, 8, false, "1.000000000000000@000000000000F03F"},
-        {TYPE_FLOAT32, &half, false, 4, false, "0.50000000"},
-        {TYPE_STRING, raw, false, 4, false, "wxyz"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.want);
+Bytes from_hex(const std::string& hex) {
+    Bytes out(hex.size() / 2);
+    EXPECT_NE(nullptr, Base::hex_to_bytes(hex.c_str(), reinterpret_cast<char*>(out.data()),
+                                          static_cast<int>(out.size())));
+    return out;
+}
+
+TEST(FieldDesc, ParsesAndPrintsByType) {
+    for (const TestTable::Row& row : TestTable::read("base/field_desc.data", "fill")) {
+        SCOPED_TRACE(TestTable::where("base/field_desc.data", row));
+        unsigned char v[8];
+        memset(v, 0x5A, sizeof v);
+        const int size = std::stoi(row[3]);
+        EXPECT_TRUE(FieldDesc::fill_member(type_named(row[1]), v, row[2].c_str(), size));
+        EXPECT_EQ(Bytes(v, v + size), from_hex(row[4]));
+    }
+    // Far beyond INT64_MAX / 1000: the largest fixed-point value.
+    unsigned char v[8];
+    EXPECT_TRUE(FieldDesc::fill_member(TYPE_FIXEDPOINT3, v, std::to_string(DBL_MAX).c_str(), 8));
+    EXPECT_EQ(Bytes(v, v + 8), from_hex("ffffffffffffff7f"));
+
+    for (const TestTable::Row& row : TestTable::read("base/field_desc.data", "print")) {
+        SCOPED_TRACE(TestTable::where("base/field_desc.data", row));
+        const DataType type = type_named(row[1]);
+        const Bytes value = from_hex(row[2]);
+        const bool quoted = row[3] == "1", pad = row[5] == "1";
+        const int width = std::stoi(row[4]);
         char out[128], hex[32];
-        char* hexbuf = c.type == TYPE_FLOAT64 ? hex : nullptr;
-        int n = FieldDesc::print_member(out, c.type, c.value, c.quoted, c.width, c.pad, hexbuf);
-        EXPECT_EQ(std::string(out, n), c.want);
-        EXPECT_EQ(
-            FieldDesc::print_member(nullptr, c.type, c.value, c.quoted, c.width, c.pad, hexbuf), n);
+        char* hexbuf = type == TYPE_FLOAT64 ? hex : nullptr;
+        int n = FieldDesc::print_member(out, type, value.data(), quoted, width, pad, hexbuf);
+        EXPECT_EQ(std::string(out, n), row[6]);
+        EXPECT_EQ(FieldDesc::print_member(nullptr, type, value.data(), quoted, width, pad, hexbuf),
+                  n);
     }
 }
 
