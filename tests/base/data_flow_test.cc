@@ -256,6 +256,7 @@ TEST(DataFlowRecycler, ReleasesBlocksBehindTheSlowestReaderMinusKeep) {
     EXPECT_EQ(0u, flow.get_recycle_count());
     __atomic_store_n(slow, 6000UL, __ATOMIC_RELEASE);
     EXPECT_TRUE(recycler.invoke());
+    EXPECT_EQ(6000u, recycler.get_last_min());
     unsigned long recycled = flow.get_recycle_count();
     // One whole block before the one holding object 5900 is kept.
     EXPECT_GT(recycled, 3000u);
