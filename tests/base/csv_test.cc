@@ -12,16 +12,17 @@
 #include <tuple>
 #include <vector>
 
+#include "tests/test_table.h"
+
 namespace {
 
 using Fields = std::vector<std::string>;
-const Fields INVALID{"<invalid>"};
 
-Fields split(const char* line, bool quote, int max_fields = 16) {
-    std::vector<char> buffer(strlen(line) + 1);
+Fields split(const std::string& line, bool quote, int max_fields) {
+    std::vector<char> buffer(line.size() + 1);
     std::vector<char*> out(max_fields);
-    int n = Base::Csv::split(line, quote, out.data(), max_fields, buffer.data());
-    if (n < 0) return INVALID;
+    int n = Base::Csv::split(line.c_str(), quote, out.data(), max_fields, buffer.data());
+    if (n < 0) return Fields{"<invalid>"};
     return Fields(out.begin(), out.begin() + n);
 }
 
@@ -63,32 +64,14 @@ std::string head_of(const Base::Csv& csv) {
 }
 
 TEST(CsvSplit, CutsFieldsAndRefusesMalformedLines) {
-    struct Case {
-        const char* line;
-        bool quote;
-        int max;
-        Fields want;
-    } cases[] = {
-        {"a,b,,c", false, 16, {"a", "b", "", "c"}},
-        {"", false, 16, {""}},
-        {",", false, 16, {"", ""}},
-        {"b\"\"c, x ", false, 16, {"b\"\"c", " x "}},  // quotes are plain text
-        {"a,b,c", false, 2, INVALID},
-        {"\"a\",\"b\"\"c\"", true, 16, {"a", "b\"c"}},
-        {"  \"a\" , \"\",\t\"x,y\"  ", true, 16, {"a", "", "x,y"}},
-        {"\"\"\"\"", true, 16, {"\""}},
-        {"   ", true, 16, {}},
-        {"", true, 16, {}},
-        {"\"abc", true, 16, INVALID},             // unterminated
-        {"\"a\"\"", true, 16, INVALID},           // ends inside after a doubled quote
-        {"\"a\"x,\"b\"", true, 16, INVALID},      // junk after a field
-        {"a,\"b\"", true, 16, INVALID},           // unenclosed field
-        {"\"a\",", true, 16, INVALID},            // trailing comma
-        {"\"a\",,\"b\"", true, 16, INVALID},      // empty unenclosed field
-        {"\"a\" \"b\"", true, 16, INVALID},       // missing comma
-        {"\"a\",\"b\",\"c\"", true, 2, INVALID},  // too many fields
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.want, split(c.line, c.quote, c.max)) << c.line;
+    for (const TestTable::Row& row : TestTable::read("base/csv.data", "split")) {
+        SCOPED_TRACE(TestTable::where("base/csv.data", row));
+        const int count = std::stoi(row[4]);
+        Fields want(row.fields.begin() + 5, row.fields.end());
+        EXPECT_EQ(count < 0 ? Fields{"<invalid>"} : want,
+                  split(row[3], row[1] == "1", std::stoi(row[2])));
+        EXPECT_EQ(want.size(), static_cast<size_t>(count < 0 ? 0 : count));
+    }
 }
 
 TEST(Csv, HeaderLookupAndWidthRule) {
@@ -218,24 +201,18 @@ TEST(Csv, ExactFloatsReadBackBitForBit) {
 TEST(Csv, FixedPointReadsNudgeAndTruncate) {
     auto csv = make_table(false, 32, 1);
     int64_t v;
-    struct Case {
-        const char* text;
-        DataType type;
-        int64_t value;
-    } cases[] = {
-        {"0.29", TYPE_FIXEDPOINT2, 29},   {"1.005", TYPE_FIXEDPOINT3, 1005},
-        {"-0.29", TYPE_FIXEDPOINT2, -29}, {"12.3456", TYPE_FIXEDPOINT2, 1234},
-        {"4.35", TYPE_FIXEDPOINT2, 435},  {"99999.99999999", TYPE_FIXEDPOINT8, 9999999999999},
-        {"7", TYPE_FIXEDPOINT0, 7},       {"-0.000001", TYPE_FIXEDPOINT6, -1},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(csv->read_data(c.text));
-        EXPECT_TRUE(csv->get_data(0, v, c.type) && v == c.value) << c.text << " gave " << v;
+    for (const TestTable::Row& row : TestTable::read("base/csv.data", "fixed")) {
+        SCOPED_TRACE(TestTable::where("base/csv.data", row));
+        ASSERT_TRUE(csv->read_data(row[1].c_str()));
+        const DataType type = static_cast<DataType>(TYPE_FIXEDPOINT0 + std::stoi(row[2]));
+        EXPECT_TRUE(csv->get_data(0, v, type) && v == std::stoll(row[3])) << v;
     }
-    ASSERT_TRUE(csv->read_data("1e30"));
-    EXPECT_FALSE(csv->get_data(0, v, TYPE_FIXEDPOINT0));
-    ASSERT_TRUE(csv->read_data("nan"));
-    EXPECT_FALSE(csv->get_data(0, v, TYPE_FIXEDPOINT0));
+    for (const TestTable::Row& row : TestTable::read("base/csv.data", "badfixed")) {
+        ASSERT_TRUE(csv->read_data(row[1].c_str()));
+        EXPECT_FALSE(
+            csv->get_data(0, v, static_cast<DataType>(TYPE_FIXEDPOINT0 + std::stoi(row[2]))))
+            << row[1];
+    }
     EXPECT_FALSE(csv->get_data(0, v, TYPE_INT64)) << "not a fixed-point type";
 
     ASSERT_TRUE(csv->set_data(0, int64_t(5), TYPE_FIXEDPOINT8));

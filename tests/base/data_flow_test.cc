@@ -10,6 +10,7 @@
 #include "base/data_flow_iterator.h"
 #include "base/data_flow_sender.h"
 #include "flow_test_util.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -135,20 +136,16 @@ TEST(DataFlow, NumbersFromTheStartAndRestartsWhereCleared) {
 }
 
 TEST(DataFlow, FileNameUsesSubjectInEightHexDigitsOrTheGivenName) {
-    struct Case {
-        unsigned short subject;
-        const char* dir;
-        const char* name;
-        const char* want;
-    } cases[] = {{16, "d", nullptr, "d/00000010.flow"},
-                 {16, nullptr, "topic", "topic.flow"},
-                 {16, "/tmp/x", "t", "/tmp/x/t.flow"},
-                 {0xffff, nullptr, nullptr, "0000ffff.flow"}};
-    for (const Case& c : cases) {
-        DataFlow flow(c.subject, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    for (const TestTable::Row& row : TestTable::read("base/data_flow.data", "file")) {
+        SCOPED_TRACE(TestTable::where("base/data_flow.data", row));
+        DataFlow flow(static_cast<unsigned short>(std::stoi(row[1])), MIB, MIB, nullptr, nullptr, 0,
+                      nullptr, false, false);
+        auto given = [](const std::string& f) -> const char* {
+            return f == "<null>" ? nullptr : f.c_str();
+        };
         char name[DataFlow::FILE_NAME_SIZE];
-        flow.get_file_name(c.dir, c.name, name);
-        EXPECT_STREQ(c.want, name);
+        flow.get_file_name(given(row[2]), given(row[3]), name);
+        EXPECT_STREQ(row[4].c_str(), name);
     }
 }
 
@@ -259,6 +256,7 @@ TEST(DataFlowRecycler, ReleasesBlocksBehindTheSlowestReaderMinusKeep) {
     EXPECT_EQ(0u, flow.get_recycle_count());
     __atomic_store_n(slow, 6000UL, __ATOMIC_RELEASE);
     EXPECT_TRUE(recycler.invoke());
+    EXPECT_EQ(6000u, recycler.get_last_min());
     unsigned long recycled = flow.get_recycle_count();
     // One whole block before the one holding object 5900 is kept.
     EXPECT_GT(recycled, 3000u);

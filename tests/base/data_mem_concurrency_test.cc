@@ -35,19 +35,7 @@ constexpr unsigned long MAX_LAG = 2 * LAG;
 constexpr int READERS = 2;
 
 // Objects of 8 to 503 bytes.
-const unsigned int SPREAD = 496;
-
-unsigned short size_of(unsigned long i) {
-    return NumberedObject::size_of(i, SPREAD);
-}
-
-void fill(char* p, unsigned long i) {
-    NumberedObject::fill(p, i, size_of(i));
-}
-
-bool holds(const char* p, unsigned short n, unsigned long i) {
-    return NumberedObject::holds(p, n, i, SPREAD);
-}
+const NumberedObjects NUMBERED{496};
 
 // Object i found through the directory, as a seeking reader finds it.
 bool found_intact(const Base::DataMem& m, unsigned long i) {
@@ -57,7 +45,7 @@ bool found_intact(const Base::DataMem& m, unsigned long i) {
     unsigned long first = b->get_first();
     if (i < first || i - first >= b->get_count()) return false;
     unsigned int start = b->start_offset(i - first), end = b->end_offset(i - first);
-    return holds(b->data + start, static_cast<unsigned short>(end - start), i);
+    return NUMBERED.holds(b->data + start, static_cast<unsigned short>(end - start), i);
 }
 
 unsigned long chain_length(const Base::DataMem& m) {
@@ -177,8 +165,8 @@ TEST(DataMemConcurrency, ReadersSeekWhileTheWriterAppendsAndReusesRecycledBlocks
     unsigned long longest = 0;
     for (unsigned long i = 0; i < OBJECTS; ++i) {
         while (i > floors.min() + MAX_LAG) std::this_thread::yield();
-        fill(static_cast<char*>(m.alloc(size_of(i))), i);
-        ASSERT_EQ(m.commit(size_of(i)), i);
+        NUMBERED.fill(static_cast<char*>(m.alloc(NUMBERED.size_of(i))), i);
+        ASSERT_EQ(m.commit(NUMBERED.size_of(i)), i);
         if (i % 4096 == 0) longest = std::max(longest, chain_length(m));
     }
     readers.stop();
@@ -222,8 +210,8 @@ TEST(DataMemConcurrency, ReadersSeekWhileTheWriterRollsBatchesBack) {
         // Some 1 to 2 blocks of objects.
         unsigned long batch = 4000 + rng() % 4000;
         for (unsigned long i = end; i < end + batch; ++i) {
-            fill(static_cast<char*>(m.alloc(size_of(i))), i);
-            m.commit(size_of(i));
+            NUMBERED.fill(static_cast<char*>(m.alloc(NUMBERED.size_of(i))), i);
+            m.commit(NUMBERED.size_of(i));
         }
         if (rng() % 2) {
             ASSERT_TRUE(m.truncate(end));
@@ -240,9 +228,9 @@ TEST(DataMemConcurrency, ReadersSeekWhileTheWriterRollsBatchesBack) {
     for (unsigned long i = 0; i < published.load(); i += 97) ASSERT_TRUE(found_intact(m, i)) << i;
 }
 
-// The same through the flow: iterators seek and read on their threads with
-// reader cells, and the flow's recycler runs on a thread of its own, as a
-// flow recycler on a reactor thread does.
+// The same through the flow: iterators read in order or seek on their
+// threads with reader cells, and the flow's recycler runs on a thread of its
+// own, as a flow recycler on a reactor thread does.
 TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
     constexpr unsigned long KEEP = LAG;
     Base::Memory memory(MIB, MIB);
@@ -252,14 +240,21 @@ TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
     for (auto& c : cells) c = recycler.alloc_reader();
     Readers readers(READERS, 7, [&](int id) {
         auto it = std::make_shared<Base::DataFlow::Iterator>(&flow, nullptr, nullptr, cells[id]);
-        return [&, it](std::mt19937_64& rng) {
+        auto expected = std::make_shared<unsigned long>(0);
+        return [&, id, it, expected](std::mt19937_64& rng) {
+            if (id == 0) {  // reads every object in order, as a subscriber does
+                const Base::DataFlow::Iterator::Result* r = it->next();
+                if (r == nullptr) return -1;
+                unsigned long pos = (*expected)++;
+                return int{it->tell() == pos + 1 && NUMBERED.holds(r->data, r->length, pos)};
+            }
             unsigned long end = flow.get_count();
             unsigned long cell = it->get_recycle_pos();
             unsigned long low = cell > KEEP ? cell - KEEP : 0;
             if (end <= low) return -1;
             unsigned long pos = low + rng() % (end - low);
             const Base::DataFlow::Iterator::Result* r = it->seek(pos) ? it->next() : nullptr;
-            return int{r != nullptr && holds(r->data, r->length, pos)};
+            return int{r != nullptr && NUMBERED.holds(r->data, r->length, pos)};
         };
     });
     std::thread recycling([&] {
@@ -286,8 +281,8 @@ TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
             if (stalled) break;
             std::this_thread::yield();
         }
-        fill(static_cast<char*>(flow.alloc_object(size_of(i))), i);
-        ASSERT_EQ(flow.commit_object(size_of(i), false), i);
+        NUMBERED.fill(static_cast<char*>(flow.alloc_object(NUMBERED.size_of(i))), i);
+        ASSERT_EQ(flow.commit_object(NUMBERED.size_of(i), false), i);
     }
     readers.stop();
     recycling.join();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <thread>
 #include <vector>
 
 namespace {
@@ -150,36 +149,6 @@ TEST(DataMem, FreeRestoresAdjacentBlocksToTheMemoryAsOnePiece) {
     EXPECT_EQ(m.get_first_block(), nullptr);
     write_object(m, 0);
     EXPECT_TRUE(check_object(m, 0));
-}
-
-// A reader thread follows the writer through the blocks with the published
-// counts and links only, as flow readers do, and checks every byte.
-TEST(DataMem, ReaderOnAnotherThreadSeesCommittedObjectsComplete) {
-    Base::DataMem m(kMiB, kMiB, 3, nullptr);
-    const unsigned long n = 4 * kPerBlock;
-    std::thread writer([&] {
-        for (unsigned long i = 0; i < n; ++i) write_object(m, i);
-    });
-    unsigned long seen = 0, bad = 0;
-    const Base::DataMem::Block* b = nullptr;
-    while (!b) b = m.get_first_block();
-    while (seen < n) {
-        unsigned long k = seen - b->get_first();
-        if (k < b->get_count()) {
-            unsigned int start = b->start_offset(k), end = b->end_offset(k);
-            if (end - start != static_cast<unsigned int>(kObj - (seen % 7))) ++bad;
-            for (unsigned int j = start; j < end; ++j)
-                bad += b->data[j] != static_cast<char>(seen & 0x7F);
-            ++seen;
-            continue;
-        }
-        // Move on only once this block is read to its end: the next block
-        // must start exactly at the object wanted.
-        const Base::DataMem::Block* next = b->get_next();
-        if (next && next->get_count() && next->get_first() == seen) b = next;
-    }
-    writer.join();
-    EXPECT_EQ(bad, 0u);
 }
 
 }  // namespace

@@ -10,7 +10,11 @@
 #include <tuple>
 #include <vector>
 
+#include "base/csv.h"
+#include "base/hex.h"
+#include "base/json.h"
 #include "base/map.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -220,70 +224,46 @@ TEST(FieldDesc, ComparesByTypeAndDirection) {
     EXPECT_NE(d.hash_key(&x), d.hash_key(&y));
 }
 
-TEST(FieldDesc, ParsesTextByType) {
-    const std::string dbl_max_text = std::to_string(DBL_MAX);  // far beyond INT64_MAX / 1000
-    struct Case {
-        DataType type;
-        const char* text;
-        int size;
-        Bytes want;  // the member's bytes (little-endian in memory)
-    } cases[] = {
-        {TYPE_FIXEDPOINT2, "1.005", 8, {100, 0, 0, 0, 0, 0, 0, 0}},
-        {TYPE_FIXEDPOINT1, "-2.5", 8, {0xE7, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        {TYPE_FIXEDPOINT3,
-         dbl_max_text.c_str(),
-         8,
-         {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}},
-        {TYPE_INT32, "", 4, {0xFF, 0xFF, 0xFF, 0x7F}},  // empty is null
-        {TYPE_INT32, "-17", 4, {0xEF, 0xFF, 0xFF, 0xFF}},
-        {TYPE_UINT8, "200", 1, {200}},
-        {TYPE_STRING, "abcdefg", 5, {'a', 'b', 'c', 'd', 0}},
-        {TYPE_CHAR, "", 1, {0}},
-        // The hex bytes win over the decimal text.
-        {TYPE_FLOAT64, "0.1@000000000000F03F", 8, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F}},
-        {TYPE_FLOAT32, "2.5", 4, {0, 0, 0x20, 0x40}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        unsigned char v[8];
-        memset(v, 0x5A, sizeof v);
-        EXPECT_TRUE(FieldDesc::fill_member(c.type, v, c.text, c.size));
-        EXPECT_EQ(Bytes(v, v + c.size), c.want);
-    }
-    char out[64];
-    int32_t null_int = INT32_MAX;
-    EXPECT_EQ(FieldDesc::print_member(out, TYPE_INT32, &null_int, false, 4, false, nullptr), 0);
+DataType type_named(const std::string& name) {
+    for (int t = 0; t < TYPE_COUNT; ++t)
+        if (name == Base::DATA_TYPE_NAME[t]) return static_cast<DataType>(t);
+    ADD_FAILURE() << "no type " << name;
+    return TYPE_NULL;
 }
 
-TEST(FieldDesc, PrintsByType) {
-    const int64_t fixed = 12345, seven = 7;
-    const double one = 1.0;
-    const float half = 0.5f;
-    const char raw[4] = {'w', 'x', 'y', 'z'};  // no NUL: printed no further than its size
-    struct Case {
-        DataType type;
-        const void* value;
-        bool quoted;
-        int width;
-        bool pad;
-        const char* want;
-    } cases[] = {
-        {TYPE_FIXEDPOINT3, &fixed, false, 8, false, "12.345"},
-        {TYPE_FIXEDPOINT0, &seven, false, 8, false, "7"},
-        {TYPE_STRING, "a\"b", true, 8, false, "a\"\"b"},
-        {TYPE_STRING, "ab", false, 6, true, "ab   "},
-        {TYPE_FLOAT64, &one, false, 8, false, "1.000000000000000@000000000000F03F"},
-        {TYPE_FLOAT32, &half, false, 4, false, "0.50000000"},
-        {TYPE_STRING, raw, false, 4, false, "wxyz"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.want);
+Bytes from_hex(const std::string& hex) {
+    Bytes out(hex.size() / 2);
+    EXPECT_NE(nullptr, Base::hex_to_bytes(hex.c_str(), reinterpret_cast<char*>(out.data()),
+                                          static_cast<int>(out.size())));
+    return out;
+}
+
+TEST(FieldDesc, ParsesAndPrintsByType) {
+    for (const TestTable::Row& row : TestTable::read("base/field_desc.data", "fill")) {
+        SCOPED_TRACE(TestTable::where("base/field_desc.data", row));
+        unsigned char v[8];
+        memset(v, 0x5A, sizeof v);
+        const int size = std::stoi(row[3]);
+        EXPECT_TRUE(FieldDesc::fill_member(type_named(row[1]), v, row[2].c_str(), size));
+        EXPECT_EQ(Bytes(v, v + size), from_hex(row[4]));
+    }
+    // Far beyond INT64_MAX / 1000: the largest fixed-point value.
+    unsigned char v[8];
+    EXPECT_TRUE(FieldDesc::fill_member(TYPE_FIXEDPOINT3, v, std::to_string(DBL_MAX).c_str(), 8));
+    EXPECT_EQ(Bytes(v, v + 8), from_hex("ffffffffffffff7f"));
+
+    for (const TestTable::Row& row : TestTable::read("base/field_desc.data", "print")) {
+        SCOPED_TRACE(TestTable::where("base/field_desc.data", row));
+        const DataType type = type_named(row[1]);
+        const Bytes value = from_hex(row[2]);
+        const bool quoted = row[3] == "1", pad = row[5] == "1";
+        const int width = std::stoi(row[4]);
         char out[128], hex[32];
-        char* hexbuf = c.type == TYPE_FLOAT64 ? hex : nullptr;
-        int n = FieldDesc::print_member(out, c.type, c.value, c.quoted, c.width, c.pad, hexbuf);
-        EXPECT_EQ(std::string(out, n), c.want);
-        EXPECT_EQ(
-            FieldDesc::print_member(nullptr, c.type, c.value, c.quoted, c.width, c.pad, hexbuf), n);
+        char* hexbuf = type == TYPE_FLOAT64 ? hex : nullptr;
+        int n = FieldDesc::print_member(out, type, value.data(), quoted, width, pad, hexbuf);
+        EXPECT_EQ(std::string(out, n), row[6]);
+        EXPECT_EQ(FieldDesc::print_member(nullptr, type, value.data(), quoted, width, pad, hexbuf),
+                  n);
     }
 }
 
@@ -317,6 +297,136 @@ TEST(FieldDesc, PrintsRecordsNamedQuotedAndPlain) {
     size_t got = fread(line, 1, sizeof line - 1, f);
     fclose(f);
     EXPECT_EQ(std::string(line, got), "\"ErrorID\",\"ErrorMsg\"\nErrorID=9 ErrorMsg=bad \"x\"");
+}
+
+// What a JSON file form writes, with its returned length checked.
+std::string json_text(const FieldDesc& d, const void* record, bool exact) {
+    FILE* f = tmpfile();
+    char esc[512], text[1024] = {0};
+    const int n = d.to_json(f, record, nullptr, esc, exact);
+    rewind(f);
+    EXPECT_EQ(fread(text, 1, sizeof text - 1, f), static_cast<size_t>(n));
+    fclose(f);
+    return text;
+}
+
+// One member of every streamable type, end to end, with a value each that
+// is not the type's null; the string carries what CSV and JSON must escape.
+struct AllTypes {
+    FieldDesc d{2, "AllTypes"};
+    std::vector<char> record;
+    explicit AllTypes(const char* text) {
+        const struct {
+            DataType type;
+            int size;
+            double value;
+        } members[] = {{TYPE_UINT8, 1, 200},   {TYPE_UINT16, 2, 60000},
+                       {TYPE_UINT32, 4, 4e9},  {TYPE_UINT64, 8, 1e15},
+                       {TYPE_INT8, 1, -100},   {TYPE_INT16, 2, -30000},
+                       {TYPE_INT32, 4, -2e9},  {TYPE_INT64, 8, -1e15},
+                       {TYPE_FLOAT32, 4, 0.1}, {TYPE_FLOAT64, 8, 0.1},
+                       {TYPE_CHAR, 1, 'Q'},    {TYPE_STRING, 12, 0},
+                       {TYPE_BOOL, 4, 1},      {TYPE_FIXEDPOINT3, 8, -4250125},
+                       {TYPE_VINT32, 4, -7},   {TYPE_VINT64, 8, 1e12}};
+        for (const auto& m : members)
+            d.add_member(m.type, m.size, "T", ("M" + std::to_string(d.member_count)).c_str(),
+                         false);
+        record.assign(d.struct_size, 0);
+        for (int i = 0; i < d.member_count; ++i) {
+            char* p = record.data() + d.members[i].offset;
+            const double v = members[i].value;
+            const int64_t n = static_cast<int64_t>(v);  // little-endian: the low bytes
+            const float f = static_cast<float>(v);
+            if (members[i].type == TYPE_STRING)
+                strcpy(p, text);
+            else
+                memcpy(p,
+                       members[i].type == TYPE_FLOAT64   ? static_cast<const void*>(&v)
+                       : members[i].type == TYPE_FLOAT32 ? static_cast<const void*>(&f)
+                                                         : &n,
+                       members[i].size);
+        }
+    }
+};
+
+TEST(FieldDescForms, EveryTypeRoundTripsThroughACsvFile) {
+    AllTypes all("cu/\"2,5");
+    const FieldDesc& d = all.d;
+    Base::Csv out(true, 64);
+    for (int i = 0; i < d.member_count; ++i) ASSERT_EQ(out.add_head(d.members[i].name), i);
+    ASSERT_TRUE(d.to_csv(&out, all.record.data(), true));
+    FILE* f = tmpfile();
+    ASSERT_TRUE(out.write_head(f));
+    ASSERT_TRUE(out.write_data(f));
+    rewind(f);
+    Base::Csv in(true, 64);
+    ASSERT_TRUE(in.read_head(f));
+    ASSERT_TRUE(in.read_data(f));
+    fclose(f);
+    std::vector<char> back(d.struct_size, 0x5A);
+    ASSERT_TRUE(d.from_csv(&in, back.data(), nullptr));
+    EXPECT_EQ(back, all.record);  // exact: floats carry their raw bytes
+}
+
+TEST(FieldDescForms, EveryTypeRoundTripsThroughJson) {
+    AllTypes all("\b\t\n\f\r\"/\\x");
+    const FieldDesc& d = all.d;
+    Base::Json json;
+    Base::Json::Object* object = json.add_object();
+    char hex[40];
+    ASSERT_TRUE(d.to_json(object, all.record.data(), hex));
+    std::vector<char> back(d.struct_size, 0);
+    ASSERT_TRUE(d.from_json(object, back.data()));
+    EXPECT_EQ(back, all.record);
+    // The file form escapes the string and reads back the same.
+    const std::string text = json_text(d, all.record.data(), true);
+    EXPECT_NE(text.find("\"M11\":\"\\b\\t\\n\\f\\r\\\"\\/\\\\x\""), std::string::npos) << text;
+    Base::Json parsed;
+    ASSERT_TRUE(parsed.parse(text.c_str(), static_cast<int>(text.size())));
+    std::fill(back.begin(), back.end(), 0);
+    ASSERT_TRUE(d.from_json(parsed.get_object(0), back.data()));
+    EXPECT_EQ(back, all.record);
+}
+
+TEST(FieldDescForms, CsvMissingColumnZeroFills) {
+    AllTypes all("");
+    Base::Csv in(false, 64);
+    ASSERT_TRUE(in.read_head("M11,M1"));
+    ASSERT_TRUE(in.read_data("ag,5"));
+    std::vector<char> back(all.d.struct_size, 0x5A), want(all.d.struct_size, 0);
+    const uint16_t five = 5;
+    memcpy(&want[all.d.members[1].offset], &five, 2);
+    strcpy(&want[all.d.members[11].offset], "ag");
+    EXPECT_TRUE(all.d.from_csv(&in, back.data(), nullptr));
+    EXPECT_EQ(back, want);
+}
+
+TEST(FieldDescForms, JsonRefusesUnknownNamesAndNonStrings) {
+    AllTypes all("");
+    Base::Json json;
+    Base::Json::Object* object = json.add_object();
+    object->add_string("Nonsense", "1");
+    EXPECT_FALSE(all.d.from_json(object, all.record.data()));
+    Base::Json::Object* numbers = json.add_object();
+    numbers->add_number("M1", 3, 0);
+    EXPECT_FALSE(all.d.from_json(numbers, all.record.data()));
+}
+
+TEST(FieldDescForms, JsonFileFormEscapesValues) {
+    AllTypes all("cu/\"25");
+    const std::string text = json_text(all.d, all.record.data(), false);
+    EXPECT_EQ(
+        text,
+        "{\"M0\":\"200\",\"M1\":\"60000\",\"M2\":\"4000000000\",\"M3\":\"1000000000000000\","
+        "\"M4\":\"-100\",\"M5\":\"-30000\",\"M6\":\"-2000000000\",\"M7\":\"-1000000000000000\","
+        "\"M8\":\"0.10000000\",\"M9\":\"0.100000000000000\",\"M10\":\"Q\","
+        "\"M11\":\"cu\\/\\\"25\",\"M12\":\"1\",\"M13\":\"-4250.125\",\"M14\":\"-7\","
+        "\"M15\":\"1000000000000\"}");
+    Base::Json parsed;
+    ASSERT_TRUE(parsed.parse(text.c_str(), static_cast<int>(text.size())));
+    std::vector<char> back(all.d.struct_size, 0);
+    ASSERT_TRUE(all.d.from_json(parsed.get_object(0), back.data()));
+    EXPECT_TRUE(all.d.equal_field(back.data(), all.record.data()));
 }
 
 TEST(TypedMap, KeysByMemberType) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "flow_test_util.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -63,39 +64,28 @@ TEST(Json, ParsesTypedValues) {
     EXPECT_DOUBLE_EQ(0.5, Base::Json::get_float(inner->get_property("inner")->get_value()));
 }
 
+// The text of a row: every field after the kind, colons included.
+std::string text_of(const TestTable::Row& row) {
+    std::string text = row[1];
+    for (size_t i = 2; i < row.size(); ++i) text += ":" + row[i];
+    return text;
+}
+
 TEST(Json, NumbersAreScaledIntegers) {
-    struct Case {
-        const char* text;
-        int64_t scaled;
-        int decimals;
-    } cases[] = {{"0", 0, 0},
-                 {"-0", 0, 0},
-                 {"1.50", 150, 2},
-                 {"1e2", 100, 0},
-                 {"1.5e-1", 15, 2},
-                 {"2.5E+3", 2500, 0},
-                 {"0.123456789", 12345678, 8},
-                 {"-0.000000001", 0, 8},
-                 {"-9223372036854775808", INT64_MIN, 0},
-                 {"9223372036854775807", INT64_MAX, 0},
-                 {"92233720368.54775807", INT64_MAX, 8},
-                 {"1e-5000", 0, 8},
-                 {"0e4000", 0, 0}};
-    for (const Case& c : cases) {
+    for (const TestTable::Row& row : TestTable::read("base/json.data", "num")) {
+        SCOPED_TRACE(TestTable::where("base/json.data", row));
         Base::Json json;
-        std::string text = std::string("{\"v\":") + c.text + "}";
-        ASSERT_TRUE(parse_exact(json, text)) << c.text;
+        ASSERT_TRUE(parse_exact(json, "{\"v\":" + row[1] + "}"));
         int64_t scaled;
         int decimals;
         ASSERT_TRUE(Base::Json::get_number(json.get_object(0)->get_property("v")->get_value(),
                                            scaled, decimals));
-        EXPECT_EQ(std::make_pair(c.scaled, c.decimals), std::make_pair(scaled, decimals)) << c.text;
+        EXPECT_EQ(std::make_pair(std::stoll(row[2]), std::stoi(row[3])),
+                  std::make_pair(static_cast<long long>(scaled), decimals));
     }
-    for (const char* bad : {"9223372036854775808", "-9223372036854775809", "1e19", "-", "1.", ".5",
-                            "1e", "1e+", "+1", "0x10", "1.5.2"}) {
+    for (const TestTable::Row& row : TestTable::read("base/json.data", "badnum")) {
         Base::Json json;
-        std::string text = std::string("{\"v\":") + bad + "}";
-        EXPECT_FALSE(parse_exact(json, text)) << bad;
+        EXPECT_FALSE(parse_exact(json, "{\"v\":" + row[1] + "}")) << row[1];
         EXPECT_EQ(0, json.get_object_count());
     }
 }
@@ -123,34 +113,13 @@ TEST(Json, LargeNumbersAndEscapesPrintBack) {
 }
 
 TEST(Json, MalformedInputFailsWithoutAppending) {
-    const char* bad[] = {
-        R"({"a":"abc)",       // unterminated string
-        R"({"a":"abc\)",      // unterminated after a backslash
-        R"({"a":"\x"})",      // unknown escape
-        R"({"a":"\u12"})",    // short \u
-        R"({"a":"\u12G4"})",  // non-hex \u
-        R"({"a":"\u0000"})",  // NUL inside a string
-        R"({"a":"\u00)",      // \u cut by the end
-        R"({"a" 1})",         // missing colon
-        R"({"a":1,})",        // trailing comma
-        R"({"a":1)",          // unterminated object
-        R"({"a":[1,2})",      // unterminated array
-        R"({"a":tru})",       // bad word
-        R"({"a":nul)",        // word cut by the end
-        R"({a:1})",           // unquoted name
-        R"({"a":1} x)",       // junk after an object
-        R"(["x"])",           // top-level array of non-objects
-        R"([{"a":1}] {})",    // junk after the top-level array
-        R"("text")",          // top level is not an object
-        R"({"a":1}{"b":)",    // second object cut
-        "{\"a\":\"x\0y\"}",   // cut by a NUL: no closing quote within the C string
-    };
-    for (const char* text : bad) {
+    for (const TestTable::Row& row : TestTable::read("base/json.data", "bad")) {
+        const std::string text = text_of(row);
         Base::Json json;
         EXPECT_FALSE(parse_exact(json, text)) << text;
         EXPECT_EQ(0, json.get_object_count()) << text;
         EXPECT_GE(json.get_error_offset(), 0) << text;
-        EXPECT_LE(json.get_error_offset(), static_cast<int>(strlen(text))) << text;
+        EXPECT_LE(json.get_error_offset(), static_cast<int>(text.size())) << text;
     }
     Base::Json json;
     std::string with_nul("{\"a\":\"x\0y\"}", 11);
@@ -205,27 +174,9 @@ TEST(Json, BuiltDocumentPrintsWithTabs) {
     o->add_object("Empty");
     EXPECT_EQ(nullptr, o->add_number("Bad", 1, 9));
     EXPECT_EQ(nullptr, o->get_property("Open")->get_value()->push_null()) << "not an array";
-    const char* expected =
-        "\t{\n"
-        "\t\t\"InstrumentID\":\"cu2612\",\n"
-        "\t\t\"Price\":65432.10,\n"
-        "\t\t\"Volume\":7,\n"
-        "\t\t\"Open\":true,\n"
-        "\t\t\"Note\":null,\n"
-        "\t\t\"Levels\":[\n"
-        "\t\t\t0.00000001,\n"
-        "\t\t\t\"two\",\n"
-        "\t\t\t{\n"
-        "\t\t\t\t\"x\":false\n"
-        "\t\t\t},\n"
-        "\t\t\t[\n"
-        "\t\t\t],\n"
-        "\t\t\tnull,\n"
-        "\t\t\ttrue\n"
-        "\t\t],\n"
-        "\t\t\"Empty\":{\n"
-        "\t\t}\n"
-        "\t}\n";
+    std::string expected;
+    for (const TestTable::Row& row : TestTable::read("base/json.data", "built"))
+        expected += text_of(row) + "\n";
     EXPECT_EQ(expected, to_text(json, 1));
 
     // The printed text parses back to the same document.

@@ -10,9 +10,11 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "base/uri.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -65,20 +67,15 @@ int closed_port() {
 }
 
 TEST(Socket, AddressPortSplitsAtTheFirstColon) {
-    struct Case {
-        std::string text;
-        bool split;
-        const char* host;
-        int port;
-    } cases[] = {{"10.0.0.1:80", true, "10.0.0.1", 80},
-                 {"10.0.0.1", false, "10.0.0.1", -1},
-                 {"h:x1", true, "h", 0}};
-    for (Case& c : cases) {
+    for (const TestTable::Row& row : TestTable::read("base/uri.data", "addr")) {
+        SCOPED_TRACE(TestTable::where("base/uri.data", row));
+        std::string text = row[4];
+        for (size_t i = 5; i < row.size(); ++i) text += ":" + row[i];
         int port = -1;
-        char* text = &c.text[0];
-        EXPECT_EQ(Base::Socket::get_address_port(text, port), c.split ? text : nullptr);
-        EXPECT_STREQ(text, c.host);
-        EXPECT_EQ(port, c.port);
+        EXPECT_EQ(Base::Socket::get_address_port(&text[0], port),
+                  row[1] == "1" ? &text[0] : nullptr);
+        EXPECT_EQ(std::make_pair(std::string(text.c_str()), port),
+                  std::make_pair(row[2], std::stoi(row[3])));
     }
 }
 
@@ -264,48 +261,22 @@ TEST(TcpTransfer, SendToAVanishedPeerReportsClosedInsteadOfDying) {
     EXPECT_TRUE(closed);
 }
 
-struct UriCase {
-    const char* text;
-    const char* scheme;
-    const char* host;
-    int port;
-    const char* path;
-};
-
 std::string str(const char* p) {
     return p ? std::string(p) : std::string("<null>");
 }
 
 TEST(Uri, SplitsEachFormOfTheGrammar) {
-    const UriCase cases[] = {
-        {"tcp://127.0.0.1:5000/md", "tcp", "127.0.0.1", 5000, "md"},
-        {"tcp://127.0.0.1", "tcp", "127.0.0.1", 0, nullptr},
-        {"tcp:/127.0.0.1:5000", "tcp", nullptr, 0, nullptr},
-        {"tcp://:5000", "tcp", "", 5000, nullptr},
-        {"udp://10.0.0.1:17001", "udp", "10.0.0.1", 17001, nullptr},
-        {"tcp://10.0.0.1/a/b", "tcp", "10.0.0.1", 0, "a/b"},
-        {"tcp:///md", "tcp", "", 0, "md"},
-        {"tcp://", "tcp", "", 0, nullptr},
-        {"tcp://h:", "tcp", "h", 0, nullptr},
-        {"tcp://h:/p", "tcp", "h", 0, "p"},
-        {"tcp://h:abc", "tcp", "h", 0, nullptr},
-        {"tcp://h:12x/p", "tcp", "h", 12, "p"},
-        {"tcp://h:1:2", "tcp", "h", 1, nullptr},
-        {"127.0.0.1", "127.0.0.1", nullptr, 0, nullptr},
-        {":", "", nullptr, 0, nullptr},
-        {"://x:7", "", "x", 7, nullptr},
-        {"", nullptr, nullptr, 0, nullptr},
-        {nullptr, nullptr, nullptr, 0, nullptr},
-    };
     // One object parses every row: nothing of an earlier result may stay.
     Base::Uri uri("tcp://1.2.3.4:99/old");
-    for (const UriCase& c : cases) {
-        uri.parse(c.text);
+    for (const TestTable::Row& row : TestTable::read("base/uri.data", "uri")) {
+        SCOPED_TRACE(TestTable::where("base/uri.data", row));
+        std::string text = row[5];
+        for (size_t i = 6; i < row.size(); ++i) text += ":" + row[i];
+        uri.parse(text == "<null>" ? nullptr : text.c_str());
         EXPECT_EQ(std::make_tuple(str(uri.get_scheme()), str(uri.get_host()), uri.get_port(),
                                   str(uri.get_path())),
-                  std::make_tuple(str(c.scheme), str(c.host), c.port, str(c.path)))
-            << str(c.text);
-        EXPECT_EQ(str(uri.get_text()), c.text ? c.text : "");
+                  std::make_tuple(row[1], row[2], std::stoi(row[3]), row[4]));
+        EXPECT_EQ(str(uri.get_text()), text == "<null>" ? "" : text);
     }
 }
 

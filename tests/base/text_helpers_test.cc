@@ -12,6 +12,7 @@
 #include "base/hex.h"
 #include "base/print.h"
 #include "base/string_util.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -102,42 +103,34 @@ std::vector<std::string> tokens(const char* input, const char* delimiter) {
     return out;
 }
 
-TEST(StringUtil, TokenizerYieldsEmptyTokensAndStops) {
-    EXPECT_EQ((std::vector<std::string>{"a", "b", "", "c"}), tokens("a,b,,c", ","));
-    EXPECT_EQ((std::vector<std::string>{"one", "two", "x"}), tokens("one<>two<>x", "<>"));
-    EXPECT_EQ((std::vector<std::string>{"a<b"}), tokens("a<b", "<>"));
-    EXPECT_TRUE(tokens("", ",").empty());
-    EXPECT_EQ((std::vector<std::string>{"a", ""}), tokens("a,", ","));
-    EXPECT_EQ((std::vector<std::string>{"abc"}), tokens("abc", ""));
+TEST(StringUtil, TokensFindHeadTailAndReplace) {
+    const std::string table = "base/text.data";
+    for (const TestTable::Row& row : TestTable::read(table, "token"))
+        EXPECT_EQ(std::vector<std::string>(row.fields.begin() + 4,
+                                           row.fields.begin() + 4 + std::stoi(row[3])),
+                  tokens(row[1].c_str(), row[2].c_str()))
+            << TestTable::where(table, row);
+    for (const TestTable::Row& row : TestTable::read(table, "split"))
+        EXPECT_EQ(std::stoi(row[4]), Base::find_split(row[1].c_str(), row[2][0], row[3] == "1"))
+            << TestTable::where(table, row);
+    for (const TestTable::Row& row : TestTable::read(table, "head"))
+        EXPECT_EQ(row[3] == "1", Base::str_head(row[1].c_str(), row[2].c_str()))
+            << TestTable::where(table, row);
+    for (const TestTable::Row& row : TestTable::read(table, "tail"))
+        EXPECT_EQ(row[3] == "1", Base::str_tail(row[1].c_str(), row[2].c_str()))
+            << TestTable::where(table, row);
+    char out[64];
+    for (const TestTable::Row& row : TestTable::read(table, "replace")) {
+        SCOPED_TRACE(TestTable::where(table, row));
+        const char* text = row[1].c_str();
+        const int n = static_cast<int>(row[4].size());
+        EXPECT_EQ(n, Base::replace_str(text, nullptr, row[2].c_str(), row[3].c_str()));
+        EXPECT_EQ(n, Base::replace_str(text, out, row[2].c_str(), row[3].c_str()));
+        EXPECT_EQ(row[4], out);
+    }
     int position = -1;
     char text[] = "x";
     EXPECT_EQ(nullptr, Base::str_token(text, ",", position));
-}
-
-TEST(StringUtil, FindHeadTail) {
-    EXPECT_EQ(1, Base::find_split("a.b.c", '.', false));
-    EXPECT_EQ(3, Base::find_split("a.b.c", '.', true));
-    EXPECT_EQ(-1, Base::find_split("abc", '.', true));
-    EXPECT_TRUE(Base::str_head("prefix.txt", "pre"));
-    EXPECT_TRUE(Base::str_head("abc", ""));
-    EXPECT_FALSE(Base::str_head("pr", "pre"));
-    EXPECT_TRUE(Base::str_tail("file.flow", ".flow"));
-    EXPECT_FALSE(Base::str_tail("file.flow.bak", ".flow"));
-    // Only the first occurrence is considered.
-    EXPECT_FALSE(Base::str_tail("abab", "ab"));
-}
-
-TEST(StringUtil, ReplaceStrMeasuresAndWrites) {
-    char out[64];
-    EXPECT_EQ(9, Base::replace_str("a--b--c", nullptr, "--", "==="));
-    EXPECT_EQ(9, Base::replace_str("a--b--c", out, "--", "==="));
-    EXPECT_STREQ("a===b===c", out);
-    EXPECT_EQ(2, Base::replace_str("aaaa", out, "aa", "b"));
-    EXPECT_STREQ("bb", out) << "matches do not overlap";
-    EXPECT_EQ(3, Base::replace_str("abc", out, "", "x"));
-    EXPECT_STREQ("abc", out);
-    EXPECT_EQ(0, Base::replace_str("--", out, "--", ""));
-    EXPECT_STREQ("", out);
 }
 
 TEST(StringUtil, ReplaceCharTrimAndClasses) {
