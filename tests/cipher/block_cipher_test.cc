@@ -75,8 +75,7 @@ const AesVector kAes[] = {
      "2b0930daa23de94ce87017ba2d84988ddfc9c58db67aada613c2dd08457941a6"},
 };
 
-// Through the modes, and single blocks through the free-function forms that
-// serve callers taking a block function.
+// Through the modes.
 TEST_P(AesPath, Fips197AndSp800_38aExamples) {
     for (const auto& v : kAes) {
         SCOPED_TRACE(v.name);
@@ -88,12 +87,6 @@ TEST_P(AesPath, Fips197AndSp800_38aExamples) {
         const Bytes out = run_mode(aes, v.mode, true, iv, plain, false);
         EXPECT_EQ(to_hex(out), v.cipher);
         EXPECT_EQ(run_mode(aes, v.mode, false, iv, out, false), plain);
-        if (v.mode != Mode::ECB) continue;
-        unsigned char block[16], back[16];
-        Cipher::Aes::encode_func(&aes, block, plain.data());
-        EXPECT_EQ(to_hex(block, 16), v.cipher);
-        Cipher::Aes::decode_func(&aes, back, block);
-        EXPECT_EQ(to_hex(back, 16), v.plain);
     }
 }
 
@@ -206,8 +199,7 @@ const DesVector kDes[] = {
      "a826fd8ce53b855fcce21c8112256fe668d5c05dd9b6b900"},
 };
 
-// Through the modes, process() (first byte most significant) and the
-// free-function forms that serve callers taking a block function.
+// Through the modes and process() (first byte most significant).
 TEST_F(DesOracle, PublishedVectors) {
     for (const auto& v : kDes) {
         SCOPED_TRACE(std::string(v.source) + " " + v.key);
@@ -220,11 +212,6 @@ TEST_F(DesOracle, PublishedVectors) {
         if (m == Mode::CBC) continue;
         EXPECT_EQ(des->process(Base::load_be64(plain.data()), 'e'), Base::load_be64(cipher.data()));
         EXPECT_EQ(des->process(Base::load_be64(cipher.data()), 'd'), Base::load_be64(plain.data()));
-        unsigned char out[8], back[8];
-        Cipher::Des::encode_func(des.get(), out, plain.data());
-        EXPECT_EQ(to_hex(out, 8), std::string(v.cipher).substr(0, 16));
-        Cipher::Des::decode_func(des.get(), back, out);
-        EXPECT_EQ(Bytes(back, back + 8), Bytes(plain.begin(), plain.begin() + 8));
     }
     // Modes other than 'e' and 'd' give nothing.
     Cipher::Des des(from_hex("133457799bbcdff1").data());
@@ -259,14 +246,14 @@ const char* kMillion = "595298c7c6fd271f0402f804c33d3f66";
 
 class Sm4Path : public CipherTest::PathTest<Cipher::Sm4> {};
 
-// The published block, also through the free-function form; every batch size
-// of the block loops is left to the libcrypto check below.
+// The published block; every batch size of the block loops is left to the
+// libcrypto check below.
 TEST_P(Sm4Path, StandardExample) {
     const Bytes key = from_hex(kKey);
     Cipher::Sm4 sm4(key.data());
     select(sm4);
     unsigned char block[16];
-    Cipher::Sm4::encode_func(&sm4, block, key.data());
+    sm4.encode_blocks(block, key.data(), 1);
     EXPECT_EQ(to_hex(block, 16), kCipher);
     sm4.decode_blocks(block, block, 1);
     EXPECT_EQ(Bytes(block, block + 16), key);
