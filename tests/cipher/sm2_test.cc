@@ -20,6 +20,7 @@
 #include "cipher/ecc.h"
 #include "cipher/sm2_field.h"
 #include "tests/cipher/cipher_oracle.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -252,35 +253,35 @@ std::string public_key(const Cipher::Sm2& sm2) {
     return std::string(x) + y;
 }
 
-// d = n halves once to (n - 1) / 2 (n is odd); a key wider than the order is
-// refused.
+const char* kTable = "cipher/sm2.data";
+
 TEST(Sm2, PrivateKeyIsHalvedUntilBelowTheOrder) {
-    Cipher::Sm2 a(false), b(false);
-    ASSERT_TRUE(
-        a.set_private_key("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123"));
-    ASSERT_TRUE(
-        b.set_private_key("7FFFFFFF7FFFFFFFFFFFFFFFFFFFFFFFB901EFB590E30295A9DDFA049CEAA091"));
-    EXPECT_EQ(public_key(a), public_key(b));
-    EXPECT_FALSE(a.set_private_key(
-        "00000000000000000000000000000000000000000000000000000000000000000000000000000001"));
+    for (const TestTable::Row& r : TestTable::read(kTable, "private-key")) {
+        Cipher::Sm2 a(false), b(false);
+        ASSERT_TRUE(a.set_private_key(r[1].c_str()) && b.set_private_key(r[2].c_str()));
+        EXPECT_EQ(public_key(a), public_key(b)) << TestTable::where(kTable, r);
+    }
+    for (const TestTable::Row& r : TestTable::read(kTable, "private-key-refused"))
+        EXPECT_FALSE(Cipher::Sm2(false).set_private_key(r[1].c_str()))
+            << TestTable::where(kTable, r);
 }
 
-// A fixed k gives the same ciphertext every time, and its C1 is k G.
 TEST(Sm2, FixedScalarGivesC1EqualToKTimesG) {
-    const char* d = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
-    const char* k = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
-    Cipher::Sm2 a(false), b(false);
-    for (Cipher::Sm2* s : {&a, &b}) ASSERT_TRUE(s->set_private_key(d) && s->set_k(k));
-    const std::string text = "encryption standard";
-    const Bytes c = encode(a, Bytes(text.begin(), text.end()));
-    EXPECT_EQ(c, encode(b, Bytes(text.begin(), text.end())));
-    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
-    BIGNUM* bk = nullptr;
-    BN_hex2bn(&bk, k);
-    const auto xy = openssl_mul(group, bk);
-    EXPECT_EQ(hex_of(c.data(), 65), "04" + xy.first + xy.second);
-    BN_free(bk);
-    EC_GROUP_free(group);
+    for (const TestTable::Row& r : TestTable::read(kTable, "fixed")) {
+        SCOPED_TRACE(TestTable::where(kTable, r));
+        Cipher::Sm2 a(false), b(false);
+        for (Cipher::Sm2* s : {&a, &b})
+            ASSERT_TRUE(s->set_private_key(r[1].c_str()) && s->set_k(r[2].c_str()));
+        const Bytes c = encode(a, Bytes(r[3].begin(), r[3].end()));
+        EXPECT_EQ(c, encode(b, Bytes(r[3].begin(), r[3].end())));
+        EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+        BIGNUM* k = nullptr;
+        BN_hex2bn(&k, r[2].c_str());
+        const auto xy = openssl_mul(group, k);
+        EXPECT_EQ(hex_of(c.data(), 65), "04" + xy.first + xy.second);
+        BN_free(k);
+        EC_GROUP_free(group);
+    }
 }
 
 // 64 hex digits per coordinate of four limbs each.
