@@ -253,6 +253,14 @@ void Aes::decode_blocks(unsigned char* out, const unsigned char* in, int n) {
     for (int i = 0; i < n; ++i) decrypt_portable(dec_words_, rounds_, out + 16 * i, in + 16 * i);
 }
 
+void Aes::encode_func(void* self, unsigned char* out, const unsigned char* in) {
+    static_cast<Aes*>(self)->encode(out, in);
+}
+
+void Aes::decode_func(void* self, unsigned char* out, const unsigned char* in) {
+    static_cast<Aes*>(self)->decode(out, in);
+}
+
 bool Aes::encode_ecb(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
                      bool pad) {
     return Modes::encode_ecb(*this, out, out_len, in, in_len, pad);

@@ -19,6 +19,8 @@ class Aes {
 
     void encode(unsigned char* out, const unsigned char* in);
     void decode(unsigned char* out, const unsigned char* in);
+    static void encode_func(void* self, unsigned char* out, const unsigned char* in);
+    static void decode_func(void* self, unsigned char* out, const unsigned char* in);
     // n consecutive blocks; several are kept in flight on the instruction path.
     void encode_blocks(unsigned char* out, const unsigned char* in, int n);
     void decode_blocks(unsigned char* out, const unsigned char* in, int n);

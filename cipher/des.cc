@@ -219,6 +219,14 @@ void Des::decode(unsigned char* out, const unsigned char* in) {
     store64(out, process(load64(in), 'd'));
 }
 
+void Des::encode_func(void* self, unsigned char* out, const unsigned char* in) {
+    static_cast<Des*>(self)->encode(out, in);
+}
+
+void Des::decode_func(void* self, unsigned char* out, const unsigned char* in) {
+    static_cast<Des*>(self)->decode(out, in);
+}
+
 bool Des::encode_ecb(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
                      bool pad) {
     return Modes::encode_ecb(*this, out, out_len, in, in_len, pad);

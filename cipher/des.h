@@ -23,6 +23,8 @@ class Des {
 
     void encode(unsigned char* out, const unsigned char* in);
     void decode(unsigned char* out, const unsigned char* in);
+    static void encode_func(void* self, unsigned char* out, const unsigned char* in);
+    static void decode_func(void* self, unsigned char* out, const unsigned char* in);
 
     bool encode_ecb(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
                     bool pad);

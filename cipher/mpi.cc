@@ -32,11 +32,11 @@ void sub_from(Limb* r, int room, const Limb* a, int n) {
 
 void karatsuba(Limb* r, const Limb* a, const Limb* b, int n);
 
-// r (na + nb limbs) = a * b with na >= nb > 0: Karatsuba when the operands
-// reach the threshold, cutting the longer one into pieces the size of the
-// shorter when they are unbalanced.
-void mul_any(Limb* r, const Limb* a, int na, const Limb* b, int nb) {
-    if (nb < MPI_KARATSUBA_LIMBS) {
+// r (na + nb limbs) = a * b with na >= nb > 0, by method: Karatsuba when the
+// operands reach the threshold, cutting the longer one into pieces the size
+// of the shorter when they are unbalanced.
+void mul_any(Limb* r, const Limb* a, int na, const Limb* b, int nb, bool force_karatsuba) {
+    if (nb < MPI_KARATSUBA_LIMBS && !(force_karatsuba && nb >= 2)) {
         school(r, a, na, b, nb);
         return;
     }
@@ -51,7 +51,7 @@ void mul_any(Limb* r, const Limb* a, int na, const Limb* b, int nb) {
         if (len == nb)
             karatsuba(piece.get(), a + off, b, nb);
         else
-            mul_any(piece.get(), b, nb, a + off, len);
+            mul_any(piece.get(), b, nb, a + off, len, force_karatsuba);
         add_into(r + off, na + nb - off, piece.get(), len + nb);
     }
 }
@@ -61,8 +61,8 @@ void mul_any(Limb* r, const Limb* a, int na, const Limb* b, int nb) {
 void karatsuba(Limb* r, const Limb* a, const Limb* b, int n) {
     const int lo = n / 2, hi = n - lo;
     // z0 = a0 b0 in r[0..2lo), z2 = a1 b1 in r[2lo..2n).
-    mul_any(r, a, lo, b, lo);
-    mul_any(r + 2 * lo, a + lo, hi, b + lo, hi);
+    mul_any(r, a, lo, b, lo, false);
+    mul_any(r + 2 * lo, a + lo, hi, b + lo, hi, false);
     MpiScratch sa(hi + 1), sb(hi + 1), mid(2 * hi + 2);
     // sa = a0 + a1, sb = b0 + b1.
     std::memcpy(sa.get(), a + lo, sizeof(Limb) * hi);
@@ -70,11 +70,33 @@ void karatsuba(Limb* r, const Limb* a, const Limb* b, int n) {
     add_into(sa.get(), hi + 1, a, lo);
     add_into(sb.get(), hi + 1, b, lo);
     const int ns = (sa[hi] | sb[hi]) != 0 ? hi + 1 : hi;
-    mul_any(mid.get(), sa.get(), ns, sb.get(), ns);
+    mul_any(mid.get(), sa.get(), ns, sb.get(), ns, false);
     // mid = a0 b1 + a1 b0 after removing z0 and z2; r += mid << 64 lo.
     sub_from(mid.get(), 2 * hi + 2, r, 2 * lo);
     sub_from(mid.get(), 2 * hi + 2, r + 2 * lo, 2 * hi);
     add_into(r + lo, 2 * n - lo, mid.get(), mpi_top(mid.get(), 2 * hi + 2));
+}
+
+void multiply(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb, int method) {
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
+    if (na == 0 || nb == 0) {
+        rn = 0;
+        return;
+    }
+    if (na < nb) {
+        const Limb* t = a;
+        a = b;
+        b = t;
+        const int tn = na;
+        na = nb;
+        nb = tn;
+    }
+    if (method == 0)
+        school(r, a, na, b, nb);
+    else
+        mul_any(r, a, na, b, nb, method == 2);
+    rn = mpi_top(r, na + nb);
 }
 
 }  // namespace
@@ -98,9 +120,24 @@ int mpi_cmp(const Limb* a, int na, const Limb* b, int nb) {
     return 0;
 }
 
+bool mpi_is_zero(const Limb* a, int n) {
+    return mpi_top(a, n) == 0;
+}
+
 bool mpi_equal_num(const Limb* a, int n, Limb value) {
     n = mpi_top(a, n);
     return value == 0 ? n == 0 : (n == 1 && a[0] == value);
+}
+
+void mpi_shift_left(Limb* a, int& n) {
+    n = mpi_top(a, n);
+    Limb carry = 0;
+    for (int i = 0; i < n; ++i) {
+        const Limb next = a[i] >> 63;
+        a[i] = (a[i] << 1) | carry;
+        carry = next;
+    }
+    if (carry) a[n++] = 1;
 }
 
 void mpi_shift_right(Limb* a, int& n) {
@@ -140,13 +177,9 @@ void mpi_shift_right(Limb* r, int& rn, const Limb* a, int na, int bits) {
     rn = mpi_top(r, n);
 }
 
-void mpi_mul(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
+void mpi_add(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
     na = mpi_top(a, na);
     nb = mpi_top(b, nb);
-    if (na == 0 || nb == 0) {
-        rn = 0;
-        return;
-    }
     if (na < nb) {
         const Limb* t = a;
         a = b;
@@ -155,8 +188,58 @@ void mpi_mul(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
         na = nb;
         nb = tn;
     }
-    mul_any(r, a, na, b, nb);
-    rn = mpi_top(r, na + nb);
+    Limb carry = add_n(r, a, b, nb, 0);
+    for (int i = nb; i < na; ++i) {
+        const Limb v = a[i] + carry;
+        carry = v < carry;
+        r[i] = v;
+    }
+    r[na] = carry;
+    rn = na + (carry ? 1 : 0);
+}
+
+void mpi_sub(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
+    Limb borrow = sub_n(r, a, b, nb, 0);
+    for (int i = nb; i < na; ++i) {
+        const Limb v = a[i];
+        r[i] = v - borrow;
+        borrow = v < borrow;
+    }
+    rn = mpi_top(r, na);
+}
+
+void mpi_add(Limb* r, int& rn, int& rs, const Limb* a, int na, int as, const Limb* b, int nb,
+             int bs) {
+    if (as == bs) {
+        mpi_add(r, rn, a, na, b, nb);
+        rs = as;
+    } else if (mpi_cmp(a, na, b, nb) >= 0) {
+        mpi_sub(r, rn, a, na, b, nb);
+        rs = as;
+    } else {
+        mpi_sub(r, rn, b, nb, a, na);
+        rs = bs;
+    }
+    if (rn == 0) rs = 0;
+}
+
+void mpi_sub(Limb* r, int& rn, int& rs, const Limb* a, int na, int as, const Limb* b, int nb,
+             int bs) {
+    mpi_add(r, rn, rs, a, na, as, b, nb, bs ^ 1);
+}
+
+void mpi_mul(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
+    multiply(r, rn, a, na, b, nb, 1);
+}
+
+void mpi_mul_schoolbook(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
+    multiply(r, rn, a, na, b, nb, 0);
+}
+
+void mpi_mul_karatsuba(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
+    multiply(r, rn, a, na, b, nb, 2);
 }
 
 namespace {

@@ -1,4 +1,4 @@
-// Modular exponentiation: Montgomery for odd moduli, division otherwise.
+// Modular routines: gcd, inverse, Montgomery exponentiation, square roots.
 #include <cstring>
 
 #include "cipher/mpi.h"
@@ -17,6 +17,61 @@ inline void copy(Limb* r, int& rn, const Limb* a, int na) {
 }
 
 }  // namespace
+
+void mpi_gcd(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb) {
+    na = mpi_top(a, na);
+    nb = mpi_top(b, nb);
+    const int room = (na > nb ? na : nb) + 1;
+    MpiScratch x(room), y(room), t(room);
+    int xn = 0, yn = 0, tn = 0;
+    copy(x.get(), xn, a, na);
+    copy(y.get(), yn, b, nb);
+    // Euclid: (x, y) = (y, x mod y) until y is zero.
+    while (yn > 0) {
+        mpi_mod(t.get(), tn, x.get(), xn, y.get(), yn);
+        copy(x.get(), xn, y.get(), yn);
+        copy(y.get(), yn, t.get(), tn);
+    }
+    copy(r, rn, x.get(), xn);
+}
+
+bool mpi_inverse(Limb* r, int& rn, const Limb* a, int na, const Limb* m, int nm) {
+    nm = mpi_top(m, nm);
+    if (nm == 0) {
+        rn = 0;
+        return false;
+    }
+    const int room = nm + 2;
+    // Extended Euclid on (m, a mod m) keeping only the coefficient of a:
+    // |t0|, |t1| stay below m.
+    MpiScratch r0(room), r1(room), t0(room), t1(room), q(room), prod(2 * room), tmp(2 * room);
+    int r0n = 0, r1n = 0, t0n = 0, t1n = 1, qn = 0, pn = 0, tmpn = 0;
+    int t0s = 0, t1s = 0, tmps = 0;
+    copy(r0.get(), r0n, m, nm);
+    mpi_mod(r1.get(), r1n, a, na, m, nm);
+    t1[0] = 1;
+    while (r1n > 0) {
+        mpi_div(q.get(), qn, tmp.get(), tmpn, r0.get(), r0n, r1.get(), r1n);
+        copy(r0.get(), r0n, r1.get(), r1n);
+        copy(r1.get(), r1n, tmp.get(), tmpn);
+        mpi_mul(prod.get(), pn, q.get(), qn, t1.get(), t1n);
+        mpi_sub(tmp.get(), tmpn, tmps, t0.get(), t0n, t0s, prod.get(), pn, t1s);
+        copy(t0.get(), t0n, t1.get(), t1n);
+        t0s = t1s;
+        copy(t1.get(), t1n, tmp.get(), tmpn);
+        t1s = tmps;
+    }
+    if (!mpi_equal_num(r0.get(), r0n, 1)) {
+        rn = 0;
+        return false;
+    }
+    if (t0s && t0n > 0)
+        mpi_sub(r, rn, m, nm, t0.get(), t0n);
+    else
+        copy(r, rn, t0.get(), t0n);
+    if (mpi_equal_num(m, nm, 1)) rn = 0;
+    return true;
+}
 
 Limb mpi_mont_setup(Limb m0) {
     // Newton iteration for m0^-1 mod 2^64 (m0 odd); each step doubles the
@@ -161,6 +216,118 @@ void mpi_power_mod(Limb* r, int& rn, const Limb* a, int na, const Limb* e, int n
         }
     }
     copy(r, rn, acc.get(), accn);
+}
+
+void mpi_square_root(Limb* r, int& rn, const Limb* a, int na) {
+    na = mpi_top(a, na);
+    if (na == 0) {
+        rn = 0;
+        return;
+    }
+    // Newton from above: x = 2^ceil(bits / 2) > sqrt(a); x' = (x + a / x) / 2
+    // decreases until it stops, the last value being floor(sqrt(a)).
+    const int room = na + 2;
+    MpiScratch x(room), q(room), s(room);
+    int xn = 0, qn = 0, sn = 0;
+    const int b = (mpi_get_bits(a, na) + 1) / 2;
+    x[b / 64] = Limb(1) << (b % 64);
+    xn = b / 64 + 1;
+    for (;;) {
+        mpi_div(q.get(), qn, nullptr, sn, a, na, x.get(), xn);
+        mpi_add(s.get(), sn, x.get(), xn, q.get(), qn);
+        mpi_shift_right(s.get(), sn);
+        if (mpi_cmp(s.get(), sn, x.get(), xn) >= 0) break;
+        copy(x.get(), xn, s.get(), sn);
+    }
+    copy(r, rn, x.get(), xn);
+}
+
+namespace {
+
+// r = a * b mod p for a, b < p (room np).
+void mul_mod(Limb* r, int& rn, const Limb* a, int na, const Limb* b, int nb, const Limb* p,
+             int np) {
+    MpiScratch prod(na + nb + 1);
+    int pn = 0;
+    mpi_mul(prod.get(), pn, a, na, b, nb);
+    mpi_mod(r, rn, prod.get(), pn, p, np);
+}
+
+}  // namespace
+
+bool mpi_square_root(Limb* r, int& rn, const Limb* a, int na, const Limb* p, int np) {
+    np = mpi_top(p, np);
+    const int room = np + 1;
+    MpiScratch x(room), e(room), t(room), one(1);
+    int xn = 0, en = 0, tn = 0;
+    mpi_mod(x.get(), xn, a, na, p, np);
+    if (xn == 0) {
+        rn = 0;
+        return true;
+    }
+    one[0] = 1;
+    // Euler's criterion: x^((p - 1) / 2) must be 1.
+    mpi_sub(e.get(), en, p, np, one.get(), 1);
+    mpi_shift_right(e.get(), en);
+    mpi_power_mod(t.get(), tn, x.get(), xn, e.get(), en, p, np);
+    if (!mpi_equal_num(t.get(), tn, 1)) {
+        rn = 0;
+        return false;
+    }
+    if ((p[0] & 3) == 3) {  // r = x^((p + 1) / 4)
+        mpi_add(e.get(), en, p, np, one.get(), 1);
+        mpi_shift_right(e.get(), en);
+        mpi_shift_right(e.get(), en);
+        mpi_power_mod(r, rn, x.get(), xn, e.get(), en, p, np);
+        return true;
+    }
+    // Tonelli-Shanks: p - 1 = q 2^s with q odd.
+    MpiScratch q(room), z(room), c(room), y(room), b(room), pm1(room);
+    int qn = 0, zn = 1, cn = 0, yn = 0, bn = 0, pm1n = 0;
+    mpi_sub(pm1.get(), pm1n, p, np, one.get(), 1);
+    copy(q.get(), qn, pm1.get(), pm1n);
+    int s = 0;
+    while ((q[0] & 1) == 0) {
+        mpi_shift_right(q.get(), qn);
+        ++s;
+    }
+    // A non-residue z: the first with z^((p - 1) / 2) = p - 1. For a prime
+    // the least one is small (a prime p needs every prime below 2000 to be a
+    // residue to miss, about one chance in 2^300); the bound stops a
+    // composite p, a caller error, from spinning.
+    for (z[0] = 2;; ++z[0]) {
+        if (z[0] > 2000) {
+            rn = 0;
+            return false;
+        }
+        mpi_power_mod(t.get(), tn, z.get(), zn, e.get(), en, p, np);
+        if (mpi_cmp(t.get(), tn, pm1.get(), pm1n) == 0) break;
+    }
+    mpi_power_mod(c.get(), cn, z.get(), zn, q.get(), qn, p, np);
+    mpi_power_mod(y.get(), yn, x.get(), xn, q.get(), qn, p, np);  // t = x^q
+    mpi_add(q.get(), qn, q.get(), qn, one.get(), 1);
+    mpi_shift_right(q.get(), qn);
+    mpi_power_mod(r, rn, x.get(), xn, q.get(), qn, p, np);  // r = x^((q + 1) / 2)
+    int m = s;
+    while (!mpi_equal_num(y.get(), yn, 1)) {
+        // Least i with y^(2^i) = 1.
+        int i = 0;
+        copy(t.get(), tn, y.get(), yn);
+        while (!mpi_equal_num(t.get(), tn, 1)) {
+            mul_mod(t.get(), tn, t.get(), tn, t.get(), tn, p, np);
+            if (++i >= m) {  // only when p is not prime
+                rn = 0;
+                return false;
+            }
+        }
+        copy(b.get(), bn, c.get(), cn);
+        for (int j = 0; j < m - i - 1; ++j) mul_mod(b.get(), bn, b.get(), bn, b.get(), bn, p, np);
+        mul_mod(r, rn, r, rn, b.get(), bn, p, np);
+        mul_mod(c.get(), cn, b.get(), bn, b.get(), bn, p, np);
+        mul_mod(y.get(), yn, y.get(), yn, c.get(), cn, p, np);
+        m = i;
+    }
+    return true;
 }
 
 }  // namespace Cipher

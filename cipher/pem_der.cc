@@ -1,4 +1,4 @@
-// The DER structures behind Pem: RSA keys and OIDs.
+// The DER structures behind Pem: RSA keys, certificates and OIDs.
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -71,6 +71,66 @@ bool pkcs1_private(const unsigned char* der, int len, char* n, int& n_len, char*
     return put(take(seq, Der::TAG_INTEGER), d, d_len);
 }
 
+// Name: SEQUENCE OF SET OF SEQUENCE { OID, string }, as "/key=value..."; keys
+// without a short name are written as dotted OIDs.
+bool name_text(Der::Iterator& it, char* out, size_t room) {
+    static const struct {
+        const char* oid;
+        const char* key;
+    } kKeys[] = {{"2.5.4.3", "CN"},
+                 {"2.5.4.6", "C"},
+                 {"2.5.4.7", "L"},
+                 {"2.5.4.8", "ST"},
+                 {"2.5.4.10", "O"},
+                 {"2.5.4.11", "OU"},
+                 {"2.5.4.5", "serialNumber"},
+                 {"1.2.840.113549.1.9.1", "emailAddress"}};
+    Der::Iterator name, rdn, ava;
+    if (!enter(it, Der::TAG_SEQUENCE, name)) return false;
+    size_t used = 0;
+    out[0] = '\0';
+    while (!name.is_end()) {
+        if (!enter(name, Der::TAG_SET, rdn)) return false;
+        while (!rdn.is_end()) {
+            if (!enter(rdn, Der::TAG_SEQUENCE, ava)) return false;
+            // The element returned lives in the iterator: copy before moving on.
+            const Der::Element* oid_at = take(ava, Der::TAG_OID);
+            if (oid_at == nullptr) return false;
+            const Der::Element oid_copy = *oid_at;
+            const Der::Element* oid = &oid_copy;
+            const Der::Element* value = ava.next();
+            if (value == nullptr) return false;
+            std::vector<char> dotted(4 * oid->length + 8);
+            if (Pem::parse_oid(reinterpret_cast<const char*>(oid->value),
+                               static_cast<int>(oid->length), dotted.data()) < 0)
+                return false;
+            const char* key = dotted.data();
+            for (const auto& k : kKeys)
+                if (std::strcmp(k.oid, dotted.data()) == 0) key = k.key;
+            const size_t klen = std::strlen(key);
+            if (used + klen + value->length + 3 > room) return false;
+            out[used++] = '/';
+            std::memcpy(out + used, key, klen);
+            used += klen;
+            out[used++] = '=';
+            std::memcpy(out + used, value->value, value->length);
+            used += value->length;
+            out[used] = '\0';
+        }
+    }
+    return true;
+}
+
+bool time_text(Der::Iterator& it, char* out, size_t room) {
+    const Der::Element* t = it.next();
+    if (t == nullptr || (t->tag != Der::TAG_UTC_TIME && t->tag != Der::TAG_GENERALIZED_TIME) ||
+        t->length + 1 > room)
+        return false;
+    std::memcpy(out, t->value, t->length);
+    out[t->length] = '\0';
+    return true;
+}
+
 // Runs the text form: the DER of the first block found under one of labels.
 template <class F>
 bool with_pem(const char* text, const char* const* labels, int count, const char* password,
@@ -133,6 +193,41 @@ bool Pem::parse_rsa_private_key(const char* text, char* n, int& n_len, char* d, 
     return with_pem(text, labels, 2, password, [&](const char* der, int len) {
         return parse_rsa_private_key(der, len, n, n_len, d, d_len);
     });
+}
+
+bool Pem::parse_certificate(const char* der, int der_len, Certificate& cert) {
+    if (der == nullptr || der_len <= 0) return false;
+    // Certificate: SEQUENCE { tbsCertificate, signatureAlgorithm, signature };
+    // tbsCertificate: SEQUENCE { [0] version OPTIONAL, serial, signature,
+    // issuer, validity, subject, subjectPublicKeyInfo, ... }.
+    Der::Iterator top(der, der_len), outer, tbs, validity, spki;
+    if (!enter(top, Der::TAG_SEQUENCE, outer) || !enter(outer, Der::TAG_SEQUENCE, tbs))
+        return false;
+    Der::Iterator probe = tbs;
+    const Der::Element* first = probe.next();
+    if (first != nullptr && first->tag == 0xa0) tbs.next();
+    const Der::Element* serial = take(tbs, Der::TAG_INTEGER);
+    if (serial == nullptr || serial->length > sizeof cert.serial) return false;
+    put(serial, cert.serial, cert.serial_len);
+    if (algorithm(tbs) < 0 || !name_text(tbs, cert.issuer, sizeof cert.issuer)) return false;
+    if (!enter(tbs, Der::TAG_SEQUENCE, validity) ||
+        !time_text(validity, cert.not_before, sizeof cert.not_before) ||
+        !time_text(validity, cert.not_after, sizeof cert.not_after))
+        return false;
+    if (!name_text(tbs, cert.subject, sizeof cert.subject)) return false;
+    if (!enter(tbs, Der::TAG_SEQUENCE, spki)) return false;
+    int n_len = 0, e_len = 0;
+    Der::Iterator sizing = spki;
+    if (!spki_public(sizing, nullptr, n_len, nullptr, e_len) ||
+        n_len > static_cast<int>(sizeof cert.n) || e_len > static_cast<int>(sizeof cert.e))
+        return false;
+    return spki_public(spki, cert.n, cert.n_len, cert.e, cert.e_len);
+}
+
+bool Pem::parse_certificate(const char* text, Certificate& cert) {
+    static const char* const labels[] = {"CERTIFICATE"};
+    return with_pem(text, labels, 1, nullptr,
+                    [&](const char* der, int len) { return parse_certificate(der, len, cert); });
 }
 
 int Pem::parse_oid(const char* der, int len, char* text) {

@@ -30,6 +30,10 @@ bool load(Limb* limbs, int& count, const char* bytes, int len) {
     return true;
 }
 
+void store(const Limb* limbs, int count, char* out, int& len) {
+    mpi_to_bytes(limbs, count, reinterpret_cast<unsigned char*>(out), len, true);
+}
+
 void xor_into(unsigned char* dst, const unsigned char* mask, int len) {
     for (int i = 0; i < len; ++i) dst[i] ^= mask[i];
 }
@@ -60,6 +64,49 @@ bool Rsa::set_keys(const char* n, int n_len, const char* e, int e_len, const cha
     if (n) load(n_, n_count_, n, n_len);
     if (e) load(e_, e_count_, e, e_len);
     if (d) load(d_, d_count_, d, d_len);
+    return true;
+}
+
+void Rsa::get_keys(char* n, int& n_len, char* e, int& e_len, char* d, int& d_len) const {
+    store(n_, n_count_, n, n_len);
+    store(e_, e_count_, e, e_len);
+    store(d_, d_count_, d, d_len);
+}
+
+bool Rsa::gen_keys(const char* p, int p_len, const char* q, int q_len) {
+    Limb pl[MAX_LIMBS], ql[MAX_LIMBS];
+    int pn = 0, qn = 0;
+    if (p == nullptr || q == nullptr || !load(pl, pn, p, p_len) || !load(ql, qn, q, q_len))
+        return false;
+    const Limb three = 3;
+    if (mpi_cmp(pl, pn, &three, 1) < 0 || mpi_cmp(ql, qn, &three, 1) < 0 || pn + qn > MAX_LIMBS)
+        return false;
+    Limb n[MAX_LIMBS], phi[MAX_LIMBS], e[2], d[MAX_LIMBS], g[MAX_LIMBS];
+    int nn = 0, phin = 0, en = 0, dn = 0, gn = 0;
+    mpi_mul(n, nn, pl, pn, ql, qn);
+    const Limb one = 1;
+    mpi_sub(pl, pn, pl, pn, &one, 1);
+    mpi_sub(ql, qn, ql, qn, &one, 1);
+    mpi_mul(phi, phin, pl, pn, ql, qn);
+    Base::Random random(
+        static_cast<unsigned int>(Base::Measure::get_clock() ^ reinterpret_cast<uintptr_t>(this)));
+    // A random odd exponent of 32 bits; tries until one is coprime to the
+    // totient (one in a few for primes of any size).
+    for (int tries = 0;; ++tries) {
+        if (tries == 1000) return false;
+        mpi_gen_random(&random, 32, e, en);
+        e[0] |= 1;
+        mpi_gcd(g, gn, e, en, phi, phin);
+        if (mpi_equal_num(g, gn, 1) && mpi_inverse(d, dn, e, en, phi, phin)) break;
+    }
+    std::memcpy(n_, n, sizeof(Limb) * nn);
+    n_count_ = nn;
+    std::memcpy(e_, e, sizeof(Limb) * en);
+    e_count_ = en;
+    std::memcpy(d_, d, sizeof(Limb) * dn);
+    d_count_ = dn;
+    explicit_bzero(d, sizeof d);
+    explicit_bzero(phi, sizeof phi);
     return true;
 }
 

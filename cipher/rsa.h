@@ -19,6 +19,12 @@ class Rsa {
     // Big-endian byte strings; a null pointer leaves that number unset. False
     // when a number is longer than MAX_LIMBS limbs.
     bool set_keys(const char* n, int n_len, const char* e, int e_len, const char* d, int d_len);
+    // Shortest big-endian forms; null outputs give the lengths only.
+    void get_keys(char* n, int& n_len, char* e, int& e_len, char* d, int& d_len) const;
+    // n = p q with a random odd public exponent coprime to (p - 1)(q - 1) and
+    // d its inverse modulo that totient. False for p or q below 3, or a
+    // modulus over MAX_LIMBS limbs.
+    bool gen_keys(const char* p, int p_len, const char* q, int q_len);
 
     // Raw m^e mod n (encode) and c^d mod n (decode): in is a big-endian number
     // below n of at most k bytes; out gets k bytes. A null out gives k only.

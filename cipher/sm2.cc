@@ -33,6 +33,12 @@ Sm2::Sm2(bool mask) : random_(clock_seed(this)), bits_(0), mask_(mask) {
     init(BUILTIN_P, BUILTIN_A, BUILTIN_B, BUILTIN_N, BUILTIN_GX, BUILTIN_GY);
 }
 
+Sm2::Sm2(const char* p, const char* a, const char* b, const char* n, const char* gx, const char* gy,
+         bool mask)
+    : random_(clock_seed(this)), bits_(0), mask_(mask) {
+    init(p, a, b, n, gx, gy);
+}
+
 Sm2::~Sm2() {
     std::memset(storage_, 0, sizeof(Limb) * width_ * NUMBER_COUNT);
     __asm__ __volatile__("" : : "r"(storage_) : "memory");
@@ -54,6 +60,8 @@ void Sm2::init(const char* p, const char* a, const char* b, const char* n, const
     parse(gx_, gx);
     parse(gy_, gy);
     bits_ = mpi_get_bits(p_.limbs, p_.count);
+    fast_ = width_ == 4 && Sm2Field::matches(p_.limbs, p_.count, a_.limbs, a_.count);
+    fast_base_ = fast_ && Sm2Field::is_base(gx_.limbs, gx_.count, gy_.limbs, gy_.count);
 }
 
 bool Sm2::parse(Number& number, const char* hex) const {
@@ -80,12 +88,21 @@ void Sm2::assign(Number& number, const Limb* limbs, int count) const {
 
 void Sm2::scalar_mul(Number& rx, Number& ry, const Number& x, const Number& y, const Number& k) {
     int xn = 0, yn = 0;
-    Sm2Field::mul(rx.limbs, xn, ry.limbs, yn, x.limbs, x.count, y.limbs, y.count, k.limbs, k.count);
+    if (fast_)
+        Sm2Field::mul(rx.limbs, xn, ry.limbs, yn, x.limbs, x.count, y.limbs, y.count, k.limbs,
+                      k.count);
+    else
+        ecc_point_mul_jacobian(rx.limbs, xn, ry.limbs, yn, x.limbs, x.count, y.limbs, y.count,
+                               k.limbs, k.count, a_.limbs, a_.count, p_.limbs, p_.count);
     assign(rx, rx.limbs, xn);
     assign(ry, ry.limbs, yn);
 }
 
 void Sm2::base_mul(Number& rx, Number& ry, const Number& k) {
+    if (!fast_base_) {
+        scalar_mul(rx, ry, gx_, gy_, k);
+        return;
+    }
     int xn = 0, yn = 0;
     Sm2Field::mul_base(rx.limbs, xn, ry.limbs, yn, k.limbs, k.count);
     assign(rx, rx.limbs, xn);
@@ -119,8 +136,8 @@ void Sm2::gen_keys() {
 }
 
 void Sm2::get_public_key(char* x, char* y) const {
-    mpi_to_hex(px_.limbs, px_.count, x);
-    mpi_to_hex(py_.limbs, py_.count, y);
+    mpi_to_hex(px_.limbs, px_.count, 0, x, true, false);
+    mpi_to_hex(py_.limbs, py_.count, 0, y, true, false);
 }
 
 bool Sm2::set_k(const char* hex) {

@@ -6,13 +6,18 @@
 
 namespace Cipher {
 
-// SM2 public-key encryption on the built-in 256-bit curve. Ciphertext: 0x04 || x1 || y1 || C2 || C3
-// (coordinates full width, C3 the 32-byte SM3 check value), optionally masked with the public key.
+// SM2 public-key encryption on the built-in 256-bit curve or a caller's
+// curve. Ciphertext: 0x04 || x1 || y1 || C2 || C3 (coordinates full width,
+// C3 the 32-byte SM3 check value), optionally masked with the public key.
 // Thread contract: one thread per object (it owns a random generator and
 // the ephemeral scalar).
 class Sm2 {
   public:
     explicit Sm2(bool mask);
+    // A caller's curve from hexadecimal text; every number gets
+    // strlen(p) / 16 limbs.
+    Sm2(const char* p, const char* a, const char* b, const char* n, const char* gx, const char* gy,
+        bool mask);
     ~Sm2();
     Sm2(const Sm2&) = delete;
     Sm2& operator=(const Sm2&) = delete;
@@ -61,6 +66,8 @@ class Sm2 {
     int bits_;
     bool mask_;
     int width_;       // limbs per number
+    bool fast_;       // the built-in prime and coefficient
+    bool fast_base_;  // and the built-in base point
     Limb* storage_;   // every number's limbs, width_ each
     Number work_[4];  // C1 and the shared point during encode/decode
 };

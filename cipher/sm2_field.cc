@@ -11,6 +11,8 @@ using u128 = unsigned __int128;
 // p = 2^256 - 2^224 - 2^96 + 2^64 - 1, least significant limb first.
 constexpr Limb P[4] = {0xFFFFFFFFFFFFFFFFull, 0xFFFFFFFF00000000ull, 0xFFFFFFFFFFFFFFFFull,
                        0xFFFFFFFEFFFFFFFFull};
+constexpr Limb A[4] = {0xFFFFFFFFFFFFFFFCull, 0xFFFFFFFF00000000ull, 0xFFFFFFFFFFFFFFFFull,
+                       0xFFFFFFFEFFFFFFFFull};
 constexpr Limb GX[4] = {0x715A4589334C74C7ull, 0x8FE30BBFF2660BE1ull, 0x5F9904466A39C994ull,
                         0x32C4AE2C1F198119ull};
 constexpr Limb GY[4] = {0x02DF32E52139F0A0ull, 0xD0A9877CC62A4740ull, 0x59BDCEE36B692153ull,
@@ -237,6 +239,14 @@ void to_affine(Limb* rx, int& rxn, Limb* ry, int& ryn, const Point& p) {
     fe_to(ry, ryn, y);
 }
 
+bool equal4(const Limb* a, int an, const Limb* b) {
+    while (an > 0 && a[an - 1] == 0) --an;
+    if (an > 4) return false;
+    for (int i = 0; i < 4; ++i)
+        if ((i < an ? a[i] : 0) != b[i]) return false;
+    return true;
+}
+
 // 2^i G in affine Montgomery form for i = 0 .. 255.
 struct BaseTable {
     Point doubled[256];
@@ -267,6 +277,14 @@ bool bit_of(const Limb* k, int i) {
 }
 
 }  // namespace
+
+bool Sm2Field::matches(const Limb* p, int pn, const Limb* a, int an) {
+    return equal4(p, pn, P) && equal4(a, an, A);
+}
+
+bool Sm2Field::is_base(const Limb* x, int xn, const Limb* y, int yn) {
+    return equal4(x, xn, GX) && equal4(y, yn, GY);
+}
 
 void Sm2Field::mul(Limb* rx, int& rxn, Limb* ry, int& ryn, const Limb* x, int xn, const Limb* y,
                    int yn, const Limb* k, int kn) {

@@ -172,6 +172,10 @@ bool Sm4::use_hardware(bool on) {
     return hw_;
 }
 
+void Sm4::encode_func(void* self, unsigned char* out, const unsigned char* in) {
+    static_cast<Sm4*>(self)->encode(out, in);
+}
+
 void Sm4::encode_blocks(unsigned char* out, const unsigned char* in, int n) const {
     process_blocks(out, in, n, enc_keys_);
 }

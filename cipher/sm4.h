@@ -19,6 +19,8 @@ class Sm4 {
     void encode(unsigned char* out, const unsigned char* in) const { process(out, in, enc_keys_); }
     void decode(unsigned char* out, const unsigned char* in) const { process(out, in, dec_keys_); }
     static void process(unsigned char* out, const unsigned char* in, const uint32_t* round_keys);
+    // Free-function form of encode for callers that take a block function.
+    static void encode_func(void* self, unsigned char* out, const unsigned char* in);
 
     // n consecutive blocks; out may equal in.
     void encode_blocks(unsigned char* out, const unsigned char* in, int n) const;

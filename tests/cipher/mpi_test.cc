@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "base/random.h"
+#include "cipher/mpint.h"
+#include "tests/cipher/cipher_oracle.h"
 
 namespace {
 
@@ -70,30 +72,85 @@ int draw(std::mt19937_64& rng, int max) {
     return 1 + static_cast<int>(rng() % max);
 }
 
-// Products (schoolbook and, from 16 limbs, Karatsuba, balanced or not),
-// comparisons, quotients and remainders, shifts and bit lengths.
+TEST(Mpi, SmallExamples) {
+    const Limb x1f = 0x1F;
+    char text[40];
+    EXPECT_EQ(Cipher::mpi_to_hex(&x1f, 1, 0, text, true, false), 16);
+    EXPECT_STREQ(text, "000000000000001F");
+    EXPECT_EQ(Cipher::mpi_to_hex(&x1f, 1, 1, nullptr, false, true), 19);
+    Cipher::mpi_to_hex(&x1f, 1, 1, text, false, true);
+    EXPECT_STREQ(text, "-0x000000000000001f");
+    // Bytes are big-endian; a count query first.
+    const unsigned char nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    Limb limbs[2];
+    int count = 0;
+    Cipher::mpi_from_bytes(nullptr, count, nine, 9);
+    EXPECT_EQ(count, 2);
+    Cipher::mpi_from_bytes(limbs, count, nine, 9);
+    EXPECT_EQ(Num(limbs, limbs + 2), (Num{0x0203040506070809ull, 1}));
+    unsigned char bytes[8];
+    int length = 0;
+    Cipher::mpi_to_bytes(&x1f, 1, bytes, length, true);
+    EXPECT_EQ(std::string(bytes, bytes + length), "\x1f");
+    Cipher::mpi_to_bytes(&x1f, 1, bytes, length, false);
+    EXPECT_EQ(std::string(bytes, bytes + length), std::string(7, '\0') + "\x1f");
+    // Even numbers are refused outright.
+    for (Limb v : {4999ull, 4993ull, 5001ull, 2ull, 1ull})
+        EXPECT_EQ(Cipher::mpi_is_prime(&v, 1, 10), v == 4999 || v == 4993) << v;
+    EXPECT_EQ(Cipher::g_small_prime_numbers[0], 3);
+    EXPECT_EQ(Cipher::g_small_prime_numbers[Cipher::SMALL_PRIME_COUNT - 1], 4999);
+}
+
+// Products (schoolbook, Karatsuba and the choice between them), sums,
+// signed and in-place differences, shifts, bit lengths, comparisons,
+// quotients and remainders, greatest common divisors and inverses (the
+// operands share a factor now and then).
 TEST(Mpi, ArithmeticMatchesGmp) {
     std::mt19937_64 rng(1);
     for (int i = 0; i < 4000; ++i) {
-        const Num a = random_num(rng, draw(rng, 64)), b = random_num(rng, draw(rng, 64));
+        Num a = random_num(rng, draw(rng, 64)), b = random_num(rng, draw(rng, 64));
+        if (i % 3 == 0) {
+            Mpz f(random_num(rng, draw(rng, 3))), fa(a), fb(b);
+            mpz_mul(fa.v, fa.v, f.v);
+            mpz_mul(fb.v, fb.v, f.v);
+            a = fa.limbs();
+            b = fb.limbs();
+            if (a.empty()) a = {0};
+            if (b.empty()) b = {0};
+        }
         const int na = size_of(a), nb = size_of(b);
         Num d = b;
-        if (Cipher::mpi_top(d.data(), nb) == 0) d[0] = 7;
+        if (Cipher::mpi_is_zero(d.data(), nb)) d[0] = 7;
         Mpz ma(a), mb(b), md(d), mr, mq;
         SCOPED_TRACE(ma.str(16) + " " + mb.str(16));
         Num r(na + nb + 1), q(na + 1);
-        int rn = -1, qn = -1;
+        int rn = -1, rs = -1, qn = -1;
         mpz_mul(mr.v, ma.v, mb.v);
+        Cipher::mpi_mul_schoolbook(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        Cipher::mpi_mul_karatsuba(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         Cipher::mpi_mul(r.data(), rn, a.data(), na, b.data(), nb);
         ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         const int c = mpz_cmp(ma.v, mb.v);
         ASSERT_EQ(Cipher::mpi_cmp(a.data(), na, b.data(), nb), c > 0 ? 1 : c < 0 ? -1 : 0);
+        mpz_add(mr.v, ma.v, mb.v);
+        Cipher::mpi_add(r.data(), rn, a.data(), na, b.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         mpz_tdiv_qr(mq.v, mr.v, ma.v, md.v);
         Cipher::mpi_div(q.data(), qn, r.data(), rn, a.data(), na, d.data(), nb);
         ASSERT_EQ(trimmed(q.data(), qn), mq.limbs());
         ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
         Cipher::mpi_mod(r.data(), rn, a.data(), na, d.data(), nb);
         ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        mpz_gcd(mr.v, ma.v, md.v);
+        Cipher::mpi_gcd(r.data(), rn, a.data(), na, d.data(), nb);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        const bool has = mpz_invert(mr.v, ma.v, md.v) != 0;
+        ASSERT_EQ(Cipher::mpi_inverse(r.data(), rn, a.data(), na, d.data(), nb), has);
+        if (has) {
+            ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        }
         const int bits = static_cast<int>(rng() % 200);
         Num s(nb + bits / 64 + 2);
         mpz_mul_2exp(mr.v, mb.v, bits);
@@ -104,6 +161,22 @@ TEST(Mpi, ArithmeticMatchesGmp) {
         ASSERT_EQ(trimmed(s.data(), rn), mr.limbs());
         ASSERT_EQ(Cipher::mpi_get_bits(b.data(), nb),
                   mpz_sgn(mb.v) ? static_cast<int>(mpz_sizeinbase(mb.v, 2)) : 0);
+        // Signed: a - b with arbitrary signs.
+        const int as = static_cast<int>(rng() % 2), bs = static_cast<int>(rng() % 2);
+        Mpz sa(a), sb(b);
+        if (as) mpz_neg(sa.v, sa.v);
+        if (bs) mpz_neg(sb.v, sb.v);
+        mpz_sub(mr.v, sa.v, sb.v);
+        Cipher::mpi_sub(r.data(), rn, rs, a.data(), na, as, b.data(), nb, bs);
+        ASSERT_EQ(rs, mpz_sgn(mr.v) < 0 ? 1 : 0);
+        mpz_abs(mr.v, mr.v);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+        // In place, aliasing the first operand.
+        if (c >= 0) {
+            mpz_sub(mr.v, ma.v, mb.v);
+            Cipher::mpi_sub(a.data(), rn, a.data(), na, b.data(), nb);
+            ASSERT_EQ(trimmed(a.data(), rn), mr.limbs());
+        }
     }
 }
 
@@ -116,7 +189,7 @@ TEST(Mpi, ModularPowersMatchGmp) {
         const Num a = random_num(rng, na), e = random_num(rng, ne);
         Num m = random_num(rng, nm);
         if (i % 5 != 0) m[0] |= 1;  // mostly odd (Montgomery), some even
-        if (Cipher::mpi_top(m.data(), nm) == 0) m[0] = 3;
+        if (Cipher::mpi_is_zero(m.data(), nm)) m[0] = 3;
         Mpz ma(a), me(e), mm(m), mr;
         mpz_powm(mr.v, ma.v, me.v, mm.v);
         Num r(nm);
@@ -131,52 +204,134 @@ TEST(Mpi, ModularPowersMatchGmp) {
     EXPECT_EQ(trimmed(&r, rn), Num{1});
 }
 
-// Hex text (whole limbs, leading zeros kept) and big-endian bytes, trimmed
-// and whole limbs; a null output asks for the size only.
+TEST(Mpi, SquareRootsMatchGmp) {
+    std::mt19937_64 rng(6);
+    for (int i = 0; i < 500; ++i) {
+        const int na = draw(rng, 40);
+        const Num a = random_num(rng, na);
+        Mpz ma(a), mr;
+        mpz_sqrt(mr.v, ma.v);
+        Num r(na / 2 + 2);
+        int rn = -1;
+        Cipher::mpi_square_root(r.data(), rn, a.data(), na);
+        ASSERT_EQ(trimmed(r.data(), rn), mr.limbs());
+    }
+    // Modular: primes of both residues mod 4, including p = 1 mod 16 for
+    // several Tonelli-Shanks steps.
+    for (int i = 0; i < 120; ++i) {
+        Mpz p, x, sq, r;
+        Num seed = random_num(rng, draw(rng, 6));
+        seed[0] |= 1;
+        Mpz ms(seed);
+        mpz_mul_2exp(ms.v, ms.v, i % 3 == 0 ? 8 : 0);
+        mpz_add_ui(ms.v, ms.v, 1);
+        mpz_nextprime(p.v, ms.v);
+        const Num pn = p.limbs(), xn = random_num(rng, size_of(pn));
+        Mpz mx(xn);
+        mpz_mod(mx.v, mx.v, p.v);
+        mpz_mul(sq.v, mx.v, mx.v);
+        mpz_mod(sq.v, sq.v, p.v);
+        const Num sqn = sq.limbs();
+        Num out(pn.size() + 1);
+        int on = -1;
+        ASSERT_TRUE(Cipher::mpi_square_root(out.data(), on, sqn.data(), size_of(sqn), pn.data(),
+                                            size_of(pn)));
+        Mpz got(trimmed(out.data(), on));
+        mpz_mul(r.v, got.v, got.v);
+        mpz_mod(r.v, r.v, p.v);
+        ASSERT_EQ(mpz_cmp(r.v, sq.v), 0);
+        // A non-residue is refused.
+        mpz_set_ui(x.v, 2);
+        while (mpz_legendre(x.v, p.v) != -1) mpz_add_ui(x.v, x.v, 1);
+        const Num nr = x.limbs();
+        ASSERT_FALSE(Cipher::mpi_square_root(out.data(), on, nr.data(), size_of(nr), pn.data(),
+                                             size_of(pn)));
+    }
+}
+
+// A composite modulus breaks the square-root contract; the routine must
+// still come back.
+TEST(Mpi, ModularSquareRootReturnsForCompositeModuli) {
+    for (Limb m : {9ull, 15ull, 21ull, 33ull, 65ull, 561ull, 1105ull, 4097ull}) {
+        for (Limb a = 0; a < 40; ++a) {
+            Limb r[2];
+            int rn = 0;
+            if (Cipher::mpi_square_root(r, rn, &a, 1, &m, 1)) {
+                const Limb got = rn ? r[0] : 0;
+                EXPECT_EQ(got * got % m, a % m) << a << " mod " << m;
+            }
+        }
+    }
+}
+
 TEST(Mpi, TextAndBytesMatchGmp) {
     std::mt19937_64 rng(7);
     for (int i = 0; i < 2000; ++i) {
         const int n = static_cast<int>(rng() % 65);
         const Num a = random_num(rng, n);
         Mpz ma(a);
-        std::vector<char> text(Cipher::mpi_to_hex(a.data(), n, nullptr) + 1);
-        Cipher::mpi_to_hex(a.data(), n, text.data());
-        std::string gmp_hex = mpz_sgn(ma.v) ? ma.str(16) : "";
-        for (char& c : gmp_hex) c = static_cast<char>(toupper(c));
-        ASSERT_EQ(std::string(text.data()), std::string(16 * n - gmp_hex.size(), '0') + gmp_hex);
+        const int sign = static_cast<int>(rng() % 2);
+        std::vector<char> text(Cipher::mpi_to_dec(a.data(), n, sign, nullptr) + 1);
+        Cipher::mpi_to_dec(a.data(), n, sign, text.data());
+        std::string expect = ma.str(10);
+        if (sign && mpz_sgn(ma.v)) expect = "-" + expect;
+        ASSERT_EQ(std::string(text.data()), expect);
         Num back(n + 1);
         int bn = -1, bs = -1;
+        ASSERT_TRUE(Cipher::mpi_from_dec(back.data(), bn, bs, text.data()));
+        ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
+        ASSERT_EQ(bs, sign && mpz_sgn(ma.v) ? 1 : 0);
+
+        text.assign(Cipher::mpi_to_hex(a.data(), n, 0, nullptr, false, false) + 1, 0);
+        Cipher::mpi_to_hex(a.data(), n, 0, text.data(), false, false);
+        std::string gmp_hex = mpz_sgn(ma.v) ? ma.str(16) : "";
+        ASSERT_EQ(std::string(text.data()), std::string(16 * n - gmp_hex.size(), '0') + gmp_hex);
         ASSERT_TRUE(Cipher::mpi_from_hex(back.data(), bn, bs, text.data()));
         ASSERT_EQ(bn, n);
         ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
 
         std::vector<unsigned char> bytes(8 * n + 1);
         int length = -1;
-        Cipher::mpi_to_bytes(a.data(), n, nullptr, length, false);
-        ASSERT_EQ(length, 8 * n);
         Cipher::mpi_to_bytes(a.data(), n, bytes.data(), length, true);
         ASSERT_EQ(length, mpz_sgn(ma.v) ? int((mpz_sizeinbase(ma.v, 2) + 7) / 8) : 0);
         Mpz mb;
         mpz_import(mb.v, length, 1, 1, 0, 0, bytes.data());
         ASSERT_EQ(mpz_cmp(mb.v, ma.v), 0);
-        Cipher::mpi_from_bytes(nullptr, bn, bytes.data(), length);
-        ASSERT_EQ(bn, length ? (length + 7) / 8 : 1);
         Cipher::mpi_from_bytes(back.data(), bn, bytes.data(), length);
         ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
     }
-    // A sign and prefix are read (and dropped for zero); a non-digit is refused.
     Limb v = 0;
     int count = 0, sign = 0;
     EXPECT_FALSE(Cipher::mpi_from_hex(&v, count, sign, "00000000000000G1"));
+    EXPECT_FALSE(Cipher::mpi_from_dec(&v, count, sign, "12a"));
     EXPECT_TRUE(Cipher::mpi_from_hex(&v, count, sign, "-0x00000000000000ff"));
-    EXPECT_TRUE(v == 255 && sign == 1);
-    EXPECT_TRUE(Cipher::mpi_from_hex(&v, count, sign, "-0000000000000000"));
-    EXPECT_EQ(sign, 0);
+    EXPECT_EQ(v, 255u);
+    EXPECT_EQ(sign, 1);
+}
+
+TEST(Mpi, PrimeDecisionsMatchGmp) {
+    std::mt19937_64 rng(8);
+    int primes = 0;
+    for (int i = 0; i < 3000; ++i) {
+        const int n = draw(rng, i < 2500 ? 2 : 16);
+        Num a = random_num(rng, n);
+        a[0] |= 1;
+        if (i < 500) a = {static_cast<Limb>(2 * i + 1 + (i % 7 == 0 ? 4000 : 0))};
+        Mpz ma(a);
+        const bool expect = mpz_probab_prime_p(ma.v, 30) != 0;
+        primes += expect;
+        ASSERT_EQ(Cipher::mpi_is_prime(a.data(), size_of(a), 20), expect) << ma.str(10);
+    }
+    EXPECT_GT(primes, 100);
+    // Carmichael numbers and a strong pseudoprime to small bases.
+    for (Limb c : {561ull, 41041ull, 825265ull, 3215031751ull}) {
+        EXPECT_FALSE(Cipher::mpi_is_prime(&c, 1, 10)) << c;
+    }
 }
 
 // Random numbers take the generator's draws high word first, with the top
-// bit set.
-TEST(Mpi, RandomNumbers) {
+// bit set; generated primes have their exact size.
+TEST(Mpi, RandomNumbersAndPrimes) {
     Base::Random random(12345), check(12345);
     Limb limbs[3];
     int count = 0;
@@ -191,6 +346,121 @@ TEST(Mpi, RandomNumbers) {
     Cipher::mpi_gen_random(&random, 64, limbs, count);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(limbs[0] >> 63, 1u);
+    for (int bits : {16, 64, 100, 256}) {
+        Num p(4);
+        int n = 0;
+        Cipher::mpi_gen_prime(&random, bits, 20, p.data(), n);
+        EXPECT_EQ(Cipher::mpi_get_bits(p.data(), n), bits);
+        EXPECT_NE(mpz_probab_prime_p(Mpz(trimmed(p.data(), n)).v, 30), 0) << bits;
+    }
+}
+
+// MPInt's decimal text.
+std::string dec(const Cipher::MPInt& v) {
+    std::vector<char> s(v.to_str(nullptr, false) + 1);
+    v.to_str(s.data(), false);
+    return s.data();
+}
+
+// Signed decimal numbers of up to 300 digits, through MPInt and GMP.
+TEST(MPInt, SignedArithmeticMatchesGmp) {
+    const struct {
+        void (Cipher::MPInt::*ours)(const Cipher::MPInt&);
+        void (*gmp)(mpz_ptr, mpz_srcptr, mpz_srcptr);
+    } ops[] = {{&Cipher::MPInt::add, mpz_add},
+               {&Cipher::MPInt::sub, mpz_sub},
+               {&Cipher::MPInt::mul, mpz_mul}};
+    std::mt19937_64 rng(21);
+    Mpz a, b, r, q;
+    for (int i = 0; i < 1500; ++i) {
+        std::string text[2];
+        for (std::string& t : text) {
+            t = std::string(rng() % 2, '-') + static_cast<char>('1' + rng() % 9);
+            for (int d = static_cast<int>(rng() % 300); d > 0; --d)
+                t += static_cast<char>('0' + rng() % 10);
+        }
+        mpz_set_str(a.v, text[0].c_str(), 10);
+        mpz_set_str(b.v, text[1].c_str(), 10);
+        Cipher::MPInt x, y, s, rem;
+        ASSERT_TRUE(x.from_str(text[0].c_str(), false) && y.from_str(text[1].c_str(), false));
+        ASSERT_EQ(dec(x), text[0]);
+        const int c = mpz_cmp(a.v, b.v);
+        EXPECT_EQ(x.cmp(y), c > 0 ? 1 : c < 0 ? -1 : 0);
+        for (const auto& op : ops) {
+            s = x;
+            (s.*op.ours)(y);
+            op.gmp(r.v, a.v, b.v);
+            ASSERT_EQ(dec(s), r.str(10));
+        }
+        s = x;
+        ASSERT_EQ(s.div(&y, &rem), 0);
+        mpz_tdiv_qr(q.v, r.v, a.v, b.v);
+        ASSERT_EQ(dec(s) + " " + dec(rem), q.str(10) + " " + r.str(10));
+        const unsigned long k = rng() % 1000;
+        s = x;
+        s.add(k);
+        mpz_add_ui(r.v, a.v, k);
+        ASSERT_EQ(dec(s), r.str(10));
+        s.sub(k);
+        s.sub(k);
+        mpz_sub_ui(r.v, a.v, k);
+        ASSERT_EQ(dec(s), r.str(10));
+    }
+    Cipher::MPInt x(5ul), zero;
+    EXPECT_EQ(x.div(&zero, nullptr), -1);
+    EXPECT_EQ(x.div(nullptr, nullptr), -1);
+}
+
+TEST(MPInt, TextBytesAndShifts) {
+    Cipher::MPInt v, w, zero;
+    ASSERT_TRUE(v.from_str("-0x1F", true));
+    char text[40];
+    v.to_str(text, true);
+    EXPECT_STREQ(text, "-000000000000001F");
+    EXPECT_EQ(dec(v), "-31");
+    EXPECT_FALSE(v.from_str("12x", false));
+    EXPECT_FALSE(v.from_str("", true));
+    // Zero prints as one digit in both bases.
+    EXPECT_EQ(dec(zero), "0");
+    EXPECT_EQ(zero.to_str(text, true), 1);
+    EXPECT_STREQ(text, "0");
+    for (unsigned long i = 0; i < 5; ++i) EXPECT_EQ(Cipher::g_small_mpints[i].get_uint64(), i);
+    ASSERT_TRUE(v.from_str("123456789ABCDEF0123", true));
+    unsigned char bytes[16];
+    int length = 0, sign = -1;
+    v.to_bytes(bytes, length, sign);
+    EXPECT_EQ(CipherTest::to_hex(bytes, length) + " " + std::to_string(sign),
+              "0123456789abcdef0123 0");
+    w.from_bytes(bytes, length, 1);
+    w.neg();
+    EXPECT_EQ(w.cmp(v), 0);
+    w.shift_left();
+    w.shift_right();
+    EXPECT_EQ(w.cmp(v), 0);
+    w.set(-7);
+    EXPECT_EQ(dec(w), "-7");
+    w.abs();
+    EXPECT_EQ(w.get_uint64(), 7u);
+    w.add(w);
+    EXPECT_EQ(w.get_uint64(), 14u);
+}
+
+TEST(MPInt, PrimesAndSafePrimes) {
+    Cipher::MPInt p(4999ul), c(5001ul), safe(1019ul), unsafe(1021ul), big;
+    EXPECT_TRUE(p.is_prime(10));
+    EXPECT_FALSE(c.is_prime(10));
+    EXPECT_TRUE(safe.is_safe_prime());     // 509 is prime
+    EXPECT_FALSE(unsafe.is_safe_prime());  // 510 is not
+    Base::Random random(5);
+    big.gen_prime(&random, 192, 20);
+    EXPECT_TRUE(big.is_prime(20));
+    Mpz m;
+    mpz_set_str(m.v, dec(big).c_str(), 10);
+    EXPECT_NE(mpz_probab_prime_p(m.v, 30), 0);
+    EXPECT_EQ(mpz_sizeinbase(m.v, 2), 192u);
+    big.gen_random(&random, 70);
+    EXPECT_EQ(big.size(), 2);
+    EXPECT_EQ(big.limbs()[1] >> 5, 1u);
 }
 
 }  // namespace

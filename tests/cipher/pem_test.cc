@@ -144,6 +144,37 @@ TEST_F(PemOracle, PrivateKeysPlainAndUnderEveryCipher) {
               n_d());
 }
 
+TEST_F(PemOracle, CertificateFields) {
+    X509* x = X509_new();
+    X509_set_version(x, 2);
+    ASN1_INTEGER_set_uint64(X509_get_serialNumber(x), 0x1234567890abcdefULL);
+    X509_gmtime_adj(X509_getm_notBefore(x), 0);
+    X509_gmtime_adj(X509_getm_notAfter(x), 365L * 86400);
+    X509_NAME* name = X509_get_subject_name(x);
+    for (auto entry : {std::make_pair("C", "CN"), std::make_pair("O", "Test Org"),
+                       std::make_pair("CN", "front.example")})
+        X509_NAME_add_entry_by_txt(name, entry.first, MBSTRING_ASC,
+                                   reinterpret_cast<const unsigned char*>(entry.second), -1, -1, 0);
+    X509_set_issuer_name(x, name);
+    X509_set_pubkey(x, key_);
+    ASSERT_GT(X509_sign(x, key_, EVP_sha256()), 0);
+    auto cert = std::make_unique<Cipher::Pem::Certificate>();
+    ASSERT_TRUE(Cipher::Pem::parse_certificate(
+        pem([&](BIO* b) { PEM_write_bio_X509(b, x); }).c_str(), *cert));
+    EXPECT_EQ(strip_zeros(cert->serial, cert->serial_len), "1234567890abcdef");
+    char oneline[512];
+    EXPECT_STREQ(cert->subject, X509_NAME_oneline(X509_get_subject_name(x), oneline, 512));
+    EXPECT_STREQ(cert->issuer, X509_NAME_oneline(X509_get_issuer_name(x), oneline, 512));
+    const ASN1_TIME* nb = X509_get0_notBefore(x);
+    const ASN1_TIME* na = X509_get0_notAfter(x);
+    EXPECT_EQ(std::string(cert->not_before),
+              std::string(reinterpret_cast<const char*>(nb->data), nb->length));
+    EXPECT_EQ(std::string(cert->not_after),
+              std::string(reinterpret_cast<const char*>(na->data), na->length));
+    EXPECT_EQ(strip_zeros(cert->n, cert->n_len) + " " + strip_zeros(cert->e, cert->e_len), n_e());
+    X509_free(x);
+}
+
 const char* kTable = "cipher/pem.data";
 
 TEST(Pem, OidTextAndAlgorithmIds) {

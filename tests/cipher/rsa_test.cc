@@ -146,6 +146,41 @@ TEST_F(RsaOracle, RawOperationsMatchOpenSsl) {
     }
 }
 
+// Keys from two primes made by libcrypto: n = p q, and OAEP under our (n, e)
+// decrypts in libcrypto with our d.
+TEST(Rsa, GeneratedKeysInteroperate) {
+    BIGNUM *p = BN_new(), *q = BN_new(), *pq = BN_new();
+    ASSERT_EQ(BN_generate_prime_ex(p, 512, 0, nullptr, nullptr, nullptr), 1);
+    ASSERT_EQ(BN_generate_prime_ex(q, 512, 0, nullptr, nullptr, nullptr), 1);
+    const Bytes pb = bn_bytes(p), qb = bn_bytes(q);
+    Cipher::Rsa ours;
+    ASSERT_TRUE(ours.gen_keys(chars(pb), static_cast<int>(pb.size()), chars(qb),
+                              static_cast<int>(qb.size())));
+    int n_len = 0, e_len = 0, d_len = 0;
+    std::vector<unsigned char> n(600), e(600), d(600);
+    ours.get_keys(reinterpret_cast<char*>(n.data()), n_len, reinterpret_cast<char*>(e.data()),
+                  e_len, reinterpret_cast<char*>(d.data()), d_len);
+    BN_CTX* ctx = BN_CTX_new();
+    BN_mul(pq, p, q, ctx);
+    EXPECT_EQ(bn_bytes(pq), Bytes(n.begin(), n.begin() + n_len));
+    EXPECT_EQ(e[e_len - 1] & 1, 1);
+    RSA* r = RSA_new();
+    RSA_set0_key(r, BN_bin2bn(n.data(), n_len, nullptr), BN_bin2bn(e.data(), e_len, nullptr),
+                 BN_bin2bn(d.data(), d_len, nullptr));
+    EVP_PKEY* key = EVP_PKEY_new();
+    EVP_PKEY_assign_RSA(key, r);
+    const std::string text = "terminal information";
+    Bytes c(128);
+    int c_len = 0;
+    ASSERT_TRUE(ours.encode_oaep(reinterpret_cast<char*>(c.data()), c_len, text.data(),
+                                 static_cast<int>(text.size())));
+    ASSERT_EQ(c_len, 128);
+    EXPECT_EQ(openssl_oaep(key, false, c, 128), Bytes(text.begin(), text.end()));
+    EVP_PKEY_free(key);
+    for (BIGNUM* v : {p, q, pq}) BN_free(v);
+    BN_CTX_free(ctx);
+}
+
 // Without keys nothing is computed; a 256-bit modulus (32 bytes, below the
 // 42 OAEP needs) takes no OAEP; an oversized modulus is refused.
 TEST(Rsa, RefusesWhatItCannotCompute) {

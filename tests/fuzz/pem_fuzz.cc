@@ -15,11 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Cipher::Pem::parse_pem(text.get(), "PUBLIC KEY", a.get(), a_len, nullptr);
     Cipher::Pem::parse_rsa_public_key(text.get(), a.get(), a_len, b.get(), b_len);
     Cipher::Pem::parse_rsa_private_key(text.get(), a.get(), a_len, b.get(), b_len, "password");
+    std::unique_ptr<Cipher::Pem::Certificate> cert(new Cipher::Pem::Certificate);
+    Cipher::Pem::parse_certificate(text.get(), *cert);
 
     const char* der = reinterpret_cast<const char*>(data);
     const int len = static_cast<int>(size);
     Cipher::Pem::parse_rsa_public_key(der, len, a.get(), a_len, b.get(), b_len);
     Cipher::Pem::parse_rsa_private_key(der, len, a.get(), a_len, b.get(), b_len);
+    Cipher::Pem::parse_certificate(der, len, *cert);
     std::unique_ptr<char[]> oid(new char[4 * size + 8]);
     Cipher::Pem::parse_oid(der, len, oid.get());
     return 0;
