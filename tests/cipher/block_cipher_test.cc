@@ -14,6 +14,7 @@
 #include "cipher/sm4.h"
 #include "cipher/triple_des.h"
 #include "tests/cipher/cipher_oracle.h"
+#include "tests/test_table.h"
 
 using CipherTest::Bytes;
 using CipherTest::from_hex;
@@ -25,75 +26,30 @@ namespace {
 
 class AesPath : public CipherTest::PathTest<Cipher::Aes> {};
 
-struct AesVector {
-    const char* name;
-    Mode mode;
-    const char* key;
-    const char* iv;
-    const char* plain;  // null: the SP 800-38A plaintext
-    const char* cipher;
-};
+const char* kTable = "cipher/block_cipher.data";
 
-// NIST SP 800-38A, Appendix F: the four-block plaintext used by every example.
-const char* kSp800Plain =
-    "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-    "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+Mode mode_of(const std::string& name) {
+    return name == "ecb" ? Mode::ECB : name == "cbc" ? Mode::CBC : Mode::CTR;
+}
 
-const AesVector kAes[] = {
-    // FIPS 197, Appendix C.1 to C.3 (example vectors for the three key sizes).
-    {"C.1", Mode::ECB, "000102030405060708090a0b0c0d0e0f", "", "00112233445566778899aabbccddeeff",
-     "69c4e0d86a7b0430d8cdb78070b4c55a"},
-    {"C.2", Mode::ECB, "000102030405060708090a0b0c0d0e0f1011121314151617", "",
-     "00112233445566778899aabbccddeeff", "dda97ca4864cdfe06eaf70a0ec0d7191"},
-    {"C.3", Mode::ECB, "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "",
-     "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
-    // SP 800-38A F.2.1, F.2.3, F.2.5 (CBC-AES128/192/256.Encrypt).
-    {"F.2.1", Mode::CBC, "2b7e151628aed2a6abf7158809cf4f3c", "000102030405060708090a0b0c0d0e0f",
-     nullptr,
-     "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
-     "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7"},
-    {"F.2.3", Mode::CBC, "8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b",
-     "000102030405060708090a0b0c0d0e0f", nullptr,
-     "4f021db243bc633d7178183a9fa071e8b4d9ada9ad7dedf4e5e738763f69145a"
-     "571b242012fb7ae07fa9baac3df102e008b0e27988598881d920a9e64f5615cd"},
-    {"F.2.5", Mode::CBC, "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4",
-     "000102030405060708090a0b0c0d0e0f", nullptr,
-     "f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
-     "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b"},
-    // SP 800-38A F.5.1, F.5.3, F.5.5 (CTR-AES128/192/256.Encrypt).
-    {"F.5.1", Mode::CTR, "2b7e151628aed2a6abf7158809cf4f3c", "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff",
-     nullptr,
-     "874d6191b620e3261bef6864990db6ce9806f66b7970fdff8617187bb9fffdff"
-     "5ae4df3edbd5d35e5b4f09020db03eab1e031dda2fbe03d1792170a0f3009cee"},
-    {"F.5.3", Mode::CTR, "8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b",
-     "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff", nullptr,
-     "1abc932417521ca24f2b0459fe7e6e0b090339ec0aa6faefd5ccc2c6f4ce8e94"
-     "1e36b26bd1ebc670d1bd1d665620abf74f78a7f6d29809585a97daec58c6b050"},
-    {"F.5.5", Mode::CTR, "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4",
-     "f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff", nullptr,
-     "601ec313775789a5b7a7f504bbf3d228f443e3ca4d62b59aca84e990cacaf5c5"
-     "2b0930daa23de94ce87017ba2d84988ddfc9c58db67aada613c2dd08457941a6"},
-};
-
-// Through the modes, and single blocks through the free-function forms that
-// serve callers taking a block function.
-TEST_P(AesPath, Fips197AndSp800_38aExamples) {
-    for (const auto& v : kAes) {
-        SCOPED_TRACE(v.name);
-        const Bytes key = from_hex(v.key), iv = from_hex(v.iv);
-        const Bytes plain = from_hex(v.plain ? v.plain : kSp800Plain);
+// The published examples, through the modes both ways, and single blocks
+// through the free-function forms that serve callers taking a block function.
+TEST_P(AesPath, PublishedExamples) {
+    for (const TestTable::Row& v : TestTable::read(kTable, "aes")) {
+        SCOPED_TRACE(TestTable::where(kTable, v));
+        const Bytes key = from_hex(v[2]), iv = from_hex(v[3]), plain = from_hex(v[4]);
         Cipher::Aes aes(key.data(), static_cast<int>(key.size()));
         select(aes);
         EXPECT_EQ(aes.rounds(), static_cast<int>(key.size()) / 4 + 6);
-        const Bytes out = run_mode(aes, v.mode, true, iv, plain, false);
-        EXPECT_EQ(to_hex(out), v.cipher);
-        EXPECT_EQ(run_mode(aes, v.mode, false, iv, out, false), plain);
-        if (v.mode != Mode::ECB) continue;
+        const Bytes out = run_mode(aes, mode_of(v[1]), true, iv, plain, false);
+        EXPECT_EQ(to_hex(out), v[5]);
+        EXPECT_EQ(run_mode(aes, mode_of(v[1]), false, iv, out, false), plain);
+        if (v[1] != "ecb") continue;
         unsigned char block[16], back[16];
         Cipher::Aes::encode_func(&aes, block, plain.data());
-        EXPECT_EQ(to_hex(block, 16), v.cipher);
+        EXPECT_EQ(to_hex(block, 16), v[5]);
         Cipher::Aes::decode_func(&aes, back, block);
-        EXPECT_EQ(to_hex(back, 16), v.plain);
+        EXPECT_EQ(Bytes(back, back + 16), plain);
     }
 }
 
@@ -179,50 +135,23 @@ std::unique_ptr<Cipher::Des> make(const Bytes& key) {
     return std::unique_ptr<Cipher::Des>(new Cipher::Des(key.data()));
 }
 
-struct DesVector {
-    const char* source;
-    const char* key;
-    const char* iv;  // empty for ECB
-    const char* plain;
-    const char* cipher;
-};
-
-const DesVector kDes[] = {
-    // The worked example of the algorithm found in most textbooks.
-    {"textbook", "133457799bbcdff1", "", "0123456789abcdef", "85e813540f0ab405"},
-    {"textbook", "0e329232ea6d0d73", "", "8787878787878787", "0000000000000000"},
-    // FIPS 81, Appendix B, ECB and CBC examples ("Now is the time for all ").
-    {"FIPS 81 B.1", "0123456789abcdef", "", "4e6f772069732074", "3fa40e8a984d4815"},
-    {"FIPS 81 B.1", "0123456789abcdef", "", "68652074696d6520", "6a271787ab8883f9"},
-    {"FIPS 81 B.1", "0123456789abcdef", "", "666f7220616c6c20", "893d51ec4b563b53"},
-    {"FIPS 81 CBC", "0123456789abcdef", "1234567890abcdef",
-     "4e6f77206973207468652074696d6520666f7220616c6c20",
-     "e5c7cdde872bf27c43e934008c389c0f683788499a7c05f6"},
-    // Parity bits do not matter: the same key with every low bit flipped.
-    {"parity", "0022446688aaccee", "", "4e6f772069732074", "3fa40e8a984d4815"},
-    // NIST SP 800-67 example: three distinct keys, "The qufck brown fox jump".
-    {"SP 800-67", "0123456789abcdef23456789abcdef01456789abcdef0123", "",
-     "54686520717566636b2062726f776e20666f78206a756d70",
-     "a826fd8ce53b855fcce21c8112256fe668d5c05dd9b6b900"},
-};
-
 // Through the modes, process() (first byte most significant) and the
 // free-function forms that serve callers taking a block function.
 TEST_F(DesOracle, PublishedVectors) {
-    for (const auto& v : kDes) {
-        SCOPED_TRACE(std::string(v.source) + " " + v.key);
-        const Bytes key = from_hex(v.key), iv = from_hex(v.iv), plain = from_hex(v.plain);
-        const Bytes cipher = from_hex(v.cipher);
+    for (const TestTable::Row& v : TestTable::read(kTable, "des")) {
+        SCOPED_TRACE(TestTable::where(kTable, v));
+        const Bytes key = from_hex(v[1]), iv = from_hex(v[2]), plain = from_hex(v[3]);
+        const Bytes cipher = from_hex(v[4]);
         std::unique_ptr<Cipher::Des> des = make(key);
         const Mode m = iv.empty() ? Mode::ECB : Mode::CBC;
-        EXPECT_EQ(to_hex(CipherTest::run_mode(*des, m, true, iv, plain, false)), v.cipher);
+        EXPECT_EQ(to_hex(CipherTest::run_mode(*des, m, true, iv, plain, false)), v[4]);
         EXPECT_EQ(CipherTest::run_mode(*des, m, false, iv, cipher, false), plain);
         if (m == Mode::CBC) continue;
         EXPECT_EQ(des->process(Base::load_be64(plain.data()), 'e'), Base::load_be64(cipher.data()));
         EXPECT_EQ(des->process(Base::load_be64(cipher.data()), 'd'), Base::load_be64(plain.data()));
         unsigned char out[8], back[8];
         Cipher::Des::encode_func(des.get(), out, plain.data());
-        EXPECT_EQ(to_hex(out, 8), std::string(v.cipher).substr(0, 16));
+        EXPECT_EQ(to_hex(out, 8), v[4].substr(0, 16));
         Cipher::Des::decode_func(des.get(), back, out);
         EXPECT_EQ(Bytes(back, back + 8), Bytes(plain.begin(), plain.begin() + 8));
     }
@@ -251,36 +180,24 @@ TEST_F(DesOracle, DesAndTripleDesMatchOpenSslInEveryModeAndLength) {
     }
 }
 
-// GB/T 32907-2016, appendix A: example 1 (one encryption, the key is also the
-// plaintext) and example 2 (the same block encrypted 1,000,000 times).
-const char* kKey = "0123456789abcdeffedcba9876543210";
-const char* kCipher = "681edf34d206965e86b3e94f536e4246";
-const char* kMillion = "595298c7c6fd271f0402f804c33d3f66";
-
 class Sm4Path : public CipherTest::PathTest<Cipher::Sm4> {};
 
-// The published block, also through the free-function form; every batch size
-// of the block loops is left to the libcrypto check below.
-TEST_P(Sm4Path, StandardExample) {
-    const Bytes key = from_hex(kKey);
-    Cipher::Sm4 sm4(key.data());
-    select(sm4);
-    unsigned char block[16];
-    Cipher::Sm4::encode_func(&sm4, block, key.data());
-    EXPECT_EQ(to_hex(block, 16), kCipher);
-    sm4.decode_blocks(block, block, 1);
-    EXPECT_EQ(Bytes(block, block + 16), key);
-}
-
-TEST(Sm4, MillionIterationExample) {
-    const Bytes key = from_hex(kKey);
-    Cipher::Sm4 sm4(key.data());
-    unsigned char block[16];
-    std::memcpy(block, key.data(), 16);
-    for (int i = 0; i < 1000000; ++i) sm4.encode(block, block);
-    EXPECT_EQ(to_hex(block, 16), kMillion);
-    for (int i = 0; i < 1000000; ++i) sm4.decode(block, block);
-    EXPECT_EQ(Bytes(block, block + 16), key);
+// The published examples, each block encrypted the given number of times
+// (through the free-function form) and decrypted back; every batch size of the block loops is left
+// to the libcrypto check below.
+TEST_P(Sm4Path, PublishedExamples) {
+    for (const TestTable::Row& v : TestTable::read(kTable, "sm4")) {
+        SCOPED_TRACE(TestTable::where(kTable, v));
+        const Bytes key = from_hex(v[2]), plain = from_hex(v[3]);
+        Cipher::Sm4 sm4(key.data());
+        select(sm4);
+        Bytes block = plain;
+        for (int i = std::stoi(v[1]); i > 0; --i)
+            Cipher::Sm4::encode_func(&sm4, block.data(), block.data());
+        EXPECT_EQ(to_hex(block), v[4]);
+        for (int i = std::stoi(v[1]); i > 0; --i) sm4.decode(block.data(), block.data());
+        EXPECT_EQ(block, plain);
+    }
 }
 
 // Random keys, IVs and lengths up to 4 KiB; every tenth IV makes the

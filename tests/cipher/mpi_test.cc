@@ -72,35 +72,6 @@ int draw(std::mt19937_64& rng, int max) {
     return 1 + static_cast<int>(rng() % max);
 }
 
-TEST(Mpi, SmallExamples) {
-    const Limb x1f = 0x1F;
-    char text[40];
-    EXPECT_EQ(Cipher::mpi_to_hex(&x1f, 1, 0, text, true, false), 16);
-    EXPECT_STREQ(text, "000000000000001F");
-    EXPECT_EQ(Cipher::mpi_to_hex(&x1f, 1, 1, nullptr, false, true), 19);
-    Cipher::mpi_to_hex(&x1f, 1, 1, text, false, true);
-    EXPECT_STREQ(text, "-0x000000000000001f");
-    // Bytes are big-endian; a count query first.
-    const unsigned char nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    Limb limbs[2];
-    int count = 0;
-    Cipher::mpi_from_bytes(nullptr, count, nine, 9);
-    EXPECT_EQ(count, 2);
-    Cipher::mpi_from_bytes(limbs, count, nine, 9);
-    EXPECT_EQ(Num(limbs, limbs + 2), (Num{0x0203040506070809ull, 1}));
-    unsigned char bytes[8];
-    int length = 0;
-    Cipher::mpi_to_bytes(&x1f, 1, bytes, length, true);
-    EXPECT_EQ(std::string(bytes, bytes + length), "\x1f");
-    Cipher::mpi_to_bytes(&x1f, 1, bytes, length, false);
-    EXPECT_EQ(std::string(bytes, bytes + length), std::string(7, '\0') + "\x1f");
-    // Even numbers are refused outright.
-    for (Limb v : {4999ull, 4993ull, 5001ull, 2ull, 1ull})
-        EXPECT_EQ(Cipher::mpi_is_prime(&v, 1, 10), v == 4999 || v == 4993) << v;
-    EXPECT_EQ(Cipher::g_small_prime_numbers[0], 3);
-    EXPECT_EQ(Cipher::g_small_prime_numbers[Cipher::SMALL_PRIME_COUNT - 1], 4999);
-}
-
 // Products (schoolbook, Karatsuba and the choice between them), sums,
 // signed and in-place differences, shifts, bit lengths, comparisons,
 // quotients and remainders, greatest common divisors and inverses (the
@@ -282,21 +253,31 @@ TEST(Mpi, TextAndBytesMatchGmp) {
         ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
         ASSERT_EQ(bs, sign && mpz_sgn(ma.v) ? 1 : 0);
 
-        text.assign(Cipher::mpi_to_hex(a.data(), n, 0, nullptr, false, false) + 1, 0);
-        Cipher::mpi_to_hex(a.data(), n, 0, text.data(), false, false);
+        // Hex: whole limbs, either case, with a sign and "0x" now and then.
+        const bool upper = rng() % 2, prefix = rng() % 2;
+        text.assign(Cipher::mpi_to_hex(a.data(), n, sign, nullptr, upper, prefix) + 1, 0);
+        Cipher::mpi_to_hex(a.data(), n, sign, text.data(), upper, prefix);
         std::string gmp_hex = mpz_sgn(ma.v) ? ma.str(16) : "";
-        ASSERT_EQ(std::string(text.data()), std::string(16 * n - gmp_hex.size(), '0') + gmp_hex);
+        gmp_hex = std::string(16 * n - gmp_hex.size(), '0') + gmp_hex;
+        for (char& c : gmp_hex) c = static_cast<char>(upper ? toupper(c) : c);
+        ASSERT_EQ(std::string(text.data()),
+                  (sign ? "-" : "") + std::string(prefix ? "0x" : "") + gmp_hex);
         ASSERT_TRUE(Cipher::mpi_from_hex(back.data(), bn, bs, text.data()));
         ASSERT_EQ(bn, n);
         ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
+        ASSERT_EQ(bs, sign && mpz_sgn(ma.v) ? 1 : 0);
 
         std::vector<unsigned char> bytes(8 * n + 1);
         int length = -1;
+        Cipher::mpi_to_bytes(a.data(), n, nullptr, length, false);
+        ASSERT_EQ(length, 8 * n);
         Cipher::mpi_to_bytes(a.data(), n, bytes.data(), length, true);
         ASSERT_EQ(length, mpz_sgn(ma.v) ? int((mpz_sizeinbase(ma.v, 2) + 7) / 8) : 0);
         Mpz mb;
         mpz_import(mb.v, length, 1, 1, 0, 0, bytes.data());
         ASSERT_EQ(mpz_cmp(mb.v, ma.v), 0);
+        Cipher::mpi_from_bytes(nullptr, bn, bytes.data(), length);
+        ASSERT_EQ(bn, length ? (length + 7) / 8 : 1);
         Cipher::mpi_from_bytes(back.data(), bn, bytes.data(), length);
         ASSERT_EQ(trimmed(back.data(), bn), ma.limbs());
     }
@@ -323,8 +304,12 @@ TEST(Mpi, PrimeDecisionsMatchGmp) {
         ASSERT_EQ(Cipher::mpi_is_prime(a.data(), size_of(a), 20), expect) << ma.str(10);
     }
     EXPECT_GT(primes, 100);
-    // Carmichael numbers and a strong pseudoprime to small bases.
-    for (Limb c : {561ull, 41041ull, 825265ull, 3215031751ull}) {
+    // Every odd number up to just past the small-prime table's end.
+    for (Limb v = 1; v < 5010; v += 2)
+        ASSERT_EQ(Cipher::mpi_is_prime(&v, 1, 10), mpz_probab_prime_p(Mpz(Num{v}).v, 30) != 0) << v;
+    // Even numbers are refused outright; Carmichael numbers and a strong
+    // pseudoprime to small bases.
+    for (Limb c : {2ull, 4998ull, 561ull, 41041ull, 825265ull, 3215031751ull}) {
         EXPECT_FALSE(Cipher::mpi_is_prime(&c, 1, 10)) << c;
     }
 }

@@ -17,6 +17,7 @@
 #include "cipher/base64.h"
 #include "cipher/der.h"
 #include "tests/cipher/cipher_oracle.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -174,27 +175,19 @@ TEST_F(PemOracle, CertificateFields) {
     X509_free(x);
 }
 
+const char* kTable = "cipher/pem.data";
+
 TEST(Pem, OidTextAndAlgorithmIds) {
-    const struct {
-        std::string der;
-        const char* text;  // null: refused
-        int algorithm;
-    } oids[] = {
-        {"\x2a\x86\x48\x86\xf7\x0d\x01\x01\x01", "1.2.840.113549.1.1.1",
-         Cipher::Pem::ALG_RSA_ENCRYPTION},
-        {"\x2a\x86\x48\x86\xf7\x0d\x01\x01\x0b", "1.2.840.113549.1.1.11",
-         Cipher::Pem::ALG_SHA256_WITH_RSA},
-        {"\x55\x04\x03", "2.5.4.3", Cipher::Pem::ALG_UNKNOWN},
-        {"\x2a\x86", nullptr, 0},                      // an arc cut short
-        {"\x2a\x90\x80\x80\x80\x80\x01", nullptr, 0},  // an arc wider than 32 bits
-    };
-    for (const auto& o : oids) {
+    for (const TestTable::Row& o : TestTable::read(kTable, "oid")) {
+        SCOPED_TRACE(TestTable::where(kTable, o));
+        const CipherTest::Bytes der = CipherTest::from_hex(o[1]);
         char text[64];
-        const int n = Cipher::Pem::parse_oid(o.der.data(), static_cast<int>(o.der.size()), text);
-        EXPECT_TRUE(o.text ? n > 0 : n == -1) << n;
+        const int n = Cipher::Pem::parse_oid(reinterpret_cast<const char*>(der.data()),
+                                             static_cast<int>(der.size()), text);
+        EXPECT_EQ(n, o[2].empty() ? -1 : static_cast<int>(o[2].size()));
         if (n < 0) continue;
-        EXPECT_STREQ(text, o.text);
-        EXPECT_EQ(Cipher::Pem::get_algorithm_id(text), o.algorithm);
+        EXPECT_EQ(text, o[2]);
+        EXPECT_EQ(Cipher::Pem::get_algorithm_id(text), std::stoi(o[3]));
     }
 }
 
@@ -287,30 +280,14 @@ std::string walk(const Bytes& der) {
     return out + (it.is_end() && !it.next() ? "end" : "more");
 }
 
-// INTEGER 5; OCTET STRING of 130 bytes with a one-byte long length; NULL
-// written with the 0x80 length byte; SEQUENCE with a two-byte length.
-TEST(DerIterator, WalksShortLongAndZeroLengthForms) {
-    Bytes der = {0x02, 0x01, 0x05, 0x04, 0x81, 0x82};
-    der.insert(der.end(), 130, 0xaa);
-    der.insert(der.end(), {0x05, 0x80, 0x30, 0x82, 0x01, 0x00});
-    der.insert(der.end(), 256, 0xbb);
-    EXPECT_EQ(walk(der), "02:1@2 04:130@6 05:0@138 30:256@142 end end");
-}
-
-// Every truncation of a valid stream, and lengths that point past the data,
-// give nothing without reading outside the buffer.
-TEST(DerIterator, RefusesTruncatedDataAndLengthsPastTheEnd) {
-    const Bytes bad[] = {
-        {},
-        {0x30},
-        {0x04, 0x05, 0x01, 0x02},                          // short form past the end
-        {0x04, 0x81},                                      // long form, length byte missing
-        {0x04, 0x82, 0x01},                                // long form, one of two missing
-        {0x04, 0x84, 0xff, 0xff, 0xff, 0xff, 0x00},        // four-byte length, huge
-        {0x04, 0x85, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00},  // five length bytes
-        {0x04, 0xff, 0x00},                                // 127 length bytes claimed
-    };
-    for (const Bytes& b : bad) EXPECT_EQ(walk(b), "end") << CipherTest::to_hex(b);
+// The short, long and zero-length forms; truncated data and lengths past the
+// end give nothing, without reading outside the buffer.
+TEST(DerIterator, WalksEveryLengthFormAndRefusesDataCutShort) {
+    for (const TestTable::Row& r : TestTable::read(kTable, "der")) {
+        std::string expect = r[2];
+        for (size_t i = 3; i < r.size(); ++i) expect += ":" + r[i];
+        EXPECT_EQ(walk(CipherTest::from_hex(r[1])), expect) << TestTable::where(kTable, r);
+    }
 }
 
 TEST(DerIterator, AttachRestartsAndEmptyDataIsAtTheEnd) {
@@ -339,18 +316,11 @@ std::string base64(bool encode, const std::string& in) {
     return out;
 }
 
-// RFC 4648, section 10 (test vectors), then random bytes against libcrypto.
-TEST(Base64, Rfc4648ExamplesAndOpenSsl) {
-    const char* pairs[][2] = {{"", ""},
-                              {"f", "Zg=="},
-                              {"fo", "Zm8="},
-                              {"foo", "Zm9v"},
-                              {"foob", "Zm9vYg=="},
-                              {"fooba", "Zm9vYmE="},
-                              {"foobar", "Zm9vYmFy"}};
-    for (const auto& p : pairs) {
-        EXPECT_EQ(base64(true, p[0]), p[1]);
-        EXPECT_EQ(base64(false, p[1]), p[0]);
+// The published examples, then random bytes against libcrypto.
+TEST(Base64, PublishedExamplesAndOpenSsl) {
+    for (const TestTable::Row& p : TestTable::read(kTable, "base64")) {
+        EXPECT_EQ(base64(true, p[1]), p[2]) << TestTable::where(kTable, p);
+        EXPECT_EQ(base64(false, p[2]), p[1]) << TestTable::where(kTable, p);
     }
     std::mt19937 rng(11);
     for (int len = 0; len < 200; ++len) {

@@ -10,6 +10,7 @@
 #include <openssl/obj_mac.h>
 #include <openssl/param_build.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -19,6 +20,7 @@
 #include "cipher/ecc.h"
 #include "cipher/sm2_field.h"
 #include "tests/cipher/cipher_oracle.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -251,35 +253,35 @@ std::string public_key(const Cipher::Sm2& sm2) {
     return std::string(x) + y;
 }
 
-// d = n halves once to (n - 1) / 2 (n is odd); a key wider than the order is
-// refused.
+const char* kTable = "cipher/sm2.data";
+
 TEST(Sm2, PrivateKeyIsHalvedUntilBelowTheOrder) {
-    Cipher::Sm2 a(false), b(false);
-    ASSERT_TRUE(
-        a.set_private_key("FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123"));
-    ASSERT_TRUE(
-        b.set_private_key("7FFFFFFF7FFFFFFFFFFFFFFFFFFFFFFFB901EFB590E30295A9DDFA049CEAA091"));
-    EXPECT_EQ(public_key(a), public_key(b));
-    EXPECT_FALSE(a.set_private_key(
-        "00000000000000000000000000000000000000000000000000000000000000000000000000000001"));
+    for (const TestTable::Row& r : TestTable::read(kTable, "private-key")) {
+        Cipher::Sm2 a(false), b(false);
+        ASSERT_TRUE(a.set_private_key(r[1].c_str()) && b.set_private_key(r[2].c_str()));
+        EXPECT_EQ(public_key(a), public_key(b)) << TestTable::where(kTable, r);
+    }
+    for (const TestTable::Row& r : TestTable::read(kTable, "private-key-refused"))
+        EXPECT_FALSE(Cipher::Sm2(false).set_private_key(r[1].c_str()))
+            << TestTable::where(kTable, r);
 }
 
-// A fixed k gives the same ciphertext every time, and its C1 is k G.
 TEST(Sm2, FixedScalarGivesC1EqualToKTimesG) {
-    const char* d = "3945208F7B2144B13F36E38AC6D39F95889393692860B51A42FB81EF4DF7C5B8";
-    const char* k = "59276E27D506861A16680F3AD9C02DCCEF3CC1FA3CDBE4CE6D54B80DEAC1BC21";
-    Cipher::Sm2 a(false), b(false);
-    for (Cipher::Sm2* s : {&a, &b}) ASSERT_TRUE(s->set_private_key(d) && s->set_k(k));
-    const std::string text = "encryption standard";
-    const Bytes c = encode(a, Bytes(text.begin(), text.end()));
-    EXPECT_EQ(c, encode(b, Bytes(text.begin(), text.end())));
-    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
-    BIGNUM* bk = nullptr;
-    BN_hex2bn(&bk, k);
-    const auto xy = openssl_mul(group, bk);
-    EXPECT_EQ(hex_of(c.data(), 65), "04" + xy.first + xy.second);
-    BN_free(bk);
-    EC_GROUP_free(group);
+    for (const TestTable::Row& r : TestTable::read(kTable, "fixed")) {
+        SCOPED_TRACE(TestTable::where(kTable, r));
+        Cipher::Sm2 a(false), b(false);
+        for (Cipher::Sm2* s : {&a, &b})
+            ASSERT_TRUE(s->set_private_key(r[1].c_str()) && s->set_k(r[2].c_str()));
+        const Bytes c = encode(a, Bytes(r[3].begin(), r[3].end()));
+        EXPECT_EQ(c, encode(b, Bytes(r[3].begin(), r[3].end())));
+        EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+        BIGNUM* k = nullptr;
+        BN_hex2bn(&k, r[2].c_str());
+        const auto xy = openssl_mul(group, k);
+        EXPECT_EQ(hex_of(c.data(), 65), "04" + xy.first + xy.second);
+        BN_free(k);
+        EC_GROUP_free(group);
+    }
 }
 
 // A caller's curve (here P-256, parameters read from libcrypto) goes through
@@ -387,7 +389,9 @@ TEST_F(Ecc, AffineAndJacobianScalarMultiplicationAgree) {
 }
 
 // The four-limb paths against the generic one on arbitrary points and
-// scalars, including scalars above the group order and 0, 1, 2.
+// scalars, including scalars above the group order, 0, 1, 2, n (the point at
+// infinity: the last addition meets the negative of the accumulator) and
+// n - 1 (the negative of the point).
 TEST_F(Ecc, FastVariableBaseMatchesGenericOnRandomPoints) {
     std::mt19937_64 rng(37);
     ASSERT_TRUE(Cipher::Sm2Field::matches(p, pn, a, an));
@@ -396,21 +400,14 @@ TEST_F(Ecc, FastVariableBaseMatchesGenericOnRandomPoints) {
         const Point q = table(r, 4);
         Limb k[4] = {rng(), rng(), rng(), rng()};
         if (i < 3) k[0] = static_cast<Limb>(i);
+        if (i == 3 || i == 4) std::copy(n, n + 4, k);
+        if (i == 4) k[0] -= 1;
         const int kn = i < 3 ? 1 : 4;
         ASSERT_TRUE(same(fast(q, k, kn), generic(q, k, kn))) << i;
         ASSERT_TRUE(same(table(k, kn), generic(g, k, kn))) << i;
+        ASSERT_TRUE(i != 3 || (infinite(generic(q, k, kn)) && infinite(generic(g, k, kn))));
+        ASSERT_TRUE(i != 4 || (negative(q, generic(q, k, kn)) && negative(g, generic(g, k, kn))));
     }
-}
-
-// n G is the point at infinity (the last addition meets the negative of the
-// accumulator) and (n - 1) G is -G, on every path.
-TEST_F(Ecc, ScalarsAtTheGroupOrder) {
-    EXPECT_TRUE(infinite(fast(g, n, nn)));
-    EXPECT_TRUE(infinite(table(n, nn)));
-    EXPECT_TRUE(infinite(generic(g, n, nn)));
-    n[0] -= 1;
-    EXPECT_TRUE(negative(g, fast(g, n, nn)));
-    EXPECT_TRUE(negative(g, generic(g, n, nn)));
 }
 
 TEST_F(Ecc, SpecialCasesOfAdditionAndMultiplication) {

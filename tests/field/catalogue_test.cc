@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "field/orqfield.h"
 #include "field/xelfield.h"
 #include "network/xmp_packet.h"
+#include "tests/test_table.h"
 
 using namespace Field;
 
@@ -102,34 +104,29 @@ std::vector<std::string> layout(const FieldDesc& d) {
     return out;
 }
 
-// Records covering every member type the generator lays out, with padding
-// between and after members and a key member.
+const char* kTable = "field/catalogue.data";
+
+// The tabled records' layouts, as far as the table lists them; the
+// market-data record's key; lookups of nothing; records both schemas name
+// alike have the same members.
 TEST(XelCatalogue, TabledRecordsHaveTheirExactLayout) {
-    using L = std::vector<std::string>;
-    EXPECT_EQ(layout(XelFlowMessageCancelField::DESC),
-              (L{"0x3201 5 members 24/23 bytes", "SequenceSeries OrqSequenceSeriesType INT16 2@0",
-                 "TradingDay OrqDateType STRING 9@2", "DataCenterID OrqDataCenterIDType INT32 4@12",
-                 "StartSequenceNo OrqSequenceNoType INT32 4@16",
-                 "EndSequenceNo OrqSequenceNoType INT32 4@20"}));
-    EXPECT_EQ(layout(XelUserSystemInfoField::DESC),
-              (L{"0x8015 2 members 308/305 bytes",
-                 "LocalSystemInnerInfo OrqSystemInfoType STRING 301@0 key",
-                 "hasAuthed OrqBoolType INT32 4@304"}));
-    EXPECT_EQ(layout(XelMarketDataBaseField::DESC),
-              (L{"0x2431 7 members 56/54 bytes", "TradingDay OrqDateType STRING 9@0",
-                 "SettlementGroupID OrqSettlementGroupIDType STRING 9@9",
-                 "SettlementID OrqSettlementIDType INT32 4@20",
-                 "PreSettlementPrice OrqPriceType FIXEDPOINT3 8@24",
-                 "PreClosePrice OrqPriceType FIXEDPOINT3 8@32",
-                 "PreOpenInterest OrqLargeVolumeType FIXEDPOINT3 8@40",
-                 "PreDelta OrqMarketDataDeltaType FIXEDPOINT6 8@48"}));
-    // The market-data record's sizes and key, and lookups that must miss (more below).
+    std::map<std::string, std::vector<std::string>> listed;
+    std::string record;
+    for (const TestTable::Row& r : TestTable::read(kTable)) {
+        if (r[0] == "record") listed[record = r[1]].push_back(r[2]);
+        if (r[0] == "member") listed[record].push_back(r[1]);
+    }
+    EXPECT_EQ(listed.size(), 4u);
+    for (const auto& [name, lines] : listed) {
+        const FieldDesc* d = get_xel_field_desc(name.c_str());
+        ASSERT_NE(d, nullptr) << name;
+        std::vector<std::string> all = layout(*d);
+        all.resize(std::min(all.size(), lines.size()));
+        EXPECT_EQ(all, lines) << name;
+    }
     const FieldDesc& dmd = XelDepthMarketDataField::DESC;
-    EXPECT_EQ(layout(dmd)[0], "0x2408 43 members 368/319 bytes");
     EXPECT_TRUE(dmd.members[dmd.get_member_index("InstrumentID")].is_key);
     EXPECT_EQ(get_xel_packet_id(nullptr), 0);
-    EXPECT_EQ(get_xel_field_desc(static_cast<unsigned short>(0x0002)), nullptr);
-    // Records both schemas name alike have the same members.
     EXPECT_TRUE(FieldDesc::is_same(&OrqRspInfoField::DESC, &XelRspInfoField::DESC));
     EXPECT_TRUE(FieldDesc::is_same(&OrqDepthMarketDataField::DESC, &XelDepthMarketDataField::DESC));
     EXPECT_TRUE(FieldDesc::is_same(&OrqUserSystemInfoField::DESC, &XelUserSystemInfoField::DESC));
@@ -217,7 +214,7 @@ struct Catalogue {
     unsigned short (*packet_id)(const char*);
 };
 #define CATALOGUE(p)                                                                 \
-    g_##p##_field_list, Catalogue {                                                  \
+    Catalogue {                                                                      \
         &g_all_##p##_packet_map, &g_all_##p##_packet_name_map, get_##p##_field_desc, \
             get_##p##_field_desc, get_##p##_packet_name, get_##p##_packet_id         \
     }
@@ -254,52 +251,48 @@ std::string name_of(const FieldDesc* d) {
     return d ? d->field_name : "(none)";
 }
 
-// The records and transactions the API sends and dispatches.
+// The records and transactions the table lists are found by id and by name
+// in their catalogue; the misses it lists find nothing.
 TEST(CatalogueNames, WellKnownIds) {
-    using Id = std::pair<unsigned short, const char*>;
-    for (const Id& f :
-         {Id{0x0001, "XelDisseminationField"}, Id{0x0003, "XelRspInfoField"},
-          Id{0x000A, "XelReqUserLoginField"}, Id{0x000B, "XelRspUserLoginField"},
-          Id{0x000C, "XelReqUserLogoutField"}, Id{0x0032, "XelUserPasswordUpdateField"},
-          Id{0x2408, "XelDepthMarketDataField"}, Id{0x3201, "XelFlowMessageCancelField"}})
-        EXPECT_EQ(name_of(get_xel_field_desc(f.first)), f.second);
-    for (const Id& p :
-         {Id{0x0001, "RspError"}, Id{0x1001, "ReqUserLogin"}, Id{0x1002, "RspUserLogin"},
-          Id{0x1003, "ReqUserLogout"}, Id{0x100F, "ReqUserPasswordUpdate"},
-          Id{0x1F01, "ReqSubscribeTopic"}, Id{0x1F02, "RspSubscribeTopic"},
-          Id{0x4201, "ReqQryTopic"}, Id{0x4202, "RspQryTopic"}, Id{0x5201, "RtnFlowMessageCancel"},
-          Id{0x5803, "RtnDepthMarketData"}})
-        EXPECT_STREQ(get_xel_packet_name(p.first), p.second);
-    // The second catalogue keeps its own numbering and names.
-    EXPECT_EQ(get_orq_field_desc("OrqDepthMarketDataField")->field_id, 0x2409);
-    EXPECT_EQ(get_orq_field_desc(static_cast<unsigned short>(0x0000)), &OrqDbOTCOrderField::DESC);
-    EXPECT_EQ(get_orq_packet_id("Nop"), 0x0009);
-    EXPECT_STREQ(get_orq_packet_name(0x4017), "ReqQryCombOrder");
-    EXPECT_STREQ(get_xel_packet_name(0x4017), "ReqQryCreditLimit");
-    EXPECT_STREQ(get_orq_packet_name(0x5001), "NtfTimeSync");
-    EXPECT_STREQ(get_xel_packet_name(0x5001), "RtnTrade");
-    EXPECT_EQ(get_orq_packet_id("RtnTrade"), 0);
-    EXPECT_EQ(get_orq_packet_name(0x1F01), nullptr);
-    EXPECT_EQ(get_orq_field_desc("XelRspInfoField"), nullptr);
+    for (const char* kind : {"field", "packet", "no-field", "no-packet"}) {
+        for (const TestTable::Row& r : TestTable::read(kTable, kind)) {
+            SCOPED_TRACE(TestTable::where(kTable, r));
+            const Catalogue c = r[1] == "xel" ? CATALOGUE(xel) : CATALOGUE(orq);
+            const bool by_id = r[2].compare(0, 2, "0x") == 0;
+            const auto id = static_cast<unsigned short>(by_id ? std::stoi(r[2], nullptr, 16) : 0);
+            if (r[0] == "field") {
+                EXPECT_EQ(name_of(c.field_by_id(id)), r[3]);
+                const FieldDesc* d = c.field_by_name(r[3].c_str());
+                EXPECT_TRUE(d != nullptr && d->field_id == id);
+            } else if (r[0] == "packet") {
+                EXPECT_STREQ(c.packet_name(id), r[3].c_str());
+                EXPECT_EQ(c.packet_id(r[3].c_str()), id);
+            } else if (r[0] == "no-field") {
+                EXPECT_EQ(by_id ? c.field_by_id(id) : c.field_by_name(r[2].c_str()), nullptr);
+            } else {
+                EXPECT_TRUE(by_id ? c.packet_name(id) == nullptr : c.packet_id(r[2].c_str()) == 0);
+            }
+        }
+    }
 }
 
 // Built in, and saved and loaded again; each catalogue on its own.
 TEST(Catalogue, LookupsWorkBothWaysBuiltInAndAfterSaveAndLoad) {
     std::string path = ::testing::TempDir() + "catalogue.bin";
     std::map<int, std::string> xel, orq, loaded;
-    expect_lookups(CATALOGUE(orq), false, orq);
-    expect_lookups(CATALOGUE(xel), false, xel);
+    expect_lookups(g_orq_field_list, CATALOGUE(orq), false, orq);
+    expect_lookups(g_xel_field_list, CATALOGUE(xel), false, xel);
     ASSERT_EQ(xel.size(), 142u);
     ASSERT_TRUE(save_xel_field(path.c_str()));
     ASSERT_TRUE(load_xel_field(path.c_str()));
     EXPECT_EQ(map_count(g_all_xel_field_map), 113u);
-    expect_lookups(CATALOGUE(xel), true, loaded);
+    expect_lookups(g_xel_field_list, CATALOGUE(xel), true, loaded);
     EXPECT_EQ(loaded, xel);
     const FieldDesc* xel_dmd = get_xel_field_desc(static_cast<unsigned short>(0x2408));
     loaded.clear();
     ASSERT_TRUE(save_orq_field(path.c_str()));
     ASSERT_TRUE(load_orq_field(path.c_str()));
-    expect_lookups(CATALOGUE(orq), true, loaded);
+    expect_lookups(g_orq_field_list, CATALOGUE(orq), true, loaded);
     EXPECT_EQ(loaded, orq);
     EXPECT_EQ(get_xel_field_desc(static_cast<unsigned short>(0x2408)), xel_dmd);
     // A truncated file fails but keeps what it read.
@@ -315,31 +308,24 @@ TEST(Catalogue, LookupsWorkBothWaysBuiltInAndAfterSaveAndLoad) {
 // The generator refuses malformed schemas with a message naming the line,
 // instead of writing code that does not compile.
 TEST(CatalogueGenerator, AcceptsAWellFormedSchemaAndRefusesMalformedOnes) {
-    // A schema and what the output must say; the run fails unless that is the stats.
-    const std::pair<const char*, const char*> cases[] = {
-        {"type T INT32\nrecord XelAField 1\n    A T key\npacket 0x1 Nop\n",
-         "1 records, 1 transactions, 1 members"},
-        {"type T INT32\nrecord XelAField 1\n    A T\nrecord XelBField 0x0001\n    B T\n",
-         ".schema:4: duplicate field id 0x0001"},
-        {"packet 0x10 A\npacket 16 B\n", ":2: duplicate tid 0x0010"},
-        {"type T INT33\n", ":1: unknown member type 'INT33'"},
-        {"type T INT32\nrecord XelAField 1\n    A Missing\n", ":3: unknown type 'Missing'"},
-        {"record XelAField 1 like XelNoField\n", "unknown record 'XelNoField'"},
-    };
     const std::string generate =
         "python3 " XELMD_SOURCE_DIR "/field/gen_catalogue.py --stats --schema ";
-    for (const auto& c : cases) {
+    for (const TestTable::Row& r : TestTable::read(kTable, "schema")) {
+        SCOPED_TRACE(TestTable::where(kTable, r));
+        std::string schema = r[2], said = r[3];
+        std::replace(schema.begin(), schema.end(), '|', '\n');
+        for (size_t i = 4; i < r.size(); ++i) said += ":" + r[i];
         // A file of its own: ctest runs these cases in parallel processes.
         std::string path = ::testing::TempDir() + "bad_XXXXXX.schema";
         int fd = mkstemps(&path[0], 7);
-        ASSERT_TRUE(fd >= 0 && write(fd, c.first, strlen(c.first)) == ssize_t(strlen(c.first)));
+        ASSERT_TRUE(fd >= 0 && write(fd, schema.data(), schema.size()) == ssize_t(schema.size()));
         close(fd);
         FILE* p = popen((generate + path + " 2>&1").c_str(), "r");
         std::string output;
         char buf[512];
         while (fgets(buf, sizeof buf, p)) output += buf;
-        EXPECT_EQ(pclose(p) == 0, &c == &cases[0]) << c.first << output;
-        EXPECT_NE(output.find(c.second), std::string::npos) << output;
+        EXPECT_EQ(pclose(p) == 0, r[1] == "accepted") << output;
+        EXPECT_NE(output.find(said), std::string::npos) << output;
         remove(path.c_str());
     }
 }
