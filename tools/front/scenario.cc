@@ -9,9 +9,11 @@ namespace Front {
 
 namespace {
 
-const char* const ACTION_NAMES[] = {"drop",    "stall",    "bad_sequence", "oversized_frame",
-                                    "garbage", "key_error"};
-const int ACTION_COUNT = 6;
+// In the order of Scenario::Action.
+const char* const ACTION_NAMES[] = {"drop",    "stall",     "bad_sequence", "oversized_frame",
+                                    "garbage", "key_error", "key_refused"};
+const int ACTION_COUNT = sizeof(ACTION_NAMES) / sizeof(ACTION_NAMES[0]);
+static_assert(ACTION_COUNT == Scenario::KEY_REFUSED + 1, "one name per action");
 
 // A non-negative number property in thousandths; absent gives fallback.
 bool read_number(const Base::Json::Object* o, const char* name, double limit, double fallback,
