@@ -14,6 +14,7 @@
 
 #include "tests/api/recording_spi.h"
 #include "tests/test_table.h"
+#include "tests/tools/process.h"
 
 namespace {
 
@@ -74,9 +75,7 @@ TEST_F(MdApiTest, TopicTableKeepsTheLastResumeTypeAndSixtyFourTopics) {
 }
 
 TEST(MdApiRunning, InitWithoutAddressesRunsAndRefusesLateConfiguration) {
-    char tmpl[] = "/tmp/xelmd_init_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string dir = tmpl;
+    const std::string dir = ToolTest::temp_dir();
     Api::MdApi* api = new Api::MdApi(dir.c_str(), nullptr);
     EXPECT_EQ(api->Release(), -9);                        // before Init
     ASSERT_EQ(api->RegisterFront("tcp://127.0.0.1"), 0);  // no port: skipped at Init
@@ -96,8 +95,7 @@ TEST(MdApiRunning, InitWithoutAddressesRunsAndRefusesLateConfiguration) {
     std::string con = dir + "/md.con";
     EXPECT_EQ(access(con.c_str(), F_OK), 0);
     EXPECT_EQ(ApiTest::read_file(con), "");
-    unlink(con.c_str());
-    rmdir(dir.c_str());
+    ToolTest::remove_dir(dir);
 }
 
 TEST(MdApiRules, DisconnectionReasonsAreMapped) {
@@ -179,9 +177,7 @@ TEST(MdApiThreads, ConcurrentRegistrationsLeaveConsistentTables) {
 }
 
 TEST(LogFiles, OpenAppendsReopenClosesTheFirstAndBadPathsGiveMinusFour) {
-    char tmpl[] = "/tmp/xelmd_log_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string dir = tmpl, a = dir + "/a.log", b = dir + "/b.log";
+    const std::string dir = ToolTest::temp_dir(), a = dir + "/a.log", b = dir + "/b.log";
     std::ofstream(a) << "earlier\n";
     {
         Api::MdApi api("", nullptr);
@@ -194,9 +190,7 @@ TEST(LogFiles, OpenAppendsReopenClosesTheFirstAndBadPathsGiveMinusFour) {
     }
     EXPECT_EQ(ApiTest::read_file(a), "earlier\n");  // appended to, never truncated
     EXPECT_EQ(access(b.c_str(), F_OK), 0);
-    unlink(a.c_str());
-    unlink(b.c_str());
-    rmdir(dir.c_str());
+    ToolTest::remove_dir(dir);
 }
 
 }  // namespace
