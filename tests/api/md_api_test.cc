@@ -33,12 +33,8 @@ TEST_F(MdApiTest, AddressTablesCutTextsHoldTheirBoundAndEmptyEachOther) {
     ASSERT_EQ(api.RegisterFront(addr.c_str()), 0);
     EXPECT_EQ(api.get_name_server_count(), 0);
     EXPECT_EQ(std::string(api.get_front(0)), addr.substr(0, 63));
-    for (int i = 1; i < 64; ++i)
-        ASSERT_EQ(api.RegisterFront(("tcp://10.0.0.1:" + std::to_string(1000 + i)).c_str()), 0);
-    EXPECT_EQ(api.RegisterFront("tcp://10.0.0.9:9"), -8);
-    EXPECT_EQ(api.get_front_count(), 64);
-    EXPECT_STREQ(api.get_front(63), "tcp://10.0.0.1:1063");
-    // A name server empties the full table of fronts; the mode they set stays.
+    // A name server empties the table of fronts; the mode they set stays.
+    // (The fronts' bound is the concurrent registration test's.)
     ASSERT_EQ(api.RegisterNameServer(addr.c_str()), 0);
     EXPECT_EQ(api.get_front_count(), 0);
     EXPECT_EQ(std::string(api.get_name_server(0)), addr.substr(0, 63));
