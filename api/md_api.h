@@ -130,18 +130,11 @@ class MdApi : public CTarnXeloMduserApi,
     const char* get_name_server(int i) const { return name_servers_[i]; }
     char get_front_mode() const { return front_mode_; }
     unsigned int get_heartbeat_timeout() const { return heartbeat_timeout_; }
-    CTarnXeloMduserSpi* get_spi() const { return spi_; }
     int get_topic_count() const { return topic_count_; }
     const TopicEntry& get_topic(int i) const { return topics_[i]; }
     // The entry of topic, found by a linear search in table order, or null.
     TopicEntry* get_market_data_subject(int topic);
     bool is_inited() const { return reactor_ != nullptr; }
-    int get_data_center_id() const { return data_center_id_; }
-    bool is_logged_in() const { return logged_in_; }
-    bool is_handshake_done() const { return handshake_done_; }
-    int get_init_encrypt_info() const { return init_encrypt_info_; }
-    const char* get_public_key_text() const { return public_key_text_; }
-    const char* get_connection_file_path() const { return connection_path_; }
 
   private:
     // Internal events run on the reactor thread with the caller waiting.

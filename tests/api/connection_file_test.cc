@@ -9,23 +9,17 @@
 #include <vector>
 
 #include "tests/api/recording_spi.h"
+#include "tests/tools/process.h"
 
 namespace {
 
 class ConnectionFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/xelmd_confile_XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        Api::ConnectionFile::make_path(path_, dir_.c_str());
-    }
-    void TearDown() override {
-        unlink(path_);
-        rmdir(dir_.c_str());
-    }
+    void SetUp() override { Api::ConnectionFile::make_path(path_, dir_.c_str()); }
+    void TearDown() override { ToolTest::remove_dir(dir_); }
     void put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
     std::string get() const { return ApiTest::read_file(path_); }
-    std::string dir_;
+    std::string dir_ = ToolTest::temp_dir();
     char path_[256];
     char day_[9] = {};
     int center_ = 0;

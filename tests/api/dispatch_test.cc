@@ -8,6 +8,7 @@
 #include "api/md_api.h"
 #include "api/topic_key.h"
 #include "tests/api/dispatch_helpers.h"
+#include "tests/test_table.h"
 
 namespace {
 
@@ -71,6 +72,17 @@ TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
     EXPECT_EQ(received() - before, 1u);
 }
 
+// The rows of one kind in dispatch.data, whole after the kind (a text may
+// hold ':').
+std::vector<std::string> texts(const std::string& kind) {
+    std::vector<std::string> out;
+    for (const TestTable::Row& r : TestTable::read("api/dispatch.data", kind)) {
+        out.push_back(r[1]);
+        for (size_t i = 2; i < r.size(); ++i) out.back() += ":" + r[i];
+    }
+    return out;
+}
+
 TEST_F(DispatchTest, ResponsesReachTheirCallbacksAndTheLog) {
     ASSERT_EQ(api.OpenResponseLog(log_path.c_str()), 0);
     MdApiProbe::login(&api, "trader01", "P0001");
@@ -87,26 +99,10 @@ TEST_F(DispatchTest, ResponsesReachTheirCallbacksAndTheLog) {
     EXPECT_EQ(MdApiProbe::login_state(&api), "in trader01/P0001");
     feed({0x1004, 1, 5, 'L', 14}, wire::rsp_info(0, "") + wire::field(0x000D, logout));
 
-    const std::vector<std::string> events = {
-        "error 17:no such topic 11 L",
-        "password trader01 old-secret->new-secret 0: 12 L",  // as received
-        "subscribe 3@1200 0: 13",
-        "cancel 7 100..200",
-        "logout trader01/P0001 0: 14 L",
-    };
-    EXPECT_EQ(spi.events, events);
+    EXPECT_EQ(spi.events, texts("event"));
     EXPECT_EQ(received(), 4u);  // the cancel notice is not a response
     EXPECT_EQ(MdApiProbe::login_state(&api), "out /");
-    const std::vector<std::string> lines = {
-        "OnRspError,ErrorID=\"17\" ErrorMsg=\"no such topic\"",
-        "OnRspUserPasswordUpdate,0,,UserID=\"trader01\" ParticipantID=\"P0001\" "
-        "OldPassword=\"\" NewPassword=\"\"",
-        "OnRspSubscribeTopic,0,,SequenceSeries=\"3\" SequenceNo=\"1200\"",
-        "OnRtnFlowMessageCancel,SequenceSeries=\"7\" TradingDay=\"20250912\" "
-        "DataCenterID=\"1\" StartSequenceNo=\"100\" EndSequenceNo=\"200\"",
-        "OnRspUserLogout,0,,UserID=\"trader01\" ParticipantID=\"P0001\"",
-    };
-    EXPECT_EQ(log_lines(), lines);
+    EXPECT_EQ(log_lines(), texts("log"));
 }
 
 TEST_F(DispatchTest, FailedLogoutKeepsTheLoginAndOutOfOrderFieldsStopHandling) {
@@ -323,40 +319,20 @@ TEST_F(RequestTest, RefusalsSendNothingAndSubscribeStillClearsSendAtLogin) {
 // steps get an (error) response through the dispatcher for each request sent.
 TEST_F(RequestTest, RateWindowsAndUnansweredStalls) {
     connect_and_login();
-    struct Step {
-        unsigned long now;
-        int answers_before;
-        bool answered;
-        int requests;
-        int expect;  // result of the last request of the step
-    };
-    const Step script[] = {
-        {5000, 0, true, 64, 0},                       // a full window passes
-        {5000, 0, true, 1, MdApi::ERR_RATE},          // the 65th in the window
-        {6000, 0, true, 1, MdApi::ERR_RATE},          // 1000 ms is not more than 1000
-        {6001, 0, true, 1, 0},                        // a new window
-        {6001, 0, false, 32, 0},                      // 32 unanswered
-        {6001, 0, false, 1, MdApi::ERR_UNANSWERED},   // stall from the window's stamp
-        {16001, 0, false, 1, MdApi::ERR_UNANSWERED},  // ten seconds are not past
-        {16002, 0, false, 1, 0},                      // one passes, new window
-        {16002, 0, false, 1, MdApi::ERR_UNANSWERED},  // the next stall starts
-        {26002, 0, false, 1, MdApi::ERR_UNANSWERED},
-        {26002, 2, false, 1, 0},  // answers bring it below 32 at once
-    };
     auto respond = [&] { feed({0x0001, 1, 1, 'L', 7}, wire::rsp_info(11, "busy")); };
     CTarnXeloDisseminationField topic = {3, 0};
     unsigned passed = 0;
-    for (const Step& s : script) {
-        SCOPED_TRACE(s.now);
-        g_now_ms = s.now;
-        for (int i = 0; i < s.answers_before; ++i) respond();
+    for (const TestTable::Row& s : TestTable::read("api/dispatch.data", "step")) {
+        SCOPED_TRACE(s.line);
+        g_now_ms = std::stoul(s[1]);
+        for (int i = std::stoi(s[2]); i > 0; --i) respond();
         int rc = 0;
-        for (int i = 0; i < s.requests; ++i) {
+        for (int i = 0; i < std::stoi(s[4]); ++i) {
             rc = api.ReqQryTopic(&topic, i);
             passed += rc == 0;
-            if (rc == 0 && s.answered) respond();
+            if (rc == 0 && s[3] == "1") respond();
         }
-        EXPECT_EQ(rc, s.expect);
+        EXPECT_EQ(rc, std::stoi(s[5]));
     }
     EXPECT_EQ(sent.units.size(), passed);  // refusals are neither sent nor counted
     EXPECT_EQ(MdApiProbe::flux(&api).sent, passed);
