@@ -17,6 +17,7 @@
 #include "base/data_flow_iterator.h"
 #include "base/measure.h"
 #include "channel_frames.h"
+#include "network/client_session.h"
 #include "network/log_saver.h"
 #include "network/xelo_flow.h"
 #include "session_test_util.h"

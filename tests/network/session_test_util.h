@@ -1,47 +1,55 @@
-// Helpers shared by the session tests: a running reactor, calls run on its
-// thread, a recording root session, and small loopback fronts.
+// Helpers shared by the channel and session tests: a recording reporter, a
+// running reactor that runs calls on its thread, and a loopback listener.
 #ifndef XELMD_TESTS_NETWORK_SESSION_TEST_UTIL_H
 #define XELMD_TESTS_NETWORK_SESSION_TEST_UTIL_H
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
+#include <cstdarg>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/sign.h"
-#include "network/client_session.h"
 #include "parallel/fd_reactor.h"
 #include "parallel/reporter.h"
-#include "tests/parallel/lines_reporter.h"
 
 namespace session_test {
 
-using Clock = std::chrono::steady_clock;
-using ReactorTest::Lines;
-
-inline double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Polls pred every 5 ms for at most ms milliseconds; true once it holds.
-inline bool wait_until(const std::function<bool()>& pred, int ms) {
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
-    while (!pred()) {
-        if (Clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+// Keeps every line a reporter is given as "level tag text"; any thread.
+class Lines : public Parallel::Reporter {
+  public:
+    void report(int level, const char* tag, const char* format, ...) override {
+        char text[256];
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.push_back(std::to_string(level) + " " + tag + " " + text);
     }
-    return true;
-}
+    std::vector<std::string> get() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    // Lines containing text, in order.
+    std::vector<std::string> with(const std::string& text) {
+        std::vector<std::string> out;
+        for (const std::string& line : get()) {
+            if (line.find(text) != std::string::npos) out.push_back(line);
+        }
+        return out;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
 
 // An FdReactor started on its own thread, stopped and joined at the end.
 class ReactorThread {
@@ -76,19 +84,6 @@ class ReactorThread {
     Parallel::FdReactor* reactor_;
 };
 
-// The root of a session tree: counts what reaches it.
-class Root : public Network::ClientSession {
-  public:
-    Root() : ClientSession(nullptr, nullptr, nullptr) {}
-    void on_connected() override { ++connected; }
-    void on_disconnected(int reason) override {
-        last_reason = reason;
-        ++disconnected;
-    }
-    void on_connect_failed(Network::ClientSession*) override { ++failed; }
-    std::atomic<int> connected{0}, disconnected{0}, failed{0}, last_reason{0};
-};
-
 // A listening socket on 127.0.0.1, on the given port or (0) an ephemeral one.
 inline int listen_socket(int* port) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -107,92 +102,6 @@ inline int listen_socket(int* port) {
     *port = ntohs(addr.sin_port);
     return fd;
 }
-
-// A loopback port on which nothing listens: connecting is refused at once.
-inline int refused_port() {
-    int port = 0;
-    ::close(listen_socket(&port));
-    return port;
-}
-
-// Descriptors open in this process.
-inline int count_fds() {
-    int n = 0;
-    DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return -1;
-    while (readdir(dir) != nullptr) ++n;
-    closedir(dir);
-    return n;
-}
-
-// A front on its own thread: accepts connections, answers each with a
-// fixed text (for name servers) and then, as told, closes it at once or
-// keeps it open.
-class RawFront {
-  public:
-    enum Mode { CLOSE, HOLD };
-
-    explicit RawFront(Mode mode, const std::string& answer = std::string())
-        : mode_(mode), answer_(answer) {
-        fd_ = listen_socket(&port_);
-        thread_ = std::thread([this] { loop(); });
-    }
-    ~RawFront() {
-        stop_ = true;
-        thread_.join();
-        drop_all();
-        ::close(fd_);
-    }
-    int port() const { return port_; }
-    int accepted() const { return accepted_.load(); }
-    int held() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return static_cast<int>(held_.size());
-    }
-    // Closes every connection held; the peers see an orderly end (what
-    // they sent is read first, so that no reset replaces it).
-    void drop_all() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        while (!held_.empty()) drop(0);
-    }
-
-  private:
-    void loop() {
-        while (!stop_) {
-            pollfd p = {fd_, POLLIN, 0};
-            if (::poll(&p, 1, 20) == 1) accept_one();
-        }
-    }
-    void accept_one() {
-        int fd = ::accept(fd_, nullptr, nullptr);
-        if (fd < 0) return;
-        ++accepted_;
-        if (!answer_.empty()) (void)!::send(fd, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-        if (mode_ == CLOSE) {
-            ::close(fd);
-            return;
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        held_.push_back(fd);
-    }
-    void drop(size_t i) {
-        char sink[4096];
-        while (::recv(held_[i], sink, sizeof sink, MSG_DONTWAIT) > 0) {
-        }
-        ::close(held_[i]);
-        held_.erase(held_.begin() + static_cast<long>(i));
-    }
-
-    Mode mode_;
-    std::string answer_;
-    int port_ = 0;
-    int fd_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> accepted_{0};
-    std::mutex mutex_;
-    std::vector<int> held_;
-    std::thread thread_;
-};
 
 }  // namespace session_test
 
