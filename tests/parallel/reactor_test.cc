@@ -248,35 +248,6 @@ TEST(EventThread, QueuedEventsRunEightAPassAndOnlyThoseWithASignWake) {
     EXPECT_TRUE(done.timed_wait(0, false));
 }
 
-// Requesters blocked on events that will never run are released when the
-// event thread is destroyed, and the events are dropped unrun.
-TEST(EventThread, DestructionReleasesEveryBlockedRequester) {
-    Parallel::Reactor* reactor = new Parallel::Reactor(nullptr);
-    ASSERT_TRUE(reactor->create(true, nullptr));
-    reactor->stop();
-    reactor->wakeup(true);
-    ASSERT_TRUE(reactor->join());
-    ReactorTest::Call target;
-    std::atomic<int> posted{0}, released{0}, ran{0};
-    target.event = [&](int, void*) { ++ran; };
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 4; ++i) {
-        threads.emplace_back([&] {
-            Base::Sign done(0);
-            reactor->add_event(1001, nullptr, &done, &target, false);
-            ++posted;
-            done.join();
-            ++released;
-        });
-    }
-    while (posted.load() < 4) std::this_thread::yield();
-    EXPECT_EQ(released.load(), 0);
-    delete reactor;
-    for (std::thread& t : threads) t.join();
-    EXPECT_EQ(released.load(), 4);
-    EXPECT_EQ(ran.load(), 0);
-}
-
 const int PRODUCERS = 4;
 const long EVENTS_PER_PRODUCER = 20000;
 
@@ -284,7 +255,9 @@ const long EVENTS_PER_PRODUCER = 20000;
 // runs exactly once, on the reactor thread, in the order its producer posted
 // it. Others add and remove handlers and timers: once removal returns, their
 // callbacks have stopped for good. Meanwhile the loop polls the sink and
-// fires its timer by the real clock.
+// fires its timer by the real clock. Then, stopped, it is destroyed under
+// requesters blocked on events that will never run: they are released and
+// the events dropped unrun.
 void share_between_threads(Parallel::Reactor* reactor) {
     ASSERT_TRUE(reactor->create(true, nullptr));
     // Per-producer order, checked on the reactor thread only, so the
@@ -374,6 +347,22 @@ void share_between_threads(Parallel::Reactor* reactor) {
     reactor->stop();
     reactor->wakeup(true);
     ASSERT_TRUE(reactor->join());
+    std::atomic<int> posted{0}, released{0};
+    threads.clear();
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] {
+            Base::Sign done(0);
+            reactor->add_event(1001, nullptr, &done, &sink, false);
+            ++posted;
+            done.join();
+            ++released;
+        });
+    }
+    while (posted.load() < 4) std::this_thread::yield();
+    EXPECT_EQ(released.load(), 0);
+    delete reactor;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(released.load(), 4);
     EXPECT_EQ(total, PRODUCERS * EVENTS_PER_PRODUCER + 1);
     EXPECT_EQ(out_of_order + wrong_thread + failures, 0);
     EXPECT_EQ(fires.load(), 5);
@@ -382,14 +371,9 @@ void share_between_threads(Parallel::Reactor* reactor) {
     EXPECT_EQ(next, std::vector<long>(PRODUCERS, EVENTS_PER_PRODUCER));
 }
 
-TEST(CrossThread, ReactorSharedByManyThreads) {
-    Parallel::Reactor reactor(nullptr);
-    share_between_threads(&reactor);
-}
-
-TEST(CrossThread, FdReactorSharedByManyThreads) {
-    Parallel::FdReactor reactor(nullptr);
-    share_between_threads(&reactor);
+TEST(CrossThread, ReactorsSharedByManyThreadsThenDestroyedUnderBlockedRequesters) {
+    share_between_threads(new Parallel::Reactor(nullptr));
+    share_between_threads(new Parallel::FdReactor(nullptr));
 }
 
 }  // namespace
