@@ -23,6 +23,17 @@ using Log = std::vector<std::string>;
 using ReactorTest::ScriptedFdReactor;
 using ReactorTest::T0;
 
+// A handler or descriptor that counts its own destruction.
+template <class B>
+class Owned : public B {
+  public:
+    explicit Owned(int* destroyed) : destroyed_(destroyed) {}
+    ~Owned() override { ++*destroyed_; }
+
+  private:
+    int* destroyed_;
+};
+
 // A descriptor by number (below 1 for none), driven like a channel: write()
 // sends what is pending, read() drains what came. Logs its callbacks ("name",
 // "name:r") when given a log.
@@ -242,10 +253,10 @@ TEST(FdReactor, DestructionDestroysHandlersAndDescriptorsStillLinked) {
     int destroyed = 0;
     {
         ScriptedFdReactor r([&](ScriptedFdReactor& self) {
-            self.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
-            self.add_fd(new ReactorTest::Owned<Parallel::Fd>(&destroyed));
-            self.add_handler(new ReactorTest::Owned<Parallel::Handler>(&destroyed));
-            Parallel::Handler* parked = new ReactorTest::Owned<Parallel::Handler>(&destroyed);
+            self.add_fd(new Owned<Parallel::Fd>(&destroyed));
+            self.add_fd(new Owned<Parallel::Fd>(&destroyed));
+            self.add_handler(new Owned<Parallel::Handler>(&destroyed));
+            Parallel::Handler* parked = new Owned<Parallel::Handler>(&destroyed);
             self.add_handler(parked);
             self.disable_handler(parked);
             self.add_timer(1, 1000, true, nullptr, false);

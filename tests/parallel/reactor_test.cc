@@ -21,6 +21,21 @@ using Log = std::vector<std::string>;
 using ReactorTest::ScriptedReactor;
 using ReactorTest::T0;
 
+// A handler whose callbacks are the functions given; a missing one does
+// nothing and reports no work.
+class Call : public Parallel::Handler {
+  public:
+    std::function<bool()> invoke;
+    std::function<bool(int)> timer;
+    std::function<void(int, void*)> event;
+    bool on_invoke() override { return invoke && invoke(); }
+    bool on_timer(int id) override { return timer && timer(id); }
+    int on_event(int id, void* arg) override {
+        if (event) event(id, arg);
+        return 0;
+    }
+};
+
 // Appends its name to a shared log when invoked, fired ("name:t<id>") or sent
 // an event ("name:e<id>"); what fire() returns keeps the timer armed or not.
 class Probe : public Parallel::Handler {
@@ -226,7 +241,7 @@ class Inbox : public Parallel::EventThread {
 TEST(EventThread, QueuedEventsRunEightAPassAndOnlyThoseWithASignWake) {
     Base::Sign done(0);  // outlives the inbox, which sets it when destroyed
     Inbox inbox;
-    ReactorTest::Call handler;
+    Call handler;
     int handled = 0;
     handler.event = [&](int id, void*) { handled = id; };
     for (int i = 0; i < 8; ++i) inbox.add_event(1001 + i, nullptr, nullptr, nullptr, false);
@@ -265,7 +280,7 @@ void share_between_threads(Parallel::Reactor* reactor) {
     std::vector<long> next(PRODUCERS, 0);
     long total = 0, out_of_order = 0, wrong_thread = 0, invokes = 0;
     std::atomic<int> fires{0}, failures{0};
-    ReactorTest::Call sink;
+    Call sink;
     sink.invoke = [&] {
         wrong_thread += !reactor->is_current();
         return ++invokes < 0;
@@ -314,7 +329,7 @@ void share_between_threads(Parallel::Reactor* reactor) {
                     calls.fetch_add(1, std::memory_order_relaxed);
                     return result;
                 };
-                ReactorTest::Call t;
+                Call t;
                 t.invoke = [&] { return count(false); };
                 t.timer = [&](int) { return count(true); };
                 reactor->add_handler(&t);

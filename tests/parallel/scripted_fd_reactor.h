@@ -58,32 +58,6 @@ class Scripted : public R {
 using ScriptedReactor = Scripted<Parallel::Reactor>;
 using ScriptedFdReactor = Scripted<Parallel::FdReactor>;
 
-// A handler whose callbacks are the functions given; a missing one does
-// nothing and reports no work.
-class Call : public Parallel::Handler {
-  public:
-    std::function<bool()> invoke;
-    std::function<bool(int)> timer;
-    std::function<void(int, void*)> event;
-    bool on_invoke() override { return invoke && invoke(); }
-    bool on_timer(int id) override { return timer && timer(id); }
-    int on_event(int id, void* arg) override {
-        if (event) event(id, arg);
-        return 0;
-    }
-};
-
-// A handler or descriptor that counts its own destruction.
-template <class B>
-class Owned : public B {
-  public:
-    explicit Owned(int* destroyed) : destroyed_(destroyed) {}
-    ~Owned() override { ++*destroyed_; }
-
-  private:
-    int* destroyed_;
-};
-
 // Microseconds f takes.
 inline long long elapsed_us(const std::function<void()>& f) {
     auto start = std::chrono::steady_clock::now();
