@@ -53,12 +53,9 @@ class Root : public Network::ClientSession {
   public:
     Root() : ClientSession(nullptr, nullptr, nullptr) {}
     void on_connected() override { ++connected; }
-    void on_disconnected(int reason) override {
-        last_reason = reason;
-        ++disconnected;
-    }
+    void on_disconnected(int) override { ++disconnected; }
     void on_connect_failed(Network::ClientSession*) override { ++failed; }
-    std::atomic<int> connected{0}, disconnected{0}, failed{0}, last_reason{0};
+    std::atomic<int> connected{0}, disconnected{0}, failed{0};
 };
 
 // A loopback port on which nothing listens: connecting is refused at once.
