@@ -28,9 +28,7 @@ std::string strip_zeros(const char* p, int n) {
 }
 
 std::string bn_hex(const BIGNUM* bn) {
-    std::vector<unsigned char> b(BN_num_bytes(bn));
-    BN_bn2bin(bn, b.data());
-    return CipherTest::to_hex(b);
+    return CipherTest::to_hex(CipherTest::bn_bytes(bn));
 }
 
 // A heap copy of exactly the text, so that a read past it is caught under

@@ -24,6 +24,8 @@
 
 namespace {
 
+const char* kTable = "cipher/sm2.data";
+
 using Cipher::Limb;
 using CipherTest::Bytes;
 using CipherTest::from_hex;
@@ -83,9 +85,7 @@ std::string hex_of(const unsigned char* p, size_t n) {
 }
 
 std::string bn_hex64(const BIGNUM* v) {
-    unsigned char b[32];
-    BN_bn2binpad(v, b, 32);
-    return hex_of(b, 32);
+    return hex_of(CipherTest::bn_bytes(v, 32).data(), 32);
 }
 
 // k G on a libcrypto curve, as 64-digit hex coordinates.
@@ -101,12 +101,18 @@ std::pair<std::string, std::string> openssl_mul(const EC_GROUP* group, const BIG
     return xy;
 }
 
+// Our public key as the hex of x then y.
+std::string public_key(const Cipher::Sm2& sm2) {
+    char x[65], y[65];
+    sm2.get_public_key(x, y);
+    return std::string(x) + y;
+}
+
 // A libcrypto SM2 key from our hex text; public only without d.
-EVP_PKEY* openssl_key(const std::string& d_hex, const std::string& x_hex,
-                      const std::string& y_hex) {
+EVP_PKEY* openssl_key(const std::string& d_hex, const std::string& xy_hex) {
     BIGNUM* d = nullptr;
     if (!d_hex.empty()) BN_hex2bn(&d, d_hex.c_str());
-    const Bytes pub = from_hex("04" + x_hex + y_hex);
+    const Bytes pub = from_hex("04" + xy_hex);
     OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
     OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, "SM2", 0);
     OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pub.data(), pub.size());
@@ -137,7 +143,7 @@ Bytes openssl_crypt(EVP_PKEY* key, bool encrypt, const Bytes& in) {
 }
 
 struct KeyText {
-    std::string d, x, y;
+    std::string d, xy;
 };
 
 // A key pair from libcrypto's generator, as 64-digit hex.
@@ -149,7 +155,7 @@ KeyText openssl_keygen() {
     size_t n = 0;
     EXPECT_EQ(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, pub, sizeof pub, &n),
               1);
-    const KeyText text{bn_hex64(d), hex_of(pub + 1, 32), hex_of(pub + 33, 32)};
+    const KeyText text{bn_hex64(d), hex_of(pub + 1, 64)};
     BN_free(d);
     EVP_PKEY_free(key);
     return text;
@@ -185,12 +191,10 @@ TEST(Sm2, KeysAndCiphertextsCrossWithOpenSslBothWays) {
             ASSERT_TRUE(sm2.set_private_key(key.d.c_str()));
         else
             sm2.gen_keys();
-        char x[65], y[65];
-        sm2.get_public_key(x, y);
-        const std::string ours = std::string(x) + y;
-        EXPECT_EQ(ours, theirs ? key.x + key.y : ours);
+        const std::string ours = public_key(sm2);
+        EXPECT_EQ(ours, theirs ? key.xy : ours);
         const Bytes msg = random_bytes(rng, i < 10 ? i + 1 : rng() % 300 + 1);
-        EVP_PKEY* pkey = openssl_key(key.d, x, y);
+        EVP_PKEY* pkey = openssl_key(key.d, ours);
         Bytes back;
         ASSERT_TRUE(decode(sm2, from_der(openssl_crypt(pkey, true, msg)), back));
         EXPECT_EQ(back, msg);
@@ -246,14 +250,6 @@ TEST(Sm2, MaskingBindsTheCiphertextToThePublicKeyAndDamageIsRefused) {
         EXPECT_FALSE(decode(a, bad, out)) << at;
     }
 }
-
-std::string public_key(const Cipher::Sm2& sm2) {
-    char x[65], y[65];
-    sm2.get_public_key(x, y);
-    return std::string(x) + y;
-}
-
-const char* kTable = "cipher/sm2.data";
 
 TEST(Sm2, PrivateKeyIsHalvedUntilBelowTheOrder) {
     for (const TestTable::Row& r : TestTable::read(kTable, "private-key")) {
@@ -324,16 +320,14 @@ class Ecc : public ::testing::Test {
         int xn = 0, yn = 0;
     };
     void SetUp() override {
-        const char* hex[] = {"FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFF",
-                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00000000FFFFFFFFFFFFFFFC",
-                             "28E9FA9E9D9F5E344D5A9E4BCF6509A7F39789F515AB8F92DDBCBD414D940E93",
-                             "FFFFFFFEFFFFFFFFFFFFFFFFFFFFFFFF7203DF6B21C6052B53BBF40939D54123",
-                             "32C4AE2C1F1981195F9904466A39C9948FE30BBFF2660BE1715A4589334C74C7",
-                             "BC3736A2F4F6779C59BDCEE36B692153D0A9877CC62A474002DF32E52139F0A0"};
         Limb* limbs[] = {p, a, b, n, g.x, g.y};
         int* counts[] = {&pn, &an, &bn, &nn, &g.xn, &g.yn};
-        int sign;
-        for (int i = 0; i < 6; ++i) Cipher::mpi_from_hex(limbs[i], *counts[i], sign, hex[i]);
+        int i = 0, sign;
+        for (const TestTable::Row& r : TestTable::read(kTable, "curve")) {
+            ASSERT_TRUE(i < 6 && Cipher::mpi_from_hex(limbs[i], *counts[i], sign, r[2].c_str()));
+            ++i;
+        }
+        ASSERT_EQ(i, 6);
     }
     Point generic(const Point& q, const Limb* k, int kn) const {
         Point r;
