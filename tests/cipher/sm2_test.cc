@@ -142,25 +142,6 @@ Bytes openssl_crypt(EVP_PKEY* key, bool encrypt, const Bytes& in) {
     return out;
 }
 
-struct KeyText {
-    std::string d, xy;
-};
-
-// A key pair from libcrypto's generator, as 64-digit hex.
-KeyText openssl_keygen() {
-    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2");
-    BIGNUM* d = nullptr;
-    EXPECT_EQ(EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_PRIV_KEY, &d), 1);
-    unsigned char pub[65];
-    size_t n = 0;
-    EXPECT_EQ(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, pub, sizeof pub, &n),
-              1);
-    const KeyText text{bn_hex64(d), hex_of(pub + 1, 64)};
-    BN_free(d);
-    EVP_PKEY_free(key);
-    return text;
-}
-
 Bytes encode(Cipher::Sm2& sm2, const Bytes& msg) {
     int len = 0;
     sm2.encode(nullptr, len, msg.data(), static_cast<int>(msg.size()));
@@ -181,24 +162,30 @@ bool decode(Cipher::Sm2& sm2, const Bytes& c, Bytes& msg) {
     return sm2.decode(msg.data(), len, c.data(), static_cast<int>(c.size()));
 }
 
-// Keys from both generators. For libcrypto's private keys our public key is
-// its point d G. libcrypto encrypts to the public half and we decrypt (the
-// key-exchange direction); we encrypt and libcrypto decrypts with a private
-// key it knows.
+// Random private keys, whose public key must be libcrypto's d G, and keys
+// from our generator. libcrypto encrypts to the public half and we decrypt
+// (the key-exchange direction); we encrypt and libcrypto decrypts with a
+// private key it knows.
 TEST(Sm2, KeysAndCiphertextsCrossWithOpenSslBothWays) {
     std::mt19937 rng(31);
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
     for (int i = 0; i < 40; ++i) {
         Cipher::Sm2 sm2(false);
+        Bytes d = random_bytes(rng, 32);
+        d[0] &= 0x7f;  // below the order
         const bool theirs = i % 2 == 0;
-        const KeyText key = theirs ? openssl_keygen() : KeyText{};
+        const std::string dh = theirs ? hex_of(d.data(), 32) : "";
         if (theirs)
-            ASSERT_TRUE(sm2.set_private_key(key.d.c_str()));
+            ASSERT_TRUE(sm2.set_private_key(dh.c_str()));
         else
             sm2.gen_keys();
         const std::string ours = public_key(sm2);
-        EXPECT_EQ(ours, theirs ? key.xy : ours);
+        BIGNUM* k = BN_bin2bn(d.data(), 32, nullptr);
+        const auto xy = openssl_mul(group, k);
+        BN_free(k);
+        EXPECT_EQ(ours, theirs ? xy.first + xy.second : ours);
         const Bytes msg = random_bytes(rng, i < 10 ? i + 1 : rng() % 300 + 1);
-        EVP_PKEY* pkey = openssl_key(key.d, ours);
+        EVP_PKEY* pkey = openssl_key(dh, ours);
         Bytes back;
         ASSERT_TRUE(decode(sm2, from_der(openssl_crypt(pkey, true, msg)), back));
         EXPECT_EQ(back, msg);
@@ -209,6 +196,7 @@ TEST(Sm2, KeysAndCiphertextsCrossWithOpenSslBothWays) {
         EXPECT_EQ(theirs ? openssl_crypt(pkey, false, to_der(c)) : msg, msg);
         EVP_PKEY_free(pkey);
     }
+    EC_GROUP_free(group);
 }
 
 // Masking binds a ciphertext to the public key: only the key pair decodes
