@@ -11,7 +11,6 @@
 #include <openssl/param_build.h>
 
 #include <algorithm>
-#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
