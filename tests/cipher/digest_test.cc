@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "cipher/md5.h"
 #include "cipher/sha1.h"
