@@ -4,10 +4,8 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <cstring>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "cipher/md5.h"
 #include "cipher/sha1.h"
@@ -62,7 +60,10 @@ void expect_digest(const std::string& kind, const EVP_MD* md, const std::functio
             pieces.update(msg.data() + done, piece);
             done += piece;
         }
-        EXPECT_EQ(hex(pieces), CipherTest::openssl_digest(md, msg)) << len;
+        unsigned char ref[EVP_MAX_MD_SIZE];
+        unsigned int n = 0;
+        ASSERT_EQ(EVP_Digest(msg.data(), msg.size(), ref, &n, md, nullptr), 1);
+        EXPECT_EQ(hex(pieces), CipherTest::to_hex(ref, n)) << len;
     }
 }
 

@@ -13,15 +13,10 @@
 #include "cipher/mgf1.h"
 #include "tests/cipher/cipher_oracle.h"
 
+using CipherTest::bn_bytes;
 using CipherTest::Bytes;
 
 namespace {
-
-Bytes bn_bytes(const BIGNUM* bn) {
-    Bytes b(BN_num_bytes(bn));
-    BN_bn2bin(bn, b.data());
-    return b;
-}
 
 const char* chars(const Bytes& b) {
     return reinterpret_cast<const char*>(b.data());

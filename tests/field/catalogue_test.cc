@@ -190,19 +190,6 @@ TEST(OrqCatalogue, GeneratedConvertersAgreeWithTheGenericOnes) {
     }
 }
 
-TEST(XelCatalogue, DecodesOlderAndNewerPeers) {
-    XelMarketDataLastMatchField r = {4500500, 12, 77, 9}, back;
-    unsigned char wire[64];
-    XelMarketDataLastMatchField::to_stream(&r, wire, sizeof r);
-    memset(&back, 0x77, sizeof back);
-    // An older peer sent only price and volume.
-    EXPECT_EQ(XelMarketDataLastMatchField::from_stream(&back, wire, 12, false), 2);
-    EXPECT_TRUE(back.LastPrice == 4500500 && back.Volume == 12 && back.Turnover == 0 &&
-                back.OpenInterest == 0);
-    EXPECT_EQ(XelMarketDataLastMatchField::from_stream(&back, wire, 40, false), 4);
-    EXPECT_EQ(back.OpenInterest, 9);
-}
-
 // One catalogue's tables and lookups; both are generated alike, prefixed xel
 // or orq.
 struct Catalogue {
