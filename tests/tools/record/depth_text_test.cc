@@ -12,19 +12,6 @@ using Record::DepthRow;
 using Record::DepthText;
 using Record::Format;
 
-// The public record's members at the wire record's offsets (the field tests
-// hold the two records to the same layout); their types are the text tests'.
-TEST(DepthText, DescriptorHasThePublicRecordLayout) {
-    const Base::FieldDesc &d = DepthText::descriptor(),
-                          &wire = Field::XelDepthMarketDataField::DESC;
-    ASSERT_EQ(d.member_count, wire.member_count);
-    EXPECT_EQ(d.struct_size, sizeof(CTarnXeloDepthMarketDataField));
-    for (int i = 0; i < d.member_count; ++i) {
-        EXPECT_STREQ(d.members[i].name, wire.members[i].name);
-        EXPECT_EQ(d.members[i].offset, wire.members[i].offset) << d.members[i].name;
-    }
-}
-
 double payload_nan() {
     unsigned long bits = 0x7FF0000000000123UL;
     double v;
