@@ -37,12 +37,8 @@ TEST(FrontServer, RefusesBadConfigurationElseServesTheMarket) {
     ASSERT_TRUE(server.start(good, error)) << error;
     for (int i = 0; i < 200 && server.get_market_count() < 50; ++i) usleep(10000);
     EXPECT_GE(server.get_market_count(), 50u);
-}
-
-// Answering the library with the front lines is the end-to-end test's (its
-// second client finds the front only through the name server).
-TEST(NameServer, RefusesABadHost) {
-    std::string error;
+    // The name server's: answering the library with the front lines is the
+    // end-to-end test's (its second client finds the front only through it).
     Front::NameServer bad;
     EXPECT_FALSE(bad.start("not-an-address", 0, {}, error));
     EXPECT_EQ(error, "bad name-server host not-an-address");
