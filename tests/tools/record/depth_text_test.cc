@@ -29,13 +29,6 @@ bool same_members(const CTarnXeloDepthMarketDataField& a, const CTarnXeloDepthMa
     return true;
 }
 
-double payload_nan() {
-    unsigned long bits = 0x7FF0000000000123UL;
-    double v;
-    memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
 const char* const TABLE = "tools/record/depth_text.data";
 
 // The row written out by hand in the table (topic 100, packet 42), read as
@@ -82,8 +75,10 @@ TEST(DepthText, RowsReadBackBitForBit) {
     const int sequence_column = csv.csv.get_head_index("SequenceNo");
     for (int i = 0; i < 3000; ++i) {
         DepthRow want = RecordTest::random_row(rng, 100 + i % 3, i + 1);
-        // A value that no decimal carries keeps the raw bytes after '@'.
-        if (i == 5) want.depth.LastPrice = payload_nan();
+        // A value that no decimal carries (a NaN with a payload) keeps the raw
+        // bytes after '@'.
+        const unsigned long nan_bits = 0x7FF0000000000123UL;
+        if (i == 5) memcpy(&want.depth.LastPrice, &nan_bits, sizeof nan_bits);
         for (Format format : {Format::CSV, Format::JSON}) {
             std::string line;
             ASSERT_TRUE(text.append(format, want, line));
