@@ -1,6 +1,6 @@
-// The front's refusals of a bad configuration. A whole front serving the
-// client library, and its name server, are the end-to-end test's (it runs
-// the program).
+// The front's and its name server's refusals of a bad configuration. A whole
+// front serving the client library is the end-to-end test's (it runs the
+// program).
 #include "tools/front/front_server.h"
 
 #include <gtest/gtest.h>
@@ -37,11 +37,13 @@ TEST(FrontServer, RefusesBadConfigurationElseServesTheMarket) {
     ASSERT_TRUE(server.start(good, error)) << error;
     for (int i = 0; i < 200 && server.get_market_count() < 50; ++i) usleep(10000);
     EXPECT_GE(server.get_market_count(), 50u);
-    // The name server's: answering the library with the front lines is the
-    // end-to-end test's (its second client finds the front only through it).
+    // The name server's: answering the library with the front lines, once per
+    // connection, is the end-to-end resume test's (both its clients find the
+    // front only through it).
     Front::NameServer bad;
     EXPECT_FALSE(bad.start("not-an-address", 0, {}, error));
     EXPECT_EQ(error, "bad name-server host not-an-address");
+    EXPECT_EQ(bad.get_answered(), 0u);
 }
 
 }  // namespace
