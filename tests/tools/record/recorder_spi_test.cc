@@ -49,14 +49,14 @@ TEST(RecorderSpi, RowsOutsideAPacketOrOfTopicsNotAskedForAreSkipped) {
     Fixture f;
     CTarnXeloDepthMarketDataField a = {};
     strcpy(a.InstrumentID, "a");
-    f.spi->OnRtnDepthMarketData(&a);  // outside a packet: no number to resume by
-    f.spi->OnPackageStart(300, 7);    // announced, never asked for
+    f.spi->OnPackageStart(300, 7);  // announced, never asked for
     f.spi->OnRtnDepthMarketData(&a);
     f.spi->OnPackageEnd(300, 7);
     f.spi->OnPackageStart(100, 41);
     f.spi->OnRtnDepthMarketData(nullptr);
     f.spi->OnRtnDepthMarketData(&a);  // no day of its own: the login's day
     f.spi->OnPackageEnd(100, 41);
+    f.spi->OnRtnDepthMarketData(&a);  // outside a packet: no number to resume by
     ASSERT_TRUE(f.spi->flush(true));
     EXPECT_FALSE(f.spi->failed());
     EXPECT_EQ(f.spi->get_rows(), 1u);
