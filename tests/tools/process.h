@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -36,8 +36,7 @@ inline std::string temp_dir() {
 }
 
 inline void remove_dir(const std::string& dir) {
-    std::string cmd = "rm -rf " + dir;
-    if (system(cmd.c_str()) != 0) fprintf(stderr, "cannot remove %s\n", dir.c_str());
+    std::filesystem::remove_all(dir);
 }
 
 inline std::string read_file(const std::string& path) {

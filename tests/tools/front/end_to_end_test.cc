@@ -106,14 +106,16 @@ TEST(EndToEnd, EveryKeyModeLogsInAndMergesSnapshotsAndIncrements) {
     }
 }
 
-TEST(EndToEnd, LiveTopicsScriptedDropOfOneConnectionAndShutdown) {
+TEST(EndToEnd, LiveTopicsScriptedStallAndDropOfOneConnectionAndShutdown) {
     FrontProcess front;
     const std::string scenario = front.dir + "/scenario.json", second_dir = front.dir + "/2";
-    ToolTest::write_file(scenario,
-                         R"({"faults": [{"action": "drop", "after": 0.2, "connection": 2}]})");
+    // The first connection stalls for 4 s: past half its 6 s heartbeat
+    // timeout (a warning), not past all of it (no disconnection, no loss).
+    ToolTest::write_file(scenario, R"({"faults": [{"action": "drop", "after": 0.2, "connection": 2},
+        {"action": "stall", "after": 0.1, "seconds": 4, "connection": 1}]})");
     ASSERT_TRUE(start(front, {"--topics", "100,200", "--scenario", scenario}));
     // The first client: topic 100 from the start, then topic 200 subscribed.
-    Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING);
+    Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING, 6);
     ASSERT_TRUE(first.wait_for("login 0:", 1, 5000, true));
     CTarnXeloDisseminationField topic200 = {200, 0};
     ASSERT_EQ(first.api->ReqSubscribeTopic(&topic200, 2), 0);
@@ -131,19 +133,20 @@ TEST(EndToEnd, LiveTopicsScriptedDropOfOneConnectionAndShutdown) {
     const int before = first.count("start 100 ", true);
     ASSERT_TRUE(first.wait_for("start 100 ", before + 20, 5000, true));
     EXPECT_EQ(first.count("disconnected", true), 0);
+    EXPECT_GE(first.count("heartbeat ", true), 1);
     // Stopping the front disconnects the clients.
     front.stop();
     EXPECT_TRUE(first.wait_for("disconnected 4097"));
 }
 
-// The second run finds the front through its name server.
+// Both runs find the front through its name server, which answers each.
 TEST(EndToEnd, ResumesAfterARestartFromTheConnectionFile) {
     FrontProcess front;
     ASSERT_TRUE(start(front, {"--name-server", "127.0.0.1:0"}));
     ASSERT_EQ(front.ports.size(), 2u);
     int last = 0;
     {
-        Client first(front.dir, {front.address()}, {}, TE_RESUME_FROM_SAVED);
+        Client first(front.dir, {}, {front.address(1)}, TE_RESUME_FROM_SAVED);
         ASSERT_EQ(first.init_result, 0);
         ASSERT_TRUE(first.wait_for("start 100 ", 40, 15000, true));
         last = first.sequences().back();

@@ -72,9 +72,8 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsKeepsEveryPacketExactlyOnce) {
                             {"--rate", "200", "--topics", std::to_string(TOPIC), "--replay", REPLAY,
                              "--trading-day", "20250912", "--instruments", "1", "--quiet"}))
         << front.log();
-    int port = front.ports[0];
     std::vector<std::string> args = {"--dir",      out,
-                                     "--front",    "tcp://127.0.0.1:" + std::to_string(port),
+                                     "--front",    front.address(),
                                      "--topic",    std::to_string(TOPIC),
                                      "--format",   csv ? "csv" : "json",
                                      "--flush-ms", "20",

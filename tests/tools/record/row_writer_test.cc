@@ -59,7 +59,7 @@ TEST(RowWriter, OneFilePerTopicAndDayWrittenOnFlush) {
     ToolTest::remove_dir(dir);
 }
 
-TEST(RowWriter, JsonLinesHaveNoHeaderAndLargeBatchesGoOut) {
+TEST(RowWriter, JsonLinesHaveNoHeaderLargeBatchesGoOutAndErrorsNameTheFile) {
     std::string dir = ToolTest::temp_dir();
     std::string error;
     RowWriter writer(dir, Format::JSON);
@@ -74,12 +74,8 @@ TEST(RowWriter, JsonLinesHaveNoHeaderAndLargeBatchesGoOut) {
     EXPECT_EQ(ToolTest::read_file(dir + "/3-20250912.jsonl"), want);
     EXPECT_EQ(writer.get_pending(), 0u);
     ToolTest::remove_dir(dir);
-}
-
-TEST(RowWriter, ErrorsNameTheFile) {
-    std::string error;
-    RowWriter writer("/proc/no-such-dir", Format::CSV);
-    EXPECT_FALSE(writer.add(row_of(1, 1, "20250912"), "", error));
+    RowWriter nowhere("/proc/no-such-dir", Format::CSV);
+    EXPECT_FALSE(nowhere.add(row_of(1, 1, "20250912"), "", error));
     EXPECT_EQ(error, "cannot open /proc/no-such-dir/1-20250912.csv: No such file or directory");
 }
 

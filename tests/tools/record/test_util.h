@@ -68,23 +68,6 @@ struct CsvReader {
     }
 };
 
-// Member by member: padding bytes carry nothing.
-inline bool same_members(const CTarnXeloDepthMarketDataField& a,
-                         const CTarnXeloDepthMarketDataField& b, std::string& which) {
-    const Base::FieldDesc& desc = Record::DepthText::descriptor();
-    for (int i = 0; i < desc.member_count; ++i) {
-        const Base::FieldDesc::MemberDesc& m = desc.members[i];
-        const char* x = reinterpret_cast<const char*>(&a) + m.offset;
-        const char* y = reinterpret_cast<const char*>(&b) + m.offset;
-        size_t n = m.type == TYPE_STRING ? strlen(x) + 1 : static_cast<size_t>(m.size);
-        if (memcmp(x, y, n) != 0) {
-            which = m.name;
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace RecordTest
 
 #endif  // XELMD_TESTS_TOOLS_RECORD_TEST_UTIL_H
