@@ -19,12 +19,10 @@
 
 namespace {
 
-class MdApiTest : public ::testing::Test {
-  protected:
-    Api::MdApi api{"", nullptr};
-};
-
-TEST_F(MdApiTest, AddressTablesCutTextsHoldTheirBoundAndEmptyEachOther) {
+// Before Init: the tables cut their texts and hold their bounds, the
+// heartbeat timeout is clamped.
+TEST(MdApiConfiguration, TablesCutTextsAndHoldTheirBoundsTimeoutIsClamped) {
+    Api::MdApi api("", nullptr);
     const std::string path(300, 'p'), addr(100, 'a');
     EXPECT_EQ(std::string(Api::MdApi(path.c_str(), nullptr).get_flow_path()), path.substr(0, 255));
     EXPECT_STREQ(Api::MdApi(nullptr, nullptr).get_flow_path(), "");
@@ -37,16 +35,7 @@ TEST_F(MdApiTest, AddressTablesCutTextsHoldTheirBoundAndEmptyEachOther) {
     EXPECT_EQ(std::string(api.get_front(0)), addr.substr(0, 63));
     // (That a name server empties the fronts, and the fronts' bound, are the
     // concurrent registration test's.)
-}
 
-TEST_F(MdApiTest, HeartbeatTimeoutIsClamped) {
-    for (const TestTable::Row& r : TestTable::read("api/md_api.data", "clamp")) {
-        EXPECT_EQ(api.SetHeartbeatTimeout(static_cast<unsigned>(std::stoul(r[1]))), 0);
-        EXPECT_EQ(api.get_heartbeat_timeout(), std::stoul(r[2])) << r.line;
-    }
-}
-
-TEST_F(MdApiTest, TopicTableKeepsTheLastResumeTypeAndSixtyFourTopics) {
     // An unknown resume type is stored as given, not refused; the last stays.
     EXPECT_EQ(api.SubscribeMarketDataTopic(3, static_cast<TE_RESUME_TYPE>(7)), 0);
     EXPECT_EQ(api.get_topic(0).resume_type, 7);
@@ -59,11 +48,26 @@ TEST_F(MdApiTest, TopicTableKeepsTheLastResumeTypeAndSixtyFourTopics) {
     EXPECT_EQ(api.get_topic(0).resume_type, TE_RESUME_FROM_NOW);
     ASSERT_NE(api.get_market_data_subject(63), nullptr);
     EXPECT_EQ(api.get_market_data_subject(100), nullptr);
+
+    for (const TestTable::Row& r : TestTable::read("api/md_api.data", "clamp")) {
+        EXPECT_EQ(api.SetHeartbeatTimeout(static_cast<unsigned>(std::stoul(r[1]))), 0);
+        EXPECT_EQ(api.get_heartbeat_timeout(), std::stoul(r[2])) << r.line;
+    }
 }
 
-TEST(MdApiRunning, InitWithoutAddressesRunsAndRefusesLateConfiguration) {
-    const std::string dir = ToolTest::temp_dir();
+// Logs open before Init: bad paths give -4, a log is appended to, never
+// truncated, and opening another closes the first. Init without a usable
+// address runs, and refuses configuration after it.
+TEST(MdApiRunning, LogsThenInitWithoutAddressesRunsAndRefusesLateConfiguration) {
+    const std::string dir = ToolTest::temp_dir(), a = dir + "/a.log", b = dir + "/b.log";
+    std::ofstream(a) << "earlier\n";
     Api::MdApi* api = new Api::MdApi(dir.c_str(), nullptr);
+    EXPECT_EQ(api->OpenRequestLog((dir + "/missing/dir/req.log").c_str()), -4);
+    EXPECT_EQ(api->OpenResponseLog((dir + "/missing/dir/rsp.log").c_str()), -4);
+    EXPECT_EQ(api->OpenRequestLog(nullptr), -4);
+    EXPECT_EQ(api->OpenRequestLog(a.c_str()), 0);
+    EXPECT_EQ(api->OpenRequestLog(b.c_str()), 0);
+    EXPECT_EQ(api->OpenResponseLog(a.c_str()), 0);
     EXPECT_EQ(api->Release(), -9);                        // before Init
     ASSERT_EQ(api->RegisterFront("tcp://127.0.0.1"), 0);  // no port: skipped at Init
     ASSERT_EQ(api->Init(), 0);
@@ -78,6 +82,8 @@ TEST(MdApiRunning, InitWithoutAddressesRunsAndRefusesLateConfiguration) {
     EXPECT_EQ(api->ReqUserLogin(&login, 1), -12);  // never connected
     EXPECT_EQ(api->Release(), 0);
     api->Join();
+    EXPECT_EQ(ApiTest::read_file(a), "earlier\n");
+    EXPECT_EQ(access(b.c_str(), F_OK), 0);
     // Created at Init; the timer runs only while connected, so it stays empty.
     std::string con = dir + "/md.con";
     EXPECT_EQ(access(con.c_str(), F_OK), 0);
@@ -161,23 +167,6 @@ TEST(MdApiThreads, ConcurrentRegistrationsLeaveConsistentTables) {
     check(fronts, &Api::MdApi::get_front);
     check(servers, &Api::MdApi::get_name_server);
     EXPECT_EQ(api->get_front_mode(), '0');
-}
-
-TEST(LogFiles, OpenAppendsReopenClosesTheFirstAndBadPathsGiveMinusFour) {
-    const std::string dir = ToolTest::temp_dir(), a = dir + "/a.log", b = dir + "/b.log";
-    std::ofstream(a) << "earlier\n";
-    {
-        Api::MdApi api("", nullptr);
-        EXPECT_EQ(api.OpenRequestLog((dir + "/missing/dir/req.log").c_str()), -4);
-        EXPECT_EQ(api.OpenResponseLog((dir + "/missing/dir/rsp.log").c_str()), -4);
-        EXPECT_EQ(api.OpenRequestLog(nullptr), -4);
-        EXPECT_EQ(api.OpenRequestLog(a.c_str()), 0);
-        EXPECT_EQ(api.OpenRequestLog(b.c_str()), 0);
-        EXPECT_EQ(api.OpenResponseLog(a.c_str()), 0);
-    }
-    EXPECT_EQ(ApiTest::read_file(a), "earlier\n");  // appended to, never truncated
-    EXPECT_EQ(access(b.c_str(), F_OK), 0);
-    ToolTest::remove_dir(dir);
 }
 
 class ConnectionFileTest : public ::testing::Test {
