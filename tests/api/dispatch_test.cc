@@ -68,13 +68,6 @@ CTarnXeloDepthMarketDataField make_depth(const char* instrument, double last) {
     return r;
 }
 
-// The fields of a row from the given one on, whole (a text may hold ':').
-std::string rest(const TestTable::Row& r, size_t from) {
-    std::string out = r[from];
-    for (size_t i = from + 1; i < r.size(); ++i) out += ":" + r[i];
-    return out;
-}
-
 std::string joined(const std::vector<std::string>& events) {
     std::string out;
     for (const std::string& e : events) out += (out.empty() ? "" : ";") + e;
@@ -87,7 +80,7 @@ TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
         feed({static_cast<unsigned>(std::stoul(r[2], nullptr, 16)),
               static_cast<unsigned>(std::stoul(r[1])), 41, 'L', 99},
              r[3] == "info" ? wire::rsp_info(0, "") : "");
-        EXPECT_EQ(joined(spi.events), rest(r, 4)) << r.line;
+        EXPECT_EQ(joined(spi.events), ToolTest::text_of(r, 4)) << r.line;
     }
     // Without an Spi the cache, the count and the log are kept all the same.
     api.RegisterSpi(nullptr);
@@ -107,7 +100,7 @@ TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
 std::vector<std::string> texts(const std::string& kind) {
     std::vector<std::string> out;
     for (const TestTable::Row& r : TestTable::read("api/dispatch.data", kind))
-        out.push_back(rest(r, 1));
+        out.push_back(ToolTest::text_of(r, 1));
     return out;
 }
 
@@ -161,7 +154,7 @@ TEST_F(DispatchTest, TopicQueryWalk) {
         spi.events.clear();
         const unsigned before = received();
         feed({0x4202, 1, 1, r[1][0], 8}, fields);
-        EXPECT_EQ(joined(spi.events), rest(r, 4)) << r.line;
+        EXPECT_EQ(joined(spi.events), ToolTest::text_of(r, 4)) << r.line;
         EXPECT_EQ(received() - before, std::stoul(r[3])) << r.line;
     }
     std::vector<std::string> lines = log_lines();
@@ -335,7 +328,7 @@ TEST_F(RequestTest, PacketsCarryTidRequestIdAndTheFieldAsTheFrontReadsIt) {
     ASSERT_EQ(api.ReqSubscribeTopic(&subscribe, 41), 0);
     ASSERT_EQ(api.OpenRequestLog(log_path.c_str()), 0);
     ASSERT_EQ(api.ReqQryTopic(&query, 42), 0);
-    EXPECT_EQ(ApiTest::read_file(log_path),
+    EXPECT_EQ(ToolTest::read_file(log_path),
               "20250912093000125,ReqQryTopic,SequenceSeries=\"3\" SequenceNo=\"0\"\n");
     CTarnXeloReqUserLogoutField logout;
     memset(logout.UserID, 'U', sizeof logout.UserID);  // no terminator
@@ -367,7 +360,7 @@ TEST_F(RequestTest, PasswordUpdateChecksTheLoggedInIdsAndHidesPasswordsInTheLog)
     }
     ASSERT_EQ(sent.units.size(), 1u);
     EXPECT_NE(sent.units[0].find("old-secret"), std::string::npos);  // the front gets them
-    EXPECT_EQ(ApiTest::read_file(log_path),
+    EXPECT_EQ(ToolTest::read_file(log_path),
               "20250912093000125,ReqUserPasswordUpdate,UserID=\"trader01\" "
               "ParticipantID=\"P0001\" OldPassword=\"\" NewPassword=\"\"\n");
 }

@@ -4,6 +4,7 @@
 // Reference pieces written independently of the library for the key
 // exchange and terminal tag: a bitwise CRC-32C update (no inversions, as the
 // crc32 instruction) and libcrypto's SM3; and the front's sealing of a key.
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
@@ -46,12 +47,9 @@ inline unsigned long reference_mask(const char* text) {
 }
 
 inline std::string hex(const unsigned char* p, int n) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    for (int i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
+    std::string s(2 * static_cast<size_t>(n) + 1, '\0');
+    OPENSSL_buf2hexstr_ex(&s[0], s.size(), nullptr, p, static_cast<size_t>(n), '\0');
+    s.pop_back();
     return s;
 }
 

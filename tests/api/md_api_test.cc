@@ -82,12 +82,12 @@ TEST(MdApiRunning, LogsThenInitWithoutAddressesRunsAndRefusesLateConfiguration) 
     EXPECT_EQ(api->ReqUserLogin(&login, 1), -12);  // never connected
     EXPECT_EQ(api->Release(), 0);
     api->Join();
-    EXPECT_EQ(ApiTest::read_file(a), "earlier\n");
+    EXPECT_EQ(ToolTest::read_file(a), "earlier\n");
     EXPECT_EQ(access(b.c_str(), F_OK), 0);
     // Created at Init; the timer runs only while connected, so it stays empty.
     std::string con = dir + "/md.con";
     EXPECT_EQ(access(con.c_str(), F_OK), 0);
-    EXPECT_EQ(ApiTest::read_file(con), "");
+    EXPECT_EQ(ToolTest::read_file(con), "");
     ToolTest::remove_dir(dir);
 }
 
@@ -174,7 +174,7 @@ class ConnectionFileTest : public ::testing::Test {
     void SetUp() override { Api::ConnectionFile::make_path(path_, dir_.c_str()); }
     void TearDown() override { ToolTest::remove_dir(dir_); }
     void put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string get() const { return ApiTest::read_file(path_); }
+    std::string get() const { return ToolTest::read_file(path_); }
     std::string dir_ = ToolTest::temp_dir();
     char path_[256];
     char day_[9] = {};
