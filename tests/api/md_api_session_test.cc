@@ -2,17 +2,25 @@
 // exchange, the login's bytes and the replies a good front never gives;
 // against the project's front, in-process, for shutdown and leaks, also on a
 // network thread its owner supplies. (Streaming, resuming after a lost
-// connection and failover are the end-to-end tests'.)
+// connection and failover are the end-to-end tests'.) And the key material
+// against libcrypto.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <openssl/bn.h>
+#include <openssl/crypto.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/obj_mac.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -20,10 +28,12 @@
 #include <thread>
 #include <vector>
 
+#include "api/api_info.h"
+#include "api/key_exchange.h"
 #include "api/md_api.h"
 #include "base/measure.h"
+#include "cipher/sm2.h"
 #include "parallel/fd_reactor.h"
-#include "tests/api/key_reference.h"
 #include "tests/api/recording_spi.h"
 #include "tests/api/wire.h"
 #include "tests/test_table.h"
@@ -35,6 +45,78 @@ namespace {
 using ApiTest::RecordingSpi;
 using ToolTest::read_file;
 using Clock = std::chrono::steady_clock;
+
+// Reference pieces written independently of the library for the key
+// exchange and terminal tag: a bitwise CRC-32C update (no inversions, as the
+// crc32 instruction) and libcrypto's SM3; and the front's sealing of a key.
+unsigned int crc32c(const unsigned char* p, int n, unsigned int seed) {
+    unsigned int crc = seed;
+    for (int i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0x82F63B78u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+
+std::string sm3(const std::string& msg) {
+    unsigned char d[32];
+    unsigned int len = 0;
+    EVP_Digest(msg.data(), msg.size(), d, &len, EVP_get_digestbyname("SM3"), nullptr);
+    return std::string(reinterpret_cast<char*>(d), 32);
+}
+
+// The mask of the short key form, from the first 132 bytes of the text.
+unsigned long reference_mask(const char* text) {
+    std::string d = sm3(std::string(text, 132));
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(d.data());
+    auto le32 = [](const unsigned char* p) {
+        return unsigned(p[0]) | unsigned(p[1]) << 8 | unsigned(p[2]) << 16 | unsigned(p[3]) << 24;
+    };
+    unsigned long h1 = crc32c(u, 16, le32(u + 16));
+    unsigned long h2 = crc32c(u + 16, 16, le32(u));
+    return h1 << 32 | h2;
+}
+
+std::string hex(const unsigned char* p, int n) {
+    std::string s(2 * static_cast<size_t>(n) + 1, '\0');
+    OPENSSL_buf2hexstr_ex(&s[0], s.size(), nullptr, p, static_cast<size_t>(n), '\0');
+    s.pop_back();
+    return s;
+}
+
+// plain sealed the way a front does it: SM2 under the public key of a
+// key-exchange text ("40" X "40" Y), in hex.
+std::string seal_hex(const char* text, const unsigned char* plain, int n) {
+    Cipher::Sm2 front(true);
+    if (!front.set_public_key(std::string(text + 2, 64).c_str(),
+                              std::string(text + 68, 64).c_str()))
+        return "<no key>";
+    unsigned char out[256];
+    int out_len = 0;
+    front.encode(nullptr, out_len, plain, n);
+    front.encode(out, out_len, plain, n);
+    return hex(out, out_len);
+}
+
+// The simulator's test key, whose public half the library embeds.
+EVP_PKEY* load_private_key() {
+    FILE* f = fopen(XELMD_SOURCE_DIR "/tools/keys/terminal_rsa_private.pem", "r");
+    if (!f) return nullptr;
+    EVP_PKEY* key = PEM_read_PrivateKey(f, nullptr, nullptr, nullptr);
+    fclose(f);
+    return key;
+}
+
+std::string oaep_decrypt(EVP_PKEY* key, const unsigned char* in, size_t n) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    std::vector<unsigned char> out(512);
+    size_t out_len = out.size();
+    bool ok = EVP_PKEY_decrypt_init(ctx) == 1 &&
+              EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1 &&
+              EVP_PKEY_decrypt(ctx, out.data(), &out_len, in, n) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    return ok ? std::string(reinterpret_cast<char*>(out.data()), out_len) : "<failed>";
+}
 
 // A data packet as sent: tid, request id and its fields by id.
 struct WirePacket {
@@ -239,14 +321,9 @@ TEST_F(MdApiLoopbackTest, KeyExchangeFirstThenEachReplyOfTheTable) {
 }
 
 TEST_F(MdApiLoopbackTest, LoginRefusalsBeforeTheQueue) {
-    api_ = CTarnXeloMduserApi::CreateXeloMduserApi(dir_.c_str());
-    CTarnXeloReqUserLoginField r = login_record();
-    EXPECT_EQ(api_->ReqUserLogin(&r, 1), -9);
-    ASSERT_EQ(api_->RegisterFront(front_.address().c_str()), 0);
-    api_->RegisterSpi(&spi_);
-    ASSERT_EQ(api_->Init(), 0);
-    accept_and_read_key_exchange();
+    start();
     ASSERT_TRUE(spi_.wait_for("connected"));
+    CTarnXeloReqUserLoginField r = login_record();
     strcpy(r.UserProductInfo, "   ");
     EXPECT_EQ(api_->ReqUserLogin(&r, 1), -6);
     memset(r.UserProductInfo, 'x', sizeof r.UserProductInfo);  // byte 40 is cut
@@ -311,8 +388,8 @@ TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
                                     unsigned(tag[32]) << 8 | tag[33]);
     EXPECT_GE(second, before);
     EXPECT_LE(second, after);
-    std::string digest = ApiTest::sm3(protocol.substr(7, 7) + std::to_string(second) + " trader01" +
-                                      protocol.substr(34, 7));
+    std::string digest =
+        sm3(protocol.substr(7, 7) + std::to_string(second) + " trader01" + protocol.substr(34, 7));
     for (int i = 0; i < 16; ++i) EXPECT_EQ(protocol[18 + i], digest[2 * i]) << i;
 
     // Topics from the saved count, from the beginning (its saved 40 is not
@@ -327,9 +404,9 @@ TEST_F(MdApiLoopbackTest, LoginCarriesFileStateTagTopicsAndTerminalInfo) {
     ASSERT_EQ(EVP_DecodeBlock(block, reinterpret_cast<const unsigned char*>(b64.data()),
                               static_cast<int>(b64.size())),
               135);
-    EVP_PKEY* key = ApiTest::load_private_key();
+    EVP_PKEY* key = load_private_key();
     ASSERT_NE(key, nullptr);
-    EXPECT_EQ(ApiTest::oaep_decrypt(key, block + 5, 128), "123450");
+    EXPECT_EQ(oaep_decrypt(key, block + 5, 128), "123450");
     EVP_PKEY_free(key);
 
     // The request log never shows the password.
@@ -487,6 +564,109 @@ TEST_F(FrontTest, CyclesOnOwnAndOwnersReactorsLeaveNothingBehind) {
     // The front closes its side of the last connection on its own thread.
     for (int i = 0; i < 500 && count_entries("/proc/self/fd") > fds; ++i) usleep(10000);
     EXPECT_LE(count_entries("/proc/self/fd"), fds);
+}
+
+// The key material against libcrypto: the per-connection key agreement
+// and the terminal information sealed with the embedded key.
+class KeyExchangeTest : public ::testing::Test {
+  protected:
+    void SetUp() override { length_ = Api::KeyExchange::build_text(&sm2_, text_); }
+    int derive(const std::string& s) {
+        return Api::KeyExchange::derive_key(&sm2_, text_, s.c_str(), type_, key_);
+    }
+    Cipher::Sm2 sm2_{true};
+    char text_[Api::KeyExchange::TEXT_SIZE];
+    int length_ = 0;
+    unsigned char type_ = 0xEE;
+    unsigned long key_ = 0;
+};
+
+TEST_F(KeyExchangeTest, TextIsTwoPrefixedCoordinatesOfAPointOnTheCurve) {
+    ASSERT_EQ(length_, 132);
+    const std::string text(text_, Api::KeyExchange::TEXT_SIZE);
+    EXPECT_EQ(text.substr(0, 2) + text.substr(66, 2), "4040");
+    EXPECT_EQ(text.find_first_not_of("0123456789ABCDEF"), 132u);
+    EXPECT_EQ(text.substr(132), std::string(Api::KeyExchange::TEXT_SIZE - 132, '\0'));
+
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
+    BIGNUM *x = nullptr, *y = nullptr;
+    BN_hex2bn(&x, std::string(text_ + 2, 64).c_str());
+    BN_hex2bn(&y, std::string(text_ + 68, 64).c_str());
+    EC_POINT* p = EC_POINT_new(group);
+    ASSERT_EQ(EC_POINT_set_affine_coordinates(group, p, x, y, nullptr), 1);
+    EXPECT_EQ(EC_POINT_is_on_curve(group, p, nullptr), 1);
+    EC_POINT_free(p);
+    BN_free(x);
+    BN_free(y);
+    EC_GROUP_free(group);
+    // (A fresh pair per connection is the loopback reply test's.)
+}
+
+TEST_F(KeyExchangeTest, RepliesGiveTheMaskedOrSealedKey) {
+    EXPECT_EQ(Api::KeyExchange::make_mask(text_), reference_mask(text_));
+    EXPECT_EQ(derive("0"), 0);  // a lone zero: no cipher
+    EXPECT_EQ(type_, 0xEE);
+    const unsigned char bytes[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
+    unsigned long v = 0xEFCDAB8967452301UL;
+    ASSERT_EQ(derive("B" + hex(bytes, 8)), 1);
+    EXPECT_EQ(type_, 1);
+    EXPECT_EQ(key_, v ^ reference_mask(text_));
+    // Lower-case digits and a 17th digit give the same key; 'D' selects type 3.
+    ASSERT_EQ(derive("D0123456789abcdef7"), 1);
+    EXPECT_EQ(type_, 3);
+    EXPECT_EQ(key_, v ^ reference_mask(text_));
+    // Sealed to the text's public key, '0' + type: the little-endian key itself.
+    ASSERT_EQ(derive("4" + seal_hex(text_, bytes, 8)), 1);
+    EXPECT_EQ(type_, 4);
+    EXPECT_EQ(key_, v);
+}
+
+TEST_F(KeyExchangeTest, UnusableRepliesClose) {
+    const unsigned char nine[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const unsigned char eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    std::string sealed = seal_hex(text_, eight, 8);
+    std::string tampered = sealed;
+    tampered[sealed.size() - 1] = tampered[sealed.size() - 1] == '0' ? '1' : '0';
+    struct Case {
+        std::string reply;
+        const char* why;
+    } cases[] = {
+        {"B01234567890123", "14 digits: a sealed key of type 18 that does not open"},
+        {"", "empty"},
+        {"/0123456789ABCDEF", "below '0'"},
+        {"5", "no key bytes"},
+        {"1" + seal_hex(text_, nine, 9), "sealed key of nine bytes"},
+        {"1" + tampered, "check value fails"},
+        {"BXY23456789ABCDEF", "short form with a non-digit"},
+        {"1" + sealed.substr(0, 20) + "G" + sealed.substr(21), "sealed form with a non-digit"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(derive(c.reply), -24) << c.why;
+}
+
+// The embedded public key is the test key's public half: only then does
+// its private half open what the library seals.
+TEST(EncryptApiInfo, PrivateKeyRecoversInitInfoAndFrontMode) {
+    EVP_PKEY* key = load_private_key();
+    ASSERT_NE(key, nullptr);
+    struct Case {
+        int info;
+        char mode;
+        const char* plain;
+    } cases[] = {{12345, '0', "123450"}, {25081835, '1', "250818351"}, {-7, '0', "-70"}};
+    for (const Case& c : cases) {
+        char out[Api::ENCRYPTED_INFO_SIZE];
+        memset(out, 'x', sizeof out);
+        ASSERT_NE(Api::encrypt_api_info(out, c.info, c.mode), 0);
+        std::string text(out);
+        ASSERT_EQ(text.size(), 180u);  // Base64 of 133 bytes
+        for (size_t i = text.size(); i < sizeof out; ++i) ASSERT_EQ(out[i], 0);
+        unsigned char block[200];
+        int n = EVP_DecodeBlock(block, reinterpret_cast<const unsigned char*>(out), 180);
+        ASSERT_EQ(n, 135);  // EVP_DecodeBlock keeps the padding's two bytes
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(block), 5), std::string("#128\0", 5));
+        EXPECT_EQ(oaep_decrypt(key, block + 5, 128), c.plain);
+    }
+    EVP_PKEY_free(key);
 }
 
 }  // namespace

@@ -68,7 +68,10 @@ TEST(MdApiRunning, LogsThenInitWithoutAddressesRunsAndRefusesLateConfiguration) 
     EXPECT_EQ(api->OpenRequestLog(a.c_str()), 0);
     EXPECT_EQ(api->OpenRequestLog(b.c_str()), 0);
     EXPECT_EQ(api->OpenResponseLog(a.c_str()), 0);
-    EXPECT_EQ(api->Release(), -9);                        // before Init
+    CTarnXeloReqUserLoginField login{};
+    strcpy(login.UserProductInfo, "p");
+    EXPECT_EQ(api->ReqUserLogin(&login, 1), -9);  // before Init
+    EXPECT_EQ(api->Release(), -9);
     ASSERT_EQ(api->RegisterFront("tcp://127.0.0.1"), 0);  // no port: skipped at Init
     ASSERT_EQ(api->Init(), 0);
     EXPECT_TRUE(api->is_inited());
@@ -77,8 +80,6 @@ TEST(MdApiRunning, LogsThenInitWithoutAddressesRunsAndRefusesLateConfiguration) 
     EXPECT_EQ(api->RegisterNameServer("tcp://127.0.0.1:1"), -10);
     EXPECT_EQ(api->SubscribeMarketDataTopic(1, TE_RESUME_FROM_NOW), -10);
     EXPECT_EQ(api->SetHeartbeatTimeout(30), -10);
-    CTarnXeloReqUserLoginField login{};
-    strcpy(login.UserProductInfo, "p");
     EXPECT_EQ(api->ReqUserLogin(&login, 1), -12);  // never connected
     EXPECT_EQ(api->Release(), 0);
     api->Join();
