@@ -236,10 +236,10 @@ TEST_F(TopicTest, AnnouncedTopicsTakeTheTableThenFlowsOutsideIt) {
                                                     "start 100 41", "depth ag2512", "end 100 41"}));
     EXPECT_NE(MdApiProbe::cached(&api, 100, "ag2512"), nullptr);
     EXPECT_EQ(received(), 0u);
-    // Announced again at the next login: the same flow, repositioned. (Table
-    // entries are repositioned at every login of the end-to-end tests.)
-    announce(api, wire::dissemination(100, 7));
+    // Announced again at the next login: the same flows, repositioned.
+    announce(api, wire::dissemination(300, 20) + wire::dissemination(100, 7));
     EXPECT_EQ(MdApiProbe::overflow_count(&api), 2);
+    EXPECT_EQ(api.get_topic(MdApi::MAX_TOPICS - 1).flow->get_count(), 20u);
     EXPECT_EQ(flow->get_count(), 7u);
     // The extra room has its own bound; what passes it is ignored.
     std::string many;
@@ -251,10 +251,11 @@ TEST_F(TopicTest, AnnouncedTopicsTakeTheTableThenFlowsOutsideIt) {
 }
 
 // Bytes behind the text do not take part; an id is cut to 30 characters.
-// (Keys of other topics differ in the depth property test's cache.)
 TEST(TopicKey, OnlyTheTopicAndTheTextTakePart) {
     Api::TopicInstrumentKey a, b;
     Api::set_topic_key(&a, 3, "cu2510");
+    Api::set_topic_key(&b, 7, "cu2510");
+    EXPECT_FALSE(Api::equal_topic_instrument(&a, &b));
     Api::set_topic_key(&b, 3, "cu2510");
     b.instrument[20] = 'z';
     EXPECT_TRUE(Api::equal_topic_instrument(&a, &b));

@@ -33,8 +33,11 @@ TEST(MdApiConfiguration, TablesCutTextsAndHoldTheirBoundsTimeoutIsClamped) {
     ASSERT_EQ(api.RegisterFront(addr.c_str()), 0);
     EXPECT_EQ(api.get_name_server_count(), 0);
     EXPECT_EQ(std::string(api.get_front(0)), addr.substr(0, 63));
-    // (That a name server empties the fronts, and the fronts' bound, are the
-    // concurrent registration test's.)
+    // A name server empties the table of fronts; the mode they set stays.
+    // (The fronts' bound is the concurrent registration test's.)
+    ASSERT_EQ(api.RegisterNameServer("tcp://10.0.0.1:3"), 0);
+    EXPECT_EQ(api.get_front_count(), 0);
+    EXPECT_EQ(api.get_front_mode(), '0');
 
     // An unknown resume type is stored as given, not refused; the last stays.
     EXPECT_EQ(api.SubscribeMarketDataTopic(3, static_cast<TE_RESUME_TYPE>(7)), 0);
