@@ -16,6 +16,7 @@
 #include "base/map.h"
 #include "tests/api/recording_spi.h"
 #include "tests/api/wire.h"
+#include "tests/tools/process.h"
 
 namespace Api {
 
@@ -125,7 +126,7 @@ class ApiUnitTest : public ::testing::Test {
     // The log's lines without their stamps.
     std::vector<std::string> log_lines() {
         std::vector<std::string> lines;
-        std::istringstream in(ApiTest::read_file(log_path));
+        std::istringstream in(ToolTest::read_file(log_path));
         for (std::string l; std::getline(in, l);) lines.push_back(l.substr(18));
         return lines;
     }

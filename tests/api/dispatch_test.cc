@@ -1,14 +1,55 @@
 // The API object's own logic without a connection: units fed to its
 // receiving path (dispatch, topics, cache, response log) and requests caught
-// from its request flow (refusals, flow control, request log).
+// from its request flow (refusals, flow control, request log); random
+// streams of snapshots and increments against a model; and the memory that
+// dispatching takes.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <random>
+#include <sstream>
 
 #include "api/md_api.h"
 #include "api/topic_key.h"
+#include "field/xelfield.h"
+#include "network/xelo_flow.h"
+#include "network/xelo_packet.h"
 #include "tests/api/dispatch_helpers.h"
 #include "tests/test_table.h"
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define XELMD_COUNT_MALLOC 0
+#else
+#define XELMD_COUNT_MALLOC 1
+#endif
+
+// Allocations are counted while g_counting is set; the sanitizer builds
+// bring their own allocator, so the count runs only in the plain build.
+static bool g_counting = false;
+static unsigned long g_allocations = 0;
+
+#if XELMD_COUNT_MALLOC
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* malloc(size_t n) {
+    if (g_counting) ++g_allocations;
+    return __libc_malloc(n);
+}
+void* calloc(size_t n, size_t size) {
+    if (g_counting) ++g_allocations;
+    return __libc_calloc(n, size);
+}
+void* realloc(void* p, size_t n) {
+    if (g_counting) ++g_allocations;
+    return __libc_realloc(p, n);
+}
+}
+#endif
 
 namespace {
 
@@ -18,45 +59,28 @@ using DispatchTest = ApiUnitTest;
 using TopicTest = ApiUnitTest;
 using RequestTest = ApiUnitTest;
 
-const int NOT_LOGGED_IN = MdApi::ERR_NOT_LOGGED_IN;
-const int TABLE_FULL = MdApi::ERR_TABLE_FULL;
-
 CTarnXeloDepthMarketDataField make_depth(const char* instrument, double last) {
     CTarnXeloDepthMarketDataField r = {};
     strcpy(r.TradingDay, "20250912");
     strcpy(r.InstrumentID, instrument);
-    strcpy(r.UpdateTime, "09:30:00");
-    r.UpdateMillisec = 125;
     r.LastPrice = last;
-    r.Volume = 12;
-    r.BidPrice1 = last - 1;
-    r.BidVolume1 = 3;
     r.AskPrice5 = last + 5;
-    strcpy(r.ActionDay, "20250912");
     return r;
 }
 
+std::string joined(const std::vector<std::string>& events) {
+    std::string out;
+    for (const std::string& e : events) out += (out.empty() ? "" : ";") + e;
+    return out;
+}
+
 TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
-    struct Case {
-        unsigned series;
-        unsigned tid;
-        std::string fields;
-        std::vector<std::string> events;
-    };
-    const std::string info = wire::rsp_info(0, "");
-    const Case cases[] = {
-        {7, 0x7777, "", {"start 7 41", "end 7 41"}},  // unknown tid
-        {1, 0x7777, "", {}},
-        {0, 0x7777, "", {}},
-        {4, 0x7777, "", {}},
-        {5, 0x5803, info, {"start 5 41", "end 5 41"}},  // stopped early
-        {1, 0x0001, info, {"error 0: 99 L"}},           // a response: no frame
-        {9, 0x0001, info, {"start 9 41", "error 0: 99 L", "end 9 41"}},
-    };
-    for (const Case& c : cases) {
+    for (const TestTable::Row& r : TestTable::read("api/dispatch.data", "series")) {
         spi.events.clear();
-        feed({c.tid, c.series, 41, 'L', 99}, c.fields);
-        EXPECT_EQ(spi.events, c.events) << "series " << c.series << " tid " << std::hex << c.tid;
+        feed({static_cast<unsigned>(std::stoul(r[2], nullptr, 16)),
+              static_cast<unsigned>(std::stoul(r[1])), 41, 'L', 99},
+             r[3] == "info" ? wire::rsp_info(0, "") : "");
+        EXPECT_EQ(joined(spi.events), ToolTest::text_of(r, 4)) << r.line;
     }
     // Without an Spi the cache, the count and the log are kept all the same.
     api.RegisterSpi(nullptr);
@@ -72,14 +96,11 @@ TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
     EXPECT_EQ(received() - before, 1u);
 }
 
-// The rows of one kind in dispatch.data, whole after the kind (a text may
-// hold ':').
+// The rows of one kind in dispatch.data, whole after the kind.
 std::vector<std::string> texts(const std::string& kind) {
     std::vector<std::string> out;
-    for (const TestTable::Row& r : TestTable::read("api/dispatch.data", kind)) {
-        out.push_back(r[1]);
-        for (size_t i = 2; i < r.size(); ++i) out.back() += ":" + r[i];
-    }
+    for (const TestTable::Row& r : TestTable::read("api/dispatch.data", kind))
+        out.push_back(ToolTest::text_of(r, 1));
     return out;
 }
 
@@ -123,31 +144,18 @@ TEST_F(DispatchTest, FailedLogoutKeepsTheLoginAndOutOfOrderFieldsStopHandling) {
 
 TEST_F(DispatchTest, TopicQueryWalk) {
     ASSERT_EQ(api.OpenResponseLog(log_path.c_str()), 0);
-    const std::string info = wire::rsp_info(0, "ok");
-    struct Case {
-        char chain;
+    for (const TestTable::Row& r : TestTable::read("api/dispatch.data", "qry")) {
         std::string fields;
-        std::vector<std::string> events;
-        unsigned counted;
-    };
-    const Case cases[] = {
-        {'L',
-         info + wire::dissemination(3, 10) + wire::dissemination(5, 20) +
-             wire::dissemination(7, 30),
-         {"qry 3@10 0:ok 8", "qry 5@20 none 8", "qry 7@30 none 8 L"},
-         1},
-        {'L', info, {"qry null 0:ok 8 L"}, 1},
-        {'C', wire::dissemination(3, 10), {"qry 3@10 none 8"}, 0},  // chain goes on
-        // An info after a record is reported with that record again.
-        {'L', wire::dissemination(3, 10) + info, {"qry 3@10 none 8", "qry 3@10 0:ok 8 L"}, 1},
-        {'L', "", {"qry null none 8 L"}, 1},
-    };
-    for (const Case& c : cases) {
+        std::istringstream words(r[2]);
+        for (std::string w; words >> w;)
+            fields += w == "info"
+                          ? wire::rsp_info(0, "ok")
+                          : wire::dissemination(std::stoi(w), std::stoi(w.substr(w.find('@') + 1)));
         spi.events.clear();
-        unsigned before = received();
-        feed({0x4202, 1, 1, c.chain, 8}, c.fields);
-        EXPECT_EQ(spi.events, c.events) << c.chain << " " << c.fields.size();
-        EXPECT_EQ(received() - before, c.counted);
+        const unsigned before = received();
+        feed({0x4202, 1, 1, r[1][0], 8}, fields);
+        EXPECT_EQ(joined(spi.events), ToolTest::text_of(r, 4)) << r.line;
+        EXPECT_EQ(received() - before, std::stoul(r[3])) << r.line;
     }
     std::vector<std::string> lines = log_lines();
     ASSERT_EQ(lines.size(), 8u);
@@ -156,26 +164,21 @@ TEST_F(DispatchTest, TopicQueryWalk) {
     EXPECT_EQ(lines[3], "OnRspQryTopic,0,ok,");
 }
 
-// Random snapshots and increments are the depth property test's; here the
-// cases it does not make.
-TEST_F(DispatchTest, FullSnapshotsFillTheCachePerTopicAndInstrument) {
+// Random snapshots and increments are the depth property test's; here a
+// header with extension bytes, an older shorter record and the log line.
+TEST_F(DispatchTest, ExtendedAndShortSnapshotsAreCachedAndLogged) {
     ASSERT_EQ(api.OpenResponseLog(log_path.c_str()), 0);
-    feed({0x5803, 3, 1, 'L', 0}, wire::depth(make_depth("cu2510", 71000.5)));
-    feed({0x5803, 7, 1, 'L', 0}, wire::depth(make_depth("cu2510", 72000.25)), 3);  // extended
+    feed({0x5803, 7, 1, 'L', 0}, wire::depth(make_depth("cu2510", 71000.5)), 3);
     // An older, shorter record: keyed by the instrument it does carry.
     feed({0x5803, 3, 2, 'L', 0},
          wire::field(0x2408, wire::depth(make_depth("short1", 5.0)).substr(4, 195)));
-    EXPECT_EQ(MdApiProbe::cache_size(&api), 3u);
-    // The same instrument on two topics is two entries.
-    ASSERT_NE(MdApiProbe::cached(&api, 3, "cu2510"), nullptr);
     ASSERT_NE(MdApiProbe::cached(&api, 7, "cu2510"), nullptr);
-    EXPECT_EQ(MdApiProbe::cached(&api, 3, "cu2510")->LastPrice, 71000.5);
-    EXPECT_EQ(MdApiProbe::cached(&api, 7, "cu2510")->LastPrice, 72000.25);
+    EXPECT_EQ(MdApiProbe::cached(&api, 7, "cu2510")->LastPrice, 71000.5);
     ASSERT_NE(MdApiProbe::cached(&api, 3, "short1"), nullptr);
     EXPECT_EQ(MdApiProbe::cached(&api, 3, "short1")->LastPrice, 5.0);
     EXPECT_EQ(MdApiProbe::cached(&api, 3, "short1")->AskPrice5, 0.0);
     std::vector<std::string> lines = log_lines();
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("OnRtnDepthMarketData,TradingDay=\"20250912\" "), std::string::npos);
     EXPECT_NE(lines[0].find(" LastPrice=\"71000.5"), std::string::npos) << lines[0];
 }
@@ -210,51 +213,33 @@ void deliver(Network::XeloFlow* flow, const char* instrument) {
     flow->commit_object(static_cast<unsigned short>(u.size()), false);
 }
 
-TEST_F(TopicTest, AnnouncedTopicGetsAnEntryAndAFlowAtItsPosition) {
-    ASSERT_EQ(api.SubscribeMarketDataTopic(3, TE_RESUME_FROM_SAVED), 0);
-    announce(api, wire::dissemination(9, 500));
-    ASSERT_EQ(api.get_topic_count(), 2);
-    const MdApi::TopicEntry& e = api.get_topic(1);
-    EXPECT_EQ(e.topic_id, 9);
+// Topics a front announces unasked: the first takes the table's last free
+// entry, the next ones get flows outside the table, up to their own bound.
+TEST_F(TopicTest, AnnouncedTopicsTakeTheTableThenFlowsOutsideIt) {
+    for (int t = 1; t < MdApi::MAX_TOPICS; ++t)
+        ASSERT_EQ(api.SubscribeMarketDataTopic(t, TE_RESUME_FROM_BEGINNING), 0);
+    // An announcement stops at a field of another kind.
+    announce(api, wire::dissemination(300, 500) + wire::dissemination(100, 40) +
+                      wire::dissemination(101, 50) + wire::rsp_info(0, "") +
+                      wire::dissemination(102, 1));
+    ASSERT_EQ(api.get_topic_count(), int{MdApi::MAX_TOPICS});
+    const MdApi::TopicEntry& e = api.get_topic(MdApi::MAX_TOPICS - 1);
+    EXPECT_EQ(e.topic_id, 300);
     EXPECT_EQ(e.resume_type, TE_RESUME_FROM_NOW);
     EXPECT_FALSE(e.send_at_login);  // the next login does not ask for it
-    ASSERT_NE(e.flow, nullptr);
-    EXPECT_EQ(e.flow->get_count(), 500u);
-    EXPECT_EQ(e.flow->get_subject(), 9);
-    deliver(e.flow, "cu2510");
-    EXPECT_EQ(e.flow->get_count(), 501u);
-    EXPECT_EQ(spi.events, (std::vector<std::string>{"start 9 501", "depth cu2510", "end 9 501"}));
-    // A second announcement repositions the same flow.
-    announce(api, wire::dissemination(9, 20));
-    EXPECT_EQ(api.get_topic_count(), 2);
-    EXPECT_EQ(api.get_topic(1).flow, e.flow);
-    EXPECT_EQ(e.flow->get_count(), 20u);
-    // An announcement stops at a field of another kind.
-    announce(api, wire::dissemination(10, 1) + wire::rsp_info(0, "") + wire::dissemination(11, 1));
-    announce(api, wire::dissemination(12, 7));
-    ASSERT_EQ(api.get_topic_count(), 4);
-    EXPECT_EQ(api.get_topic(3).flow->get_count(), 7u);
-    // Nothing else came of the announcements.
-    EXPECT_EQ(spi.events.size(), 3u);
-    EXPECT_EQ(received(), 0u);
-}
-
-TEST_F(TopicTest, TopicsBeyondTheTableStillGetAFlowOutsideIt) {
-    for (int t = 1; t <= MdApi::MAX_TOPICS; ++t)
-        ASSERT_EQ(api.SubscribeMarketDataTopic(t, TE_RESUME_FROM_BEGINNING), 0);
-    announce(api, wire::dissemination(100, 40) + wire::dissemination(101, 50));
-    EXPECT_EQ(api.get_topic_count(), int{MdApi::MAX_TOPICS});
     ASSERT_EQ(MdApiProbe::overflow_count(&api), 2);
     Network::XeloFlow* flow = MdApiProbe::overflow_flow(&api, 0);
-    EXPECT_EQ(flow->get_subject(), 100);
-    EXPECT_EQ(flow->get_count(), 40u);
-    // Its packets are dispatched like any topic's.
+    // Both are dispatched like any topic's, from their positions.
+    deliver(e.flow, "cu2510");
     deliver(flow, "ag2512");
-    EXPECT_EQ(spi.events, (std::vector<std::string>{"start 100 41", "depth ag2512", "end 100 41"}));
+    EXPECT_EQ(spi.events, (std::vector<std::string>{"start 300 501", "depth cu2510", "end 300 501",
+                                                    "start 100 41", "depth ag2512", "end 100 41"}));
     EXPECT_NE(MdApiProbe::cached(&api, 100, "ag2512"), nullptr);
-    // Announced again at the next login: the same flow, repositioned.
-    announce(api, wire::dissemination(100, 7));
+    EXPECT_EQ(received(), 0u);
+    // Announced again at the next login: the same flows, repositioned.
+    announce(api, wire::dissemination(300, 20) + wire::dissemination(100, 7));
     EXPECT_EQ(MdApiProbe::overflow_count(&api), 2);
+    EXPECT_EQ(api.get_topic(MdApi::MAX_TOPICS - 1).flow->get_count(), 20u);
     EXPECT_EQ(flow->get_count(), 7u);
     // The extra room has its own bound; what passes it is ignored.
     std::string many;
@@ -299,17 +284,17 @@ TEST_F(RequestTest, RefusalsSendNothingAndSubscribeStillClearsSendAtLogin) {
     CTarnXeloReqUserLogoutField logout = {};
     CTarnXeloUserPasswordUpdateField update = {};
     CTarnXeloDisseminationField topic = {5, 0};
-    EXPECT_EQ(api.ReqUserLogout(&logout, 1), NOT_LOGGED_IN);
-    EXPECT_EQ(api.ReqUserPasswordUpdate(&update, 2), NOT_LOGGED_IN);
-    EXPECT_EQ(api.ReqQryTopic(&topic, 3), NOT_LOGGED_IN);
+    EXPECT_EQ(api.ReqUserLogout(&logout, 1), int{MdApi::ERR_NOT_LOGGED_IN});
+    EXPECT_EQ(api.ReqUserPasswordUpdate(&update, 2), int{MdApi::ERR_NOT_LOGGED_IN});
+    EXPECT_EQ(api.ReqQryTopic(&topic, 3), int{MdApi::ERR_NOT_LOGGED_IN});
     EXPECT_TRUE(api.get_topic(4).send_at_login);
-    EXPECT_EQ(api.ReqSubscribeTopic(&topic, 4), NOT_LOGGED_IN);
+    EXPECT_EQ(api.ReqSubscribeTopic(&topic, 4), int{MdApi::ERR_NOT_LOGGED_IN});
     EXPECT_FALSE(api.get_topic(4).send_at_login);
     // A full table is refused before the table is looked at.
     ASSERT_EQ(api.SubscribeMarketDataTopic(64, TE_RESUME_FROM_NOW), 0);
     MdApiProbe::login(&api, "trader01", "P0001");
     topic.SequenceSeries = 3;
-    EXPECT_EQ(api.ReqSubscribeTopic(&topic, 5), TABLE_FULL);
+    EXPECT_EQ(api.ReqSubscribeTopic(&topic, 5), int{MdApi::ERR_TABLE_FULL});
     EXPECT_TRUE(api.get_topic(2).send_at_login);
     EXPECT_TRUE(sent.units.empty());
     EXPECT_EQ(MdApiProbe::flux(&api).sent, 0u);
@@ -344,7 +329,7 @@ TEST_F(RequestTest, PacketsCarryTidRequestIdAndTheFieldAsTheFrontReadsIt) {
     ASSERT_EQ(api.ReqSubscribeTopic(&subscribe, 41), 0);
     ASSERT_EQ(api.OpenRequestLog(log_path.c_str()), 0);
     ASSERT_EQ(api.ReqQryTopic(&query, 42), 0);
-    EXPECT_EQ(ApiTest::read_file(log_path),
+    EXPECT_EQ(ToolTest::read_file(log_path),
               "20250912093000125,ReqQryTopic,SequenceSeries=\"3\" SequenceNo=\"0\"\n");
     CTarnXeloReqUserLogoutField logout;
     memset(logout.UserID, 'U', sizeof logout.UserID);  // no terminator
@@ -362,34 +347,286 @@ TEST_F(RequestTest, PacketsCarryTidRequestIdAndTheFieldAsTheFrontReadsIt) {
 TEST_F(RequestTest, PasswordUpdateChecksTheLoggedInIdsAndHidesPasswordsInTheLog) {
     connect_and_login();
     ASSERT_EQ(api.OpenRequestLog(log_path.c_str()), 0);
-    const struct {
-        const char* user;
-        const char* participant;
-        int expect;
-        char user_end;  // UserID[15] afterwards
-    } cases[] = {
-        {"trader01", "P0002", MdApi::ERR_OTHER_PARTICIPANT, 'x'},
-        {"trader02", "P0001", MdApi::ERR_OTHER_USER, 0},
-        {"trader02", "P0002", MdApi::ERR_OTHER_PARTICIPANT, 'x'},
-        {"trader01", "P0001", 0, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.user) + "/" + c.participant);
+    for (const TestTable::Row& c : TestTable::read("api/dispatch.data", "password")) {
+        SCOPED_TRACE(c.line);
         CTarnXeloUserPasswordUpdateField r;
         memset(&r, 'x', sizeof r);
-        strcpy(r.UserID, c.user);
-        strcpy(r.ParticipantID, c.participant);
+        strcpy(r.UserID, c[1].c_str());
+        strcpy(r.ParticipantID, c[2].c_str());
         strcpy(r.OldPassword, "old-secret");
         strcpy(r.NewPassword, "new-secret");
-        EXPECT_EQ(api.ReqUserPasswordUpdate(&r, 9), c.expect);
+        EXPECT_EQ(api.ReqUserPasswordUpdate(&r, 9), std::stoi(c[3]));
         EXPECT_EQ(r.ParticipantID[10], '\0');
-        EXPECT_EQ(r.UserID[15], c.user_end);
+        EXPECT_EQ(r.UserID[15], c[4] == "x" ? 'x' : '\0');
     }
     ASSERT_EQ(sent.units.size(), 1u);
     EXPECT_NE(sent.units[0].find("old-secret"), std::string::npos);  // the front gets them
-    EXPECT_EQ(ApiTest::read_file(log_path),
+    EXPECT_EQ(ToolTest::read_file(log_path),
               "20250912093000125,ReqUserPasswordUpdate,UserID=\"trader01\" "
               "ParticipantID=\"P0001\" OldPassword=\"\" NewPassword=\"\"\n");
+}
+
+// Random full snapshots and incremental groups, applied by the API and by a
+// plain model written here from the group tables: the cached records and the
+// records reported must agree.
+typedef CTarnXeloDepthMarketDataField Depth;
+
+struct Member {
+    bool text;
+    size_t offset, size;
+};
+#define T(name) \
+    { true, offsetof(Depth, name), sizeof(Depth::name) }
+#define N(name) \
+    { false, offsetof(Depth, name), sizeof(Depth::name) }
+
+// The incremental groups, in wire order, by hand.
+const std::vector<Member> GROUPS[8] = {
+    {T(TradingDay), T(SettlementGroupID), N(SettlementID), N(PreSettlementPrice), N(PreClosePrice),
+     N(PreOpenInterest), N(PreDelta)},
+    {N(OpenPrice), N(HighestPrice), N(LowestPrice), N(ClosePrice), N(UpperLimitPrice),
+     N(LowerLimitPrice), N(SettlementPrice), N(CurrDelta)},
+    {N(LastPrice), N(Volume), N(Turnover), N(OpenInterest)},
+    {N(BidPrice1), N(BidVolume1), N(AskPrice1), N(AskVolume1)},
+    {N(BidPrice2), N(BidVolume2), N(BidPrice3), N(BidVolume3)},
+    {N(AskPrice2), N(AskVolume2), N(AskPrice3), N(AskVolume3)},
+    {N(BidPrice4), N(BidVolume4), N(BidPrice5), N(BidVolume5)},
+    {N(AskPrice4), N(AskVolume4), N(AskPrice5), N(AskVolume5)},
+};
+#undef T
+#undef N
+
+// Group g of src as it travels; applied to dst too when there is one.
+std::string group_wire(int g, const Depth& src, Depth* dst) {
+    std::string s;
+    for (const Member& m : GROUPS[g]) {
+        const char* at = reinterpret_cast<const char*>(&src) + m.offset;
+        if (char* to = dst ? reinterpret_cast<char*>(dst) + m.offset : nullptr) {
+            memcpy(to, at, m.size);
+            if (m.text) to[m.size - 1] = 0;
+        }
+        if (m.text) {
+            s += wire::text(at, m.size);
+            continue;
+        }
+        unsigned long long bits = 0;  // an int's or a double's, sent big-endian
+        memcpy(&bits, at, m.size);
+        s += wire::be(bits, static_cast<int>(m.size));
+    }
+    return wire::field(0x2431 + static_cast<unsigned>(g), s);
+}
+
+// One group of an incremental packet, as the generator chose it.
+struct Group {
+    bool with_time;
+    std::string instrument;
+    Depth values;
+    std::vector<int> fields;  // group indexes; -1 is a field the API ignores
+};
+
+class Generator {
+  public:
+    explicit Generator(unsigned seed) : rng_(seed) {}
+    int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
+    std::string instrument() {
+        static const char* pool[] = {
+            "cu2510", "cu2511", "ag2512", "au2512",
+            "IF2509", "zn2510", "a",      "123456789012345678901234567890"};
+        return pool[pick(8)];
+    }
+    Depth record(const std::string& instrument) {
+        Depth r = {};
+        char* base = reinterpret_cast<char*>(&r);
+        const Base::FieldDesc& d = Field::XelDepthMarketDataField::DESC;
+        for (int i = 0; i < d.member_count; ++i) {
+            const Base::FieldDesc::MemberDesc* m = d.get_member_desc(i);
+            char* at = base + m->offset;
+            if (m->type == TYPE_STRING) {
+                for (int n = pick(m->size); n > 0; --n) *at++ = static_cast<char>('0' + pick(75));
+            } else if (m->size == 4) {
+                int v = static_cast<int>(rng_());
+                memcpy(at, &v, 4);
+            } else {
+                double v =
+                    pick(10) == 0 ? 0.0 : std::uniform_real_distribution<double>(-1e9, 1e9)(rng_);
+                memcpy(at, &v, 8);
+            }
+        }
+        strcpy(r.InstrumentID, instrument.c_str());
+        return r;
+    }
+    std::vector<Group> groups() {
+        std::vector<Group> gs(static_cast<size_t>(1 + pick(3)));
+        for (Group& g : gs) {
+            g.with_time = pick(8) != 0;
+            g.instrument = instrument();
+            g.values = record(g.instrument);
+            for (int n = pick(5); n > 0; --n) g.fields.push_back(pick(9) - 1);
+        }
+        return gs;
+    }
+
+  private:
+    std::mt19937 rng_;
+};
+
+class DepthProperty : public ApiUnitTest {
+  protected:
+    void send(unsigned tid, unsigned topic, const std::string& fields) {
+        feed({tid, topic, ++sequence, 'L', 0}, fields);
+    }
+    void full(unsigned topic, const Depth& r) {
+        send(0x5803, topic, wire::depth(r));
+        *select(topic, r.InstrumentID) = r;
+        reported.push_back(r);
+    }
+    void incremental(unsigned topic, const std::vector<Group>& groups) {
+        std::string fields;
+        Depth* current = nullptr;
+        for (const Group& g : groups) {
+            const Depth& v = g.values;
+            if (g.with_time) {
+                fields += wire::update_time(g.instrument.c_str(), v.UpdateTime, v.UpdateMillisec,
+                                            v.ActionDay);
+                current = select(topic, g.instrument.c_str());
+                strcpy(current->InstrumentID, g.instrument.substr(0, 30).c_str());
+                strcpy(current->UpdateTime, v.UpdateTime);
+                current->UpdateMillisec = v.UpdateMillisec;
+                strcpy(current->ActionDay, v.ActionDay);
+            }
+            for (int f : g.fields) {
+                if (f < 0) {
+                    fields += wire::field(0x2440, std::string(12, '\x5a'));
+                    continue;
+                }
+                fields += group_wire(f, v, current);
+            }
+        }
+        send(0x5902, topic, fields);
+        if (!current) return;
+        reported.push_back(*current);
+        ASSERT_FALSE(spi.depth_pointers.empty());
+        EXPECT_EQ(spi.depth_pointers.back(), MdApiProbe::cached(&api, topic, current->InstrumentID))
+            << "an increment reports the cached record itself";
+    }
+    // Member by member through the record's layout.
+    void check(const char* when) {
+        const Base::FieldDesc& d = Field::XelDepthMarketDataField::DESC;
+        ASSERT_EQ(spi.depths.size(), reported.size()) << when;
+        for (size_t i = 0; i < spi.depths.size(); ++i)
+            ASSERT_TRUE(d.equal_field(&spi.depths[i], &reported[i])) << when << ": callback " << i;
+        ASSERT_EQ(MdApiProbe::cache_size(&api), cache.size()) << when;
+        for (const auto& e : cache) {
+            const Depth* cached = MdApiProbe::cached(&api, e.first.first, e.first.second.c_str());
+            ASSERT_NE(cached, nullptr) << when << " " << e.first.second;
+            ASSERT_TRUE(d.equal_field(cached, &e.second)) << when << ": " << e.first.second;
+        }
+    }
+    // The model's entry of an instrument (its first 30 characters).
+    Depth* select(unsigned topic, const char* instrument) {
+        auto key = std::make_pair(topic, std::string(instrument).substr(0, 30));
+        return &cache.emplace(key, Depth{}).first->second;
+    }
+
+    std::map<std::pair<unsigned, std::string>, Depth> cache;
+    std::vector<Depth> reported;
+    unsigned sequence = 0;
+};
+
+TEST_F(DepthProperty, RandomStreamsAgreeWithTheModel) {
+    for (unsigned seed = 11; seed < 16; ++seed) {
+        Generator gen(seed);
+        for (int i = 0; i < 2000; ++i) {
+            const unsigned topics[] = {3, 7, 1001};
+            unsigned topic = topics[gen.pick(3)];
+            if (gen.pick(4) == 0)
+                full(topic, gen.record(gen.instrument()));
+            else
+                incremental(topic, gen.groups());
+        }
+        check(("seed " + std::to_string(seed)).c_str());
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Once an instrument is in the cache, dispatching its snapshots and
+// incremental updates takes no memory.
+// Counts callbacks without taking memory itself.
+class CountingSpi final : public CTarnXeloMduserSpi {
+  public:
+    unsigned long packages = 0, depths = 0;
+    void OnPackageStart(int, int) override { ++packages; }
+    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField*) override { ++depths; }
+};
+
+TEST(DispatchAllocation, KnownInstrumentsTakeNoMemoryPerPacket) {
+#if !XELMD_COUNT_MALLOC
+    GTEST_SKIP() << "allocation counting needs the plain allocator";
+#endif
+    MdApi api("", nullptr);
+    CountingSpi spi;
+    api.RegisterSpi(&spi);
+    api.create_market_data_cache();
+    const char* ids[] = {"cu2510", "ag2512", "au2512", "IF2509"};
+    std::vector<std::string> units;
+    for (const char* id : ids) {
+        CTarnXeloDepthMarketDataField r = {};
+        strcpy(r.InstrumentID, id);
+        units.push_back(wire::unit({0x5803, 3, 1, 'L', 0}, wire::depth(r)));
+        units.push_back(wire::unit({0x5902, 3, 2, 'L', 0},
+                                   wire::update_time(id, "09:30:00", 1, "20250912") +
+                                       wire::field(0x2434, std::string(24, '\1'))));  // best prices
+    }
+    for (const std::string& u : units)  // the instruments become known
+        api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
+    g_allocations = 0;
+    g_counting = true;
+    for (int round = 0; round < 1000; ++round)
+        for (const std::string& u : units)
+            api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
+    g_counting = false;
+    EXPECT_EQ(g_allocations, 0u);
+    EXPECT_EQ(spi.depths, 1001u * units.size());
+    // The counter does count.
+    g_counting = true;
+    std::string* probe = new std::string(100, 'x');
+    g_counting = false;
+    delete probe;
+    EXPECT_GT(g_allocations, 0u);
+    api.destroy_market_data_cache();
+}
+
+// The timer recycles once a second; a topic streaming faster than a block a
+// second must not take new memory for all it receives in between.
+TEST(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
+    MdApi api("", nullptr);
+    CountingSpi spi;
+    api.RegisterSpi(&spi);
+    api.create_market_data_cache();
+    ASSERT_EQ(api.SubscribeMarketDataTopic(7, TE_RESUME_FROM_NOW), 0);
+    // As Init makes a topic flow, with the smallest blocks.
+    Network::XeloFlow flow(7, 1 << 20, 1 << 20, nullptr, &api, 0, nullptr, false, false);
+    MdApiProbe::topic(&api, 0).flow = &flow;
+    Network::XeloFlow::Writer writer(&flow, false);
+    Field::XelDepthMarketDataField record = {};
+    strcpy(record.InstrumentID, "cu2510");
+    const unsigned long packets = 40000;  // about 14 MiB in 1 MiB blocks
+    for (unsigned long k = 0; k < packets; ++k) {
+        Network::XeloPacket* p = writer.alloc_packet(0x5803, 0);
+        p->add_field(&Field::XelDepthMarketDataField::DESC, &record,
+                     &Field::XelDepthMarketDataField::to_stream);
+        writer.commit_packet(false);
+    }
+    EXPECT_EQ(spi.depths, packets);
+    unsigned long held = 0;
+    flow.get_buffer_count(held);
+    // Every block but the last few went back for reuse: at most four blocks'
+    // worth of packets plus one recycling interval are held.
+    const unsigned long per_block = (1u << 20) / 360;
+    EXPECT_GT(flow.get_recycle_count(), 0u);
+    EXPECT_LE(held, 4 * per_block + MdApi::RECYCLE_EVERY);
+    MdApiProbe::topic(&api, 0).flow = nullptr;
+    api.destroy_market_data_cache();
 }
 
 }  // namespace

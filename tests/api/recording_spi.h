@@ -3,8 +3,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,11 +14,6 @@
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
 namespace ApiTest {
-
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Records every callback as one line of text (depth records also whole),
 // from whichever thread calls; a test thread can wait for lines.
