@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <set>
 #include <thread>
 #include <vector>
@@ -95,37 +94,45 @@ TEST(LFStack, IsLastInFirstOutClearsAndTryPushChecksTheTop) {
     EXPECT_EQ(t.pop(), nullptr);
 }
 
-// kProducers threads push while this one pops; take sees every element.
+// kProducers threads push while two consumers pop: every element comes out
+// exactly once and, from a queue, each consumer sees each producer's
+// elements in the order they were pushed.
 template <typename Container>
-void drain_producers(Container& c, const std::function<void(void*)>& take) {
-    std::atomic<int> done{0};
-    std::vector<std::thread> producers;
+void stress(Container& c, bool in_order) {
+    constexpr long kTotal = kProducers * kPerProducer;
+    std::vector<std::atomic<char>> seen(kTotal);
+    for (auto& s : seen) s = 0;
+    std::atomic<long> taken{0}, dups{0}, out_of_order{0};
+    std::vector<std::thread> threads;
     for (long p = 0; p < kProducers; ++p) {
-        producers.emplace_back([&, p] {
+        threads.emplace_back([&, p] {
             for (long i = 0; i < kPerProducer; ++i) c.push(encode(p, i));
-            done.fetch_add(1);
         });
     }
-    while (done.load() < kProducers) {
-        if (void* e = c.pop()) take(e);
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&] {
+            std::vector<long> next(kProducers, 0);
+            while (taken.load() < kTotal) {
+                void* e = c.pop();
+                if (!e) continue;
+                long p = producer_of(e), i = seq_of(e);
+                if (seen[p * kPerProducer + i].exchange(1)) dups.fetch_add(1);
+                if (in_order && i < next[p]) out_of_order.fetch_add(1);
+                next[p] = i + 1;
+                taken.fetch_add(1);
+            }
+        });
     }
-    for (auto& t : producers) t.join();
-    while (void* e = c.pop()) take(e);
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(dups.load(), 0);
+    EXPECT_EQ(out_of_order.load(), 0);
+    EXPECT_EQ(taken.load(), kTotal);
+    EXPECT_EQ(c.pop(), nullptr);
 }
 
-// Every element comes out exactly once.
-TEST(LFStack, ProducersAndConsumerSeeEveryElementOnce) {
-    Base::LFStack s(1024);
-    std::vector<std::vector<char>> seen(kProducers, std::vector<char>(kPerProducer, 0));
-    long total = 0, dups = 0;
-    drain_producers(s, [&](void* e) {
-        char& c = seen[producer_of(e)][seq_of(e)];
-        if (c) ++dups;
-        c = 1;
-        ++total;
-    });
-    EXPECT_EQ(dups, 0);
-    EXPECT_EQ(total, kProducers * kPerProducer);
+TEST(LFStack, ProducersAndConsumersSeeEveryElementOnce) {
+    Base::LFStack s(16);
+    stress(s, false);
 }
 
 TEST(LFQueue, IsFirstInFirstOutPastItsPreallocatedNodesAndAfterClear) {
@@ -143,50 +150,9 @@ TEST(LFQueue, IsFirstInFirstOutPastItsPreallocatedNodesAndAfterClear) {
     EXPECT_EQ(q.pop(), nullptr);
 }
 
-// Every element exactly once, and each producer's in the order it pushed them.
-TEST(LFQueue, ProducersAndConsumerSeeEveryElementOnceInOrder) {
-    Base::LFQueue q(1024);
-    std::vector<long> expected(kProducers, 0);
-    long total = 0, out_of_order = 0;
-    drain_producers(q, [&](void* e) {
-        long p = producer_of(e);
-        if (seq_of(e) != expected[p]) ++out_of_order;
-        expected[p] = seq_of(e) + 1;
-        ++total;
-    });
-    EXPECT_EQ(out_of_order, 0);
-    EXPECT_EQ(total, kProducers * kPerProducer);
-    for (long p = 0; p < kProducers; ++p) EXPECT_EQ(expected[p], kPerProducer);
-}
-
-// Two consumers race on the head while two producers push.
-TEST(LFQueue, ConcurrentConsumersTakeEachElementOnce) {
+TEST(LFQueue, ProducersAndConsumersSeeEveryElementOnceInOrder) {
     Base::LFQueue q(16);
-    constexpr long kCount = kPerProducer / 2;
-    std::vector<std::atomic<char>> seen(2 * kCount);
-    for (auto& s : seen) s = 0;
-    std::atomic<long> taken{0};
-    std::atomic<long> dups{0};
-    std::vector<std::thread> threads;
-    for (long p = 0; p < 2; ++p) {
-        threads.emplace_back([&, p] {
-            for (long i = 0; i < kCount; ++i) q.push(encode(0, p * kCount + i));
-        });
-    }
-    for (int c = 0; c < 2; ++c) {
-        threads.emplace_back([&] {
-            while (taken.load() < 2 * kCount) {
-                void* e = q.pop();
-                if (!e) continue;
-                if (seen[seq_of(e)].exchange(1)) dups.fetch_add(1);
-                taken.fetch_add(1);
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
-    EXPECT_EQ(dups.load(), 0);
-    EXPECT_EQ(taken.load(), 2 * kCount);
-    EXPECT_EQ(q.pop(), nullptr);
+    stress(q, true);
 }
 
 }  // namespace
