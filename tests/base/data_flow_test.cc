@@ -16,11 +16,27 @@ namespace {
 
 using Base::DataFlow;
 using FlowTest::append;
-using FlowTest::Collector;
 using FlowTest::CountingGroup;
 using FlowTest::MIB;
 using FlowTest::read_rest;
 using Strings = std::vector<std::string>;
+
+// Records what a flow writes and what an iterator reads.
+struct Collector : Base::DataFlow::WriteCallback, Base::DataFlow::ReadCallback {
+    virtual ~Collector() = default;
+    void on_write(unsigned long id, const void* data, unsigned short length) override {
+        ids.push_back(id);
+        items.emplace_back(static_cast<const char*>(data), length);
+    }
+    void on_read(unsigned long id, const void* data, unsigned short length) override {
+        on_write(id, data, length);
+    }
+    void on_version(void* version) override { versions.push_back(version); }
+
+    std::vector<unsigned long> ids;
+    std::vector<std::string> items;
+    std::vector<void*> versions;
+};
 
 std::string as_string(const DataFlow::Iterator::Result* r) {
     return r == nullptr ? std::string("<null>") : std::string(r->data, r->length);
