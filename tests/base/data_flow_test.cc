@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -184,29 +182,6 @@ TEST(DataFlowIterator, SeekToEndReportsTheLastObjectAndRaisesTheCell) {
     EXPECT_TRUE(reader.seek(6));
     EXPECT_EQ(1004u, cell);  // never lowered
     EXPECT_EQ("o1x", as_string(reader.next()).substr(0, 3));
-}
-
-TEST(DataFlowIterator, WalksAndSeeksAcrossManyBlocks) {
-    DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
-    std::mt19937 rng(7);
-    Strings objects;
-    size_t bytes = 0;
-    while (bytes < 5 * MIB) {
-        size_t n = rng() % 20000;
-        std::string s(n, static_cast<char>('a' + objects.size() % 26));
-        if (n >= 8) memcpy(&s[0], &bytes, 8);
-        bytes += n + 4;
-        objects.push_back(s);
-    }
-    objects.push_back(std::string(65535, 'z'));
-    for (const std::string& s : objects) append(flow, s);
-    DataFlow::Iterator reader(&flow, nullptr, nullptr, nullptr);
-    ASSERT_EQ(objects, read_rest(reader));
-    for (int trial = 0; trial < 200; ++trial) {
-        unsigned long pos = rng() % objects.size();
-        ASSERT_TRUE(reader.seek(pos));
-        ASSERT_EQ(objects[pos], as_string(reader.next())) << pos;
-    }
 }
 
 // An empty flow at zero takes a new version in place; one that held objects

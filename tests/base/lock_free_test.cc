@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <set>
 #include <thread>
 #include <vector>
 
 #include "base/lf_queue.h"
 #include "base/lf_stack.h"
-#include "base/tagged_stack.h"
 
 namespace {
 
@@ -27,43 +25,6 @@ long producer_of(void* p) {
 }
 long seq_of(void* p) {
     return (reinterpret_cast<long>(p) - 1) & 0xFFFFFFFFL;
-}
-
-// Threads churn a small pool; a node handed to two threads at once (ABA)
-// would show up as a double owner.
-TEST(TaggedStack, ConcurrentChurnNeverHandsOutANodeTwice) {
-    constexpr int kNodes = 4;
-    Base::TaggedStack pool(kNodes);
-    std::atomic<int> owners[kNodes];
-    std::vector<Base::TaggedNode*> nodes;
-    for (int i = 0; i < kNodes; ++i) nodes.push_back(pool.pop());
-    EXPECT_EQ(pool.pop(), nullptr);  // exactly the preallocated nodes, each once
-    EXPECT_EQ(std::set<Base::TaggedNode*>(nodes.begin(), nodes.end()).size(), size_t{kNodes});
-    for (int i = 0; i < kNodes; ++i) {
-        nodes[i]->spare = reinterpret_cast<void*>(static_cast<long>(i));
-        owners[i] = 0;
-        pool.push(nodes[i]);
-    }
-    std::atomic<bool> bad{false};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t) {
-        threads.emplace_back([&] {
-            for (long i = 0; i < kPerProducer / 4; ++i) {
-                Base::TaggedNode* n = pool.pop();
-                if (!n) continue;
-                long id = reinterpret_cast<long>(n->spare);
-                if (owners[id].fetch_add(1) != 0) bad = true;
-                owners[id].fetch_sub(1);
-                pool.push(n);
-            }
-        });
-    }
-    for (auto& t : threads) t.join();
-    EXPECT_FALSE(bad);
-    std::set<Base::TaggedNode*> left;
-    while (Base::TaggedNode* n = pool.pop()) left.insert(n);
-    EXPECT_EQ(left, std::set<Base::TaggedNode*>(nodes.begin(), nodes.end()));
-    for (Base::TaggedNode* n : nodes) pool.push(n);
 }
 
 void* P(long v) {
