@@ -272,23 +272,4 @@ TEST(Csv, FilesRoundTripHeaderAndRows) {
     fclose(f);
 }
 
-TEST(Csv, QuotedRoundTripOfRandomText) {
-    std::mt19937 gen(5);
-    const char alphabet[] = "ab,\" \t;\\x";
-    auto out = make_table(true, 40, 4);
-    auto in = make_table(true, 40, 4);
-    for (int round = 0; round < 500; ++round) {
-        std::string cells[4];
-        for (int i = 0; i < 4; ++i) {
-            int n = gen() % 39;
-            for (int k = 0; k < n; ++k) cells[i] += alphabet[gen() % (sizeof alphabet - 1)];
-            ASSERT_TRUE(out->set_data(i, cells[i].c_str()));
-        }
-        std::string text = line_of(*out);
-        text.pop_back();
-        ASSERT_TRUE(in->read_data(text.c_str())) << text;
-        for (int i = 0; i < 4; ++i) ASSERT_EQ(cells[i], cell<const char*>(*in, i));
-    }
-}
-
 }  // namespace
