@@ -236,33 +236,6 @@ TEST(DataFlowShift, AutoFreeRecyclesEachBlockAReaderLeavesAndTheFlowLeftBehind) 
     EXPECT_EQ(0u, flow.get_start_id());
 }
 
-TEST(DataFlowRecycler, ReleasesBlocksBehindTheSlowestReaderMinusKeep) {
-    Base::Memory memory(MIB, MIB);
-    DataFlow flow(1, MIB, MIB, &memory, nullptr, 0, nullptr, false, false);
-    for (int i = 0; i < 10000; ++i) append(flow, std::string(1000, 'r'));  // about ten blocks
-    DataFlow::Recycler recycler(&flow, 100);
-    unsigned long* slow = recycler.alloc_reader();
-    EXPECT_EQ(0u, *slow);
-    EXPECT_FALSE(recycler.invoke());  // the slow reader holds everything
-    EXPECT_EQ(0u, flow.get_recycle_count());
-    __atomic_store_n(slow, 6000UL, __ATOMIC_RELEASE);
-    EXPECT_TRUE(recycler.invoke());
-    EXPECT_EQ(6000u, recycler.get_last_min());
-    unsigned long recycled = flow.get_recycle_count();
-    // One whole block before the one holding object 5900 is kept.
-    EXPECT_GT(recycled, 3000u);
-    EXPECT_LE(recycled, 5900u - 1000u);
-    unsigned long* late = recycler.alloc_reader();
-    EXPECT_EQ(6000u, *late);
-    unsigned long buffered = 0;
-    EXPECT_TRUE(flow.get_buffer_count(buffered));
-    EXPECT_EQ(10000u - recycled, buffered);
-    recycler.free_reader(slow);
-    recycler.free_reader(late);
-    EXPECT_TRUE(recycler.invoke());  // no readers: up to end - keep
-    EXPECT_GT(flow.get_recycle_count(), recycled);
-}
-
 TEST(DataFlowSender, ReadsInOrderAndFollowsTheChain) {
     DataFlow flow(1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
     DataFlow::Receiver receiver(&flow);

@@ -117,18 +117,6 @@ TEST(DataMem, RecyclingKeepsProgressingThroughManyBlockReuses) {
     EXPECT_EQ(m.get_block_offset(0), nullptr);  // long since reused
 }
 
-TEST(DataMem, ClearKeepsBlocksAndStartsAtIndexZero) {
-    Base::DataMem m(kMiB, kMiB, 3, nullptr);
-    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
-    const Base::DataMem::Block* first = m.get_first_block();
-    m.clear();
-    EXPECT_EQ(m.get_count(), 0u);
-    EXPECT_EQ(m.get_block_offset(0), nullptr);
-    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
-    EXPECT_EQ(m.get_first_block(), first);
-    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) ASSERT_TRUE(check_object(m, i));
-}
-
 TEST(DataMem, FreeRestoresAdjacentBlocksToTheMemoryAsOnePiece) {
     Base::Memory memory(8 * kMiB, 8 * kMiB);
     Base::DataMem m(kMiB, kMiB, 3, &memory);

@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/mutex.h"
 #include "base/sign.h"
 
 namespace {
@@ -188,22 +187,6 @@ TEST(Sign, EverySetFromAnotherThreadIsTakenOnce) {
     waiter.join();
     EXPECT_EQ(taken.load(), kRounds);
     EXPECT_FALSE(s.timed_wait(0, false));
-}
-
-TEST(Mutex, SerialisesIncrements) {
-    Base::Mutex m;
-    long counter = 0;
-    auto work = [&] {
-        for (int i = 0; i < 100000; ++i) {
-            m.enter();
-            ++counter;
-            m.leave();
-        }
-    };
-    std::thread a(work), b(work);
-    a.join();
-    b.join();
-    EXPECT_EQ(counter, 200000);
 }
 
 }  // namespace
