@@ -246,29 +246,4 @@ TEST(Csv, TooLongTextIsRefused) {
     EXPECT_STREQ("a", cell<const char*>(*csv, 0)) << "a refused line leaves the row as it was";
 }
 
-TEST(Csv, FilesRoundTripHeaderAndRows) {
-    FILE* f = tmpfile();
-    ASSERT_NE(nullptr, f);
-    auto out = make_table(true, 32, 2);
-    ASSERT_TRUE(out->write_head(f));
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(out->set_data(0, int32_t(i)) && out->set_data(1, i == 1 ? "x\"y" : "plain"));
-        ASSERT_TRUE(out->write_data(f));
-    }
-    fputs("\"bad\r\n", f);
-    rewind(f);
-    Base::Csv in(true, 32);
-    ASSERT_TRUE(in.read_head(f));
-    EXPECT_EQ(2, in.get_head_size());
-    EXPECT_EQ(1, in.get_head_index("c1"));
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_TRUE(in.read_data(f));
-        EXPECT_EQ(i, cell<int32_t>(in, 0));
-        EXPECT_STREQ(i == 1 ? "x\"y" : "plain", cell<const char*>(in, 1));
-    }
-    EXPECT_FALSE(in.read_data(f)) << "unterminated quote";
-    EXPECT_FALSE(in.read_data(f)) << "end of file";
-    fclose(f);
-}
-
 }  // namespace
