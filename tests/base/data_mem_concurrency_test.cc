@@ -15,12 +15,34 @@
 
 #include "base/data_flow_iterator.h"
 #include "base/data_flow_sender.h"
-#include "base/data_mem.h"
 #include "base/memory.h"
 #include "base/vector.h"
-#include "numbered_object.h"
 
 namespace {
+
+// Objects that carry their own number: 8 bytes of it, then a pattern of it,
+// at a length that follows from it. A reader that finds object i torn,
+// shifted or swapped with another sees it without any shared bookkeeping.
+struct NumberedObjects {
+    unsigned int spread;  // object i is 8 to 8 + spread - 1 bytes long
+
+    unsigned short size_of(unsigned long i) const {
+        return static_cast<unsigned short>(8 + (i * 0x9E3779B97F4A7C15UL >> 40) % spread);
+    }
+    void fill(char* p, unsigned long i) const {
+        memcpy(p, &i, 8);
+        for (unsigned short j = 8; j < size_of(i); ++j) p[j] = static_cast<char>(i * 13 + j);
+    }
+    bool holds(const char* p, unsigned short n, unsigned long i) const {
+        if (n != size_of(i)) return false;
+        unsigned long stored;
+        memcpy(&stored, p, 8);
+        if (stored != i) return false;
+        for (unsigned short j = 8; j < n; ++j)
+            if (p[j] != static_cast<char>(i * 13 + j)) return false;
+        return true;
+    }
+};
 
 constexpr unsigned int MIB = 1048576;
 #ifdef __SANITIZE_THREAD__
@@ -36,23 +58,6 @@ constexpr int READERS = 2;
 
 // Objects of 8 to 503 bytes.
 const NumberedObjects NUMBERED{496};
-
-// Object i found through the directory, as a seeking reader finds it.
-bool found_intact(const Base::DataMem& m, unsigned long i) {
-    const Base::DataMem::BlockOffset* e = m.get_block_offset(i);
-    if (e == nullptr) return false;
-    const Base::DataMem::Block* b = e->get_block();
-    unsigned long first = b->get_first();
-    if (i < first || i - first >= b->get_count()) return false;
-    unsigned int start = b->start_offset(i - first), end = b->end_offset(i - first);
-    return NUMBERED.holds(b->data + start, static_cast<unsigned short>(end - start), i);
-}
-
-unsigned long chain_length(const Base::DataMem& m) {
-    unsigned long n = 0;
-    for (const Base::DataMem::Block* b = m.get_first_block(); b != nullptr; b = b->get_next()) ++n;
-    return n;
-}
 
 // Reader threads that each make their look on their own thread and call it
 // until stopped: look(rng) returns -1 when there is nothing to look at yet,
@@ -94,18 +99,6 @@ class Readers {
     std::vector<std::thread> threads_;
 };
 
-// Each reader publishes the lowest object it may still look at; the recycler
-// releases what lies behind the lowest of them.
-struct Floors {
-    std::atomic<unsigned long> at[READERS] = {};
-    unsigned long min() const {
-        unsigned long m = ~0UL;
-        // Acquire: the reader has left everything below its floor.
-        for (const auto& f : at) m = std::min(m, f.load(std::memory_order_acquire));
-        return m;
-    }
-};
-
 // The directory's vector on its own, with small blocks so that appends keep
 // linking new blocks and bucket tables while a reader looks up elements
 // below the published count.
@@ -138,103 +131,16 @@ TEST(DataMemConcurrency, VectorElementsBelowTheCountAreCompleteOnAnotherThread) 
     EXPECT_GT(reader.looks.load(), 0u);
 }
 
-TEST(DataMemConcurrency, ReadersSeekWhileTheWriterAppendsAndReusesRecycledBlocks) {
-    Base::DataMem m(MIB, MIB, 3, nullptr);
-    Floors floors;
-    std::atomic<unsigned long> recycled_calls{0};
-    Readers readers(READERS, 1, [&](int id) {
-        return [&, id](std::mt19937_64& rng) {
-            unsigned long count = m.get_count();
-            if (count == 0) return -1;
-            unsigned long floor = floors.at[id].load(std::memory_order_relaxed);
-            if (count > LAG && count - LAG > floor) {
-                floor = count - LAG;
-                // Release: nothing below the new floor is read after this.
-                floors.at[id].store(floor, std::memory_order_release);
-            }
-            return int{found_intact(m, floor + rng() % (count - floor))};
-        };
-    });
-    std::thread recycler([&] {
-        while (readers.running()) {
-            recycled_calls += m.recycle(floors.min());
-            std::this_thread::yield();
-        }
-    });
-
-    unsigned long longest = 0;
-    for (unsigned long i = 0; i < OBJECTS; ++i) {
-        while (i > floors.min() + MAX_LAG) std::this_thread::yield();
-        NUMBERED.fill(static_cast<char*>(m.alloc(NUMBERED.size_of(i))), i);
-        ASSERT_EQ(m.commit(NUMBERED.size_of(i)), i);
-        if (i % 4096 == 0) longest = std::max(longest, chain_length(m));
-    }
-    readers.stop();
-    recycler.join();
-    m.recycle(floors.min());
-
-    EXPECT_EQ(readers.bad.load(), 0u);
-    EXPECT_GT(readers.looks.load(), 0u);
-    EXPECT_GT(recycled_calls.load(), 0u);
-    // MAX_LAG objects of at most 507 bytes (under 20 MiB), the block kept
-    // before them and the block being filled: far fewer blocks than the run
-    // wrote, unless recycling stopped.
-    EXPECT_LE(longest, 22u);
-    EXPECT_GT(m.get_recycle_count(), OBJECTS / 2);
-}
-
-// A writer that batches, as a manual-commit flow does: it appends a batch
-// across block boundaries and then either publishes it or truncates it away,
-// which drops directory entries that the next batch writes again, while
-// readers search the directory for objects below what was published.
-TEST(DataMemConcurrency, ReadersSeekWhileTheWriterRollsBatchesBack) {
-#ifdef __SANITIZE_THREAD__
-    constexpr int ROUNDS = 40;
-#else
-    constexpr int ROUNDS = 80;
-#endif
-    Base::DataMem m(MIB, MIB, 3, nullptr);
-    std::atomic<unsigned long> published{0};
-    Readers readers(READERS, 11, [&](int) {
-        return [&](std::mt19937_64& rng) {
-            // Acquire: the objects below it are committed and stay.
-            unsigned long end = published.load(std::memory_order_acquire);
-            return end == 0 ? -1 : int{found_intact(m, rng() % end)};
-        };
-    });
-
-    std::mt19937_64 rng(5);
-    unsigned long rolled_back = 0;
-    for (int round = 0; round < ROUNDS; ++round) {
-        unsigned long end = published.load(std::memory_order_relaxed);
-        // Some 1 to 2 blocks of objects.
-        unsigned long batch = 4000 + rng() % 4000;
-        for (unsigned long i = end; i < end + batch; ++i) {
-            NUMBERED.fill(static_cast<char*>(m.alloc(NUMBERED.size_of(i))), i);
-            m.commit(NUMBERED.size_of(i));
-        }
-        if (rng() % 2) {
-            ASSERT_TRUE(m.truncate(end));
-            ++rolled_back;
-        } else {
-            // Release: the batch is complete before readers may look at it.
-            published.store(end + batch, std::memory_order_release);
-        }
-    }
-    readers.stop();
-    EXPECT_EQ(readers.bad.load(), 0u);
-    EXPECT_GT(readers.looks.load(), 0u);
-    EXPECT_GT(rolled_back, 0u);
-    for (unsigned long i = 0; i < published.load(); i += 97) ASSERT_TRUE(found_intact(m, i)) << i;
-}
-
-// The same through the flow: iterators read in order or seek on their
-// threads with reader cells, and the flow's recycler runs on a thread of its
-// own, as a flow recycler on a reactor thread does.
-TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
+// A manual-commit flow whose writer appends a batch across block boundaries
+// and then either publishes it or rolls it back, which drops directory
+// entries that the next batch writes again. Iterators read in order or seek
+// on their threads with reader cells, and the flow's recycler runs on a
+// thread of its own, as a flow recycler on a reactor thread does, so the
+// writer keeps reusing blocks the readers have left.
+TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheWriterRollsBackAndTheRecyclerRuns) {
     constexpr unsigned long KEEP = LAG;
     Base::Memory memory(MIB, MIB);
-    Base::DataFlow flow(7, MIB, MIB, &memory, nullptr, 0, nullptr, false, false);
+    Base::DataFlow flow(7, MIB, MIB, &memory, nullptr, 0, nullptr, false, true);
     Base::DataFlow::Recycler recycler(&flow, KEEP);
     unsigned long* cells[READERS];
     for (auto& c : cells) c = recycler.alloc_reader();
@@ -275,14 +181,27 @@ TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
     // scheduled; a recycler that stops fails the run at the deadline.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     bool stalled = false;
-    for (unsigned long i = 0; i < OBJECTS && !stalled; ++i) {
-        while (i > lowest_cell() + MAX_LAG || i > flow.get_recycle_count() + KEEP + MAX_LAG) {
+    std::mt19937_64 rng(5);
+    unsigned long end = 0, rolled_back = 0;
+    while (end < OBJECTS && !stalled) {
+        while (end > lowest_cell() + MAX_LAG || end > flow.get_recycle_count() + KEEP + MAX_LAG) {
             stalled = std::chrono::steady_clock::now() > deadline;
             if (stalled) break;
             std::this_thread::yield();
         }
-        NUMBERED.fill(static_cast<char*>(flow.alloc_object(NUMBERED.size_of(i))), i);
-        ASSERT_EQ(flow.commit_object(NUMBERED.size_of(i), false), i);
+        // Some 1 to 2 blocks of objects.
+        unsigned long batch = 4000 + rng() % 4000;
+        for (unsigned long i = end; i < end + batch; ++i) {
+            NUMBERED.fill(static_cast<char*>(flow.alloc_object(NUMBERED.size_of(i))), i);
+            ASSERT_EQ(flow.commit_object(NUMBERED.size_of(i), false), i);
+        }
+        if (rng() % 3 == 0) {
+            flow.rollback(nullptr);
+            ++rolled_back;
+        } else {
+            flow.commit(false);
+            end += batch;
+        }
     }
     readers.stop();
     recycling.join();
@@ -290,6 +209,7 @@ TEST(DataMemConcurrency, FlowIteratorsSeekWhileTheRecyclerRunsOnAnotherThread) {
 
     EXPECT_EQ(readers.bad.load(), 0u);
     EXPECT_GT(readers.looks.load(), 0u);
+    EXPECT_GT(rolled_back, 0u);
     unsigned long capacity = 0, used = 0;
     memory.get_size(capacity, used);
     EXPECT_LT(capacity, 26UL * MIB);

@@ -57,22 +57,6 @@ TEST(DataMem, ObjectsGrowUpAndOffsetsGrowDownFromTheBlockEnd) {
     EXPECT_EQ(std::make_pair(first, next), std::make_pair(kMiB, kMiB));
 }
 
-TEST(DataMem, TruncateCutsBackAndReusesTheSpareBlocks) {
-    Base::DataMem m(kMiB, kMiB, 3, nullptr);
-    for (unsigned long i = 0; i < 3 * kPerBlock; ++i) write_object(m, i);
-    const Base::DataMem::Block* third = m.get_current_block();
-    EXPECT_FALSE(m.truncate(3 * kPerBlock + 1));
-    ASSERT_TRUE(m.truncate(kPerBlock + 2));
-    EXPECT_EQ(m.get_count(), kPerBlock + 2);
-    EXPECT_EQ(m.get_block_offset(kPerBlock + 2), nullptr);
-    EXPECT_TRUE(check_object(m, kPerBlock + 1));
-    for (unsigned long i = kPerBlock + 2; i < 3 * kPerBlock; ++i) write_object(m, i);
-    for (unsigned long i = 0; i < 3 * kPerBlock; ++i) ASSERT_TRUE(check_object(m, i)) << i;
-    EXPECT_EQ(m.get_current_block(), third);  // no new block was needed
-    EXPECT_TRUE(m.truncate(0));
-    EXPECT_EQ(m.get_count(), 0u);
-}
-
 unsigned long chain_length(const Base::DataMem& m) {
     unsigned long n = 0;
     for (const Base::DataMem::Block* b = m.get_first_block(); b; b = b->get_next()) ++n;
@@ -115,18 +99,6 @@ TEST(DataMem, RecyclingKeepsProgressingThroughManyBlockReuses) {
         EXPECT_TRUE(check_object(m, next - 1)) << round;
     }
     EXPECT_EQ(m.get_block_offset(0), nullptr);  // long since reused
-}
-
-TEST(DataMem, ClearKeepsBlocksAndStartsAtIndexZero) {
-    Base::DataMem m(kMiB, kMiB, 3, nullptr);
-    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
-    const Base::DataMem::Block* first = m.get_first_block();
-    m.clear();
-    EXPECT_EQ(m.get_count(), 0u);
-    EXPECT_EQ(m.get_block_offset(0), nullptr);
-    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) write_object(m, i);
-    EXPECT_EQ(m.get_first_block(), first);
-    for (unsigned long i = 0; i < 2 * kPerBlock; ++i) ASSERT_TRUE(check_object(m, i));
 }
 
 TEST(DataMem, FreeRestoresAdjacentBlocksToTheMemoryAsOnePiece) {

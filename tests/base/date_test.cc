@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -64,6 +65,17 @@ TEST(Date, AgreesWithTheSystemCalendar) {
             ASSERT_EQ(ymd_of(civil(n - 400)), (d - 400).get_date()) << ymd;
         }
         ASSERT_EQ(400, Base::Date(ymd_of(civil(n + 400))) - d) << ymd;
+        // The step operators move the date and its fields together.
+        Base::Date e = d;
+        ASSERT_EQ(ymd, (e++).get_date());
+        ASSERT_EQ(std::make_tuple(e.get_date(), e.get_year(), e.get_month(), e.get_day()),
+                  std::make_tuple(ymd_of(civil(n + 1)), civil(n + 1).tm_year + 1900,
+                                  civil(n + 1).tm_mon + 1, civil(n + 1).tm_mday));
+        e += 399;
+        ASSERT_EQ(ymd_of(civil(n + 400)), e.get_date());
+        e -= 400;
+        e--;
+        ASSERT_TRUE(e == Base::Date(ymd_of(civil(n - 1)))) << ymd;
     }
     EXPECT_TRUE(Base::Date::is_leap(2400));
     EXPECT_FALSE(Base::Date::is_leap(2100));
@@ -80,21 +92,6 @@ TEST(Date, OutOfRangeInputs) {
     Base::Date empty;
     EXPECT_EQ(0, empty.get_date());
     EXPECT_EQ(0, empty.get_year());
-}
-
-TEST(Date, StepOperatorsKeepFieldsInStep) {
-    Base::Date d(20241231);
-    std::vector<int> seen{(d++).get_date(), d.get_date(), d.get_year(), d.get_month(), d.get_day()};
-    d--;
-    seen.push_back(d.get_date());
-    d += 60;
-    seen.push_back(d.get_date());
-    d -= 365;
-    seen.push_back(d.get_date());
-    EXPECT_EQ(seen,
-              (std::vector<int>{20241231, 20250101, 2025, 1, 1, 20241231, 20250301, 20240301}));
-    EXPECT_TRUE(d == Base::Date(20240301));
-    EXPECT_EQ(-1, Base::Date(20240229) - d);
 }
 
 // Both read the clock themselves; midnight may pass between two reads.
@@ -217,14 +214,11 @@ TEST(Measure, LocalAndCoarseClocksUseTheirSources) {
     EXPECT_LT(coarse - ref, 10000000UL);
 }
 
-TEST(Measure, DelayAndSleepWaitAtLeastTheirTime) {
+TEST(Measure, DelayWaitsAtLeastItsTime) {
     unsigned long start = Base::Measure::get_clock();
     Base::Measure::delay(20000);  // 2 ms in ticks
     EXPECT_GE(Base::Measure::get_clock() - start, 20000UL);
     Base::Measure::delay(0);
-    start = Base::Measure::get_clock();
-    Base::Measure::sleep(3);
-    EXPECT_GE(Base::Measure::get_clock() - start, 30000UL);
 }
 
 TEST(Measure, GetTimeOfAKnownInstantFollowsTheLocalZone) {

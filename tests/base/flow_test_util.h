@@ -13,7 +13,7 @@
 
 #include "base/data_flow.h"
 #include "base/data_flow_iterator.h"
-#include "base/sign.h"
+#include "base/notify.h"
 
 namespace FlowTest {
 
@@ -56,36 +56,13 @@ class TempDirTest : public ::testing::Test {
     std::string dir_;
 };
 
-// Records what a flow writes and what an iterator reads.
-struct Collector : Base::DataFlow::WriteCallback, Base::DataFlow::ReadCallback {
-    virtual ~Collector() = default;
-    void on_write(unsigned long id, const void* data, unsigned short length) override {
-        ids.push_back(id);
-        items.emplace_back(static_cast<const char*>(data), length);
-    }
-    void on_read(unsigned long id, const void* data, unsigned short length) override {
-        on_write(id, data, length);
-    }
-    void on_version(void* version) override { versions.push_back(version); }
-
-    std::vector<unsigned long> ids;
-    std::vector<std::string> items;
-    std::vector<void*> versions;
-};
-
-// A notify group of its own that counts wake-ups and releases a waiter.
+// A notify group of its own that counts wake-ups.
 class CountingGroup : public Base::NotifyGroup {
   public:
-    CountingGroup() : Base::NotifyGroup() {}
-    void wakeup(bool) override {
-        // Relaxed: the count is a statistic; the sign orders the wake-up.
-        wakeups.fetch_add(1, std::memory_order_relaxed);
-        sign.set();
-    }
+    void wakeup(bool) override { wakeups.fetch_add(1, std::memory_order_relaxed); }
     void notify(Base::List*) override {}
 
     std::atomic<int> wakeups{0};
-    Base::Sign sign{0};
 };
 
 }  // namespace FlowTest

@@ -19,23 +19,6 @@ constexpr long kPerThread = 100000;
 constexpr long kPerThread = 500000;
 #endif
 
-TEST(MemoryHelpers, AlignAdditionAndCeilLog) {
-    // {size, bits, addition}
-    const unsigned long align[][3] = {{0, 3, 0}, {1, 3, 7},     {8, 3, 0},
-                                      {9, 3, 7}, {4095, 12, 1}, {5, 0, 0}};
-    for (const auto& c : align) EXPECT_EQ(Base::align_addition(c[0], c[1]), c[2]) << c[0];
-    // {value, base, log, power}; 0 and 1 still count one step.
-    const unsigned long logs[][4] = {{0, 2, 1, 2},       {1, 2, 1, 2},        {2, 2, 1, 2},
-                                     {3, 2, 2, 4},       {1024, 2, 10, 1024}, {1025, 2, 11, 2048},
-                                     {1000, 10, 3, 1000}};
-    for (const auto& c : logs) {
-        unsigned long power = 0;
-        EXPECT_EQ(Base::ceil_log(c[0], c[1], nullptr), static_cast<int>(c[2])) << c[0];
-        EXPECT_EQ(Base::ceil_log(c[0], c[1], &power), static_cast<int>(c[2])) << c[0];
-        EXPECT_EQ(power, c[3]) << c[0];
-    }
-}
-
 // Small and large sizes, the large ones after a large heap block was dirtied
 // and freed (where calloc would hand back recycled memory): every byte reads
 // zero, all of it can be written, and freeing with the size works.
@@ -79,14 +62,6 @@ TEST(Memory, BumpsWithinBlocksAndClearReusesThem) {
     EXPECT_EQ(size_of(m).second, 0u);
     EXPECT_EQ(m.alloc(60), a);
     EXPECT_EQ(size_of(m).first, 64UL + 1000 + 5000);
-}
-
-TEST(Memory, RestoredExternalMemoryIsUsedAndNotFreed) {
-    static char external[256];
-    Base::Memory m(0, 128);
-    m.restore(external, sizeof(external));
-    EXPECT_EQ(m.alloc(200), external);
-    // Destruction must not free the static buffer (ASan would report it).
 }
 
 // Threads allocate small ranges and fill them with their own byte; any

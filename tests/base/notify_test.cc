@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/mutex.h"
 #include "base/sign.h"
 
 namespace {
@@ -29,45 +28,36 @@ class CountingNotify : public Base::Notify {
     std::atomic<int> wakeups{0};
 };
 
-TEST(Producer, OneConsumerPerGroupWithAListOfItsNotifies) {
+// A producer keeps one consumer per group, listing the group's notifies, and
+// wakes each group once, not its notifies; a consumer wakes its group at once.
+TEST(Producer, OneConsumerPerGroupWokenOncePerProduce) {
     Base::Producer producer;
-    CountingGroup group;
-    CountingNotify a(&group), b(&group);
+    EXPECT_EQ(0, producer.produce());
+    CountingGroup g1, g2;
+    CountingNotify a(&g1), b(&g1), other(&g2);
     Base::List::Node* node = reinterpret_cast<Base::List::Node*>(1);
-    Base::Consumer* c = producer.add(&group, node);
+    Base::Consumer* c = producer.add(&g1, node);
     ASSERT_NE(nullptr, c);
     EXPECT_EQ(nullptr, node) << "the group itself needs no entry";
-    EXPECT_EQ(&group, c->get_group());
-    EXPECT_EQ(0, c->get_list()->get_count());
-
+    EXPECT_EQ(&g1, c->get_group());
     Base::List::Node *na = nullptr, *nb = nullptr;
     EXPECT_EQ(c, producer.add(&a, na));
     EXPECT_EQ(c, producer.add(&b, nb));
     ASSERT_TRUE(na != nullptr && nb != nullptr);
     EXPECT_EQ(&a, na->data);
     EXPECT_EQ(2, c->get_list()->get_count());
-    EXPECT_EQ(1, producer.get_count());
+    EXPECT_NE(c, producer.add(&other, node));
+    EXPECT_EQ(2, producer.get_count());
+    EXPECT_EQ(2, producer.produce());
+    EXPECT_EQ(2, producer.produce());
+    EXPECT_EQ((std::vector<int>{g1.wakeups, g2.wakeups, a.wakeups}), (std::vector<int>{2, 2, 0}));
+    EXPECT_EQ(0u, producer.get_last_produce());
 
     producer.remove(c, &a, na);
-    producer.remove(c, &group, nullptr);  // nothing to remove for the group
-    producer.remove(nullptr, &b, nb);     // no consumer: ignored
+    producer.remove(c, &g1, nullptr);  // nothing to remove for the group
+    producer.remove(nullptr, &b, nb);  // no consumer: ignored
     EXPECT_EQ(1, c->get_list()->get_count());
     EXPECT_EQ(&b, c->get_list()->get_first()->data);
-}
-
-// The producer wakes each group once, not its notifies; a consumer wakes its
-// group at once.
-TEST(Producer, ProduceAndConsumeWakeEachGroupOnce) {
-    Base::Producer producer;
-    EXPECT_EQ(0, producer.produce());
-    CountingGroup g1, g2;
-    CountingNotify n1(&g1), n2(&g1), n3(&g2);
-    Base::List::Node* node;
-    for (CountingNotify* n : {&n1, &n2, &n3}) producer.add(n, node);
-    EXPECT_EQ(2, producer.produce());
-    EXPECT_EQ(2, producer.produce());
-    EXPECT_EQ((std::vector<int>{g1.wakeups, g2.wakeups, n1.wakeups}), (std::vector<int>{2, 2, 0}));
-    EXPECT_EQ(0u, producer.get_last_produce());
 
     CountingGroup group;
     Base::Consumer consumer(&group);
@@ -188,22 +178,6 @@ TEST(Sign, EverySetFromAnotherThreadIsTakenOnce) {
     waiter.join();
     EXPECT_EQ(taken.load(), kRounds);
     EXPECT_FALSE(s.timed_wait(0, false));
-}
-
-TEST(Mutex, SerialisesIncrements) {
-    Base::Mutex m;
-    long counter = 0;
-    auto work = [&] {
-        for (int i = 0; i < 100000; ++i) {
-            m.enter();
-            ++counter;
-            m.leave();
-        }
-    };
-    std::thread a(work), b(work);
-    a.join();
-    b.join();
-    EXPECT_EQ(counter, 200000);
 }
 
 }  // namespace
