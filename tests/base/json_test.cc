@@ -44,11 +44,7 @@ TEST(Json, ParsesTypedValues) {
     EXPECT_FALSE(value("f")->get_bool());
     EXPECT_EQ(Base::Json::NULL_VALUE, value("n")->get_type());
 
-    int64_t scaled;
-    int decimals, whole = 0;
-    ASSERT_TRUE(Base::Json::get_number(value("i"), scaled, decimals));
-    EXPECT_EQ(std::make_pair(scaled, decimals), std::make_pair(int64_t{-42}, 0));
-    EXPECT_EQ(Base::Json::NUMBER0 + 3, value("d")->get_type());
+    int whole = 0;
     EXPECT_DOUBLE_EQ(12.345, Base::Json::get_float(value("d")));
     EXPECT_TRUE(Base::Json::get_number(value("d"), whole));
     EXPECT_EQ(12, whole);
@@ -148,10 +144,6 @@ TEST(Json, SeveralObjectsAndTopLevelArrays) {
     EXPECT_FALSE(parse_exact(json, "{\"d\":4} {\"e\":"));
     EXPECT_EQ(4, json.get_object_count()) << "a failed parse appends nothing";
     EXPECT_EQ(nullptr, json.get_object(4));
-    Base::Queue::Iterator it(json.get_objects());
-    int walked = 0;
-    while (void* o = it.next()) EXPECT_EQ(json.get_object(walked++), o);
-    EXPECT_EQ(4, walked);
     EXPECT_EQ(nullptr, json.get_object(-1));
 }
 
@@ -178,11 +170,6 @@ TEST(Json, BuiltDocumentPrintsWithTabs) {
     for (const TestTable::Row& row : TestTable::read("base/json.data", "built"))
         expected += text_of(row) + "\n";
     EXPECT_EQ(expected, to_text(json, 1));
-
-    // The printed text parses back to the same document.
-    Base::Json again;
-    ASSERT_TRUE(parse_exact(again, expected));
-    EXPECT_EQ(expected, to_text(again, 1));
 }
 
 using JsonFiles = FlowTest::TempDirTest;
