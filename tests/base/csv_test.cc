@@ -70,7 +70,7 @@ TEST(CsvSplit, CutsFieldsAndRefusesMalformedLines) {
     }
 }
 
-TEST(Csv, HeaderLookupAndWidthRule) {
+TEST(Csv, HeaderLookupWidthRuleAndIndexBounds) {
     Base::Csv csv(false, 16);
     EXPECT_EQ(0, csv.add_head("id"));
     EXPECT_EQ(1, csv.add_head("price"));
@@ -85,17 +85,14 @@ TEST(Csv, HeaderLookupAndWidthRule) {
     EXPECT_EQ(-1, csv.add_head("late"));
     ASSERT_TRUE(csv.read_data("1,2,3"));
     EXPECT_EQ(3, csv.add_head("late"));
-}
-
-TEST(Csv, IndexBeyondTheRowFails) {
-    auto csv = make_table(false, 16, 2);
-    EXPECT_FALSE(csv->set_data(2, int32_t(1)));
-    EXPECT_FALSE(csv->set_data(-1, "x"));
+    // An index beyond the row fails and clears the output.
+    EXPECT_FALSE(csv.set_data(4, int32_t(1)));
+    EXPECT_FALSE(csv.set_data(-1, "x"));
     int32_t v = 5;
-    EXPECT_FALSE(csv->get_data(2, v));
+    EXPECT_FALSE(csv.get_data(4, v));
     EXPECT_EQ(0, v);
     const char* text = "";
-    EXPECT_FALSE(csv->get_data(7, text));
+    EXPECT_FALSE(csv.get_data(7, text));
     EXPECT_EQ(nullptr, text);
 }
 
