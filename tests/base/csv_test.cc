@@ -123,9 +123,6 @@ TEST(Csv, TypedCellsRoundTripThroughALine) {
               std::make_tuple('Z', std::string("say \"hi\", twice"), int8_t(-128), uint8_t(254),
                               int16_t(-32768), uint16_t(65535), INT32_MIN, 4000000000u, INT64_MIN,
                               UINT64_MAX - 1, 1.25f, -2.5));
-    int64_t fixed = 0;
-    EXPECT_TRUE(in->get_data(12, fixed, TYPE_FIXEDPOINT2));
-    EXPECT_EQ(-12345, fixed);
 }
 
 TEST(Csv, NullValuesAreEmptyCells) {
