@@ -135,6 +135,7 @@ TEST(Time, ArithmeticWrapsAroundMidnight) {
     char buffer[32];
     Base::Time(93005).to_string(buffer, "%02d:%02d:%02d");
     EXPECT_STREQ("09:30:05", buffer);
+    EXPECT_EQ(0, Base::Time().get_time());
 }
 
 TEST(DateTime, AKnownInstantInEveryForm) {

@@ -389,6 +389,7 @@ TEST(FieldDescForms, EveryTypeRoundTripsThroughJsonAndForeignMembersAreRefused) 
     std::fill(back.begin(), back.end(), 0);
     ASSERT_TRUE(d.from_json(parsed.get_object(0), back.data()));
     EXPECT_EQ(back, all.record);
+    EXPECT_TRUE(d.equal_field(back.data(), all.record.data()));
     // Unknown names and non-string values are refused.
     Base::Json::Object* unknown = json.add_object();
     unknown->add_string("Nonsense", "1");
