@@ -40,7 +40,9 @@ Longs contents(const Base::List& l) {
     return out;
 }
 
-TEST(List, InsertsAroundGivenNodes) {
+// Inserted around given nodes, then removed from the middle and popped from
+// either end until empty, when pops find nothing.
+TEST(List, InsertsAroundGivenNodesRemovesAndPops) {
     Base::List l(true, 2);
     Base::List::Node* two = l.push_back(P(2));
     l.push_front(P(1));
@@ -50,22 +52,15 @@ TEST(List, InsertsAroundGivenNodes) {
     l.push_front(P(6), four);     // in front of 4
     l.push_back(P(7), four);      // behind the last
     EXPECT_EQ(contents(l), (Longs{5, 1, 2, 3, 6, 4, 7}));
-    EXPECT_EQ(l.get_last()->data, P(7));
-}
-
-TEST(List, RemoveAndPopFromEitherEnd) {
-    Base::List l(false, 0);
-    EXPECT_EQ(l.pop_back(), nullptr);
-    EXPECT_EQ(l.pop_front(), nullptr);
-    l.push_back(P(1));
-    Base::List::Node* mid = l.push_back(P(2));
-    l.push_back(P(3));
-    EXPECT_EQ(l.remove(mid), P(2));
-    EXPECT_EQ(contents(l), (Longs{1, 3}));
-    EXPECT_EQ(l.pop_back(), P(3));
+    EXPECT_EQ(l.remove(two), P(2));
+    EXPECT_EQ(l.pop_back(), P(7));
+    EXPECT_EQ(l.pop_front(), P(5));
+    EXPECT_EQ(contents(l), (Longs{1, 3, 6, 4}));
+    for (long v : {4, 6, 3}) EXPECT_EQ(l.pop_back(), P(v));
     EXPECT_EQ(l.pop_front(), P(1));
+    EXPECT_EQ(std::make_tuple(l.pop_back(), l.pop_front(), l.get_first()),
+              std::make_tuple(nullptr, nullptr, nullptr));
     EXPECT_EQ(contents(l), Longs{});
-    EXPECT_EQ(l.get_first(), nullptr);
 }
 
 TEST(List, TruncateKeepsUpToTheGivenNodeAndPooledNodesAreReused) {
