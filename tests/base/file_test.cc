@@ -29,23 +29,12 @@ TEST(FilePath, ConvertParentChildAndName) {
     EXPECT_STREQ("noext", name);
 }
 
-TEST_F(FileTest, ExistRenameRemove) {
+// One scratch file: length and position, cut at the position or to a
+// length; then found, renamed and removed, each refused once it is gone.
+TEST_F(FileTest, LengthTruncationExistRenameRemove) {
     std::string a = path("a"), b = path("b");
     EXPECT_FALSE(Base::File::is_exist(a.c_str()));
-    FILE* f = fopen(a.c_str(), "wb");
-    ASSERT_NE(nullptr, f);
-    fclose(f);
-    EXPECT_TRUE(Base::File::is_exist(a.c_str()));
-    EXPECT_TRUE(Base::File::rename(a.c_str(), b.c_str()));
-    EXPECT_FALSE(Base::File::is_exist(a.c_str()));
-    EXPECT_FALSE(Base::File::rename(a.c_str(), b.c_str()));
-    EXPECT_TRUE(Base::File::remove(b.c_str()));
-    EXPECT_FALSE(Base::File::remove(b.c_str()));
-}
-
-TEST_F(FileTest, LengthPositionAndTruncation) {
-    std::string p = path("len");
-    FILE* f = fopen(p.c_str(), "w+b");
+    FILE* f = fopen(a.c_str(), "w+b");
     ASSERT_NE(nullptr, f);
     fputs("0123456789", f);
     long n = -1, at = -1;
@@ -59,6 +48,12 @@ TEST_F(FileTest, LengthPositionAndTruncation) {
     EXPECT_EQ(std::make_pair(0L, 2L), std::make_pair(at, n));
     EXPECT_GT(Base::File::get_last_modify_time(f), 1600000000L);
     fclose(f);
+    EXPECT_TRUE(Base::File::is_exist(a.c_str()));
+    EXPECT_TRUE(Base::File::rename(a.c_str(), b.c_str()));
+    EXPECT_FALSE(Base::File::is_exist(a.c_str()));
+    EXPECT_FALSE(Base::File::rename(a.c_str(), b.c_str()));
+    EXPECT_TRUE(Base::File::remove(b.c_str()));
+    EXPECT_FALSE(Base::File::remove(b.c_str()));
 }
 
 // Every line read_line yields from the text with the given buffer size; the
