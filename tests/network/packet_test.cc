@@ -91,7 +91,7 @@ TEST(XmpPacket, HeadersAreBigEndian) {
 }
 
 // Series, price 12.345 as a big-endian double, volume, the null delta as
-// DBL_MAX, the name.
+// DBL_MAX, the name; the struct form with doubles holds the same values.
 TEST(XmpPacket, FixedPointTravelsAsDouble) {
     QuoteDesc d;
     ASSERT_EQ(d.stream_size, 2 + 8 + 4 + 8 + 6);
@@ -108,11 +108,24 @@ TEST(XmpPacket, FixedPointTravelsAsDouble) {
     EXPECT_EQ(bytes(back), bytes(q));
     EXPECT_EQ(XmpPacket::from_stream(&d, &back, wire.data(), d.stream_size, true), 5);
     EXPECT_EQ(bytes(back), bytes(quote(3, bits(12.345), 10, bits(DBL_MAX), "ab")));
-}
 
-TEST(XmpPacket, RoundsNegativeAndNonFiniteValues) {
-    double cases[] = {-2.5, 1.005, NAN, INFINITY, -1e300};
-    int64_t want[] = {-2500, 1005, INT64_MAX, INT64_MAX, INT64_MAX};
+    // Between the two struct forms, whole, cut short and in place.
+    Quote neg = quote(0, -1234567, 5, INT64_MAX, ""), dbl = neg;
+    XmpPacket::to_struct(&d, &neg, &dbl, sizeof neg);
+    EXPECT_EQ(bytes(dbl), bytes(quote(0, bits(-1234.567), 5, bits(DBL_MAX), "")));
+    EXPECT_EQ(XmpPacket::from_struct(&d, &back, &dbl, sizeof dbl), 5);
+    EXPECT_EQ(bytes(back), bytes(neg));
+    EXPECT_EQ(XmpPacket::from_struct(&d, &back, &dbl, 4), 1);
+    EXPECT_EQ(back.price, 0);
+    XmpPacket::to_struct(&d, &neg);
+    EXPECT_EQ(bytes(neg), bytes(dbl));
+    XmpPacket::from_struct(&d, &neg);
+    EXPECT_EQ(neg.price, -1234567);
+
+    // Negative values scale, inexact ones round to the nearest; what has no
+    // fixed-point value (NaN, infinite, out of range) is null.
+    const double cases[] = {-2.5, 1.005, NAN, INFINITY, -1e300};
+    const int64_t want[] = {-2500, 1005, INT64_MAX, INT64_MAX, INT64_MAX};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(XmpPacket::fixed_from(cases[i], 1000.0), want[i]) << cases[i];
 }
@@ -138,21 +151,6 @@ TEST(XmpPacket, ShortInputsZeroFillAndCountWholeMembers) {
     XmpPacket::to_stream(&d, &q, wire.data(), 20);  // Series, Price, Volume fit
     EXPECT_EQ(wire[0], 0x11);
     EXPECT_EQ(Bytes(wire.begin() + 14, wire.begin() + d.stream_size), Bytes(d.stream_size - 14, 0));
-}
-
-TEST(XmpPacket, StructConversionsMatchTheWire) {
-    QuoteDesc d;
-    Quote q = quote(0, -1234567, 5, INT64_MAX, ""), dbl = q, back = q;
-    XmpPacket::to_struct(&d, &q, &dbl, sizeof q);
-    EXPECT_EQ(bytes(dbl), bytes(quote(0, bits(-1234.567), 5, bits(DBL_MAX), "")));
-    EXPECT_EQ(XmpPacket::from_struct(&d, &back, &dbl, sizeof dbl), 5);
-    EXPECT_EQ(bytes(back), bytes(q));
-    EXPECT_EQ(XmpPacket::from_struct(&d, &back, &dbl, 4), 1);
-    EXPECT_EQ(back.price, 0);
-    XmpPacket::to_struct(&d, &q);  // in place
-    EXPECT_EQ(bytes(q), bytes(dbl));
-    XmpPacket::from_struct(&d, &q);
-    EXPECT_EQ(q.price, -1234567);
 }
 
 TEST(XeloPacket, HeaderWireForm) {

@@ -24,33 +24,6 @@ class FlowRecycler : public ::testing::Test {
     Base::DataFlow flow{1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false};
 };
 
-TEST_F(FlowRecycler, WithoutReadersReleasesBlocksBeforeEndMinusKeepButOne) {
-    Parallel::FlowRecycler recycler(nullptr, &flow, 3000, "/tmp/x.flow", 0);
-    EXPECT_TRUE(recycler.on_invoke());
-    // Object 7000 lies in the seventh block; the one before it is kept.
-    EXPECT_GE(flow.get_recycle_count(), 7000u - 3 * 1045u);
-    EXPECT_LT(flow.get_recycle_count(), 7000u - 1044u);
-    EXPECT_FALSE(recycler.on_invoke());
-    EXPECT_STREQ("/tmp/x.flow", recycler.get_path());
-    EXPECT_EQ(nullptr, recycler.get_index());
-}
-
-TEST_F(FlowRecycler, ReaderCellsHoldBackRecyclingAndStartAtTheLastMinimum) {
-    Parallel::FlowRecycler recycler(nullptr, &flow, 0, nullptr, 16);
-    EXPECT_NE(nullptr, recycler.get_index());
-    unsigned long* slow = recycler.alloc_reader();  // on this thread: no reactor
-    ASSERT_NE(nullptr, slow);
-    EXPECT_EQ(0u, *slow);
-    EXPECT_FALSE(recycler.on_invoke());
-    __atomic_store_n(slow, 5000UL, __ATOMIC_RELEASE);
-    EXPECT_TRUE(recycler.on_invoke());
-    EXPECT_LT(flow.get_recycle_count(), 5000u);
-    unsigned long* late = recycler.alloc_reader();
-    EXPECT_EQ(5000u, *late);
-    recycler.free_reader(slow);
-    recycler.free_reader(late);
-}
-
 TEST_F(FlowRecycler, OnAReactorCellsComeAndGoThroughEventsAndMemoryIsReleased) {
     Parallel::Reactor reactor("recycler");
     ASSERT_TRUE(reactor.create(true, nullptr));
