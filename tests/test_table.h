@@ -55,6 +55,33 @@ inline std::vector<Row> read(const std::string& path, const std::string& kind) {
     return some;
 }
 
+// A row's fields from the given one on, joined back: texts (JSON, addresses,
+// times) hold ':' themselves. "\n" in a row stands for a line break.
+inline std::string text(const Row& row, size_t from = 1) {
+    std::string out;
+    for (size_t i = from; i < row.size(); ++i) out += (i > from ? ":" : "") + row[i];
+    for (size_t at; (at = out.find("\\n")) != std::string::npos;) out.replace(at, 2, "\n");
+    return out;
+}
+
+// Bytes written as hex, spaces for reading only; "hh*n" is byte hh n times.
+inline std::string bytes(const std::string& hex) {
+    std::string b;
+    for (size_t pos = 0; pos < hex.size();) {
+        if (hex[pos] == ' ') {
+            ++pos;
+        } else if (hex[pos] == '*') {
+            size_t used = 0;
+            b.append(std::stoul(hex.substr(pos + 1), &used) - 1, b.back());
+            pos += 1 + used;
+        } else {
+            b += static_cast<char>(std::stoi(hex.substr(pos, 2), nullptr, 16));
+            pos += 2;
+        }
+    }
+    return b;
+}
+
 inline std::string where(const std::string& path, const Row& row) {
     return path + ":" + std::to_string(row.line);
 }

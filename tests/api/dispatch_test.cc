@@ -80,7 +80,7 @@ TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
         feed({static_cast<unsigned>(std::stoul(r[2], nullptr, 16)),
               static_cast<unsigned>(std::stoul(r[1])), 41, 'L', 99},
              r[3] == "info" ? wire::rsp_info(0, "") : "");
-        EXPECT_EQ(joined(spi.events), ToolTest::text_of(r, 4)) << r.line;
+        EXPECT_EQ(joined(spi.events), TestTable::text(r, 4)) << r.line;
     }
     // Without an Spi the cache, the count and the log are kept all the same.
     api.RegisterSpi(nullptr);
@@ -100,7 +100,7 @@ TEST_F(DispatchTest, PackageCallbacksDependOnlyOnTheSeries) {
 std::vector<std::string> texts(const std::string& kind) {
     std::vector<std::string> out;
     for (const TestTable::Row& r : TestTable::read("api/dispatch.data", kind))
-        out.push_back(ToolTest::text_of(r, 1));
+        out.push_back(TestTable::text(r, 1));
     return out;
 }
 
@@ -154,7 +154,7 @@ TEST_F(DispatchTest, TopicQueryWalk) {
         spi.events.clear();
         const unsigned before = received();
         feed({0x4202, 1, 1, r[1][0], 8}, fields);
-        EXPECT_EQ(joined(spi.events), ToolTest::text_of(r, 4)) << r.line;
+        EXPECT_EQ(joined(spi.events), TestTable::text(r, 4)) << r.line;
         EXPECT_EQ(received() - before, std::stoul(r[3])) << r.line;
     }
     std::vector<std::string> lines = log_lines();

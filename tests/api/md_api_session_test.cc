@@ -77,13 +77,6 @@ unsigned long reference_mask(const char* text) {
     return h1 << 32 | h2;
 }
 
-std::string hex(const unsigned char* p, int n) {
-    std::string s(2 * static_cast<size_t>(n) + 1, '\0');
-    OPENSSL_buf2hexstr_ex(&s[0], s.size(), nullptr, p, static_cast<size_t>(n), '\0');
-    s.pop_back();
-    return s;
-}
-
 // plain sealed the way a front does it: SM2 under the public key of a
 // key-exchange text ("40" X "40" Y), in hex.
 std::string seal_hex(const char* text, const unsigned char* plain, int n) {
@@ -95,7 +88,10 @@ std::string seal_hex(const char* text, const unsigned char* plain, int n) {
     int out_len = 0;
     front.encode(nullptr, out_len, plain, n);
     front.encode(out, out_len, plain, n);
-    return hex(out, out_len);
+    std::string hex(2 * static_cast<size_t>(out_len) + 1, '\0');
+    OPENSSL_buf2hexstr_ex(&hex[0], hex.size(), nullptr, out, static_cast<size_t>(out_len), '\0');
+    hex.pop_back();
+    return hex;
 }
 
 // The simulator's test key, whose public half the library embeds.
@@ -304,7 +300,7 @@ TEST_F(MdApiLoopbackTest, KeyExchangeFirstThenEachReplyOfTheTable) {
         ASSERT_EQ(login_and_read(login), r[1] == "0");     // an error holds the login
         EXPECT_TRUE(r[1] != "0" || login.tid == 0x1001u);  // in clear, read as such
         if (r[3] == "bare") front_.send_packet(0x1002, 42, wire::rsp_info(0, ""));
-        const std::string event = ToolTest::text_of(r, 4);
+        const std::string event = TestTable::text(r, 4);
         EXPECT_TRUE(event.empty() || spi_.wait_for(event)) << event;
         if (r[3] == "bare") {  // closed, then back with a fresh key pair
             EXPECT_TRUE(front_.wait_closed());
@@ -608,7 +604,7 @@ TEST_F(KeyExchangeTest, RepliesGiveTheMaskedOrSealedKey) {
     EXPECT_EQ(type_, 0xEE);
     const unsigned char bytes[8] = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
     unsigned long v = 0xEFCDAB8967452301UL;
-    ASSERT_EQ(derive("B" + hex(bytes, 8)), 1);
+    ASSERT_EQ(derive("B0123456789ABCDEF"), 1);
     EXPECT_EQ(type_, 1);
     EXPECT_EQ(key_, v ^ reference_mask(text_));
     // Lower-case digits and a 17th digit give the same key; 'D' selects type 3.

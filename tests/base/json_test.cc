@@ -60,13 +60,6 @@ TEST(Json, ParsesTypedValues) {
     EXPECT_DOUBLE_EQ(0.5, Base::Json::get_float(inner->get_property("inner")->get_value()));
 }
 
-// The text of a row: every field after the kind, colons included.
-std::string text_of(const TestTable::Row& row) {
-    std::string text = row[1];
-    for (size_t i = 2; i < row.size(); ++i) text += ":" + row[i];
-    return text;
-}
-
 TEST(Json, NumbersAreScaledIntegers) {
     for (const TestTable::Row& row : TestTable::read("base/json.data", "num")) {
         SCOPED_TRACE(TestTable::where("base/json.data", row));
@@ -107,7 +100,7 @@ TEST(Json, LargeNumbersAndEscapesPrintBack) {
 
 TEST(Json, MalformedInputFailsWithoutAppendingAndDepthIsBounded) {
     for (const TestTable::Row& row : TestTable::read("base/json.data", "bad")) {
-        const std::string text = text_of(row);
+        const std::string text = TestTable::text(row);
         Base::Json json;
         EXPECT_FALSE(parse_exact(json, text)) << text;
         EXPECT_EQ(0, json.get_object_count()) << text;
@@ -158,7 +151,7 @@ TEST(Json, BuiltDocumentPrintsWithTabs) {
     EXPECT_EQ(nullptr, o->get_property("Open")->get_value()->push_null()) << "not an array";
     std::string expected;
     for (const TestTable::Row& row : TestTable::read("base/json.data", "built"))
-        expected += text_of(row) + "\n";
+        expected += TestTable::text(row) + "\n";
     EXPECT_EQ(expected, to_text(json, 1));
 }
 

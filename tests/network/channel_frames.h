@@ -80,24 +80,6 @@ inline Bytes zero_frame(const Bytes& packet) {
     return frame(Bytes(reinterpret_cast<char*>(out), n), 3);
 }
 
-// Bytes written as hex, spaces for reading only; "hh*n" is byte hh n times.
-inline Bytes from_hex(const std::string& text) {
-    Bytes b;
-    for (size_t pos = 0; pos < text.size();) {
-        if (text[pos] == ' ') {
-            ++pos;
-        } else if (text[pos] == '*') {
-            size_t used = 0;
-            b.append(std::stoul(text.substr(pos + 1), &used) - 1, b.back());
-            pos += 1 + used;
-        } else {
-            b += static_cast<char>(std::stoi(text.substr(pos, 2), nullptr, 16));
-            pos += 2;
-        }
-    }
-    return b;
-}
-
 inline Bytes interval_frame(unsigned long seconds) {
     Bytes f("\x00\x06\x00\x00\x07\x04", 6);
     put32(f, seconds);

@@ -230,9 +230,9 @@ TEST_F(ChannelTest, EachMalformedStreamClosesWithItsReason) {
             if (c[6] == "1") channel_->enable_compress();
             if (c[7].empty()) return;
             channel_->publish(flow(60), nullptr, nullptr, nullptr, nullptr, nullptr);
-            append(flow(60), F::from_hex(c[7]));
+            append(flow(60), TestTable::bytes(c[7]));
         });
-        send(F::from_hex(c[1]));
+        send(TestTable::bytes(c[1]));
         if (c[2] == "close") shutdown(peer_, SHUT_WR);
         if (c[2] == "reset") {
             linger hard = {1, 0};
@@ -318,7 +318,7 @@ TEST_F(ChannelTest, SplitFramesWaitForTheirLastByteAndIntervalsSetTheTimeout) {
     // A lone 4-byte control frame is not examined until 6 bytes are there,
     // then removed without effect.
     const Bytes b = F::data_frame(7, 2, 10);
-    for (const Bytes& piece : {F::from_hex("00000000"), b.substr(0, 3), b.substr(3)})
+    for (const Bytes& piece : {TestTable::bytes("00000000"), b.substr(0, 3), b.substr(3)})
         send_all(piece);
     EXPECT_EQ(2u, flow(7)->get_count());
     EXPECT_EQ(60u, channel_->get_heartbeat_timeout());
@@ -329,7 +329,7 @@ TEST_F(ChannelTest, SplitFramesWaitForTheirLastByteAndIntervalsSetTheTimeout) {
             << TestTable::where(table, c);
     }
     // Other control frames change nothing.
-    send_all(F::heartbeat_frame() + F::from_hex("0006 0000 0804 00000009"));
+    send_all(F::heartbeat_frame() + TestTable::bytes("0006 0000 0804 00000009"));
     EXPECT_EQ(4u, channel_->get_heartbeat_timeout());
     EXPECT_TRUE(session_->reasons.empty());
 }
@@ -443,7 +443,7 @@ TEST_F(ChannelTest, HeartbeatSpacingAndIntervalFrame) {
     channel_->send_heartbeat();
     channel_->send_heartbeat();  // not due again yet
     channel_->set_heartbeat_timeout(181);
-    Bytes expected = F::heartbeat_frame() + F::from_hex("0006 0000 0704 0000003c");
+    Bytes expected = F::heartbeat_frame() + TestTable::bytes("0006 0000 0704 0000003c");
     EXPECT_EQ(expected, receive(expected.size()));
     step();
     char extra;
@@ -510,9 +510,9 @@ TEST_F(ChannelTest, ConnectCallsTheSessionBeforeJoiningTheReactor) {
     run([&] {
         std::vector<Bytes> records;
         for (const Bytes& r : objects(&log)) records.push_back(r.substr(9, 1) + r.substr(16));
-        EXPECT_EQ(records, (std::vector<Bytes>{F::from_hex("00") + Bytes("127.0.0.1", 10),
-                                               F::from_hex("01") + F::heartbeat_frame(),
-                                               F::from_hex("06"), F::from_hex("05")}));
+        EXPECT_EQ(records, (std::vector<Bytes>{TestTable::bytes("00") + Bytes("127.0.0.1", 10),
+                                               TestTable::bytes("01") + F::heartbeat_frame(),
+                                               TestTable::bytes("06"), TestTable::bytes("05")}));
     });
     const std::string peer = " [127.0.0.1] [" + std::to_string(port_) + "]";
     EXPECT_EQ(reporter_.get(), std::vector<std::string>{"5 XeloClientChannel connect ok!" + peer});
@@ -678,13 +678,14 @@ TEST(ChannelLog, RecordsCarryNumberTimeKindLengthAndData) {
     }
     EXPECT_EQ(consumer.wakeups.load(), 10);
     ASSERT_EQ(log.size(), 10u);
-    std::vector<Bytes> want = {F::from_hex("0000") + Bytes("127.0.0.1", 10),
-                               F::from_hex("0001 000200")};
+    std::vector<Bytes> want = {TestTable::bytes("0000") + Bytes("127.0.0.1", 10),
+                               TestTable::bytes("0001 000200")};
     for (int k = 3; k <= 7; ++k) want.push_back(Bytes{0, static_cast<char>(k)});
-    want.push_back(F::from_hex("0008 04 0102030405060708"));
+    want.push_back(TestTable::bytes("0008 04 0102030405060708"));
     EXPECT_EQ(want, std::vector<Bytes>(log.begin(), log.begin() + 8));
     // 65535 bytes do not fit one record: split, nothing lost.
-    EXPECT_TRUE(log[8] == F::from_hex("0002 5a*65519") && log[9] == F::from_hex("0002 5a*16"));
+    EXPECT_TRUE(log[8] == TestTable::bytes("0002 5a*65519") &&
+                log[9] == TestTable::bytes("0002 5a*16"));
 }
 
 TEST(ChannelNotes, PublishedIvIsTheConstant) {

@@ -275,11 +275,6 @@ int run(bool encode, const Bytes& in, Bytes& out, int capacity) {
     return rc;
 }
 
-Bytes hex(const std::string& text) {
-    const std::string b = ChannelFrames::from_hex(text);
-    return Bytes(b.begin(), b.end());
-}
-
 // Hand-worked codes both ways, and what does not fit or ends inside an
 // escape refused.
 TEST(ZeroCode, KnownCodesAndRefusals) {
@@ -288,10 +283,13 @@ TEST(ZeroCode, KnownCodesAndRefusals) {
         SCOPED_TRACE(TestTable::where(table, c));
         Bytes out;
         if (c[0] == "refuse") {
-            EXPECT_EQ(run(c[1] == "encode", hex(c[2]), out, std::stoi(c[3])), std::stoi(c[4]));
+            const std::string in = TestTable::bytes(c[2]);
+            EXPECT_EQ(run(c[1] == "encode", Bytes(in.begin(), in.end()), out, std::stoi(c[3])),
+                      std::stoi(c[4]));
             continue;
         }
-        const Bytes plain = hex(c[1]), code = hex(c[2]);
+        const std::string p = TestTable::bytes(c[1]), k = TestTable::bytes(c[2]);
+        const Bytes plain(p.begin(), p.end()), code(k.begin(), k.end());
         ASSERT_EQ(run(true, plain, out, static_cast<int>(code.size())), 0);
         EXPECT_EQ(out, code);
         ASSERT_EQ(run(false, code, out, static_cast<int>(plain.size())), 0);

@@ -1,6 +1,6 @@
-// Child processes, scratch directories and table texts for the tools'
-// tests: programs started with their output in a log file, bounded waits,
-// and xelmd-front on a free loopback port.
+// Child processes and scratch directories for the tools' tests: programs
+// started with their output in a log file, bounded waits, and xelmd-front on
+// a free loopback port.
 #ifndef XELMD_TESTS_TOOLS_PROCESS_H
 #define XELMD_TESTS_TOOLS_PROCESS_H
 
@@ -19,16 +19,6 @@
 #include "../test_table.h"
 
 namespace ToolTest {
-
-// A row's fields from the given one on, joined back: the tools' texts (JSON,
-// addresses, times) hold ':' themselves. "\n" in a row stands for a line
-// break.
-inline std::string text_of(const TestTable::Row& row, size_t from = 1) {
-    std::string out;
-    for (size_t i = from; i < row.size(); ++i) out += (i > from ? ":" : "") + row[i];
-    for (size_t at; (at = out.find("\\n")) != std::string::npos;) out.replace(at, 2, "\n");
-    return out;
-}
 
 inline std::string temp_dir() {
     char path[] = "/tmp/xelmd_tools_XXXXXX";

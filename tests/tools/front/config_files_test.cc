@@ -35,8 +35,8 @@ TEST(ConfigFiles, EachFileGivesItsFaultsOrItsExactError) {
     ASSERT_EQ(rows.size() % 2, 0u);
     for (size_t i = 0; i < rows.size(); i += 2) {
         SCOPED_TRACE(TestTable::where(path, rows[i]));
-        EXPECT_EQ(read_as(rows[i][0], ToolTest::text_of(rows[i])),
-                  rows[i + 1][0] + ":" + ToolTest::text_of(rows[i + 1]));
+        EXPECT_EQ(read_as(rows[i][0], TestTable::text(rows[i])),
+                  rows[i + 1][0] + ":" + TestTable::text(rows[i + 1]));
     }
     Scenario s;
     std::string error;

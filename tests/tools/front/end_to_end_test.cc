@@ -197,7 +197,7 @@ TEST(EndToEnd, EachScriptedFaultDisconnectsWithItsReasonThenReconnects) {
         const std::string& reason = r[1];
         FrontProcess front;
         std::string scenario = front.dir + "/scenario.json";
-        ToolTest::write_file(scenario, "{\"faults\": [" + ToolTest::text_of(r, 2) + "]}");
+        ToolTest::write_file(scenario, "{\"faults\": [" + TestTable::text(r, 2) + "]}");
         ASSERT_TRUE(start(front, {"--scenario", scenario}));
         Client client(front.dir, {front.address()}, {}, TE_RESUME_FROM_BEGINNING, 5);
         ASSERT_EQ(client.init_result, 0);

@@ -26,7 +26,7 @@ TEST(FrontServer, RefusesBadConfigurationElseServesTheMarket) {
         Front::FrontServer server;
         std::string error;
         EXPECT_FALSE(server.start(o, error));
-        EXPECT_EQ(error, ToolTest::text_of(r, 3)) << TestTable::where(table, r);
+        EXPECT_EQ(error, TestTable::text(r, 3)) << TestTable::where(table, r);
     }
     // With none of them it serves the market (to no one yet).
     Front::FrontServer::Options good;

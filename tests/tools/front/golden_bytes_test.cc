@@ -24,7 +24,7 @@ std::string frame(const char* kind) {
     std::string out;
     for (const TestTable::Row& r : TestTable::read("tools/front/golden_bytes.data", kind)) {
         if (r[1] == "text") {
-            std::string text = ToolTest::text_of(r, 3);
+            std::string text = TestTable::text(r, 3);
             text.resize(std::stoul(r[2]), '\0');
             out += text;
             continue;

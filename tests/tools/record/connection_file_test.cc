@@ -17,7 +17,7 @@ TEST(ConnectionFile, TextIsWhatInitReads) {
         std::istringstream in(r[3]);
         for (int topic; in >> topic && in.ignore(1);) in >> positions[topic];
         EXPECT_EQ(ConnectionFile::format(std::stoi(r[1]), std::stoi(r[2]), positions),
-                  ToolTest::text_of(r, 4))
+                  TestTable::text(r, 4))
             << TestTable::where(table, r);
     }
     EXPECT_EQ(ConnectionFile::path(""), "./md.con");

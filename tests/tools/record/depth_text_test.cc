@@ -36,8 +36,8 @@ const char* const TABLE = "tools/record/depth_text.data";
 DepthRow known_row() {
     RecordTest::CsvReader csv;
     DepthRow row = {100, 42, {}};
-    EXPECT_TRUE(csv.head(ToolTest::text_of(TestTable::read(TABLE, "head").at(0))));
-    EXPECT_TRUE(csv.read(ToolTest::text_of(TestTable::read(TABLE, "csv").at(0)),
+    EXPECT_TRUE(csv.head(TestTable::text(TestTable::read(TABLE, "head").at(0))));
+    EXPECT_TRUE(csv.read(TestTable::text(TestTable::read(TABLE, "csv").at(0)),
                          DepthText::descriptor(), &row.depth));
     return row;
 }
@@ -50,7 +50,7 @@ TEST(DepthText, KnownRowGivesTheTextWrittenByHand) {
     const std::string got[] = {text.csv_head(), csv, json};
     const char* kinds[] = {"head", "csv", "json"};
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(got[i], ToolTest::text_of(TestTable::read(TABLE, kinds[i]).at(0)) + "\n");
+        EXPECT_EQ(got[i], TestTable::text(TestTable::read(TABLE, kinds[i]).at(0)) + "\n");
 }
 
 TEST(DepthText, ExactDecimalIsShortestTextWithTheSameBits) {
@@ -136,12 +136,11 @@ TEST(DepthText, RejectsLinesThatAreNotRows) {
     EXPECT_FALSE(text.read_csv_head("TradingDay,InstrumentID"));
     ASSERT_TRUE(text.read_csv_head(head.c_str()));
     DepthRow row;
-    EXPECT_TRUE(text.read_csv(ToolTest::text_of(TestTable::read(TABLE, "csv").at(0)).c_str(), row));
+    EXPECT_TRUE(text.read_csv(TestTable::text(TestTable::read(TABLE, "csv").at(0)).c_str(), row));
     for (const TestTable::Row& r : TestTable::read(TABLE, "bad_csv"))
-        EXPECT_FALSE(text.read_csv(ToolTest::text_of(r).c_str(), row))
-            << TestTable::where(TABLE, r);
+        EXPECT_FALSE(text.read_csv(TestTable::text(r).c_str(), row)) << TestTable::where(TABLE, r);
     for (const TestTable::Row& r : TestTable::read(TABLE, "bad_json"))
-        EXPECT_FALSE(DepthText::read_json(ToolTest::text_of(r).c_str(), row))
+        EXPECT_FALSE(DepthText::read_json(TestTable::text(r).c_str(), row))
             << TestTable::where(TABLE, r);
 }
 

@@ -37,11 +37,11 @@ TEST(RecordCommand, ClearErrorsForBadDirectoriesAddressesAndForeignFiles) {
     for (size_t i = 0; i < rows.size(); i += 2) {
         SCOPED_TRACE(TestTable::where(table, rows[i]));
         std::vector<std::string> args;
-        std::istringstream in(in_dir(ToolTest::text_of(rows[i]), dir));
+        std::istringstream in(in_dir(TestTable::text(rows[i]), dir));
         for (std::string arg; in >> arg;) args.push_back(arg);
         const std::string log = dir + "/log";
         EXPECT_EQ(wait_exit(spawn(XELMD_RECORD_BIN, args, log), 20000), 2);
-        EXPECT_EQ(ToolTest::read_file(log), in_dir(ToolTest::text_of(rows[i + 1]), dir) + "\n");
+        EXPECT_EQ(ToolTest::read_file(log), in_dir(TestTable::text(rows[i + 1]), dir) + "\n");
         unlink(log.c_str());
     }
     EXPECT_EQ(ToolTest::read_file(foreign), "a,b\n1,2");

@@ -10,7 +10,6 @@
 namespace {
 
 using Record::Options;
-using ToolTest::text_of;
 
 const char* const TABLE = "tools/record/options.data";
 
@@ -37,13 +36,15 @@ TEST(Options, CommandLines) {
         if (rows[i][0] == "args") {
             SCOPED_TRACE(TestTable::where(TABLE, rows[i]));
             ASSERT_LT(i + 1, rows.size());
-            EXPECT_EQ(parsed(text_of(rows[i])), rows[i + 1][0] + ":" + text_of(rows[i + 1]));
+            EXPECT_EQ(parsed(TestTable::text(rows[i])),
+                      rows[i + 1][0] + ":" + TestTable::text(rows[i + 1]));
         }
 }
 
 TEST(Options, AddressesAreTcpIpv4WithAPort) {
     for (const TestTable::Row& row : TestTable::read(TABLE, "address"))
-        EXPECT_EQ(Options::valid_address(text_of(row, 2)), row[1] == "valid") << text_of(row, 2);
+        EXPECT_EQ(Options::valid_address(TestTable::text(row, 2)), row[1] == "valid")
+            << TestTable::text(row, 2);
 }
 
 }  // namespace
