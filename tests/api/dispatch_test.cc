@@ -554,19 +554,20 @@ TEST_F(DepthProperty, RandomStreamsAgreeWithTheModel) {
 // Counts callbacks without taking memory itself.
 class CountingSpi final : public CTarnXeloMduserSpi {
   public:
-    unsigned long packages = 0, depths = 0;
-    void OnPackageStart(int, int) override { ++packages; }
+    unsigned long depths = 0;
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField*) override { ++depths; }
 };
 
-TEST(DispatchAllocation, KnownInstrumentsTakeNoMemoryPerPacket) {
+class DispatchAllocation : public ApiUnitTest {
+  protected:
+    CountingSpi counting;  // outlives TearDown
+};
+
+TEST_F(DispatchAllocation, KnownInstrumentsTakeNoMemoryPerPacket) {
 #if !XELMD_COUNT_MALLOC
     GTEST_SKIP() << "allocation counting needs the plain allocator";
 #endif
-    MdApi api("", nullptr);
-    CountingSpi spi;
-    api.RegisterSpi(&spi);
-    api.create_market_data_cache();
+    api.RegisterSpi(&counting);
     const char* ids[] = {"cu2510", "ag2512", "au2512", "IF2509"};
     std::vector<std::string> units;
     for (const char* id : ids) {
@@ -586,23 +587,19 @@ TEST(DispatchAllocation, KnownInstrumentsTakeNoMemoryPerPacket) {
             api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
     g_counting = false;
     EXPECT_EQ(g_allocations, 0u);
-    EXPECT_EQ(spi.depths, 1001u * units.size());
+    EXPECT_EQ(counting.depths, 1001u * units.size());
     // The counter does count.
     g_counting = true;
     std::string* probe = new std::string(100, 'x');
     g_counting = false;
     delete probe;
     EXPECT_GT(g_allocations, 0u);
-    api.destroy_market_data_cache();
 }
 
 // The timer recycles once a second; a topic streaming faster than a block a
 // second must not take new memory for all it receives in between.
-TEST(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
-    MdApi api("", nullptr);
-    CountingSpi spi;
-    api.RegisterSpi(&spi);
-    api.create_market_data_cache();
+TEST_F(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
+    api.RegisterSpi(&counting);
     ASSERT_EQ(api.SubscribeMarketDataTopic(7, TE_RESUME_FROM_NOW), 0);
     // As Init makes a topic flow, with the smallest blocks.
     Network::XeloFlow flow(7, 1 << 20, 1 << 20, nullptr, &api, 0, nullptr, false, false);
@@ -617,7 +614,7 @@ TEST(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
                      &Field::XelDepthMarketDataField::to_stream);
         writer.commit_packet(false);
     }
-    EXPECT_EQ(spi.depths, packets);
+    EXPECT_EQ(counting.depths, packets);
     unsigned long held = 0;
     flow.get_buffer_count(held);
     // Every block but the last few went back for reuse: at most four blocks'
@@ -626,7 +623,6 @@ TEST(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
     EXPECT_GT(flow.get_recycle_count(), 0u);
     EXPECT_LE(held, 4 * per_block + MdApi::RECYCLE_EVERY);
     MdApiProbe::topic(&api, 0).flow = nullptr;
-    api.destroy_market_data_cache();
 }
 
 }  // namespace

@@ -233,7 +233,7 @@ class FlowDirTest : public ::testing::Test {
 };
 
 // The real API object against a ScriptedFront.
-class LoopbackTest : public FlowDirTest {
+class MdApiLoopbackTest : public FlowDirTest {
   protected:
     void TearDown() override {
         if (api_) stop();
@@ -281,8 +281,6 @@ class LoopbackTest : public FlowDirTest {
     CTarnXeloMduserApi* api_ = nullptr;
     WirePacket kx_;
 };
-
-using MdApiLoopbackTest = LoopbackTest;
 
 // The key exchange opens the connection; then each reply of the table in
 // md_api.data, the ones a good front never gives among them.

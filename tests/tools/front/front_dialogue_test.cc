@@ -222,10 +222,6 @@ TEST(FrontDialogue, ResumePositionsAreClampedToWhatTheTopicHolds) {
 const unsigned long KEEP = 500;
 const int MANY = 8000;
 
-void expect_run_from(const std::vector<unsigned long>& seen, unsigned long first) {
-    for (size_t i = 0; i < seen.size(); ++i) ASSERT_EQ(seen[i], first + i) << i;
-}
-
 // Served from the oldest held; then, while the client reads nothing, what it
 // has not read is never recycled; logged out, it holds nothing back.
 TEST(FrontDialogue, RecycledHistoryIsServedFromTheOldestHeldAndNeverUnderAReader) {
@@ -252,7 +248,7 @@ TEST(FrontDialogue, RecycledHistoryIsServedFromTheOldestHeldAndNeverUnderAReader
     const unsigned long total = flow->get_count();
     ASSERT_TRUE(b.pump([&] { return b.seen().size() >= total - oldest; }, 8000));
     EXPECT_EQ(b.seen().size(), total - oldest);
-    expect_run_from(b.seen(), oldest + 1);
+    for (size_t i = 0; i < b.seen().size(); ++i) ASSERT_EQ(b.seen()[i], oldest + 1 + i) << i;
     Field::XelReqUserLogoutField out = {};
     strcpy(out.UserID, "demo");
     b.client.send(0x1003, 2, out);
