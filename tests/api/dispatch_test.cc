@@ -195,12 +195,6 @@ TEST_F(DispatchTest, MalformedUnitsAreIgnored) {
     EXPECT_EQ(received(), 0u);
 }
 
-// A topic announcement on the dialogue series.
-void announce(Api::MdApi& api, const std::string& fields) {
-    std::string u = wire::unit({0x5901, 1, 1, 'L', 0}, fields);
-    api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
-}
-
 // A snapshot appended to the topic's flow as the session would.
 void deliver(Network::XeloFlow* flow, const char* instrument) {
     CTarnXeloDepthMarketDataField r = {};
@@ -218,10 +212,11 @@ void deliver(Network::XeloFlow* flow, const char* instrument) {
 TEST_F(TopicTest, AnnouncedTopicsTakeTheTableThenFlowsOutsideIt) {
     for (int t = 1; t < MdApi::MAX_TOPICS; ++t)
         ASSERT_EQ(api.SubscribeMarketDataTopic(t, TE_RESUME_FROM_BEGINNING), 0);
-    // An announcement stops at a field of another kind.
-    announce(api, wire::dissemination(300, 500) + wire::dissemination(100, 40) +
-                      wire::dissemination(101, 50) + wire::rsp_info(0, "") +
-                      wire::dissemination(102, 1));
+    // An announcement (on the dialogue series) stops at a field of another kind.
+    const wire::Head announcement = {0x5901, 1, 1, 'L', 0};
+    feed(announcement, wire::dissemination(300, 500) + wire::dissemination(100, 40) +
+                           wire::dissemination(101, 50) + wire::rsp_info(0, "") +
+                           wire::dissemination(102, 1));
     ASSERT_EQ(api.get_topic_count(), int{MdApi::MAX_TOPICS});
     const MdApi::TopicEntry& e = api.get_topic(MdApi::MAX_TOPICS - 1);
     EXPECT_EQ(e.topic_id, 300);
@@ -237,14 +232,14 @@ TEST_F(TopicTest, AnnouncedTopicsTakeTheTableThenFlowsOutsideIt) {
     EXPECT_NE(MdApiProbe::cached(&api, 100, "ag2512"), nullptr);
     EXPECT_EQ(received(), 0u);
     // Announced again at the next login: the same flows, repositioned.
-    announce(api, wire::dissemination(300, 20) + wire::dissemination(100, 7));
+    feed(announcement, wire::dissemination(300, 20) + wire::dissemination(100, 7));
     EXPECT_EQ(MdApiProbe::overflow_count(&api), 2);
     EXPECT_EQ(api.get_topic(MdApi::MAX_TOPICS - 1).flow->get_count(), 20u);
     EXPECT_EQ(flow->get_count(), 7u);
     // The extra room has its own bound; what passes it is ignored.
     std::string many;
     for (int t = 200; t < 200 + MdApi::MAX_OVERFLOW_TOPICS; ++t) many += wire::dissemination(t, 1);
-    announce(api, many);
+    feed(announcement, many);
     EXPECT_EQ(MdApiProbe::overflow_count(&api), int{MdApi::MAX_OVERFLOW_TOPICS});
     EXPECT_EQ(api.get_topic_count(), int{MdApi::MAX_TOPICS});
     api.recycle_overflow_flows();
