@@ -5,7 +5,6 @@
 // connection and failover are the end-to-end tests'.) And the key material
 // against libcrypto.
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <openssl/bn.h>
@@ -23,7 +22,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -452,21 +453,17 @@ class FrontTest : public FlowDirTest {
         server_.stop();
         FlowDirTest::TearDown();
     }
-    // Created in the flow directory for topic 3, reporting to spi.
-    CTarnXeloMduserApi* make_api(CTarnXeloMduserSpi* spi, Parallel::FdReactor* reactor = nullptr) {
-        auto* api = new Api::MdApi(dir_.c_str(), reactor);
-        api->RegisterSpi(spi);
-        EXPECT_EQ(api->RegisterFront(address_.c_str()), 0);
-        EXPECT_EQ(api->SubscribeMarketDataTopic(3, TE_RESUME_FROM_BEGINNING), 0);
-        return api;
-    }
-    // One object's whole life: Init through the reactor (its own when null),
-    // connected, released and joined from another thread, with the connected
-    // callback taking its time when slow.
+    // One object's whole life, for topic 3 in the flow directory: Init
+    // through the reactor (its own when null), connected, released and
+    // joined from another thread, with the connected callback taking its
+    // time when slow.
     void cycle(Parallel::FdReactor* reactor = nullptr, bool slow = false) {
         CycleSpi spi;
         spi.slow = slow;
-        CTarnXeloMduserApi* api = make_api(&spi, reactor);
+        CTarnXeloMduserApi* api = new Api::MdApi(dir_.c_str(), reactor);
+        api->RegisterSpi(&spi);
+        EXPECT_EQ(api->RegisterFront(address_.c_str()), 0);
+        EXPECT_EQ(api->SubscribeMarketDataTopic(3, TE_RESUME_FROM_BEGINNING), 0);
         ASSERT_EQ(api->Init(), 0);
         ASSERT_TRUE(spi.wait_for("connected"));
         std::thread([api] {
@@ -488,11 +485,7 @@ class FrontTest : public FlowDirTest {
 };
 
 int count_entries(const char* dir) {
-    int n = 0;
-    DIR* d = opendir(dir);
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-    return n;
+    return static_cast<int>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
 // A reactor its owner drives by hand on a thread of its own, never started
