@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -63,7 +62,7 @@ TEST(MdApiConfiguration, TablesCutTextsAndHoldTheirBoundsTimeoutIsClamped) {
 // address runs, and refuses configuration after it.
 TEST(MdApiRunning, LogsThenInitWithoutAddressesRunsAndRefusesLateConfiguration) {
     const std::string dir = ToolTest::temp_dir(), a = dir + "/a.log", b = dir + "/b.log";
-    std::ofstream(a) << "earlier\n";
+    ToolTest::write_file(a, "earlier\n");
     Api::MdApi* api = new Api::MdApi(dir.c_str(), nullptr);
     EXPECT_EQ(api->OpenRequestLog((dir + "/missing/dir/req.log").c_str()), -4);
     EXPECT_EQ(api->OpenResponseLog((dir + "/missing/dir/rsp.log").c_str()), -4);
@@ -177,8 +176,6 @@ class ConnectionFileTest : public ::testing::Test {
   protected:
     void SetUp() override { Api::ConnectionFile::make_path(path_, dir_.c_str()); }
     void TearDown() override { ToolTest::remove_dir(dir_); }
-    void put(const std::string& text) { std::ofstream(path_, std::ios::binary) << text; }
-    std::string get() const { return ToolTest::read_file(path_); }
     std::string dir_ = ToolTest::temp_dir();
     char path_[256];
     char day_[9] = {};
@@ -216,7 +213,7 @@ TEST_F(ConnectionFileTest, Reading) {
         {seventy, {64, 65}, "20250912 1 64 64=640 65=0"},  // at most 64 lines
     };
     for (const auto& c : cases) {
-        put(c.text);
+        ToolTest::write_file(path_, c.text);
         strcpy(day_, "");
         center_ = 0;
         Api::ConnectionFile file;
@@ -230,7 +227,8 @@ TEST_F(ConnectionFileTest, Reading) {
 }
 
 TEST_F(ConnectionFileTest, WritesFixedColumnsAndCutsTheRest) {
-    put("20250912,  7\n    3,      1200\n    5,        40\n    6,        41\n");
+    ToolTest::write_file(path_,
+                         "20250912,  7\n    3,      1200\n    5,        40\n    6,        41\n");
     Api::ConnectionFile file;
     ASSERT_TRUE(file.open(path_, day_, center_));
     EXPECT_EQ(file.get_length(), 13 + 3 * 17);
@@ -238,15 +236,15 @@ TEST_F(ConnectionFileTest, WritesFixedColumnsAndCutsTheRest) {
     file.add_topic(3, 1201);
     file.add_topic(5, 0x100000028UL);  // the count's low 32 bits
     ASSERT_TRUE(file.write());
-    EXPECT_EQ(get(), "20250912,  7\n    3,      1201\n    5,        40\n");
+    EXPECT_EQ(ToolTest::read_file(path_), "20250912,  7\n    3,      1201\n    5,        40\n");
     EXPECT_EQ(file.get_length(), 13 + 2 * 17);
     file.begin("", 0);  // an empty trading day is written as 0
     ASSERT_TRUE(file.write());
-    EXPECT_EQ(get(), "       0,  0\n");
+    EXPECT_EQ(ToolTest::read_file(path_), "       0,  0\n");
     file.begin("20250912", 7);
     for (int t = 0; t < 70; ++t) file.add_topic(t, 4294967295UL);
     ASSERT_TRUE(file.write());
-    EXPECT_EQ(get().size(), 13u + 64 * 17);  // at most 64 lines
+    EXPECT_EQ(ToolTest::read_file(path_).size(), 13u + 64 * 17);  // at most 64 lines
 }
 
 TEST_F(ConnectionFileTest, MissingFileIsCreatedUnopenableOneReported) {
