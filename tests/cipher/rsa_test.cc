@@ -60,10 +60,8 @@ class RsaOracle : public ::testing::Test {
                                   static_cast<int>(e.size()), with_private ? chars(d) : nullptr,
                                   static_cast<int>(d.size())));
     }
-    static std::vector<EVP_PKEY*> keys_;
+    static inline std::vector<EVP_PKEY*> keys_;
 };
-
-std::vector<EVP_PKEY*> RsaOracle::keys_;
 
 // Each block carries at most k - 42 bytes: ours with only the public key
 // encrypts and libcrypto decrypts every block, and the other way round.
