@@ -75,15 +75,11 @@ Bytes from_der(const Bytes& der) {
     return out;
 }
 
-// Upper-case hex, as ours prints.
-std::string hex_of(const unsigned char* p, size_t n) {
-    std::string s = CipherTest::to_hex(p, n);
+// A number as the 64 upper-case hex digits ours prints.
+std::string bn_hex64(const BIGNUM* v) {
+    std::string s = CipherTest::to_hex(CipherTest::bn_bytes(v, 32));
     for (char& c : s) c = static_cast<char>(toupper(c));
     return s;
-}
-
-std::string bn_hex64(const BIGNUM* v) {
-    return hex_of(CipherTest::bn_bytes(v, 32).data(), 32);
 }
 
 // k G on a libcrypto curve, for k in hex, as the 64-digit hex of x then y.
@@ -172,7 +168,7 @@ TEST(Sm2, KeysAndCiphertextsCrossWithOpenSslBothWays) {
         Bytes d = random_bytes(rng, 32);
         d[0] &= 0x7f;  // below the order
         const bool theirs = i % 2 == 0;
-        const std::string dh = theirs ? hex_of(d.data(), 32) : "";
+        const std::string dh = theirs ? CipherTest::to_hex(d) : "";
         if (theirs)
             ASSERT_TRUE(sm2.set_private_key(dh.c_str()));
         else
@@ -251,7 +247,7 @@ TEST(Sm2, FixedScalarGivesC1EqualToKTimesG) {
         const Bytes c = encode(a, Bytes(r[3].begin(), r[3].end()));
         EXPECT_EQ(c, encode(b, Bytes(r[3].begin(), r[3].end())));
         EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
-        EXPECT_EQ(hex_of(c.data(), 65), "04" + openssl_mul(group, r[2]));
+        EXPECT_EQ(Bytes(c.begin(), c.begin() + 65), from_hex("04" + openssl_mul(group, r[2])));
         EC_GROUP_free(group);
     }
 }
@@ -271,7 +267,7 @@ TEST(Sm2, CallerCurveMatchesOpenSslPointsAndRoundTrips) {
     for (int i = 0; i < 4; ++i) {
         Cipher::Sm2 sm2(ps.c_str(), as.c_str(), bs.c_str(), ns.c_str(), gxs.c_str(), gys.c_str(),
                         i % 2 == 1);
-        const std::string dh = hex_of(random_bytes(rng, 32).data(), 32);
+        const std::string dh = CipherTest::to_hex(random_bytes(rng, 32));
         sm2.set_private_key(dh.c_str());
         BN_hex2bn(&d, dh.c_str());
         while (BN_cmp(d, EC_GROUP_get0_order(group)) >= 0) BN_rshift1(d, d);
