@@ -123,19 +123,6 @@ EVP_PKEY* openssl_key(const std::string& d_hex, const std::string& xy_hex) {
     return key;
 }
 
-Bytes openssl_crypt(EVP_PKEY* key, bool encrypt, const Bytes& in) {
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-    auto crypt = encrypt ? EVP_PKEY_encrypt : EVP_PKEY_decrypt;
-    size_t n = 0;
-    EXPECT_EQ(encrypt ? EVP_PKEY_encrypt_init(ctx) : EVP_PKEY_decrypt_init(ctx), 1);
-    EXPECT_EQ(crypt(ctx, nullptr, &n, in.data(), in.size()), 1);
-    Bytes out(n);
-    EXPECT_EQ(crypt(ctx, out.data(), &n, in.data(), in.size()), 1);
-    out.resize(n);
-    EVP_PKEY_CTX_free(ctx);
-    return out;
-}
-
 Bytes encode(Cipher::Sm2& sm2, const Bytes& msg) {
     int len = 0;
     sm2.encode(nullptr, len, msg.data(), static_cast<int>(msg.size()));
@@ -178,13 +165,13 @@ TEST(Sm2, KeysAndCiphertextsCrossWithOpenSslBothWays) {
         const Bytes msg = random_bytes(rng, i < 10 ? i + 1 : rng() % 300 + 1);
         EVP_PKEY* pkey = openssl_key(dh, ours);
         Bytes back;
-        ASSERT_TRUE(decode(sm2, from_der(openssl_crypt(pkey, true, msg)), back));
+        ASSERT_TRUE(decode(sm2, from_der(CipherTest::pkey_crypt(pkey, true, msg)), back));
         EXPECT_EQ(back, msg);
         sm2.gen_k();
         const Bytes c = encode(sm2, msg);
         ASSERT_TRUE(decode(sm2, c, back));
         EXPECT_EQ(back, msg);
-        EXPECT_EQ(theirs ? openssl_crypt(pkey, false, to_der(c)) : msg, msg);
+        EXPECT_EQ(theirs ? CipherTest::pkey_crypt(pkey, false, to_der(c)) : msg, msg);
         EVP_PKEY_free(pkey);
     }
     EC_GROUP_free(group);
