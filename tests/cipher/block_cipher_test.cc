@@ -195,11 +195,9 @@ class Providers : public ::testing::Environment {
     }
 
   private:
-    static OSSL_PROVIDER* legacy_;
-    static OSSL_PROVIDER* default_;
+    static inline OSSL_PROVIDER* legacy_ = nullptr;
+    static inline OSSL_PROVIDER* default_ = nullptr;
 };
-OSSL_PROVIDER* Providers::legacy_ = nullptr;
-OSSL_PROVIDER* Providers::default_ = nullptr;
 ::testing::Environment* const providers = ::testing::AddGlobalTestEnvironment(new Providers);
 
 class DesOracle : public ::testing::Test {

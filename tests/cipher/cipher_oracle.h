@@ -2,10 +2,12 @@
 #define XELMD_TESTS_CIPHER_CIPHER_ORACLE_H
 
 // Test helpers shared by the cipher tests (and the network tests' frames):
-// hex conversion, seeded random bytes, libcrypto numbers as bytes, and the
+// hex conversion, seeded random bytes, libcrypto numbers as bytes and
+// public-key operations, and the
 // choice between portable code and instructions.
 #include <gtest/gtest.h>
 #include <openssl/bn.h>
+#include <openssl/evp.h>
 
 #include <random>
 #include <string>
@@ -46,6 +48,23 @@ inline Bytes bn_bytes(const BIGNUM* bn, int width = 0) {
     Bytes b(width ? width : BN_num_bytes(bn));
     BN_bn2binpad(bn, b.data(), static_cast<int>(b.size()));
     return b;
+}
+
+// One libcrypto public-key encryption or decryption; setup, if given, sets
+// the scheme's options on the context.
+inline Bytes pkey_crypt(EVP_PKEY* key, bool encrypt, const Bytes& in,
+                        bool (*setup)(EVP_PKEY_CTX*) = nullptr) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    auto crypt = encrypt ? EVP_PKEY_encrypt : EVP_PKEY_decrypt;
+    size_t n = 0;
+    EXPECT_EQ(encrypt ? EVP_PKEY_encrypt_init(ctx) : EVP_PKEY_decrypt_init(ctx), 1);
+    EXPECT_TRUE(!setup || setup(ctx));
+    EXPECT_EQ(crypt(ctx, nullptr, &n, in.data(), in.size()), 1);
+    Bytes out(n);
+    EXPECT_EQ(crypt(ctx, out.data(), &n, in.data(), in.size()), 1);
+    out.resize(n);
+    EVP_PKEY_CTX_free(ctx);
+    return out;
 }
 
 // Runs on the portable code and, where the processor has them, on the

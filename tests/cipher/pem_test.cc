@@ -51,12 +51,9 @@ class PemOracle : public ::testing::Test {
     static void SetUpTestSuite() {
         key_ = EVP_RSA_gen(1024);
         ASSERT_NE(key_, nullptr);
-        rsa_ = EVP_PKEY_get1_RSA(key_);
+        rsa_ = EVP_PKEY_get0_RSA(key_);
     }
-    static void TearDownTestSuite() {
-        RSA_free(rsa_);
-        EVP_PKEY_free(key_);
-    }
+    static void TearDownTestSuite() { EVP_PKEY_free(key_); }
 
     // What a libcrypto PEM writer puts in a memory buffer.
     template <typename Write>
@@ -82,12 +79,9 @@ class PemOracle : public ::testing::Test {
     static std::string n_e() { return bn_hex(RSA_get0_n(rsa_)) + " " + bn_hex(RSA_get0_e(rsa_)); }
     static std::string n_d() { return bn_hex(RSA_get0_n(rsa_)) + " " + bn_hex(RSA_get0_d(rsa_)); }
 
-    static EVP_PKEY* key_;
-    static RSA* rsa_;
+    static inline EVP_PKEY* key_ = nullptr;
+    static inline const RSA* rsa_ = nullptr;
 };
-
-EVP_PKEY* PemOracle::key_ = nullptr;
-RSA* PemOracle::rsa_ = nullptr;
 
 TEST_F(PemOracle, PublicKeyUnderEitherLabelGivesTheSameNumbers) {
     const std::string spki = public_spki(),

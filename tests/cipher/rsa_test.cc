@@ -26,18 +26,12 @@ const char* chars(const Bytes& b) {
 Bytes openssl_oaep(EVP_PKEY* key, bool encrypt, const Bytes& in, size_t block) {
     Bytes out;
     for (size_t at = 0; at < in.size() || (at == 0 && encrypt); at += block) {
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
-        bool ok = (encrypt ? EVP_PKEY_encrypt_init(ctx) : EVP_PKEY_decrypt_init(ctx)) == 1 &&
-                  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1 &&
-                  EVP_PKEY_CTX_set_rsa_oaep_md(ctx, EVP_sha1()) == 1;
-        const size_t n = std::min(block, in.size() - at);
-        size_t len = 1024;
-        Bytes part(len);
-        ok = ok && (encrypt ? EVP_PKEY_encrypt(ctx, part.data(), &len, in.data() + at, n)
-                            : EVP_PKEY_decrypt(ctx, part.data(), &len, in.data() + at, n)) == 1;
-        EVP_PKEY_CTX_free(ctx);
-        if (!ok) return Bytes{0xba, 0xd0};
-        out.insert(out.end(), part.begin(), part.begin() + len);
+        const Bytes part(in.begin() + at, in.begin() + std::min(at + block, in.size()));
+        const Bytes done = CipherTest::pkey_crypt(key, encrypt, part, [](EVP_PKEY_CTX* ctx) {
+            return EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1 &&
+                   EVP_PKEY_CTX_set_rsa_oaep_md(ctx, EVP_sha1()) == 1;
+        });
+        out.insert(out.end(), done.begin(), done.end());
     }
     return out;
 }
@@ -60,10 +54,8 @@ class RsaOracle : public ::testing::Test {
                                   static_cast<int>(e.size()), with_private ? chars(d) : nullptr,
                                   static_cast<int>(d.size())));
     }
-    static std::vector<EVP_PKEY*> keys_;
+    static inline std::vector<EVP_PKEY*> keys_;
 };
-
-std::vector<EVP_PKEY*> RsaOracle::keys_;
 
 // Each block carries at most k - 42 bytes: ours with only the public key
 // encrypts and libcrypto decrypts every block, and the other way round.

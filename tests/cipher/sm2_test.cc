@@ -75,19 +75,16 @@ Bytes from_der(const Bytes& der) {
     return out;
 }
 
-// Upper-case hex, as ours prints.
-std::string hex_of(const unsigned char* p, size_t n) {
-    std::string s = CipherTest::to_hex(p, n);
+// A number as the 64 upper-case hex digits ours prints.
+std::string bn_hex64(const BIGNUM* v) {
+    std::string s = CipherTest::to_hex(CipherTest::bn_bytes(v, 32));
     for (char& c : s) c = static_cast<char>(toupper(c));
     return s;
 }
 
-std::string bn_hex64(const BIGNUM* v) {
-    return hex_of(CipherTest::bn_bytes(v, 32).data(), 32);
-}
-
 // k G on a libcrypto curve, for k in hex, as the 64-digit hex of x then y.
-std::string openssl_mul(const EC_GROUP* group, const std::string& k_hex) {
+std::string openssl_mul(int curve, const std::string& k_hex) {
+    EC_GROUP* group = EC_GROUP_new_by_curve_name(curve);
     EC_POINT* q = EC_POINT_new(group);
     BIGNUM *k = nullptr, *x = BN_new(), *y = BN_new();
     BN_hex2bn(&k, k_hex.c_str());
@@ -96,6 +93,7 @@ std::string openssl_mul(const EC_GROUP* group, const std::string& k_hex) {
     const std::string xy = bn_hex64(x) + bn_hex64(y);
     for (BIGNUM* v : {k, x, y}) BN_free(v);
     EC_POINT_free(q);
+    EC_GROUP_free(group);
     return xy;
 }
 
@@ -127,19 +125,6 @@ EVP_PKEY* openssl_key(const std::string& d_hex, const std::string& xy_hex) {
     return key;
 }
 
-Bytes openssl_crypt(EVP_PKEY* key, bool encrypt, const Bytes& in) {
-    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr);
-    auto crypt = encrypt ? EVP_PKEY_encrypt : EVP_PKEY_decrypt;
-    size_t n = 0;
-    EXPECT_EQ(encrypt ? EVP_PKEY_encrypt_init(ctx) : EVP_PKEY_decrypt_init(ctx), 1);
-    EXPECT_EQ(crypt(ctx, nullptr, &n, in.data(), in.size()), 1);
-    Bytes out(n);
-    EXPECT_EQ(crypt(ctx, out.data(), &n, in.data(), in.size()), 1);
-    out.resize(n);
-    EVP_PKEY_CTX_free(ctx);
-    return out;
-}
-
 Bytes encode(Cipher::Sm2& sm2, const Bytes& msg) {
     int len = 0;
     sm2.encode(nullptr, len, msg.data(), static_cast<int>(msg.size()));
@@ -166,32 +151,30 @@ bool decode(Cipher::Sm2& sm2, const Bytes& c, Bytes& msg) {
 // private key it knows.
 TEST(Sm2, KeysAndCiphertextsCrossWithOpenSslBothWays) {
     std::mt19937 rng(31);
-    EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
     for (int i = 0; i < 40; ++i) {
         Cipher::Sm2 sm2(false);
         Bytes d = random_bytes(rng, 32);
         d[0] &= 0x7f;  // below the order
         const bool theirs = i % 2 == 0;
-        const std::string dh = theirs ? hex_of(d.data(), 32) : "";
+        const std::string dh = theirs ? CipherTest::to_hex(d) : "";
         if (theirs)
             ASSERT_TRUE(sm2.set_private_key(dh.c_str()));
         else
             sm2.gen_keys();
         const std::string ours = public_key(sm2);
-        EXPECT_EQ(ours, theirs ? openssl_mul(group, dh) : ours);
+        EXPECT_EQ(ours, theirs ? openssl_mul(NID_sm2, dh) : ours);
         const Bytes msg = random_bytes(rng, i < 10 ? i + 1 : rng() % 300 + 1);
         EVP_PKEY* pkey = openssl_key(dh, ours);
         Bytes back;
-        ASSERT_TRUE(decode(sm2, from_der(openssl_crypt(pkey, true, msg)), back));
+        ASSERT_TRUE(decode(sm2, from_der(CipherTest::pkey_crypt(pkey, true, msg)), back));
         EXPECT_EQ(back, msg);
         sm2.gen_k();
         const Bytes c = encode(sm2, msg);
         ASSERT_TRUE(decode(sm2, c, back));
         EXPECT_EQ(back, msg);
-        EXPECT_EQ(theirs ? openssl_crypt(pkey, false, to_der(c)) : msg, msg);
+        EXPECT_EQ(theirs ? CipherTest::pkey_crypt(pkey, false, to_der(c)) : msg, msg);
         EVP_PKEY_free(pkey);
     }
-    EC_GROUP_free(group);
 }
 
 // Masking binds a ciphertext to the public key: only the key pair decodes
@@ -250,9 +233,7 @@ TEST(Sm2, FixedScalarGivesC1EqualToKTimesG) {
             ASSERT_TRUE(s->set_private_key(r[1].c_str()) && s->set_k(r[2].c_str()));
         const Bytes c = encode(a, Bytes(r[3].begin(), r[3].end()));
         EXPECT_EQ(c, encode(b, Bytes(r[3].begin(), r[3].end())));
-        EC_GROUP* group = EC_GROUP_new_by_curve_name(NID_sm2);
-        EXPECT_EQ(hex_of(c.data(), 65), "04" + openssl_mul(group, r[2]));
-        EC_GROUP_free(group);
+        EXPECT_EQ(Bytes(c.begin(), c.begin() + 65), from_hex("04" + openssl_mul(NID_sm2, r[2])));
     }
 }
 
@@ -271,11 +252,11 @@ TEST(Sm2, CallerCurveMatchesOpenSslPointsAndRoundTrips) {
     for (int i = 0; i < 4; ++i) {
         Cipher::Sm2 sm2(ps.c_str(), as.c_str(), bs.c_str(), ns.c_str(), gxs.c_str(), gys.c_str(),
                         i % 2 == 1);
-        const std::string dh = hex_of(random_bytes(rng, 32).data(), 32);
+        const std::string dh = CipherTest::to_hex(random_bytes(rng, 32));
         sm2.set_private_key(dh.c_str());
         BN_hex2bn(&d, dh.c_str());
         while (BN_cmp(d, EC_GROUP_get0_order(group)) >= 0) BN_rshift1(d, d);
-        EXPECT_EQ(public_key(sm2), openssl_mul(group, bn_hex64(d)));
+        EXPECT_EQ(public_key(sm2), openssl_mul(NID_X9_62_prime256v1, bn_hex64(d)));
         sm2.gen_k();
         const Bytes msg = random_bytes(rng, 20);
         Bytes back;

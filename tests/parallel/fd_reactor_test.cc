@@ -83,17 +83,6 @@ struct Pair {
         close(fd[0]);
         close(fd[1]);
     }
-    // Fills fd[0]'s send buffer until it would block, or empties fd[1].
-    void fill() {
-        char chunk[4096] = {};
-        while (send(fd[0], chunk, sizeof(chunk), MSG_DONTWAIT) > 0) {
-        }
-    }
-    void drain() {
-        char chunk[65536];
-        while (recv(fd[1], chunk, sizeof(chunk), MSG_DONTWAIT) > 0) {
-        }
-    }
 };
 
 // The write sweep offers every active descriptor a write, newest first, and
@@ -101,7 +90,9 @@ struct Pair {
 // then offered first.
 TEST(FdReactor, WriteSweepRotatesAndParksABlockedWriterUntilWritable) {
     Pair full, p2;
-    full.fill();
+    char chunk[65536] = {};  // fills full.fd[0]'s send buffer until it would block
+    while (send(full.fd[0], chunk, 4096, MSG_DONTWAIT) > 0) {
+    }
     ScriptedFdReactor::run([&](ScriptedFdReactor& r) {
         Log log;
         TestFd a("a", full.fd[0], &log), b("b", p2.fd[0], &log), q("q", 0, &log);
@@ -113,7 +104,8 @@ TEST(FdReactor, WriteSweepRotatesAndParksABlockedWriterUntilWritable) {
         for (int i = 1; i < 4; ++i) r.pass(T0 + i);
         EXPECT_EQ(log, (Log{"q", "a", "b", "b", "q", "q", "b", "b", "q"}));
         log.clear();
-        full.drain();
+        while (recv(full.fd[1], chunk, sizeof(chunk), MSG_DONTWAIT) > 0) {
+        }
         EXPECT_TRUE(r.pass(T0 + 4));  // EPOLLOUT reactivates a
         EXPECT_EQ(a.get_last_active(), T0 + 4);
         r.pass(T0 + 5);

@@ -12,19 +12,13 @@ namespace {
 
 const unsigned int MIB = 1048576;
 
-// A flow of 10,000 objects of 1,004 bytes, about 1,044 to a block.
-class FlowRecycler : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        for (int i = 0; i < 10000; ++i) {
-            memset(flow.alloc_object(1000), 'r', 1000);
-            flow.commit_object(1000, false);
-        }
-    }
+TEST(FlowRecycler, OnAReactorCellsComeAndGoThroughEventsAndMemoryIsReleased) {
+    // A flow of 10,000 objects of 1,004 bytes, about 1,044 to a block.
     Base::DataFlow flow{1, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false};
-};
-
-TEST_F(FlowRecycler, OnAReactorCellsComeAndGoThroughEventsAndMemoryIsReleased) {
+    for (int i = 0; i < 10000; ++i) {
+        memset(flow.alloc_object(1000), 'r', 1000);
+        flow.commit_object(1000, false);
+    }
     Parallel::Reactor reactor("recycler");
     ASSERT_TRUE(reactor.create(true, nullptr));
     Parallel::FlowRecycler recycler(&reactor, &flow, 100, nullptr, 0);

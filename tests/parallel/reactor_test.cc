@@ -21,39 +21,28 @@ using Log = std::vector<std::string>;
 using ReactorTest::ScriptedReactor;
 using ReactorTest::T0;
 
-// A handler whose callbacks are the functions given; a missing one does
-// nothing and reports no work.
-class Call : public Parallel::Handler {
+// Appends its name to a shared log, if given one, when invoked, fired
+// ("name:t<id>") or sent an event ("name:e<id>"), then calls the function
+// given for the callback; a missing one reports no work (and disarms a timer).
+class Probe : public Parallel::Handler {
   public:
+    explicit Probe(const char* name = "", Log* log = nullptr) : name_(name), log_(log) {}
+    int timers = 0;
     std::function<bool()> invoke;
     std::function<bool(int)> timer;
     std::function<void(int, void*)> event;
-    bool on_invoke() override { return invoke && invoke(); }
-    bool on_timer(int id) override { return timer && timer(id); }
-    int on_event(int id, void* arg) override {
-        if (event) event(id, arg);
-        return 0;
-    }
-};
-
-// Appends its name to a shared log when invoked, fired ("name:t<id>") or sent
-// an event ("name:e<id>"); what fire() returns keeps the timer armed or not.
-class Probe : public Parallel::Handler {
-  public:
-    Probe(const char* name, Log* log = nullptr) : name_(name), log_(log) {}
-    int timers = 0;
-    std::function<bool()> fire = [] { return false; };
     bool on_invoke() override {
         if (log_) log_->push_back(name_);
-        return false;
+        return invoke && invoke();
     }
     bool on_timer(int id) override {
         ++timers;
         if (log_) log_->push_back(name_ + ":t" + std::to_string(id));
-        return fire();
+        return timer && timer(id);
     }
-    int on_event(int id, void*) override {
+    int on_event(int id, void* arg) override {
         if (log_) log_->push_back(name_ + ":e" + std::to_string(id));
+        if (event) event(id, arg);
         return 0;
     }
 
@@ -124,7 +113,7 @@ TEST(Reactor, NineDueTimersFireOverTwoPasses) {
         EXPECT_EQ(fired(r, h, T0 + 100 * TICKS), 9);  // each returned false: disarmed
         EXPECT_EQ(r.own_timers, std::vector<int>{42});
         Parallel::Timer* t = r.add_timer(1, INTERVAL, true, &h, true);
-        h.fire = [&] {
+        h.timer = [&](int) {
             r.remove_timer(t);
             return true;  // concerns a timer that no longer exists
         };
@@ -136,7 +125,7 @@ TEST(Reactor, NineDueTimersFireOverTwoPasses) {
 TEST(Reactor, PeriodicTimerCountsFromThePassThatFiredIt) {
     ScriptedReactor::run([](ScriptedReactor& r) {
         Probe h("h");
-        h.fire = [] { return true; };
+        h.timer = [](int) { return true; };
         Parallel::Timer* t = r.add_timer(1, INTERVAL, true, &h, false);
         // The first firing is 500 ticks late and the next counts from it, not
         // from the old grid; missed periods are not caught up.
@@ -241,7 +230,7 @@ class Inbox : public Parallel::EventThread {
 TEST(EventThread, QueuedEventsRunEightAPassAndOnlyThoseWithASignWake) {
     Base::Sign done(0);  // outlives the inbox, which sets it when destroyed
     Inbox inbox;
-    Call handler;
+    Probe handler;
     int handled = 0;
     handler.event = [&](int id, void*) { handled = id; };
     for (int i = 0; i < 8; ++i) inbox.add_event(1001 + i, nullptr, nullptr, nullptr, false);
@@ -280,7 +269,7 @@ void share_between_threads(Parallel::Reactor* reactor) {
     std::vector<long> next(PRODUCERS, 0);
     long total = 0, out_of_order = 0, wrong_thread = 0, invokes = 0;
     std::atomic<int> fires{0}, failures{0};
-    Call sink;
+    Probe sink;
     sink.invoke = [&] {
         wrong_thread += !reactor->is_current();
         return ++invokes < 0;
@@ -329,7 +318,7 @@ void share_between_threads(Parallel::Reactor* reactor) {
                     calls.fetch_add(1, std::memory_order_relaxed);
                     return result;
                 };
-                Call t;
+                Probe t;
                 t.invoke = [&] { return count(false); };
                 t.timer = [&](int) { return count(true); };
                 reactor->add_handler(&t);
