@@ -25,7 +25,7 @@ void ConnectionFile::make_path(char* out, const char* flow_path) {
 bool ConnectionFile::open(const char* path, char* trading_day, int& data_center_id) {
     if (file_) return true;
     bool exists = Base::File::is_exist(path);
-    file_ = fopen(path, exists ? "r+b" : "w+b");
+    file_ = fopen(path, exists ? "r+be" : "w+be");
     if (!file_) {
         fprintf(stderr, "ERR! open file failed: [%s]\n", path);
         fflush(stderr);

@@ -23,7 +23,7 @@ DataFlow::FileReader::FileReader(unsigned short subject, unsigned long start, co
       offset_(0),
       positioned_(false),
       version_(0),
-      file_(path != nullptr ? fopen(path, "rb") : nullptr),
+      file_(path != nullptr ? fopen(path, "rbe") : nullptr),
       step_(step),
       index_(index) {}
 

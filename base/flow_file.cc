@@ -13,7 +13,7 @@ FILE* FlowFile::open_save(const char* path, bool keep_existing, unsigned short v
                           bool& continued, long& size) {
     continued = false;
     if (!keep_existing) ::remove(path);
-    FILE* file = fopen(path, "a+b");
+    FILE* file = fopen(path, "a+be");
     if (file == nullptr) return nullptr;
     size = get_end(file);
     if (size > 0) {
@@ -33,7 +33,7 @@ long FlowFile::get_end(FILE* file) {
 }
 
 FILE* FlowFile::open_load(const char* path, unsigned short mine, unsigned short& version) {
-    FILE* file = fopen(path, "r+b");
+    FILE* file = fopen(path, "r+be");
     if (file == nullptr) return nullptr;
     if (!read_version(file, version)) {
         fclose(file);

@@ -328,7 +328,7 @@ bool Json::parse_file(FILE* file) {
 }
 
 bool Json::parse_file(const char* path) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = fopen(path, "rbe");
     if (!file) return false;
     bool ok = parse_file(file);
     fclose(file);
@@ -345,7 +345,7 @@ bool Json::parse(const char* paths, bool must_exist) {
             if (n >= sizeof path) return false;
             memcpy(path, p, n);
             path[n] = '\0';
-            FILE* file = fopen(path, "rb");
+            FILE* file = fopen(path, "rbe");
             if (!file) {
                 if (must_exist) return false;
             } else {

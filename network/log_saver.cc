@@ -22,7 +22,7 @@ LogSaver::LogSaver(const char* prefix, Base::DataFlow** flows, int count)
             new (std::nothrow) Base::DataFlow::Iterator(flows[i], nullptr, nullptr, nullptr);
         char name[FILE_NAME_SIZE];
         snprintf(name, sizeof name, "%s_%d.slog", prefix, i + 1);
-        files_[i] = fopen(name, "ab");
+        files_[i] = fopen(name, "abe");
     }
 }
 
