@@ -426,6 +426,11 @@ def wire_get(m, indent, keep):
         flag = 'keep_double' if keep is None else 'false'
         return '%sXmpPacket::get_fixed(r + %d, s + %d, %s, %s);' % (
             indent, m.offset, m.stream_offset, FIXED_POWER[d], flag)
+    if m.kind == 'STRING' and m.size > 1:
+        # A peer may fill a string to its full width; what reaches a record
+        # keeps size - 1 characters and its terminator.
+        return '%smemcpy(r + %d, s + %d, %d);\n%sr[%d] = 0;' % (
+            indent, m.offset, m.stream_offset, m.size - 1, indent, m.offset + m.size - 1)
     if m.kind in ('STRING', 'CHAR', 'UINT8', 'INT8'):
         return '%smemcpy(r + %d, s + %d, %d);' % (indent, m.offset, m.stream_offset, m.size)
     return '%sBase::swap_copy(r + %d, s + %d, %d);' % (indent, m.offset, m.stream_offset, m.size)
