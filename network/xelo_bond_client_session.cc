@@ -1,8 +1,10 @@
 #include "network/xelo_bond_client_session.h"
 
 #include <string.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include "base/measure.h"
 #include "base/sign.h"
 #include "base/socket.h"
 #include "network/xelo_client_channel.h"
@@ -16,6 +18,7 @@ namespace {
 const char TAG[] = "XeloBondClientSession";
 const int LEVEL_FAILOVER = 2;
 const int LEVEL_INFO = 5;
+const unsigned long TICKS_PER_MS = 10000UL;
 
 void copy_host(char* out, const char* host) {
     size_t length = host != nullptr ? strnlen(host, XeloBondClientSession::HOST_SIZE - 1) : 0;
@@ -208,10 +211,23 @@ bool XeloBondClientSession::query_fens() {
     return false;
 }
 
+// A name server that trickles its answer is cut off at the query's limit:
+// what came by then is used as the answer.
 int XeloBondClientSession::read_answer(const char* host, int port) {
-    int fd = Base::tcp_connect(host, port, 0);
+    unsigned long end = Base::Measure::get_clock() + FENS_ANSWER_MS * TICKS_PER_MS;
+    int fd = Base::tcp_connect(host, port, FENS_ANSWER_MS);
     if (fd < 0) return 0;
-    int length = Base::tcp_recv(fd, answer_, ANSWER_SIZE - 1, FENS_WAIT_MS, nullptr);
+    int length = 0;
+    while (length < ANSWER_SIZE - 1) {
+        unsigned long now = Base::Measure::get_clock();
+        if (now >= end) break;
+        int left_ms = static_cast<int>((end - now + TICKS_PER_MS - 1) / TICKS_PER_MS);
+        if (Base::Socket::select_read(fd, left_ms < FENS_WAIT_MS ? left_ms : FENS_WAIT_MS) < 1)
+            break;
+        ssize_t n = recv(fd, answer_ + length, static_cast<size_t>(ANSWER_SIZE - 1 - length), 0);
+        if (n < 1) break;
+        length += static_cast<int>(n);
+    }
     ::close(fd);
     return length;
 }

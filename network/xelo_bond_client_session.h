@@ -23,9 +23,11 @@ class XeloBondClientSession : public ClientSession, public Parallel::Handler {
     // Posted by the destructor: close every child, fail over no more.
     static const int EVENT_CLOSING = 1016;
     // A name server's answer: at most this many bytes, each piece awaited
-    // at most FENS_WAIT_MS.
+    // at most FENS_WAIT_MS, the whole query (connect included) at most
+    // FENS_ANSWER_MS, since it holds the reactor thread meanwhile.
     static const int ANSWER_SIZE = 8192;
     static const int FENS_WAIT_MS = 500;
+    static const int FENS_ANSWER_MS = 2000;
 
     struct Address {
         char host[HOST_SIZE];
