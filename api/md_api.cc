@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/socket.h"
+#include "parallel/fd_reactor.h"
 
 namespace Api {
 
@@ -34,7 +35,16 @@ MdApi::MdApi(const char* flow_path, Parallel::FdReactor* reactor)
       releasing_(false),
       connection_serial_(0),
       release_sign_(0),
-      timer_(nullptr) {
+      timer_(nullptr),
+      login_timer_(nullptr),
+      state_(STATE_CREATED),
+      calls_inside_(0),
+      quiet_(false),
+      joined_(false),
+      reactor_left_for_join_(false),
+      network_thread_(0),
+      pending_login_(),
+      cache_full_reported_(false) {
     copy_text(flow_path_, flow_path ? flow_path : "", sizeof flow_path_);
     memset(fronts_, 0, sizeof fronts_);
     memset(name_servers_, 0, sizeof name_servers_);
@@ -59,8 +69,19 @@ void MdApi::copy_text(char* dst, const char* src, int size) {
     memset(dst + n, 0, static_cast<size_t>(size - n));
 }
 
+// Join ends the object: it waits for Release, unless the API never started,
+// in which case there is nothing to wait for.
 int MdApi::Join() {
-    release_sign_.join();
+    if (on_network_thread()) return ERR_ON_NETWORK_THREAD;
+    bool expected = false;
+    if (!joined_.compare_exchange_strong(expected, true, std::memory_order_acq_rel))
+        return ERR_RELEASED;
+    if (state_.load(std::memory_order_acquire) != STATE_CREATED) release_sign_.join();
+    if (reactor_left_for_join_) {
+        reactor_->join();
+        delete reactor_;
+        reactor_ = nullptr;
+    }
     delete this;
     return 0;
 }
@@ -81,7 +102,7 @@ int MdApi::add_address(char (*table)[MAX_ADDRESS], int& count, int limit, int& o
 }
 
 int MdApi::RegisterFront(const char* address) {
-    if (reactor_) return ERR_AFTER_INIT;
+    if (is_inited()) return ERR_AFTER_INIT;
     int rc = add_address(fronts_, front_count_, MAX_FRONTS, name_server_count_, address);
     Base::MutexGuard guard(lock_);  // other threads may be registering too
     front_mode_ = '0';
@@ -89,12 +110,12 @@ int MdApi::RegisterFront(const char* address) {
 }
 
 int MdApi::RegisterNameServer(const char* address) {
-    if (reactor_) return ERR_AFTER_INIT;
+    if (is_inited()) return ERR_AFTER_INIT;
     return add_address(name_servers_, name_server_count_, MAX_NAME_SERVERS, front_count_, address);
 }
 
 void MdApi::RegisterSpi(CTarnXeloMduserSpi* spi) {
-    spi_ = spi;
+    spi_.store(spi, std::memory_order_release);
 }
 
 MdApi::TopicEntry* MdApi::get_market_data_subject(int topic) {
@@ -105,7 +126,7 @@ MdApi::TopicEntry* MdApi::get_market_data_subject(int topic) {
 }
 
 int MdApi::SubscribeMarketDataTopic(int topic, TE_RESUME_TYPE resume) {
-    if (reactor_) return ERR_AFTER_INIT;
+    if (is_inited()) return ERR_AFTER_INIT;
     Base::MutexGuard guard(lock_);
     // A full table refuses even a topic it already holds.
     if (topic_count_ >= MAX_TOPICS) return ERR_TABLE_FULL;
@@ -121,7 +142,7 @@ int MdApi::SubscribeMarketDataTopic(int topic, TE_RESUME_TYPE resume) {
 }
 
 int MdApi::SetHeartbeatTimeout(unsigned int seconds) {
-    if (reactor_) return ERR_AFTER_INIT;
+    if (is_inited()) return ERR_AFTER_INIT;
     if (seconds < MIN_HEARTBEAT_TIMEOUT) seconds = MIN_HEARTBEAT_TIMEOUT;
     if (seconds > MAX_HEARTBEAT_TIMEOUT) seconds = MAX_HEARTBEAT_TIMEOUT;
     heartbeat_timeout_ = seconds;
@@ -133,16 +154,26 @@ int MdApi::open_log(FILE*& log, const char* path) {
         fclose(log);
         log = nullptr;
     }
-    log = path ? fopen(path, "a+b") : nullptr;
+    log = path ? fopen(path, "a+be") : nullptr;
     return log ? 0 : ERR_LOG_OPEN;
 }
 
+// Allowed at any time: the swap waits for a line being written.
 int MdApi::OpenRequestLog(const char* path) {
+    Base::MutexGuard guard(log_lock_);
     return open_log(request_log_, path);
 }
 
 int MdApi::OpenResponseLog(const char* path) {
+    Base::MutexGuard guard(log_lock_);
     return open_log(response_log_, path);
+}
+
+void MdApi::log_line(FILE* const& log, const Field::XelRspInfoField* info, const char* label,
+                     const void* record, const Base::FieldDesc* desc, int struct_size,
+                     char* scratch) {
+    Base::MutexGuard guard(log_lock_);
+    if (log) write_log(log, info, label, record, desc, struct_size, scratch);
 }
 
 }  // namespace Api

@@ -60,6 +60,10 @@ class MdApi : public CTarnXeloMduserApi,
     static const int ERR_LOGGED_IN = -5;
     static const int ERR_BLANK_PRODUCT = -6;
     static const int ERR_NOT_CONNECTED = -12;
+    // A second Release, or a request after Release.
+    static const int ERR_RELEASED = -15;
+    // Join from a callback: the network thread would wait on itself.
+    static const int ERR_ON_NETWORK_THREAD = -16;
     // A request whose packet could not be built; nothing was sent.
     static const int ERR_NOT_AVAILABLE = -100;
 
@@ -68,8 +72,15 @@ class MdApi : public CTarnXeloMduserApi,
     static const unsigned long RECYCLE_EVERY = 1024;
     static const int EVENT_LOGIN = 1001;
     static const unsigned short LOGIN_KIND = 0x1001;
-    static const int LOGIN_OBJECT_SIZE = 210;  // kind, request id, the caller's record
+    // kind, request id, the time it may leave (ms), the caller's record
+    static const int LOGIN_OBJECT_SIZE = 218;
     static const unsigned long LOGIN_SPACING_MS = 1000;
+    // A login held back by the spacing is looked at this often (microseconds).
+    static const int LOGIN_TIMER_ID = 2;
+    static const int LOGIN_TIMER_US = 50000;
+    // (topic, instrument) entries the market-data cache holds at most; an
+    // update that would add one more is dropped.
+    static const unsigned long MAX_CACHED_INSTRUMENTS = 131072;
     static const int INIT_ENCRYPT_INFO = 25081835;
     // Close reasons of the API's own: unusable key-exchange reply, login
     // response without its record.
@@ -134,9 +145,34 @@ class MdApi : public CTarnXeloMduserApi,
     const TopicEntry& get_topic(int i) const { return topics_[i]; }
     // The entry of topic, found by a linear search in table order, or null.
     TopicEntry* get_market_data_subject(int topic);
-    bool is_inited() const { return reactor_ != nullptr; }
+    bool is_inited() const { return state_.load(std::memory_order_acquire) != STATE_CREATED; }
 
   private:
+    // Created -> starting (Init) -> started -> releasing (Release) ->
+    // released. Only Init and Release move it, each by one compare-exchange,
+    // so a second or concurrent call sees where the first one got.
+    enum State : int {
+        STATE_CREATED,
+        STATE_STARTING,
+        STATE_STARTED,
+        STATE_RELEASING,
+        STATE_RELEASED,
+    };
+
+    // Brackets an application call that may touch the network structures:
+    // Release waits for the calls inside before it destroys them, and no
+    // call enters once Release has begun.
+    class CallScope {
+      public:
+        explicit CallScope(MdApi* api);
+        ~CallScope();
+        bool entered() const { return entered_; }
+
+      private:
+        MdApi* api_;
+        bool entered_;
+    };
+
     // Internal events run on the reactor thread with the caller waiting.
     static const int EVENT_START = 1002;
     static const int EVENT_STOP = 1003;
@@ -156,6 +192,19 @@ class MdApi : public CTarnXeloMduserApi,
     void open_addresses(char (*table)[MAX_ADDRESS], int count, bool name_servers);
     void reset_connection();
     void timer_work();
+    // The end of Release: on the reactor thread once no call is inside.
+    void finish_stop(bool deferred);
+    void wait_for_calls();
+    bool on_network_thread() const;
+    // The callback object, or null once Release has been called.
+    CTarnXeloMduserSpi* callback_spi() const {
+        return quiet_.load(std::memory_order_acquire) ? nullptr
+                                                      : spi_.load(std::memory_order_acquire);
+    }
+    // One line to a log under the log lock, so that opening a log on one
+    // thread never closes a file another thread is writing.
+    void log_line(FILE* const& log, const Field::XelRspInfoField* info, const char* label,
+                  const void* record, const Base::FieldDesc* desc, int struct_size, char* scratch);
     void write_connection_file();
     void run_on_reactor(int id, void* arg);
 
@@ -166,6 +215,8 @@ class MdApi : public CTarnXeloMduserApi,
     // left the read that delivered the packet; a later connection is spared.
     void close_later(int reason);
     void send_queued_logins();
+    // Sends the held-back login if its time has come; false while it waits.
+    bool send_pending_login(unsigned long now_ms);
     void on_api_req_user_login(CTarnXeloReqUserLoginField* record, int request_id);
     bool is_connected_now();
     bool is_channel_open();
@@ -173,7 +224,7 @@ class MdApi : public CTarnXeloMduserApi,
     char flow_path_[256];
     Parallel::FdReactor* outside_reactor_;
     Parallel::FdReactor* reactor_;  // non-null exactly once Init has run
-    CTarnXeloMduserSpi* spi_;
+    std::atomic<CTarnXeloMduserSpi*> spi_;
     char fronts_[MAX_FRONTS][MAX_ADDRESS];
     int front_count_;
     char name_servers_[MAX_NAME_SERVERS][MAX_ADDRESS];
@@ -198,8 +249,9 @@ class MdApi : public CTarnXeloMduserApi,
     // Written on the reactor thread, read by requests on application threads.
     std::atomic<bool> logged_in_;
     unsigned int heartbeat_timeout_;  // seconds
-    FILE* request_log_;
+    FILE* request_log_;               // both guarded by log_lock_
     FILE* response_log_;
+    Base::Mutex log_lock_;
     unsigned long last_login_time_;       // milliseconds
     unsigned long last_heartbeat_check_;  // clock ticks; 0 while not connected
     ConnectionFile connection_file_;
@@ -211,6 +263,25 @@ class MdApi : public CTarnXeloMduserApi,
     Base::Sign release_sign_;
     Base::Mutex lock_;
     Parallel::Timer* timer_;
+    Parallel::Timer* login_timer_;
+    std::atomic<int> state_;
+    std::atomic<int> calls_inside_;
+    // Set by Release before anything else: no callback is made after it.
+    std::atomic<bool> quiet_;
+    std::atomic<bool> joined_;
+    // The reactor thread stopped its own loop (Release from a callback):
+    // Join joins and destroys it.
+    bool reactor_left_for_join_;
+    // pthread id of the network thread while it runs the API, else 0.
+    std::atomic<unsigned long> network_thread_;
+    // A login the spacing holds back, on the reactor thread.
+    struct PendingLogin {
+        bool waiting;
+        unsigned long due_ms;
+        int request_id;
+        CTarnXeloReqUserLoginField record;
+    } pending_login_;
+    bool cache_full_reported_;  // reactor thread; once per connection
 
     // ---- Requests, flow control and dispatch (api/md_api_request.cc,
     // api/md_api_dispatch.cc, api/md_api_topic.cc) ----
@@ -302,6 +373,8 @@ class MdApi : public CTarnXeloMduserApi,
     void subscribe_topic_flow(Network::XeloFlow* flow);
     Network::XeloFlow* find_overflow_flow(int topic);
     CTarnXeloDepthMarketDataField* select_instrument(const char* instrument, bool add);
+    // False (and one error line per connection) when the cache is full.
+    bool has_cache_room();
     void log_response(const void* info, const char* label, const void* record,
                       const Base::FieldDesc* desc, int struct_size);
 

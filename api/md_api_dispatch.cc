@@ -66,11 +66,12 @@ void MdApi::on_write(unsigned long id, const void* data, unsigned short length) 
 
     unsigned int series = packet_header_.sequence_series;
     int sequence_no = static_cast<int>(packet_header_.sequence_no);
-    CTarnXeloMduserSpi* spi = spi_;
+    CTarnXeloMduserSpi* spi = callback_spi();
     bool framed = spi && is_framed_series(series);
     if (framed) spi->OnPackageStart(static_cast<int>(series), sequence_no);
     dispatch(packet_header_.tid, packet_header_.chain == Network::XeloPacket::CHAIN_LAST);
-    if (framed) spi->OnPackageEnd(static_cast<int>(series), sequence_no);
+    // A callback inside the package may have released the API.
+    if (framed && (spi = callback_spi())) spi->OnPackageEnd(static_cast<int>(series), sequence_no);
 }
 
 void MdApi::dispatch(unsigned int tid, bool last) {
@@ -117,9 +118,8 @@ void MdApi::count_response() {
 
 void MdApi::log_response(const void* info, const char* label, const void* record,
                          const Base::FieldDesc* desc, int struct_size) {
-    if (!response_log_) return;
-    write_log(response_log_, static_cast<const Field::XelRspInfoField*>(info), label, record, desc,
-              struct_size, log_scratch_);
+    log_line(response_log_, static_cast<const Field::XelRspInfoField*>(info), label, record, desc,
+             struct_size, log_scratch_);
 }
 
 void MdApi::on_rsp_error(bool last) {
@@ -127,7 +127,7 @@ void MdApi::on_rsp_error(bool last) {
     CTarnXeloRspInfoField* info = as<CTarnXeloRspInfoField>(decode_[0]);
     packet_iterator_.get_field(info, &Field::XelRspInfoField::from_stream, true);
     count_response();
-    if (CTarnXeloMduserSpi* spi = spi_)
+    if (CTarnXeloMduserSpi* spi = callback_spi())
         spi->OnRspError(info, static_cast<int>(packet_header_.request_id), last);
     log_response(nullptr, "OnRspError", info, &Field::XelRspInfoField::DESC, sizeof *info);
 }
@@ -145,7 +145,7 @@ void MdApi::on_rsp_user_logout(bool last) {
         memset(user_id_, 0, sizeof user_id_);
     }
     count_response();
-    if (CTarnXeloMduserSpi* spi = spi_)
+    if (CTarnXeloMduserSpi* spi = callback_spi())
         spi->OnRspUserLogout(logout, info, static_cast<int>(packet_header_.request_id), last);
     log_response(info, "OnRspUserLogout", logout, &Field::XelRspUserLogoutField::DESC,
                  sizeof *logout);
@@ -159,7 +159,7 @@ void MdApi::on_rsp_user_password_update(bool last) {
     CTarnXeloUserPasswordUpdateField* update = as<CTarnXeloUserPasswordUpdateField>(decode_[1]);
     packet_iterator_.get_field(update, &Field::XelUserPasswordUpdateField::from_stream, true);
     count_response();
-    if (CTarnXeloMduserSpi* spi = spi_)
+    if (CTarnXeloMduserSpi* spi = callback_spi())
         spi->OnRspUserPasswordUpdate(update, info, static_cast<int>(packet_header_.request_id),
                                      last);
     // The application has seen them; the log never does.
@@ -177,7 +177,7 @@ void MdApi::on_rsp_subscribe_topic(bool last) {
     CTarnXeloDisseminationField* topic = as<CTarnXeloDisseminationField>(decode_[1]);
     packet_iterator_.get_field(topic, &Field::XelDisseminationField::from_stream, true);
     count_response();
-    if (CTarnXeloMduserSpi* spi = spi_)
+    if (CTarnXeloMduserSpi* spi = callback_spi())
         spi->OnRspSubscribeTopic(topic, info, static_cast<int>(packet_header_.request_id), last);
     log_response(info, "OnRspSubscribeTopic", topic, &Field::XelDisseminationField::DESC,
                  sizeof *topic);
@@ -204,13 +204,14 @@ void MdApi::on_rsp_qry_topic(bool chain_last) {
         }
         if (!current) continue;
         bool last = chain_last && packet_iterator_.get_position() >= packet_header_.content_length;
-        if (CTarnXeloMduserSpi* spi = spi_) spi->OnRspQryTopic(current, pending, request_id, last);
+        if (CTarnXeloMduserSpi* spi = callback_spi())
+            spi->OnRspQryTopic(current, pending, request_id, last);
         log_response(pending, "OnRspQryTopic", current, &Field::XelDisseminationField::DESC,
                      sizeof *current);
         pending = nullptr;
     }
     if (any_record) return;
-    if (CTarnXeloMduserSpi* spi = spi_)
+    if (CTarnXeloMduserSpi* spi = callback_spi())
         spi->OnRspQryTopic(nullptr, pending, request_id, chain_last);
     log_response(pending, "OnRspQryTopic", nullptr, nullptr, 0);
 }
@@ -219,7 +220,7 @@ void MdApi::on_rtn_flow_message_cancel() {
     if (!next_is(FID_FLOW_MESSAGE_CANCEL)) return;
     CTarnXeloFlowMessageCancelField* cancel = as<CTarnXeloFlowMessageCancelField>(decode_[0]);
     packet_iterator_.get_field(cancel, &Field::XelFlowMessageCancelField::from_stream, true);
-    if (CTarnXeloMduserSpi* spi = spi_) spi->OnRtnFlowMessageCancel(cancel);
+    if (CTarnXeloMduserSpi* spi = callback_spi()) spi->OnRtnFlowMessageCancel(cancel);
     log_response(nullptr, "OnRtnFlowMessageCancel", cancel, &Field::XelFlowMessageCancelField::DESC,
                  sizeof *cancel);
 }
@@ -254,9 +255,10 @@ void MdApi::on_rtn_depth_market_data() {
     } else if (md_cache_) {
         if (!keyed)
             set_topic_key(&instrument_key_, packet_header_.sequence_series, record->InstrumentID);
+        if (!has_cache_room()) return;
         md_cache_->insert(&instrument_key_, record);
     }
-    if (CTarnXeloMduserSpi* spi = spi_) spi->OnRtnDepthMarketData(record);
+    if (CTarnXeloMduserSpi* spi = callback_spi()) spi->OnRtnDepthMarketData(record);
     log_response(nullptr, "OnRtnDepthMarketData", record, &Field::XelDepthMarketDataField::DESC,
                  sizeof *record);
 }
@@ -265,8 +267,27 @@ CTarnXeloDepthMarketDataField* MdApi::select_instrument(const char* instrument, 
     if (!md_cache_) return nullptr;
     set_topic_key(&instrument_key_, packet_header_.sequence_series, instrument);
     void* value = md_cache_->search(&instrument_key_);
-    if (!value && add) value = md_cache_->insert(&instrument_key_, nullptr);  // zero-filled
+    if (!value && add && has_cache_room())
+        value = md_cache_->insert(&instrument_key_, nullptr);  // zero-filled
     return static_cast<CTarnXeloDepthMarketDataField*>(value);
+}
+
+// A front must not be able to take all memory with new instrument names:
+// past the ceiling, updates of new instruments are dropped, with one line
+// per connection.
+bool MdApi::has_cache_room() {
+    unsigned long buckets = 0, count = 0;
+    md_cache_->get_size(buckets, count);
+    if (count < MAX_CACHED_INSTRUMENTS) return true;
+    if (!cache_full_reported_) {
+        fprintf(stderr,
+                "ERR! market-data cache full (%lu instruments): update of topic %u instrument "
+                "[%s] dropped, as every update of a new instrument will be\n",
+                count, instrument_key_.topic, instrument_key_.instrument);
+        fflush(stderr);
+        cache_full_reported_ = true;
+    }
+    return false;
 }
 
 // Groups: an update-time field selects (or creates) the instrument's cached
@@ -291,7 +312,7 @@ void MdApi::on_intl_rtn_depth_market_data() {
         }
     }
     if (!current) return;
-    if (CTarnXeloMduserSpi* spi = spi_) spi->OnRtnDepthMarketData(current);
+    if (CTarnXeloMduserSpi* spi = callback_spi()) spi->OnRtnDepthMarketData(current);
     log_response(nullptr, "OnRtnDepthMarketData", current, &Field::XelDepthMarketDataField::DESC,
                  sizeof *current);
 }

@@ -1,4 +1,6 @@
 // Start-up, the per-connection state, the one-second timer and shutdown.
+#include <pthread.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -63,7 +65,9 @@ bool MdApi::is_heartbeat_warning_due(unsigned long idle, unsigned long now,
 }
 
 int MdApi::Init() {
-    if (reactor_) return ERR_ALREADY_INITED;
+    int expected = STATE_CREATED;
+    if (!state_.compare_exchange_strong(expected, STATE_STARTING, std::memory_order_acq_rel))
+        return ERR_ALREADY_INITED;
     Parallel::FdReactor* reactor = outside_reactor_;
     if (!reactor) {
         reactor = new Parallel::FdReactor(nullptr);
@@ -102,8 +106,12 @@ void MdApi::create_flows(Parallel::FdReactor* reactor) {
 }
 
 void MdApi::start_session() {
+    // Started before the first callback can come, which may release.
+    state_.store(STATE_STARTED, std::memory_order_release);
+    network_thread_.store(static_cast<unsigned long>(pthread_self()), std::memory_order_release);
     session_ = new Network::XeloBondClientSession(reactor_, this, nullptr, SESSION_FACTOR);
     timer_ = reactor_->add_timer(TIMER_ID, TIMER_INTERVAL_US, false, this, true);
+    login_timer_ = reactor_->add_timer(LOGIN_TIMER_ID, LOGIN_TIMER_US, false, this, false);
     open_addresses(fronts_, front_count_, false);
     open_addresses(name_servers_, name_server_count_, true);
     reactor_->add_handler(this);
@@ -127,8 +135,20 @@ void MdApi::open_addresses(char (*table)[MAX_ADDRESS], int count, bool name_serv
     }
 }
 
+// From an application thread Release returns once everything is stopped.
+// From a callback it cannot wait for its own thread: the stop is queued and
+// runs as soon as the callback has returned; Join then finishes it.
 int MdApi::Release() {
-    if (!reactor_) return ERR_NOT_INITED;
+    int expected = STATE_STARTED;
+    if (!state_.compare_exchange_strong(expected, STATE_RELEASING, std::memory_order_acq_rel))
+        return expected == STATE_CREATED || expected == STATE_STARTING ? ERR_NOT_INITED
+                                                                       : ERR_RELEASED;
+    quiet_.store(true, std::memory_order_release);
+    if (on_network_thread()) {
+        reactor_->add_event(EVENT_STOP, reinterpret_cast<void*>(1), nullptr, this, true);
+        return 0;
+    }
+    wait_for_calls();
     run_on_reactor(EVENT_STOP, nullptr);
     if (reactor_ != outside_reactor_) {
         reactor_->stop();
@@ -137,17 +157,64 @@ int MdApi::Release() {
         reactor_->wakeup(true);
         reactor_->join();
         delete reactor_;
+        reactor_ = nullptr;
     }
+    state_.store(STATE_RELEASED, std::memory_order_release);
     release_sign_.set();
     return 0;
 }
 
-// On the reactor thread: the timer and the handler go first, so that the
-// close caused by destroying the session finds neither.
+bool MdApi::on_network_thread() const {
+    unsigned long id = network_thread_.load(std::memory_order_acquire);
+    return id != 0 && pthread_equal(static_cast<pthread_t>(id), pthread_self());
+}
+
+// Calls inside are short (none sleeps, none waits on a peer); the ones that
+// wait on the reactor thread are served meanwhile.
+void MdApi::wait_for_calls() {
+    while (calls_inside_.load(std::memory_order_acquire) != 0) Base::Measure::sleep(1);
+}
+
+// On the reactor thread, after the callback that asked for it (deferred) or
+// with the releasing thread waiting.
+void MdApi::finish_stop(bool deferred) {
+    if (deferred && calls_inside_.load(std::memory_order_acquire) != 0) {
+        // A call that entered before Release may wait on this thread: serve
+        // it first and look again on the next pass.
+        reactor_->add_event(EVENT_STOP, reinterpret_cast<void*>(1), nullptr, this, true);
+        return;
+    }
+    stop_session();
+    network_thread_.store(0, std::memory_order_release);
+    if (!deferred) return;
+    if (reactor_ != outside_reactor_) {
+        reactor_->stop();
+        reactor_left_for_join_ = true;
+    }
+    state_.store(STATE_RELEASED, std::memory_order_release);
+    release_sign_.set();
+}
+
+MdApi::CallScope::CallScope(MdApi* api) : api_(api), entered_(false) {
+    // Count first, then look: Release changes the state first, then looks at
+    // the count, so one of the two always sees the other.
+    api_->calls_inside_.fetch_add(1, std::memory_order_seq_cst);
+    entered_ = api_->state_.load(std::memory_order_seq_cst) < STATE_RELEASING;
+    if (!entered_) api_->calls_inside_.fetch_sub(1, std::memory_order_release);
+}
+
+MdApi::CallScope::~CallScope() {
+    if (entered_) api_->calls_inside_.fetch_sub(1, std::memory_order_release);
+}
+
+// On the reactor thread: the timers and the handler go first, so that the
+// close caused by destroying the session finds none of them.
 void MdApi::stop_session() {
     reactor_->remove_handler(this);
     reactor_->remove_timer(timer_);
+    reactor_->remove_timer(login_timer_);
     timer_ = nullptr;
+    login_timer_ = nullptr;
     releasing_ = true;
     // Sessions post events to themselves (a lost connection, a failed
     // attempt); run those already queued while their targets still exist.
@@ -203,6 +270,8 @@ void MdApi::reset_connection() {
     memset(participant_id_, 0, sizeof participant_id_);
     memset(user_id_, 0, sizeof user_id_);
     memset(&flux_, 0, sizeof flux_);
+    pending_login_.waiting = false;
+    cache_full_reported_ = false;
 }
 
 void MdApi::on_connected() {
@@ -230,7 +299,9 @@ void MdApi::on_disconnected(int reason) {
     reset_connection();
     last_heartbeat_check_ = 0;
     if (!releasing_) session_->set_cipher(0, 0);
-    if (CTarnXeloMduserSpi* spi = spi_) spi->OnFrontDisconnected(map_disconnect_reason(reason));
+    // Release's own close is still reported: it is the last callback.
+    CTarnXeloMduserSpi* spi = releasing_ ? spi_.load(std::memory_order_acquire) : callback_spi();
+    if (spi) spi->OnFrontDisconnected(map_disconnect_reason(reason));
 }
 
 int MdApi::on_event(int id, void* arg) {
@@ -242,7 +313,7 @@ int MdApi::on_event(int id, void* arg) {
             start_session();
             break;
         case EVENT_STOP:
-            stop_session();
+            finish_stop(arg != nullptr);
             break;
         case EVENT_CHECK_CONNECTION:
             *static_cast<bool*>(arg) = is_connected_now();
@@ -263,6 +334,11 @@ int MdApi::on_event(int id, void* arg) {
 
 bool MdApi::on_timer(int id) {
     if (id == TIMER_ID) timer_work();
+    // The login timer runs only while a login waits for its time.
+    if (id == LOGIN_TIMER_ID) {
+        send_queued_logins();
+        return pending_login_.waiting;
+    }
     return true;
 }
 
@@ -272,7 +348,7 @@ void MdApi::timer_work() {
         unsigned long idle = current->get_idle_timeout();
         unsigned long now = reactor_->get_loop_time();
         if (is_heartbeat_warning_due(idle, now, last_heartbeat_check_, heartbeat_timeout_)) {
-            if (CTarnXeloMduserSpi* spi = spi_)
+            if (CTarnXeloMduserSpi* spi = callback_spi())
                 spi->OnHeartBeatWarning(static_cast<int>(idle / Base::Measure::TICKS_PER_SECOND));
             last_heartbeat_check_ = now;
         }

@@ -48,7 +48,7 @@ void MdApi::send_key_exchange() {
     session_->subscribe(response_flow_, nullptr, 0, false);
     session_->publish(request_flow_, 0, nullptr, nullptr);
     session_->publish(init_flow_, 0, nullptr, nullptr);
-    if (CTarnXeloMduserSpi* spi = spi_) spi->OnFrontConnected();
+    if (CTarnXeloMduserSpi* spi = callback_spi()) spi->OnFrontConnected();
 }
 
 void MdApi::on_rsp_qry_crypt_info() {
@@ -57,7 +57,7 @@ void MdApi::on_rsp_qry_crypt_info() {
     packet_iterator_.get_field(info, &Field::XelRspInfoField::from_stream, true);
     if (info->ErrorID != 0) {
         // The handshake stays incomplete: queued logins wait.
-        if (CTarnXeloMduserSpi* spi = spi_)
+        if (CTarnXeloMduserSpi* spi = callback_spi())
             spi->OnRspError(info, static_cast<int>(packet_header_.request_id),
                             packet_header_.chain == Network::XeloPacket::CHAIN_LAST);
         return;
@@ -94,7 +94,9 @@ bool MdApi::is_connected_now() {
 }
 
 int MdApi::ReqUserLogin(CTarnXeloReqUserLoginField* record, int request_id) {
-    if (!reactor_) return ERR_NOT_INITED;
+    CallScope scope(this);
+    if (!scope.entered()) return ERR_RELEASED;
+    if (state_.load(std::memory_order_acquire) != STATE_STARTED) return ERR_NOT_INITED;
     // The connection state belongs to the reactor thread: ask it there.
     bool connected = false;
     run_on_reactor(EVENT_CHECK_CONNECTION, &connected);
@@ -110,18 +112,19 @@ int MdApi::ReqUserLogin(CTarnXeloReqUserLoginField* record, int request_id) {
         int rc = control_flux(&flux_);
         if (rc < 0) return rc;
         ++flux_.sent;
-        // Logins are spaced by a second per API object.
-        if (last_login_time_ + LOGIN_SPACING_MS > now) {
-            Base::Measure::sleep(LOGIN_SPACING_MS);
-            now = Base::Measure::get_clock() / 10000;
-        }
-        last_login_time_ = now;
+        // Logins are spaced by a second per API object: a login too soon
+        // after the last one is queued with the time it may leave, and the
+        // reactor thread holds it back until then. Nobody sleeps.
+        unsigned long due =
+            last_login_time_ + LOGIN_SPACING_MS > now ? last_login_time_ + LOGIN_SPACING_MS : now;
+        last_login_time_ = due;
         char* object = static_cast<char*>(login_queue_->alloc_object(LOGIN_OBJECT_SIZE));
         unsigned short kind = LOGIN_KIND;
         unsigned int id = static_cast<unsigned int>(request_id);
         memcpy(object, &kind, sizeof kind);
         memcpy(object + 2, &id, sizeof id);
-        memcpy(object + 6, record, sizeof *record);
+        memcpy(object + 6, &due, sizeof due);
+        memcpy(object + 14, record, sizeof *record);
         login_queue_->commit_object(LOGIN_OBJECT_SIZE, false);
     }
     reactor_->add_event(EVENT_LOGIN, nullptr, nullptr, this, false);
@@ -130,6 +133,8 @@ int MdApi::ReqUserLogin(CTarnXeloReqUserLoginField* record, int request_id) {
 
 void MdApi::send_queued_logins() {
     if (!handshake_done_) return;
+    unsigned long now = Base::Measure::get_clock() / 10000;
+    if (!send_pending_login(now)) return;
     for (;;) {
         const Base::DataFlow::Iterator::Result* r = login_iterator_->next();
         if (!r) {
@@ -141,11 +146,24 @@ void MdApi::send_queued_logins() {
         memcpy(&kind, r->data, sizeof kind);
         if (kind != LOGIN_KIND) continue;
         unsigned int id = 0;
-        CTarnXeloReqUserLoginField record;
         memcpy(&id, r->data + 2, sizeof id);
-        memcpy(&record, r->data + 6, sizeof record);
-        on_api_req_user_login(&record, static_cast<int>(id));
+        memcpy(&pending_login_.due_ms, r->data + 6, sizeof pending_login_.due_ms);
+        memcpy(&pending_login_.record, r->data + 14, sizeof pending_login_.record);
+        pending_login_.request_id = static_cast<int>(id);
+        pending_login_.waiting = true;
+        if (!send_pending_login(now)) return;
     }
+}
+
+bool MdApi::send_pending_login(unsigned long now_ms) {
+    if (!pending_login_.waiting) return true;
+    if (pending_login_.due_ms > now_ms) {
+        if (login_timer_) reactor_->enable_timer(login_timer_, false);
+        return false;
+    }
+    pending_login_.waiting = false;
+    on_api_req_user_login(&pending_login_.record, pending_login_.request_id);
+    return true;
 }
 
 void MdApi::on_api_req_user_login(CTarnXeloReqUserLoginField* record, int request_id) {
@@ -170,9 +188,8 @@ void MdApi::on_api_req_user_login(CTarnXeloReqUserLoginField* record, int reques
                       &Field::XelReqUserLoginField::to_stream);
 
     memset(r.Password, 0, sizeof r.Password);
-    if (request_log_)
-        write_log(request_log_, nullptr, "ReqUserLogin", &r, &Field::XelReqUserLoginField::DESC, 0,
-                  log_scratch_);
+    log_line(request_log_, nullptr, "ReqUserLogin", &r, &Field::XelReqUserLoginField::DESC, 0,
+             log_scratch_);
     {
         Base::MutexGuard guard(lock_);
         for (int i = 0; i < topic_count_; ++i) {
@@ -217,7 +234,7 @@ bool MdApi::on_rsp_user_login() {
         logged_in_ = true;
     }
     count_response();
-    if (CTarnXeloMduserSpi* spi = spi_)
+    if (CTarnXeloMduserSpi* spi = callback_spi())
         spi->OnRspUserLogin(login, info, static_cast<int>(packet_header_.request_id),
                             packet_header_.chain == Network::XeloPacket::CHAIN_LAST);
     return true;

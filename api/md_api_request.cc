@@ -106,12 +106,13 @@ int MdApi::send_request(unsigned short tid, int request_id, const Base::FieldDes
     packet->add_field(desc, request_scratch_, nullptr);
     request_writer_->commit_packet(true);
     if (before_log) before_log(request_scratch_);
-    if (request_log_)
-        write_log(request_log_, nullptr, label, request_scratch_, desc, 0, log_scratch_);
+    log_line(request_log_, nullptr, label, request_scratch_, desc, 0, log_scratch_);
     return 0;
 }
 
 int MdApi::ReqUserLogout(CTarnXeloReqUserLogoutField* record, int request_id) {
+    CallScope scope(this);
+    if (!scope.entered()) return ERR_RELEASED;
     if (!logged_in_) return ERR_NOT_LOGGED_IN;
     Field::XelReqUserLogoutField r = {};
     if (record) {
@@ -123,6 +124,8 @@ int MdApi::ReqUserLogout(CTarnXeloReqUserLogoutField* record, int request_id) {
 }
 
 int MdApi::ReqUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* record, int request_id) {
+    CallScope scope(this);
+    if (!scope.entered()) return ERR_RELEASED;
     if (!logged_in_) return ERR_NOT_LOGGED_IN;
     Field::XelUserPasswordUpdateField r = {};
     if (record) {
@@ -149,6 +152,8 @@ int MdApi::ReqUserPasswordUpdate(CTarnXeloUserPasswordUpdateField* record, int r
 }
 
 int MdApi::ReqSubscribeTopic(CTarnXeloDisseminationField* record, int request_id) {
+    CallScope scope(this);
+    if (!scope.entered()) return ERR_RELEASED;
     Field::XelDisseminationField r = {};
     if (record) {
         r.SequenceSeries = record->SequenceSeries;
@@ -167,6 +172,8 @@ int MdApi::ReqSubscribeTopic(CTarnXeloDisseminationField* record, int request_id
 }
 
 int MdApi::ReqQryTopic(CTarnXeloDisseminationField* record, int request_id) {
+    CallScope scope(this);
+    if (!scope.entered()) return ERR_RELEASED;
     if (!logged_in_) return ERR_NOT_LOGGED_IN;
     Field::XelDisseminationField r = {};
     if (record) {

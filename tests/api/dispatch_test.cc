@@ -5,6 +5,7 @@
 // dispatching takes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -193,6 +194,23 @@ TEST_F(DispatchTest, MalformedUnitsAreIgnored) {
     api.on_write(0, nullptr, 0);
     EXPECT_TRUE(spi.events.empty());
     EXPECT_EQ(received(), 0u);
+}
+
+// What a hostile front controls here: strings sent at their full width
+// reach the callback terminated; past the cache's ceiling, updates of new
+// instruments are dropped with one line while known ones go on.
+TEST_F(DispatchTest, FullWidthStringsArriveTerminated) {
+    CTarnXeloDepthMarketDataField r = {};
+    memset(r.TradingDay, 'D', sizeof r.TradingDay);
+    memset(r.InstrumentID, 'X', sizeof r.InstrumentID);
+    feed({0x5803, 7, 1, 'L', 0}, wire::depth(r));
+    feed({0x5902, 7, 2, 'L', 0}, wire::update_time(std::string(31, 'Y').c_str(), "09:30:01", 0,
+                                                   std::string(9, 'D').c_str()));
+    ASSERT_EQ(spi.depths.size(), 2u);
+    for (const CTarnXeloDepthMarketDataField& d : spi.depths)
+        EXPECT_EQ(strnlen(d.InstrumentID, sizeof d.InstrumentID), sizeof d.InstrumentID - 1);
+    EXPECT_EQ(strnlen(spi.depths[0].TradingDay, sizeof r.TradingDay), sizeof r.TradingDay - 1);
+    EXPECT_EQ(strnlen(spi.depths[1].ActionDay, sizeof r.ActionDay), sizeof r.ActionDay - 1);
 }
 
 // A snapshot appended to the topic's flow as the session would.
@@ -621,3 +639,25 @@ TEST_F(DispatchAllocation, FastTopicReusesItsBlocksBetweenTimerPasses) {
 }
 
 }  // namespace
+
+TEST_F(DispatchAllocation, CacheCeilingDropsNewInstrumentsOnly) {
+    api.RegisterSpi(&counting);
+    const unsigned long ceiling = Api::MdApi::MAX_CACHED_INSTRUMENTS;
+    char id[16];
+    for (unsigned long i = 0; i < ceiling; ++i) {
+        snprintf(id, sizeof id, "i%lu", i);
+        feed({0x5902, 3, static_cast<unsigned>(i + 1), 'L', 0},
+             wire::update_time(id, "09:30:00", 0, ""));
+    }
+    ASSERT_EQ(counting.depths, ceiling);
+    testing::internal::CaptureStderr();
+    feed({0x5902, 3, 1, 'L', 0}, wire::update_time("new1", "09:30:00", 0, ""));
+    feed({0x5803, 3, 2, 'L', 0}, wire::depth(make_depth("new2", 1.0)));
+    feed({0x5902, 3, 3, 'L', 0}, wire::update_time("i7", "09:30:01", 0, ""));
+    feed({0x5803, 3, 4, 'L', 0}, wire::depth(make_depth("i8", 2.0)));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(counting.depths, ceiling + 2);
+    EXPECT_EQ(MdApiProbe::cache_size(&api), ceiling);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("market-data cache full"), std::string::npos) << err;
+}
