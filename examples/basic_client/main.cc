@@ -6,10 +6,16 @@
 #include <TarnXeloMduserApi.h>
 
 #include <atomic>
+#include <cfloat>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
+
+// A price the front did not send (an empty side of the book) holds DBL_MAX.
+static double shown(double price) {
+    return price == DBL_MAX ? 0 : price;
+}
 
 // Callbacks run one at a time on the library's network thread.
 struct Client : CTarnXeloMduserSpi {
@@ -27,8 +33,8 @@ struct Client : CTarnXeloMduserSpi {
         printf("login: %d %s\n", info ? info->ErrorID : 0, info ? info->ErrorMsg : "");
     }
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* d) override {
-        printf("%s last %.2f bid %.2f x %d ask %.2f x %d\n", d->InstrumentID, d->LastPrice,
-               d->BidPrice1, d->BidVolume1, d->AskPrice1, d->AskVolume1);
+        printf("%s last %.2f bid %.2f x %d ask %.2f x %d\n", d->InstrumentID, shown(d->LastPrice),
+               shown(d->BidPrice1), d->BidVolume1, shown(d->AskPrice1), d->AskVolume1);
         ++updates;
     }
 };
