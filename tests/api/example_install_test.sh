@@ -24,12 +24,14 @@ done
 ldd "$prefix/bin/xelmd-watch" | grep -q "libxelmdapi.so.2 => $prefix/bin/../lib/" ||
     fail "xelmd-watch does not load the installed library: $(ldd "$prefix/bin/xelmd-watch")"
 
-"$cmake" -S "$example" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null &&
-    "$cmake" --build "$work/build" >/dev/null || fail "find_package build"
+"$cmake" -S "$example" -B "$work/build" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null ||
+    fail "find_package configure"
+"$cmake" --build "$work/build" >/dev/null || fail "find_package build"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 # shellcheck disable=SC2046
 c++ -std=c++17 -o "$work/basic_client_pc" "$example/main.cc" \
-    $(pkg-config --cflags --libs xelmdapi) -Wl,-rpath,"$(pkg-config --variable=libdir xelmdapi)" || fail "pkg-config build"
+    $(pkg-config --cflags --libs xelmdapi) -Wl,-rpath,"$(pkg-config --variable=libdir xelmdapi)" ||
+    fail "pkg-config build"
 
 echo '{"users": [{"user": "alice", "password": "s3cret"}]}' >"$work/users.json"
 env -i "$prefix/bin/xelmd-front" --listen 127.0.0.1:0 --port-file "$work/ports" \
