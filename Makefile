@@ -57,8 +57,13 @@ fuzz:
 	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/$$n tests/fuzz/corpus/$$n; \
 	done
 
-install: all
-	cmake --install $(BUILD) --prefix $(PREFIX)
+# Builds only what is installed, then installs it. The prefix is configured
+# too: the front simulator looks for its test key under it.
+INSTALL_TARGETS = xelmdapi xelmd-front xelmd-watch xelmd-record
+install: configure
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(abspath $(PREFIX)) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALL_TARGETS)
+	cmake --install $(BUILD)
 
 format:
 	@git ls-files '*.h' '*.cc' | xargs clang-format -i

@@ -1,6 +1,10 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# Installed programs find the installed library beside them, wherever the
+# prefix is moved, with no environment variable.
+set(CMAKE_INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+
 install(TARGETS xelmdapi EXPORT xelmdapiTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
