@@ -199,14 +199,18 @@ void FrontServer::feed_market(unsigned long now) {
             localtime_r(&seconds, &local);
             char clock_text[9];
             strftime(clock_text, sizeof clock_text, "%H:%M:%S", &local);
-            int index = next;
-            next = (next + 1) % m.get_instrument_count();
+            unsigned long sent = sent_per_topic_[static_cast<size_t>(t)];
+            unsigned long every = static_cast<unsigned long>(options_.snapshot_every);
+            bool snapshot = every > 0 && sent % every == 0;
+            // Snapshots take the instruments in turn on their own, so each
+            // gets one every snapshot_every x instruments packets whatever
+            // the two numbers are (in step with the increments' turn, four
+            // instruments and every 20th packet would snapshot one only).
+            int index = snapshot ? static_cast<int>(sent / every % m.get_instrument_count()) : next;
+            if (!snapshot) next = (next + 1) % m.get_instrument_count();
             m.step(index, clock_text, static_cast<int>(now % 1000));
             Network::XeloFlow::Writer* writer = board_.get_writer(t);
-            if (options_.snapshot_every > 0 &&
-                sent_per_topic_[static_cast<size_t>(t)] %
-                        static_cast<unsigned long>(options_.snapshot_every) ==
-                    0)
+            if (snapshot)
                 m.write_snapshot(writer, index);
             else
                 m.write_increment(writer, &index, 1);
