@@ -78,7 +78,12 @@ class Watch : public CTarnXeloMduserSpi {
         connected = true;
     }
     void OnFrontDisconnected(int reason) override {
-        set_link("disconnected (reason " + ToolCommon::describe_reason(reason) + "), reconnecting");
+        std::string text =
+            "disconnected (reason " + ToolCommon::describe_reason(reason) + "), reconnecting";
+        set_link(text);
+        // Reconnection is quick: the status line alone would rarely show it.
+        std::lock_guard<std::mutex> lock(mutex);
+        notes_.push_back(text);
         connected = false;
         logged_in = false;
     }
