@@ -28,6 +28,14 @@ int run(const std::string& args, std::string& output) {
     return status;
 }
 
+sockaddr_in loopback(int port) {
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+}
+
 TEST(FrontProgram, RefusesBadArgumentsWithTheirStatus) {
     for (const TestTable::Row& r : TestTable::read(TABLE, "args")) {
         std::string output;
@@ -37,9 +45,7 @@ TEST(FrontProgram, RefusesBadArgumentsWithTheirStatus) {
     }
     // A port another socket holds.
     int taken = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(0);
     socklen_t length = sizeof a;
     ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ASSERT_EQ(listen(taken, 1), 0);
@@ -61,10 +67,7 @@ TEST(FrontProgram, EveryDescriptorClosesOnExec) {
     ASSERT_TRUE(front.start(XELMD_FRONT_BIN, {"--name-server", "127.0.0.1:0", "--replay",
                                               XELMD_SOURCE_DIR "/tests/tools/front/depth.csv"}));
     int client = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(front.ports.at(0)));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a = loopback(front.ports.at(0));
     ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     const std::string fds = "/proc/" + std::to_string(front.pid) + "/fd";
     int sockets = 0;
