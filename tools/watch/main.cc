@@ -33,9 +33,10 @@ const char USAGE[] =
     "  --resume beginning|saved|now      where each topic resumes (default now)\n"
     "  --user ID --password PW           login (default demo / demo)\n"
     "  --participant ID                  (default empty)\n"
-    "  --flow-path DIR                   where the connection file md.con is kept;\n"
-    "                                    needed by --resume saved (default: a new\n"
-    "                                    temporary directory, removed at exit)\n"
+    "  --flow-path DIR                   where the connection file md.con is kept\n"
+    "                                    (made when missing); needed by --resume saved\n"
+    "                                    (default: a new temporary directory under\n"
+    "                                    $TMPDIR or /tmp, removed at exit)\n"
     "  --count N                         stop after N market-data updates\n"
     "  --seconds S                       stop after S seconds\n"
     "  --plain                           plain lines even on a terminal\n"
@@ -78,14 +79,16 @@ class Watch : public CTarnXeloMduserSpi {
         connected = true;
     }
     void OnFrontDisconnected(int reason) override {
+        connected = false;
+        logged_in = false;
+        // Release closes the connection too: nothing to report then.
+        if (releasing) return;
         std::string text =
             "disconnected (reason " + ToolCommon::describe_reason(reason) + "), reconnecting";
         set_link(text);
         // Reconnection is quick: the status line alone would rarely show it.
         std::lock_guard<std::mutex> lock(mutex);
         notes_.push_back(text);
-        connected = false;
-        logged_in = false;
     }
     void OnHeartBeatWarning(int seconds) override {
         std::lock_guard<std::mutex> lock(mutex);
@@ -164,7 +167,7 @@ class Watch : public CTarnXeloMduserSpi {
 
     std::mutex mutex;
     std::map<std::string, Row> rows;
-    std::atomic<bool> connected{false}, logged_in{false}, failed{false};
+    std::atomic<bool> connected{false}, logged_in{false}, failed{false}, releasing{false};
     std::atomic<unsigned long> messages{0};
     // Topic by request id of the topic queries sent (main thread writes
     // them all before the first query leaves).
@@ -332,8 +335,9 @@ int parse(int argc, char** argv, Options& o) {
     return 0;
 }
 
-// The connection file's directory: the one given, or a new private one
-// (removed at exit) so that nothing is left in the current directory.
+// The connection file's directory: the one given (made when missing), or a
+// new private one (removed at exit) so that nothing is left in the current
+// directory.
 bool make_flow_path(Options& o, std::string& temporary) {
     if (o.flow_path.empty()) {
         const char* base = getenv("TMPDIR");
@@ -346,7 +350,13 @@ bool make_flow_path(Options& o, std::string& temporary) {
         }
         o.flow_path = temporary = pattern;
     }
-    if (o.flow_path.back() != '/') o.flow_path += '/';
+    std::error_code error;
+    std::filesystem::create_directories(o.flow_path, error);
+    if (error) {
+        fprintf(stderr, "xelmd-watch: cannot use --flow-path %s: %s\n", o.flow_path.c_str(),
+                error.message().c_str());
+        return false;
+    }
     return true;
 }
 
@@ -461,6 +471,7 @@ int main(int argc, char** argv) {
     }
     double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     draw(watch, terminal, elapsed > 0 ? watch.messages.load() / elapsed : 0, elapsed);
+    watch.releasing = true;
     api->Release();
     api->Join();
     for (const std::string& note : watch.take_notes())
