@@ -5,7 +5,7 @@
 namespace Front {
 
 bool ConfigText::read_file(const char* path, std::string& text, std::string& error) {
-    FILE* file = fopen(path, "rb");
+    FILE* file = fopen(path, "rbe");
     if (file == nullptr) {
         error = std::string("cannot read ") + path;
         return false;

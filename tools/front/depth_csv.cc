@@ -21,7 +21,7 @@ DepthCsv::~DepthCsv() {
 
 bool DepthCsv::open(const char* path, std::string& error) {
     if (file_ != nullptr) fclose(file_);
-    file_ = fopen(path, "rb");
+    file_ = fopen(path, "rbe");
     if (file_ == nullptr) {
         error = std::string("cannot read ") + path;
         return false;

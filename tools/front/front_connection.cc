@@ -23,7 +23,7 @@ void FrontConnection::on_connected() {
 }
 
 void FrontConnection::on_disconnected(int reason) {
-    dialogue_.detach();
+    dialogue_.on_closed(reason);
     Network::XeloClientSession::on_disconnected(reason);
 }
 

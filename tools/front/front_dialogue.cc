@@ -4,12 +4,14 @@
 #include <cstring>
 #include <ctime>
 
+#include "api/md_api.h"
 #include "base/byte_order.h"
 #include "base/random.h"
 #include "field/xelfield.h"
 #include "network/xelo_client_channel.h"
 #include "network/xelo_flow_reader.h"
 #include "parallel/fd_notify.h"
+#include "tools/common/reason_text.h"
 #include "tools/front/terminal_check.h"
 #include "tools/front/topic_board.h"
 #include "tools/front/user_table.h"
@@ -22,6 +24,10 @@ using Network::XeloPacket;
 namespace {
 
 const unsigned int BLOCK = 1u << 20;
+// Requests between two recycling passes outside the timer: a client sending
+// as fast as it can fills a block in well under the timer's second.
+const unsigned long RECYCLE_EVERY = 1024;
+const unsigned long RECYCLE_INTERVAL_MS = 1000;
 
 enum Tid : unsigned short {
     RSP_ERROR = 0x0001,
@@ -78,7 +84,8 @@ FrontDialogue::FrontDialogue(FrontContext* context, int connection,
       challenge_(static_cast<int>(random_key() % 90000000) + 10000000),
       login_ms_(0),
       login_done_(false),
-      stall_until_ms_(0) {}
+      stall_until_ms_(0),
+      recycled_ms_(0) {}
 
 FrontDialogue::~FrontDialogue() {
     detach();
@@ -95,6 +102,36 @@ void FrontDialogue::detach() {
     channel_ = nullptr;
 }
 
+void FrontDialogue::on_closed(int reason) {
+    if (channel_ != nullptr)
+        log("closed (reason %s)",
+            ToolCommon::describe_reason(Api::MdApi::map_disconnect_reason(reason)).c_str());
+    detach();
+}
+
+void FrontDialogue::recycle() {
+    // Nothing reads a request again once its callback has run.
+    in_.recycle(in_.get_count());
+    if (channel_ == nullptr) return;
+    recycle_sent(&out_);
+    recycle_sent(channel_->get_heartbeat_flow());
+}
+
+void FrontDialogue::recycle_sent(Base::DataFlow* flow) {
+    // What the channel's reader has passed is sent or copied to its send
+    // buffer; a stall keeps the reader (and so its position) in the item.
+    Network::FlowChannel::PubItem* item = channel_->get_pub_item(flow->get_subject());
+    if (item != nullptr && item->reader != nullptr && item->reader->get_flow() == flow)
+        flow->recycle(item->reader->tell());
+}
+
+unsigned long FrontDialogue::get_held() const {
+    unsigned long in = 0, out = 0;
+    in_.get_buffer_count(in);
+    out_.get_buffer_count(out);
+    return in + out;
+}
+
 void FrontDialogue::log(const char* format, ...) {
     if (context_->log == nullptr) return;
     fprintf(context_->log, "[connection %d] ", connection_);
@@ -106,7 +143,8 @@ void FrontDialogue::log(const char* format, ...) {
     fflush(context_->log);
 }
 
-void FrontDialogue::on_write(unsigned long, const void* data, unsigned short length) {
+void FrontDialogue::on_write(unsigned long id, const void* data, unsigned short length) {
+    if ((id & (RECYCLE_EVERY - 1)) == 0) recycle();
     XeloPacket::Header h;
     const char* fields = XeloFlow::decode(static_cast<const char*>(data), length, &h);
     if (fields == nullptr) return;  // the channel checked it; a short unit is skipped
@@ -421,6 +459,10 @@ void FrontDialogue::on_query(const XeloPacket::Header& h, XeloPacket::Iterator& 
 void FrontDialogue::on_timer(unsigned long now_ms) {
     if (channel_ == nullptr || !channel_->is_valid()) return;
     if (stall_until_ms_ != 0 && now_ms >= stall_until_ms_) stall(false);
+    if (now_ms - recycled_ms_ >= RECYCLE_INTERVAL_MS) {
+        recycle();
+        recycled_ms_ = now_ms;
+    }
     if (!login_done_) return;
     if (login_ms_ == 0) login_ms_ = now_ms;
     for (size_t i = 0; i < faults_.size() && channel_ != nullptr; ++i) {

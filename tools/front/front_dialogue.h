@@ -62,10 +62,18 @@ class FrontDialogue : public Base::DataFlow::WriteCallback {
     void attach(Network::XeloClientChannel* channel);
     // The channel is closing or gone: nothing more is touched.
     void detach();
+    // The connection closed for the channel's reason: logged, then detached.
+    void on_closed(int reason);
     // Runs the scripted faults that are due; now in milliseconds.
     void on_timer(unsigned long now_ms);
     // A packet from the client (the inbound flow's write callback).
     void on_write(unsigned long id, const void* data, unsigned short length) override;
+
+    // Gives back the memory of the requests handled and of the answers and
+    // heartbeats already sent; on_write and on_timer run it as they go.
+    void recycle();
+    // Packets the dialogue's two flows hold in memory (requests, answers).
+    unsigned long get_held() const;
 
     Stage get_stage() const { return stage_; }
     int get_connection() const { return connection_; }
@@ -89,6 +97,7 @@ class FrontDialogue : public Base::DataFlow::WriteCallback {
     void flush();
     void run_fault(const Scenario::Fault& fault, unsigned long now_ms);
     void stall(bool on);
+    void recycle_sent(Base::DataFlow* flow);
     void inject(const char* frame, int length, bool encipher);
     void log(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
@@ -109,6 +118,7 @@ class FrontDialogue : public Base::DataFlow::WriteCallback {
     // Flows whose publication a stall holds back, by subject.
     std::vector<Base::DataFlow*> stalled_;
     unsigned long stall_until_ms_;
+    unsigned long recycled_ms_;
 };
 
 }  // namespace Front

@@ -1,5 +1,6 @@
 #include "tools/front/front_server.h"
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -7,6 +8,7 @@
 #include "network/xelo_bond_server_session.h"
 #include "network/xelo_server_session.h"
 #include "parallel/fd_reactor.h"
+#include "tools/common/address.h"
 #include "tools/front/front_connection.h"
 #include "tools/front/pacer.h"
 
@@ -18,17 +20,6 @@ const int MARKET_INTERVAL_US = 10000;
 const int STATUS_INTERVAL_US = 1000000;
 // Replayed instruments go to the first topic; at most this many per tick.
 const int MAX_BURST = 1000;
-
-bool split_address(const std::string& address, std::string& host, int& port) {
-    size_t colon = address.rfind(':');
-    if (colon == std::string::npos) return false;
-    host = address.substr(0, colon);
-    char* end;
-    long p = strtol(address.c_str() + colon + 1, &end, 10);
-    if (*end != 0 || p < 0 || p > 65535 || host.empty()) return false;
-    port = static_cast<int>(p);
-    return true;
-}
 
 std::string today() {
     time_t now = time(nullptr);
@@ -114,15 +105,16 @@ bool FrontServer::start(const Options& options, std::string& error) {
     board_.start_recycling(reactor_, options.keep);
     bond_ = new Network::XeloBondServerSession(reactor_, this, nullptr, 2);
     for (const std::string& address : options.listen) {
-        std::string host;
-        int port;
-        if (!split_address(address, host, port)) {
-            error = "bad listening address \"" + address + "\" (HOST:PORT)";
+        ToolCommon::Address a;
+        if (!ToolCommon::parse_address(address, ToolCommon::AddressForm::LISTEN, a, error)) {
             stop();
             return false;
         }
-        if (!bond_->open(host.c_str(), port)) {
-            error = "cannot listen on " + address;
+        errno = 0;
+        if (!bond_->open(a.host.c_str(), a.port)) {
+            // errno is still the failed bind's or listen's.
+            error = "cannot listen on " + address + ": " +
+                    (errno != 0 ? strerror(errno) : "the listener could not be set up");
             stop();
             return false;
         }
@@ -207,14 +199,18 @@ void FrontServer::feed_market(unsigned long now) {
             localtime_r(&seconds, &local);
             char clock_text[9];
             strftime(clock_text, sizeof clock_text, "%H:%M:%S", &local);
-            int index = next;
-            next = (next + 1) % m.get_instrument_count();
+            unsigned long sent = sent_per_topic_[static_cast<size_t>(t)];
+            unsigned long every = static_cast<unsigned long>(options_.snapshot_every);
+            bool snapshot = every > 0 && sent % every == 0;
+            // Snapshots take the instruments in turn on their own, so each
+            // gets one every snapshot_every x instruments packets whatever
+            // the two numbers are (in step with the increments' turn, four
+            // instruments and every 20th packet would snapshot one only).
+            int index = snapshot ? static_cast<int>(sent / every % m.get_instrument_count()) : next;
+            if (!snapshot) next = (next + 1) % m.get_instrument_count();
             m.step(index, clock_text, static_cast<int>(now % 1000));
             Network::XeloFlow::Writer* writer = board_.get_writer(t);
-            if (options_.snapshot_every > 0 &&
-                sent_per_topic_[static_cast<size_t>(t)] %
-                        static_cast<unsigned long>(options_.snapshot_every) ==
-                    0)
+            if (snapshot)
                 m.write_snapshot(writer, index);
             else
                 m.write_increment(writer, &index, 1);

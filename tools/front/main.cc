@@ -2,12 +2,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "base/file.h"
+#include "tools/common/address.h"
 #include "tools/front/front_server.h"
 #include "tools/front/name_server.h"
 
@@ -18,10 +20,10 @@ const char USAGE[] =
     "A market-data front simulator: key exchange, login, topics of five-level\n"
     "depth data from a random walk (or a CSV replay), and scripted faults.\n"
     "\n"
-    "  --listen HOST:PORT      listen there (repeatable; default 127.0.0.1:30007;\n"
+    "  --listen A.B.C.D:PORT   listen there (repeatable; default 127.0.0.1:30007;\n"
     "                          port 0 takes a free port)\n"
-    "  --topics ID[,ID...]     topics served (default 100)\n"
-    "  --instruments N         synthetic instruments per topic (default 4)\n"
+    "  --topics ID[,ID...]     topics served, 2 to 65534 (default 100)\n"
+    "  --instruments N         synthetic instruments per topic, 1 to 64 (default 4)\n"
     "  --rate N                packets per second per topic (default 50)\n"
     "  --snapshot-every N      every N-th packet is a full snapshot, the others\n"
     "                          incremental groups (default 20; 0: increments only)\n"
@@ -34,15 +36,37 @@ const char USAGE[] =
     "                          (default: every user and password accepted)\n"
     "  --terminal-key FILE     RSA private key (PEM) opening the terminal information\n"
     "                          (default: the simulator's test key when found)\n"
-    "  --scenario FILE.json    scripted faults, see the README\n"
-    "  --name-server HOST:PORT also answer name-server queries with the front addresses\n"
-    "  --announce HOST:PORT    what the name server answers instead (repeatable), so\n"
+    "  --scenario FILE.json    scripted faults (below)\n"
+    "  --name-server A.B.C.D:PORT  also answer name-server queries with the front\n"
+    "                          addresses (port 0 takes a free port)\n"
+    "  --announce A.B.C.D:PORT what the name server answers instead (repeatable), so\n"
     "                          one simulator can point clients at others\n"
     "  --trading-day YYYYMMDD  (default: today)\n"
     "  --seed N                random-walk seed (default 1)\n"
     "  --port-file FILE        write the front ports (and the name-server port) there\n"
     "  --quiet                 no status line, no event lines\n"
-    "  --help                  this text\n";
+    "  --help                  this text\n"
+    "\n"
+    "Scenario file: {\"faults\": [{\"action\": ..., ...}, ...]}, each fault once per\n"
+    "connection it hits:\n"
+    "  action      drop (close the connection), stall (send nothing, heartbeats\n"
+    "              included), bad_sequence (a packet numbered past the topic's\n"
+    "              end), oversized_frame (a frame longer than any may be), garbage\n"
+    "              (random bytes), key_error (a key the client cannot use),\n"
+    "              key_refused (an error record instead of the key)\n"
+    "  after       seconds, fractions allowed, from the answer to the login to the\n"
+    "              fault (default 0; at most 86400); key_error and key_refused act\n"
+    "              at the key exchange and take none\n"
+    "  connection  the accepted connection it hits, counted from 1 since the front\n"
+    "              started, reconnections included (default 1: a fault without it\n"
+    "              hits the first connection only; 0: every connection)\n"
+    "  seconds     how long a stall lasts, in whole seconds (default 0: until the\n"
+    "              client leaves)\n"
+    "  bytes       how many random bytes garbage sends, 1 to 65536 (default 64;\n"
+    "              fewer than 6 send 6); other actions ignore it\n"
+    "\n"
+    "Exit status: 0 stopped by SIGINT or SIGTERM, 1 cannot start (a file it cannot\n"
+    "read, an address it cannot listen on), 2 bad arguments.\n";
 
 volatile sig_atomic_t g_stop = 0;
 
@@ -56,9 +80,38 @@ bool parse_int(const char* text, long low, long high, long& out) {
     return *text != 0 && *end == 0 && out >= low && out <= high;
 }
 
-int fail(const std::string& message) {
-    fprintf(stderr, "xelmd-front: %s\n", message.c_str());
+int usage_error(const std::string& message) {
+    fprintf(stderr, "xelmd-front: %s (see --help)\n", message.c_str());
     return 2;
+}
+
+int start_error(const std::string& message) {
+    fprintf(stderr, "xelmd-front: %s\n", message.c_str());
+    return 1;
+}
+
+bool takes_value(const std::string& option) {
+    static const char* const options[] = {
+        "--listen",      "--topics",   "--instruments", "--rate",  "--snapshot-every", "--keep",
+        "--replay",      "--key-mode", "--cipher-type", "--users", "--terminal-key",   "--scenario",
+        "--name-server", "--announce", "--trading-day", "--seed",  "--port-file"};
+    for (const char* o : options)
+        if (option == o) return true;
+    return false;
+}
+
+// A local address; port 0 is a free port when zero_port allows it.
+bool check_local(const std::string& option, const char* value, bool zero_port, std::string& error) {
+    ToolCommon::Address a;
+    if (!ToolCommon::parse_address(value, ToolCommon::AddressForm::LISTEN, a, error)) {
+        error = option + ": " + error;
+        return false;
+    }
+    if (a.port == 0 && !zero_port) {
+        error = option + ": bad address \"" + value + "\": port 0 names no front";
+        return false;
+    }
+    return true;
 }
 
 std::string default_key() {
@@ -87,9 +140,14 @@ int main(int argc, char** argv) {
             options.log = nullptr;
             continue;
         }
-        if (i + 1 >= argc) return fail("missing value after " + arg + " (see --help)");
+        if (!takes_value(arg)) return usage_error("unknown option " + arg);
+        if (i + 1 >= argc) return usage_error("missing value after " + arg);
         const char* value = argv[++i];
         long n;
+        std::string error;
+        if ((arg == "--listen" || arg == "--name-server" || arg == "--announce") &&
+            !check_local(arg, value, arg != "--announce", error))
+            return usage_error(error);
         if (arg == "--listen") {
             if (!listen_given) options.listen.clear();
             listen_given = true;
@@ -103,7 +161,7 @@ int main(int argc, char** argv) {
                 std::string item = list.substr(
                     start, comma == std::string::npos ? std::string::npos : comma - start);
                 if (!parse_int(item.c_str(), 2, 65534, n))
-                    return fail("bad topic \"" + item + "\"");
+                    return usage_error("bad topic \"" + item + "\"");
                 options.topics.push_back(static_cast<int>(n));
                 if (comma == std::string::npos) break;
                 start = comma + 1;
@@ -140,7 +198,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--port-file") {
             port_file = value;
         } else {
-            return fail("bad option or value: " + arg + " " + value + " (see --help)");
+            return usage_error("bad value for " + arg + ": \"" + std::string(value) + "\"");
         }
     }
 
@@ -153,7 +211,7 @@ int main(int argc, char** argv) {
 
     Front::FrontServer server;
     std::string error;
-    if (!server.start(options, error)) return fail(error);
+    if (!server.start(options, error)) return start_error(error);
     std::vector<std::string> fronts;
     for (size_t i = 0; i < options.listen.size(); ++i) {
         std::string host = options.listen[i].substr(0, options.listen[i].rfind(':'));
@@ -166,24 +224,20 @@ int main(int argc, char** argv) {
     }
     Front::NameServer names;
     if (!name_server.empty()) {
-        size_t colon = name_server.rfind(':');
-        long port;
-        if (colon == std::string::npos ||
-            !parse_int(name_server.c_str() + colon + 1, 0, 65535, port) ||
-            !names.start(name_server.substr(0, colon), static_cast<int>(port),
-                         announced.empty() ? fronts : announced, error)) {
+        ToolCommon::Address a;
+        ToolCommon::parse_address(name_server, ToolCommon::AddressForm::LISTEN, a, error);
+        if (!names.start(a.host, a.port, announced.empty() ? fronts : announced, error)) {
             server.stop();
-            return fail(error.empty() ? "bad --name-server " + name_server : error);
+            return start_error(error);
         }
-        printf("xelmd-front: name server on tcp://%s:%d\n", name_server.substr(0, colon).c_str(),
-               names.get_port());
+        printf("xelmd-front: name server on tcp://%s:%d\n", a.host.c_str(), names.get_port());
     }
     fflush(stdout);
     if (!port_file.empty()) {
-        FILE* f = fopen(port_file.c_str(), "w");
+        FILE* f = fopen(port_file.c_str(), "we");
         if (f == nullptr) {
             server.stop();
-            return fail("cannot write " + port_file);
+            return start_error("cannot write " + port_file + ": " + strerror(errno));
         }
         for (int port : server.get_ports()) fprintf(f, "%d\n", port);
         if (!name_server.empty()) fprintf(f, "%d\n", names.get_port());

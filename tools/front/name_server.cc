@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace Front {
@@ -22,7 +23,7 @@ bool NameServer::start(const std::string& host, int port, const std::vector<std:
         error = "bad name-server host " + host;
         return false;
     }
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int on = 1;
     setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     socklen_t length = sizeof address;
@@ -43,7 +44,7 @@ void NameServer::run() {
     while (!stopping_.load(std::memory_order_relaxed)) {
         pollfd p = {fd_, POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
-        int client = accept(fd_, nullptr, nullptr);
+        int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) continue;
         ssize_t sent = send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
         if (sent == static_cast<ssize_t>(answer_.size()))

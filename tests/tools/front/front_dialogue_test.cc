@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -254,6 +255,27 @@ TEST(FrontDialogue, RecycledHistoryIsServedFromTheOldestHeldAndNeverUnderAReader
     b.publish(MANY);
     b.board.recycle();
     EXPECT_GT(flow->get_recycle_count(), total);
+}
+
+// A client sending requests as fast as it can: the dialogue gives back the
+// memory of the requests it has handled and the answers it has sent, so it
+// holds a few blocks however long the flood lasts (keeping them all, its two
+// flows would hold two packets per request).
+TEST(FrontDialogue, RequestFloodHoldsBoundedMemory) {
+    Bench b(KeyReply::MASKED, 4);
+    const unsigned long FLOOD = 400000, BATCH = 4000;
+    unsigned long answered = 0, most_held = 0;
+    for (unsigned long sent = BATCH; sent <= FLOOD; sent += BATCH) {
+        for (unsigned long i = 0; i < BATCH; ++i)
+            b.client.send(0x4201, 1, Field::XelDisseminationField{0, 0});
+        ASSERT_TRUE(b.pump([&] {
+            answered += b.client.got.size();
+            b.client.got.clear();
+            return answered == sent;
+        }));
+        most_held = std::max(most_held, b.dialogue->get_held());
+    }
+    EXPECT_LT(most_held, FLOOD / 2);
 }
 
 TEST(FrontDialogue, LoginErrorsRequestsAndResumeFromNow) {
