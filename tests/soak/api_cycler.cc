@@ -286,7 +286,8 @@ void print_stacks() {
 // requests; Release, Join and a spaced login take about a second) is a hang.
 void watch(std::vector<Worker*>& workers, const std::atomic<bool>& finished, int hang_seconds,
            Clock::time_point deadline) {
-    Clock::time_point last_end = deadline + std::chrono::seconds(2 * hang_seconds);
+    Clock::time_point last_end =
+        deadline + std::chrono::seconds(hang_seconds) + std::chrono::milliseconds(MAX_LIFETIME_MS);
     while (!finished.load(std::memory_order_acquire)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         bool late = Clock::now() > last_end;

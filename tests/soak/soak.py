@@ -161,6 +161,11 @@ class Sampler:
     def __init__(self, name, pid):
         self.name, self.pid, self.samples = name, pid, []
         self.died_at = None
+        self.started_at = 0.0
+
+    def restart(self, pid, t):
+        """Samples of the new process only."""
+        self.pid, self.samples, self.started_at = pid, [], t
 
     def sample(self, t):
         try:
@@ -183,7 +188,7 @@ class Sampler:
         if not middle or not last:
             return "%s: too few samples" % self.name, ["%s: too few samples" % self.name]
         # The first sample taken once the program has loaded and started.
-        first = next((s for s in self.samples if s[0] >= 1.0), self.samples[0])
+        first = next((s for s in self.samples if s[0] >= self.started_at + 1.0), self.samples[0])
         end = self.samples[-1]
         fd_mid, fd_last = max(s[1] for s in middle), max(s[1] for s in last)
         rss_mid, rss_last = max(s[2] for s in middle), max(s[2] for s in last)
@@ -241,9 +246,13 @@ def count_lines(path, pattern):
 
 
 def print_stacks(pid, out):
-    if shutil.which("gdb"):
+    if not shutil.which("gdb"):
+        return
+    try:
         subprocess.run(["gdb", "-p", str(pid), "-batch", "-ex", "thread apply all bt"],
-                       stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=60)
+                       stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, timeout=15)
+    except subprocess.TimeoutExpired:
+        out.write("soak: gdb gave no stacks within 15 s\n")
 
 
 class Soak:
@@ -292,12 +301,8 @@ class Soak:
 
         self.rec_dir = os.path.join(self.work, "recorded")
         self.rec_log = os.path.join(self.work, "recorder.log")
-        with open(self.rec_log, "w") as log:
-            self.recorder = subprocess.Popen(
-                [self.binary("xelmd-record"), "--dir", self.rec_dir, "--front",
-                 "tcp://127.0.0.1:%d" % self.proxy_r.port, "--heartbeat", str(HEARTBEAT_S),
-                 "--flush-ms", "100"] + sum((["--topic", str(t)] for t in RECORDED_TOPICS), []),
-                stdout=log, stderr=subprocess.STDOUT, env=self.env)
+        self.recorder_kills = []
+        self.start_recorder()
         self.cyc_out = os.path.join(self.work, "cycler.out")
         self.cyc_err = os.path.join(self.work, "cycler.err")
         cmd = [a.cycler, "--front", "tcp://127.0.0.1:%d" % self.proxy_c.port, "--dead-front",
@@ -312,15 +317,37 @@ class Soak:
             self.cycler = subprocess.Popen(cmd, stdout=out, stderr=err, env=self.env)
         self.samplers = [Sampler("recorder", self.recorder.pid), Sampler("cycler", self.cycler.pid)]
 
+    def start_recorder(self):
+        with open(self.rec_log, "a") as log:
+            self.recorder = subprocess.Popen(
+                [self.binary("xelmd-record"), "--dir", self.rec_dir, "--front",
+                 "tcp://127.0.0.1:%d" % self.proxy_r.port, "--heartbeat", str(HEARTBEAT_S),
+                 "--flush-ms", "100"] + sum((["--topic", str(t)] for t in RECORDED_TOPICS), []),
+                stdout=log, stderr=subprocess.STDOUT, env=self.env)
+
+    def kill_recorder(self, t):
+        """SIGKILL in the middle of its writing; the new one resumes from its
+        files. Early in the run, so the new one's warm-up ends before the
+        middle third in which descriptors and memory are judged."""
+        if self.recorder.poll() is not None:
+            return
+        self.recorder.kill()
+        self.recorder.wait()
+        self.recorder_kills.append(t)
+        self.start_recorder()
+        self.samplers[0].restart(self.recorder.pid, t)
+
     def kill_plan(self):
-        """(time, front, downtime) for the run, spread over its middle."""
+        """(time, action) for the run: the recorder killed once early, the
+        fronts killed and restarted spread over the middle of the run."""
         rng = random.Random(self.args.seed + 2)
         s = self.args.seconds
-        plan = []
+        plan = [(s * rng.uniform(0.08, 0.16), lambda t: self.kill_recorder(t))]
         for front, n in ((self.front_r, max(1, s // 25)), (self.front_c, max(1, s // 20))):
             for i in range(n):
                 at = s * (0.15 + 0.7 * (i + rng.uniform(0.2, 0.8)) / n)
-                plan.append((at, front, rng.uniform(0.3, 1.5)))
+                downtime = rng.uniform(0.3, 1.5)
+                plan.append((at, lambda t, f=front, d=downtime: f.kill_and_restart(d)))
         return sorted(plan, key=lambda p: p[0])
 
     def run(self):
@@ -336,8 +363,7 @@ class Soak:
                 elif s.died_at is None:
                     s.died_at = t
             while plan and plan[0][0] <= t:
-                _, front, downtime = plan.pop(0)
-                front.kill_and_restart(downtime)
+                plan.pop(0)[1](t)
             for f in (self.front_r, self.front_c):
                 f.check_alive()
             time.sleep(SAMPLE_S)
@@ -350,25 +376,27 @@ class Soak:
             self.failures.append("the recorder ended early (%s)" % status_text(self.recorder.poll()))
         else:
             self.recorder.send_signal(signal.SIGTERM)
-        rc = wait_exit(self.cycler, 25)
+        # The cycler ends by itself: its last life, or its watchdog's report.
+        rc = wait_exit(self.cycler, 20)
         if rc is None:
             with open(self.cyc_err, "a") as err:
                 err.write("soak: the cycler did not end; its stacks:\n")
                 err.flush()
                 print_stacks(self.cycler.pid, err)
             self.cycler.kill()
-            self.failures.append("the cycler did not end within 25 s of its time (stacks in "
+            self.failures.append("the cycler did not end within 20 s of its time (stacks in "
                                  "cycler.err)")
         elif rc != 0:
             when = self.samplers[1].died_at
             self.failures.append("the cycler ended with %s%s" % (
                 status_text(rc), "" if when is None else " after %.0f s" % when))
-        rc = wait_exit(self.recorder, 20)
+        rc = wait_exit(self.recorder, 10)
         if rc is None:
             with open(self.rec_log, "a") as log:
                 print_stacks(self.recorder.pid, log)
             self.recorder.kill()
-            self.failures.append("the recorder did not stop within 20 s of SIGTERM")
+            self.failures.append("the recorder did not stop within 10 s of SIGTERM (stacks in "
+                                 "recorder.log)")
         elif rc != 0 and not self.recorder_early:
             self.failures.append("the recorder ended with %s" % status_text(rc))
         for f in (self.front_r, self.front_c):
@@ -415,6 +443,12 @@ class Soak:
         print("soak: recorder: reconnects %d (disconnections by reason: %s)" % (
             max(0, c.get("recorder connections") - 1),
             ", ".join("%s x%d" % kv for kv in sorted(reasons.items())) or "none"))
+        resumed = count_lines(self.rec_log, r"(topic \d+ continues after packet \d+)")
+        cut = count_lines(self.rec_log, r"cut (\d+) bytes of unfinished rows")
+        print("soak: recorder: killed (SIGKILL) and restarted %d time(s) at %s s; it cut %s "
+              "bytes of unfinished rows; %s" % (
+                  len(self.recorder_kills), ", ".join("%.0f" % t for t in self.recorder_kills),
+                  "+".join(cut) or "no", "; ".join(sorted(resumed)) or "no topic resumed"))
 
         rows, topics = recorded_rows.check(self.rec_dir, RECORDED_TOPICS,
                                            self.front_r.restarts, RATE, INSTRUMENTS)
