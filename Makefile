@@ -58,6 +58,7 @@ soak: bootstrap
 	@test -f build-asan/soak/build.ninja || cmake -S tests/soak -B build-asan/soak -G Ninja \
 	  -DXELMD_TREE=$(CURDIR)/build-asan -DXELMD_SANITIZE=address
 	cmake --build build-asan/soak -j $(JOBS)
+	python3 -m unittest discover -s tests/soak -p '*_test.py'
 	python3 tests/soak/soak.py --tree build-asan --cycler build-asan/soak/api_cycler \
 	  --seconds $(SOAK_SECONDS) $(SOAK_ARGS)
 

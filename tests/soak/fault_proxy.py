@@ -55,8 +55,10 @@ class Plan:
     def __init__(self, rng, weights, stall_s, cut_bytes):
         self.kind = rng.choices(list(weights), list(weights.values()))[0]
         self.direction = DOWN if rng.random() < 0.75 else UP
-        self.at = rng.uniform(0.05, 2.5)
-        self.until = self.at + rng.uniform(1.0, 3.0)
+        # Early enough that short connections meet it, the key exchange
+        # and the login included.
+        self.at = rng.uniform(0.0, 1.5)
+        self.until = self.at + rng.uniform(1.5, 4.0)
         # A third of the cuts land in the key exchange and the login, the
         # rest in the data that follows.
         if self.direction == UP:
