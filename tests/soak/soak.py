@@ -123,14 +123,14 @@ class Front:
 
     def start(self):
         port_file = os.path.join(self.work, "front-%s.port" % self.name)
-        for _ in range(50):  # the port may linger for a moment after a kill
+        for _ in range(20):  # the port may linger for a moment after a kill
             if os.path.exists(port_file):
                 os.remove(port_file)
             with open(self.log, "a") as log:
                 self.proc = subprocess.Popen(
                     [self.binary, "--listen", "127.0.0.1:%d" % self.port, "--port-file",
                      port_file] + self.args, stdout=log, stderr=subprocess.STDOUT, env=self.env)
-            for _ in range(100):
+            for _ in range(60):
                 if os.path.exists(port_file) or self.proc.poll() is not None:
                     break
                 time.sleep(0.05)
@@ -145,7 +145,7 @@ class Front:
     def check_alive(self):
         rc = self.proc.poll()
         if rc is not None:
-            self.failures.append("front %s ended by itself (status %s)" % (self.name, rc))
+            self.failures.append("front %s ended by itself (%s)" % (self.name, status_text(rc)))
             self.start()
 
     def kill_and_restart(self, downtime):
@@ -166,7 +166,7 @@ class Front:
             rc = self.proc.wait()
             self.failures.append("front %s did not stop within 10 s" % self.name)
         if rc != 0:
-            self.failures.append("front %s ended with status %s" % (self.name, rc))
+            self.failures.append("front %s ended with %s" % (self.name, status_text(rc)))
 
 
 class Sampler:
@@ -391,7 +391,8 @@ class Soak:
         """Stops everything; failures for whatever did not end well."""
         self.recorder_early = self.recorder.poll() is not None
         if self.recorder_early:
-            self.failures.append("the recorder ended early (%s)" % status_text(self.recorder.poll()))
+            self.failures.append("the recorder ended after %.0f s with %s" % (
+                self.samplers[0].died_at or 0, status_text(self.recorder.poll())))
         else:
             self.recorder.send_signal(signal.SIGTERM)
         # The cycler ends by itself: its last life, or its watchdog's report.
@@ -539,6 +540,8 @@ def main():
     args = p.parse_args()
     if args.seconds < 10:
         sys.exit("soak: --seconds must be at least 10")
+    # A stopped run (CI timeout, kill) still stops its processes.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
     soak = Soak(args)
     try:
         soak.start()
