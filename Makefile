@@ -5,7 +5,7 @@ JOBS    ?= $(shell nproc)
 CMAKE_ARGS ?=
 FUZZ_SECONDS ?= 30
 
-.PHONY: all bootstrap configure test bench sanitize asan tsan fuzz install format clean
+.PHONY: all bootstrap configure test bench sanitize asan tsan fuzz install format clean soak
 
 all: configure
 	cmake --build $(BUILD) -j $(JOBS)
@@ -44,6 +44,23 @@ tsan: bootstrap
 	@test -f build-tsan/build.ninja || cmake -S . -B build-tsan -G Ninja -DXELMD_SANITIZE=thread -DXELMD_BENCH=OFF
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE no_tsan
+
+# Soak: xelmd-record and an API life cycler (tests/soak) against front
+# simulators behind a fault-injecting loopback proxy, fronts killed and
+# restarted, everything from the AddressSanitizer tree; SOAK_SECONDS of
+# faults, then the checks. SOAK_ARGS=--no-release-in-callback leaves out
+# Release from inside callbacks; --seed N repeats a run's choices.
+SOAK_SECONDS ?= 60
+SOAK_ARGS ?=
+soak: bootstrap
+	@test -f build-asan/build.ninja || cmake -S . -B build-asan -G Ninja -DXELMD_SANITIZE=address -DXELMD_BENCH=OFF
+	cmake --build build-asan -j $(JOBS) --target xelmdapi xelmd-front xelmd-record
+	@test -f build-asan/soak/build.ninja || cmake -S tests/soak -B build-asan/soak -G Ninja \
+	  -DXELMD_TREE=$(CURDIR)/build-asan -DXELMD_SANITIZE=address
+	cmake --build build-asan/soak -j $(JOBS)
+	python3 -m unittest discover -s tests/soak -p '*_test.py'
+	python3 tests/soak/soak.py --tree build-asan --cycler build-asan/soak/api_cycler \
+	  --seconds $(SOAK_SECONDS) $(SOAK_ARGS)
 
 # libFuzzer targets under clang; each runs FUZZ_SECONDS from its seed corpus.
 fuzz:
