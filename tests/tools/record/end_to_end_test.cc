@@ -91,7 +91,9 @@ TEST_P(RecordEndToEnd, KilledAtRandomMomentsWritesTheRowsOfAnUninterruptedRecord
                (csv ? "csv" : "jsonl");
     };
     pid_t reference = spawn(XELMD_RECORD_BIN, args(dir + "/whole"), dir + "/whole.log");
-    std::mt19937 rng(std::random_device{}());
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("kill moments from seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
     for (int k = 0; k < 6; ++k) {
         pid_t recorder = spawn(XELMD_RECORD_BIN, args(dir + "/killed"), dir + "/killed.log");
         usleep(static_cast<useconds_t>(50000 + rng() % 700000));
