@@ -27,6 +27,22 @@ bool parse_topic(const std::string& text, Options::Topic& topic) {
     return true;
 }
 
+const char* const VALUE_OPTIONS[] = {"--front",     "--name-server", "--topic",    "--format",
+                                     "--dir",       "--user",        "--password", "--participant",
+                                     "--heartbeat", "--flush-ms",    "--sync-ms"};
+
+bool takes_value(const std::string& arg) {
+    for (const char* o : VALUE_OPTIONS)
+        if (arg == o) return true;
+    return false;
+}
+
+// "/data/md/" and "/data/md" are one directory; file paths join with one '/'.
+std::string without_trailing_slashes(std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
 }  // namespace
 
 const char* Options::usage() {
@@ -91,26 +107,6 @@ bool Options::valid_address(const std::string& address) {
     return inet_pton(AF_INET, rest.substr(0, colon).c_str(), &ip) == 1 &&
            parse_int(rest.substr(colon + 1), 1, 65535, port);
 }
-
-namespace {
-
-const char* const VALUE_OPTIONS[] = {"--front",     "--name-server", "--topic",    "--format",
-                                     "--dir",       "--user",        "--password", "--participant",
-                                     "--heartbeat", "--flush-ms",    "--sync-ms"};
-
-bool takes_value(const std::string& arg) {
-    for (const char* o : VALUE_OPTIONS)
-        if (arg == o) return true;
-    return false;
-}
-
-// "/data/md/" and "/data/md" are one directory; file paths join with one '/'.
-std::string without_trailing_slashes(std::string dir) {
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-    return dir;
-}
-
-}  // namespace
 
 bool Options::parse(int argc, char** argv, std::string& error) {
     for (int i = 1; i < argc; ++i) {
