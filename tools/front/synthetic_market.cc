@@ -46,7 +46,8 @@ SyntheticMarket::SyntheticMarket(const Config& config)
              : config.instruments > MAX_INSTRUMENTS ? MAX_INSTRUMENTS
                                                     : config.instruments),
       tick_(config.tick > 0 ? config.tick : 1000),
-      random_(config.seed) {
+      random_(config.seed),
+      snapshots_(0) {
     for (int i = 0; i < count_; ++i) {
         Field::XelDepthMarketDataField& b = books_[i];
         memset(&b, 0, sizeof b);
@@ -74,6 +75,7 @@ SyntheticMarket::SyntheticMarket(const Config& config)
         rebuild_levels(b, start - tick_, tick_ * 2);
         // Nothing sent yet: every group differs from the zeroed copy.
         memset(&sent_[i], 0, sizeof sent_[i]);
+        snapshot_serial_[i] = 0;
     }
 }
 
@@ -123,6 +125,14 @@ void SyntheticMarket::step(int index, const char* time, int millisec) {
 }
 
 unsigned long SyntheticMarket::write_snapshot(Network::XeloFlow::Writer* writer, int index) {
+    if (index < 0 || index >= count_) index = 0;
+    int oldest = index;
+    for (int k = 1; k < count_; ++k) {
+        int i = (index + k) % count_;
+        if (snapshot_serial_[i] < snapshot_serial_[oldest]) oldest = i;
+    }
+    index = oldest;
+    snapshot_serial_[index] = ++snapshots_;
     Network::XeloPacket* p = writer->alloc_packet(TID_SNAPSHOT, 0);
     p->add_field(&Field::XelDepthMarketDataField::DESC, &books_[index],
                  &Field::XelDepthMarketDataField::to_stream);

@@ -34,7 +34,11 @@ class SyntheticMarket {
     // Moves instrument index one step: the mid price walks by at most one
     // tick, volumes change, a trade may print. time is "HH:MM:SS".
     void step(int index, const char* time, int millisec);
-    // Snapshot of one instrument as one packet; the flow sequence number.
+    // A full snapshot of one instrument as one packet; the flow sequence
+    // number. Snapshots go to the instrument that has gone longest without
+    // one, index first among equals: a schedule that always lands on the
+    // same instrument still refills every book once in get_instrument_count()
+    // snapshots, and one that takes them in turn gets just what it names.
     unsigned long write_snapshot(Network::XeloFlow::Writer* writer, int index);
     // One packet with a group per instrument whose book changed since the
     // last snapshot or increment that covered it; ~0UL when none changed.
@@ -51,6 +55,9 @@ class SyntheticMarket {
     Field::XelDepthMarketDataField books_[MAX_INSTRUMENTS];
     // What the client has been sent of each book.
     Field::XelDepthMarketDataField sent_[MAX_INSTRUMENTS];
+    // Per instrument the number of its last snapshot, counted from 1; 0: none.
+    unsigned long snapshot_serial_[MAX_INSTRUMENTS];
+    unsigned long snapshots_;
 };
 
 }  // namespace Front

@@ -26,7 +26,7 @@ std::string ConnectionFile::format(int trading_day, int data_center,
 }
 
 bool ConnectionFile::read_head(const std::string& path, int& trading_day, int& data_center) {
-    FILE* f = fopen(path.c_str(), "rb");
+    FILE* f = fopen(path.c_str(), "rbe");
     if (f == nullptr) return false;
     char line[1024] = {0};
     bool ok = fgets(line, sizeof line, f) != nullptr &&

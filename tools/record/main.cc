@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "api/TarnXeloMduserApi.h"
@@ -60,16 +61,20 @@ int lock_dir(const std::string& dir, std::string& error) {
     return fd;
 }
 
-// The connection file says, per recorded topic, how many packets the files
-// hold; Init reads it and the topics continue from there.
-bool prepare_resume(const Record::Options& options, std::map<int, long>& positions,
-                    std::string& error) {
+// The connection file gives each recorded topic the position it is asked
+// from at login: its recording's origin, so that the packets on disk are
+// replayed to rebuild the library's merged records before rows continue.
+bool prepare_resume(const Record::Options& options,
+                    std::map<int, Record::ResumeScanner::Span>& spans, std::string& error) {
     Record::ResumeScanner scanner;
     if (!scanner.scan(options.dir, options.format, error)) return false;
-    positions.clear();
+    spans.clear();
+    std::map<int, long> origins;
     for (const Record::Options::Topic& t : options.topics) {
-        auto p = scanner.positions().find(t.id);
-        if (p != scanner.positions().end()) positions[t.id] = p->second;
+        auto s = scanner.spans().find(t.id);
+        if (s == scanner.spans().end()) continue;
+        spans[t.id] = s->second;
+        origins[t.id] = s->second.origin;
     }
     std::string path = Record::ConnectionFile::path(options.dir);
     int day = 0, data_center = 0;
@@ -78,23 +83,25 @@ bool prepare_resume(const Record::Options& options, std::map<int, long>& positio
     if (scanner.dropped_bytes() != 0 && !options.quiet)
         fprintf(stderr, "xelmd-record: cut %ld bytes of unfinished rows\n",
                 scanner.dropped_bytes());
-    for (const auto& p : positions)
+    for (const auto& s : spans)
         if (!options.quiet)
-            fprintf(stderr, "xelmd-record: topic %d continues after packet %ld\n", p.first,
-                    p.second);
+            fprintf(stderr,
+                    "xelmd-record: topic %d continues after packet %ld (packets %ld to %ld "
+                    "replayed without writing)\n",
+                    s.first, s.second.position, s.second.origin + 1, s.second.position);
     return Record::ConnectionFile::write(
-        path, Record::ConnectionFile::format(day, data_center, positions), error);
+        path, Record::ConnectionFile::format(day, data_center, origins), error);
 }
 
 CTarnXeloMduserApi* create_api(const Record::Options& options,
-                               const std::map<int, long>& positions) {
+                               const std::map<int, Record::ResumeScanner::Span>& spans) {
     CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi(options.dir.c_str());
     for (const std::string& f : options.fronts) api->RegisterFront(f.c_str());
     for (const std::string& n : options.name_servers) api->RegisterNameServer(n.c_str());
     for (const Record::Options::Topic& t : options.topics) {
-        TE_RESUME_TYPE mode = positions.count(t.id) != 0 ? TE_RESUME_FROM_SAVED
-                              : t.from_now               ? TE_RESUME_FROM_NOW
-                                                         : TE_RESUME_FROM_BEGINNING;
+        TE_RESUME_TYPE mode = spans.count(t.id) != 0 ? TE_RESUME_FROM_SAVED
+                              : t.from_now           ? TE_RESUME_FROM_NOW
+                                                     : TE_RESUME_FROM_BEGINNING;
         api->SubscribeMarketDataTopic(t.id, mode);
     }
     if (options.heartbeat != 0) api->SetHeartbeatTimeout(static_cast<unsigned>(options.heartbeat));
@@ -140,8 +147,8 @@ int main(int argc, char** argv) {
     if (!make_dirs(options.dir, error)) return fail(EXIT_SETUP, error);
     int lock = lock_dir(options.dir, error);
     if (lock < 0) return fail(EXIT_SETUP, error);
-    std::map<int, long> positions;
-    if (!prepare_resume(options, positions, error)) return fail(EXIT_SETUP, error);
+    std::map<int, Record::ResumeScanner::Span> spans;
+    if (!prepare_resume(options, spans, error)) return fail(EXIT_SETUP, error);
 
     // Blocked before Init so the network thread inherits the mask and the
     // signals wait for sigtimedwait here.
@@ -151,8 +158,9 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
-    CTarnXeloMduserApi* api = create_api(options, positions);
+    CTarnXeloMduserApi* api = create_api(options, spans);
     Record::RecorderSpi spi(options, api);
+    for (const auto& s : spans) spi.resume(s.first, s.second.origin, s.second.position);
     api->RegisterSpi(&spi);
     int rc = api->Init();
     if (rc != 0) {
@@ -165,8 +173,7 @@ int main(int argc, char** argv) {
     spi.stopping();
     api->Release();
     api->Join();
-    bool written = spi.flush(true);
-    spi.close();
+    bool written = spi.close();
     if (!options.quiet) fprintf(stderr, "\n%s\n", spi.status(0).c_str());
     close(lock);
     if (spi.failed() || !written) return fail(EXIT_RUNTIME, spi.get_error());

@@ -27,6 +27,22 @@ bool parse_topic(const std::string& text, Options::Topic& topic) {
     return true;
 }
 
+const char* const VALUE_OPTIONS[] = {"--front",     "--name-server", "--topic",    "--format",
+                                     "--dir",       "--user",        "--password", "--participant",
+                                     "--heartbeat", "--flush-ms",    "--sync-ms"};
+
+bool takes_value(const std::string& arg) {
+    for (const char* o : VALUE_OPTIONS)
+        if (arg == o) return true;
+    return false;
+}
+
+// "/data/md/" and "/data/md" are one directory; file paths join with one '/'.
+std::string without_trailing_slashes(std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    return dir;
+}
+
 }  // namespace
 
 const char* Options::usage() {
@@ -41,8 +57,10 @@ const char* Options::usage() {
            "  --name-server tcp://HOST:PORT  ask a name server for fronts (repeatable; not\n"
            "                                 with --front)\n"
            "  --topic ID[:beginning|now]     a topic (repeatable; default 100). The mode says\n"
-           "                                 where a topic without recorded rows starts;\n"
-           "                                 recorded topics continue after their last row\n"
+           "                                 where a topic without recorded rows starts\n"
+           "                                 (default beginning: the oldest packet the front\n"
+           "                                 holds); recorded topics continue after their\n"
+           "                                 last row\n"
            "  --format csv|json              CSV rows with a header, or one JSON object per\n"
            "                                 line (default csv)\n"
            "  --user ID --password PW        login (default demo / demo)\n"
@@ -51,9 +69,31 @@ const char* Options::usage() {
            "  --flush-ms N                   write buffered rows at least every N ms\n"
            "                                 (default 200)\n"
            "  --sync-ms N                    ask the disk to keep them every N ms\n"
-           "                                 (default 1000; 0: never)\n"
+           "                                 (default 1000; 0: only when a file is closed)\n"
            "  --quiet                        no status line\n"
-           "  --help                         this text\n";
+           "  --help                         this text\n"
+           "\n"
+           "Rows. A row is the library's merged record of one instrument after a packet\n"
+           "(full snapshots and incremental updates merged since the recording's first\n"
+           "packet), then Topic and SequenceNo (the packet number). CSV: an empty cell is\n"
+           "a null. JSON: every value is a string (numbers as decimal text), a null\n"
+           "member is \"\". Doubles are the shortest text that reads back to the same\n"
+           "bits. Until an instrument has had a full snapshot in the recording, its\n"
+           "rows hold only the members updated since (the others 0 or empty), as the\n"
+           "library delivers them.\n"
+           "\n"
+           "Restart. A torn last row and the rows of the last packet on disk are cut\n"
+           "(that packet comes again). Each recorded topic is then asked from its first\n"
+           "recorded packet: the packets already on disk rebuild the merged records\n"
+           "without being written, and rows go on with the next packet, equal to those\n"
+           "of a recording that never stopped. The front must still hold the first\n"
+           "recorded packet (xelmd-front: --keep); when it does not, or a topic's\n"
+           "packets stop following on, the recorder stops with exit 1 rather than\n"
+           "write rows that could differ (record on into a new directory).\n"
+           "\n"
+           "Exit: 0 stopped by SIGINT or SIGTERM, 1 login refused, a write failed or a\n"
+           "topic cannot continue exactly, 2 bad option or directory, 3 the library\n"
+           "did not start.\n";
 }
 
 bool Options::valid_address(const std::string& address) {
@@ -79,6 +119,10 @@ bool Options::parse(int argc, char** argv, std::string& error) {
             quiet = true;
             continue;
         }
+        if (!takes_value(arg)) {
+            error = "unknown option " + arg + " (see --help)";
+            return false;
+        }
         if (i + 1 >= argc) {
             error = "missing value after " + arg + " (see --help)";
             return false;
@@ -96,7 +140,7 @@ bool Options::parse(int argc, char** argv, std::string& error) {
         } else if (arg == "--format" && (value == "csv" || value == "json")) {
             format = value == "csv" ? Format::CSV : Format::JSON;
         } else if (arg == "--dir" && !value.empty()) {
-            dir = value;
+            dir = without_trailing_slashes(value);
         } else if (arg == "--user") {
             user = value;
         } else if (arg == "--password") {
@@ -107,12 +151,16 @@ bool Options::parse(int argc, char** argv, std::string& error) {
         } else if (arg == "--flush-ms" && parse_int(value, 1, 60000, flush_ms)) {
         } else if (arg == "--sync-ms" && parse_int(value, 0, 3600000, sync_ms)) {
         } else {
-            error = "bad option or value: " + arg + " " + value + " (see --help)";
+            error = "bad value " + value + " for " + arg + " (see --help)";
             return false;
         }
     }
     if (dir.empty()) {
         error = "--dir is required (see --help)";
+        return false;
+    }
+    if (dir.size() > MAX_DIR) {
+        error = "--dir is longer than " + std::to_string(MAX_DIR) + " characters";
         return false;
     }
     if (!fronts.empty() && !name_servers.empty()) {

@@ -10,6 +10,8 @@ namespace Record {
 
 // The recorder's command line. Plain data; one thread.
 struct Options {
+    // The library keeps "DIR/md.con" in 256 bytes.
+    static const size_t MAX_DIR = 240;
     struct Topic {
         int id;
         bool from_now;  // where a topic with no recorded row starts

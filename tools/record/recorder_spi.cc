@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/record/reason_text.h"
+
 namespace Record {
 
 namespace {
@@ -18,8 +20,20 @@ RecorderSpi::RecorderSpi(const Options& options, CTarnXeloMduserApi* api)
     for (const Options::Topic& t : options.topics) topics_[t.id];
 }
 
+void RecorderSpi::resume(int topic, long origin, long position) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    TopicState& state = topics_[topic];
+    state.expected = origin + 1;
+    state.origin = origin;
+    state.replay_until = position;
+}
+
 void RecorderSpi::fail(const std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
+    fail_locked(error);
+}
+
+void RecorderSpi::fail_locked(const std::string& error) {
     if (error_.empty()) error_ = error;
     failed_.store(true, std::memory_order_release);
 }
@@ -44,7 +58,10 @@ void RecorderSpi::OnFrontDisconnected(int reason) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
     ++disconnects_;
-    if (!options_.quiet) fprintf(stderr, "\nxelmd-record: disconnected (reason %d)\n", reason);
+    const char* text = reason_text(reason);
+    if (!options_.quiet)
+        fprintf(stderr, "\nxelmd-record: disconnected (reason %d%s%s)\n", reason,
+                *text != '\0' ? " " : "", text);
 }
 
 void RecorderSpi::OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField* info, int,
@@ -62,6 +79,33 @@ void RecorderSpi::OnPackageStart(int topic, int sequence) {
     in_package_ = true;
     package_topic_ = topic;
     package_sequence_ = sequence;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto t = topics_.find(topic);
+    if (t != topics_.end()) check_sequence(topic, t->second, sequence);
+}
+
+// Rows are merged records: after a skipped or repeated packet they would no
+// longer be those of a recording that never stopped, so the recording stops.
+void RecorderSpi::check_sequence(int topic, TopicState& state, int sequence) {
+    long expected = state.expected;
+    bool first = !state.seen;
+    state.seen = true;
+    state.expected = static_cast<long>(sequence) + 1;
+    if (sequence <= state.replay_until) ++state.replayed;
+    if (expected == 0 || sequence == expected || failed_.load(std::memory_order_relaxed)) return;
+    char text[320];
+    if (first)  // only a resumed topic expects a first packet
+        snprintf(text, sizeof text,
+                 "topic %d: the recording began with packet %ld, which the front no longer "
+                 "serves (it sent packet %d first); the merged records cannot be rebuilt "
+                 "(record on into a new directory)",
+                 topic, expected, sequence);
+    else
+        snprintf(text, sizeof text,
+                 "topic %d: packet %ld expected, %d received; rows from here would not continue "
+                 "the recording exactly",
+                 topic, expected, sequence);
+    fail_locked(text);
 }
 
 void RecorderSpi::OnPackageEnd(int, int) {
@@ -76,17 +120,19 @@ void RecorderSpi::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* depth) {
         ++skipped_;
         return;
     }
+    if (failed_.load(std::memory_order_relaxed)) return;
+    TopicState& state = topic->second;
+    // Replayed: the library's merged record is rebuilt; the row is on disk.
+    if (package_sequence_ <= state.replay_until) return;
     DepthRow row;
     row.topic = package_topic_;
     row.sequence = package_sequence_;
     memcpy(&row.depth, depth, sizeof row.depth);
     std::string error;
     if (!writer_.add(row, api_->GetTradingDay(), error)) {
-        if (error_.empty()) error_ = error;
-        failed_.store(true, std::memory_order_release);
+        fail_locked(error);
         return;
     }
-    TopicState& state = topic->second;
     ++state.rows;
     state.last_sequence = package_sequence_;
     char time[32];
@@ -98,10 +144,7 @@ bool RecorderSpi::flush(bool to_disk) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string error;
     bool ok = to_disk ? writer_.sync(error) : writer_.flush(error);
-    if (!ok) {
-        if (error_.empty()) error_ = error;
-        failed_.store(true, std::memory_order_release);
-    }
+    if (!ok) fail_locked(error);
     return ok;
 }
 
@@ -118,9 +161,13 @@ std::string RecorderSpi::status(double seconds) {
         line += text;
     }
     for (const auto& t : topics_) {
-        snprintf(text, sizeof text, " | topic %d: %ld rows, packet %d, %s", t.first, t.second.rows,
-                 t.second.last_sequence,
-                 t.second.last_time.empty() ? "-" : t.second.last_time.c_str());
+        const TopicState& state = t.second;
+        if (state.rows == 0 && state.replay_until != 0)
+            snprintf(text, sizeof text, " | topic %d: replayed %ld of %ld packets", t.first,
+                     state.replayed, state.replay_until - state.origin);
+        else
+            snprintf(text, sizeof text, " | topic %d: %ld rows, packet %d, %s", t.first, state.rows,
+                     state.last_sequence, state.last_time.empty() ? "-" : state.last_time.c_str());
         line += text;
     }
     if (disconnects_ != 0) line += " | disconnects " + std::to_string(disconnects_);
@@ -138,9 +185,12 @@ unsigned long RecorderSpi::get_rows() {
     return writer_.get_rows();
 }
 
-void RecorderSpi::close() {
+bool RecorderSpi::close() {
     std::lock_guard<std::mutex> lock(mutex_);
-    writer_.close_all();
+    std::string error;
+    bool ok = writer_.close_all(error);
+    if (!ok) fail_locked(error);
+    return ok;
 }
 
 }  // namespace Record

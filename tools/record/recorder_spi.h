@@ -14,12 +14,20 @@ namespace Record {
 
 // The recorder's callbacks: logs in on every connection and hands each depth
 // record, tagged with the topic and number of the packet that carried it, to
-// the row writer. Callbacks run on the API's network thread; flush, sync,
-// status and the getters on the owner's thread; both take the one mutex.
+// the row writer. A resumed topic first replays the packets already on disk
+// without writing them, so that the library's merged records are again what
+// they were when those rows were written; a topic whose packets do not follow
+// on stops the recording. Callbacks run on the API's network thread; flush,
+// sync, status and the getters on the owner's thread; both take the one
+// mutex.
 class RecorderSpi : public CTarnXeloMduserSpi {
   public:
     RecorderSpi(const Options& options, CTarnXeloMduserApi* api);
     virtual ~RecorderSpi() = default;
+
+    // Before Init: the topic is asked from origin and its packets up to
+    // position are on disk already (ResumeScanner::Span).
+    void resume(int topic, long origin, long position);
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int reason) override;
@@ -36,19 +44,28 @@ class RecorderSpi : public CTarnXeloMduserSpi {
     // One status line: rows, rate since the last call (none for 0 seconds),
     // per topic the last packet and update time.
     std::string status(double seconds);
-    // Set when recording cannot go on (refused login, a write error).
+    // Set when recording cannot go on (refused login, a write error, a topic
+    // whose packets do not follow on).
     bool failed() const { return failed_.load(std::memory_order_acquire); }
     std::string get_error();
     unsigned long get_rows();
-    void close();
+    // Writes, syncs and closes the files; false (and failed) on an error.
+    bool close();
 
   private:
     struct TopicState {
         long rows = 0;
         int last_sequence = 0;
         std::string last_time;
+        long expected = 0;      // the next packet's number; 0: any (a new topic)
+        long origin = 0;        // a resumed topic is asked from here
+        long replay_until = 0;  // packets up to here are on disk: not written
+        long replayed = 0;      // packets replayed so far
+        bool seen = false;      // a packet came in this run
     };
     void fail(const std::string& error);
+    void fail_locked(const std::string& error);
+    void check_sequence(int topic, TopicState& state, int sequence);
 
     const Options& options_;
     CTarnXeloMduserApi* api_;

@@ -62,6 +62,31 @@ bool row_of(Format format, DepthText& text, const std::string& line, int topic, 
     return ok && row.topic == topic;
 }
 
+// The sequence of the first readable row of the topic in [from, end), where
+// end is a line end; 0 when there is none.
+bool first_row(int fd, long from, long end, Format format, DepthText& text, int topic,
+               int& sequence) {
+    sequence = 0;
+    std::string buffer;
+    DepthRow row;
+    for (long chunk = 1L << 16; from < end;) {
+        long n = std::min(chunk, end - from);
+        if (!read_at(fd, from, n, buffer)) return false;
+        size_t line_start = 0;
+        for (size_t nl; (nl = buffer.find('\n', line_start)) != std::string::npos;
+             line_start = nl + 1) {
+            if (row_of(format, text, buffer.substr(line_start, nl - line_start), topic, row)) {
+                sequence = row.sequence;
+                return true;
+            }
+        }
+        if (line_start == 0 && n == end - from) break;  // no line end left
+        if (line_start == 0) chunk *= 2;                // a line longer than the chunk
+        from += static_cast<long>(line_start);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string ResumeScanner::file_name(int topic, const char* day, Format format) {
@@ -148,6 +173,7 @@ bool ResumeScanner::repair(const std::string& path, Format format, int topic, bo
     }
     if (ok && cut < length && ftruncate(fd, cut) != 0) ok = false;
     if (ok && cut < length && fsync(fd) != 0) ok = false;
+    if (ok && start >= 0) ok = first_row(fd, start, cut, format, text, topic, end.first_sequence);
     if (!ok) error = system_error("cannot read or cut", path);
     close(fd);
     end.length = cut;
@@ -156,7 +182,7 @@ bool ResumeScanner::repair(const std::string& path, Format format, int topic, bo
 }
 
 bool ResumeScanner::scan(const std::string& dir, Format format, std::string& error) {
-    positions_.clear();
+    spans_.clear();
     latest_day_ = 0;
     dropped_ = 0;
     DIR* d = opendir(dir.c_str());
@@ -164,33 +190,44 @@ bool ResumeScanner::scan(const std::string& dir, Format format, std::string& err
         error = system_error("cannot list", dir);
         return false;
     }
-    // topic -> (day, path), newest day last after sorting
-    std::map<int, std::vector<std::pair<std::string, std::string>>> files;
+    std::map<int, std::vector<std::string>> files;  // topic -> paths
     while (dirent* e = readdir(d)) {
         int topic;
         std::string day;
         if (!parse_name(e->d_name, format, topic, day)) continue;
-        files[topic].emplace_back(day, dir + "/" + e->d_name);
+        files[topic].push_back(dir + "/" + e->d_name);
         latest_day_ = std::max(latest_day_, atoi(day.c_str()));
     }
     closedir(d);
-    for (auto& entry : files) {
-        std::vector<std::pair<std::string, std::string>>& list = entry.second;
-        std::sort(list.begin(), list.end());
-        FileEnd end;
-        for (const auto& f : list) {
-            if (!repair(f.second, format, entry.first, false, end, error)) return false;
-            dropped_ += end.dropped;
-        }
-        // The newest file with rows loses its last packet, which comes again.
-        for (auto it = list.rbegin(); it != list.rend(); ++it) {
-            if (!repair(it->second, format, entry.first, true, end, error)) return false;
-            dropped_ += end.dropped;
-            if (!end.has_rows) continue;
-            positions_[entry.first] = static_cast<long>(end.last_sequence) - 1;
-            break;
-        }
+    for (const auto& entry : files)
+        if (!scan_topic(entry.first, entry.second, format, error)) return false;
+    return true;
+}
+
+bool ResumeScanner::scan_topic(int topic, const std::vector<std::string>& paths, Format format,
+                               std::string& error) {
+    // Every file loses its torn end. The highest packet may be anywhere (a
+    // row without a trading day goes to the zero day's file), so it is
+    // looked for in all of them.
+    std::vector<FileEnd> ends(paths.size());
+    int highest = 0;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!repair(paths[i], format, topic, false, ends[i], error)) return false;
+        dropped_ += ends[i].dropped;
+        if (ends[i].has_rows) highest = std::max(highest, ends[i].last_sequence);
     }
+    if (highest == 0) return true;
+    // The highest packet's rows go: it is asked again.
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (!ends[i].has_rows || ends[i].last_sequence != highest) continue;
+        if (!repair(paths[i], format, topic, true, ends[i], error)) return false;
+        dropped_ += ends[i].dropped;
+    }
+    int first = 0;
+    for (const FileEnd& end : ends)
+        if (end.first_sequence != 0 && (first == 0 || end.first_sequence < first))
+            first = end.first_sequence;
+    if (first != 0) spans_[topic] = Span{first - 1L, highest - 1L};
     return true;
 }
 

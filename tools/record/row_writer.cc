@@ -25,8 +25,7 @@ RowWriter::RowWriter(const std::string& dir, Format format) : dir_(dir), format_
 
 RowWriter::~RowWriter() {
     std::string ignored;
-    flush(ignored);
-    close_all();
+    close_all(ignored);
 }
 
 std::string RowWriter::choose_day(const char* record_day, const char* fallback_day) {
@@ -48,11 +47,26 @@ bool RowWriter::open(int topic, const std::string& day, OpenFile& file, std::str
     if (format_ == Format::CSV) file.buffer = text_.csv_head();
     // A new file's name must outlive a power cut as its rows do.
     int dir = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
+    bool synced = dir >= 0 && fsync(dir) == 0;
+    if (!synced) error = "cannot sync the directory " + dir_ + ": " + strerror(errno);
+    if (dir >= 0) close(dir);
+    return synced;
+}
+
+bool RowWriter::close_file(OpenFile& file, std::string& error) {
+    // Written and on the disk before the file is let go: rows of a later
+    // file must never outlive this one's tail.
+    bool ok = drain(file, error);
+    if (ok && fsync(file.fd) != 0) {
+        error = "cannot sync the file of day " + file.day + ": " + strerror(errno);
+        ok = false;
     }
-    return true;
+    if (close(file.fd) != 0 && ok) {
+        error = "cannot close the file of day " + file.day + ": " + strerror(errno);
+        ok = false;
+    }
+    file.fd = -1;
+    return ok;
 }
 
 bool RowWriter::drain(OpenFile& file, std::string& error) {
@@ -75,12 +89,7 @@ bool RowWriter::drain(OpenFile& file, std::string& error) {
 bool RowWriter::add(const DepthRow& row, const char* fallback_day, std::string& error) {
     std::string day = choose_day(row.depth.TradingDay, fallback_day);
     OpenFile& file = files_[row.topic];
-    if (file.fd >= 0 && file.day != day) {
-        bool drained = drain(file, error);
-        close(file.fd);
-        file.fd = -1;
-        if (!drained) return false;
-    }
+    if (file.fd >= 0 && file.day != day && !close_file(file, error)) return false;
     if (file.fd < 0 && !open(row.topic, day, file, error)) return false;
     if (!text_.append(format_, row, file.buffer)) {
         error = "a row of topic " + std::to_string(row.topic) + " does not convert to text";
@@ -101,17 +110,19 @@ bool RowWriter::sync(std::string& error) {
     if (!flush(error)) return false;
     for (auto& f : files_) {
         if (f.second.fd >= 0 && fdatasync(f.second.fd) != 0) {
-            error = std::string("cannot sync a file: ") + strerror(errno);
+            error = "cannot sync the file of day " + f.second.day + ": " + strerror(errno);
             return false;
         }
     }
     return true;
 }
 
-void RowWriter::close_all() {
+bool RowWriter::close_all(std::string& error) {
+    bool ok = true;
     for (auto& f : files_)
-        if (f.second.fd >= 0) close(f.second.fd);
+        if (f.second.fd >= 0 && !close_file(f.second, error)) ok = false;
     files_.clear();
+    return ok;
 }
 
 size_t RowWriter::get_pending() const {

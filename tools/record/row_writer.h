@@ -11,8 +11,11 @@ namespace Record {
 // Appends rows to one file per topic and trading day ("<topic>-<day>.csv" or
 // ".jsonl" in the directory), keeping them in memory until flush (or until a
 // file's buffer passes BATCH_BYTES), so that the disk sees a few large
-// writes. CSV files start with the header line. One thread (the owner
-// serialises callers).
+// writes. CSV files start with the header line. A new file's directory entry
+// is synced when it is made, and a file is synced before it is closed (a
+// new trading day, the end), so a power cut never keeps a later file's rows
+// while losing an earlier one's tail. One thread (the owner serialises
+// callers).
 class RowWriter {
   public:
     static const size_t BATCH_BYTES = 1 << 20;
@@ -29,7 +32,8 @@ class RowWriter {
     bool flush(std::string& error);
     // Flushes, then asks the disk to keep what was written.
     bool sync(std::string& error);
-    void close_all();
+    // Writes, syncs and closes every file; the first error is kept.
+    bool close_all(std::string& error);
 
     unsigned long get_rows() const { return rows_; }
     size_t get_pending() const;
@@ -44,6 +48,7 @@ class RowWriter {
     };
     bool open(int topic, const std::string& day, OpenFile& file, std::string& error);
     bool drain(OpenFile& file, std::string& error);
+    bool close_file(OpenFile& file, std::string& error);
 
     std::string dir_;
     Format format_;

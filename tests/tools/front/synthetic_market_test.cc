@@ -34,6 +34,24 @@ void expect_sane_book(const XelDepthMarketDataField& b) {
     EXPECT_LE(b.AskPrice5, b.UpperLimitPrice);
 }
 
+// The library's cached record of each instrument is the simulator's book.
+void expect_cache_holds_books(Api::MdApi& api, const SyntheticMarket& market, int topic) {
+    const Base::FieldDesc& desc = XelDepthMarketDataField::DESC;
+    for (int i = 0; i < market.get_instrument_count(); ++i) {
+        // The book as it travels, read back with doubles as the library keeps
+        // them.
+        const XelDepthMarketDataField& book = market.get_book(i);
+        std::vector<char> wire(static_cast<size_t>(desc.stream_size));
+        XelDepthMarketDataField::to_stream(&book, wire.data(), desc.struct_size);
+        CTarnXeloDepthMarketDataField want = {};
+        XelDepthMarketDataField::from_stream(&want, wire.data(), desc.stream_size, true);
+        const CTarnXeloDepthMarketDataField* got =
+            Api::MdApiProbe::cached(&api, topic, book.InstrumentID);
+        ASSERT_NE(got, nullptr) << book.InstrumentID;
+        EXPECT_TRUE(desc.equal_field(got, &want)) << book.InstrumentID;
+    }
+}
+
 // The walk, the snapshots and the increments together: every book stays
 // sane, the flow is numbered without gaps, and the client library, fed what
 // the flow holds, ends with exactly the simulator's books.
@@ -72,20 +90,29 @@ TEST(SyntheticMarket, IncrementsRebuildTheBooksOnAGaplessFlow) {
     EXPECT_EQ(gaps, 0);
     EXPECT_EQ(sequence, static_cast<int>(flow.get_count()));
     EXPECT_EQ(Api::MdApiProbe::cache_size(&api), 5u);
-    const Base::FieldDesc& desc = XelDepthMarketDataField::DESC;
-    for (int i = 0; i < 5; ++i) {
-        // The book as it travels, read back with doubles as the library keeps
-        // them.
-        const XelDepthMarketDataField& book = market.get_book(i);
-        std::vector<char> wire(static_cast<size_t>(desc.stream_size));
-        XelDepthMarketDataField::to_stream(&book, wire.data(), desc.struct_size);
-        CTarnXeloDepthMarketDataField want = {};
-        XelDepthMarketDataField::from_stream(&want, wire.data(), desc.stream_size, true);
-        const CTarnXeloDepthMarketDataField* got =
-            Api::MdApiProbe::cached(&api, 1001, book.InstrumentID);
-        ASSERT_NE(got, nullptr) << book.InstrumentID;
-        EXPECT_TRUE(desc.equal_field(got, &want)) << book.InstrumentID;
+    expect_cache_holds_books(api, market, 1001);
+    api.destroy_market_data_cache();
+}
+
+// The front steps the instruments in turn and makes every 20th packet a
+// snapshot, which with four instruments always lands on the same one. A
+// client that joins after the opening snapshots still gets every book whole.
+TEST(SyntheticMarket, SnapshotsRefillEveryBookForALateClient) {
+    SyntheticMarket market{SyntheticMarket::Config()};
+    XeloFlow flow(100, MIB, MIB, nullptr, nullptr, 0, nullptr, false, false);
+    XeloFlow::Writer writer(&flow, false);
+    for (int i = 0; i < 4; ++i) market.write_snapshot(&writer, i);
+    for (int k = 1; k <= 80; ++k) {  // four snapshots
+        int index = (k - 1) % 4;
+        market.step(index, "09:30:00", k);
+        k % 20 ? market.write_increment(&writer, &index, 1) : market.write_snapshot(&writer, index);
     }
+    Api::MdApi api("", nullptr);
+    api.create_market_data_cache();
+    Base::DataFlow::Iterator it(&flow, nullptr, nullptr, nullptr);
+    for (int skip = 4; const auto* r = it.next();)
+        if (skip-- <= 0) api.on_write(1, r->data, r->length);
+    expect_cache_holds_books(api, market, 100);
     api.destroy_market_data_cache();
 }
 

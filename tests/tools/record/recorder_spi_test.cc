@@ -67,6 +67,41 @@ TEST(RecorderSpi, RowsOutsideAPacketOrOfTopicsNotAskedForAreSkipped) {
     EXPECT_NE(status.find("skipped 3"), std::string::npos) << status;
 }
 
+// A resumed topic (asked from packet 10, 11 and 12 on disk) replays without
+// writing; any topic stops the recording at a packet that does not follow on.
+TEST(RecorderSpi, ReplaysWhatIsOnDiskAndStopsWhereTheMergeWouldDiffer) {
+    const std::string gap = "; rows from here would not continue the recording exactly";
+    struct Case {
+        int topic;
+        std::vector<int> packets;
+        unsigned long rows;
+        std::string error;
+    } cases[] = {
+        {100, {11, 12, 13, 14}, 2, ""},
+        {100,
+         {15, 16},
+         0,
+         "topic 100: the recording began with packet 11, which the front no longer serves (it "
+         "sent packet 15 first); the merged records cannot be rebuilt (record on into a new "
+         "directory)"},
+        {100, {11, 12, 13, 15, 16}, 1, "topic 100: packet 14 expected, 15 received" + gap},
+        {100, {11, 12, 12}, 0, "topic 100: packet 13 expected, 12 received" + gap},
+        {200, {500, 501, 503}, 2, "topic 200: packet 502 expected, 503 received" + gap},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.spi->resume(100, 10, 12);
+        CTarnXeloDepthMarketDataField a = {};
+        for (int p : c.packets) {
+            f.spi->OnPackageStart(c.topic, p);
+            f.spi->OnRtnDepthMarketData(&a);
+            f.spi->OnPackageEnd(c.topic, p);
+        }
+        EXPECT_EQ(f.spi->get_rows(), c.rows) << c.packets.size();
+        EXPECT_EQ(f.spi->get_error(), c.error);
+    }
+}
+
 TEST(RecorderSpi, LogsInOnEveryConnectionAndStopsOnAFailure) {
     Fixture f;
     f.spi->OnFrontConnected();

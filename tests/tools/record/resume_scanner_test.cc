@@ -10,15 +10,7 @@ using Record::DepthText;
 using Record::Format;
 using Record::ResumeScanner;
 
-// Rows for (topic, packet) pairs in the given form, header first for CSV.
-std::string rows_text(Format format, int topic, const std::vector<int>& packets,
-                      bool header = true) {
-    DepthText text;
-    std::string out = format == Format::CSV && header ? text.csv_head() : "";
-    std::mt19937_64 rng(1);  // the same rows each time: shorter lists are prefixes
-    for (int p : packets) text.append(format, RecordTest::random_row(rng, topic, p), out);
-    return out;
-}
+using RecordTest::rows_text;
 
 struct RepairCase {
     const char* name;
@@ -64,6 +56,11 @@ TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
                 << error;
             EXPECT_EQ(end.has_rows, c.last_sequence != 0);
             EXPECT_EQ(end.has_rows ? end.last_sequence : 0, c.last_sequence);
+            // The recording's first packet is what stays.
+            int first = !c.kept.empty()                             ? c.kept[0]
+                        : !c.drop_last_packet && !c.dropped.empty() ? c.dropped[0]
+                                                                    : 0;
+            EXPECT_EQ(end.first_sequence, first);
             std::string want = c.drop_last_packet ? kept : kept + dropped;
             EXPECT_EQ(ToolTest::read_file(path), want);
             EXPECT_EQ(end.length, static_cast<long>(want.size()));
@@ -72,37 +69,13 @@ TEST(ResumeScanner, RepairCutsTornLinesAndTheLastPacket) {
     ToolTest::remove_dir(dir);
 }
 
-TEST(ResumeScanner, ScanGivesEachTopicItsPositionFromTheNewestFileAndStartsATornHeaderAgain) {
+// Scanning a directory is the durability test's.
+TEST(ResumeScanner, ATornHeaderStartsTheFileAgain) {
     std::string dir = ToolTest::temp_dir();
-    std::string torn = rows_text(Format::CSV, 100, {77}, false).substr(0, 30);
-    // Topic 100: an older day ends torn (only the torn line goes), the newest
-    // day loses its last packet (12) and resumes after 11.
-    std::string old_day = rows_text(Format::CSV, 100, {1, 2, 3});
-    ToolTest::write_file(dir + "/100-20250911.csv", old_day + torn);
-    ToolTest::write_file(dir + "/100-20250912.csv", rows_text(Format::CSV, 100, {10, 11, 12}));
-    // Topic 7: the newest file holds only a header, so the older one counts.
-    ToolTest::write_file(dir + "/7-20250910.csv", rows_text(Format::CSV, 7, {5, 6}));
-    ToolTest::write_file(dir + "/7-20250912.csv", rows_text(Format::CSV, 7, {}));
-    // Other files are not looked at.
-    ToolTest::write_file(dir + "/md.con", "junk");
-    ToolTest::write_file(dir + "/9-2025.csv", "junk");
-    ToolTest::write_file(dir + "/9-20250912.jsonl", "junk");
-
     ResumeScanner scanner;
     std::string error;
-    ASSERT_TRUE(scanner.scan(dir, Format::CSV, error)) << error;
-    std::map<int, long> want = {{7, 5}, {100, 11}};
-    EXPECT_EQ(scanner.positions(), want);
-    EXPECT_EQ(scanner.latest_day(), 20250912);
-    EXPECT_EQ(ToolTest::read_file(dir + "/100-20250911.csv"), old_day);
-    EXPECT_EQ(ToolTest::read_file(dir + "/100-20250912.csv"),
-              rows_text(Format::CSV, 100, {10, 11}));
-    EXPECT_GT(scanner.dropped_bytes(), 0);
-
     EXPECT_FALSE(scanner.scan(dir + "/none", Format::CSV, error));
-
-    // A torn header: start the file again. A foreign header is the recorder
-    // process test's.
+    // A foreign header is the recorder process test's.
     ResumeScanner::FileEnd end;
     ToolTest::write_file(dir + "/5-20250912.csv", "TradingDay,Settle");
     ASSERT_TRUE(ResumeScanner::repair(dir + "/5-20250912.csv", Format::CSV, 5, true, end, error))

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "base/csv.h"
 #include "tests/tools/process.h"
@@ -49,6 +50,17 @@ inline Record::DepthRow random_row(std::mt19937_64& rng, int topic, int sequence
         }
     }
     return row;
+}
+
+// Rows for (topic, packet) pairs in the given form, header first for CSV.
+// The same rows each time: shorter lists give prefixes.
+inline std::string rows_text(Record::Format format, int topic, const std::vector<int>& packets,
+                             bool header = true) {
+    Record::DepthText text;
+    std::string out = format == Record::Format::CSV && header ? text.csv_head() : "";
+    std::mt19937_64 rng(1);
+    for (int p : packets) text.append(format, random_row(rng, topic, p), out);
+    return out;
 }
 
 // Reads CSV lines through a descriptor, empty cells as nulls, the way the
