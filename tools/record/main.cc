@@ -16,6 +16,7 @@
 #include <string>
 
 #include "api/TarnXeloMduserApi.h"
+#include "tools/common/reason_text.h"
 #include "tools/record/connection_file.h"
 #include "tools/record/options.h"
 #include "tools/record/recorder_spi.h"
@@ -26,7 +27,6 @@ namespace {
 const int EXIT_RUNTIME = 1;  // login refused, a write failed
 const int EXIT_SETUP = 2;    // usage, address, directory
 const int EXIT_INIT = 3;     // the library would not start
-const int NOT_AVAILABLE = -100;
 
 int fail(int code, const std::string& message) {
     fprintf(stderr, "xelmd-record: %s\n", message.c_str());
@@ -165,8 +165,8 @@ int main(int argc, char** argv) {
     int rc = api->Init();
     if (rc != 0) {
         // Without a successful Init there is nothing to release.
-        return fail(EXIT_INIT, "the library did not start (Init " + std::to_string(rc) +
-                                   (rc == NOT_AVAILABLE ? ": not available in this build)" : ")"));
+        return fail(EXIT_INIT,
+                    "the library did not start (Init " + ToolCommon::describe_result(rc) + ")");
     }
     run(options, spi, stop);
     // Release stops the network thread, so no row arrives after it.

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include "tools/common/address.h"
 
 namespace Record {
 
@@ -96,18 +97,6 @@ const char* Options::usage() {
            "did not start.\n";
 }
 
-bool Options::valid_address(const std::string& address) {
-    const std::string scheme = "tcp://";
-    if (address.compare(0, scheme.size(), scheme) != 0) return false;
-    std::string rest = address.substr(scheme.size());
-    size_t colon = rest.rfind(':');
-    if (colon == std::string::npos) return false;
-    in_addr ip;
-    int port;
-    return inet_pton(AF_INET, rest.substr(0, colon).c_str(), &ip) == 1 &&
-           parse_int(rest.substr(colon + 1), 1, 65535, port);
-}
-
 bool Options::parse(int argc, char** argv, std::string& error) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -130,8 +119,9 @@ bool Options::parse(int argc, char** argv, std::string& error) {
         std::string value = argv[++i];
         Topic topic;
         if (arg == "--front" || arg == "--name-server") {
-            if (!valid_address(value)) {
-                error = "bad address " + value + " (expected tcp://A.B.C.D:PORT)";
+            std::string why;
+            if (!ToolCommon::valid_front_address(value, why)) {
+                error = arg + ": " + why + " (see --help)";
                 return false;
             }
             (arg == "--front" ? fronts : name_servers).push_back(value);

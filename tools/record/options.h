@@ -34,7 +34,6 @@ struct Options {
     bool parse(int argc, char** argv, std::string& error);
     static const char* usage();
     // "tcp://" + dotted IPv4 address + ":" + port 1..65535.
-    static bool valid_address(const std::string& address);
 };
 
 }  // namespace Record

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tools/record/reason_text.h"
+#include "tools/common/reason_text.h"
 
 namespace Record {
 
@@ -46,7 +46,9 @@ void RecorderSpi::OnFrontConnected() {
     copy_text(login.ParticipantID, sizeof login.ParticipantID, options_.participant);
     copy_text(login.UserProductInfo, sizeof login.UserProductInfo, "xelmd-record");
     int rc = api_->ReqUserLogin(&login, ++login_id_);
-    if (rc != 0) fail("the login request was refused by the library (" + std::to_string(rc) + ")");
+    if (rc != 0)
+        fail("the login request was refused by the library (" + ToolCommon::describe_result(rc) +
+             ")");
 }
 
 void RecorderSpi::stopping() {
@@ -58,10 +60,9 @@ void RecorderSpi::OnFrontDisconnected(int reason) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return;
     ++disconnects_;
-    const char* text = reason_text(reason);
     if (!options_.quiet)
-        fprintf(stderr, "\nxelmd-record: disconnected (reason %d%s%s)\n", reason,
-                *text != '\0' ? " " : "", text);
+        fprintf(stderr, "\nxelmd-record: disconnected (reason %s)\n",
+                ToolCommon::describe_reason(reason).c_str());
 }
 
 void RecorderSpi::OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField* info, int,

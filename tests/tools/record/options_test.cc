@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/tools/process.h"
+#include "tools/common/address.h"
 
 namespace {
 
@@ -42,9 +43,11 @@ TEST(Options, CommandLines) {
 }
 
 TEST(Options, AddressesAreTcpIpv4WithAPort) {
-    for (const TestTable::Row& row : TestTable::read(TABLE, "address"))
-        EXPECT_EQ(Options::valid_address(TestTable::text(row, 2)), row[1] == "valid")
+    for (const TestTable::Row& row : TestTable::read(TABLE, "address")) {
+        std::string why;
+        EXPECT_EQ(ToolCommon::valid_front_address(TestTable::text(row, 2), why), row[1] == "valid")
             << TestTable::text(row, 2);
+    }
 }
 
 }  // namespace

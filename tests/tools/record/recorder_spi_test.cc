@@ -123,7 +123,7 @@ TEST(RecorderSpi, LogsInOnEveryConnectionAndStopsOnAFailure) {
     g.api.login_result = -12;
     g.spi->OnFrontConnected();
     EXPECT_TRUE(g.spi->failed());
-    EXPECT_EQ(g.spi->get_error(), "the login request was refused by the library (-12)");
+    EXPECT_EQ(g.spi->get_error(), "the login request was refused by the library (-12 not connected)");
 
     Fixture h;
     ToolTest::remove_dir(h.dir);  // the writer keeps the directory it was given
