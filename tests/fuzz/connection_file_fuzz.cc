@@ -15,17 +15,10 @@
 #include <vector>
 
 #include "api/connection_file.h"
+#include "tests/fuzz/scratch_dir.h"
 #include "tools/record/connection_file.h"
 
 namespace {
-
-const std::string& directory() {
-    static char name[] = "/tmp/mdconfuzzXXXXXX";
-    static const std::string dir = mkdtemp(name) ? name : "/tmp";
-    static const int removed = atexit([] { rmdir(name); });
-    (void)removed;
-    return dir;
-}
 
 std::string read_all(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -66,7 +59,7 @@ Reading read(const std::string& path, const std::vector<unsigned short>& topics)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string path = directory() + "/md.con";
+    std::string path = scratch_dir() + "/md.con";
     std::string text(reinterpret_cast<const char*>(data), size);
     std::ofstream(path, std::ios::binary) << text;
     int day = 0, center = 0;

@@ -10,22 +10,11 @@
 #include <fstream>
 #include <string>
 
+#include "tests/fuzz/scratch_dir.h"
 #include "tools/front/depth_csv.h"
 
-namespace {
-
-const std::string& directory() {
-    static char name[] = "/tmp/depthfuzzXXXXXX";
-    static const std::string dir = mkdtemp(name) ? name : "/tmp";
-    static const int removed = atexit([] { rmdir(name); });
-    (void)removed;
-    return dir;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::string path = directory() + "/replay.csv", error;
+    std::string path = scratch_dir() + "/replay.csv", error;
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
     Front::DepthCsv csv;
     if (!csv.open(path.c_str(), error)) {

@@ -66,6 +66,12 @@ def front_server():
     ]
     seed("front_server_fuzz", "requests",
          plain + KEY + login("demo", "demo", [(100, 1)]) + HEARTBEAT + b"".join(requests))
+    again = [frame(0x1F01, 1, [dissemination(100, 0)], series=1),
+             frame(0x1F01, 2, [dissemination(100, -1)], series=1),
+             frame(0x1003, 3, [field(0x000C, text("demo", 16) + text("P01", 11))], series=1),
+             login("demo", "demo", [(100, 0), (100, 1)])]
+    seed("front_server_fuzz", "subscribe_twice_and_again",
+         plain + KEY + login("demo", "demo", [(200, 0)]) + b"".join(again))
     seed("front_server_fuzz", "sm2_key", b"\x01\x03" + KEY + login("demo", "demo", []))
     seed("front_server_fuzz", "bad_unit", plain + b"\x55\x00\x00\x10" + b"\x00" * 16)
 

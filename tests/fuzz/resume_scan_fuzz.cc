@@ -1,7 +1,8 @@
 // Arbitrary bytes as a recorder file of topic 100 (CSV or JSON lines), torn
 // anywhere: the repair only ever cuts the file to a prefix of itself that
-// ends a line, a repaired file needs no second repair and still ends with
-// the same packet, and the directory scan repairs it the same way.
+// ends a line, never cuts a CSV file that does not start with its header, a repaired file needs no
+// second repair and still ends with the same packet, and the directory scan repairs it the same
+// way.
 //
 // Input: byte 0 picks the format (bit 0), the rest is the file.
 #include <stdlib.h>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <string>
 
+#include "tests/fuzz/scratch_dir.h"
 #include "tools/record/resume_scanner.h"
 
 namespace {
@@ -21,17 +23,19 @@ using Record::ResumeScanner;
 
 const int TOPIC = 100;
 
-const std::string& directory() {
-    static char name[] = "/tmp/resumefuzzXXXXXX";
-    static const std::string dir = mkdtemp(name) ? name : "/tmp";
-    static const int removed = atexit([] { rmdir(name); });
-    (void)removed;
-    return dir;
-}
-
 std::string read_all(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A CSV file the recorder may cut: one that starts with its header line, or
+// a torn header (a prefix of it, perhaps followed by the zeros a power cut
+// leaves). Anything else is someone else's file.
+bool ours(const std::string& text) {
+    static const std::string head = Record::DepthText().csv_head();
+    size_t end = text.find_last_not_of('\0') + 1;  // npos + 1 == 0
+    return text.compare(0, head.size(), head) == 0 ||
+           (end < head.size() && head.compare(0, end, text, 0, end) == 0);
 }
 
 // One repair; the file left is the first end.length bytes of before.
@@ -47,7 +51,8 @@ ResumeScanner::FileEnd repair(const std::string& path, Format format, bool drop_
     std::string after = read_all(path);
     if (end.length != static_cast<long>(after.size()) ||
         end.length + end.dropped != static_cast<long>(before.size()) ||
-        before.compare(0, after.size(), after) != 0 || (!after.empty() && after.back() != '\n'))
+        before.compare(0, after.size(), after) != 0 || (!after.empty() && after.back() != '\n') ||
+        (format == Format::CSV && after != before && !ours(before)))
         abort();
     return end;
 }
@@ -57,7 +62,7 @@ ResumeScanner::FileEnd repair(const std::string& path, Format format, bool drop_
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     Format format = data[0] & 1 ? Format::JSON : Format::CSV;
-    std::string path = directory() + "/" + ResumeScanner::file_name(TOPIC, "20250912", format);
+    std::string path = scratch_dir() + "/" + ResumeScanner::file_name(TOPIC, "20250912", format);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data + 1), size - 1);
 
     ResumeScanner::FileEnd first = repair(path, format, false);
@@ -74,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The scan makes the same repairs over the directory.
     ResumeScanner scanner;
     std::string error;
-    bool scanned = scanner.scan(directory(), format, error);
+    bool scanned = scanner.scan(scratch_dir(), format, error);
     if (scanned != (first.length >= 0)) abort();
     if (scanned && scanner.latest_day() != 20250912) abort();
     unlink(path.c_str());
