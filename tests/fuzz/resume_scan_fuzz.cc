@@ -28,14 +28,17 @@ std::string read_all(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A CSV file the recorder may cut: one that starts with its header line, or
-// a torn header (a prefix of it, perhaps followed by the zeros a power cut
-// leaves). Anything else is someone else's file.
+// A CSV file the recorder may cut: one whose first line is a header it
+// reads (with the Topic and SequenceNo columns), or a torn header (a prefix
+// of its own, perhaps followed by the zeros a power cut leaves). Anything
+// else is someone else's file.
 bool ours(const std::string& text) {
-    static const std::string head = Record::DepthText().csv_head();
+    Record::DepthText depth;
+    size_t nl = text.find('\n');
+    if (nl != std::string::npos) return depth.read_csv_head(text.substr(0, nl).c_str());
+    const std::string head = depth.csv_head();
     size_t end = text.find_last_not_of('\0') + 1;  // npos + 1 == 0
-    return text.compare(0, head.size(), head) == 0 ||
-           (end < head.size() && head.compare(0, end, text, 0, end) == 0);
+    return end < head.size() && head.compare(0, end, text, 0, end) == 0;
 }
 
 // One repair; the file left is the first end.length bytes of before.
