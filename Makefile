@@ -62,17 +62,15 @@ soak: bootstrap
 	python3 tests/soak/soak.py --tree build-asan --cycler build-asan/soak/api_cycler \
 	  --seconds $(SOAK_SECONDS) $(SOAK_ARGS)
 
-# libFuzzer targets under clang; each runs FUZZ_SECONDS from its seed corpus.
+# libFuzzer targets under clang; each runs FUZZ_SECONDS from its seeds, then
+# a table of executions, coverage and crashes per target.
+FUZZ_LAUNCHER := $(if $(shell command -v ccache),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 fuzz:
 	@scripts/bootstrap.sh clang libclang-rt-14-dev
 	@test -f build-fuzz/build.ninja || CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja \
-	  -DXELMD_FUZZ=ON -DXELMD_BENCH=OFF
+	  -DXELMD_FUZZ=ON -DXELMD_BENCH=OFF $(FUZZ_LAUNCHER)
 	cmake --build build-fuzz -j $(JOBS) --target fuzzers
-	@set -e; for f in build-fuzz/fuzz/*_fuzz; do \
-	  [ -x "$$f" ] || continue; n=$$(basename $$f); mkdir -p build-fuzz/corpus/$$n; \
-	  echo "== $$n ($(FUZZ_SECONDS) s)"; \
-	  $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus/$$n tests/fuzz/corpus/$$n; \
-	done
+	@tests/fuzz/run.sh build-fuzz $(FUZZ_SECONDS)
 
 # Builds only what is installed, then installs it. The prefix is configured
 # too: the front simulator looks for its test key under it.

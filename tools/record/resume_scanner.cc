@@ -47,6 +47,11 @@ bool find_data_start(int fd, long length, Format format, DepthText& text, long& 
     if (!read_at(fd, 0, std::min(length, 65536L), head)) return false;
     size_t nl = head.find('\n');
     if (nl == std::string::npos) {
+        // A torn header is a prefix of ours (the zeros a power cut may leave
+        // after it aside); any other line without an end is not ours either.
+        std::string full = text.csv_head();
+        size_t used = head.find_last_not_of('\0') + 1;  // npos + 1 == 0
+        foreign = used >= full.size() || full.compare(0, used, head, 0, used) != 0;
         start = -1;
         return true;
     }
