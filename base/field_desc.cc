@@ -182,6 +182,9 @@ void FieldDesc::from_stream(void* record, const void* stream, int length) const 
         }
         if (!is_swapped(m.type)) {
             memcpy(r + m.offset, s + m.stream_offset, static_cast<size_t>(m.size));
+            // Strings keep their terminator whatever the stream held.
+            if (m.type == TYPE_STRING)
+                for (int e = 1; e <= m.count; ++e) r[m.offset + e * m.element_size - 1] = 0;
             continue;
         }
         for (int e = 0; e < m.count; ++e) {

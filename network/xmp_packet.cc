@@ -60,6 +60,10 @@ void member_from_wire(const Member& m, char* r, const char* s, bool keep_double)
         }
     } else {
         memcpy(r + m.offset, s + m.stream_offset, static_cast<size_t>(m.size));
+        // A peer may fill a string to its full width; the record keeps its
+        // terminator.
+        if (m.type == TYPE_STRING)
+            for (int e = 1; e <= m.count; ++e) r[m.offset + e * m.element_size - 1] = 0;
     }
 }
 
