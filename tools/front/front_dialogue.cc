@@ -75,8 +75,9 @@ void copy_text(char* out, size_t size, const char* in) {
     snprintf(out, size, "%s", in);
 }
 
+// One generator per reactor thread: a process may run several fronts.
 unsigned long random_key() {
-    static Base::Random random(static_cast<unsigned int>(time(nullptr)) ^ 0x5a17u);
+    thread_local Base::Random random(static_cast<unsigned int>(time(nullptr)) ^ 0x5a17u);
     return (static_cast<unsigned long>(random.next()) << 32) | random.next();
 }
 
