@@ -54,8 +54,10 @@ const char* Options::usage() {
            "\n"
            "  --dir DIR                      output directory (created when missing); also\n"
            "                                 holds the connection file md.con\n"
-           "  --front tcp://HOST:PORT        a front (repeatable; default tcp://127.0.0.1:30007)\n"
-           "  --name-server tcp://HOST:PORT  ask a name server for fronts (repeatable; not\n"
+           "  --front tcp://A.B.C.D:PORT     a front (repeatable; default\n"
+           "                                 tcp://127.0.0.1:30007)\n"
+           "  --name-server tcp://A.B.C.D:PORT\n"
+           "                                 ask a name server for fronts (repeatable; not\n"
            "                                 with --front)\n"
            "  --topic ID[:beginning|now]     a topic (repeatable; default 100). The mode says\n"
            "                                 where a topic without recorded rows starts\n"
@@ -66,7 +68,7 @@ const char* Options::usage() {
            "                                 line (default csv)\n"
            "  --user ID --password PW        login (default demo / demo)\n"
            "  --participant ID               (default empty)\n"
-           "  --heartbeat SECONDS            heartbeat timeout asked of the front\n"
+           "  --heartbeat SECONDS            heartbeat timeout, 4 to 181 (default 10)\n"
            "  --flush-ms N                   write buffered rows at least every N ms\n"
            "                                 (default 200)\n"
            "  --sync-ms N                    ask the disk to keep them every N ms\n"
@@ -137,7 +139,7 @@ bool Options::parse(int argc, char** argv, std::string& error) {
             password = value;
         } else if (arg == "--participant") {
             participant = value;
-        } else if (arg == "--heartbeat" && parse_int(value, 1, 181, heartbeat)) {
+        } else if (arg == "--heartbeat" && parse_int(value, 4, 181, heartbeat)) {
         } else if (arg == "--flush-ms" && parse_int(value, 1, 60000, flush_ms)) {
         } else if (arg == "--sync-ms" && parse_int(value, 0, 3600000, sync_ms)) {
         } else {
