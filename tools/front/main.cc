@@ -162,6 +162,11 @@ int main(int argc, char** argv) {
                     start, comma == std::string::npos ? std::string::npos : comma - start);
                 if (!parse_int(item.c_str(), 2, 65534, n))
                     return usage_error("bad topic \"" + item + "\"");
+                if (n == 4 || n == 5)
+                    return usage_error("topic " + item + " is reserved (so are 0, 1 and 65535)");
+                for (int t : options.topics)
+                    if (t == n) return usage_error("topic " + item + " given twice");
+                if (options.topics.size() == 64) return usage_error("at most 64 topics");
                 options.topics.push_back(static_cast<int>(n));
                 if (comma == std::string::npos) break;
                 start = comma + 1;

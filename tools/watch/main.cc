@@ -324,6 +324,8 @@ int parse(int argc, char** argv, Options& o) {
         std::string error = take(o, arg, argv[++i]);
         if (!error.empty()) return usage_error(error);
     }
+    if (!o.fronts.empty() && !o.name_servers.empty())
+        return usage_error("give fronts or name servers, not both");
     if (o.fronts.empty() && o.name_servers.empty()) o.fronts.push_back("tcp://127.0.0.1:30007");
     if (o.topics.empty()) o.topics.push_back(100);
     if (o.user.size() > 15 || o.password.size() > 40 || o.participant.size() > 10)
@@ -424,7 +426,12 @@ int main(int argc, char** argv) {
             fprintf(stderr, "xelmd-watch: RegisterNameServer(%s) = %s\n", n.c_str(),
                     ToolCommon::describe_result(rc).c_str());
     }
-    for (int t : o.topics) api->SubscribeMarketDataTopic(t, o.resume);
+    for (int t : o.topics) {
+        int rc = api->SubscribeMarketDataTopic(t, o.resume);
+        if (rc != 0)
+            fprintf(stderr, "xelmd-watch: SubscribeMarketDataTopic(%d) = %s\n", t,
+                    ToolCommon::describe_result(rc).c_str());
+    }
     int rc = api->Init();
     if (rc != 0) {
         fprintf(stderr, "xelmd-watch: Init failed: %s\n", ToolCommon::describe_result(rc).c_str());
@@ -461,7 +468,7 @@ int main(int argc, char** argv) {
         }
         if (o.count > 0 && watch.messages.load() >= static_cast<unsigned long>(o.count)) break;
         if (o.seconds > 0 && elapsed >= o.seconds) {
-            if (watch.messages.load() == 0 && o.count == 0) {
+            if (watch.messages.load() == 0) {
                 fprintf(stderr, "xelmd-watch: no market data within %ld s (%s)\n", o.seconds,
                         watch.status().c_str());
                 status = 3;
