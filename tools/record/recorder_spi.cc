@@ -9,6 +9,9 @@ namespace Record {
 
 namespace {
 
+// Request ids of the topic queries: one per topic in the options' order.
+const int QUERY_ID_BASE = 1000;
+
 void copy_text(char* dst, size_t size, const std::string& text) {
     snprintf(dst, size, "%s", text.c_str());
 }
@@ -67,8 +70,30 @@ void RecorderSpi::OnFrontDisconnected(int reason) {
 
 void RecorderSpi::OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField* info, int,
                                  bool) {
-    if (info != nullptr && info->ErrorID != 0)
+    if (info != nullptr && info->ErrorID != 0) {
         fail("login refused: error " + std::to_string(info->ErrorID) + " " + info->ErrorMsg);
+        return;
+    }
+    query_topic(0);
+}
+
+// The login asks for every topic but a front skips those it does not serve
+// without a word; a query per topic, one after the other, brings the answer.
+void RecorderSpi::query_topic(size_t index) {
+    if (index >= options_.topics.size()) return;
+    CTarnXeloDisseminationField d = {};
+    d.SequenceSeries = static_cast<short>(options_.topics[index].id);
+    api_->ReqQryTopic(&d, QUERY_ID_BASE + static_cast<int>(index));
+}
+
+void RecorderSpi::OnRspQryTopic(CTarnXeloDisseminationField*, CTarnXeloRspInfoField* info,
+                                int request_id, bool last) {
+    size_t index = static_cast<size_t>(request_id - QUERY_ID_BASE);
+    if (request_id < QUERY_ID_BASE || index >= options_.topics.size()) return;
+    if (info != nullptr && info->ErrorID != 0)
+        fprintf(stderr, "\nxelmd-record: topic %d refused by the front (topic query): %d %s\n",
+                options_.topics[index].id, info->ErrorID, info->ErrorMsg);
+    if (last) query_topic(index + 1);
 }
 
 void RecorderSpi::OnRspError(CTarnXeloRspInfoField* info, int, bool) {

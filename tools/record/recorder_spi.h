@@ -34,6 +34,9 @@ class RecorderSpi : public CTarnXeloMduserSpi {
     void OnRspUserLogin(CTarnXeloRspUserLoginField* login, CTarnXeloRspInfoField* info,
                         int request_id, bool last) override;
     void OnRspError(CTarnXeloRspInfoField* info, int request_id, bool last) override;
+    // A topic the front does not serve is named on the standard error stream.
+    void OnRspQryTopic(CTarnXeloDisseminationField* topic, CTarnXeloRspInfoField* info,
+                       int request_id, bool last) override;
     void OnPackageStart(int topic, int sequence) override;
     void OnPackageEnd(int topic, int sequence) override;
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* depth) override;
@@ -66,6 +69,8 @@ class RecorderSpi : public CTarnXeloMduserSpi {
     void fail(const std::string& error);
     void fail_locked(const std::string& error);
     void check_sequence(int topic, TopicState& state, int sequence);
+    // Asks the front about the index-th topic of the options (network thread).
+    void query_topic(size_t index);
 
     const Options& options_;
     CTarnXeloMduserApi* api_;

@@ -65,6 +65,29 @@ bool poll(F done, int timeout_ms) {
     return done();
 }
 
+// A topic the front does not serve is named, quiet or not; the others record.
+TEST(RecordCommand, NamesATopicTheFrontDoesNotServe) {
+    ToolTest::FrontProcess front;
+    ASSERT_TRUE(
+        front.start(XELMD_FRONT_BIN, {"--rate", "200", "--trading-day", "20250912", "--quiet"}))
+        << front.log();
+    const std::string log = front.dir + "/record.log";
+    pid_t recorder = spawn(XELMD_RECORD_BIN,
+                           {"--dir", front.dir + "/out", "--front", front.address(), "--topic",
+                            "77", "--topic", "100", "--quiet"},
+                           log);
+    EXPECT_TRUE(poll(
+        [&] {
+            return ToolTest::read_file(log).find("topic 77 refused by the front (topic query)") !=
+                       std::string::npos &&
+                   count_lines(front.dir + "/out/100-20250912.csv") > 1;
+        },
+        20000))
+        << ToolTest::read_file(log);
+    kill(recorder, SIGTERM);
+    EXPECT_EQ(wait_exit(recorder, 10000), 0) << ToolTest::read_file(log);
+}
+
 class RecordEndToEnd : public ::testing::TestWithParam<Record::Format> {};
 
 // Beside a recorder that runs throughout, another one of the same front is
