@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Soak run: the recorder and the API cycler against fronts behind a faulty
-proxy, with fronts killed and restarted, then every assertion checked.
+proxy, with the cycler's front killed and restarted, then every assertion checked.
 
   soak.py --tree build-asan --cycler build-asan/soak/api_cycler --seconds 60
 
@@ -357,11 +357,15 @@ class Soak:
 
     def kill_plan(self):
         """(time, action) for the run: the recorder killed once early, the
-        fronts killed and restarted spread over the middle of the run."""
+        cycler's front killed and restarted spread over the middle of the run.
+        The recorder's front is never killed: a restarted simulator numbers
+        its packets anew, and the recorder, whose rows must continue exactly,
+        then stops by design (exit 1, with its message); its faults come
+        through the proxy and its scenario."""
         rng = random.Random(self.args.seed + 2)
         s = self.args.seconds
         plan = [(s * rng.uniform(0.08, 0.16), lambda t: self.kill_recorder(t))]
-        for front, n in ((self.front_r, max(1, s // 25)), (self.front_c, max(1, s // 20))):
+        for front, n in ((self.front_c, max(2, s // 15)),):
             for i in range(n):
                 at = s * (0.15 + 0.7 * (i + rng.uniform(0.2, 0.8)) / n)
                 downtime = rng.uniform(0.3, 1.5)
@@ -458,7 +462,7 @@ class Soak:
             print("soak: front %s: restarts %d; scripted faults: %s" % (
                 f.name, len(f.restarts),
                 ", ".join("%s %d" % kv for kv in sorted(scripted.items())) or "none"))
-        reasons = count_lines(self.rec_log, r"disconnected \(reason (-?\d+)\)")
+        reasons = count_lines(self.rec_log, r"disconnected \(reason (-?\d+)[ )]")
         print("soak: recorder: reconnects %d (disconnections by reason: %s)" % (
             max(0, c.get("recorder connections") - 1),
             ", ".join("%s x%d" % kv for kv in sorted(reasons.items())) or "none"))
