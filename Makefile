@@ -46,8 +46,9 @@ tsan: bootstrap
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) --timeout 1800 -LE no_tsan
 
 # Soak: xelmd-record and an API life cycler (tests/soak) against front
-# simulators behind a fault-injecting loopback proxy, fronts killed and
-# restarted, everything from the AddressSanitizer tree; SOAK_SECONDS of
+# simulators behind a fault-injecting loopback proxy, the recorder and the
+# cycler's front killed and restarted, everything from the AddressSanitizer
+# tree; SOAK_SECONDS of
 # faults, then the checks. SOAK_ARGS=--no-release-in-callback leaves out
 # Release from inside callbacks; --seed N repeats a run's choices.
 SOAK_SECONDS ?= 60
