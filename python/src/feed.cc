@@ -1,0 +1,237 @@
+#include "feed.h"
+
+#include <cfloat>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "api.h"
+
+namespace PyXelmd {
+
+namespace {
+// The longest the consumer waits without looking at signals.
+constexpr double kSlice = 0.1;
+
+py::object error_type(const char* name) {
+    return py::module_::import("xelmd").attr(name);
+}
+
+[[noreturn]] void raise(py::object error) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+}
+}  // namespace
+
+Feed::Feed(FeedOptions options)
+    : options_(std::move(options)), api_(nullptr), closed_(false), ring_(options_.capacity) {
+    std::string flow = options_.state_dir.empty() ? "" : options_.state_dir + "/";
+    api_ = CTarnXeloMduserApi::CreateXeloMduserApi(flow.c_str());
+    api_->RegisterSpi(this);
+    for (const std::string& f : options_.fronts) check(api_->RegisterFront(f.c_str()));
+    for (const std::string& n : options_.name_servers) check(api_->RegisterNameServer(n.c_str()));
+    for (auto& t : options_.topics)
+        check(api_->SubscribeMarketDataTopic(t.first, static_cast<TE_RESUME_TYPE>(t.second)));
+    if (options_.heartbeat != 0) check(api_->SetHeartbeatTimeout(options_.heartbeat));
+}
+
+Feed::~Feed() {
+    try {
+        close();
+    } catch (...) {
+    }
+}
+
+void Feed::start(double timeout) {
+    int result;
+    {
+        py::gil_scoped_release unlocked;
+        result = api_->Init();
+    }
+    check(result);
+    enlist();
+    if (!wait(timeout, [this] { return login_ != Login::Pending; }))
+        raise(error_type("TimeoutError")("no login answer within the timeout"));
+    raise_if_stopped();
+}
+
+template <typename P>
+bool Feed::wait(double timeout, P pred) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    for (;;) {
+        bool done;
+        double left =
+            timeout < 0 ? kSlice
+                        : std::chrono::duration<double>(deadline - std::chrono::steady_clock::now())
+                              .count();
+        {
+            py::gil_scoped_release unlocked;
+            std::unique_lock<std::mutex> lock(mutex_);
+            auto slice = std::chrono::duration<double>(std::max(0.0, std::min(left, kSlice)));
+            done = ready_.wait_for(lock, slice, pred);
+        }
+        if (done) return true;
+        if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        if (timeout >= 0 && left <= kSlice) return false;
+    }
+}
+
+void Feed::raise_if_stopped() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (count_ > 0) return;
+    if (login_ == Login::Refused) {
+        int id = error_id_;
+        std::string msg = error_msg_;
+        lock.unlock();
+        raise(error_type("LoginError")(id, msg));
+    }
+    if (overflow_) {
+        int topic = overflow_topic_, sequence = overflow_sequence_;
+        lock.unlock();
+        raise(error_type("FeedOverflow")(topic, sequence));
+    }
+}
+
+py::object Feed::dtype() {
+    static py::object* type = new py::object(py::module_::import("numpy").attr("dtype")(
+        Records::numpy_layout(Records::depth_row(), sizeof(DepthRow))));
+    return *type;
+}
+
+void Feed::copy_out(DepthRow* out, size_t n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < n; ++i) out[i] = ring_[(head_ + i) % ring_.size()];
+    head_ = (head_ + n) % ring_.size();
+    count_ -= n;
+}
+
+py::object Feed::read_batch(size_t max_rows, double timeout) {
+    auto ready = [this] { return count_ > 0 || login_ == Login::Refused || overflow_; };
+    size_t n = 0;
+    if (wait(timeout, ready)) {
+        raise_if_stopped();
+        std::lock_guard<std::mutex> lock(mutex_);
+        n = std::min(count_, max_rows);
+    }
+    py::object batch = py::module_::import("numpy").attr("empty")(n, dtype());
+    auto* rows = reinterpret_cast<DepthRow*>(py::buffer(batch).request(true).ptr);
+    py::gil_scoped_release unlocked;
+    copy_out(rows, n);
+    // Null prices read NaN in a batch, so NumPy and pandas skip them.
+    for (size_t i = 0; i < n; ++i)
+        for (const Member& m : Records::depth())
+            if (m.kind == Kind::Double) {
+                char* p = reinterpret_cast<char*>(&rows[i]) + m.offset;
+                double v;
+                memcpy(&v, p, sizeof v);
+                if (v == DBL_MAX) v = NAN;
+                memcpy(p, &v, sizeof v);
+            }
+    return batch;
+}
+
+py::object Feed::next_update(double timeout) {
+    auto ready = [this] { return count_ > 0 || login_ == Login::Refused || overflow_; };
+    if (!wait(timeout, ready)) return py::none();
+    raise_if_stopped();
+    DepthRow row;
+    copy_out(&row, 1);
+    return py::make_tuple(row.Topic, row.SequenceNo,
+                          Records::to_python(Records::depth(), &row.record));
+}
+
+void Feed::close() {
+    if (closed_) return;
+    closed_ = true;
+    {
+        py::gil_scoped_release unlocked;
+        api_->Release();
+        api_->Join();
+    }
+    api_ = nullptr;
+    delist();
+}
+
+int Feed::disconnects() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return disconnects_;
+}
+
+int Feed::last_reason() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_reason_;
+}
+
+// Network thread from here on: no Python.
+
+void Feed::OnFrontConnected() {
+    CTarnXeloReqUserLoginField login{};
+    snprintf(login.UserID, sizeof login.UserID, "%s", options_.user.c_str());
+    snprintf(login.Password, sizeof login.Password, "%s", options_.password.c_str());
+    snprintf(login.UserProductInfo, sizeof login.UserProductInfo, "xelmd-python");
+    api_->ReqUserLogin(&login, ++request_id_);
+}
+
+void Feed::OnFrontDisconnected(int nReason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++disconnects_;
+    last_reason_ = nReason;
+}
+
+void Feed::OnPackageStart(int nTopicID, int nSequenceNo) {
+    topic_ = nTopicID;
+    sequence_ = nSequenceNo;
+}
+
+void Feed::refuse(const CTarnXeloRspInfoField* info) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (login_ == Login::Refused) return;
+        login_ = Login::Refused;
+        error_id_ = info->ErrorID;
+        error_msg_.assign(info->ErrorMsg, strnlen(info->ErrorMsg, sizeof info->ErrorMsg));
+    }
+    ready_.notify_all();
+    api_->Release();  // a refusal is final: no retry with the same password
+}
+
+void Feed::OnRspError(CTarnXeloRspInfoField* pRspInfo, int, bool) {
+    if (pRspInfo != nullptr && pRspInfo->ErrorID != 0 && login_ != Login::Done) refuse(pRspInfo);
+}
+
+void Feed::OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField* pRspInfo, int, bool) {
+    if (pRspInfo != nullptr && pRspInfo->ErrorID != 0) {
+        refuse(pRspInfo);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        login_ = Login::Done;
+    }
+    ready_.notify_all();
+}
+
+void Feed::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData) {
+    bool stop = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (overflow_) return;
+        if (count_ == ring_.size()) {
+            // Python fell behind: stop here rather than drop or grow.
+            overflow_ = true;
+            overflow_topic_ = topic_;
+            overflow_sequence_ = sequence_;
+            stop = true;
+        } else {
+            DepthRow& row = ring_[(head_ + count_) % ring_.size()];
+            row.record = *pDepthMarketData;
+            row.Topic = topic_;
+            row.SequenceNo = sequence_;
+            ++count_;
+        }
+    }
+    ready_.notify_one();
+    if (stop) api_->Release();
+}
+
+}  // namespace PyXelmd

@@ -1,0 +1,97 @@
+// The engine behind xelmd.Feed: an API object with a C++ callback object
+// that logs in on every connection and queues depth records in a bounded
+// ring, all without the GIL. Python takes rows out in batches, waiting with
+// the GIL released in slices of at most 100 ms so signals are seen.
+#ifndef XELMD_PYTHON_FEED_H
+#define XELMD_PYTHON_FEED_H
+
+#include <pybind11/pybind11.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "TarnXeloMduserApi.h"
+#include "records.h"
+#include "session.h"
+
+namespace PyXelmd {
+
+namespace py = pybind11;
+
+struct FeedOptions {
+    std::vector<std::string> fronts;
+    std::vector<std::string> name_servers;
+    std::string user;
+    std::string password;
+    std::vector<std::pair<int, int>> topics;  // (topic, resume type)
+    std::string state_dir;
+    size_t capacity = 65536;
+    unsigned heartbeat = 0;  // 0: the library's default
+};
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
+class Feed : public Session, private CTarnXeloMduserSpi {
+  public:
+    explicit Feed(FeedOptions options);
+    ~Feed() override;
+
+    // Init, then wait for the first login answer; raises LoginError on a
+    // refusal and TimeoutError when none comes within timeout seconds.
+    void start(double timeout);
+    // Up to max_rows rows as a NumPy array of the row dtype; empty after
+    // timeout seconds without data (negative: wait for ever).
+    py::object read_batch(size_t max_rows, double timeout);
+    // (topic, sequence, record) or None after timeout seconds.
+    py::object next_update(double timeout);
+    void close() override;
+
+    int disconnects();
+    int last_reason();
+    static py::object dtype();
+
+  private:
+    void OnFrontConnected() override;
+    void OnFrontDisconnected(int nReason) override;
+    void OnPackageStart(int nTopicID, int nSequenceNo) override;
+    void OnRspError(CTarnXeloRspInfoField* pRspInfo, int nRequestID, bool bIsLast) override;
+    void OnRspUserLogin(CTarnXeloRspUserLoginField* pRspUserLogin, CTarnXeloRspInfoField* pRspInfo,
+                        int nRequestID, bool bIsLast) override;
+    void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData) override;
+
+    // Waits until pred() holds (under mutex_) or timeout; false on timeout.
+    template <typename P>
+    bool wait(double timeout, P pred);
+    // Raises for a stop (refusal, overflow) once the queue is empty.
+    void raise_if_stopped();
+    void refuse(const CTarnXeloRspInfoField* info);
+    void copy_out(DepthRow* out, size_t n);
+
+    FeedOptions options_;
+    CTarnXeloMduserApi* api_;
+    bool closed_;
+
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::vector<DepthRow> ring_;
+    size_t head_ = 0;
+    size_t count_ = 0;
+    int topic_ = 0;
+    int sequence_ = 0;
+    enum class Login { Pending, Done, Refused } login_ = Login::Pending;
+    int error_id_ = 0;
+    std::string error_msg_;
+    bool overflow_ = false;
+    int overflow_topic_ = 0;
+    int overflow_sequence_ = 0;
+    int disconnects_ = 0;
+    int last_reason_ = 0;
+    int request_id_ = 0;
+};
+#pragma GCC diagnostic pop
+
+}  // namespace PyXelmd
+
+#endif  // XELMD_PYTHON_FEED_H

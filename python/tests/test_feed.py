@@ -1,0 +1,56 @@
+import math
+import time
+
+import numpy as np
+import pytest
+
+import xelmd
+from xelmd import _xelmd
+
+
+def test_login_accepted_and_values_equal_what_the_front_sent(replay_front):
+    with xelmd.Feed(fronts=[replay_front.address], user="demo", password="demo",
+                    topics=[(100, "beginning")]) as feed:
+        batch = np.concatenate([feed.read_batch(100, 2.0) for _ in range(3)])
+        update = feed.next(5.0)
+    assert len(batch) >= 2
+    first = batch[batch["InstrumentID"] == b"XA2509"][0]
+    assert (first["LastPrice"], first["Volume"], first["BidPrice1"], first["BidVolume1"],
+            first["AskPrice1"], first["AskVolume1"]) == (3500.5, 12, 3500, 3, 3501, 4)
+    assert first["UpdateTime"] == b"09:30:00" and first["Topic"] == 100
+    xb = batch[batch["InstrumentID"] == b"XB2509"][0]
+    assert math.isnan(xb["LastPrice"]) and xb["BidPrice1"] == 10.25
+    assert np.all(np.diff(batch["SequenceNo"]) > 0)
+    assert update.topic == 100 and update.sequence > batch["SequenceNo"][-1]
+    assert update.record.InstrumentID in ("XA2509", "XB2509")
+    if update.record.InstrumentID == "XB2509":
+        assert update.record.LastPrice is None and update.record.Volume == 7
+
+
+@pytest.mark.parametrize("user,password,error_id", [("demo", "wrong", 3), ("nobody", "x", 2)])
+def test_login_refused_raises_the_fronts_error(replay_front, user, password, error_id):
+    feed = xelmd.Feed(fronts=[replay_front.address], user=user, password=password)
+    with pytest.raises(xelmd.LoginError) as refused:
+        with feed:
+            pass
+    assert refused.value.error_id == error_id and refused.value.error_msg
+
+
+def test_dtype_offsets_equal_the_compiled_layout():
+    layout = _xelmd.depth_layout()
+    dtype = xelmd.depth_dtype()
+    assert dtype.itemsize == layout["itemsize"] == _xelmd.DEPTH_RECORD_SIZE + 8
+    for name, offset in zip(layout["names"], layout["offsets"]):
+        assert dtype.fields[name][1] == offset
+    assert dtype.fields["ActionDay"][1] + 9 <= _xelmd.DEPTH_RECORD_SIZE
+
+
+def test_a_full_queue_stops_the_feed_and_says_where(start_front):
+    front = start_front("--rate", "2000", "--instruments", "8")
+    with xelmd.Feed(fronts=[front.address], topics=[(100, "beginning")], capacity=16) as feed:
+        time.sleep(1.0)  # Python falls behind
+        rows = []
+        with pytest.raises(xelmd.FeedOverflow) as full:
+            while True:
+                rows.extend(feed.read_batch(5, 2.0)["SequenceNo"])
+    assert len(rows) == 16 and full.value.topic == 100 and full.value.sequence >= rows[-1]
