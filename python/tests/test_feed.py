@@ -1,4 +1,8 @@
 import math
+import os
+import signal
+import subprocess
+import sys
 import time
 
 import numpy as np
@@ -54,3 +58,43 @@ def test_a_full_queue_stops_the_feed_and_says_where(start_front):
             while True:
                 rows.extend(feed.read_batch(5, 2.0)["SequenceNo"])
     assert len(rows) == 16 and full.value.topic == 100 and full.value.sequence >= rows[-1]
+
+
+def test_a_scripted_fault_reaches_python_and_the_feed_reconnects(start_front, tmp_path):
+    faults = tmp_path / "faults.json"
+    faults.write_text('{"faults": [{"action": "bad_sequence", "after": 0.3}]}')
+    front = start_front("--scenario", str(faults), "--rate", "100")
+    with xelmd.Feed(fronts=[front.address], topics=[(100, "now")]) as feed:
+        deadline = time.monotonic() + 20
+        while feed.disconnects == 0 and time.monotonic() < deadline:
+            feed.read_batch(1000, 0.1)
+        assert feed.last_reason == 0x2005
+        assert xelmd.reason_text(feed.last_reason)[0] == "sequence gap"
+        assert len(feed.read_batch(1000, 15.0)) > 0  # data again, after a new login
+
+
+INTERRUPTED = """
+import sys, xelmd
+feed = xelmd.Feed(fronts=[sys.argv[1]], topics=[(100, "now")]).start()
+print("waiting", flush=True)
+try:
+    for update in feed:
+        pass
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+"""
+
+
+def test_sigint_interrupts_a_waiting_iteration(start_front, tmp_path):
+    front = start_front("--rate", "0")  # nothing to wait for but the signal
+    script = tmp_path / "wait.py"
+    script.write_text(INTERRUPTED)
+    proc = subprocess.Popen([sys.executable, str(script), front.address],
+                            stdout=subprocess.PIPE, env=os.environ)
+    assert proc.stdout.readline() == b"waiting\n"
+    time.sleep(0.3)
+    sent = time.monotonic()
+    proc.send_signal(signal.SIGINT)
+    assert proc.stdout.readline() == b"interrupted\n"
+    assert time.monotonic() - sent < 1.0
+    assert proc.wait(5) == 0
