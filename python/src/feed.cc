@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstring>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include "api.h"
 
 namespace PyXelmd {
@@ -150,6 +153,28 @@ void Feed::close() {
     }
     api_ = nullptr;
     delist();
+    int fd = event_fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
+}
+
+int Feed::event_fd() {
+    if (event_fd_.load() < 0) {
+        int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (fd < 0) {
+            PyErr_SetFromErrno(PyExc_OSError);
+            throw py::error_already_set();
+        }
+        event_fd_.store(fd);
+    }
+    return event_fd_.load();
+}
+
+void Feed::wake() {
+    int fd = event_fd_.load();
+    if (fd < 0) return;
+    uint64_t one = 1;
+    ssize_t written = write(fd, &one, sizeof one);
+    (void)written;  // a full counter is readable already
 }
 
 int Feed::disconnects() {
@@ -192,6 +217,7 @@ void Feed::refuse(const CTarnXeloRspInfoField* info) {
         error_msg_.assign(info->ErrorMsg, strnlen(info->ErrorMsg, sizeof info->ErrorMsg));
     }
     ready_.notify_all();
+    wake();
     api_->Release();  // a refusal is final: no retry with the same password
 }
 
@@ -209,10 +235,12 @@ void Feed::OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField* pR
         login_ = Login::Done;
     }
     ready_.notify_all();
+    wake();
 }
 
 void Feed::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData) {
     bool stop = false;
+    bool was_empty = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (overflow_) return;
@@ -227,10 +255,11 @@ void Feed::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData)
             row.record = *pDepthMarketData;
             row.Topic = topic_;
             row.SequenceNo = sequence_;
-            ++count_;
+            was_empty = count_++ == 0;
         }
     }
     ready_.notify_one();
+    if (was_empty || stop) wake();
     if (stop) api_->Release();
 }
 

@@ -7,6 +7,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -48,6 +49,10 @@ class Feed : public Session, private CTarnXeloMduserSpi {
     py::object next_update(double timeout);
     void close() override;
 
+    // A descriptor that becomes readable when updates (or a stop) arrive
+    // after the queue was empty, for an event loop's reader.
+    int event_fd();
+
     int disconnects();
     int last_reason();
     static py::object dtype();
@@ -68,6 +73,7 @@ class Feed : public Session, private CTarnXeloMduserSpi {
     void raise_if_stopped();
     void refuse(const CTarnXeloRspInfoField* info);
     void copy_out(DepthRow* out, size_t n);
+    void wake();  // the event descriptor, if one was asked for
 
     FeedOptions options_;
     CTarnXeloMduserApi* api_;
@@ -89,6 +95,7 @@ class Feed : public Session, private CTarnXeloMduserSpi {
     int disconnects_ = 0;
     int last_reason_ = 0;
     int request_id_ = 0;
+    std::atomic<int> event_fd_{-1};
 };
 #pragma GCC diagnostic pop
 

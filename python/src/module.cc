@@ -68,6 +68,7 @@ void bind_feed(py::module_& m) {
         .def("read_batch", &Feed::read_batch)
         .def("next_update", &Feed::next_update)
         .def("close", &Feed::close)
+        .def("event_fd", &Feed::event_fd)
         .def("disconnects", &Feed::disconnects)
         .def("last_reason", &Feed::last_reason);
 }

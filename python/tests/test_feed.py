@@ -1,3 +1,4 @@
+import asyncio
 import math
 import os
 import signal
@@ -98,3 +99,21 @@ def test_sigint_interrupts_a_waiting_iteration(start_front, tmp_path):
     assert proc.stdout.readline() == b"interrupted\n"
     assert time.monotonic() - sent < 1.0
     assert proc.wait(5) == 0
+
+
+def test_async_iteration_and_batches(replay_front):
+    async def consume(feed):
+        updates = []
+        async for update in feed:
+            updates.append(update)
+            if len(updates) == 3:
+                break
+        async for batch in feed.batches(100):
+            return updates, batch
+
+    with xelmd.Feed(fronts=[replay_front.address], user="demo", password="demo",
+                    topics=[(100, "beginning")]) as feed:
+        updates, batch = asyncio.run(asyncio.wait_for(consume(feed), 10))
+    assert [u.sequence for u in updates] == sorted(u.sequence for u in updates)
+    assert updates[0].record.InstrumentID == "XA2509" and len(batch) > 0
+    assert batch["SequenceNo"][0] >= updates[-1].sequence

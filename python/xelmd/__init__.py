@@ -11,7 +11,9 @@ Two levels:
   (``read_batch``).
 """
 
+import asyncio
 import atexit
+import os
 import types
 from collections import namedtuple
 
@@ -163,8 +165,46 @@ class Feed:
         return None if u is None else Update(*u)
 
     def __iter__(self):
+        """Updates one at a time; ``async for`` works the same under asyncio."""
         while True:
             yield Update(*self._core.next_update(-1.0))
+
+    def __aiter__(self):
+        return self._updates_async()
+
+    async def _updates_async(self):
+        while True:
+            update = self._core.next_update(0.0)
+            if update is None:
+                await self._readable()
+            else:
+                yield Update(*update)
+
+    async def batches(self, max_rows=65536):
+        """``async for batch in feed.batches():`` NumPy arrays as ``read_batch``
+        gives them, the event loop woken once per batch."""
+        while True:
+            batch = self._core.read_batch(max_rows, 0.0)
+            if len(batch):
+                yield batch
+            else:
+                await self._readable()
+
+    async def _readable(self):
+        # The feed's event descriptor turns readable when updates arrive in
+        # an empty queue; the loop watches it, no thread waits.
+        fd = self._core.event_fd()
+        loop = asyncio.get_running_loop()
+        woken = loop.create_future()
+        loop.add_reader(fd, lambda: woken.done() or woken.set_result(None))
+        try:
+            await woken
+        finally:
+            loop.remove_reader(fd)
+        try:
+            os.read(fd, 8)
+        except BlockingIOError:
+            pass
 
     @property
     def disconnects(self):
