@@ -31,24 +31,40 @@ void shutdown() {
 void bind_api(py::module_& m) {
     py::class_<Api, std::shared_ptr<Api>>(m, "Api")
         .def(py::init<const std::string&>(), py::arg("flow_path") = "")
-        .def("register_spi", &Api::register_spi, py::arg("spi"))
-        .def("register_front", &Api::register_front, py::arg("address"))
-        .def("register_name_server", &Api::register_name_server, py::arg("address"))
-        .def("subscribe_market_data_topic", &Api::subscribe_market_data_topic, py::arg("topic"),
+        .def("register_spi", &Api::register_spi,
+             "Set the xelmd.Spi object that receives the callbacks (None: none).", py::arg("spi"))
+        .def("register_front", &Api::register_front,
+             "Add a front address, tcp://A.B.C.D:PORT (before init).", py::arg("address"))
+        .def("register_name_server", &Api::register_name_server,
+             "Add a name server address, tcp://A.B.C.D:PORT (before init).", py::arg("address"))
+        .def("subscribe_market_data_topic", &Api::subscribe_market_data_topic,
+             "Subscribe a topic with a RESUME_FROM_* mode (before init).", py::arg("topic"),
              py::arg("resume_type"))
-        .def("set_heartbeat_timeout", &Api::set_heartbeat_timeout, py::arg("seconds"))
-        .def("open_request_log", &Api::open_request_log, py::arg("path"))
-        .def("open_response_log", &Api::open_response_log, py::arg("path"))
-        .def("init", &Api::init)
-        .def("req_user_login", &Api::req_user_login, py::arg("fields"), py::arg("request_id"))
-        .def("req_user_logout", &Api::req_user_logout, py::arg("fields"), py::arg("request_id"))
-        .def("req_user_password_update", &Api::req_user_password_update, py::arg("fields"),
+        .def("set_heartbeat_timeout", &Api::set_heartbeat_timeout,
+             "Seconds of silence before the connection is closed (before init).",
+             py::arg("seconds"))
+        .def("open_request_log", &Api::open_request_log, "Log every request sent to this file.",
+             py::arg("path"))
+        .def("open_response_log", &Api::open_response_log,
+             "Log every response received to this file.", py::arg("path"))
+        .def("init", &Api::init,
+             "Start the network thread; it connects and calls on_front_connected.")
+        .def("req_user_login", &Api::req_user_login,
+             "Log in; fields as a dict or object under the C member names.", py::arg("fields"),
              py::arg("request_id"))
-        .def("req_subscribe_topic", &Api::req_subscribe_topic, py::arg("fields"),
+        .def("req_user_logout", &Api::req_user_logout, "Log out (UserID, ParticipantID).",
+             py::arg("fields"), py::arg("request_id"))
+        .def("req_user_password_update", &Api::req_user_password_update,
+             "Change the password (UserID, ParticipantID, OldPassword, NewPassword).",
+             py::arg("fields"), py::arg("request_id"))
+        .def("req_subscribe_topic", &Api::req_subscribe_topic,
+             "Subscribe a topic after login (SequenceSeries, SequenceNo).", py::arg("fields"),
              py::arg("request_id"))
-        .def("req_qry_topic", &Api::req_qry_topic, py::arg("fields"), py::arg("request_id"))
-        .def("get_trading_day", &Api::get_trading_day)
-        .def("close", &Api::close);
+        .def("req_qry_topic", &Api::req_qry_topic, "Ask the front about a topic (SequenceSeries).",
+             py::arg("fields"), py::arg("request_id"))
+        .def("get_trading_day", &Api::get_trading_day, "The trading day of the login, yyyymmdd.")
+        .def("close", &Api::close,
+             "Release and Join; idempotent, from any thread, a callback or at exit.");
 }
 
 void bind_feed(py::module_& m) {
