@@ -32,7 +32,8 @@ def library():
 includes, libdir = library()
 extension = Extension(
     "xelmd._xelmd",
-    sources=sorted(glob.glob(os.path.join("src", "*.cc"))),
+    sources=sorted(glob.glob(os.path.join("src", "*.cc")))
+    + [os.path.relpath(os.path.join(SOURCE, "tools", "record", "connection_file.cc"))],
     include_dirs=includes + [SOURCE],
     library_dirs=[libdir],
     runtime_library_dirs=[libdir],

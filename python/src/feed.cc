@@ -27,14 +27,28 @@ py::object error_type(const char* name) {
 }  // namespace
 
 Feed::Feed(FeedOptions options)
-    : options_(std::move(options)), api_(nullptr), closed_(false), ring_(options_.capacity) {
-    std::string flow = options_.state_dir.empty() ? "" : options_.state_dir + "/";
+    : options_(std::move(options)),
+      api_(nullptr),
+      closed_(false),
+      ring_(options_.capacity),
+      ring_rows_(options_.capacity) {
+    std::string flow;
+    if (!options_.state_dir.empty()) {
+        state_.reset(new FeedState(options_.state_dir));
+        std::string error;
+        if (!state_->load(error)) raise(py::module_::import("builtins").attr("OSError")(error));
+        flow = state_->flow_path();
+    }
     api_ = CTarnXeloMduserApi::CreateXeloMduserApi(flow.c_str());
     api_->RegisterSpi(this);
     for (const std::string& f : options_.fronts) check(api_->RegisterFront(f.c_str()));
     for (const std::string& n : options_.name_servers) check(api_->RegisterNameServer(n.c_str()));
-    for (auto& t : options_.topics)
-        check(api_->SubscribeMarketDataTopic(t.first, static_cast<TE_RESUME_TYPE>(t.second)));
+    for (auto& t : options_.topics) {
+        // A topic the state file knows starts again from its origin.
+        int resume = state_ && state_->resumed(t.first) ? TE_RESUME_FROM_SAVED : t.second;
+        check(api_->SubscribeMarketDataTopic(t.first, static_cast<TE_RESUME_TYPE>(resume)));
+        subscribed_.insert(t.first);
+    }
     if (options_.heartbeat != 0) check(api_->SetHeartbeatTimeout(options_.heartbeat));
 }
 
@@ -103,7 +117,11 @@ py::object Feed::dtype() {
 
 void Feed::copy_out(DepthRow* out, size_t n) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = 0; i < n; ++i) out[i] = ring_[(head_ + i) % ring_.size()];
+    for (size_t i = 0; i < n; ++i) {
+        size_t at = (head_ + i) % ring_.size();
+        out[i] = ring_[at];
+        if (state_) state_->handed_out(out[i].Topic, out[i].SequenceNo, ring_rows_[at]);
+    }
     head_ = (head_ + n) % ring_.size();
     count_ -= n;
 }
@@ -120,6 +138,7 @@ py::object Feed::read_batch(size_t max_rows, double timeout) {
     auto* rows = reinterpret_cast<DepthRow*>(py::buffer(batch).request(true).ptr);
     py::gil_scoped_release unlocked;
     copy_out(rows, n);
+    save_state(false);
     // Null prices read NaN in a batch, so NumPy and pandas skip them.
     for (size_t i = 0; i < n; ++i)
         for (const Member& m : Records::depth())
@@ -138,7 +157,11 @@ py::object Feed::next_update(double timeout) {
     if (!wait(timeout, ready)) return py::none();
     raise_if_stopped();
     DepthRow row;
-    copy_out(&row, 1);
+    {
+        py::gil_scoped_release unlocked;
+        copy_out(&row, 1);
+        save_state(false);
+    }
     return py::make_tuple(row.Topic, row.SequenceNo,
                           Records::to_python(Records::depth(), &row.record));
 }
@@ -150,6 +173,7 @@ void Feed::close() {
         py::gil_scoped_release unlocked;
         api_->Release();
         api_->Join();
+        save_state(true);
     }
     api_ = nullptr;
     delist();
@@ -175,6 +199,17 @@ void Feed::wake() {
     uint64_t one = 1;
     ssize_t written = write(fd, &one, sizeof one);
     (void)written;  // a full counter is readable already
+}
+
+void Feed::save_state(bool now) {
+    if (!state_) return;
+    auto at = std::chrono::steady_clock::now();
+    // A kill between two writes repeats at most this much after a restart.
+    if (!now && at - saved_at_ < std::chrono::milliseconds(200)) return;
+    saved_at_ = at;
+    std::string error;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!state_->save(error)) fprintf(stderr, "xelmd: %s\n", error.c_str());
 }
 
 int Feed::disconnects() {
@@ -206,6 +241,11 @@ void Feed::OnFrontDisconnected(int nReason) {
 void Feed::OnPackageStart(int nTopicID, int nSequenceNo) {
     topic_ = nTopicID;
     sequence_ = nSequenceNo;
+    row_ = -1;
+    if (state_ && subscribed_.count(nTopicID) != 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_->first_packet(nTopicID, nSequenceNo);
+    }
 }
 
 void Feed::refuse(const CTarnXeloRspInfoField* info) {
@@ -241,6 +281,8 @@ void Feed::OnRspUserLogin(CTarnXeloRspUserLoginField*, CTarnXeloRspInfoField* pR
 void Feed::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData) {
     bool stop = false;
     bool was_empty = false;
+    ++row_;
+    if (state_ && state_->seen(topic_, sequence_, row_)) return;  // handed out before a restart
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (overflow_) return;
@@ -255,6 +297,7 @@ void Feed::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData)
             row.record = *pDepthMarketData;
             row.Topic = topic_;
             row.SequenceNo = sequence_;
+            ring_rows_[(head_ + count_) % ring_.size()] = row_;
             was_empty = count_++ == 0;
         }
     }

@@ -8,12 +8,16 @@
 #include <pybind11/pybind11.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "TarnXeloMduserApi.h"
+#include "feed_state.h"
 #include "records.h"
 #include "session.h"
 
@@ -74,6 +78,8 @@ class Feed : public Session, private CTarnXeloMduserSpi {
     void refuse(const CTarnXeloRspInfoField* info);
     void copy_out(DepthRow* out, size_t n);
     void wake();  // the event descriptor, if one was asked for
+    // Writes the state file now, or when the last write is old enough.
+    void save_state(bool now);
 
     FeedOptions options_;
     CTarnXeloMduserApi* api_;
@@ -82,10 +88,15 @@ class Feed : public Session, private CTarnXeloMduserSpi {
     std::mutex mutex_;
     std::condition_variable ready_;
     std::vector<DepthRow> ring_;
+    std::vector<int> ring_rows_;  // each queued row's index within its packet
     size_t head_ = 0;
     size_t count_ = 0;
     int topic_ = 0;
     int sequence_ = 0;
+    int row_ = -1;
+    std::unique_ptr<FeedState> state_;  // with a state directory only
+    std::set<int> subscribed_;
+    std::chrono::steady_clock::time_point saved_at_;
     enum class Login { Pending, Done, Refused } login_ = Login::Pending;
     int error_id_ = 0;
     std::string error_msg_;
