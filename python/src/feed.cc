@@ -301,8 +301,11 @@ void Feed::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData)
             was_empty = count_++ == 0;
         }
     }
-    ready_.notify_one();
-    if (was_empty || stop) wake();
+    // The consumer waits only on an empty queue: one wake-up per batch.
+    if (was_empty || stop) {
+        ready_.notify_one();
+        wake();
+    }
     if (stop) api_->Release();
 }
 

@@ -62,3 +62,9 @@ def replay_front(tmp_path, start_front):
     users.write_text(json.dumps({"users": [
         {"user": "demo", "password": "demo", "participant": "P01"}]}))
     return start_front("--replay", str(csv), "--users", str(users), "--rate", "200")
+
+
+@pytest.fixture(autouse=True)
+def scratch_cwd(tmp_path, monkeypatch):
+    """API objects without a flow path keep md.con in the working directory."""
+    monkeypatch.chdir(tmp_path)
