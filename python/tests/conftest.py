@@ -9,7 +9,11 @@ import time
 
 import pytest
 
-FRONT = os.environ.get("XELMD_FRONT_BIN", "xelmd-front")
+import xelmd
+
+FRONT = os.path.abspath(os.environ.get("XELMD_FRONT_BIN", "xelmd-front"))
+# Child interpreters find the same package from any working directory.
+os.environ["PYTHONPATH"] = os.path.dirname(os.path.dirname(os.path.abspath(xelmd.__file__)))
 
 # Rows the replay front sends, in order; LastPrice of XB is null.
 DEPTH_CSV = """InstrumentID,LastPrice,Volume,BidPrice1,BidVolume1,AskPrice1,AskVolume1,UpdateTime
