@@ -4,7 +4,7 @@ import sys
 import pytest
 
 SCRIPT = """
-import sys, threading, time, xelmd
+import signal, sys, threading, time, xelmd
 address, mode = sys.argv[1], sys.argv[2]
 
 class Client(xelmd.Spi):
@@ -19,10 +19,12 @@ class Client(xelmd.Spi):
         if mode == "slow_callback":
             time.sleep(0.05)
 
-if mode == "feed":
+if mode.startswith("feed"):
     feed = xelmd.Feed(fronts=[address], topics=[(100, "beginning")]).start()
     assert len(feed.read_batch(10, 5.0)) > 0
     print("flowing", flush=True)
+    if mode == "feed_del":
+        del feed
     sys.exit(0)
 api = xelmd.Api()
 spi = Client(api)
@@ -40,16 +42,21 @@ if mode == "sys_exit":
 if mode == "del":
     del api
     spi.api = None
+if mode == "keyboard_interrupt":
+    try:
+        signal.raise_signal(signal.SIGINT)
+    except KeyboardInterrupt:
+        pass
 """
 
 
-@pytest.mark.parametrize("mode", ["plain", "sys_exit", "del", "close_in_callback",
-                                  "slow_callback", "feed"])
+@pytest.mark.parametrize("mode", ["plain", "sys_exit", "del", "keyboard_interrupt",
+                                  "close_in_callback", "slow_callback", "feed", "feed_del"])
 def test_exit_while_data_flows_is_clean_and_quick(start_front, tmp_path, mode):
     front = start_front("--rate", "500")
     script = tmp_path / "client.py"
     script.write_text(SCRIPT)
-    for _ in range(5):
+    for _ in range(13):  # 104 runs in all
         proc = subprocess.Popen([sys.executable, str(script), front.address, mode],
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=os.environ)
         # Data flows once the script has seen a record; from there it exits.
