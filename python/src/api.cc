@@ -156,7 +156,11 @@ void Api::join_orphans() {
 
 void Api::close() {
     // State changes happen under the GIL, so two threads never both join.
-    if (state_ == State::Closed || state_ == State::Joining) return;
+    if (state_ == State::Joining) return;
+    if (state_ == State::Closed) {  // maybe released from its callback earlier
+        join_orphans();
+        return;
+    }
     state_ = State::Joining;
     int joined;
     {

@@ -107,7 +107,7 @@ def test_close_from_a_callback_then_again_from_python(replay_front):
     api, spi = started(replay_front, Closing)
     assert wait_for(lambda: spi.reasons == [0])
     assert len(spi.depth) == 1
-    api.close()
+    api.close()  # the Join the callback could not do
     api.close()
 
 
