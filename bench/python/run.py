@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Updates per second delivered to Python, beside the C++ receiver on the
 same blaster stream in the same run: NumPy batches, per-update iteration and
-a subclassed callback.
+a subclassed callback; then the median latency the Python path adds at a
+paced rate.
 
-usage: run.py [--build DIR] [--seconds S]
+usage: run.py [--build DIR] [--seconds S] [--rate N]
 """
 import argparse
 import json
@@ -49,9 +50,9 @@ def sent_count(proc):
     return None
 
 
-def cpp_receiver(build, work, port):
+def cpp_receiver(build, work, port, latency=False):
     args = [os.path.join(build, "bench", "e2e", "xelmd-e2e-receiver"), "--port", str(port),
-            "--flow-path", work]
+            "--flow-path", work] + (["--latency"] if latency else [])
     out = subprocess.run(args, capture_output=True, text=True, timeout=120).stdout
     return json.loads([l for l in out.splitlines() if l.startswith("{")][-1])
 
@@ -121,10 +122,29 @@ def py_callback(xelmd, address):
     return clock
 
 
+def py_latency(xelmd, address):
+    """Median microseconds from the blaster's send stamp (in the two volume
+    members, as the C++ receiver reads it) to the row's arrival in Python
+    through read_batch, after the first tenth of the samples."""
+    delays = []
+    with xelmd.Feed(fronts=[address], topics=[(100, "now")]) as feed:
+        while True:
+            batch = feed.read_batch(65536, QUIET)
+            now = time.monotonic_ns()
+            if len(batch) == 0 and delays:
+                break
+            sent = (batch["BidVolume1"].astype("uint32").astype("uint64") << 32) \
+                | batch["AskVolume1"].astype("uint32").astype("uint64")
+            delays.extend((now - sent.astype("int64")) / 1000.0)
+    kept = sorted(delays[len(delays) // 10:])
+    return kept[len(kept) // 2] if kept else 0.0
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--build", default=os.path.join(SOURCE, "build"))
     ap.add_argument("--seconds", type=float, default=3.0)
+    ap.add_argument("--rate", type=float, default=10000, help="paced rate of the latency run")
     a = ap.parse_args()
     a.build = os.path.abspath(a.build)
     sys.path.insert(0, os.path.join(a.build, "python"))
@@ -148,6 +168,17 @@ def main():
         print("%-22s %14.0f %14.0f %7.2f %12s%s" % (label, rate, base, rate / base if base else 0,
                                                     "%s/%s" % (got, sent), note))
     print("(same blaster stream: increments, no cipher; one run each, %.0f s)" % a.seconds)
+
+    paced = ["--rate", str(a.rate)]
+    proc, port = blaster(a.build, work, a.seconds, paced)
+    base = cpp_receiver(a.build, work, port, latency=True)
+    sent_count(proc)
+    proc, port = blaster(a.build, work, a.seconds, paced)
+    median = py_latency(xelmd, "tcp://127.0.0.1:%d" % port)
+    sent_count(proc)
+    cpp = base.get("p50_us", 0.0)
+    print("\nmedian latency at %.0f updates/s: C++ receiver %.1f us, Python batches %.1f us, "
+          "added %.1f us" % (a.rate, cpp, median, median - cpp))
 
 
 if __name__ == "__main__":
