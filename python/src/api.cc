@@ -1,5 +1,7 @@
 #include "api.h"
 
+#include <thread>
+
 #include "records.h"
 #include "tools/common/reason_text.h"
 
@@ -35,8 +37,12 @@ int Api::call(F&& f) {
     CTarnXeloMduserApi* api = live();
     int result;
     {
+        // Counted under the GIL, before close() can start, so its Join
+        // waits until this call has left the library.
+        ++busy_;
         py::gil_scoped_release unlocked;
         result = f(api);
+        --busy_;
     }
     return check(result);
 }
@@ -45,8 +51,10 @@ void Api::register_spi(py::handle spi) {
     CTarnXeloMduserApi* api = live();
     Spi* bridge = spi.is_none() ? nullptr : new Spi(spi);
     if (bridge != nullptr) spis_.push_back(bridge);
+    ++busy_;
     py::gil_scoped_release unlocked;
     api->RegisterSpi(bridge);
+    --busy_;
 }
 
 void Api::register_front(const std::string& address) {
@@ -112,12 +120,15 @@ void Api::req_qry_topic(py::handle fields, int request_id) {
 
 std::string Api::get_trading_day() {
     CTarnXeloMduserApi* api = live();
-    const char* day;
+    std::string day;
     {
+        ++busy_;
         py::gil_scoped_release unlocked;
-        day = api->GetTradingDay();
+        const char* text = api->GetTradingDay();
+        if (text != nullptr) day = text;
+        --busy_;
     }
-    return day ? day : "";
+    return day;
 }
 
 namespace {
@@ -165,7 +176,8 @@ void Api::close() {
     int joined;
     {
         py::gil_scoped_release unlocked;
-        api_->Release();
+        api_->Release();  // calls still inside return soon; new ones get -15
+        while (busy_.load() != 0) std::this_thread::yield();
         joined = api_->Join();
     }
     state_ = State::Closed;

@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,9 @@ class Api : public Session {
     enum class State { Open, Joining, Closed };
     CTarnXeloMduserApi* api_;
     State state_;
-    std::vector<Spi*> spis_;  // every bridge registered, freed after Join
+    std::vector<Spi*> spis_;
+    std::atomic<int> busy_{
+        0};  // calls inside the library right now  // every bridge registered, freed after Join
 };
 
 }  // namespace PyXelmd

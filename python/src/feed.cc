@@ -41,6 +41,15 @@ Feed::Feed(FeedOptions options)
     }
     api_ = CTarnXeloMduserApi::CreateXeloMduserApi(flow.c_str());
     api_->RegisterSpi(this);
+    try {
+        configure();
+    } catch (...) {
+        api_->Join();  // never started: Join frees it
+        throw;
+    }
+}
+
+void Feed::configure() {
     for (const std::string& f : options_.fronts) check(api_->RegisterFront(f.c_str()));
     for (const std::string& n : options_.name_servers) check(api_->RegisterNameServer(n.c_str()));
     for (auto& t : options_.topics) {

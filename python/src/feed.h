@@ -70,6 +70,8 @@ class Feed : public Session, private CTarnXeloMduserSpi {
                         int nRequestID, bool bIsLast) override;
     void OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* pDepthMarketData) override;
 
+    // Registers the fronts, name servers, topics and heartbeat; raises.
+    void configure();
     // Waits until pred() holds (under mutex_) or timeout; false on timeout.
     template <typename P>
     bool wait(double timeout, P pred);
