@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -137,6 +138,18 @@ void Feed::copy_out(DepthRow* out, size_t n) {
 
 py::object Feed::read_batch(size_t max_rows, double timeout) {
     auto ready = [this] { return count_ > 0 || login_ == Login::Refused || overflow_; };
+    bool busy;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        busy = count_ > 0 && count_ < max_rows;
+    }
+    if (busy) {
+        // Rows waited already: the stream outruns the reader. A short pause
+        // gathers a bigger batch, so the network thread and the reader stop
+        // taking turns on the queue for a few rows each.
+        py::gil_scoped_release unlocked;
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
     size_t n = 0;
     if (wait(timeout, ready)) {
         raise_if_stopped();

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 namespace PyXelmd {
 
@@ -212,11 +213,24 @@ const Table& Records::depth_row() {
     return t;
 }
 
+// The members' names as interned Python strings, made once per table and
+// kept for the life of the process.
+static const std::vector<PyObject*>& keys(const Table& table) {
+    static auto* made = new std::unordered_map<const Table*, std::vector<PyObject*>>();
+    std::vector<PyObject*>& k = (*made)[&table];
+    if (k.empty())
+        for (const Member& m : table) k.push_back(PyUnicode_InternFromString(m.name));
+    return k;
+}
+
 py::object Records::to_python(const Table& table, const void* record) {
     if (record == nullptr) return py::none();
     py::object out = record_type()();
     const char* base = static_cast<const char*>(record);
-    for (const Member& m : table) py::setattr(out, m.name, read_member(m, base));
+    const std::vector<PyObject*>& names = keys(table);
+    for (size_t i = 0; i < table.size(); ++i)
+        if (PyObject_SetAttr(out.ptr(), names[i], read_member(table[i], base).ptr()) != 0)
+            throw py::error_already_set();
     return out;
 }
 
