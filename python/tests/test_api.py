@@ -119,3 +119,14 @@ def test_garbage_collected_while_data_flows(replay_front):
     gc.collect()
     assert wait_for(lambda: spi.reasons[-1:] == [0])
 
+
+
+def test_a_callback_left_as_it_is_never_enters_python(replay_front, monkeypatch):
+    calls = []
+    api, spi = started(replay_front)
+    # Patched after registration: a callback found not overridden then is
+    # never looked up again.
+    monkeypatch.setattr(xelmd.Spi, "on_package_start", lambda self, *a: calls.append(a))
+    assert wait_for(lambda: len(spi.depth) >= 3)
+    api.close()
+    assert calls == []
