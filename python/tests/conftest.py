@@ -34,7 +34,9 @@ class Front:
             if os.path.exists(ports) and open(ports).read().split():
                 break
             time.sleep(0.05)
-        self.address = "tcp://127.0.0.1:" + open(ports).read().split()[0]
+        # The front's port, then the name server's when one is asked for.
+        self.addresses = ["tcp://127.0.0.1:" + p for p in open(ports).read().split()]
+        self.address = self.addresses[0]
 
     def path(self, name):
         return os.path.join(self.dir, name)

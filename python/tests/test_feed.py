@@ -117,3 +117,9 @@ def test_async_iteration_and_batches(replay_front):
     assert [u.sequence for u in updates] == sorted(u.sequence for u in updates)
     assert updates[0].record.InstrumentID == "XA2509" and len(batch) > 0
     assert batch["SequenceNo"][0] >= updates[-1].sequence
+
+
+def test_a_feed_finds_its_front_through_a_name_server(start_front):
+    front = start_front("--name-server", "127.0.0.1:0")
+    with xelmd.Feed(name_servers=[front.addresses[1]], topics=[(100, "beginning")]) as feed:
+        assert feed.next(10.0).topic == 100
