@@ -20,10 +20,20 @@ test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
 
 bench: configure
-	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks xelmd-python
 	@python3 bench/report.py $(BUILD)/bench $(BENCH_ARGS)
 	@python3 bench/e2e/run.py --build $(BUILD) $(E2E_ARGS)
 	@python3 bench/footprint/run.py $(BUILD)
+	@$(MAKE) --no-print-directory bench-python
+
+# Updates per second into Python beside the C++ receiver, with the
+# interpreter the package was built for (skipped when it was not built).
+.PHONY: bench-python
+bench-python: configure
+	cmake --build $(BUILD) -j $(JOBS) --target e2e xelmd-python
+	@if [ -d $(BUILD)/python/xelmd ]; then \
+	  $$(sed -n 's/^Python3_EXECUTABLE:[A-Z]*=//p' $(BUILD)/CMakeCache.txt) bench/python/run.py --build $(BUILD); \
+	else echo "bench-python: the Python package is not built"; fi
 
 # Only the end-to-end throughput and latency runs (bench/e2e/run.py --help).
 .PHONY: bench-e2e
@@ -75,7 +85,7 @@ fuzz:
 
 # Builds only what is installed, then installs it. The prefix is configured
 # too: the front simulator looks for its test key under it.
-INSTALL_TARGETS = xelmdapi xelmd-front xelmd-watch xelmd-record
+INSTALL_TARGETS = xelmdapi xelmd-front xelmd-watch xelmd-record xelmd-python
 install: configure
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(abspath $(PREFIX)) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALL_TARGETS)
