@@ -46,23 +46,13 @@ enum Tid : unsigned short {
     RSP_CRYPT = 0x6092,
 };
 
-// Strings travel as raw copies of their whole member: a client may fill
-// one to the end, so each is cut before its last byte.
-void terminate_strings(const Base::FieldDesc& desc, void* record) {
-    for (int i = 0; i < desc.member_count; ++i) {
-        const Base::FieldDesc::MemberDesc& m = desc.members[i];
-        if (m.type != TYPE_STRING) continue;
-        for (int k = 1; k <= m.count; ++k)
-            static_cast<char*>(record)[m.offset + k * m.element_size - 1] = '\0';
-    }
-}
-
 template <typename R>
 bool take(XeloPacket::Iterator& it, int id, R& record) {
     if (id != R::DESC.field_id) return false;
     memset(&record, 0, sizeof record);
+    // The decoder keeps every string terminated, whatever width a client
+    // filled.
     it.get_field(&record, &R::from_stream, false);
-    terminate_strings(R::DESC, &record);
     return true;
 }
 
