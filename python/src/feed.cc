@@ -78,7 +78,8 @@ void Feed::start(double timeout) {
     check(result);
     enlist();
     if (!wait(timeout, [this] { return login_ != Login::Pending; }))
-        raise(error_type("TimeoutError")("no login answer within the timeout"));
+        raise(py::reinterpret_borrow<py::object>(PyExc_TimeoutError)(
+            "no login answer within the timeout"));
     raise_if_stopped();
 }
 

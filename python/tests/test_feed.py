@@ -13,6 +13,17 @@ import xelmd
 from xelmd import _xelmd
 
 
+def test_a_front_that_never_answers_gives_the_builtin_timeout_error():
+    import socket
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen(4)
+        address = "tcp://127.0.0.1:%d" % silent.getsockname()[1]
+        with pytest.raises(TimeoutError):
+            with xelmd.Feed(fronts=[address], topics=[(100, "now")], login_timeout=0.5):
+                pass
+
+
 def test_login_accepted_and_values_equal_what_the_front_sent(replay_front):
     with xelmd.Feed(fronts=[replay_front.address], user="demo", password="demo",
                     topics=[(100, "beginning")]) as feed:
