@@ -20,6 +20,7 @@ test: all
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
 
 bench: configure
+	@scripts/bootstrap.sh python3-matplotlib
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks xelmd-python
 	@python3 bench/report.py $(BUILD)/bench $(BENCH_ARGS)
 	@python3 bench/e2e/run.py --build $(BUILD) $(E2E_ARGS)
