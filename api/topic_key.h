@@ -12,9 +12,9 @@ struct TopicInstrumentKey {
 
 static_assert(sizeof(TopicInstrumentKey) == 36, "cache key size");
 
-// CRC-32C of the four topic bytes, chained over the instrument text.
+// Multiplicative hash of the topic and the instrument text.
 unsigned int hash_topic_instrument(const void* key);
-// Same topic and same instrument text.
+// Same topic and same instrument text; both keys made by set_topic_key.
 bool equal_topic_instrument(const void* a, const void* b);
 // Fills key with topic and the first 30 characters of instrument.
 void set_topic_key(TopicInstrumentKey* key, unsigned int topic, const char* instrument);

@@ -263,18 +263,30 @@ TEST_F(TopicTest, AnnouncedTopicsTakeTheTableThenFlowsOutsideIt) {
     api.recycle_overflow_flows();
 }
 
-// Bytes behind the text do not take part; an id is cut to 30 characters.
+// Bytes behind a text's terminator do not reach the key; an id is cut to
+// 30 characters.
 TEST(TopicKey, OnlyTheTopicAndTheTextTakePart) {
     Api::TopicInstrumentKey a, b;
     Api::set_topic_key(&a, 3, "cu2510");
     Api::set_topic_key(&b, 7, "cu2510");
     EXPECT_FALSE(Api::equal_topic_instrument(&a, &b));
-    Api::set_topic_key(&b, 3, "cu2510");
-    b.instrument[20] = 'z';
-    EXPECT_TRUE(Api::equal_topic_instrument(&a, &b));
-    EXPECT_EQ(Api::hash_topic_instrument(&a), Api::hash_topic_instrument(&b));
     Api::set_topic_key(&a, 3, std::string(40, 'q').c_str());
     EXPECT_EQ(std::string(a.instrument), std::string(30, 'q'));
+    // Texts ending at and across the hash's word boundaries, junk behind.
+    for (int n : {0, 1, 7, 8, 9, 15, 16, 23, 24, 29, 30}) {
+        char with_junk[40];
+        memset(with_junk, 'j', sizeof with_junk);
+        memset(with_junk, 'k', static_cast<size_t>(n));
+        with_junk[n] = 0;
+        Api::set_topic_key(&a, 5, std::string(static_cast<size_t>(n), 'k').c_str());
+        Api::set_topic_key(&b, 5, with_junk);
+        EXPECT_TRUE(Api::equal_topic_instrument(&a, &b)) << n;
+        EXPECT_EQ(Api::hash_topic_instrument(&a), Api::hash_topic_instrument(&b)) << n;
+        if (n == 30) continue;
+        with_junk[n] = 'x';
+        Api::set_topic_key(&b, 5, with_junk);
+        EXPECT_FALSE(Api::equal_topic_instrument(&a, &b)) << n;
+    }
 }
 
 // With zero limits (no connection yet) nothing is held back.
