@@ -166,7 +166,9 @@ int MdApi::OpenRequestLog(const char* path) {
 
 int MdApi::OpenResponseLog(const char* path) {
     Base::MutexGuard guard(log_lock_);
-    return open_log(response_log_, path);
+    int r = open_log(response_log_, path);
+    response_log_open_.store(response_log_ != nullptr, std::memory_order_relaxed);
+    return r;
 }
 
 void MdApi::log_line(FILE* const& log, const Field::XelRspInfoField* info, const char* label,

@@ -252,6 +252,9 @@ class MdApi : public CTarnXeloMduserApi,
     FILE* request_log_;               // both guarded by log_lock_
     FILE* response_log_;
     Base::Mutex log_lock_;
+    // Whether response_log_ is open, set under log_lock_: the receive path
+    // takes the lock only when there is a log to write.
+    std::atomic<bool> response_log_open_{false};
     unsigned long last_login_time_;       // milliseconds
     unsigned long last_heartbeat_check_;  // clock ticks; 0 while not connected
     ConnectionFile connection_file_;

@@ -118,6 +118,7 @@ void MdApi::count_response() {
 
 void MdApi::log_response(const void* info, const char* label, const void* record,
                          const Base::FieldDesc* desc, int struct_size) {
+    if (!response_log_open_.load(std::memory_order_relaxed)) return;
     log_line(response_log_, static_cast<const Field::XelRspInfoField*>(info), label, record, desc,
              struct_size, log_scratch_);
 }
