@@ -249,11 +249,13 @@ void MdApi::on_rtn_depth_market_data() {
                       wire + instrument_stream_offset());
         cached = md_cache_->search(&instrument_key_);
     }
-    CTarnXeloDepthMarketDataField* record = as<CTarnXeloDepthMarketDataField>(decode_[0]);
+    // A cached instrument's record is decoded in place: the decoder writes
+    // every member (zero behind a short record), as the copy did.
+    CTarnXeloDepthMarketDataField* record =
+        cached ? static_cast<CTarnXeloDepthMarketDataField*>(cached)
+               : as<CTarnXeloDepthMarketDataField>(decode_[0]);
     packet_iterator_.get_field(record, &Field::XelDepthMarketDataField::from_stream, true);
-    if (cached) {
-        memcpy(cached, record, sizeof *record);
-    } else if (md_cache_) {
+    if (!cached && md_cache_) {
         if (!keyed)
             set_topic_key(&instrument_key_, packet_header_.sequence_series, record->InstrumentID);
         if (!has_cache_room()) return;
