@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -184,10 +185,58 @@ void DispatchIncrement_baseline(benchmark::State& state) {
     state.SetLabel("generated decoders alone");
 }
 
+// For instruction counts (bench/footprint/run.py runs these under callgrind
+// with --toggle-collect on them): a fixed number of packets into a loaded
+// cache, and the decoders alone over the same packets.
+__attribute__((noinline)) void count_dispatch(Loaded& loaded, const std::vector<std::string>& units,
+                                              int n) {
+    for (int i = 0; i < n; ++i) {
+        const std::string& u = units[static_cast<size_t>(i) % units.size()];
+        loaded.api.on_write(0, u.data(), static_cast<unsigned short>(u.size()));
+    }
+}
+
+__attribute__((noinline)) void count_decode(const std::vector<std::string>& units, int n) {
+    alignas(8) static char out[4096];
+    for (int i = 0; i < n; ++i) {
+        const std::string& u = units[static_cast<size_t>(i) % units.size()];
+        Network::XeloPacket::Header h;
+        const char* packet = u.data() + Network::XeloPacket::UNIT_PREFIX_SIZE;
+        Network::XeloPacket::from_stream(&h, packet, static_cast<int>(u.size()) - 6);
+        Network::XeloPacket::Iterator it(&h, packet + Network::XeloPacket::HEADER_SIZE);
+        for (int id; (id = it.next()) >= 0;) {
+            if (id == 0x2408) it.get_field(out, &XelDepthMarketDataField::from_stream, true);
+            if (id == 0x2433) it.get_field(out, &XelMarketDataLastMatchField::from_stream, true);
+            if (id == 0x2434) it.get_field(out, &XelMarketDataBestPriceField::from_stream, true);
+            if (id == 0x2439) it.get_field(out, &XelMarketDataUpdateTimeField::from_stream, true);
+        }
+        benchmark::DoNotOptimize(out);
+    }
+}
+
+// bench_dispatch --count snapshot|increment N
+int count_main(const std::string& kind, int n) {
+    const std::vector<std::string>& units =
+        kind == "snapshot" ? stream().snapshots : stream().increments;
+    Loaded loaded;
+    count_dispatch(loaded, units, n);
+    count_decode(units, n);
+    printf("{\"kind\": \"%s\", \"packets\": %d, \"depths\": %lu}\n", kind.c_str(), n,
+           loaded.spi.depths);
+    return 0;
+}
+
 }  // namespace
 
 BENCHMARK(DispatchSnapshot);
 BENCHMARK(DispatchSnapshot_baseline);
 BENCHMARK(DispatchIncrement);
 BENCHMARK(DispatchIncrement_baseline);
-BENCHMARK_MAIN();
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--count") return count_main(argv[2], atoi(argv[3]));
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -3,12 +3,19 @@
 xelmd-front processes on loopback. Prints two tables; each figure is beside
 what the design implies or beside a baseline measured in the same run.
 
+Where valgrind is installed, a third table: instructions per update on the
+client's network thread (callgrind), without the cipher's, beside the
+generated decoders' share of the same run.
+
 usage: bench/footprint/run.py [BUILD_DIR] [--updates N] [--runs N] [--topics 1,4,64]
+                              [--instructions-only] [--no-instructions]
 """
 import argparse
 import json
 import math
 import os
+import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -77,14 +84,146 @@ def design_steady(topics, updates, seconds, unit):
     return topics * min(per_topic, ring * TOPIC_BLOCK), ring
 
 
+# Instructions per update: callgrind on the end-to-end receiver, fed by the
+# end-to-end blaster (bench/e2e) with no cipher, unpaced (the receiver reads
+# many frames per call) and paced (about one frame per read, as a live feed).
+INSTRUCTION_RUNS = [("snapshot", 0), ("snapshot", 5000), ("increment", 0), ("increment", 5000)]
+# Figures of the receive path before the per-update work was cut, by the same
+# method: (kind, rate) -> instructions per update.
+PREVIOUS = {("snapshot", 0): 1217, ("snapshot", 5000): 0, ("increment", 0): 1619,
+            ("increment", 5000): 0}
+# The dispatcher alone (bench_dispatch --count), same method: kind -> before.
+PREVIOUS_DISPATCH = {"snapshot": 839, "increment": 1264}
+TARGET = {"snapshot": 1500, "increment": 1100}
+DECODERS = re.compile(r"Field::Xel\w+Field::from_stream")
+
+
+def inclusive_costs(out_file):
+    """{function: (inclusive Ir, self Ir)} from callgrind_annotate. A function
+    whose code is inlined from several files has a line per file: its self
+    cost is their sum, its inclusive cost the largest (the line of its own
+    file)."""
+    costs = {}
+    for inclusive in (True, False):
+        text = subprocess.run(["callgrind_annotate", "--inclusive=" + ("yes" if inclusive else "no"),
+                               "--threshold=100", "--auto=no", out_file], stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, text=True, check=True).stdout
+        for line in text.splitlines():
+            m = re.match(r"\s*([\d,]+) (?:\([\d. %]+\) )?\s*[^:]*:(.+?)(?: \[.*\])?$", line)
+            if not m:
+                continue
+            ir = int(m.group(1).replace(",", ""))
+            name = m.group(2)
+            inc, own = costs.get(name, (0, 0))
+            costs[name] = (max(inc, ir), own) if inclusive else (inc, own + ir)
+    return costs
+
+
+def instructions(build, kind, rate, seconds):
+    e2e = os.path.join(build, "bench", "e2e")
+    key = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "keys",
+                       "terminal_rsa_private.pem")
+    with tempfile.TemporaryDirectory(prefix="xelmd-callgrind-") as work:
+        port_file = os.path.join(work, "port")
+        blaster = subprocess.Popen(
+            [os.path.join(e2e, "xelmd-e2e-blaster"), "--seconds", str(seconds), "--terminal-key",
+             key, "--kind", kind, "--cipher", "0", "--port-file", port_file]
+            + (["--rate", str(rate)] if rate else []),
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        try:
+            for _ in range(400):
+                if os.path.exists(port_file) and os.path.getsize(port_file) > 0:
+                    break
+                time.sleep(0.05)
+            with open(port_file) as f:
+                port = f.readline().strip()
+            out_file = os.path.join(work, "callgrind.out")
+            got = subprocess.run(
+                ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out_file,
+                 os.path.join(e2e, "xelmd-e2e-receiver"), "--port", port, "--flow-path",
+                 work + "/"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                timeout=600)
+            blaster.communicate(timeout=60)
+        finally:
+            if blaster.poll() is None:
+                blaster.kill()
+                blaster.wait()
+        received = [json.loads(l) for l in got.stdout.splitlines() if l.startswith("{")]
+        updates = received[-1]["received"] if received else 0
+        if not updates:
+            return None
+        costs = inclusive_costs(out_file)
+    thread = next(v[0] for k, v in costs.items() if k.startswith("Parallel::Reactor::thread_proc"))
+    crypto = sum(v[1] for k, v in costs.items() if k.startswith("Cipher::"))
+    read = next(v[0] for k, v in costs.items() if k.startswith("Network::XeloClientChannel::read()"))
+    decode = sum(v[0] for k, v in costs.items() if DECODERS.search(k) and "'" not in k)
+    return {"updates": updates, "per_update": (thread - crypto) / updates,
+            "read": read / updates, "decoders": decode / updates}
+
+
+def dispatch_instructions(build, kind, packets=20000):
+    """Instructions per packet of the dispatcher alone and of the generated
+    decoders alone over the same packets, 10,000 cached instruments."""
+    with tempfile.TemporaryDirectory(prefix="xelmd-callgrind-") as work:
+        out_file = os.path.join(work, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out_file,
+                        "--toggle-collect=*count_dispatch*", "--toggle-collect=*count_decode*",
+                        os.path.join(build, "bench", "bench_dispatch"), "--count", kind,
+                        str(packets)], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=True, timeout=600)
+        costs = inclusive_costs(out_file)
+    def of(name):
+        return next(v[0] for k, v in costs.items() if name in k) / packets
+    return of("count_dispatch("), of("count_decode(")
+
+
+def instruction_table(build):
+    print("\nInstructions per packet of the dispatcher alone (callgrind, bench_dispatch --count, "
+          "10,000 cached\n  instruments), beside the generated decoders alone over the same "
+          "packets and the figure before\n  the per-update work was cut")
+    print(f"{'kind':<10} {'dispatch':>9} {'decoders':>9} {'ratio':>6} {'before':>7} {'ratio':>6}")
+    for kind in ("snapshot", "increment"):
+        d, dec = dispatch_instructions(build, kind)
+        before = PREVIOUS_DISPATCH[kind]
+        print(f"{kind:<10} {d:>9.0f} {dec:>9.0f} {d / dec:>6.2f} {before:>7} {d / before:>6.2f}")
+    print("\nInstructions per update through the client (callgrind on xelmd-e2e-receiver, no "
+          "cipher). 'thread': the\n  network thread, the key exchange's cipher left out and "
+          "login spread over the updates; 'read':\n  the channel's reads (recv, frame, flow, "
+          "dispatch, callback); 'decoders': the generated decoders\n  within them, and the "
+          "ratio of 'read' to it; 'before': 'read' before the per-update work was cut.\n  "
+          f"Target: at most {TARGET['snapshot']} per snapshot and {TARGET['increment']} per "
+          "increment")
+    print(f"{'kind':<10} {'rate/s':>8} {'updates':>8} {'thread':>7} {'read':>7} {'decoders':>9} "
+          f"{'ratio':>6} {'before':>7} {'ratio':>6} {'target':>7}")
+    for kind, rate in INSTRUCTION_RUNS:
+        r = instructions(build, kind, rate, 4 if rate else 2)
+        if r is None:
+            print(f"{kind:<10} {rate or 'unpaced':>8} failed")
+            continue
+        before = PREVIOUS[(kind, rate)] or float("nan")
+        print(f"{kind:<10} {rate or 'unpaced':>8} {r['updates']:>8} {r['per_update']:>7.0f} "
+              f"{r['read']:>7.0f} {r['decoders']:>9.0f} {r['read'] / r['decoders']:>6.1f} "
+              f"{before:>7.0f} {r['read'] / before:>6.2f} "
+              f"{TARGET[kind]:>7}")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("build", nargs="?", default="build")
     ap.add_argument("--updates", type=int, default=1000000)
     ap.add_argument("--runs", type=int, default=30)
     ap.add_argument("--topics", default="1,4,64")
+    ap.add_argument("--instructions-only", action="store_true",
+                    help="only the callgrind table of instructions per update")
+    ap.add_argument("--no-instructions", action="store_true", help="leave out the callgrind table")
     a = ap.parse_args()
     build = a.build
+    if a.instructions_only:
+        if not shutil.which("valgrind"):
+            print("instructions per update: valgrind is not installed")
+            return 1
+        instruction_table(build)
+        return 0
     with open("/proc/loadavg") as f:
         load = f.read().split()[:3]
     print(f"load average at start: {' '.join(load)} ({os.cpu_count()} cores)")
@@ -167,6 +306,11 @@ def main():
           f"{100 * client / login_median:.1f}% of Init to login")
     print(f"{'public-key work, front':<44} {front_side:>9.0f}   "
           f"{100 * front_side / login_median:.1f}% of Init to login")
+    if not a.no_instructions:
+        if shutil.which("valgrind"):
+            instruction_table(build)
+        else:
+            print("\ninstructions per update: valgrind is not installed, table left out")
     with open("/proc/loadavg") as f:
         load = f.read().split()[:3]
     print(f"\nload average at end: {' '.join(load)}")
