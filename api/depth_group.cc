@@ -1,5 +1,6 @@
 #include "api/depth_group.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "base/field_desc.h"
@@ -13,6 +14,20 @@ void copy_text(char* dst, const char* src, size_t size) {
     size_t n = strnlen(src, size - 1);
     memcpy(dst, src, n);
     memset(dst + n, 0, size - n);
+}
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "first zero byte found from the low end");
+
+// copy_text for a 9-byte member, in one word: the 8 bytes up to the first
+// zero, zero behind them.
+void copy_text9(char* dst, const char* src) {
+    uint64_t w;
+    memcpy(&w, src, 8);
+    // The lowest flagged byte is the first zero byte of the word.
+    uint64_t zero = (w - 0x0101010101010101ull) & ~w & 0x8080808080808080ull;
+    if (zero != 0) w &= (1ull << (__builtin_ctzll(zero) & ~7)) - 1;
+    memcpy(dst, &w, 8);
+    dst[8] = 0;
 }
 
 DepthGroup make_group(const Base::FieldDesc& desc, Network::XeloPacket::FromStream from_stream) {
@@ -84,11 +99,11 @@ void apply_depth_group(CTarnXeloDepthMarketDataField* record, const DepthGroup& 
 }
 
 void apply_update_time(CTarnXeloDepthMarketDataField* record,
-                       const Field::XelMarketDataUpdateTimeField* time) {
-    copy_text(record->InstrumentID, time->InstrumentID, sizeof record->InstrumentID);
-    copy_text(record->UpdateTime, time->UpdateTime, sizeof record->UpdateTime);
+                       const Field::XelMarketDataUpdateTimeField* time, const char* instrument) {
+    memcpy(record->InstrumentID, instrument, sizeof record->InstrumentID);
+    copy_text9(record->UpdateTime, time->UpdateTime);
     record->UpdateMillisec = time->UpdateMillisec;
-    copy_text(record->ActionDay, time->ActionDay, sizeof record->ActionDay);
+    copy_text9(record->ActionDay, time->ActionDay);
 }
 
 }  // namespace Api

@@ -33,9 +33,10 @@ struct DepthGroup {
 const DepthGroup& get_depth_group(int index);
 void apply_depth_group(CTarnXeloDepthMarketDataField* record, const DepthGroup& group,
                        const void* decoded);
-// InstrumentID (30), UpdateTime (8), UpdateMillisec and ActionDay (8).
+// InstrumentID from `instrument` (31 bytes: the cache key's text, zero
+// behind it), UpdateTime (8), UpdateMillisec and ActionDay (8).
 void apply_update_time(CTarnXeloDepthMarketDataField* record,
-                       const Field::XelMarketDataUpdateTimeField* time);
+                       const Field::XelMarketDataUpdateTimeField* time, const char* instrument);
 
 }  // namespace Api
 

@@ -306,7 +306,9 @@ void MdApi::on_intl_rtn_depth_market_data() {
             packet_iterator_.get_field(time, &Field::XelMarketDataUpdateTimeField::from_stream,
                                        true);
             current = select_instrument(time->InstrumentID, true);
-            if (current) apply_update_time(current, time);
+            // The key holds the id as the record keeps it: 30 characters at
+            // most, zero behind.
+            if (current) apply_update_time(current, time, instrument_key_.instrument);
         } else if (id >= FID_MARKET_DATA_FIRST_GROUP && id < FID_MARKET_DATA_UPDATE_TIME) {
             if (!current) continue;
             const DepthGroup& group = get_depth_group(id - FID_MARKET_DATA_FIRST_GROUP);

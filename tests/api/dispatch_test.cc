@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 
+#include "api/depth_group.h"
 #include "api/md_api.h"
 #include "api/topic_key.h"
 #include "field/xelfield.h"
@@ -286,6 +287,28 @@ TEST(TopicKey, OnlyTheTopicAndTheTextTakePart) {
         with_junk[n] = 'x';
         Api::set_topic_key(&b, 5, with_junk);
         EXPECT_FALSE(Api::equal_topic_instrument(&a, &b)) << n;
+    }
+}
+
+// Update-time texts of every length, junk behind their terminator: the
+// record gets the text and zeros behind it, the id from the key as is.
+TEST(DepthGroup, UpdateTimeTextsAreCopiedUpToTheirEnd) {
+    for (int n = 0; n <= 8; ++n) {
+        Field::XelMarketDataUpdateTimeField time;
+        memset(&time, '\xa5', sizeof time);
+        memset(time.UpdateTime, '7', static_cast<size_t>(n));
+        time.UpdateTime[n] = 0;
+        memcpy(time.ActionDay, "20261207", 9);
+        CTarnXeloDepthMarketDataField record;
+        memset(&record, 'r', sizeof record);
+        char instrument[31] = "cu2601";
+        Api::apply_update_time(&record, &time, instrument);
+        char expect[9] = {};
+        memset(expect, '7', static_cast<size_t>(n));
+        EXPECT_EQ(memcmp(record.UpdateTime, expect, sizeof expect), 0) << n;
+        EXPECT_EQ(memcmp(record.ActionDay, "20261207", 9), 0) << n;
+        EXPECT_EQ(memcmp(record.InstrumentID, instrument, sizeof instrument), 0) << n;
+        EXPECT_EQ(record.UpdateMillisec, time.UpdateMillisec) << n;
     }
 }
 
