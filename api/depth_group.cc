@@ -1,5 +1,6 @@
 #include "api/depth_group.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -47,6 +48,16 @@ DepthGroup make_group(const Base::FieldDesc& desc, Network::XeloPacket::FromStre
         c.size = static_cast<unsigned short>(m->size);
         c.text = m->type == TYPE_STRING;
     }
+    auto rank = [](const DepthGroup::Copy& c) {
+        return c.text ? 2 : c.size == 8 ? 0 : c.size == 4 ? 1 : 2;
+    };
+    std::stable_sort(
+        group.copies, group.copies + group.count,
+        [&](const DepthGroup::Copy& a, const DepthGroup::Copy& b) { return rank(a) < rank(b); });
+    for (int i = 0; i < group.count; ++i) {
+        if (rank(group.copies[i]) == 0) ++group.wide;
+        if (rank(group.copies[i]) == 1) ++group.narrow;
+    }
     return group;
 }
 
@@ -74,25 +85,28 @@ struct DepthGroups {
 
 }  // namespace
 
-const DepthGroup& get_depth_group(int index) {
+const DepthGroup* get_depth_groups() {
     static const DepthGroups tables;  // after the descriptors, built on first use
-    return tables.groups[index];
+    return tables.groups;
 }
 
 void apply_depth_group(CTarnXeloDepthMarketDataField* record, const DepthGroup& group,
                        const void* decoded) {
     char* to = reinterpret_cast<char*>(record);
     const char* from = static_cast<const char*>(decoded);
-    for (int i = 0; i < group.count; ++i) {
+    int i = 0;
+    for (; i < group.wide; ++i) {
         const DepthGroup::Copy& c = group.copies[i];
-        // Prices and volumes are 8 and 4 bytes: fixed-size copies compile to
-        // single moves where a sized memcpy was a library call per member.
+        memcpy(to + c.to, from + c.from, 8);
+    }
+    for (; i < group.wide + group.narrow; ++i) {
+        const DepthGroup::Copy& c = group.copies[i];
+        memcpy(to + c.to, from + c.from, 4);
+    }
+    for (; i < group.count; ++i) {
+        const DepthGroup::Copy& c = group.copies[i];
         if (c.text)
             copy_text(to + c.to, from + c.from, c.size);
-        else if (c.size == 8)
-            memcpy(to + c.to, from + c.from, 8);
-        else if (c.size == 4)
-            memcpy(to + c.to, from + c.from, 4);
         else
             memcpy(to + c.to, from + c.from, c.size);
     }

@@ -26,11 +26,15 @@ struct DepthGroup {
     unsigned short field_id;
     Network::XeloPacket::FromStream from_stream;
     int count;
+    // copies holds the 8-byte numbers first, then the 4-byte ones, then the
+    // rest, so that each run is a loop of fixed-size moves.
+    int wide;
+    int narrow;
     Copy copies[MAX_MEMBERS];
 };
 
-// Group 0..7 (field id 0x2431 + index).
-const DepthGroup& get_depth_group(int index);
+// Groups 0..7 (field id 0x2431 + index).
+const DepthGroup* get_depth_groups();
 void apply_depth_group(CTarnXeloDepthMarketDataField* record, const DepthGroup& group,
                        const void* decoded);
 // InstrumentID from `instrument` (31 bytes: the cache key's text, zero

@@ -297,6 +297,7 @@ bool MdApi::has_cache_room() {
 // record, the fields after it overwrite their members there.
 void MdApi::on_intl_rtn_depth_market_data() {
     CTarnXeloDepthMarketDataField* current = nullptr;
+    const DepthGroup* groups = get_depth_groups();
     int id;
     while (packet_iterator_.get_position() < packet_header_.content_length &&
            (id = packet_iterator_.next()) >= 0) {
@@ -311,7 +312,7 @@ void MdApi::on_intl_rtn_depth_market_data() {
             if (current) apply_update_time(current, time, instrument_key_.instrument);
         } else if (id >= FID_MARKET_DATA_FIRST_GROUP && id < FID_MARKET_DATA_UPDATE_TIME) {
             if (!current) continue;
-            const DepthGroup& group = get_depth_group(id - FID_MARKET_DATA_FIRST_GROUP);
+            const DepthGroup& group = groups[id - FID_MARKET_DATA_FIRST_GROUP];
             packet_iterator_.get_field(decode_[1], group.from_stream, true);
             apply_depth_group(current, group, decode_[1]);
         }
