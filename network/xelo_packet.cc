@@ -130,40 +130,11 @@ void XeloPacket::Iterator::attach(const Header* header, const void* field_area) 
     field_length_ = 0;
 }
 
-int XeloPacket::Iterator::next() {
-    if (header_ == nullptr || area_ == nullptr) return -1;
-    int limit = header_->content_length;
-    int at = position_;
-    if (at + XmpPacket::FIELD_HEADER_SIZE > limit) return -1;
-    XmpPacket::FieldHeader fh;
-    XmpPacket::from_stream(&fh, area_ + at);
-    at += XmpPacket::FIELD_HEADER_SIZE;
-    if (at + fh.field_length > limit) {
-        position_ = static_cast<unsigned short>(limit);  // stays at the end
-        return -1;
-    }
-    position_ = static_cast<unsigned short>(at + fh.field_length);
-    field_id_ = fh.field_id;
-    field_length_ = fh.field_length;
-    return field_id_;
-}
-
-const void* XeloPacket::Iterator::get_field(unsigned short& length) const {
-    length = field_length_;
-    return area_ + position_ - field_length_;
-}
-
 int XeloPacket::Iterator::get_field(void* record, const Base::FieldDesc* desc,
                                     bool keep_double) const {
     unsigned short length;
     const void* data = get_field(length);
     return XmpPacket::from_stream(desc, record, data, length, keep_double);
-}
-
-int XeloPacket::Iterator::get_field(void* record, FromStream from_stream, bool keep_double) const {
-    unsigned short length;
-    const void* data = get_field(length);
-    return from_stream(record, data, length, keep_double);
 }
 
 }  // namespace Network

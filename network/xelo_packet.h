@@ -1,6 +1,7 @@
 #ifndef XELMD_NETWORK_XELO_PACKET_H
 #define XELMD_NETWORK_XELO_PACKET_H
 
+#include "base/byte_order.h"
 #include "network/crp_packet.h"
 #include "network/xmp_packet.h"
 
@@ -103,13 +104,38 @@ class XeloPacket {
         void attach(const Header* header, const void* field_area);
         // Id of the next field; -1 at the end or at a field cut off by the
         // header's content_length.
-        int next();
+        // Inline, with the field accessors: they run for every field of
+        // every update.
+        int next() {
+            if (header_ == nullptr || area_ == nullptr) return -1;
+            const int limit = header_->content_length;
+            int at = position_;
+            if (at + XmpPacket::FIELD_HEADER_SIZE > limit) return -1;
+            const unsigned short id = Base::load_be16(area_ + at);
+            const unsigned short length = Base::load_be16(area_ + at + 2);
+            at += XmpPacket::FIELD_HEADER_SIZE;
+            if (at + length > limit) {
+                position_ = static_cast<unsigned short>(limit);  // stays at the end
+                return -1;
+            }
+            position_ = static_cast<unsigned short>(at + length);
+            field_id_ = id;
+            field_length_ = length;
+            return field_id_;
+        }
         // Bytes of the field area walked so far; the header's content_length
         // once the last field has been taken.
         unsigned short get_position() const { return position_; }
-        const void* get_field(unsigned short& length) const;
+        const void* get_field(unsigned short& length) const {
+            length = field_length_;
+            return area_ + position_ - field_length_;
+        }
         int get_field(void* record, const Base::FieldDesc* desc, bool keep_double) const;
-        int get_field(void* record, FromStream from_stream, bool keep_double) const;
+        int get_field(void* record, FromStream from_stream, bool keep_double) const {
+            unsigned short length;
+            const void* data = get_field(length);
+            return from_stream(record, data, length, keep_double);
+        }
 
       private:
         const Header* header_;
