@@ -226,6 +226,7 @@ void XeloClientChannel::clear_tables() {
     while (SubItem* item = static_cast<SubItem*>(sub_list_.pop_front())) delete item;
     pub_map_.clear();
     sub_map_.clear();
+    last_sub_item_ = nullptr;
 }
 
 // ---- tables ----
@@ -281,7 +282,13 @@ FlowChannel::PubItem* XeloClientChannel::get_pub_item(unsigned short subject) co
 }
 
 FlowChannel::SubItem* XeloClientChannel::get_sub_item(unsigned short subject) const {
-    return static_cast<SubItem*>(sub_map_.search(subject_key(subject)));
+    if (last_sub_item_ != nullptr && subject == last_subject_) return last_sub_item_;
+    SubItem* item = static_cast<SubItem*>(sub_map_.search(subject_key(subject)));
+    if (item != nullptr) {
+        last_subject_ = subject;
+        last_sub_item_ = item;
+    }
+    return item;
 }
 
 bool XeloClientChannel::available() {

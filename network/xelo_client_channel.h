@@ -141,6 +141,10 @@ class XeloClientChannel : public FlowChannel {
     Base::List pub_list_;
     Base::Map sub_map_;
     Base::List sub_list_;
+    // The item last found: the packets of a read mostly carry one subject.
+    // Items live until clear_tables, which forgets it.
+    mutable unsigned short last_subject_ = 0;
+    mutable SubItem* last_sub_item_ = nullptr;
 
     char* recv_buffer_;
     int recv_size_;
