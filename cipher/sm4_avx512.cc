@@ -62,30 +62,49 @@ SM4_AVX512_INLINE inline void transpose(__m512i& a, __m512i& b, __m512i& c, __m5
 
 // One round on every set: x[r] ^= L(S(x[r+1] ^ x[r+2] ^ x[r+3] ^ key)),
 // with L(s) = s ^ rotl(s, 2) ^ rotl(s, 10) ^ rotl(s, 18) ^ rotl(s, 24).
-// x[r+3] is the word the previous round wrote, so it joins last.
-template <int G, int R>
-SM4_AVX512_INLINE inline void sm4_round(__m512i (&x)[MAX_SETS][4], __m512i key) {
+// t holds the S-box input of this round. L's terms are combined as a ^ b,
+// and the next round's input is taken from a and b directly rather than
+// from their sum: one step less on the chain from round to round, which
+// bounds a pass of few blocks.
+template <int G, int R, bool LAST>
+SM4_AVX512_INLINE inline void sm4_round(__m512i (&x)[MAX_SETS][4], __m512i (&t)[MAX_SETS],
+                                        const uint32_t* next_key) {
 #pragma GCC unroll 4
     for (int g = 0; g < G; ++g) {
-        __m512i t = _mm512_ternarylogic_epi32(x[g][(R + 1) & 3], x[g][(R + 2) & 3], key, XOR3);
-        t = sbox(_mm512_xor_si512(t, x[g][(R + 3) & 3]));
+        const __m512i s = sbox(t[g]);
         const __m512i a =
-            _mm512_ternarylogic_epi32(t, _mm512_rol_epi32(t, 2), _mm512_rol_epi32(t, 10), XOR3);
-        const __m512i b = _mm512_ternarylogic_epi32(x[g][R], _mm512_rol_epi32(t, 18),
-                                                    _mm512_rol_epi32(t, 24), XOR3);
+            _mm512_ternarylogic_epi32(s, _mm512_rol_epi32(s, 2), _mm512_rol_epi32(s, 10), XOR3);
+        const __m512i b = _mm512_ternarylogic_epi32(x[g][R], _mm512_rol_epi32(s, 18),
+                                                    _mm512_rol_epi32(s, 24), XOR3);
         x[g][R] = _mm512_xor_si512(a, b);
+        if (!LAST) {
+            const __m512i rest =
+                _mm512_ternarylogic_epi32(x[g][(R + 2) & 3], x[g][(R + 3) & 3],
+                                          _mm512_set1_epi32(static_cast<int>(*next_key)), XOR3);
+            t[g] = _mm512_ternarylogic_epi32(a, b, rest, XOR3);
+        }
     }
+}
+
+template <int G, bool LAST>
+SM4_AVX512_INLINE inline void four_rounds(__m512i (&x)[MAX_SETS][4], __m512i (&t)[MAX_SETS],
+                                          const uint32_t* rk) {
+    sm4_round<G, 0, false>(x, t, rk + 1);
+    sm4_round<G, 1, false>(x, t, rk + 2);
+    sm4_round<G, 2, false>(x, t, rk + 3);
+    sm4_round<G, 3, LAST>(x, t, rk + 4);
 }
 
 // The 32 rounds on G sets in word-per-lane form.
 template <int G>
 SM4_AVX512_INLINE inline void rounds(__m512i (&x)[MAX_SETS][4], const uint32_t* rk) {
-    for (int i = 0; i < 32; i += 4) {
-        sm4_round<G, 0>(x, _mm512_set1_epi32(static_cast<int>(rk[i])));
-        sm4_round<G, 1>(x, _mm512_set1_epi32(static_cast<int>(rk[i + 1])));
-        sm4_round<G, 2>(x, _mm512_set1_epi32(static_cast<int>(rk[i + 2])));
-        sm4_round<G, 3>(x, _mm512_set1_epi32(static_cast<int>(rk[i + 3])));
-    }
+    __m512i t[MAX_SETS];
+    const __m512i key = _mm512_set1_epi32(static_cast<int>(rk[0]));
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g)
+        t[g] = _mm512_xor_si512(_mm512_ternarylogic_epi32(x[g][1], x[g][2], key, XOR3), x[g][3]);
+    for (int i = 0; i < 28; i += 4) four_rounds<G, false>(x, t, rk + i);
+    four_rounds<G, true>(x, t, rk + 28);
 }
 
 // After the rounds the block is (X35, X34, X33, X32): words in reverse.
