@@ -125,12 +125,12 @@ void Sm4::process(unsigned char* out, const unsigned char* in, const uint32_t* r
     store_be32(out + 12, x0);
 }
 
-// Sixteen or eight at a time with vector instructions when available; a
-// tail of five blocks or more takes one padded vector pass too (a pass of
-// 16 blocks costs about what one of 8 does, and one of 8 about what 2.5
-// blocks cost on the tables): a 15-block depth frame took 8 + 4 + 3 steps
-// before, now one. Then four interleaved so the table loads of independent
-// blocks overlap.
+// The 512-bit path takes every run of two blocks or more in register sets
+// of 16, a short last set under masks. The 256-bit path takes sixteen or
+// eight at a time; a tail of five blocks or more takes one padded pass too
+// (a pass of 16 blocks costs about what one of 8 does, and one of 8 about
+// what 2.5 blocks cost on the tables). The rest go four interleaved on the
+// tables so the loads of independent blocks overlap.
 void Sm4::process_blocks(unsigned char* out, const unsigned char* in, int n,
                          const uint32_t* rk) const {
     if (path_ == Path::AVX512_GFNI && n >= MIN_AVX512_BLOCKS) {
