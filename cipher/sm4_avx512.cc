@@ -108,7 +108,8 @@ SM4_AVX512_INLINE inline void rounds(__m512i (&x)[MAX_SETS][4], const uint32_t* 
 }
 
 // After the rounds the block is (X35, X34, X33, X32): words in reverse.
-// Returns the four 64-byte output registers of set g, in memory order.
+// Leaves in x[g] the four 64-byte output registers of set g, in memory
+// order.
 SM4_AVX512_INLINE inline void to_blocks(__m512i (&x)[MAX_SETS][4], int g) {
     __m512i a = x[g][3], b = x[g][2], c = x[g][1], d = x[g][0];
     transpose(a, b, c, d);
