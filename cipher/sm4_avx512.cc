@@ -60,51 +60,150 @@ SM4_AVX512_INLINE inline void transpose(__m512i& a, __m512i& b, __m512i& c, __m5
     d = _mm512_unpackhi_epi64(t1, t3);
 }
 
-// One round on every set: x[r] ^= L(S(x[r+1] ^ x[r+2] ^ x[r+3] ^ key)),
-// with L(s) = s ^ rotl(s, 2) ^ rotl(s, 10) ^ rotl(s, 18) ^ rotl(s, 24).
-// t holds the S-box input of this round. L's terms are combined as a ^ b,
-// and the next round's input is taken from a and b directly rather than
-// from their sum: one step less on the chain from round to round, which
-// bounds a pass of few blocks.
+// GF(2) 8x8 matrices in the form the affine instructions take: output bit
+// i of a byte is the parity of (byte 7 - i of the matrix) & input.
+struct BitMatrix {
+    unsigned char row[8];
+
+    static constexpr BitMatrix of(unsigned long long q) {
+        BitMatrix m{};
+        for (int i = 0; i < 8; ++i) m.row[i] = static_cast<unsigned char>(q >> (8 * (7 - i)));
+        return m;
+    }
+    // Output bit i from input bit i + shift (shift may be negative).
+    static constexpr BitMatrix shift(int by) {
+        BitMatrix m{};
+        for (int i = 0; i < 8; ++i)
+            if (i + by >= 0 && i + by < 8) m.row[i] = static_cast<unsigned char>(1u << (i + by));
+        return m;
+    }
+    constexpr long long code() const {
+        unsigned long long q = 0;
+        for (int i = 0; i < 8; ++i) q |= static_cast<unsigned long long>(row[i]) << (8 * (7 - i));
+        return static_cast<long long>(q);
+    }
+    constexpr int apply(int x) const {
+        int y = 0;
+        for (int i = 0; i < 8; ++i) y |= __builtin_parity(row[i] & x) << i;
+        return y;
+    }
+    // This map after n: x -> this(n(x)).
+    constexpr BitMatrix after(const BitMatrix& n) const {
+        BitMatrix m{};
+        for (int i = 0; i < 8; ++i)
+            for (int j = 0; j < 8; ++j)
+                if (row[i] >> j & 1) m.row[i] ^= n.row[j];
+        return m;
+    }
+    constexpr BitMatrix plus(const BitMatrix& n) const {
+        BitMatrix m{};
+        for (int i = 0; i < 8; ++i) m.row[i] = row[i] ^ n.row[i];
+        return m;
+    }
+    // The inverse map (the matrix must be invertible): column j is the input
+    // that maps to bit j.
+    constexpr BitMatrix inverse() const {
+        BitMatrix m{};
+        for (int j = 0; j < 8; ++j)
+            for (int x = 0; x < 256; ++x)
+                if (apply(x) == 1 << j)
+                    for (int i = 0; i < 8; ++i)
+                        m.row[i] |= static_cast<unsigned char>((x >> i & 1) << j);
+        return m;
+    }
+};
+
+// The rounds keep every state word w as A1 w (A1's linear part applied to
+// each byte), so the S-box input A1 t + C1 is a plain XOR of state words and
+// the round key's image, and the chain from round to round skips the first
+// affine instruction. L splits into byte-wise maps and byte rotations:
+// rotl(s, 2) = P s ^ rotl(Q s, 8) with P, Q the byte shifts left 2 and right
+// 6, so L(s) = M0 s ^ rotl(M1 s, 8) ^ rotl(M1 s, 16) ^ rotl(M3 s, 24) with
+// M0 = I ^ P, M1 = P ^ Q, M3 = I ^ Q. A1 M s = (A1 M A2) inv(u) + A1 M C2,
+// one inverse-affine instruction per M.
+struct RoundMaps {
+    long long to_state, from_state, g0, g1, g3;
+    int c0, c1, c3;
+
+    constexpr RoundMaps() : to_state(), from_state(), g0(), g1(), g3(), c0(), c1(), c3() {
+        const BitMatrix a1 = BitMatrix::of(A1), a2 = BitMatrix::of(A2), id = BitMatrix::shift(0);
+        const BitMatrix p = BitMatrix::shift(-2), q = BitMatrix::shift(6);
+        const BitMatrix m0 = id.plus(p), m1 = p.plus(q), m3 = id.plus(q);
+        to_state = a1.code();
+        from_state = a1.inverse().code();
+        g0 = a1.after(m0).after(a2).code();
+        g1 = a1.after(m1).after(a2).code();
+        g3 = a1.after(m3).after(a2).code();
+        c0 = a1.after(m0).apply(C2);
+        c1 = a1.after(m1).apply(C2);
+        c3 = a1.after(m3).apply(C2);
+    }
+};
+constexpr RoundMaps MAPS;
+
+SM4_AVX512_INLINE inline __m512i affine(__m512i x, long long m) {
+    return _mm512_gf2p8affine_epi64_epi8(x, _mm512_set1_epi64(m), 0);
+}
+
+// The image A1 k + C1 of a round key, in every lane.
+SM4_AVX512_INLINE inline __m512i key_image(uint32_t k) {
+    return _mm512_gf2p8affine_epi64_epi8(_mm512_set1_epi32(static_cast<int>(k)),
+                                         _mm512_set1_epi64(A1), C1);
+}
+
+// One round on every set: y[r] ^= A1 L(S(t)), t = x[r+1] ^ x[r+2] ^ x[r+3]
+// ^ key, where u = A1 t + C1 is the round's S-box input, kept per set. The
+// new word is taken as a ^ b, and the next round's input from a and b
+// directly rather than from their sum: one step less on the chain.
 template <int G, int R, bool LAST>
-SM4_AVX512_INLINE inline void sm4_round(__m512i (&x)[MAX_SETS][4], __m512i (&t)[MAX_SETS],
-                                        const uint32_t* next_key) {
+SM4_AVX512_INLINE inline void sm4_round(__m512i (&y)[MAX_SETS][4], __m512i (&u)[MAX_SETS],
+                                        __m512i next_key) {
 #pragma GCC unroll 4
     for (int g = 0; g < G; ++g) {
-        const __m512i s = sbox(t[g]);
+        const __m512i s0 =
+            _mm512_gf2p8affineinv_epi64_epi8(u[g], _mm512_set1_epi64(MAPS.g0), MAPS.c0);
+        const __m512i s1 =
+            _mm512_gf2p8affineinv_epi64_epi8(u[g], _mm512_set1_epi64(MAPS.g1), MAPS.c1);
+        const __m512i s3 =
+            _mm512_gf2p8affineinv_epi64_epi8(u[g], _mm512_set1_epi64(MAPS.g3), MAPS.c3);
         const __m512i a =
-            _mm512_ternarylogic_epi32(s, _mm512_rol_epi32(s, 2), _mm512_rol_epi32(s, 10), XOR3);
-        const __m512i b = _mm512_ternarylogic_epi32(x[g][R], _mm512_rol_epi32(s, 18),
-                                                    _mm512_rol_epi32(s, 24), XOR3);
-        x[g][R] = _mm512_xor_si512(a, b);
+            _mm512_ternarylogic_epi32(s0, _mm512_rol_epi32(s1, 8), _mm512_rol_epi32(s1, 16), XOR3);
+        const __m512i b = _mm512_xor_si512(y[g][R], _mm512_rol_epi32(s3, 24));
+        y[g][R] = _mm512_xor_si512(a, b);
         if (!LAST) {
             const __m512i rest =
-                _mm512_ternarylogic_epi32(x[g][(R + 2) & 3], x[g][(R + 3) & 3],
-                                          _mm512_set1_epi32(static_cast<int>(*next_key)), XOR3);
-            t[g] = _mm512_ternarylogic_epi32(a, b, rest, XOR3);
+                _mm512_ternarylogic_epi32(y[g][(R + 2) & 3], y[g][(R + 3) & 3], next_key, XOR3);
+            u[g] = _mm512_ternarylogic_epi32(a, b, rest, XOR3);
         }
     }
 }
 
 template <int G, bool LAST>
-SM4_AVX512_INLINE inline void four_rounds(__m512i (&x)[MAX_SETS][4], __m512i (&t)[MAX_SETS],
+SM4_AVX512_INLINE inline void four_rounds(__m512i (&y)[MAX_SETS][4], __m512i (&u)[MAX_SETS],
                                           const uint32_t* rk) {
-    sm4_round<G, 0, false>(x, t, rk + 1);
-    sm4_round<G, 1, false>(x, t, rk + 2);
-    sm4_round<G, 2, false>(x, t, rk + 3);
-    sm4_round<G, 3, LAST>(x, t, rk + 4);
+    sm4_round<G, 0, false>(y, u, key_image(rk[1]));
+    sm4_round<G, 1, false>(y, u, key_image(rk[2]));
+    sm4_round<G, 2, false>(y, u, key_image(rk[3]));
+    sm4_round<G, 3, LAST>(y, u, LAST ? _mm512_setzero_si512() : key_image(rk[4]));
 }
 
 // The 32 rounds on G sets in word-per-lane form.
 template <int G>
 SM4_AVX512_INLINE inline void rounds(__m512i (&x)[MAX_SETS][4], const uint32_t* rk) {
-    __m512i t[MAX_SETS];
-    const __m512i key = _mm512_set1_epi32(static_cast<int>(rk[0]));
+    __m512i u[MAX_SETS];
+    const __m512i key = key_image(rk[0]);
+#pragma GCC unroll 4
+    for (int g = 0; g < G; ++g) {
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) x[g][k] = affine(x[g][k], MAPS.to_state);
+        u[g] = _mm512_xor_si512(_mm512_ternarylogic_epi32(x[g][1], x[g][2], key, XOR3), x[g][3]);
+    }
+    for (int i = 0; i < 28; i += 4) four_rounds<G, false>(x, u, rk + i);
+    four_rounds<G, true>(x, u, rk + 28);
 #pragma GCC unroll 4
     for (int g = 0; g < G; ++g)
-        t[g] = _mm512_xor_si512(_mm512_ternarylogic_epi32(x[g][1], x[g][2], key, XOR3), x[g][3]);
-    for (int i = 0; i < 28; i += 4) four_rounds<G, false>(x, t, rk + i);
-    four_rounds<G, true>(x, t, rk + 28);
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) x[g][k] = affine(x[g][k], MAPS.from_state);
 }
 
 // After the rounds the block is (X35, X34, X33, X32): words in reverse.
