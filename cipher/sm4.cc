@@ -125,15 +125,16 @@ void Sm4::process(unsigned char* out, const unsigned char* in, const uint32_t* r
     store_be32(out + 12, x0);
 }
 
-// The 512-bit path takes every run of two blocks or more in register sets
-// of 16, a short last set under masks. The 256-bit path takes sixteen or
-// eight at a time; a tail of five blocks or more takes one padded pass too
-// (a pass of 16 blocks costs about what one of 8 does, and one of 8 about
-// what 2.5 blocks cost on the tables). The rest go four interleaved on the
-// tables so the loads of independent blocks overlap.
+// The 512-bit path takes every run in register sets of 16, a short last
+// set under masks (even a single block: its rounds answer sooner than the
+// tables'). The 256-bit path takes sixteen or eight at a time; a tail of
+// five blocks or more takes one padded pass too (a pass of 16 blocks costs
+// about what one of 8 does, and one of 8 about what 2.5 blocks cost on the
+// tables). The rest go four interleaved on the tables so the loads of
+// independent blocks overlap.
 void Sm4::process_blocks(unsigned char* out, const unsigned char* in, int n,
                          const uint32_t* rk) const {
-    if (path_ == Path::AVX512_GFNI && n >= MIN_AVX512_BLOCKS) {
+    if (path_ == Path::AVX512_GFNI) {
         Sm4Avx512::process(out, in, static_cast<size_t>(n), rk);
         return;
     }
@@ -241,8 +242,7 @@ bool Sm4::decode_cbc(unsigned char* out, int& out_len, const unsigned char* in, 
 // the others go through the shared mode code. Both follow its rules.
 bool Sm4::encode_ctr(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
                      const unsigned char* iv, int iv_len) {
-    // One block costs less on the tables than a register set's latency.
-    if (path_ != Path::AVX512_GFNI || in_len <= BLOCK_SIZE)
+    if (path_ != Path::AVX512_GFNI)
         return Modes::encode_ctr(*this, out, out_len, in, in_len, iv, iv_len);
     out_len = 0;
     if (iv_len != BLOCK_SIZE || in_len < 0) return false;

@@ -61,8 +61,6 @@ class Sm4 {
   private:
     // The shortest tail worth a padded 256-bit pass.
     static constexpr int MIN_PADDED_BLOCKS = 5;
-    // The fewest blocks worth a 512-bit pass.
-    static constexpr int MIN_AVX512_BLOCKS = 2;
 
     void process_blocks(unsigned char* out, const unsigned char* in, int n,
                         const uint32_t* round_keys) const;
