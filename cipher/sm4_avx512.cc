@@ -1,7 +1,9 @@
 // g++ 12 reports the deliberately undefined pass-through operands inside the
 // 512-bit intrinsics' own inline bodies as uninitialized.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "cipher/sm4_avx512.h"
 
