@@ -39,17 +39,27 @@ class Sm4 {
     bool decode_ctr(unsigned char* out, int& out_len, const unsigned char* in, int in_len,
                     const unsigned char* iv, int iv_len);
 
+    // The implementations of the block loops, all giving identical results:
+    // the tables alone, eight blocks per 256-bit GFNI pass, or sixteen per
+    // 512-bit register set with counter mode built in registers.
+    enum class Path : unsigned char { TABLE, AVX2_GFNI, AVX512_GFNI };
+    // The fastest path this processor runs and reproduces the S-box table on.
+    static Path best_path();
+    static bool path_available(Path path);
+    // Selects a path; false (and no change) where the processor lacks it.
+    bool use_path(Path path);
+    Path path() const { return path_; }
+
     // True when the processor has the vector instructions and they reproduce
     // the S-box table.
     static bool hardware_available();
-    // Selects the vector path (on, the default where available) or the
-    // tables alone (off) for runs of five blocks or more; returns the path
-    // now in use. Both give identical results.
+    // Selects the best vector path (on, the default where available) or the
+    // tables alone (off); returns whether a vector path is now in use.
     bool use_hardware(bool on);
-    bool uses_hardware() const { return hw_; }
+    bool uses_hardware() const { return path_ != Path::TABLE; }
 
   private:
-    // The shortest tail worth a padded vector pass.
+    // The shortest tail worth a padded 256-bit pass.
     static constexpr int MIN_PADDED_BLOCKS = 5;
 
     void process_blocks(unsigned char* out, const unsigned char* in, int n,
@@ -57,7 +67,7 @@ class Sm4 {
 
     uint32_t enc_keys_[32];
     uint32_t dec_keys_[32];
-    bool hw_;
+    Path path_;
 };
 
 }  // namespace Cipher
