@@ -8,6 +8,7 @@
 #include "base/data_flow_iterator.h"
 #include "base/measure.h"
 #include "base/random.h"
+#include "base/trace.h"
 #include "base/uri.h"
 #include "network/xelo_bond_client_session.h"
 #include "network/xelo_client_channel.h"
@@ -358,19 +359,23 @@ void MdApi::timer_work() {
 }
 
 void MdApi::recycle_flows() {
+    Base::Trace::note(Base::Trace::RECYCLE);
     if (response_flow_) response_flow_->recycle(~0UL);
     for (int i = 0; i < topic_count_; ++i)
         if (topics_[i].flow) topics_[i].flow->recycle(~0UL);
     recycle_overflow_flows();
+    Base::Trace::note(Base::Trace::RECYCLE_END);
 }
 
 void MdApi::write_connection_file() {
     if (!connection_file_.is_open()) return;
+    Base::Trace::note(Base::Trace::CONNECTION_FILE);
     connection_file_.begin(trading_day_, data_center_id_);
     for (int i = 0; i < topic_count_; ++i)
         if (topics_[i].flow)
             connection_file_.add_topic(topics_[i].topic_id, topics_[i].flow->get_count());
     connection_file_.write();
+    Base::Trace::note(Base::Trace::CONNECTION_FILE_END);
 }
 
 }  // namespace Api

@@ -3,6 +3,7 @@
 #include "base/list.h"
 #include "base/measure.h"
 #include "base/notify.h"
+#include "base/trace.h"
 
 namespace Parallel {
 
@@ -169,7 +170,9 @@ void Reactor::notify_now(Base::List* list) {
 
 void Reactor::fire(const TimerEntry& entry) {
     Timer* t = entry.timer;
+    Base::Trace::note(Base::Trace::TIMER, static_cast<unsigned long>(t->id));
     bool again = t->handler != nullptr ? t->handler->on_timer(t->id) : on_timer(t->id);
+    Base::Trace::note(Base::Trace::TIMER_END, static_cast<unsigned long>(t->id));
     // The callback may have removed, disabled or rescheduled its timer; the
     // answer then concerns a scheduling that no longer exists.
     if (t->get_generation() != entry.generation || !t->is_enabled()) return;

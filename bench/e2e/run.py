@@ -92,8 +92,8 @@ class Bench:
     def prog(self, name):
         return os.path.join(self.dir, name)
 
-    def library(self, receiver, blaster_args, latency=False, samples=None):
-        rargs = ["--flow-path", self.work]
+    def library(self, receiver, blaster_args, latency=False, samples=None, extra=()):
+        rargs = ["--flow-path", self.work] + list(extra)
         if latency:
             rargs += ["--latency"]
         if samples:
@@ -195,6 +195,130 @@ def latency(bench, rates, repeat, modes, problems):
                       (config, mode, rate, row.get("p50_us", 0), row.get("p99_us", 0),
                        row.get("p999_us", 0)), flush=True)
     return rows, curves
+
+
+# ---- the network thread's trace around slow updates ----
+
+# Work with a beginning and an end in the trace, and what it is called here.
+SPANS = [("sleep", "wake", "asleep when sent"), ("timer", "timer-end", "timer ran"),
+         ("recycle", "recycle-end", "flows recycled"),
+         ("connection-file", "connection-file-end", "connection file written"),
+         ("block", "block-end", "memory block allocated")]
+POINTS = [("sent", "sent something (heartbeat)"), ("events", "posted events ran")]
+
+
+def read_trace(path):
+    """(ns, event, arg, counters) tuples in time order."""
+    rows = []
+    with open(path) as f:
+        for line in f:
+            p = line.split()
+            if len(p) >= 3:
+                rows.append((int(p[0]), p[1], int(p[2]), tuple(int(v) for v in p[3:])))
+    rows.sort(key=lambda r: r[0])
+    return rows
+
+
+def spans_of(rows, begin, end):
+    out, start = [], None
+    for ns, ev, _, _ in rows:
+        if ev == begin:
+            start = ns
+        elif ev == end and start is not None:
+            out.append((start, ns))
+            start = None
+    return out
+
+
+def overlap(spans, starts, lo, hi):
+    """Time of the spans inside [lo, hi]."""
+    import bisect
+    k = max(0, bisect.bisect_right(starts, lo) - 1)
+    total = 0
+    while k < len(spans) and spans[k][0] < hi:
+        a, b = spans[k]
+        total += max(0, min(b, hi) - max(a, lo))
+        k += 1
+    return total
+
+
+def trace_causes(rows):
+    """Per update after the first tenth: latency and what overlapped its way
+    from the sender's send call to the callback."""
+    import bisect
+    spans = [(label, spans_of(rows, b, e)) for b, e, label in SPANS]
+    spans.append(("long pass (>20 us)", [(ns - arg, ns) for ns, ev, arg, _ in rows
+                                         if ev == "pass"]))
+    starts = [[a for a, _ in sp] for _, sp in spans]
+    points = {label: [ns for ns, ev, _, _ in rows if ev == name] for name, label in POINTS}
+    updates = [r for r in rows if r[1] == "update"]
+    out = []
+    for k in range(max(1, len(updates) // 10), len(updates)):
+        ns, _, latency, counters = updates[k]
+        before = updates[k - 1][3]
+        lo = ns - latency
+        causes = {}
+        for (label, sp), st in zip(spans, starts):
+            t = overlap(sp, st, lo, ns)
+            if t > 0:
+                causes[label] = t
+        for label, times in points.items():
+            if bisect.bisect_left(times, ns) > bisect.bisect_left(times, lo):
+                causes[label] = 0
+        if len(counters) == 3 and len(before) == 3:
+            if counters[0] > before[0]:
+                causes["page fault"] = 0
+            if counters[2] > before[2]:
+                causes["preempted (involuntary switch)"] = 0
+        out.append((latency, causes))
+    return out
+
+
+def trace_table(path, title):
+    """Prints, for all updates and for those at or above p99 and p99.9, how
+    often each kind of work overlapped them (and its mean time inside)."""
+    per = trace_causes(read_trace(path))
+    if not per:
+        return {}
+    ordered = sorted(v for v, _ in per)
+    cut = {q: ordered[int(q * (len(ordered) - 1))] for q in (0.99, 0.999)}
+    groups = [("all", per), ("p99+", [u for u in per if u[0] >= cut[0.99]]),
+              ("p99.9+", [u for u in per if u[0] >= cut[0.999]])]
+    labels = [label for _, _, label in SPANS] + ["long pass (>20 us)"] + \
+        [label for _, label in POINTS] + ["page fault", "preempted (involuntary switch)"]
+    print("  trace %s: %d updates, p50 %.1f us, p99 %.1f us, p99.9 %.1f us" %
+          (title, len(per), ordered[len(ordered) // 2] / 1e3, cut[0.99] / 1e3,
+           cut[0.999] / 1e3))
+    print("    %-32s %16s %16s %16s" % ("overlapping the update's way", "all", "p99+", "p99.9+"))
+    table = {}
+    for label in labels + ["none of these"]:
+        cells = []
+        for _, group in groups:
+            if label == "none of these":
+                hits = [0 for _, c in group if not c]
+            else:
+                hits = [c[label] for _, c in group if label in c]
+            share = 100.0 * len(hits) / max(1, len(group))
+            mean = sum(hits) / len(hits) / 1e3 if hits else 0.0
+            cells.append((share, mean))
+        table[label] = cells
+        print("    %-32s " % label + " ".join("%6.2f%% %6.1fus" % c for c in cells))
+    return {"updates": len(per), "p99_ns": cut[0.99], "p999_ns": cut[0.999], "causes": table}
+
+
+def traced(bench, rates, modes):
+    """One traced run per rate and core mode."""
+    PHASE[0] = "latency"
+    found = []
+    for mode in modes:
+        PINNING["latency"] = mode == "pinned"
+        for rate in rates:
+            path = os.path.join(bench.work, "trace-%s-%d.txt" % (mode, rate))
+            sent, got = bench.library("xelmd-e2e-trace-receiver", ["--rate", str(rate)],
+                                      latency=True, extra=["--trace", path])
+            title = "%s %d/s" % (mode, rate)
+            found.append(dict(trace_table(path, title), rate=rate, cores=mode))
+    return found
 
 
 # ---- a small PNG plot with the standard library ----
@@ -331,6 +455,10 @@ def main():
                     help="phases that pin the sender to core 0 and the receiver to core 1")
     ap.add_argument("--latency-cores", default="unpinned,pinned",
                     help="latency runs unpinned, pinned (sender core 0, receiver core 1), or both")
+    ap.add_argument("--latency-only", action="store_true", help="no throughput runs")
+    ap.add_argument("--trace", action="store_true",
+                    help="also one traced run per rate: what the network thread did around "
+                    "the slow updates")
     ap.add_argument("--smoke", action="store_true",
                     help="one short run per program; fails unless every count matches")
     a = ap.parse_args()
@@ -354,10 +482,11 @@ def main():
               (start_load, "pinned: sender core 0, receiver core 1" if PINNING["throughput"]
                else "not pinned"), flush=True)
         print("Throughput, depth updates per second delivered to OnRtnDepthMarketData:", flush=True)
-        t_rows = throughput(bench, kinds, ciphers, problems)
+        t_rows = [] if a.latency_only else throughput(bench, kinds, ciphers, problems)
         print("Latency, wire (sender's send call) to callback, one way:", flush=True)
         modes = a.latency_cores.split(",")[:1 if a.smoke else None]
         l_rows, curves = latency(bench, rates, 1 if a.smoke else a.repeat, modes, problems)
+        traces = traced(bench, rates, modes) if a.trace else []
         end_load = load()
         print("load average at end: %s" % end_load)
         if not a.smoke:
@@ -369,7 +498,7 @@ def main():
             json.dump({"load_start": start_load, "load_end": end_load,
                        "throughput_pinned": PINNING["throughput"],
                        "throughput": t_rows,
-                       "latency": l_rows}, f, indent=1)
+                       "latency": l_rows, "trace": traces}, f, indent=1)
         print_tables(t_rows, l_rows)
     finally:
         shutil.rmtree(work, ignore_errors=True)
