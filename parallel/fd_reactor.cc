@@ -194,7 +194,14 @@ bool FdReactor::fd_proc(bool busy) {
     check_thread();
     write_sweep(busy);
     int timeout = 0;
-    if (!busy && get_busy_until() < get_loop_time()) timeout = IDLE_WAIT_MS;
+    // About to sleep: idle work first, and having done some, one more look
+    // without waiting, so that data that came meanwhile is not left lying.
+    if (!busy && get_busy_until() < get_loop_time()) {
+        if (idle_proc())
+            busy = true;
+        else
+            timeout = IDLE_WAIT_MS;
+    }
     if (timeout > 0) Base::Trace::note(Base::Trace::SLEEP, static_cast<unsigned long>(timeout));
     int n = epoll_wait(epoll_fd_, events_, MAX_EVENTS, timeout);
     if (timeout > 0)

@@ -218,6 +218,19 @@ bool Reactor::handler_proc() {
     return worked;
 }
 
+bool Reactor::idle_proc() {
+    check_thread();
+    bool worked = false;
+    Handler* h = handlers_.front();
+    while (!handlers_.is_end(h)) {
+        Handler* next = h->next_;
+        if (h->on_idle()) worked = true;
+        if (!HandlerRing::is_linked(next)) break;
+        h = next;
+    }
+    return worked;
+}
+
 bool Reactor::run_pass(unsigned long loop_time) {
     check_thread();
     set_loop_time(loop_time);
@@ -229,7 +242,7 @@ bool Reactor::run_pass(unsigned long loop_time) {
         return true;
     }
     bool woken = (has_timers() && timer_proc()) ||
-                 (loop_time > get_busy_until() && get_notify_sign()->wait());
+                 (loop_time > get_busy_until() && (idle_proc() || get_notify_sign()->wait()));
     if (woken)
         wakeup(false);
     else

@@ -70,6 +70,8 @@ class Reactor : public EventThread {
     bool timer_proc();
     // Polls the active handlers, then rotates them; true when any worked.
     bool handler_proc();
+    // Offers each active handler its idle work; true when any did some.
+    bool idle_proc();
     bool has_timers() const { return heap_->get_count() > 0; }
     // Handlers linked, active or parked (the divider not counted); a
     // snapshot when read from another thread.
