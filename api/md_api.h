@@ -348,7 +348,8 @@ class MdApi : public CTarnXeloMduserApi,
     Network::XeloFlow* create_topic_flow(int topic, unsigned long start);
     void recycle_overflow_flows();
     // Asks for the memory of the received flows behind their last packets
-    // to be released when the socket is next quiet (or by the timer).
+    // to be released when the socket is next quiet; a second request with
+    // the first still waiting releases it at once.
     void recycle_flows();
     // ... and releases it now.
     void recycle_flows_now();

@@ -379,7 +379,15 @@ bool MdApi::on_idle() {
 }
 
 void MdApi::recycle_flows() {
-    recycle_due_ = true;
+    // Still due from the last request: a fast topic has gone a whole
+    // recycling interval without a quiet moment, and its memory is released
+    // here, every other interval, so that it stays bounded.
+    if (recycle_due_) {
+        recycle_due_ = false;
+        recycle_flows_now();
+    } else {
+        recycle_due_ = true;
+    }
 }
 
 void MdApi::recycle_flows_now() {
