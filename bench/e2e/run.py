@@ -123,6 +123,14 @@ class Bench:
                            self.work)
         return ping
 
+    def paced(self, rate, samples):
+        recv, _ = run_pair(pin(1) + [self.prog("xelmd-e2e-raw"), "paced-recv", "--samples",
+                                     samples],
+                           lambda p: pin(0) + [self.prog("xelmd-e2e-raw"), "paced-send", "--port",
+                                               str(p), "--rate", str(rate), "--seconds",
+                                               str(self.seconds)], self.work)
+        return recv
+
 
 def load():
     with open("/proc/loadavg") as f:
@@ -183,6 +191,7 @@ def repeated(repeat, run):
 LIBRARY_RECEIVERS = {"epoll": ("xelmd-e2e-receiver", "library, epoll wait"),
                      "spin": ("xelmd-e2e-spin-receiver", "library, spinning reactor")}
 RAW = "raw ping-pong (RTT/2)"
+PACED = "raw paced stream"
 
 
 def latency(bench, rates, repeat, modes, problems, receivers=("epoll", "spin")):
@@ -197,7 +206,10 @@ def latency(bench, rates, repeat, modes, problems, receivers=("epoll", "spin")):
             def ping(k):
                 path = os.path.join(bench.work, "ping-%s-%d-%d.txt" % (mode, rate, k))
                 return dict(bench.ping(rate, path), samples_file=path)
-            found = [(RAW, repeated(repeat, ping))]
+            def paced(k):
+                path = os.path.join(bench.work, "paced-%s-%d-%d.txt" % (mode, rate, k))
+                return dict(bench.paced(rate, path), samples_file=path)
+            found = [(RAW, repeated(repeat, ping)), (PACED, repeated(repeat, paced))]
             for key in receivers:
                 receiver, label = LIBRARY_RECEIVERS[key]
 
@@ -208,15 +220,18 @@ def latency(bench, rates, repeat, modes, problems, receivers=("epoll", "spin")):
                     check_counts("%s %d/s" % (label, rate), sent, got, problems)
                     return dict(got, samples_file=path)
                 found.append((label, repeated(repeat, lib)))
-            raw = found[0][1]
+            raw, stream = found[0][1], found[1][1]
             for config, row in found:
                 ratios = {s: row[s] / raw[s] if raw.get(s) else 0.0 for s in STATS}
-                rows.append(dict(row, config=config, rate=rate, cores=mode, ratios=ratios))
+                to_paced = {s: row[s] / stream[s] if stream.get(s) else 0.0 for s in STATS}
+                rows.append(dict(row, config=config, rate=rate, cores=mode, ratios=ratios,
+                                 ratios_paced=to_paced))
                 curves.setdefault(rate, []).append(("%s, %s" % (config, mode), row["samples_file"]))
-                print("  %-26s %-8s %7d/s  p50 %7.1f us  p99 %7.1f us (%4.1fx)  "
-                      "p99.9 %7.1f us (%4.1fx)" %
+                print("  %-26s %-8s %7d/s  p50 %7.1f us  p99 %8.1f us (%5.1fx, %5.1fx)  "
+                      "p99.9 %8.1f us (%5.1fx, %5.1fx)" %
                       (config, mode, rate, row["p50_us"], row["p99_us"], ratios["p99_us"],
-                       row["p999_us"], ratios["p999_us"]), flush=True)
+                       to_paced["p99_us"], row["p999_us"], ratios["p999_us"],
+                       to_paced["p999_us"]), flush=True)
     return rows, curves
 
 
@@ -438,7 +453,8 @@ def main():
                else "not pinned"), flush=True)
         print("Throughput, depth updates per second delivered to OnRtnDepthMarketData:", flush=True)
         t_rows = [] if a.latency_only else throughput(bench, kinds, ciphers, problems)
-        print("Latency, wire (sender's send call) to callback, one way:", flush=True)
+        print("Latency, wire (sender's send call) to callback, one way; in brackets the ratios to "
+              "the raw ping-pong and to the raw paced stream:", flush=True)
         modes = a.latency_cores.split(",")[:1 if a.smoke else None]
         l_rows, curves = latency(bench, rates, 1 if a.smoke else a.repeat, modes, problems,
                                  a.receivers.split(","))
@@ -472,33 +488,34 @@ def print_tables(t_rows, l_rows):
     for r in t_rows:
         print("| %s | %s | %.0f | %.0f | %.2f | %.0f |" %
               (r["kind"], r["cipher"], r["rate"], r["raw"], r["ratio"], r["bytes_per_frame"]))
-    print("\nLatency: medians over the runs (every run's value in brackets); ratio to the raw "
-          "ping-pong of the same cores and rate; target p99 <= 2x, p99.9 <= 3x.")
-    print("\n| configuration | cores | rate/s | median us | p99 us | p99.9 us | p50 ratio | "
-          "p99 ratio | p99.9 ratio | target |")
-    print("|---|---|---:|---:|---:|---:|---:|---:|---:|---|")
+    print("\nLatency: medians over the runs (every run's value in brackets); ratios p50/p99/p99.9 "
+          "to the raw ping-pong of the same cores and rate (target p99 <= 2x, p99.9 <= 3x) "
+          "and to the raw paced stream (open loop, as the library's sender).")
+    print("\n| configuration | cores | rate/s | median us | p99 us | p99.9 us | "
+          "ratio to ping-pong | target | ratio to paced stream |")
+    print("|---|---|---:|---:|---:|---:|---:|---|---:|")
     for r in l_rows:
         runs = r.get("runs", {})
 
         def cell(s):
             return "%.1f (%s)" % (r.get(s, 0), ", ".join("%.0f" % v for v in runs.get(s, [])))
+        def ratio(key):
+            q = r.get(key, {})
+            return " / ".join("%.2f" % q.get(s, 0) for s in STATS)
         q = r.get("ratios", {})
-        target = "-" if r["config"] == RAW else (
+        target = "-" if r["config"] in (RAW, PACED) else (
             "met" if q.get("p99_us", 9) <= 2 and q.get("p999_us", 9) <= 3 else "not met")
-        print("| %s | %s | %d | %s | %s | %s | %.2f | %.2f | %.2f | %s |" %
+        print("| %s | %s | %d | %s | %s | %s | %s | %s | %s |" %
               (r["config"], r["cores"], r["rate"], cell("p50_us"), cell("p99_us"),
-               cell("p999_us"), q.get("p50_us", 0), q.get("p99_us", 0), q.get("p999_us", 0),
-               target))
+               cell("p999_us"), ratio("ratios"), target, ratio("ratios_paced")))
 
 
 def matplotlib_python():
     """The interpreter to run under: this one when it has matplotlib, else
     the system's (Debian's python3-matplotlib), else none."""
-    try:
-        import matplotlib  # noqa: F401
+    import importlib.util
+    if importlib.util.find_spec("matplotlib") is not None:
         return None
-    except ImportError:
-        pass
     system = "/usr/bin/python3"
     if os.path.realpath(sys.executable) != os.path.realpath(system) and os.access(system, os.X_OK):
         return system
