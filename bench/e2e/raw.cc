@@ -260,14 +260,26 @@ int paced_send(int port, double rate, double seconds) {
 int paced_recv(const std::string& port_file, const std::string& samples_file) {
     int fd = listen_any(port_file);
     if (fd < 0) return 1;
-    unsigned char m[MESSAGE];
+    // Whatever has arrived is read at once and every whole message in it
+    // stamped with the same clock reading, as a receiver reading in bulk.
+    std::vector<unsigned char> buf(1 << 16);
+    size_t have = 0;
     std::vector<uint64_t> samples;
     samples.reserve(1u << 22);
-    while (recv_all(fd, m, MESSAGE)) {
-        uint64_t sent;
-        memcpy(&sent, m, sizeof sent);
+    for (;;) {
+        ssize_t k = recv(fd, buf.data() + have, buf.size() - have, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        have += static_cast<size_t>(k);
         uint64_t now = E2e::monotonic_ns();
-        samples.push_back(now > sent ? now - sent : 0);
+        size_t at = 0;
+        for (; at + MESSAGE <= have; at += MESSAGE) {
+            uint64_t sent;
+            memcpy(&sent, buf.data() + at, sizeof sent);
+            samples.push_back(now > sent ? now - sent : 0);
+        }
+        memmove(buf.data(), buf.data() + at, have - at);
+        have -= at;
     }
     close(fd);
     return report("raw-paced", samples, samples_file);
