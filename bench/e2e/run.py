@@ -373,7 +373,8 @@ def plot(curves, path, title):
     def tail(q):
         return q / 0.9 if q <= 0.9 else 1.0 - math.log10(max(1.0 - q, 1e-4)) - 1.0
 
-    fig, ax = plt.subplots(figsize=(9, 5.2), dpi=100)
+    fig, ax = plt.subplots(figsize=(9, 6), dpi=100)
+    slowest = 1.0
     for label, samples_path in curves:
         try:
             with open(samples_path) as f:
@@ -383,13 +384,15 @@ def plot(curves, path, title):
         if len(values) < 2:
             continue
         n = len(values)
+        slowest = max(slowest, values[-1])
         step = max(1, n // 4000)
         idx = list(range(0, n, step)) + list(range(max(0, n - 2000), n))
         idx = sorted(set(idx))
         ax.plot([values[k] for k in idx], [tail(k / (n - 1)) for k in idx], label=label,
                 linewidth=1.6, linestyle="--" if "raw" in label else "-")
     ax.set_xscale("log")
-    ax.set_xlim(1, 10000)
+    # Up to the decade above the slowest sample, at least 10 ms.
+    ax.set_xlim(1, 10 ** max(4, math.ceil(math.log10(slowest))))
     ticks = [0, 0.25, 0.5, 0.75, 0.9, 0.99, 0.999, 0.9999]
     ax.set_yticks([tail(q) for q in ticks])
     ax.set_yticklabels(["%g" % q for q in ticks])
@@ -398,7 +401,8 @@ def plot(curves, path, title):
     ax.set_xlabel("one-way latency, microseconds (log)")
     ax.set_ylabel("fraction of updates (tail scale)")
     ax.set_title(title, fontsize=11)
-    ax.legend(fontsize=8, loc="lower right")
+    ax.legend(fontsize=8, loc="upper center", bbox_to_anchor=(0.5, -0.12), ncol=2,
+              frameon=False)
     fig.tight_layout()
     fig.savefig(path)
     plt.close(fig)
