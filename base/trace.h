@@ -18,7 +18,7 @@ class Trace {
         EVENTS = 5,                // posted events ran
         TIMER = 6,                 // a timer fires; arg: its id
         TIMER_END = 7,             // ... and returned
-        RECYCLE = 8,               // flows recycled; arg: 1 from the update path, 0 the timer
+        RECYCLE = 8,               // the received flows are recycled
         RECYCLE_END = 9,           // ... done
         CONNECTION_FILE = 10,      // the connection file is rewritten
         CONNECTION_FILE_END = 11,  // ... done
