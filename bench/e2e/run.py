@@ -312,10 +312,28 @@ def trace_causes(rows):
     return out
 
 
+def wake_split(rows):
+    """For the updates sent while the thread slept: (time from the send to
+    the thread's wake-up, from the wake-up to the callback), ns."""
+    import bisect
+    sleeps = [ns for ns, ev, _, _ in rows if ev == "sleep"]
+    wakes = [ns for ns, ev, _, _ in rows if ev == "wake"]
+    updates = [(ns, arg) for ns, ev, arg, _ in rows if ev == "update"]
+    out = []
+    for ns, latency in updates[len(updates) // 10:]:
+        sent = ns - latency
+        k = bisect.bisect_right(sleeps, sent) - 1
+        w = bisect.bisect_right(wakes, sent)
+        if k >= 0 and w < len(wakes) and wakes[w] <= ns and (w == 0 or wakes[w - 1] < sleeps[k]):
+            out.append((wakes[w] - sent, ns - wakes[w]))
+    return out
+
+
 def trace_table(path, title):
     """Prints, for all updates and for those at or above p99 and p99.9, how
     often each kind of work overlapped them (and its mean time inside)."""
-    per = trace_causes(read_trace(path))
+    rows = read_trace(path)
+    per = trace_causes(rows)
     if not per:
         return {}
     ordered = sorted(v for v, _ in per)
@@ -341,7 +359,17 @@ def trace_table(path, title):
             cells.append((share, mean))
         table[label] = cells
         print("    %-32s " % label + " ".join("%6.2f%% %6.1fus" % c for c in cells))
-    return {"updates": len(per), "p99_ns": cut[0.99], "p999_ns": cut[0.999], "causes": table}
+    split = wake_split(rows)
+    found = {"updates": len(per), "p99_ns": cut[0.99], "p999_ns": cut[0.999], "causes": table}
+    for k, name in ((0, "send to wake-up"), (1, "wake-up to callback")):
+        v = sorted(x[k] for x in split)
+        if not v:
+            continue
+        q = {p: v[int(p * (len(v) - 1))] / 1e3 for p in (0.5, 0.99, 0.999)}
+        found[name] = q
+        print("    sent while asleep (%d updates), %-19s p50 %8.1f us  p99 %8.1f us  "
+              "p99.9 %8.1f us" % (len(v), name + ":", q[0.5], q[0.99], q[0.999]))
+    return found
 
 
 def traced(bench, rates, modes):
