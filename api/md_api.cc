@@ -33,6 +33,8 @@ MdApi::MdApi(const char* flow_path, Parallel::FdReactor* reactor)
       last_login_time_(0),
       last_heartbeat_check_(0),
       releasing_(false),
+      recycle_due_(false),
+      connection_file_due_(false),
       connection_serial_(0),
       release_sign_(0),
       timer_(nullptr),

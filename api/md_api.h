@@ -121,6 +121,9 @@ class MdApi : public CTarnXeloMduserApi,
     // the periodic work. on_timer keeps every timer.
     int on_event(int id, void* arg) override;
     bool on_timer(int id) override;
+    // The loop is about to sleep: the recycling and the connection file
+    // asked for since, one task per call; true when one ran.
+    bool on_idle() override;
 
     // The reason OnFrontDisconnected reports for a session close reason.
     static int map_disconnect_reason(int reason);
@@ -191,7 +194,9 @@ class MdApi : public CTarnXeloMduserApi,
     void stop_session();
     void open_addresses(char (*table)[MAX_ADDRESS], int count, bool name_servers);
     void reset_connection();
-    void timer_work();
+    // The periodic work; at_once (a closing connection): the recycling
+    // and the connection file now rather than when the socket is quiet.
+    void timer_work(bool at_once);
     // The end of Release: on the reactor thread once no call is inside.
     void finish_stop(bool deferred);
     void wait_for_calls();
@@ -262,6 +267,11 @@ class MdApi : public CTarnXeloMduserApi,
     // Set by Release once the timer is gone, so that the close it causes
     // touches neither the timer nor the session being destroyed.
     bool releasing_;
+    // Work waiting for on_idle (reactor thread). A period that ends with
+    // the connection file still due found no quiet moment, and the timer
+    // does the work itself.
+    bool recycle_due_;
+    bool connection_file_due_;
     unsigned long connection_serial_;  // counts on_connected; reactor thread
     Base::Sign release_sign_;
     Base::Mutex lock_;
@@ -340,8 +350,12 @@ class MdApi : public CTarnXeloMduserApi,
     // as write callback, auto-free off.
     Network::XeloFlow* create_topic_flow(int topic, unsigned long start);
     void recycle_overflow_flows();
-    // Releases the memory of the received flows behind their last packets.
+    // Asks for the memory of the received flows behind their last packets
+    // to be released when the socket is next quiet; a second request with
+    // the first still waiting releases it at once.
     void recycle_flows();
+    // ... and releases it now.
+    void recycle_flows_now();
     void destroy_overflow_flows();
 
   private:

@@ -8,6 +8,7 @@
 #include "base/data_flow_iterator.h"
 #include "base/measure.h"
 #include "base/random.h"
+#include "base/trace.h"
 #include "base/uri.h"
 #include "network/xelo_bond_client_session.h"
 #include "network/xelo_client_channel.h"
@@ -295,7 +296,7 @@ void MdApi::on_disconnected(int reason) {
     // During Release the timer is already gone and the session is being
     // destroyed: only the file, the reset and the report remain.
     if (!releasing_) reactor_->disable_timer(timer_);
-    on_timer(TIMER_ID);
+    timer_work(true);
     reset_connection();
     last_heartbeat_check_ = 0;
     if (!releasing_) session_->set_cipher(0, 0);
@@ -333,7 +334,7 @@ int MdApi::on_event(int id, void* arg) {
 }
 
 bool MdApi::on_timer(int id) {
-    if (id == TIMER_ID) timer_work();
+    if (id == TIMER_ID) timer_work(false);
     // The login timer runs only while a login waits for its time.
     if (id == LOGIN_TIMER_ID) {
         send_queued_logins();
@@ -342,7 +343,7 @@ bool MdApi::on_timer(int id) {
     return true;
 }
 
-void MdApi::timer_work() {
+void MdApi::timer_work(bool at_once) {
     Network::XeloClientSession* current = releasing_ ? nullptr : session_->get_current();
     if (current) {
         unsigned long idle = current->get_idle_timeout();
@@ -353,24 +354,60 @@ void MdApi::timer_work() {
             last_heartbeat_check_ = now;
         }
     }
-    recycle_flows();
-    write_connection_file();
+    // Neither task delivers an update, so both wait for a moment when no
+    // data is waiting (on_idle); a whole period without one, and they run
+    // here as they would have.
+    if (at_once || connection_file_due_) {
+        recycle_flows_now();
+        write_connection_file();
+    }
+    recycle_due_ = connection_file_due_ = !at_once;
+}
+
+bool MdApi::on_idle() {
+    if (recycle_due_) {
+        recycle_due_ = false;
+        recycle_flows_now();
+        return true;
+    }
+    if (connection_file_due_) {
+        connection_file_due_ = false;
+        write_connection_file();
+        return true;
+    }
+    return false;
 }
 
 void MdApi::recycle_flows() {
+    // Still due from the last request: a fast topic has gone a whole
+    // recycling interval without a quiet moment, and its memory is released
+    // here, every other interval, so that it stays bounded.
+    if (recycle_due_) {
+        recycle_due_ = false;
+        recycle_flows_now();
+    } else {
+        recycle_due_ = true;
+    }
+}
+
+void MdApi::recycle_flows_now() {
+    Base::Trace::note(Base::Trace::RECYCLE);
     if (response_flow_) response_flow_->recycle(~0UL);
     for (int i = 0; i < topic_count_; ++i)
         if (topics_[i].flow) topics_[i].flow->recycle(~0UL);
     recycle_overflow_flows();
+    Base::Trace::note(Base::Trace::RECYCLE_END);
 }
 
 void MdApi::write_connection_file() {
     if (!connection_file_.is_open()) return;
+    Base::Trace::note(Base::Trace::CONNECTION_FILE);
     connection_file_.begin(trading_day_, data_center_id_);
     for (int i = 0; i < topic_count_; ++i)
         if (topics_[i].flow)
             connection_file_.add_topic(topics_[i].topic_id, topics_[i].flow->get_count());
     connection_file_.write();
+    Base::Trace::note(Base::Trace::CONNECTION_FILE_END);
 }
 
 }  // namespace Api

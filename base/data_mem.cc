@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "base/trace.h"
+
 namespace Base {
 
 namespace {
@@ -39,7 +41,9 @@ DataMem::~DataMem() {
 
 DataMem::Block* DataMem::make_block(unsigned int size) {
     unsigned long total = piece_bytes(size, align_);
+    Trace::note(Trace::BLOCK, total);
     void* piece = memory_ ? memory_->alloc(total) : malloc(total);
+    Trace::note(Trace::BLOCK_END, total);
     if (!piece) abort();
     unsigned long at = reinterpret_cast<unsigned long>(piece);
     at += align_addition(at, 3);

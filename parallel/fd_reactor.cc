@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "base/check.h"
+#include "base/trace.h"
 
 namespace Parallel {
 
@@ -155,6 +156,7 @@ void FdReactor::write_sweep(bool& busy) {
         Fd* next = fd->next_;
         int result = fd->write();
         if (result == 0) {
+            Base::Trace::note(Base::Trace::SENT);
             fd->last_active_ = get_loop_time();
             busy = true;
         } else if (result == -1) {
@@ -192,8 +194,20 @@ bool FdReactor::fd_proc(bool busy) {
     check_thread();
     write_sweep(busy);
     int timeout = 0;
-    if (!busy && get_busy_until() < get_loop_time()) timeout = IDLE_WAIT_MS;
+    // About to sleep: idle work first, and having done some, one more look
+    // without waiting, so that data that came meanwhile is not left lying.
+    if (!busy && get_busy_until() < get_loop_time()) {
+        if (idle_proc())
+            busy = true;
+        else
+            timeout = IDLE_WAIT_MS;
+    }
+    if (timeout > 0) Base::Trace::note(Base::Trace::SLEEP, static_cast<unsigned long>(timeout));
     int n = epoll_wait(epoll_fd_, events_, MAX_EVENTS, timeout);
+    if (timeout > 0)
+        Base::Trace::note(Base::Trace::WAKE, n > 0 ? static_cast<unsigned long>(n) : 0);
+    else if (n > 0)
+        Base::Trace::note(Base::Trace::READY, static_cast<unsigned long>(n));
     // A signal only cuts the wait short; any other failure means the epoll
     // instance is unusable and the loop would spin without waiting.
     if (n < 0 && errno != EINTR) Base::fail_system("epoll_wait");
@@ -204,8 +218,10 @@ bool FdReactor::fd_proc(bool busy) {
 
 bool FdReactor::run_pass(unsigned long loop_time) {
     check_thread();
+    Base::Trace::note(Base::Trace::PASS);
     set_loop_time(loop_time);
     bool ran_events = event_proc();
+    if (ran_events) Base::Trace::note(Base::Trace::EVENTS);
     bool handlers_worked = handler_proc();
     bool worked;
     if (ran_events || handlers_worked) {

@@ -62,6 +62,8 @@ class FdReactor : public Reactor {
     // standard error); a refused descriptor is not added.
     int on_event(int id, void* arg) override;
     // One write sweep and one epoll wait; true when anything happened.
+    // Before a blocking wait the handlers' idle work runs, and when some
+    // did, the wait does not block.
     bool fd_proc(bool busy);
     // As Reactor::run_pass, with the descriptors' cycle as the idle wait:
     // epoll_wait blocks up to 10 ms only when nothing else worked and the

@@ -28,6 +28,11 @@ class Handler {
         (void)id;
         return false;
     }
+    // Work that should not sit in front of arriving data: called while
+    // active when the loop found nothing to do and would go to sleep. True
+    // when it did some; the loop then looks for data once more before it
+    // sleeps and calls again, so a long task is best done in slices.
+    virtual bool on_idle() { return false; }
 
     // Loop time of its last work or enabling; 0 while parked.
     unsigned long get_last_active() const { return last_active_; }

@@ -3,6 +3,7 @@
 #include "base/list.h"
 #include "base/measure.h"
 #include "base/notify.h"
+#include "base/trace.h"
 
 namespace Parallel {
 
@@ -169,7 +170,9 @@ void Reactor::notify_now(Base::List* list) {
 
 void Reactor::fire(const TimerEntry& entry) {
     Timer* t = entry.timer;
+    Base::Trace::note(Base::Trace::TIMER, static_cast<unsigned long>(t->id));
     bool again = t->handler != nullptr ? t->handler->on_timer(t->id) : on_timer(t->id);
+    Base::Trace::note(Base::Trace::TIMER_END, static_cast<unsigned long>(t->id));
     // The callback may have removed, disabled or rescheduled its timer; the
     // answer then concerns a scheduling that no longer exists.
     if (t->get_generation() != entry.generation || !t->is_enabled()) return;
@@ -215,6 +218,19 @@ bool Reactor::handler_proc() {
     return worked;
 }
 
+bool Reactor::idle_proc() {
+    check_thread();
+    bool worked = false;
+    Handler* h = handlers_.front();
+    while (!handlers_.is_end(h)) {
+        Handler* next = h->next_;
+        if (h->on_idle()) worked = true;
+        if (!HandlerRing::is_linked(next)) break;
+        h = next;
+    }
+    return worked;
+}
+
 bool Reactor::run_pass(unsigned long loop_time) {
     check_thread();
     set_loop_time(loop_time);
@@ -226,7 +242,7 @@ bool Reactor::run_pass(unsigned long loop_time) {
         return true;
     }
     bool woken = (has_timers() && timer_proc()) ||
-                 (loop_time > get_busy_until() && get_notify_sign()->wait());
+                 (loop_time > get_busy_until() && (idle_proc() || get_notify_sign()->wait()));
     if (woken)
         wakeup(false);
     else

@@ -61,15 +61,18 @@ class Reactor : public EventThread {
     }
 
     // One pass of the loop at the given loop time: events, handlers and
-    // timers, then the idle wait when none of them worked and the busy
-    // window is over. True when the pass worked or was woken, which keeps
-    // the busy window open; false clears it. The thread procedure calls it
-    // with the clock; tests call it with chosen times. Reactor thread only.
+    // timers; when none of them worked and the busy window is over, the
+    // handlers' idle work or, when they had none, the idle wait. True when
+    // the pass worked or was woken, which keeps the busy window open; false
+    // clears it. The thread procedure calls it with the clock; tests call it
+    // with chosen times. Reactor thread only.
     virtual bool run_pass(unsigned long loop_time);
     // Fires due timers, at most 8 heap entries; false when nothing was due.
     bool timer_proc();
     // Polls the active handlers, then rotates them; true when any worked.
     bool handler_proc();
+    // Offers each active handler its idle work; true when any did some.
+    bool idle_proc();
     bool has_timers() const { return heap_->get_count() > 0; }
     // Handlers linked, active or parked (the divider not counted); a
     // snapshot when read from another thread.

@@ -9,6 +9,12 @@
 //   pong --port-file F                 echo 64-byte messages
 //   ping --port P --rate R --seconds S [--samples FILE]
 //                                      paced round trips; one-way = RTT / 2
+//   paced-recv --port-file F [--samples FILE]
+//                                      one-way latency of stamped 64-byte
+//                                      messages, read as they come
+//   paced-send --port P --rate R --seconds S
+//                                      stamped messages at R a second, sent
+//                                      on time whatever the receiver does
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -179,6 +185,31 @@ int pong(const std::string& port_file) {
     return 0;
 }
 
+// Median, p99, p99.9 and extremes after the first tenth, as one JSON line,
+// and the kept samples (ns, one a line) when a file is given.
+int report(const char* mode, std::vector<uint64_t>& samples, const std::string& samples_file) {
+    std::vector<uint64_t> kept(samples.begin() + static_cast<long>(samples.size() / 10),
+                               samples.end());
+    std::sort(kept.begin(), kept.end());
+    if (kept.empty()) return 1;
+    auto at = [&](double q) {
+        return static_cast<double>(
+                   kept[static_cast<size_t>(q * static_cast<double>(kept.size() - 1))]) /
+               1000.0;
+    };
+    printf(
+        "{\"mode\": \"%s\", \"received\": %zu, \"samples\": %zu, \"p50_us\": %.2f, "
+        "\"p99_us\": %.2f, \"p999_us\": %.2f, \"min_us\": %.2f, \"max_us\": %.2f}\n",
+        mode, samples.size(), kept.size(), at(0.5), at(0.99), at(0.999), at(0), at(1));
+    if (!samples_file.empty()) {
+        FILE* f = fopen(samples_file.c_str(), "w");
+        for (size_t i = 0; f && i < kept.size(); ++i)
+            fprintf(f, "%lu\n", static_cast<unsigned long>(kept[i]));
+        if (f) fclose(f);
+    }
+    return 0;
+}
+
 int ping(int port, double rate, double seconds, const std::string& samples_file) {
     int fd = connect_to(port);
     if (fd < 0) return 1;
@@ -197,33 +228,71 @@ int ping(int port, double rate, double seconds, const std::string& samples_file)
         samples.push_back((E2e::monotonic_ns() - t0) / 2);
     }
     close(fd);
-    std::vector<uint64_t> kept(samples.begin() + static_cast<long>(samples.size() / 10),
-                               samples.end());
-    std::sort(kept.begin(), kept.end());
-    if (kept.empty()) return 1;
-    auto at = [&](double q) {
-        return static_cast<double>(
-                   kept[static_cast<size_t>(q * static_cast<double>(kept.size() - 1))]) /
-               1000.0;
-    };
-    printf(
-        "{\"mode\": \"raw-pingpong\", \"received\": %zu, \"samples\": %zu, \"p50_us\": %.2f, "
-        "\"p99_us\": %.2f, \"p999_us\": %.2f, \"min_us\": %.2f, \"max_us\": %.2f}\n",
-        samples.size(), kept.size(), at(0.5), at(0.99), at(0.999), at(0), at(1));
-    if (!samples_file.empty()) {
-        FILE* f = fopen(samples_file.c_str(), "w");
-        for (size_t i = 0; f && i < kept.size(); ++i)
-            fprintf(f, "%lu\n", static_cast<unsigned long>(kept[i]));
-        if (f) fclose(f);
+    return report("raw-pingpong", samples, samples_file);
+}
+
+// Unlike the ping-pong, the sender does not wait for the receiver: a
+// receiver held up for a while finds every message sent meanwhile late, as
+// the library's receiver does with the blaster.
+int paced_send(int port, double rate, double seconds) {
+    int fd = connect_to(port);
+    if (fd < 0) return 1;
+    unsigned char m[MESSAGE];
+    memset(m, 0x5a, sizeof m);
+    double interval = 1e9 / rate;
+    uint64_t start = E2e::monotonic_ns();
+    uint64_t end = start + static_cast<uint64_t>(seconds * 1e9);
+    unsigned long sent = 0;
+    for (unsigned long k = 0;; ++k) {
+        uint64_t due = start + static_cast<uint64_t>(static_cast<double>(k) * interval);
+        if (due >= end) break;
+        E2e::wait_until(due);
+        uint64_t now = E2e::monotonic_ns();
+        memcpy(m, &now, sizeof now);
+        if (!send_all(fd, m, MESSAGE)) return 1;
+        ++sent;
     }
+    printf("{\"sent\": %lu}\n", sent);
+    close(fd);
     return 0;
+}
+
+int paced_recv(const std::string& port_file, const std::string& samples_file) {
+    int fd = listen_any(port_file);
+    if (fd < 0) return 1;
+    // Whatever has arrived is read at once and every whole message in it
+    // stamped with the same clock reading, as a receiver reading in bulk.
+    std::vector<unsigned char> buf(1 << 16);
+    size_t have = 0;
+    std::vector<uint64_t> samples;
+    samples.reserve(1u << 22);
+    for (;;) {
+        ssize_t k = recv(fd, buf.data() + have, buf.size() - have, 0);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        have += static_cast<size_t>(k);
+        uint64_t now = E2e::monotonic_ns();
+        size_t at = 0;
+        for (; at + MESSAGE <= have; at += MESSAGE) {
+            uint64_t sent;
+            memcpy(&sent, buf.data() + at, sizeof sent);
+            samples.push_back(now > sent ? now - sent : 0);
+        }
+        memmove(buf.data(), buf.data() + at, have - at);
+        have -= at;
+    }
+    close(fd);
+    return report("raw-paced", samples, samples_file);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        fputs("usage: xelmd-e2e-raw stream-recv|stream-send|pong|ping [options]\n", stderr);
+        fputs(
+            "usage: xelmd-e2e-raw stream-recv|stream-send|pong|ping|paced-recv|paced-send "
+            "[options]\n",
+            stderr);
         return 2;
     }
     std::string mode = argv[1], port_file, file, samples;
@@ -254,5 +323,7 @@ int main(int argc, char** argv) {
     if (mode == "stream-send") return stream_send(port, file, seconds);
     if (mode == "pong") return pong(port_file);
     if (mode == "ping") return ping(port, rate, seconds, samples);
+    if (mode == "paced-send") return paced_send(port, rate, seconds);
+    if (mode == "paced-recv") return paced_recv(port_file, samples);
     return 2;
 }

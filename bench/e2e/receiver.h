@@ -58,6 +58,7 @@ class Receiver : public CTarnXeloMduserSpi {
                 uint64_t sent = static_cast<uint64_t>(static_cast<uint32_t>(d->BidVolume1)) << 32 |
                                 static_cast<uint32_t>(d->AskVolume1);
                 samples_.push_back(now > sent ? now - sent : 0);
+                if (trace != nullptr) trace(samples_.back());
             }
             if (n == 1) first_ns_.store(now);
             // The rate leaves out the first moments (fresh memory blocks,
@@ -87,6 +88,9 @@ class Receiver : public CTarnXeloMduserSpi {
 
     std::atomic<bool> connected{false}, logged_in{false};
     std::atomic<int> login_error{0}, disconnect_reason{0};
+    // Called with each update's latency (ns) on the network thread; set
+    // before Init.
+    void (*trace)(uint64_t latency) = nullptr;
 
   private:
     bool latency_;

@@ -141,6 +141,41 @@ TEST(FdReactor, IdlePassBlocksInEpollOnlyOutsideTheBusyWindow) {
     });
 }
 
+// Has idle work for a given number of calls.
+class Slices : public Parallel::Handler {
+  public:
+    explicit Slices(int slices) : left(slices) {}
+    bool on_idle() override {
+        ++calls;
+        return left > 0 && left-- > 0;
+    }
+    int left;
+    int calls = 0;
+};
+
+// Idle work takes the place of the sleep, a slice a pass, each followed by a
+// look without waiting; a pass that worked, or one inside the busy window,
+// makes no idle call, and the loop sleeps again once none is left.
+TEST(FdReactor, IdleWorkRunsWhereTheLoopWouldSleep) {
+    ScriptedFdReactor::run([](ScriptedFdReactor& r) {
+        Slices idle(2);
+        r.add_handler(&idle);  // from the reactor thread: linked at once
+        r.set_busy(0);
+        r.add_event(1001, nullptr, nullptr, &idle, true);
+        EXPECT_TRUE(r.pass(T0));
+        EXPECT_FALSE(r.pass(T0 + 1));
+        EXPECT_EQ(idle.calls, 0);
+        for (unsigned long now = T0 + 2; now < T0 + 6; now += 2) {
+            EXPECT_LT(ReactorTest::elapsed_us([&] { EXPECT_TRUE(r.pass(now)); }), 9000);
+            EXPECT_FALSE(r.pass(now + 1));
+        }
+        EXPECT_EQ(idle.left, 0);
+        EXPECT_GE(ReactorTest::elapsed_us([&] { EXPECT_FALSE(r.pass(T0 + 6)); }), 9000);
+        EXPECT_EQ(idle.calls, 3);
+        r.remove_handler(&idle);
+    });
+}
+
 // A read-blocked descriptor produces no events until its mask is rewritten;
 // a failed read skips the writability of the same event.
 TEST(FdReactor, ReadBlockingAndFailedReads) {
