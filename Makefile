@@ -105,3 +105,11 @@ DEMO_SECONDS ?= 8
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target xelmd-front xelmd-watch
 	@tools/front/demo.sh $(BUILD) $(DEMO_SECONDS)
+
+# The same simulator published into NATS: nats-server with JetStream in a
+# temporary directory, xelmd-bridge and the NATS consumer example following
+# one instrument for DEMO_SECONDS; everything stops and is removed after.
+.PHONY: demo-bridge
+demo-bridge: configure
+	cmake --build $(BUILD) -j $(JOBS) --target xelmd-front xelmd-bridge nats_consumer
+	@scripts/demo-bridge.sh $(BUILD) $(DEMO_SECONDS)

@@ -233,7 +233,13 @@ int main(int argc, char** argv) {
     jsErrCode jerr = static_cast<jsErrCode>(0);
     natsStatus s = natsConnection_ConnectTo(&conn, o.nats.c_str());
     if (s == NATS_OK) s = natsConnection_JetStream(&js, conn, nullptr);
-    if (s == NATS_OK) s = js_SubscribeSync(&sub, js, subject.c_str(), nullptr, &so, &jerr);
+    // The bridge creates the stream when it first starts: wait up to 10 s.
+    for (int tries = 0; s == NATS_OK && !g_stop; ++tries) {
+        s = js_SubscribeSync(&sub, js, subject.c_str(), nullptr, &so, &jerr);
+        if (s == NATS_OK || tries == 50) break;
+        nats_Sleep(200);
+        s = NATS_OK;
+    }
     int status = 1;
     if (s != NATS_OK) {
         fprintf(stderr, "nats_consumer: cannot follow %s on %s: %s (%d)\n", subject.c_str(),
