@@ -240,6 +240,7 @@ int main(int argc, char** argv) {
         nats_Sleep(200);
         s = NATS_OK;
     }
+    if (s == NATS_OK && sub == nullptr) s = NATS_ERR;  // stopped while waiting
     int status = 1;
     if (s != NATS_OK) {
         fprintf(stderr, "nats_consumer: cannot follow %s on %s: %s (%d)\n", subject.c_str(),
