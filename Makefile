@@ -25,6 +25,7 @@ bench: configure
 	@python3 bench/report.py $(BUILD)/bench $(BENCH_ARGS)
 	@python3 bench/e2e/run.py --build $(BUILD) $(E2E_ARGS)
 	@python3 bench/footprint/run.py $(BUILD)
+	@python3 bench/bridge/run.py --build $(BUILD) $(BRIDGE_BENCH_ARGS)
 	@$(MAKE) --no-print-directory bench-python
 
 # Updates per second into Python beside the C++ receiver, with the
