@@ -1,0 +1,410 @@
+#include "tools/bridge/publisher.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "tools/bridge/subject.h"
+
+namespace Bridge {
+
+namespace {
+
+const int PAUSE_MS = 20;
+const int MARKER_INTERVAL_MS = 50;
+// After a refusal (no stream leader, a server going away) publishing again
+// at once would only spin.
+const int REFUSAL_BACKOFF_MS = 100;
+const int64_t NS_PER_SECOND = 1000000000LL;
+
+std::string status_text(natsStatus s, jsErrCode code = static_cast<jsErrCode>(0)) {
+    std::string text = natsStatus_GetText(s);
+    if (code != 0) text += " (JetStream error " + std::to_string(static_cast<int>(code)) + ")";
+    return text;
+}
+
+bool set_header(natsMsg* msg, const char* key, const std::string& value) {
+    return natsMsgHeader_Set(msg, key, value.c_str()) == NATS_OK;
+}
+
+}  // namespace
+
+Publisher::Publisher(const Options& options, UpdateQueue& queue, Metrics& metrics)
+    : options_(options), queue_(queue), metrics_(metrics), payload_(options.format) {}
+
+Publisher::~Publisher() {
+    quit_.store(true);
+    if (thread_.joinable()) thread_.join();
+    // Closed first: no acknowledgement callback runs after this.
+    if (connection_ != nullptr) natsConnection_Close(connection_);
+    if (js_ != nullptr) jsCtx_Destroy(js_);
+    if (connection_ != nullptr) natsConnection_Destroy(connection_);
+    if (nats_options_ != nullptr) natsOptions_Destroy(nats_options_);
+    for (auto& r : retries_) natsMsg_Destroy(r.second);
+}
+
+bool Publisher::connect(int timeout_ms, std::string& error) {
+    std::vector<const char*> servers;
+    for (const std::string& s : options_.nats) servers.push_back(s.c_str());
+    natsStatus s = natsOptions_Create(&nats_options_);
+    if (s == NATS_OK)
+        s = natsOptions_SetServers(nats_options_, servers.data(), static_cast<int>(servers.size()));
+    // Reconnects for ever; the buffer bounds what waits meanwhile.
+    if (s == NATS_OK) s = natsOptions_SetMaxReconnect(nats_options_, -1);
+    if (s == NATS_OK) s = natsOptions_SetReconnectWait(nats_options_, 250);
+    if (s == NATS_OK) s = natsOptions_SetTimeout(nats_options_, 2000);
+    if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(nats_options_, on_disconnected, this);
+    if (s == NATS_OK) s = natsOptions_SetReconnectedCB(nats_options_, on_reconnected, this);
+    if (s != NATS_OK) {
+        error = "NATS options refused: " + status_text(s);
+        return false;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while ((s = natsConnection_Connect(&connection_, nats_options_)) != NATS_OK) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            error = "NATS not reachable at " + options_.nats.front() +
+                    (options_.nats.size() > 1 ? " (or the other servers)" : "") + ": " +
+                    status_text(s);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    jsOptions js_options;
+    jsOptions_Init(&js_options);
+    js_options.PublishAsync.MaxPending = options_.max_inflight;
+    js_options.PublishAsync.AckHandler = on_ack;
+    js_options.PublishAsync.AckHandlerClosure = this;
+    js_options.PublishAsync.StallWait = PAUSE_MS;
+    s = natsConnection_JetStream(&js_, connection_, &js_options);
+    if (s != NATS_OK) {
+        error = "JetStream context: " + status_text(s);
+        return false;
+    }
+    connected_.store(true, std::memory_order_release);
+    return true;
+}
+
+int Publisher::prepare_stream(std::string& error) {
+    const std::string subjects = options_.prefix + ".>";
+    jsStreamInfo* info = nullptr;
+    jsErrCode code = static_cast<jsErrCode>(0);
+    natsStatus s = js_GetStreamInfo(&info, js_, options_.stream.c_str(), nullptr, &code);
+    if (s == NATS_NOT_FOUND) {
+        jsStreamConfig config;
+        jsStreamConfig_Init(&config);
+        const char* list[] = {subjects.c_str()};
+        config.Name = options_.stream.c_str();
+        config.Subjects = list;
+        config.SubjectsLen = 1;
+        config.Storage = js_FileStorage;
+        config.Replicas = options_.replicas;
+        if (options_.max_age > 0) config.MaxAge = options_.max_age * NS_PER_SECOND;
+        if (options_.max_bytes > 0) config.MaxBytes = options_.max_bytes;
+        config.Duplicates = options_.dup_window * NS_PER_SECOND;
+        config.AllowDirect = true;
+        s = js_AddStream(&info, js_, &config, nullptr, &code);
+        if (s == NATS_OK) {
+            jsStreamInfo_Destroy(info);
+            return 0;
+        }
+        // Another bridge may have created it meanwhile: checked below.
+        s = js_GetStreamInfo(&info, js_, options_.stream.c_str(), nullptr, &code);
+    }
+    if (s != NATS_OK) {
+        error = "cannot create or read stream " + options_.stream + ": " + status_text(s, code);
+        return 4;
+    }
+    std::string differences;
+    const jsStreamConfig* c = info->Config;
+    bool has_subjects = false;
+    for (int i = 0; i < c->SubjectsLen; ++i) has_subjects |= subjects == c->Subjects[i];
+    if (!has_subjects) differences += " its subjects do not include " + subjects + ";";
+    if (c->Storage != js_FileStorage) differences += " its storage is not file;";
+    if (c->Replicas != options_.replicas)
+        differences += " it has " + std::to_string(c->Replicas) + " replicas, not " +
+                       std::to_string(options_.replicas) + ";";
+    jsStreamInfo_Destroy(info);
+    if (differences.empty()) return 0;
+    differences.pop_back();
+    error = "stream " + options_.stream + " exists with other settings:" + differences +
+            " (give matching --prefix/--replicas or another --stream)";
+    return 1;
+}
+
+bool Publisher::read_commits(std::string& error) {
+    for (const Options::Topic& t : options_.topics) {
+        const std::string subject = Subject::commit(options_.prefix, t.id);
+        natsMsg* msg = nullptr;
+        jsErrCode code = static_cast<jsErrCode>(0);
+        natsStatus s =
+            js_GetLastMsg(&msg, js_, options_.stream.c_str(), subject.c_str(), nullptr, &code);
+        if (s == NATS_NOT_FOUND) continue;
+        const char* seq = nullptr;
+        char* end = nullptr;
+        long value = -1;
+        if (s == NATS_OK && natsMsgHeader_Get(msg, "Xelmd-Seq", &seq) == NATS_OK)
+            value = strtol(seq, &end, 10);
+        natsMsg_Destroy(msg);
+        if (s != NATS_OK) {
+            error = "cannot read the commit point on " + subject + ": " + status_text(s, code);
+            return false;
+        }
+        if (end == nullptr || *end != '\0' || value < 0) {
+            error = "the last message on " + subject + " has no valid Xelmd-Seq header";
+            return false;
+        }
+        ledger_.set_commit(t.id, value);
+        std::lock_guard<std::mutex> lock(mutex_);
+        marker_acked_[t.id] = value;
+        marker_sent_[t.id] = value;
+    }
+    return true;
+}
+
+void Publisher::start() {
+    last_markers_ = std::chrono::steady_clock::now();
+    retry_after_ = last_markers_;
+    thread_ = std::thread(&Publisher::run, this);
+}
+
+bool Publisher::finish(int limit_ms) {
+    stopping_.store(true);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    while (!done_.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(PAUSE_MS));
+    quit_.store(true);
+    if (thread_.joinable()) thread_.join();
+    return done_.load();
+}
+
+std::string Publisher::error() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+}
+
+std::string Publisher::last_error() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return last_error_;
+}
+
+size_t Publisher::buffered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size() + retries_.size();
+}
+
+void Publisher::run() {
+    while (!quit_.load()) {
+        step();
+        if (stopping_.load() && drained()) {
+            done_.store(true);
+            return;
+        }
+    }
+}
+
+void Publisher::step() {
+    if (reconnected_.exchange(false)) reclaim_pending();
+    if (!connected() || !publish_retries()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(PAUSE_MS));
+        return;
+    }
+    wait_for_room();
+    if (metrics_.in_flight.load() < options_.max_inflight) {
+        Update update;
+        if (queue_.pop(update, PAUSE_MS)) publish_update(update);
+    }
+    publish_markers(stopping_.load());
+}
+
+void Publisher::wait_for_room() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    acked_.wait_for(lock, std::chrono::milliseconds(PAUSE_MS),
+                    [this] { return metrics_.in_flight.load() < options_.max_inflight; });
+}
+
+bool Publisher::drained() {
+    if (queue_.size() != 0 || metrics_.in_flight.load() != 0) return false;
+    std::map<int, long> commits = ledger_.commits();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!retries_.empty()) return false;
+    for (const auto& c : commits) {
+        auto m = marker_acked_.find(c.first);
+        if (c.second >= 0 && (m == marker_acked_.end() || m->second < c.second)) return false;
+    }
+    return true;
+}
+
+bool Publisher::send(natsMsg*& msg) {
+    jsPubOptions options;
+    jsPubOptions_Init(&options);
+    // Without a wait of its own, a lost acknowledgement is never reported.
+    options.MaxWait = options_.ack_wait_ms;
+    metrics_.in_flight.fetch_add(1);
+    if (js_PublishMsgAsync(js_, &msg, &options) == NATS_OK) return true;
+    metrics_.in_flight.fetch_sub(1);
+    return false;
+}
+
+void Publisher::keep_for_retry(const Key& key, natsMsg* msg) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    natsMsg*& slot = retries_[key];
+    if (slot != nullptr && slot != msg) natsMsg_Destroy(slot);
+    slot = msg;
+}
+
+// Oldest first, so that a topic's updates reach the stream in their order
+// again; false while some remain (no room, or the server refuses).
+bool Publisher::publish_retries() {
+    for (;;) {
+        if (!connected() || metrics_.in_flight.load() >= options_.max_inflight) return false;
+        Key key;
+        natsMsg* msg = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (retries_.empty()) return true;
+            if (std::chrono::steady_clock::now() < retry_after_) return false;
+            key = retries_.begin()->first;
+            msg = retries_.begin()->second;
+            retries_.erase(retries_.begin());
+        }
+        if (!send(msg)) {
+            keep_for_retry(key, msg);
+            std::lock_guard<std::mutex> lock(mutex_);
+            retry_after_ =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(REFUSAL_BACKOFF_MS);
+            return false;
+        }
+        metrics_.republished.fetch_add(1);
+    }
+}
+
+// Messages the client still waits for when the connection came back are
+// taken back and published again: what the old connection lost is then
+// stored in order, what it delivered is dropped as a duplicate.
+void Publisher::reclaim_pending() {
+    natsMsgList pending;
+    memset(&pending, 0, sizeof pending);
+    if (js_PublishAsyncGetPendingList(&pending, js_) != NATS_OK) return;
+    for (int i = 0; i < pending.Count; ++i) {
+        Key key;
+        if (!parse_key(pending.Msgs[i], key)) continue;
+        keep_for_retry(key, pending.Msgs[i]);
+        pending.Msgs[i] = nullptr;
+        metrics_.in_flight.fetch_sub(1);
+    }
+    natsMsgList_Destroy(&pending);
+}
+
+void Publisher::publish_update(const Update& update) {
+    if (update.kind == Update::PACKET_END) {
+        ledger_.ended(update.topic, update.seq, update.index);
+        return;
+    }
+    ledger_.published(update.topic, update.seq, update.index);
+    std::string body;
+    if (!payload_.encode(update, body)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = "an update of topic " + std::to_string(update.topic) + " packet " +
+                 std::to_string(update.seq) + " has no text form";
+        failed_.store(true, std::memory_order_release);
+        return;
+    }
+    const std::string subject = Subject::data(
+        options_.prefix, update.topic, update.depth.InstrumentID, sizeof update.depth.InstrumentID);
+    natsMsg* msg = nullptr;
+    if (natsMsg_Create(&msg, subject.c_str(), nullptr, body.data(),
+                       static_cast<int>(body.size())) != NATS_OK ||
+        !set_header(msg, "Nats-Msg-Id", Subject::data_id(update.topic, update.seq, update.index)) ||
+        !set_header(msg, "Xelmd-Topic", std::to_string(update.topic)) ||
+        !set_header(msg, "Xelmd-Seq", std::to_string(update.seq)) ||
+        !set_header(msg, "Xelmd-Index", std::to_string(update.index))) {
+        // Out of memory: nothing sensible remains but to stop.
+        abort();
+    }
+    metrics_.published.fetch_add(1);
+    if (!send(msg)) keep_for_retry(Key(update.topic, update.seq, update.index), msg);
+}
+
+void Publisher::publish_markers(bool force) {
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - last_markers_ < std::chrono::milliseconds(MARKER_INTERVAL_MS)) return;
+    last_markers_ = now;
+    for (const auto& c : ledger_.commits()) {
+        auto sent = marker_sent_.find(c.first);
+        if (c.second < 0 || (sent != marker_sent_.end() && sent->second >= c.second)) continue;
+        marker_sent_[c.first] = c.second;
+        natsMsg* msg = nullptr;
+        const std::string subject = Subject::commit(options_.prefix, c.first);
+        const std::string body = Payload::commit(c.first, c.second);
+        if (natsMsg_Create(&msg, subject.c_str(), nullptr, body.data(),
+                           static_cast<int>(body.size())) != NATS_OK ||
+            !set_header(msg, "Nats-Msg-Id", Subject::commit_id(c.first, c.second)) ||
+            !set_header(msg, "Xelmd-Topic", std::to_string(c.first)) ||
+            !set_header(msg, "Xelmd-Seq", std::to_string(c.second)))
+            abort();
+        if (!send(msg)) keep_for_retry(Key(c.first, c.second, COMMIT_INDEX), msg);
+    }
+}
+
+bool Publisher::parse_key(natsMsg* msg, Key& key) {
+    const char* id = nullptr;
+    if (msg == nullptr || natsMsgHeader_Get(msg, "Nats-Msg-Id", &id) != NATS_OK) return false;
+    int topic = 0;
+    long seq = 0;
+    char rest[16] = {0};
+    if (sscanf(id, "%d:%ld:%15s", &topic, &seq, rest) != 3) return false;
+    int index = strcmp(rest, "commit") == 0 ? COMMIT_INDEX : atoi(rest);
+    key = Key(topic, seq, index);
+    return true;
+}
+
+void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, void* self) {
+    Publisher* p = static_cast<Publisher*>(self);
+    Key key;
+    bool known = parse_key(msg, key);
+    if (ack == nullptr || error != nullptr) {
+        p->metrics_.failures.fetch_add(1);
+        if (known) {
+            std::lock_guard<std::mutex> lock(p->mutex_);
+            if (error != nullptr) {
+                p->last_error_ =
+                    error->ErrText != nullptr ? error->ErrText : natsStatus_GetText(error->Err);
+                if (error->Err != NATS_TIMEOUT)
+                    p->retry_after_ = std::chrono::steady_clock::now() +
+                                      std::chrono::milliseconds(REFUSAL_BACKOFF_MS);
+            }
+        }
+        if (known)
+            p->keep_for_retry(key, msg);
+        else
+            natsMsg_Destroy(msg);
+    } else {
+        if (!known) {
+        } else if (std::get<2>(key) == COMMIT_INDEX) {
+            std::lock_guard<std::mutex> lock(p->mutex_);
+            long& acked = p->marker_acked_[std::get<0>(key)];
+            if (acked < std::get<1>(key)) acked = std::get<1>(key);
+            p->metrics_.markers.fetch_add(1);
+        } else {
+            p->ledger_.acked(std::get<0>(key), std::get<1>(key), std::get<2>(key));
+            p->metrics_.acknowledged.fetch_add(1);
+            if (ack->Duplicate) p->metrics_.duplicates.fetch_add(1);
+        }
+        natsMsg_Destroy(msg);
+    }
+    p->metrics_.in_flight.fetch_sub(1);
+    p->acked_.notify_all();
+}
+
+void Publisher::on_disconnected(natsConnection*, void* self) {
+    static_cast<Publisher*>(self)->connected_.store(false, std::memory_order_release);
+}
+
+void Publisher::on_reconnected(natsConnection*, void* self) {
+    Publisher* p = static_cast<Publisher*>(self);
+    p->metrics_.nats_reconnections.fetch_add(1);
+    p->reconnected_.store(true);
+    p->connected_.store(true, std::memory_order_release);
+}
+
+}  // namespace Bridge
