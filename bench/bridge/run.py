@@ -14,10 +14,12 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
 import time
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
@@ -37,21 +39,46 @@ def commit_of(port, stream, prefix):
         return 0
 
 
+def metrics_of(port):
+    try:
+        text = urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=5).read()
+    except OSError:
+        return {}  # not listening yet
+    values = {}
+    for line in text.decode().splitlines():
+        if line.startswith("xelmd_bridge_") and "{" not in line:
+            name, value = line.split()
+            values[name[len("xelmd_bridge_"):]] = float(value)
+    return values
+
+
 def bridge_throughput(work, nats, fmt, seconds, rate, backlog):
-    """(updates/s over `seconds` of a saturated bridge, payload file)."""
-    stream, prefix = "T" + fmt.upper(), "tp." + fmt
+    """(updates/s acknowledged over `seconds`, payload file). The bridge first
+    takes in a backlog of the simulator, which is then paused (SIGSTOP) so
+    that only the bridge and the server share the machine while it is timed."""
+    stream, prefix, port = "T" + fmt.upper(), "tp." + fmt, harness.free_port()
     front = Front(work, "--rate", str(rate), "--instruments", "8", "--quiet")
     time.sleep(backlog)
     b = harness.bridge(work, front, [nats.url], "--format", fmt, "--stream", stream,
-                       "--prefix", prefix, "--quiet", name="bridge-" + fmt)
+                       "--prefix", prefix, "--quiet", "--metrics", "127.0.0.1:%d" % port,
+                       "--buffer", "1000000",
+                       name="bridge-" + fmt)
     try:
-        wait_for(lambda: commit_of(nats.port, stream, prefix) > 2000, 60, "the bridge's commits")
-        c0, t0 = commit_of(nats.port, stream, prefix), time.monotonic()
+        need = 200000
+        wait_for(lambda: metrics_of(port).get("buffered", 0) >= need, 60,
+                 "%d updates buffered in the bridge" % need)
+        front.proc.send_signal(signal.SIGSTOP)
+        a0, t0 = metrics_of(port)["updates_acknowledged_total"], time.monotonic()
         time.sleep(seconds)
-        c1, t1 = commit_of(nats.port, stream, prefix), time.monotonic()
+        m = metrics_of(port)
+        a1, t1 = m["updates_acknowledged_total"], time.monotonic()
+        if m["buffered"] < 1000:
+            print("bench-bridge: the bridge ran out of backlog; raise --front-rate")
+        front.proc.send_signal(signal.SIGCONT)
         if b.stop() != 0:
             raise SystemExit("the bridge did not drain:\n" + b.output())
     finally:
+        front.proc.send_signal(signal.SIGCONT)
         b.kill()
         front.stop(seconds=10)
     payloads = os.path.join(work, fmt + ".payloads")
@@ -63,7 +90,7 @@ def bridge_throughput(work, nats, fmt, seconds, rate, backlog):
             m = harness.parse_stored(json.loads(c.next_msg()[2]))
             if m and not m["subject"].startswith(prefix + ".commit"):
                 out.write(struct.pack("<I", len(m["data"])) + m["data"])
-    return (c1 - c0) / (t1 - t0), payloads
+    return (a1 - a0) / (t1 - t0), payloads
 
 
 def baseline_throughput(build, nats, fmt, payloads, count):
@@ -83,6 +110,8 @@ def baseline_throughput(build, nats, fmt, payloads, count):
 
 def blaster(build, work, rate, seconds):
     ports = os.path.join(work, "blaster.port")
+    if os.path.exists(ports):
+        os.remove(ports)  # an earlier run's
     p = Process([os.path.join(build, "bench", "e2e", "xelmd-e2e-blaster"), "--port-file", ports,
                  "--terminal-key", KEY, "--rate", str(rate), "--seconds", str(seconds)],
                 work, "blaster")
@@ -93,6 +122,11 @@ def blaster(build, work, rate, seconds):
 
 def latency_through_bridge(build, work, nats, rate, seconds):
     ready = os.path.join(work, "consumer.ready")
+    # The stream as the bridge creates it, so that the consumer is there first.
+    with Client(nats.port) as c:
+        c.request("$JS.API.STREAM.CREATE.LAT", json.dumps({
+            "name": "LAT", "subjects": ["lat.>"], "storage": "file",
+            "duplicate_window": 120 * 10**9}).encode())
     consumer = subprocess.Popen([os.path.join(build, "bench", "bridge",
                                               "xelmd-bench-latency-consumer"),
                                  nats.url, "LAT", "lat.100.>", ready],
@@ -106,7 +140,9 @@ def latency_through_bridge(build, work, nats, rate, seconds):
     finally:
         b.stop()
         send.kill()
-    return json.loads(out.strip().splitlines()[-1])
+    result = json.loads(out.strip().splitlines()[-1])
+    result["sent"] = json.loads(open(send.log_path).read().strip().splitlines()[-1])["sent"]
+    return result
 
 
 def latency_direct(build, work, rate, seconds):
@@ -123,7 +159,7 @@ def latency_direct(build, work, rate, seconds):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--build", default="build")
-    ap.add_argument("--seconds", type=float, default=4, help="length of each timed window")
+    ap.add_argument("--seconds", type=float, default=3, help="length of each timed window")
     ap.add_argument("--front-rate", type=int, default=50000,
                     help="packets per second of the simulator feeding the bridge")
     ap.add_argument("--latency-rate", type=int, default=10000)
@@ -143,10 +179,12 @@ def main():
     try:
         for fmt in ("json", "binary"):
             rate, payloads = bridge_throughput(work, nats, fmt, args.seconds, args.front_rate,
-                                               backlog=2.0)
+                                               backlog=5.0)
             base = baseline_throughput(build, nats, fmt, payloads,
-                                       max(20000, int(rate * args.seconds)))
+                                       max(50000, int(rate * args.seconds)))
             rows.append(("updates/s published and acked, " + fmt, rate, base, rate / base))
+            print("bench-bridge: %s: bridge %.0f/s, plain publisher %.0f/s" % (fmt, rate, base),
+                  flush=True)
         lat = latency_through_bridge(build, work, nats, args.latency_rate, args.seconds + 2)
         direct = latency_direct(build, work, args.latency_rate, args.seconds + 2)
         rows.append(("median latency us at %d/s, sender to consumer" % args.latency_rate,
@@ -166,7 +204,8 @@ def main():
                                           "%.2f" % r if r else ""))
     print("baselines: a libnats JetStream async publisher with the same payloads, 4096 in "
           "flight (throughput); the library's receiver straight from the sender (latency)")
-    print("received through the bridge: %d of the latency run's updates" % lat["received"])
+    print("the latency run: %d updates sent at %d/s, %d received through the bridge" % (
+        lat["sent"], args.latency_rate, lat["received"]))
 
 
 if __name__ == "__main__":
