@@ -3,9 +3,13 @@
 // (length-prefixed, as bench/bridge/run.py writes them from the bridge's
 // own stream) round and round, with the bridge's headers and unique
 // Nats-Msg-Ids, at most --max-pending unacknowledged, and times the run
-// until every publish is acknowledged.
+// until every publish is acknowledged. With a RATE it is paced instead and
+// stamps a binary payload's bridge-time field with the send time, for the
+// latency baseline: the same path into NATS and out to the consumer, without
+// the bridge.
 #include <nats/nats.h>
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -45,9 +49,11 @@ void on_error(jsCtx*, jsPubAckErr*, void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        fputs("usage: xelmd-bench-js-publisher NATS_URL STREAM SUBJECT_PREFIX PAYLOAD_FILE COUNT\n",
-              stderr);
+    if (argc != 6 && argc != 7) {
+        fputs(
+            "usage: xelmd-bench-js-publisher NATS_URL STREAM SUBJECT_PREFIX PAYLOAD_FILE COUNT "
+            "[RATE]\n",
+            stderr);
         return 2;
     }
     std::vector<std::string> payloads;
@@ -56,12 +62,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     long count = atol(argv[5]);
+    double rate = argc == 7 ? atof(argv[6]) : 0;
     natsConnection* conn = nullptr;
     jsCtx* js = nullptr;
     jsOptions jo;
     jsOptions_Init(&jo);
     jo.PublishAsync.MaxPending = 4096;  // the bridge's default --max-inflight
     jo.PublishAsync.ErrHandler = on_error;
+    // A full window waits for room rather than failing the publish.
+    jo.PublishAsync.StallWait = 60000;
     natsStatus s = natsConnection_ConnectTo(&conn, argv[1]);
     if (s == NATS_OK) s = natsConnection_JetStream(&js, conn, &jo);
     if (s != NATS_OK) {
@@ -71,7 +80,16 @@ int main(int argc, char** argv) {
     std::string subject = std::string(argv[3]) + ".100.XS2509";
     double start = now_seconds();
     for (long i = 0; i < count && s == NATS_OK; ++i) {
-        const std::string& p = payloads[static_cast<size_t>(i) % payloads.size()];
+        std::string p = payloads[static_cast<size_t>(i) % payloads.size()];
+        if (rate > 0) {
+            double due = start + static_cast<double>(i) / rate;
+            while (now_seconds() < due) {
+            }
+            struct timespec t;
+            clock_gettime(CLOCK_REALTIME, &t);
+            int64_t ns = static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+            if (p.size() >= 32 && p[0] == 'X' && p[1] == 'B') memcpy(&p[24], &ns, 8);
+        }
         natsMsg* msg = nullptr;
         s = natsMsg_Create(&msg, subject.c_str(), nullptr, p.data(), static_cast<int>(p.size()));
         char id[48], seq[24];
@@ -92,6 +110,7 @@ int main(int argc, char** argv) {
     wait.MaxWait = 60000;
     if (s == NATS_OK) s = js_PublishAsyncComplete(js, &wait);
     double seconds = now_seconds() - start;
+    if (s != NATS_OK) fprintf(stderr, "xelmd-bench-js-publisher: %s\n", natsStatus_GetText(s));
     printf("{\"published\": %ld, \"failed\": %lu, \"seconds\": %.6f, \"rate\": %.1f, \"ok\": %s}\n",
            count, g_failed, seconds, static_cast<double>(count) / seconds,
            s == NATS_OK ? "true" : "false");

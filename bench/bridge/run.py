@@ -68,12 +68,14 @@ def bridge_throughput(work, nats, fmt, seconds, rate, backlog):
         wait_for(lambda: metrics_of(port).get("buffered", 0) >= need, 60,
                  "%d updates buffered in the bridge" % need)
         front.proc.send_signal(signal.SIGSTOP)
-        a0, t0 = metrics_of(port)["updates_acknowledged_total"], time.monotonic()
+        start = metrics_of(port)
+        a0, t0 = start["updates_acknowledged_total"], time.monotonic()
         time.sleep(seconds)
         m = metrics_of(port)
         a1, t1 = m["updates_acknowledged_total"], time.monotonic()
         if m["buffered"] < 1000:
-            print("bench-bridge: the bridge ran out of backlog; raise --front-rate")
+            print("bench-bridge: the bridge ran out of backlog (%d acknowledged, %d buffered "
+                  "at the start); raise --front-rate" % (a1 - a0, start["buffered"]))
         front.proc.send_signal(signal.SIGCONT)
         if b.stop() != 0:
             raise SystemExit("the bridge did not drain:\n" + b.output())
@@ -145,6 +147,25 @@ def latency_through_bridge(build, work, nats, rate, seconds):
     return result
 
 
+def latency_plain_nats(build, work, nats, payloads, rate, seconds):
+    """The latency consumer behind a paced libnats publisher instead of the bridge."""
+    ready = os.path.join(work, "plain.ready")
+    with Client(nats.port) as c:
+        c.request("$JS.API.STREAM.CREATE.PLAT", json.dumps({
+            "name": "PLAT", "subjects": ["plat.>"], "storage": "file",
+            "duplicate_window": 120 * 10**9}).encode())
+    consumer = subprocess.Popen([os.path.join(build, "bench", "bridge",
+                                              "xelmd-bench-latency-consumer"),
+                                 nats.url, "PLAT", "plat.100.>", ready],
+                                stdout=subprocess.PIPE, text=True)
+    wait_for(lambda: os.path.exists(ready), 30, "the latency consumer")
+    subprocess.run([os.path.join(build, "bench", "bridge", "xelmd-bench-js-publisher"), nats.url,
+                    "PLAT", "plat", payloads, str(int(rate * seconds)), str(rate)],
+                   check=True, capture_output=True, timeout=seconds + 120)
+    out, _ = consumer.communicate(timeout=120)
+    return json.loads(out.strip().splitlines()[-1])
+
+
 def latency_direct(build, work, rate, seconds):
     send, port = blaster(build, work, rate, seconds)
     try:
@@ -175,12 +196,12 @@ def main():
         BIN["nats-server"] = "/usr/sbin/nats-server"
     work = harness.workdir()
     nats = NatsServer(work)
-    rows = []
+    rows, payloads = [], {}
     try:
         for fmt in ("json", "binary"):
-            rate, payloads = bridge_throughput(work, nats, fmt, args.seconds, args.front_rate,
+            rate, payloads[fmt] = bridge_throughput(work, nats, fmt, args.seconds, args.front_rate,
                                                backlog=5.0)
-            base = baseline_throughput(build, nats, fmt, payloads,
+            base = baseline_throughput(build, nats, fmt, payloads[fmt],
                                        max(50000, int(rate * args.seconds)))
             rows.append(("updates/s published and acked, " + fmt, rate, base, rate / base))
             print("bench-bridge: %s: bridge %.0f/s, plain publisher %.0f/s" % (fmt, rate, base),
@@ -189,8 +210,10 @@ def main():
         direct = latency_direct(build, work, args.latency_rate, args.seconds + 2)
         rows.append(("median latency us at %d/s, sender to consumer" % args.latency_rate,
                      lat["p50_us"], direct["p50_us"], lat["p50_us"] / direct["p50_us"]))
-        rows.append(("  of which bridge to consumer (median us)", lat["bridge_p50_us"], None,
-                     None))
+        plain = latency_plain_nats(build, work, nats, payloads["binary"], args.latency_rate,
+                                   args.seconds + 2)
+        rows.append(("  of which bridge to consumer (median us)", lat["bridge_p50_us"],
+                     plain["bridge_p50_us"], lat["bridge_p50_us"] / plain["bridge_p50_us"]))
         rows.append(("99th percentile latency us", lat["p99_us"], direct["p99_us"],
                      lat["p99_us"] / direct["p99_us"]))
     finally:
@@ -203,7 +226,8 @@ def main():
         print("| %s | %.0f | %s | %s |" % (name, a, "%.0f" % b if b else "",
                                           "%.2f" % r if r else ""))
     print("baselines: a libnats JetStream async publisher with the same payloads, 4096 in "
-          "flight (throughput); the library's receiver straight from the sender (latency)")
+          "flight (throughput); the library's receiver straight from the sender (latency); "
+          "the same publisher paced, to the same consumer (bridge to consumer)")
     print("the latency run: %d updates sent at %d/s, %d received through the bridge" % (
         lat["sent"], args.latency_rate, lat["received"]))
 
