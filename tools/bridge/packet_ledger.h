@@ -16,7 +16,7 @@ namespace Bridge {
 // acknowledgement thread reports acks; one mutex.
 class PacketLedger {
   public:
-    static const long UNKNOWN = -1;
+    static constexpr long UNKNOWN = -1;
 
     // The commit point read from the stream; without one, the first packet
     // seen sets it to the packet before.

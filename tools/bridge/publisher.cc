@@ -53,6 +53,10 @@ bool Publisher::connect(int timeout_ms, std::string& error) {
     if (s == NATS_OK) s = natsOptions_SetMaxReconnect(nats_options_, -1);
     if (s == NATS_OK) s = natsOptions_SetReconnectWait(nats_options_, 250);
     if (s == NATS_OK) s = natsOptions_SetTimeout(nats_options_, 2000);
+    // No client-side buffer while reconnecting: a publish then fails and the
+    // message waits here, behind those the old connection lost, instead of
+    // reaching the server ahead of them.
+    if (s == NATS_OK) s = natsOptions_SetReconnectBufSize(nats_options_, 1);
     if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(nats_options_, on_disconnected, this);
     if (s == NATS_OK) s = natsOptions_SetReconnectedCB(nats_options_, on_reconnected, this);
     if (s != NATS_OK) {
