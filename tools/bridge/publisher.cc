@@ -207,8 +207,12 @@ void Publisher::run() {
 }
 
 void Publisher::step() {
+    // Read before the reconnection flag, which is raised first: once the
+    // connection is seen back, what the old one lost is reclaimed before
+    // anything newer goes out.
+    const bool up = connected();
     if (reconnected_.exchange(false)) reclaim_pending();
-    if (!connected() || !publish_retries()) {
+    if (!up || !publish_retries()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(PAUSE_MS));
         return;
     }
