@@ -146,14 +146,18 @@ bool Publisher::read_commits(std::string& error) {
         const char* seq = nullptr;
         char* end = nullptr;
         long value = -1;
-        if (s == NATS_OK && natsMsgHeader_Get(msg, "Xelmd-Seq", &seq) == NATS_OK)
+        bool valid = false;
+        // The header's text lives in the message.
+        if (s == NATS_OK && natsMsgHeader_Get(msg, "Xelmd-Seq", &seq) == NATS_OK) {
             value = strtol(seq, &end, 10);
+            valid = *seq != '\0' && *end == '\0' && value >= 0;
+        }
         natsMsg_Destroy(msg);
         if (s != NATS_OK) {
             error = "cannot read the commit point on " + subject + ": " + status_text(s, code);
             return false;
         }
-        if (end == nullptr || *end != '\0' || value < 0) {
+        if (!valid) {
             error = "the last message on " + subject + " has no valid Xelmd-Seq header";
             return false;
         }

@@ -55,6 +55,12 @@ struct NatsServer {
             usleep(100000);
         return nc != nullptr && natsConnection_JetStream(&js, nc, nullptr) == NATS_OK;
     }
+    bool has_stream(const char* stream) {
+        jsStreamInfo* info = nullptr;
+        if (js_GetStreamInfo(&info, js, stream, nullptr, nullptr) != NATS_OK) return false;
+        jsStreamInfo_Destroy(info);
+        return true;
+    }
     std::vector<Message> read(const char* stream) {
         std::vector<Message> out;
         jsStreamInfo* info = nullptr;
@@ -112,9 +118,12 @@ std::string member(const std::string& json, const std::string& name) {
     return json.substr(at, json.find('"', at) - at);
 }
 
-// Runs the bridge for ms, then SIGTERM; its exit status.
-int run_bridge(std::vector<std::string> args, int ms, const std::string& log) {
+// Runs the bridge for ms once its stream is there (its signals are handled
+// from then on), then SIGTERM; its exit status.
+int run_bridge(NatsServer& nats, const char* stream, std::vector<std::string> args, int ms,
+               const std::string& log) {
     pid_t pid = spawn(XELMD_BRIDGE_BIN, args, log);
+    for (int i = 0; i < 300 && !nats.has_stream(stream); ++i) usleep(50000);
     usleep(static_cast<useconds_t>(ms) * 1000);
     kill(pid, SIGTERM);
     return wait_exit(pid, 70000);
@@ -191,16 +200,17 @@ struct BridgeFixture : ::testing::Test {
 };
 
 TEST_F(BridgeFixture, StoresEveryUpdateOnceAcrossAStopAndARestart) {
-    ASSERT_EQ(run_bridge(args({}), 1500, log), 0) << ToolTest::read_file(log);
+    ASSERT_EQ(run_bridge(nats, "XELMD", args({}), 1500, log), 0) << ToolTest::read_file(log);
     size_t first = nats.read("XELMD").size();
-    ASSERT_EQ(run_bridge(args({}), 1500, log), 0) << ToolTest::read_file(log);
+    ASSERT_EQ(run_bridge(nats, "XELMD", args({}), 1500, log), 0) << ToolTest::read_file(log);
     std::vector<Message> all = nats.read("XELMD");
     EXPECT_GT(all.size(), first);
     expect_exactly_once(all, "xelmd.md", false);
 }
 
 TEST_F(BridgeFixture, BinaryPayloadFollowsThePublishedLayout) {
-    ASSERT_EQ(run_bridge(args({"--format", "binary", "--stream", "BIN", "--prefix", "bin.md"}),
+    ASSERT_EQ(run_bridge(nats, "BIN",
+                         args({"--format", "binary", "--stream", "BIN", "--prefix", "bin.md"}),
                          1500, log),
               0)
         << ToolTest::read_file(log);
@@ -208,7 +218,7 @@ TEST_F(BridgeFixture, BinaryPayloadFollowsThePublishedLayout) {
 }
 
 TEST_F(BridgeFixture, RefusesAStreamWithOtherSettings) {
-    ASSERT_EQ(run_bridge(args({}), 300, log), 0) << ToolTest::read_file(log);
+    ASSERT_EQ(run_bridge(nats, "XELMD", args({}), 300, log), 0) << ToolTest::read_file(log);
     for (const char* other : {"--prefix", "--replicas"}) {
         unlink(log.c_str());
         pid_t pid = spawn(XELMD_BRIDGE_BIN,
