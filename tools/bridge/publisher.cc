@@ -221,17 +221,24 @@ void Publisher::step() {
         return;
     }
     wait_for_room();
-    if (metrics_.in_flight.load() < options_.max_inflight) {
+    if (has_room()) {
         Update update;
         if (queue_.pop(update, PAUSE_MS)) publish_update(update);
     }
     publish_markers(stopping_.load());
 }
 
+// After a reconnection or a refusal, one message at a time until one is
+// acknowledged: a stream still recovering would otherwise refuse the first
+// messages of a burst and store those behind them, out of order.
+bool Publisher::has_room() const {
+    long limit = careful_.load(std::memory_order_acquire) ? 1 : options_.max_inflight;
+    return metrics_.in_flight.load() < limit;
+}
+
 void Publisher::wait_for_room() {
     std::unique_lock<std::mutex> lock(mutex_);
-    acked_.wait_for(lock, std::chrono::milliseconds(PAUSE_MS),
-                    [this] { return metrics_.in_flight.load() < options_.max_inflight; });
+    acked_.wait_for(lock, std::chrono::milliseconds(PAUSE_MS), [this] { return has_room(); });
 }
 
 bool Publisher::drained() {
@@ -268,7 +275,7 @@ void Publisher::keep_for_retry(const Key& key, natsMsg* msg) {
 // again; false while some remain (no room, or the server refuses).
 bool Publisher::publish_retries() {
     for (;;) {
-        if (!connected() || metrics_.in_flight.load() >= options_.max_inflight) return false;
+        if (!connected() || !has_room()) return false;
         Key key;
         natsMsg* msg = nullptr;
         {
@@ -376,6 +383,7 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
     bool known = parse_key(msg, key);
     if (ack == nullptr || error != nullptr) {
         p->metrics_.failures.fetch_add(1);
+        p->careful_.store(true, std::memory_order_release);
         if (known) {
             std::lock_guard<std::mutex> lock(p->mutex_);
             if (error != nullptr) {
@@ -391,6 +399,7 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
         else
             natsMsg_Destroy(msg);
     } else {
+        p->careful_.store(false, std::memory_order_release);
         if (!known) {
         } else if (std::get<2>(key) == COMMIT_INDEX) {
             std::lock_guard<std::mutex> lock(p->mutex_);
@@ -415,6 +424,7 @@ void Publisher::on_disconnected(natsConnection*, void* self) {
 void Publisher::on_reconnected(natsConnection*, void* self) {
     Publisher* p = static_cast<Publisher*>(self);
     p->metrics_.nats_reconnections.fetch_add(1);
+    p->careful_.store(true, std::memory_order_release);
     p->reconnected_.store(true);
     p->connected_.store(true, std::memory_order_release);
 }
