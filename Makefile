@@ -87,7 +87,7 @@ fuzz:
 
 # Builds only what is installed, then installs it. The prefix is configured
 # too: the front simulator looks for its test key under it.
-INSTALL_TARGETS = xelmdapi xelmd-front xelmd-watch xelmd-record xelmd-python
+INSTALL_TARGETS = xelmdapi xelmd-front xelmd-watch xelmd-record xelmd-bridge xelmd-python
 install: configure
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(abspath $(PREFIX)) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALL_TARGETS)

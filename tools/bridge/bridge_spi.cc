@@ -53,6 +53,11 @@ std::string BridgeSpi::get_error() {
     return error_;
 }
 
+std::map<int, long> BridgeSpi::first_packets() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return first_;
+}
+
 void BridgeSpi::stopping() {
     stopping_.store(true);
 }
@@ -128,6 +133,7 @@ void BridgeSpi::check_sequence(int topic, long sequence) {
     if (t == expected_.end()) return;
     long expected = t->second;
     t->second = sequence + 1;
+    first_.emplace(topic, sequence);
     if (expected == 0 || sequence == expected || failed_.load()) return;
     char text[320];
     snprintf(text, sizeof text,

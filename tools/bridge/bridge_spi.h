@@ -46,6 +46,10 @@ class BridgeSpi : public CTarnXeloMduserSpi {
     bool failed() const { return failed_.load(std::memory_order_acquire); }
     bool overflowed() const { return overflowed_.load(std::memory_order_acquire); }
     std::string get_error();
+    // Per topic the first packet received in any session: where a topic
+    // without a commit point resumes, since what came from there on may
+    // have been deferred before it was queued.
+    std::map<int, long> first_packets();
     unsigned long skipped() const { return skipped_.load(); }
 
   private:
@@ -62,6 +66,7 @@ class BridgeSpi : public CTarnXeloMduserSpi {
     std::string error_;
     // Per topic the next packet's number; 0: any (asked by its mode).
     std::map<int, long> expected_;
+    std::map<int, long> first_;
     // The packet being delivered (network thread only).
     bool in_package_ = false;
     int package_topic_ = 0;

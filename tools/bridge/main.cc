@@ -180,6 +180,14 @@ bool wait_for_drain(Bridge::Publisher& publisher, StatusLine& status, const sigs
     return true;
 }
 
+// Each topic's commit point; for a topic without one that a previous
+// session saw, the packet before the first it saw, so that updates deferred
+// before any reached the stream come again.
+std::map<int, long> resume_points(Bridge::PacketLedger& ledger, Bridge::BridgeSpi& spi) {
+    for (const auto& f : spi.first_packets()) ledger.set_base(f.first, f.second - 1);
+    return ledger.commits();
+}
+
 struct Outcome {
     int code = 0;
     std::string error;
@@ -191,9 +199,12 @@ Outcome bridge(const Bridge::Options& options, const std::string& dir, Bridge::P
                const sigset_t& stop) {
     for (;;) {
         Outcome out;
-        CTarnXeloMduserApi* api = create_api(options, dir, publisher.ledger().commits(), out.error);
+        // Read once: acknowledgements may move the commit points meanwhile,
+        // and the callbacks must expect what the connection file asks for.
+        const std::map<int, long> resume = resume_points(publisher.ledger(), spi);
+        CTarnXeloMduserApi* api = create_api(options, dir, resume, out.error);
         if (api == nullptr) return Outcome{EXIT_SETUP, out.error};
-        spi.begin_session(api, publisher.ledger().commits());
+        spi.begin_session(api, resume);
         api->RegisterSpi(&spi);
         int rc = api->Init();
         if (rc != 0)  // Without a successful Init there is nothing to release.

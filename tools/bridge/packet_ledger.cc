@@ -7,6 +7,12 @@ void PacketLedger::set_commit(int topic, long seq) {
     topics_[topic].commit = seq;
 }
 
+void PacketLedger::set_base(int topic, long seq) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Topic& t = topics_[topic];
+    if (t.commit == UNKNOWN) t.commit = seq;
+}
+
 PacketLedger::Packet* PacketLedger::find(int topic, long seq) {
     Topic& t = topics_[topic];
     if (t.commit == UNKNOWN) t.commit = seq - 1;

@@ -16,11 +16,13 @@ namespace Bridge {
 // acknowledgement thread reports acks; one mutex.
 class PacketLedger {
   public:
-    static const long UNKNOWN = -1;
+    static constexpr long UNKNOWN = -1;
 
     // The commit point read from the stream; without one, the first packet
     // seen sets it to the packet before.
     void set_commit(int topic, long seq);
+    // The same for a topic that has none yet.
+    void set_base(int topic, long seq);
     void published(int topic, long seq, int index);
     void ended(int topic, long seq, int count);
     void acked(int topic, long seq, int index);

@@ -16,8 +16,8 @@ namespace Bridge {
 // One thread per object (the JSON writer keeps a scratch row).
 class Payload {
   public:
-    static const int HEADER_SIZE = 32;
-    static const int VERSION = 1;
+    static constexpr int HEADER_SIZE = 32;
+    static constexpr int VERSION = 1;
 
     explicit Payload(PayloadFormat format) : format_(format) {}
     // Replaces out with the body of one update; false when the record has a

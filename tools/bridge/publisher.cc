@@ -53,6 +53,10 @@ bool Publisher::connect(int timeout_ms, std::string& error) {
     if (s == NATS_OK) s = natsOptions_SetMaxReconnect(nats_options_, -1);
     if (s == NATS_OK) s = natsOptions_SetReconnectWait(nats_options_, 250);
     if (s == NATS_OK) s = natsOptions_SetTimeout(nats_options_, 2000);
+    // No client-side buffer while reconnecting: a publish then fails and the
+    // message waits here, behind those the old connection lost, instead of
+    // reaching the server ahead of them.
+    if (s == NATS_OK) s = natsOptions_SetReconnectBufSize(nats_options_, 1);
     if (s == NATS_OK) s = natsOptions_SetDisconnectedCB(nats_options_, on_disconnected, this);
     if (s == NATS_OK) s = natsOptions_SetReconnectedCB(nats_options_, on_reconnected, this);
     if (s != NATS_OK) {
@@ -142,14 +146,18 @@ bool Publisher::read_commits(std::string& error) {
         const char* seq = nullptr;
         char* end = nullptr;
         long value = -1;
-        if (s == NATS_OK && natsMsgHeader_Get(msg, "Xelmd-Seq", &seq) == NATS_OK)
+        bool valid = false;
+        // The header's text lives in the message.
+        if (s == NATS_OK && natsMsgHeader_Get(msg, "Xelmd-Seq", &seq) == NATS_OK) {
             value = strtol(seq, &end, 10);
+            valid = *seq != '\0' && *end == '\0' && value >= 0;
+        }
         natsMsg_Destroy(msg);
         if (s != NATS_OK) {
             error = "cannot read the commit point on " + subject + ": " + status_text(s, code);
             return false;
         }
-        if (end == nullptr || *end != '\0' || value < 0) {
+        if (!valid) {
             error = "the last message on " + subject + " has no valid Xelmd-Seq header";
             return false;
         }
@@ -203,23 +211,34 @@ void Publisher::run() {
 }
 
 void Publisher::step() {
+    // Read before the reconnection flag, which is raised first: once the
+    // connection is seen back, what the old one lost is reclaimed before
+    // anything newer goes out.
+    const bool up = connected();
     if (reconnected_.exchange(false)) reclaim_pending();
-    if (!connected() || !publish_retries()) {
+    if (!up || !publish_retries()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(PAUSE_MS));
         return;
     }
     wait_for_room();
-    if (metrics_.in_flight.load() < options_.max_inflight) {
+    if (has_room()) {
         Update update;
         if (queue_.pop(update, PAUSE_MS)) publish_update(update);
     }
     publish_markers(stopping_.load());
 }
 
+// After a reconnection or a refusal, one message at a time until one is
+// acknowledged: a stream still recovering would otherwise refuse the first
+// messages of a burst and store those behind them, out of order.
+bool Publisher::has_room() const {
+    long limit = careful_.load(std::memory_order_acquire) ? 1 : options_.max_inflight;
+    return metrics_.in_flight.load() < limit;
+}
+
 void Publisher::wait_for_room() {
     std::unique_lock<std::mutex> lock(mutex_);
-    acked_.wait_for(lock, std::chrono::milliseconds(PAUSE_MS),
-                    [this] { return metrics_.in_flight.load() < options_.max_inflight; });
+    acked_.wait_for(lock, std::chrono::milliseconds(PAUSE_MS), [this] { return has_room(); });
 }
 
 bool Publisher::drained() {
@@ -256,7 +275,7 @@ void Publisher::keep_for_retry(const Key& key, natsMsg* msg) {
 // again; false while some remain (no room, or the server refuses).
 bool Publisher::publish_retries() {
     for (;;) {
-        if (!connected() || metrics_.in_flight.load() >= options_.max_inflight) return false;
+        if (!connected() || !has_room()) return false;
         Key key;
         natsMsg* msg = nullptr;
         {
@@ -364,6 +383,7 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
     bool known = parse_key(msg, key);
     if (ack == nullptr || error != nullptr) {
         p->metrics_.failures.fetch_add(1);
+        p->careful_.store(true, std::memory_order_release);
         if (known) {
             std::lock_guard<std::mutex> lock(p->mutex_);
             if (error != nullptr) {
@@ -379,6 +399,7 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
         else
             natsMsg_Destroy(msg);
     } else {
+        p->careful_.store(false, std::memory_order_release);
         if (!known) {
         } else if (std::get<2>(key) == COMMIT_INDEX) {
             std::lock_guard<std::mutex> lock(p->mutex_);
@@ -403,6 +424,7 @@ void Publisher::on_disconnected(natsConnection*, void* self) {
 void Publisher::on_reconnected(natsConnection*, void* self) {
     Publisher* p = static_cast<Publisher*>(self);
     p->metrics_.nats_reconnections.fetch_add(1);
+    p->careful_.store(true, std::memory_order_release);
     p->reconnected_.store(true);
     p->connected_.store(true, std::memory_order_release);
 }

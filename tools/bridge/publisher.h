@@ -78,6 +78,7 @@ class Publisher {
     // stays with the caller.
     bool send(natsMsg*& msg);
     void keep_for_retry(const Key& key, natsMsg* msg);
+    bool has_room() const;
     void wait_for_room();
     bool drained();
 
@@ -102,6 +103,7 @@ class Publisher {
 
     std::atomic<bool> connected_{false};
     std::atomic<bool> reconnected_{false};
+    std::atomic<bool> careful_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<bool> quit_{false};
     std::atomic<bool> done_{false};

@@ -1,0 +1,74 @@
+// The bridge's pure parts: the subject token of instrument ids, and the
+// commit point, which may pass a packet only once every update of it and of
+// the packets before is acknowledged.
+#include <gtest/gtest.h>
+
+#include "tests/test_table.h"
+#include "tools/bridge/packet_ledger.h"
+#include "tools/bridge/subject.h"
+
+namespace {
+
+TEST(BridgeSubject, MapsInstrumentIdsToOneSafeToken) {
+    const char* table = "tools/bridge/subject.data";
+    for (const TestTable::Row& row : TestTable::read(table)) {
+        SCOPED_TRACE(TestTable::where(table, row));
+        std::string id = row[0] == "hex" ? TestTable::bytes(row[1]) : row[1];
+        char field[31] = {0};
+        ASSERT_LT(id.size(), sizeof field);
+        id.copy(field, id.size());
+        EXPECT_EQ(Bridge::Subject::map_instrument(field, sizeof field), row[2]);
+    }
+    // A full field without its terminator stops at the field's end.
+    char full[4] = {'a', '.', 'b', 'c'};
+    EXPECT_EQ(Bridge::Subject::data("p.q", 7, full, sizeof full), "p.q.7.a%2Ebc");
+    EXPECT_EQ(Bridge::Subject::commit("p.q", 7), "p.q.commit.7");
+    EXPECT_EQ(Bridge::Subject::data_id(7, 12, 3), "7:12:3");
+    EXPECT_EQ(Bridge::Subject::commit_id(7, 12), "7:12:commit");
+}
+
+TEST(BridgeLedger, CommitsOnlyCompletePacketsInOrder) {
+    Bridge::PacketLedger ledger;
+    EXPECT_EQ(ledger.commit(5), Bridge::PacketLedger::UNKNOWN);
+    // Packet 10 (two updates), 11 (none), 12 (one); acks out of order.
+    ledger.published(5, 10, 0);
+    ledger.published(5, 10, 1);
+    EXPECT_EQ(ledger.commit(5), 9);  // the first packet seen sets the base
+    ledger.ended(5, 10, 2);
+    ledger.ended(5, 11, 0);
+    ledger.published(5, 12, 0);
+    ledger.acked(5, 12, 0);
+    ledger.acked(5, 10, 1);
+    ledger.acked(5, 10, 1);  // a duplicate's acknowledgement counts once
+    EXPECT_EQ(ledger.commit(5), 9);
+    ledger.acked(5, 10, 0);
+    EXPECT_EQ(ledger.commit(5), 11);  // 12 has no end yet
+    ledger.ended(5, 12, 1);
+    EXPECT_EQ(ledger.commit(5), 12);
+    EXPECT_EQ(ledger.open_packets(), 0u);
+    // Repeats at or below the commit point change nothing.
+    ledger.published(5, 11, 0);
+    ledger.ended(5, 12, 3);
+    EXPECT_EQ(ledger.commit(5), 12);
+    EXPECT_EQ(ledger.open_packets(), 0u);
+}
+
+TEST(BridgeLedger, APacketCutOffBlocksUntilItComesAgain) {
+    Bridge::PacketLedger ledger;
+    ledger.set_commit(1, 40);
+    ledger.published(1, 41, 0);
+    ledger.acked(1, 41, 0);  // its end never came: the session was left
+    ledger.published(1, 42, 0);
+    ledger.ended(1, 42, 1);
+    ledger.acked(1, 42, 0);
+    EXPECT_EQ(ledger.commit(1), 40);
+    // The front sends 41 again, whole this time.
+    ledger.published(1, 41, 0);
+    ledger.published(1, 41, 1);
+    ledger.ended(1, 41, 2);
+    ledger.acked(1, 41, 1);
+    EXPECT_EQ(ledger.commit(1), 42);
+    EXPECT_EQ(ledger.commits(), (std::map<int, long>{{1, 42}}));
+}
+
+}  // namespace
