@@ -64,6 +64,13 @@ void usage(FILE* out) {
             "  <instrument> seq <packet> bid <price> x <volume> ask <price> x <volume>\n");
 }
 
+// A decimal number within [low, high].
+bool number(const std::string& text, double low, double high) {
+    char* end = nullptr;
+    double v = strtod(text.c_str(), &end);
+    return !text.empty() && *end == '\0' && v >= low && v <= high;
+}
+
 // 0 parsed, 1 --help, 2 bad arguments.
 int parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -84,9 +91,9 @@ int parse(int argc, char** argv, Options& o) {
             o.stream = v;
         } else if (a == "--prefix") {
             o.prefix = v;
-        } else if (a == "--seconds") {
+        } else if (a == "--seconds" && number(v, 0, 1e9)) {
             o.seconds = atof(v.c_str());
-        } else if (a == "--count") {
+        } else if (a == "--count" && number(v, 0, 1e15)) {
             o.count = atol(v.c_str());
         } else if (a == "--from" && (v == "start" || v == "now")) {
             o.from_start = v == "start";
