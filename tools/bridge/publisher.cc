@@ -431,7 +431,12 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
     } else {
         if (known) {
             std::lock_guard<std::mutex> lock(p->mutex_);
-            if (key == p->probe_) p->careful_.store(false, std::memory_order_release);
+            // A duplicate may be a message stored before the chain began,
+            // possibly the stream's last: something expecting it could then
+            // be stored ahead of older ones. The chain starts on a message
+            // this publish stored.
+            if (key == p->probe_ && !ack->Duplicate)
+                p->careful_.store(false, std::memory_order_release);
         }
         if (!known) {
         } else if (std::get<2>(key) == COMMIT_INDEX) {
