@@ -140,9 +140,12 @@ class StatusLine {
         }
         if (metrics_.republished.load() != 0)
             line += " | republished " + std::to_string(metrics_.republished.load());
+        if (metrics_.deferred.load() != 0)
+            line += " | deferred to the front's replay " + std::to_string(metrics_.deferred.load());
         if (metrics_.nats_reconnections.load() != 0)
             line += " | NATS reconnections " + std::to_string(metrics_.nats_reconnections.load());
         if (!publisher_.connected()) line += " | NATS unreachable";
+        if (tty_ && force) fputc('\n', stderr);
         fprintf(stderr, tty_ && !force ? "\r%s\033[K" : "%s\n", line.c_str());
     }
 

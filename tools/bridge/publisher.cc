@@ -253,13 +253,40 @@ bool Publisher::drained() {
     return true;
 }
 
-bool Publisher::send(natsMsg*& msg) {
+// In the pipeline, each message expects the one published before it to be
+// the stream's last: a message that arrives after a lost one (the client
+// resends what it had buffered when a connection comes back) is refused
+// instead of stored ahead of it. After a refusal or a reconnection, the
+// oldest message waiting goes alone, once nothing else is out, and expects
+// nothing; the pipeline resumes when it is acknowledged. A repeat is
+// recognised by its id before any expectation. Nothing newer goes out while
+// older messages wait to be published again (false: the caller keeps it).
+bool Publisher::send(natsMsg*& msg, const Key& key) {
     jsPubOptions options;
     jsPubOptions_Init(&options);
     // Without a wait of its own, a lost acknowledgement is never reported.
     options.MaxWait = options_.ack_wait_ms;
+    const char* id = nullptr;
+    natsMsgHeader_Get(msg, "Nats-Msg-Id", &id);
+    std::string this_id = id != nullptr ? id : "";
+    bool probe = false;
+    {
+        // Failures enter retries_ under this lock before in_flight drops.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!retries_.empty() && retries_.begin()->first < key) return false;
+        probe = (careful_.load(std::memory_order_acquire) || last_sent_id_.empty()) &&
+                metrics_.in_flight.load() == 0;
+        if (probe) probe_ = key;
+    }
+    if (probe)
+        natsMsgHeader_Delete(msg, "Nats-Expected-Last-Msg-Id");
+    else
+        options.ExpectLastMsgId = last_sent_id_.c_str();
     metrics_.in_flight.fetch_add(1);
-    if (js_PublishMsgAsync(js_, &msg, &options) == NATS_OK) return true;
+    if (js_PublishMsgAsync(js_, &msg, &options) == NATS_OK) {
+        last_sent_id_ = this_id;
+        return true;
+    }
     metrics_.in_flight.fetch_sub(1);
     return false;
 }
@@ -286,7 +313,7 @@ bool Publisher::publish_retries() {
             msg = retries_.begin()->second;
             retries_.erase(retries_.begin());
         }
-        if (!send(msg)) {
+        if (!send(msg, key)) {
             keep_for_retry(key, msg);
             std::lock_guard<std::mutex> lock(mutex_);
             retry_after_ =
@@ -341,7 +368,8 @@ void Publisher::publish_update(const Update& update) {
         abort();
     }
     metrics_.published.fetch_add(1);
-    if (!send(msg)) keep_for_retry(Key(update.topic, update.seq, update.index), msg);
+    const Key key(update.topic, update.seq, update.index);
+    if (!send(msg, key)) keep_for_retry(key, msg);
 }
 
 void Publisher::publish_markers(bool force) {
@@ -361,7 +389,8 @@ void Publisher::publish_markers(bool force) {
             !set_header(msg, "Xelmd-Topic", std::to_string(c.first)) ||
             !set_header(msg, "Xelmd-Seq", std::to_string(c.second)))
             abort();
-        if (!send(msg)) keep_for_retry(Key(c.first, c.second, COMMIT_INDEX), msg);
+        const Key key(c.first, c.second, COMMIT_INDEX);
+        if (!send(msg, key)) keep_for_retry(key, msg);
     }
 }
 
@@ -389,7 +418,8 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
             if (error != nullptr) {
                 p->last_error_ =
                     error->ErrText != nullptr ? error->ErrText : natsStatus_GetText(error->Err);
-                if (error->Err != NATS_TIMEOUT)
+                // A refused expectation only follows an earlier loss.
+                if (error->Err != NATS_TIMEOUT && error->ErrCode != JSStreamWrongLastMsgIDErr)
                     p->retry_after_ = std::chrono::steady_clock::now() +
                                       std::chrono::milliseconds(REFUSAL_BACKOFF_MS);
             }
@@ -399,7 +429,15 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
         else
             natsMsg_Destroy(msg);
     } else {
-        p->careful_.store(false, std::memory_order_release);
+        if (known) {
+            std::lock_guard<std::mutex> lock(p->mutex_);
+            // A duplicate may be a message stored before the chain began,
+            // possibly the stream's last: something expecting it could then
+            // be stored ahead of older ones. The chain starts on a message
+            // this publish stored.
+            if (key == p->probe_ && !ack->Duplicate)
+                p->careful_.store(false, std::memory_order_release);
+        }
         if (!known) {
         } else if (std::get<2>(key) == COMMIT_INDEX) {
             std::lock_guard<std::mutex> lock(p->mutex_);

@@ -76,7 +76,7 @@ class Publisher {
     void publish_markers(bool force);
     // js_PublishMsgAsync with the acknowledgement wait; on failure the message
     // stays with the caller.
-    bool send(natsMsg*& msg);
+    bool send(natsMsg*& msg, const Key& key);
     void keep_for_retry(const Key& key, natsMsg* msg);
     bool has_room() const;
     void wait_for_room();
@@ -98,7 +98,9 @@ class Publisher {
     std::map<int, long> marker_sent_;   // publisher thread only
     std::chrono::steady_clock::time_point last_markers_;
     std::chrono::steady_clock::time_point retry_after_;
-    std::string last_error_;  // the last refusal, for the status line
+    std::string last_error_;    // the last refusal, for the status line
+    Key probe_;                 // the message sent alone to resume the pipeline
+    std::string last_sent_id_;  // publisher thread only
     std::string error_;
 
     std::atomic<bool> connected_{false};
