@@ -35,8 +35,9 @@ def commit_seq(port, topic, stream="XELMD", prefix="xelmd.md"):
     if m is None:
         return 0
     assert m["headers"]["Nats-Msg-Id"] == "%d:%s:commit" % (topic, m["headers"]["Xelmd-Seq"])
-    body = json.loads(m["data"])
-    assert body == {"Topic": str(topic), "SequenceNo": m["headers"]["Xelmd-Seq"]}
+    body, h = json.loads(m["data"]), m["headers"]
+    assert body == {"Topic": str(topic), "SequenceNo": h["Xelmd-Seq"], "First": h["Xelmd-First"]}
+    assert 0 < int(body["First"]) <= int(body["SequenceNo"])
     return int(body["SequenceNo"])
 
 

@@ -29,13 +29,17 @@ int64_t realtime_ns() {
 BridgeSpi::BridgeSpi(const Options& options, UpdateQueue& queue, Metrics& metrics)
     : options_(options), queue_(queue), metrics_(metrics) {}
 
-void BridgeSpi::begin_session(CTarnXeloMduserApi* api, const std::map<int, long>& resume) {
+void BridgeSpi::begin_session(CTarnXeloMduserApi* api,
+                              const std::map<int, PacketLedger::Point>& resume) {
     std::lock_guard<std::mutex> lock(mutex_);
     api_ = api;
-    expected_.clear();
+    topics_.clear();
     for (const Options::Topic& t : options_.topics) {
+        TopicState& state = topics_[t.id];
         auto r = resume.find(t.id);
-        expected_[t.id] = r != resume.end() && r->second >= 0 ? r->second + 1 : 0;
+        if (r == resume.end() || r->second.resume_from() == PacketLedger::UNKNOWN) continue;
+        state.expected = r->second.resume_from();
+        state.replay_until = r->second.commit;
     }
     in_package_ = false;
     stopping_.store(false);
@@ -121,20 +125,34 @@ void BridgeSpi::OnPackageStart(int topic, int sequence) {
     package_topic_ = topic;
     package_sequence_ = sequence;
     package_index_ = 0;
-    check_sequence(topic, sequence);
+    package_replayed_ = check_sequence(topic, sequence);
     metrics_.set_last_sequence(topic, sequence);
 }
 
 // Message ids are made of packet numbers: packets that do not follow on
 // from the commit point would give other updates the ids of stored ones.
-void BridgeSpi::check_sequence(int topic, long sequence) {
+bool BridgeSpi::check_sequence(int topic, long sequence) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto t = expected_.find(topic);
-    if (t == expected_.end()) return;
-    long expected = t->second;
-    t->second = sequence + 1;
+    auto t = topics_.find(topic);
+    if (t == topics_.end()) return false;
+    TopicState& state = t->second;
+    const long expected = state.expected;
+    const bool first = !state.seen;
+    state.seen = true;
+    state.expected = sequence + 1;
     first_.emplace(topic, sequence);
-    if (expected == 0 || sequence == expected || failed_.load()) return;
+    const bool replayed = sequence <= state.replay_until;
+    if (expected == 0 || sequence == expected || failed_.load()) return replayed;
+    // The front released the first packet but still holds the one after
+    // the commit point: exact from there, though not rebuilt.
+    if (first && sequence > expected && sequence <= state.replay_until + 1) {
+        fprintf(stderr,
+                "\nxelmd-bridge: topic %d: the front no longer holds packet %ld; records "
+                "continue from packet %ld and hold only the members updated since packet %ld "
+                "until each instrument's next full snapshot\n",
+                topic, expected, state.replay_until + 1, sequence);
+        return replayed;
+    }
     char text[320];
     snprintf(text, sizeof text,
              "topic %d: packet %ld expected, %ld received; the front's packets do not follow on "
@@ -142,6 +160,7 @@ void BridgeSpi::check_sequence(int topic, long sequence) {
              topic, expected, sequence);
     error_ = text;
     failed_.store(true, std::memory_order_release);
+    return replayed;
 }
 
 void BridgeSpi::push(const Update& update) {
@@ -150,9 +169,9 @@ void BridgeSpi::push(const Update& update) {
 }
 
 void BridgeSpi::OnPackageEnd(int topic, int sequence) {
-    bool ours = in_package_ && topic == package_topic_ && expected_.count(topic) != 0;
+    bool ours = in_package_ && topic == package_topic_ && topics_.count(topic) != 0;
     in_package_ = false;
-    if (!ours || failed() || overflowed()) return;
+    if (!ours || package_replayed_ || failed() || overflowed()) return;
     scratch_.kind = Update::PACKET_END;
     scratch_.topic = topic;
     scratch_.seq = sequence;
@@ -163,10 +182,13 @@ void BridgeSpi::OnPackageEnd(int topic, int sequence) {
 
 void BridgeSpi::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* depth) {
     // An update without its packet's number could not get a stable id.
-    if (depth == nullptr || !in_package_ || expected_.count(package_topic_) == 0) {
+    if (depth == nullptr || !in_package_ || topics_.count(package_topic_) == 0) {
         skipped_.fetch_add(1);
         return;
     }
+    // Stored before: delivered only so that the library rebuilds its merged
+    // records.
+    if (package_replayed_) return;
     metrics_.received.fetch_add(1);
     int index = package_index_++;
     if (failed()) return;

@@ -9,13 +9,16 @@
 #include "api/TarnXeloMduserApi.h"
 #include "tools/bridge/metrics.h"
 #include "tools/bridge/options.h"
+#include "tools/bridge/packet_ledger.h"
 #include "tools/bridge/update_queue.h"
 
 namespace Bridge {
 
 // The bridge's callbacks: logs in on every connection, numbers each depth
 // update by its packet and its position inside it, and hands it to the
-// queue without waiting. When the queue is full, the rest of the session
+// queue without waiting. A resumed topic is asked from its first packet:
+// the packets up to its commit point only rebuild the library's merged
+// records and are not queued. When the queue is full, the rest of the session
 // is left to the front's replay: nothing more is queued (so no packet has
 // a hole) and overflowed() asks the owner to start a new session from the
 // commit points. A topic whose packets do not follow on from where it was
@@ -26,9 +29,9 @@ class BridgeSpi : public CTarnXeloMduserSpi {
     BridgeSpi(const Options& options, UpdateQueue& queue, Metrics& metrics);
     virtual ~BridgeSpi() = default;
 
-    // resume: per topic the packet it is asked to continue after, or a
-    // negative value for a topic asked by its mode.
-    void begin_session(CTarnXeloMduserApi* api, const std::map<int, long>& resume);
+    // resume: per topic its first packet and commit point; a topic without
+    // a commit point is asked by its mode.
+    void begin_session(CTarnXeloMduserApi* api, const std::map<int, PacketLedger::Point>& resume);
 
     void OnFrontConnected() override;
     void OnFrontDisconnected(int reason) override;
@@ -54,7 +57,8 @@ class BridgeSpi : public CTarnXeloMduserSpi {
 
   private:
     void fail(const std::string& error);
-    void check_sequence(int topic, long sequence);
+    // True for a packet at or below the topic's commit point.
+    bool check_sequence(int topic, long sequence);
     void query_topic(size_t index);
     void push(const Update& update);
 
@@ -64,11 +68,16 @@ class BridgeSpi : public CTarnXeloMduserSpi {
     CTarnXeloMduserApi* api_ = nullptr;
     std::mutex mutex_;
     std::string error_;
-    // Per topic the next packet's number; 0: any (asked by its mode).
-    std::map<int, long> expected_;
+    struct TopicState {
+        long expected = 0;       // the next packet's number; 0: any (asked by its mode)
+        long replay_until = -1;  // packets up to here were published before
+        bool seen = false;       // a packet of this session
+    };
+    std::map<int, TopicState> topics_;
     std::map<int, long> first_;
     // The packet being delivered (network thread only).
     bool in_package_ = false;
+    bool package_replayed_ = false;
     int package_topic_ = 0;
     long package_sequence_ = 0;
     int package_index_ = 0;

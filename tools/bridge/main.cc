@@ -75,13 +75,16 @@ bool prepare_state_dir(const Bridge::Options& options, StateDir& dir, std::strin
     return true;
 }
 
-// The connection file asks each topic from its commit point; a topic
-// without one is asked by its mode.
+// The connection file asks each topic from its first packet (the packets up
+// to the commit point rebuild the library's merged records); a topic
+// without a commit point is asked by its mode.
 CTarnXeloMduserApi* create_api(const Bridge::Options& options, const std::string& dir,
-                               const std::map<int, long>& resume, std::string& error) {
+                               const std::map<int, Bridge::PacketLedger::Point>& resume,
+                               std::string& error) {
     std::map<int, long> positions;
     for (const auto& r : resume)
-        if (r.second >= 0) positions[r.first] = r.second;
+        if (r.second.resume_from() != Bridge::PacketLedger::UNKNOWN)
+            positions[r.first] = r.second.resume_from() - 1;
     std::string path = Record::ConnectionFile::path(dir);
     int day = 0, data_center = 0;
     Record::ConnectionFile::read_head(path, day, data_center);
@@ -186,9 +189,10 @@ bool wait_for_drain(Bridge::Publisher& publisher, StatusLine& status, const sigs
 // Each topic's commit point; for a topic without one that a previous
 // session saw, the packet before the first it saw, so that updates deferred
 // before any reached the stream come again.
-std::map<int, long> resume_points(Bridge::PacketLedger& ledger, Bridge::BridgeSpi& spi) {
+std::map<int, Bridge::PacketLedger::Point> resume_points(Bridge::PacketLedger& ledger,
+                                                         Bridge::BridgeSpi& spi) {
     for (const auto& f : spi.first_packets()) ledger.set_base(f.first, f.second - 1);
-    return ledger.commits();
+    return ledger.points();
 }
 
 struct Outcome {
@@ -204,7 +208,8 @@ Outcome bridge(const Bridge::Options& options, const std::string& dir, Bridge::P
         Outcome out;
         // Read once: acknowledgements may move the commit points meanwhile,
         // and the callbacks must expect what the connection file asks for.
-        const std::map<int, long> resume = resume_points(publisher.ledger(), spi);
+        const std::map<int, Bridge::PacketLedger::Point> resume =
+            resume_points(publisher.ledger(), spi);
         CTarnXeloMduserApi* api = create_api(options, dir, resume, out.error);
         if (api == nullptr) return Outcome{EXIT_SETUP, out.error};
         spi.begin_session(api, resume);
@@ -275,10 +280,12 @@ int main(int argc, char** argv) {
     if (options.metrics_port >= 0 &&
         !server.start(options.metrics_host, options.metrics_port, error))
         return fail(EXIT_SETUP, error);
-    for (const auto& c : publisher.ledger().commits())
+    for (const auto& c : publisher.ledger().points())
         if (!options.quiet)
-            fprintf(stderr, "xelmd-bridge: topic %d continues after packet %ld\n", c.first,
-                    c.second);
+            fprintf(stderr,
+                    "xelmd-bridge: topic %d continues after packet %ld (replayed from packet "
+                    "%ld)\n",
+                    c.first, c.second.commit, c.second.resume_from());
 
     publisher.start();
     StatusLine status(options, metrics, publisher);

@@ -2,21 +2,21 @@
 
 namespace Bridge {
 
-void PacketLedger::set_commit(int topic, long seq) {
+void PacketLedger::set_commit(int topic, long seq, long first) {
     std::lock_guard<std::mutex> lock(mutex_);
-    topics_[topic].commit = seq;
+    topics_[topic].point = Point{first, seq};
 }
 
 void PacketLedger::set_base(int topic, long seq) {
     std::lock_guard<std::mutex> lock(mutex_);
     Topic& t = topics_[topic];
-    if (t.commit == UNKNOWN) t.commit = seq;
+    if (t.point.commit == UNKNOWN) t.point = Point{seq + 1, seq};
 }
 
 PacketLedger::Packet* PacketLedger::find(int topic, long seq) {
     Topic& t = topics_[topic];
-    if (t.commit == UNKNOWN) t.commit = seq - 1;
-    if (seq <= t.commit) return nullptr;
+    if (t.point.commit == UNKNOWN) t.point = Point{seq, seq - 1};
+    if (seq <= t.point.commit) return nullptr;
     return &t.packets[seq];
 }
 
@@ -54,8 +54,9 @@ void PacketLedger::advance(Topic& topic) {
     while (!topic.packets.empty()) {
         auto first = topic.packets.begin();
         const Packet& p = first->second;
-        if (first->first != topic.commit + 1 || p.count < 0 || p.acked_count < p.count) return;
-        topic.commit = first->first;
+        if (first->first != topic.point.commit + 1 || p.count < 0 || p.acked_count < p.count)
+            return;
+        topic.point.commit = first->first;
         topic.packets.erase(first);
     }
 }
@@ -63,13 +64,20 @@ void PacketLedger::advance(Topic& topic) {
 long PacketLedger::commit(int topic) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto t = topics_.find(topic);
-    return t == topics_.end() ? UNKNOWN : t->second.commit;
+    return t == topics_.end() ? UNKNOWN : t->second.point.commit;
 }
 
 std::map<int, long> PacketLedger::commits() {
     std::lock_guard<std::mutex> lock(mutex_);
     std::map<int, long> out;
-    for (const auto& t : topics_) out[t.first] = t.second.commit;
+    for (const auto& t : topics_) out[t.first] = t.second.point.commit;
+    return out;
+}
+
+std::map<int, PacketLedger::Point> PacketLedger::points() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::map<int, Point> out;
+    for (const auto& t : topics_) out[t.first] = t.second.point;
     return out;
 }
 

@@ -18,10 +18,26 @@ class PacketLedger {
   public:
     static constexpr long UNKNOWN = -1;
 
-    // The commit point read from the stream; without one, the first packet
-    // seen sets it to the packet before.
-    void set_commit(int topic, long seq);
-    // The same for a topic that has none yet.
+    // Per topic, the first packet published into the stream and the commit
+    // point; a resumed topic replays from the first to rebuild the library's
+    // merged records.
+    struct Point {
+        long first = UNKNOWN;
+        long commit = UNKNOWN;
+        // The packet a new session asks first: the first one when it is
+        // known and committed, else the one after the commit point; UNKNOWN
+        // without a commit point.
+        long resume_from() const {
+            if (commit == UNKNOWN) return UNKNOWN;
+            return first >= 0 && first <= commit ? first : commit + 1;
+        }
+    };
+
+    // The commit point read from the stream and the first packet it names
+    // (UNKNOWN when it names none); without one, the first packet seen sets
+    // the commit point to the packet before.
+    void set_commit(int topic, long seq, long first);
+    // The same for a topic that has none yet: its first packet is seq + 1.
     void set_base(int topic, long seq);
     void published(int topic, long seq, int index);
     void ended(int topic, long seq, int count);
@@ -29,6 +45,7 @@ class PacketLedger {
     // UNKNOWN for a topic with no commit point and no packet seen yet.
     long commit(int topic);
     std::map<int, long> commits();
+    std::map<int, Point> points();
     // Packets above the commit points, over all topics.
     size_t open_packets();
 
@@ -39,7 +56,7 @@ class PacketLedger {
         std::vector<bool> acked;
     };
     struct Topic {
-        long commit = UNKNOWN;
+        Point point;
         std::map<long, Packet> packets;
     };
     // The packet's entry, or null for a repeat at or below the commit point.

@@ -135,6 +135,28 @@ int Publisher::prepare_stream(std::string& error) {
     return 1;
 }
 
+namespace {
+
+// A header's non-negative number; false when missing or not one.
+bool header_number(natsMsg* msg, const char* key, long& value) {
+    const char* text = nullptr;
+    char* end = nullptr;
+    if (natsMsgHeader_Get(msg, key, &text) != NATS_OK) return false;
+    value = strtol(text, &end, 10);
+    return *text != '\0' && *end == '\0' && value >= 0;
+}
+
+// The first packet is left out when unknown (a commit point read from an
+// older bridge names none).
+std::string commit_body(int topic, long seq, long first) {
+    std::string body =
+        "{\"Topic\":\"" + std::to_string(topic) + "\",\"SequenceNo\":\"" + std::to_string(seq);
+    if (first >= 0) body += "\",\"First\":\"" + std::to_string(first);
+    return body + "\"}";
+}
+
+}  // namespace
+
 bool Publisher::read_commits(std::string& error) {
     for (const Options::Topic& t : options_.topics) {
         const std::string subject = Subject::commit(options_.prefix, t.id);
@@ -143,28 +165,27 @@ bool Publisher::read_commits(std::string& error) {
         natsStatus s =
             js_GetLastMsg(&msg, js_, options_.stream.c_str(), subject.c_str(), nullptr, &code);
         if (s == NATS_NOT_FOUND) continue;
-        const char* seq = nullptr;
-        char* end = nullptr;
-        long value = -1;
-        bool valid = false;
-        // The header's text lives in the message.
-        if (s == NATS_OK && natsMsgHeader_Get(msg, "Xelmd-Seq", &seq) == NATS_OK) {
-            value = strtol(seq, &end, 10);
-            valid = *seq != '\0' && *end == '\0' && value >= 0;
-        }
-        natsMsg_Destroy(msg);
         if (s != NATS_OK) {
             error = "cannot read the commit point on " + subject + ": " + status_text(s, code);
             return false;
         }
+        long seq = -1, first = PacketLedger::UNKNOWN;
+        bool valid = header_number(msg, "Xelmd-Seq", seq);
+        // A commit point written without its first packet resumes without
+        // rebuilding the merged records.
+        const char* text = nullptr;
+        bool named = natsMsgHeader_Get(msg, "Xelmd-First", &text) == NATS_OK;
+        if (named && (!header_number(msg, "Xelmd-First", first) || first > seq + 1)) valid = false;
+        natsMsg_Destroy(msg);
         if (!valid) {
-            error = "the last message on " + subject + " has no valid Xelmd-Seq header";
+            error =
+                "the last message on " + subject + " has no valid Xelmd-Seq or Xelmd-First header";
             return false;
         }
-        ledger_.set_commit(t.id, value);
+        ledger_.set_commit(t.id, seq, first);
         std::lock_guard<std::mutex> lock(mutex_);
-        marker_acked_[t.id] = value;
-        marker_sent_[t.id] = value;
+        marker_acked_[t.id] = seq;
+        marker_sent_[t.id] = seq;
     }
     return true;
 }
@@ -376,20 +397,23 @@ void Publisher::publish_markers(bool force) {
     auto now = std::chrono::steady_clock::now();
     if (!force && now - last_markers_ < std::chrono::milliseconds(MARKER_INTERVAL_MS)) return;
     last_markers_ = now;
-    for (const auto& c : ledger_.commits()) {
+    for (const auto& c : ledger_.points()) {
+        const long seq = c.second.commit;
         auto sent = marker_sent_.find(c.first);
-        if (c.second < 0 || (sent != marker_sent_.end() && sent->second >= c.second)) continue;
-        marker_sent_[c.first] = c.second;
+        if (seq < 0 || (sent != marker_sent_.end() && sent->second >= seq)) continue;
+        marker_sent_[c.first] = seq;
         natsMsg* msg = nullptr;
         const std::string subject = Subject::commit(options_.prefix, c.first);
-        const std::string body = Payload::commit(c.first, c.second);
+        const std::string body = commit_body(c.first, seq, c.second.first);
         if (natsMsg_Create(&msg, subject.c_str(), nullptr, body.data(),
                            static_cast<int>(body.size())) != NATS_OK ||
-            !set_header(msg, "Nats-Msg-Id", Subject::commit_id(c.first, c.second)) ||
+            !set_header(msg, "Nats-Msg-Id", Subject::commit_id(c.first, seq)) ||
             !set_header(msg, "Xelmd-Topic", std::to_string(c.first)) ||
-            !set_header(msg, "Xelmd-Seq", std::to_string(c.second)))
+            !set_header(msg, "Xelmd-Seq", std::to_string(seq)) ||
+            (c.second.first >= 0 &&
+             !set_header(msg, "Xelmd-First", std::to_string(c.second.first))))
             abort();
-        const Key key(c.first, c.second, COMMIT_INDEX);
+        const Key key(c.first, seq, COMMIT_INDEX);
         if (!send(msg, key)) keep_for_retry(key, msg);
     }
 }

@@ -134,14 +134,16 @@ int run_bridge(NatsServer& nats, const char* stream, std::vector<std::string> ar
 void expect_exactly_once(const std::vector<Message>& all, const std::string& prefix, bool binary) {
     long seq = -1;
     int index = -1, data = 0;
-    std::string commit = "none";
+    std::string commit = "none", first;
     for (const Message& m : all) {
         if (m.subject == prefix + ".commit.100") {
             commit = m.headers.at("Xelmd-Seq");
-            EXPECT_EQ(m.data, "{\"Topic\":\"100\",\"SequenceNo\":\"" + commit + "\"}");
+            EXPECT_EQ(m.data, "{\"Topic\":\"100\",\"SequenceNo\":\"" + commit + "\",\"First\":\"" +
+                                  first + "\"}");
+            EXPECT_EQ(m.headers.at("Xelmd-First"), first);
             continue;
         }
-        ++data;
+        if (++data == 1) first = m.headers.at("Xelmd-Seq");
         long s = std::stol(m.headers.at("Xelmd-Seq"));
         int i = std::stoi(m.headers.at("Xelmd-Index"));
         ASSERT_TRUE((s == seq && i == index + 1) || (i == 0 && (seq < 0 || s == seq + 1)))

@@ -34,6 +34,7 @@ TEST(BridgeLedger, CommitsOnlyCompletePacketsInOrder) {
     ledger.published(5, 10, 0);
     ledger.published(5, 10, 1);
     EXPECT_EQ(ledger.commit(5), 9);  // the first packet seen sets the base
+    EXPECT_EQ(ledger.points()[5].resume_from(), 10);
     ledger.ended(5, 10, 2);
     ledger.ended(5, 11, 0);
     ledger.published(5, 12, 0);
@@ -55,7 +56,8 @@ TEST(BridgeLedger, CommitsOnlyCompletePacketsInOrder) {
 
 TEST(BridgeLedger, APacketCutOffBlocksUntilItComesAgain) {
     Bridge::PacketLedger ledger;
-    ledger.set_commit(1, 40);
+    ledger.set_commit(1, 40, 3);
+    EXPECT_EQ(ledger.points()[1].resume_from(), 3);  // replayed from the first packet
     ledger.published(1, 41, 0);
     ledger.acked(1, 41, 0);  // its end never came: the session was left
     ledger.published(1, 42, 0);
@@ -69,6 +71,13 @@ TEST(BridgeLedger, APacketCutOffBlocksUntilItComesAgain) {
     ledger.acked(1, 41, 1);
     EXPECT_EQ(ledger.commit(1), 42);
     EXPECT_EQ(ledger.commits(), (std::map<int, long>{{1, 42}}));
+    // Without a known first packet, or without a commit point.
+    ledger.set_commit(2, 40, Bridge::PacketLedger::UNKNOWN);
+    ledger.set_base(3, 7);
+    ledger.set_base(3, 90);  // a topic's base is set once
+    EXPECT_EQ(ledger.points()[2].resume_from(), 41);
+    EXPECT_EQ(ledger.points()[3].resume_from(), 8);
+    EXPECT_EQ(ledger.points()[4].resume_from(), Bridge::PacketLedger::UNKNOWN);
 }
 
 }  // namespace
