@@ -37,7 +37,7 @@ def commit_seq(port, topic, stream="XELMD", prefix="xelmd.md"):
     assert m["headers"]["Nats-Msg-Id"] == "%d:%s:commit" % (topic, m["headers"]["Xelmd-Seq"])
     body, h = json.loads(m["data"]), m["headers"]
     assert body == {"Topic": str(topic), "SequenceNo": h["Xelmd-Seq"], "First": h["Xelmd-First"]}
-    assert 0 < int(body["First"]) <= int(body["SequenceNo"])
+    assert 0 < int(body["First"]) <= int(body["SequenceNo"]) + 1
     return int(body["SequenceNo"])
 
 

@@ -127,6 +127,12 @@ void BridgeSpi::OnPackageStart(int topic, int sequence) {
     package_index_ = 0;
     package_replayed_ = check_sequence(topic, sequence);
     metrics_.set_last_sequence(topic, sequence);
+    // A full buffer is left at a packet's start, so that what was queued
+    // ends with whole packets, which the commit point can cover; the queue
+    // has room beyond the buffer for the packet under way.
+    if (!package_replayed_ && topics_.count(topic) != 0 &&
+        queue_.size() >= static_cast<size_t>(options_.buffer))
+        overflowed_.store(true, std::memory_order_release);
 }
 
 // Message ids are made of packet numbers: packets that do not follow on

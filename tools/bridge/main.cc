@@ -32,6 +32,8 @@ const int EXIT_NATS = 4;     // NATS unreachable at start, publishes not drained
 const int CONNECT_MS = 10000;
 const int DRAIN_LIMIT_MS = 60000;
 const int STATUS_MS = 1000;
+// Updates queued beyond --buffer to finish the packet under way.
+const size_t PACKET_ROOM = 4096;
 
 int fail(int code, const std::string& message) {
     fprintf(stderr, "xelmd-bridge: %s\n", message.c_str());
@@ -269,7 +271,7 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     Bridge::Metrics metrics(topic_ids(options));
-    Bridge::UpdateQueue queue(static_cast<size_t>(options.buffer));
+    Bridge::UpdateQueue queue(static_cast<size_t>(options.buffer) + PACKET_ROOM);
     Bridge::Publisher publisher(options, queue, metrics);
     if (!publisher.connect(CONNECT_MS, error)) return fail(EXIT_NATS, error);
     int code = publisher.prepare_stream(error);
