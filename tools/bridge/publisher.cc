@@ -40,7 +40,7 @@ Publisher::~Publisher() {
     if (js_ != nullptr) jsCtx_Destroy(js_);
     if (connection_ != nullptr) natsConnection_Destroy(connection_);
     if (nats_options_ != nullptr) natsOptions_Destroy(nats_options_);
-    for (auto& r : retries_) natsMsg_Destroy(r.second);
+    for (auto& r : retries_) natsMsg_Destroy(r.second.second);
 }
 
 bool Publisher::connect(int timeout_ms, std::string& error) {
@@ -280,8 +280,9 @@ bool Publisher::drained() {
 // instead of stored ahead of it. After a refusal or a reconnection, the
 // oldest message waiting goes alone, once nothing else is out, and expects
 // nothing; the pipeline resumes when it is acknowledged. A repeat is
-// recognised by its id before any expectation. Nothing newer goes out while
-// older messages wait to be published again (false: the caller keeps it).
+// recognised by its id before any expectation. Nothing sent later goes out
+// while earlier messages wait to be published again (false: the caller
+// keeps it).
 bool Publisher::send(natsMsg*& msg, const Key& key) {
     jsPubOptions options;
     jsPubOptions_Init(&options);
@@ -294,7 +295,8 @@ bool Publisher::send(natsMsg*& msg, const Key& key) {
     {
         // Failures enter retries_ under this lock before in_flight drops.
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!retries_.empty() && retries_.begin()->first < key) return false;
+        const uint64_t order = order_of(key);  // numbered when first sent
+        if (!retries_.empty() && retries_.begin()->first < order) return false;
         probe = (careful_.load(std::memory_order_acquire) || last_sent_id_.empty()) &&
                 metrics_.in_flight.load() == 0;
         if (probe) probe_ = key;
@@ -314,13 +316,19 @@ bool Publisher::send(natsMsg*& msg, const Key& key) {
 
 void Publisher::keep_for_retry(const Key& key, natsMsg* msg) {
     std::lock_guard<std::mutex> lock(mutex_);
-    natsMsg*& slot = retries_[key];
-    if (slot != nullptr && slot != msg) natsMsg_Destroy(slot);
-    slot = msg;
+    std::pair<Key, natsMsg*>& slot = retries_[order_of(key)];
+    if (slot.second != nullptr && slot.second != msg) natsMsg_Destroy(slot.second);
+    slot = {key, msg};
 }
 
-// Oldest first, so that a topic's updates reach the stream in their order
-// again; false while some remain (no room, or the server refuses).
+uint64_t Publisher::order_of(const Key& key) {
+    auto o = order_.emplace(key, next_order_);
+    if (o.second) ++next_order_;
+    return o.first->second;
+}
+
+// In first-send order, so that a topic's updates reach the stream in their
+// order again; false while some remain (no room, or the server refuses).
 bool Publisher::publish_retries() {
     for (;;) {
         if (!connected() || !has_room()) return false;
@@ -330,8 +338,8 @@ bool Publisher::publish_retries() {
             std::lock_guard<std::mutex> lock(mutex_);
             if (retries_.empty()) return true;
             if (std::chrono::steady_clock::now() < retry_after_) return false;
-            key = retries_.begin()->first;
-            msg = retries_.begin()->second;
+            key = retries_.begin()->second.first;
+            msg = retries_.begin()->second.second;
             retries_.erase(retries_.begin());
         }
         if (!send(msg, key)) {
@@ -455,6 +463,7 @@ void Publisher::on_ack(jsCtx*, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, 
     } else {
         if (known) {
             std::lock_guard<std::mutex> lock(p->mutex_);
+            p->order_.erase(key);
             // A duplicate may be a message stored before the chain began,
             // possibly the stream's last: something expecting it could then
             // be stored ahead of older ones. The chain starts on a message

@@ -24,9 +24,9 @@ namespace Bridge {
 // thread that publishes the queue's updates asynchronously, each with its
 // headers and an id made of (topic, packet, index). A message whose
 // acknowledgement fails, times out or is lost with a connection is kept
-// and published again under its id before anything newer, in id order, so
-// the stream stores it once. A commit marker goes out for a topic when its
-// commit point advanced (at most every 50 ms, and at the end).
+// and published again under its id before anything newer, in the order
+// the messages were first sent, so the stream stores it once. A commit marker goes out for a topic
+// when its commit point advanced (at most every 50 ms, and at the end).
 class Publisher {
   public:
     Publisher(const Options& options, UpdateQueue& queue, Metrics& metrics);
@@ -78,6 +78,8 @@ class Publisher {
     // stays with the caller.
     bool send(natsMsg*& msg, const Key& key);
     void keep_for_retry(const Key& key, natsMsg* msg);
+    // The message's first-send order, given on first use (mutex_ held).
+    uint64_t order_of(const Key& key);
     bool has_room() const;
     void wait_for_room();
     bool drained();
@@ -93,7 +95,12 @@ class Publisher {
 
     std::mutex mutex_;
     std::condition_variable acked_;
-    std::map<Key, natsMsg*> retries_;
+    // Messages to publish again, in the order they were first sent: a copy
+    // of one still on its way expects the message sent before it, so only
+    // that order stores it in its place, whatever it meets.
+    std::map<uint64_t, std::pair<Key, natsMsg*>> retries_;
+    std::map<Key, uint64_t> order_;  // first-send order of unacknowledged messages
+    uint64_t next_order_ = 0;
     std::map<int, long> marker_acked_;  // highest acknowledged marker per topic
     std::map<int, long> marker_sent_;   // publisher thread only
     std::chrono::steady_clock::time_point last_markers_;
