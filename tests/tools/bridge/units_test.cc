@@ -1,9 +1,10 @@
-// The bridge's pure parts: the subject token of instrument ids, and the
-// commit point, which may pass a packet only once every update of it and of
-// the packets before is acknowledged.
+// The bridge's pure parts: the subject token of instrument ids, the commit
+// point, which may pass a packet only once every update of it and of the
+// packets before is acknowledged, and the callbacks of a resumed topic.
 #include <gtest/gtest.h>
 
 #include "tests/test_table.h"
+#include "tools/bridge/bridge_spi.h"
 #include "tools/bridge/packet_ledger.h"
 #include "tools/bridge/subject.h"
 
@@ -78,6 +79,42 @@ TEST(BridgeLedger, APacketCutOffBlocksUntilItComesAgain) {
     EXPECT_EQ(ledger.points()[2].resume_from(), 41);
     EXPECT_EQ(ledger.points()[3].resume_from(), 8);
     EXPECT_EQ(ledger.points()[4].resume_from(), Bridge::PacketLedger::UNKNOWN);
+}
+
+// A topic resumed with first packet 3 and commit point 5, the front
+// starting at `from`: packets up to 5 only rebuild the library's records;
+// a front that lost packets 3 and 4 is borne, one that lost 6 or sends
+// packets from before 3 is not.
+TEST(BridgeSpi, AResumedTopicQueuesOnlyAfterItsCommitPoint) {
+    const struct {
+        long from;
+        bool fails;
+    } rows[] = {{3, false}, {5, false}, {6, false}, {7, true}, {2, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.from);
+        Bridge::Options options;
+        options.topics = {{100, false}};
+        Bridge::UpdateQueue queue(100);
+        Bridge::Metrics metrics({100});
+        Bridge::BridgeSpi spi(options, queue, metrics);
+        Bridge::PacketLedger::Point point;
+        point.first = 3;
+        point.commit = 5;
+        spi.begin_session(nullptr, {{100, point}});
+        CTarnXeloDepthMarketDataField depth = {};
+        for (long seq = row.from; seq <= 8; ++seq) {
+            spi.OnPackageStart(100, static_cast<int>(seq));
+            spi.OnRtnDepthMarketData(&depth);
+            spi.OnPackageEnd(100, static_cast<int>(seq));
+        }
+        EXPECT_EQ(spi.failed(), row.fails);
+        std::string queued;
+        for (Bridge::Update u; queue.pop(u, 0);)
+            queued += std::to_string(u.seq) + (u.kind == Bridge::Update::DATA ? "d " : "e ");
+        if (!row.fails) {
+            EXPECT_EQ(queued, "6d 6e 7d 7e 8d 8e ");
+        }
+    }
 }
 
 }  // namespace
