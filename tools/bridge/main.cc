@@ -282,12 +282,14 @@ int main(int argc, char** argv) {
     if (options.metrics_port >= 0 &&
         !server.start(options.metrics_host, options.metrics_port, error))
         return fail(EXIT_SETUP, error);
-    for (const auto& c : publisher.ledger().points())
-        if (!options.quiet)
-            fprintf(stderr,
-                    "xelmd-bridge: topic %d continues after packet %ld (replayed from packet "
-                    "%ld)\n",
-                    c.first, c.second.commit, c.second.resume_from());
+    for (const auto& c : publisher.ledger().points()) {
+        if (options.quiet) continue;
+        fprintf(stderr, "xelmd-bridge: topic %d continues after packet %ld", c.first,
+                c.second.commit);
+        if (c.second.resume_from() <= c.second.commit)
+            fprintf(stderr, " (replayed from packet %ld)", c.second.resume_from());
+        fputc('\n', stderr);
+    }
 
     publisher.start();
     StatusLine status(options, metrics, publisher);
