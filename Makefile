@@ -25,6 +25,7 @@ bench: configure
 	@python3 bench/report.py $(BUILD)/bench $(BENCH_ARGS)
 	@python3 bench/e2e/run.py --build $(BUILD) $(E2E_ARGS)
 	@python3 bench/footprint/run.py $(BUILD)
+	@python3 bench/bridge/run.py --build $(BUILD) $(BRIDGE_BENCH_ARGS)
 	@$(MAKE) --no-print-directory bench-python
 
 # Updates per second into Python beside the C++ receiver, with the
@@ -86,7 +87,7 @@ fuzz:
 
 # Builds only what is installed, then installs it. The prefix is configured
 # too: the front simulator looks for its test key under it.
-INSTALL_TARGETS = xelmdapi xelmd-front xelmd-watch xelmd-record xelmd-python
+INSTALL_TARGETS = xelmdapi xelmd-front xelmd-watch xelmd-record xelmd-bridge xelmd-python
 install: configure
 	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(abspath $(PREFIX)) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS) --target $(INSTALL_TARGETS)
@@ -105,3 +106,11 @@ DEMO_SECONDS ?= 8
 demo: configure
 	cmake --build $(BUILD) -j $(JOBS) --target xelmd-front xelmd-watch
 	@tools/front/demo.sh $(BUILD) $(DEMO_SECONDS)
+
+# The same simulator published into NATS: nats-server with JetStream in a
+# temporary directory, xelmd-bridge and the NATS consumer example following
+# one instrument for DEMO_SECONDS; everything stops and is removed after.
+.PHONY: demo-bridge
+demo-bridge: configure
+	cmake --build $(BUILD) -j $(JOBS) --target xelmd-front xelmd-bridge nats_consumer
+	@scripts/demo-bridge.sh $(BUILD) $(DEMO_SECONDS)

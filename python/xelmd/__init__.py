@@ -21,7 +21,7 @@ from . import _xelmd
 
 __all__ = ["Api", "Spi", "Record", "ApiError", "LoginError", "FeedOverflow", "Feed",
            "Update", "RESUME_FROM_BEGINNING", "RESUME_FROM_SAVED", "RESUME_FROM_NOW",
-           "depth_dtype", "reason_text", "result_text"]
+           "depth_dtype", "bridge_dtype", "reason_text", "result_text"]
 
 RESUME_FROM_BEGINNING = 0
 RESUME_FROM_SAVED = 1
@@ -108,6 +108,37 @@ def depth_dtype():
     """The NumPy dtype of ``Feed.read_batch`` rows: the depth record's members at
     their C offsets, then ``Topic`` and ``SequenceNo``."""
     return _xelmd.depth_dtype()
+
+
+# The binary payload of xelmd-bridge: a 32-byte little-endian header, then the
+# depth record as the library lays it out.
+_BRIDGE_HEADER = [("Magic", "S2", 0), ("Version", "u1", 2), ("HeaderLength", "u1", 3),
+                  ("RecordLength", "<u4", 4), ("Topic", "<i4", 8), ("Index", "<u4", 12),
+                  ("SequenceNo", "<i8", 16), ("BridgeTimeNs", "<i8", 24)]
+_BRIDGE_HEADER_SIZE = 32
+
+
+def bridge_dtype():
+    """The NumPy dtype of one binary message of ``xelmd-bridge --format binary``:
+    the header (``Magic`` b"XB", ``Version`` 1, ``HeaderLength`` 32,
+    ``RecordLength``, ``Topic``, ``Index`` inside the packet, ``SequenceNo``,
+    ``BridgeTimeNs`` when the update reached the bridge), then the depth
+    record's members.  ``numpy.frombuffer(payload, dtype=xelmd.bridge_dtype())``
+    reads a payload of version 1; check ``Magic`` and ``Version`` first."""
+    depth = _xelmd.depth_dtype()
+    names = [n for n, _, _ in _BRIDGE_HEADER]
+    formats = [f for _, f, _ in _BRIDGE_HEADER]
+    offsets = [o for _, _, o in _BRIDGE_HEADER]
+    for name in depth.names:
+        form, offset = depth.fields[name][:2]
+        if offset >= _xelmd.DEPTH_RECORD_SIZE:
+            continue  # Topic and SequenceNo follow the record in read_batch rows only
+        names.append(name)
+        formats.append(form)
+        offsets.append(_BRIDGE_HEADER_SIZE + offset)
+    import numpy
+    return numpy.dtype({"names": names, "formats": formats, "offsets": offsets,
+                        "itemsize": _BRIDGE_HEADER_SIZE + _xelmd.DEPTH_RECORD_SIZE})
 
 
 class Feed:
