@@ -1,6 +1,8 @@
 #include "tools/record/depth_text.h"
 
 #include <cfloat>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,21 +50,26 @@ bool parse_int(const char* text, int& value) {
     return true;
 }
 
-void append_json_string(const char* text, std::string& out) {
+// Runs of plain bytes go in at once; the text stops at a NUL as the
+// descriptor's text does.
+void append_json_string(const char* text, size_t size, std::string& out) {
     out += '"';
-    for (const char* p = text; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
+    size_t plain = 0;
+    for (size_t i = 0; i < size && text[i] != '\0'; ++i) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c != '"' && c != '\\' && c >= 0x20) continue;
+        out.append(text + plain, i - plain);
+        plain = i + 1;
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else {
             char esc[8];
             snprintf(esc, sizeof esc, "\\u%04x", c);
             out += esc;
-        } else {
-            out += static_cast<char>(c);
         }
     }
+    out.append(text + plain, strnlen(text + plain, size - plain));
     out += '"';
 }
 
@@ -70,6 +77,51 @@ void append_json_string(const char* text, std::string& out) {
 void blank_separators(char* text) {
     for (char* p = text; *p; ++p)
         if (*p == ',' || *p == '\n' || *p == '\r') *p = ' ';
+}
+
+// "%.15g" text of a value whose shortest round-trip form has at most 15
+// significant digits: then rounding to 15 digits gives those digits back
+// (they lie within half a unit in the last place, far inside half a unit of
+// the 15th digit), so the text is those digits laid out as %g lays them out.
+// shortest is std::to_chars' scientific form, e.g. "-4.1236e+03".
+int g15_from_shortest(const char* shortest, const char* end, char* out) {
+    const char* p = shortest;
+    char* o = out;
+    if (*p == '-') *o++ = *p++;
+    char digits[20];
+    int n = 0;
+    for (; p < end && *p != 'e'; ++p)
+        if (*p != '.') digits[n++] = *p;
+    int exponent = 0;
+    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+    if (exponent < -4 || exponent >= 15) {
+        *o++ = digits[0];
+        if (n > 1) *o++ = '.';
+        for (int i = 1; i < n; ++i) *o++ = digits[i];
+        *o++ = 'e';
+        *o++ = exponent < 0 ? '-' : '+';
+        int e = exponent < 0 ? -exponent : exponent;
+        if (e >= 100) *o++ = static_cast<char>('0' + e / 100);
+        *o++ = static_cast<char>('0' + e / 10 % 10);
+        *o++ = static_cast<char>('0' + e % 10);
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i) *o++ = i < n ? digits[i] : '0';
+        if (n > exponent + 1) *o++ = '.';
+        for (int i = exponent + 1; i < n; ++i) *o++ = digits[i];
+    } else {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = -1; i > exponent; --i) *o++ = '0';
+        for (int i = 0; i < n; ++i) *o++ = digits[i];
+    }
+    return static_cast<int>(o - out);
+}
+
+// Whether the shortest form has at most 15 significant digits.
+bool at_most_15_digits(const char* shortest, const char* end) {
+    int n = 0;
+    for (const char* p = shortest; p < end && *p != 'e'; ++p) n += *p >= '0' && *p <= '9';
+    return n <= 15;
 }
 
 }  // namespace
@@ -86,9 +138,58 @@ DepthText::DepthText() : csv_(false, CELL_SIZE), reader_(false, CELL_SIZE) {
     for (int i = 0; i < desc.member_count; ++i) csv_.add_head(desc.members[i].name);
     csv_.add_head(TOPIC_COLUMN);
     csv_.add_head(SEQUENCE_COLUMN);
+    for (int i = 0; i < desc.member_count; ++i) {
+        std::string key = i > 0 ? "," : "";
+        append_json_string(desc.members[i].name, strlen(desc.members[i].name), key);
+        json_keys_.push_back(key + ":");
+    }
 }
 
+// The common case (prices: at most 15 significant digits) comes from
+// std::to_chars' shortest form; the others try %.15g..%.17g as before, with
+// std::to_chars (which prints what printf's "%.*g" prints) and
+// std::from_chars (which reads as strtod does), both without the locale and
+// format parsing that made snprintf/strtod the JSON writer's main cost.
+// Non-finite values, and texts beyond the range from_chars reports, keep the
+// C library's own answer.
 bool DepthText::exact_decimal(double value, char* text, int size) {
+    if (!std::isfinite(value)) return libc_exact_decimal(value, text, size);
+    char digits[40];
+    auto shortest =
+        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific);
+    // Subnormals have too few bits for the argument above.
+    const bool normal = value == 0 || std::fabs(value) >= DBL_MIN;
+    if (normal && shortest.ec == std::errc() && at_most_15_digits(digits, shortest.ptr)) {
+        char out[40];
+        const int n = g15_from_shortest(digits, shortest.ptr, out);
+        if (n >= size) return false;
+        memcpy(text, out, static_cast<size_t>(n));
+        text[n] = '\0';
+        return true;
+    }
+    for (int precision = 15; precision <= 17; ++precision) {
+        auto end = std::to_chars(digits, digits + sizeof digits - 1, value,
+                                 std::chars_format::general, precision);
+        const int n = static_cast<int>(end.ptr - digits);
+        if (end.ec != std::errc() || n >= size) return false;
+        double back = 0;
+        auto read = std::from_chars(digits, end.ptr, back);
+        if (read.ec == std::errc::result_out_of_range) {
+            *end.ptr = '\0';
+            back = strtod(digits, nullptr);
+        } else if (read.ec != std::errc() || read.ptr != end.ptr) {
+            return false;
+        }
+        if (memcmp(&back, &value, sizeof value) == 0) {
+            memcpy(text, digits, static_cast<size_t>(n));
+            text[n] = '\0';
+            return true;
+        }
+    }
+    return false;
+}
+
+bool DepthText::libc_exact_decimal(double value, char* text, int size) {
     for (int precision = 15; precision <= 17; ++precision) {
         int n = snprintf(text, static_cast<size_t>(size), "%.*g", precision, value);
         if (n <= 0 || n >= size) return false;
@@ -143,6 +244,36 @@ bool DepthText::append_csv(const DepthRow& row, std::string& out) {
     return true;
 }
 
+// A member's text as the descriptor prints it (nulls empty), with doubles in
+// their exact form; -1 when it does not fit. Doubles, 32-bit integers and
+// strings, nearly every member, avoid the descriptor's printf.
+int DepthText::member_text(const Base::FieldDesc::MemberDesc& m, const char* value, char* text,
+                           int size) {
+    if (m.type == TYPE_FLOAT64) {
+        double v;
+        memcpy(&v, value, sizeof v);
+        if (v == DBL_MAX) return 0;
+        if (exact_decimal(v, text, size)) return static_cast<int>(strlen(text));
+    } else if (m.type == TYPE_INT32) {
+        int32_t v;
+        memcpy(&v, value, sizeof v);
+        if (v == INT32_MAX) return 0;
+        auto end = std::to_chars(text, text + size, v);
+        return end.ec == std::errc() && end.ptr < text + size ? static_cast<int>(end.ptr - text)
+                                                              : -1;
+    } else if (m.type == TYPE_STRING && m.size > 0) {
+        const int n = static_cast<int>(strnlen(value, static_cast<size_t>(m.size)));
+        if (n >= size) return -1;
+        memcpy(text, value, static_cast<size_t>(n));
+        return n;
+    }
+    char hex[40];
+    char* hexbuf = m.type == TYPE_FLOAT64 ? hex : nullptr;
+    int n = Base::FieldDesc::print_member(nullptr, m.type, value, false, m.size, false, hexbuf);
+    if (n < 0 || n >= size) return -1;
+    return Base::FieldDesc::print_member(text, m.type, value, false, m.size, false, hexbuf);
+}
+
 bool DepthText::append_json(const DepthRow& row, std::string& out) const {
     const Base::FieldDesc& desc = descriptor();
     char text[CELL_SIZE];
@@ -150,25 +281,21 @@ bool DepthText::append_json(const DepthRow& row, std::string& out) const {
     for (int i = 0; i < desc.member_count; ++i) {
         const Base::FieldDesc::MemberDesc& m = desc.members[i];
         const char* value = reinterpret_cast<const char*>(&row.depth) + m.offset;
-        double v = 0;
-        if (m.type == TYPE_FLOAT64) memcpy(&v, value, sizeof v);
-        bool exact = m.type == TYPE_FLOAT64 && v != DBL_MAX && exact_decimal(v, text, sizeof text);
-        if (!exact) {
-            char hex[40];
-            int n = Base::FieldDesc::print_member(nullptr, m.type, value, false, m.size, false,
-                                                  m.type == TYPE_FLOAT64 ? hex : nullptr);
-            if (n < 0 || n >= static_cast<int>(sizeof text)) return false;
-            Base::FieldDesc::print_member(text, m.type, value, false, m.size, false,
-                                          m.type == TYPE_FLOAT64 ? hex : nullptr);
-        }
-        if (i > 0) out += ',';
-        append_json_string(m.name, out);
-        out += ':';
-        append_json_string(text, out);
+        const int n = member_text(m, value, text, sizeof text);
+        if (n < 0) return false;
+        out += json_keys_[static_cast<size_t>(i)];
+        append_json_string(text, static_cast<size_t>(n), out);
     }
-    snprintf(text, sizeof text, ",\"%s\":\"%d\",\"%s\":\"%d\"}\n", TOPIC_COLUMN, row.topic,
-             SEQUENCE_COLUMN, row.sequence);
-    out += text;
+    char* end = text;
+    for (int i = 0; i < 2; ++i) {
+        const char* key = i == 0 ? ",\"Topic\":\"" : ",\"SequenceNo\":\"";
+        const size_t length = strlen(key);
+        memcpy(end, key, length);
+        end = std::to_chars(end + length, text + 64, i == 0 ? row.topic : row.sequence).ptr;
+        *end++ = '"';
+    }
+    memcpy(end, "}\n", 2);
+    out.append(text, static_cast<size_t>(end + 2 - text));
     return true;
 }
 
