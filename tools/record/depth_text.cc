@@ -1,5 +1,6 @@
 #include "tools/record/depth_text.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -50,27 +51,27 @@ bool parse_int(const char* text, int& value) {
     return true;
 }
 
-// Runs of plain bytes go in at once; the text stops at a NUL as the
-// descriptor's text does.
-void append_json_string(const char* text, size_t size, std::string& out) {
-    out += '"';
-    size_t plain = 0;
+// Writes text (up to size bytes or a NUL, as the descriptor's text ends)
+// JSON-quoted at p, which has room for 2 + 6 * size bytes; returns the end.
+char* put_json_string(char* p, const char* text, size_t size) {
+    static const char HEX[] = "0123456789abcdef";
+    *p++ = '"';
     for (size_t i = 0; i < size && text[i] != '\0'; ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c != '"' && c != '\\' && c >= 0x20) continue;
-        out.append(text + plain, i - plain);
-        plain = i + 1;
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
+            *p++ = '\\';
+            *p++ = static_cast<char>(c);
+        } else if (c < 0x20) {
+            memcpy(p, "\\u00", 4);
+            p[4] = HEX[c >> 4];
+            p[5] = HEX[c & 15];
+            p += 6;
         } else {
-            char esc[8];
-            snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
+            *p++ = static_cast<char>(c);
         }
     }
-    out.append(text + plain, strnlen(text + plain, size - plain));
-    out += '"';
+    *p++ = '"';
+    return p;
 }
 
 // A CSV cell without quoting cannot hold these; they become blanks.
@@ -139,9 +140,11 @@ DepthText::DepthText() : csv_(false, CELL_SIZE), reader_(false, CELL_SIZE) {
     csv_.add_head(TOPIC_COLUMN);
     csv_.add_head(SEQUENCE_COLUMN);
     for (int i = 0; i < desc.member_count; ++i) {
-        std::string key = i > 0 ? "," : "";
-        append_json_string(desc.members[i].name, strlen(desc.members[i].name), key);
-        json_keys_.push_back(key + ":");
+        const char* name = desc.members[i].name;
+        std::string key(3 + 6 * strlen(name), '\0');
+        char* end = put_json_string(&key[0], name, strlen(name));
+        key.resize(static_cast<size_t>(end - key.data()));
+        json_keys_.push_back((i > 0 ? "," : "") + key + ":");
     }
 }
 
@@ -274,28 +277,40 @@ int DepthText::member_text(const Base::FieldDesc::MemberDesc& m, const char* val
     return Base::FieldDesc::print_member(text, m.type, value, false, m.size, false, hexbuf);
 }
 
+// Written in place into out, grown ahead of each member to its worst case
+// (every byte escaped), and cut to length at the end.
 bool DepthText::append_json(const DepthRow& row, std::string& out) const {
     const Base::FieldDesc& desc = descriptor();
     char text[CELL_SIZE];
-    out += '{';
+    size_t used = out.size();
+    out.resize(used + 2048);
+    out[used++] = '{';
     for (int i = 0; i < desc.member_count; ++i) {
         const Base::FieldDesc::MemberDesc& m = desc.members[i];
         const char* value = reinterpret_cast<const char*>(&row.depth) + m.offset;
         const int n = member_text(m, value, text, sizeof text);
-        if (n < 0) return false;
-        out += json_keys_[static_cast<size_t>(i)];
-        append_json_string(text, static_cast<size_t>(n), out);
+        if (n < 0) {
+            out.resize(used);
+            return false;
+        }
+        const std::string& key = json_keys_[static_cast<size_t>(i)];
+        const size_t need = used + key.size() + 2 + 6 * static_cast<size_t>(n) + 64;
+        if (out.size() < need) out.resize(std::max(need, 2 * out.size()));
+        char* p = &out[used];
+        memcpy(p, key.data(), key.size());
+        p = put_json_string(p + key.size(), text, static_cast<size_t>(n));
+        used = static_cast<size_t>(p - out.data());
     }
-    char* end = text;
+    char* p = &out[used];
     for (int i = 0; i < 2; ++i) {
         const char* key = i == 0 ? ",\"Topic\":\"" : ",\"SequenceNo\":\"";
         const size_t length = strlen(key);
-        memcpy(end, key, length);
-        end = std::to_chars(end + length, text + 64, i == 0 ? row.topic : row.sequence).ptr;
-        *end++ = '"';
+        memcpy(p, key, length);
+        p = std::to_chars(p + length, p + 40, i == 0 ? row.topic : row.sequence).ptr;
+        *p++ = '"';
     }
-    memcpy(end, "}\n", 2);
-    out.append(text, static_cast<size_t>(end + 2 - text));
+    memcpy(p, "}\n", 2);
+    out.resize(static_cast<size_t>(p + 2 - out.data()));
     return true;
 }
 
