@@ -118,10 +118,12 @@ int g15_from_shortest(const char* shortest, const char* end, char* out) {
     return static_cast<int>(o - out);
 }
 
-// Whether the shortest form has at most 15 significant digits.
+// Whether a shortest form (plain or scientific) has at most 15 significant
+// digits; a plain form's leading zeros do not count.
 bool at_most_15_digits(const char* shortest, const char* end) {
     int n = 0;
-    for (const char* p = shortest; p < end && *p != 'e'; ++p) n += *p >= '0' && *p <= '9';
+    for (const char* p = shortest; p < end && *p != 'e'; ++p)
+        n += *p >= (n == 0 ? '1' : '0') && *p <= '9';
     return n <= 15;
 }
 
@@ -158,6 +160,18 @@ DepthText::DepthText() : csv_(false, CELL_SIZE), reader_(false, CELL_SIZE) {
 bool DepthText::exact_decimal(double value, char* text, int size) {
     if (!std::isfinite(value)) return libc_exact_decimal(value, text, size);
     char digits[40];
+    // Where %.15g prints plain decimals, its text is the shortest plain form.
+    const double magnitude = std::fabs(value);
+    if (magnitude >= 1e-4 && magnitude < 1e15) {
+        auto fixed = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
+        const int n = static_cast<int>(fixed.ptr - digits);
+        if (fixed.ec == std::errc() && at_most_15_digits(digits, fixed.ptr)) {
+            if (n >= size) return false;
+            memcpy(text, digits, static_cast<size_t>(n));
+            text[n] = '\0';
+            return true;
+        }
+    }
     auto shortest =
         std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific);
     // Subnormals have too few bits for the argument above.
