@@ -118,13 +118,20 @@ int g15_from_shortest(const char* shortest, const char* end, char* out) {
     return static_cast<int>(o - out);
 }
 
-// Whether a shortest form (plain or scientific) has at most 15 significant
-// digits; a plain form's leading zeros do not count.
-bool at_most_15_digits(const char* shortest, const char* end) {
+// Significant digits of a shortest form, plain or scientific (a plain
+// form's leading zeros do not count, an integer's trailing zeros do).
+int significant_digits(const char* shortest, const char* end) {
     int n = 0;
     for (const char* p = shortest; p < end && *p != 'e'; ++p)
         n += *p >= (n == 0 ? '1' : '0') && *p <= '9';
-    return n <= 15;
+    return n;
+}
+
+bool put_text(const char* digits, int n, char* text, int size) {
+    if (n >= size) return false;
+    memcpy(text, digits, static_cast<size_t>(n));
+    text[n] = '\0';
+    return true;
 }
 
 }  // namespace
@@ -160,31 +167,28 @@ DepthText::DepthText() : csv_(false, CELL_SIZE), reader_(false, CELL_SIZE) {
 bool DepthText::exact_decimal(double value, char* text, int size) {
     if (!std::isfinite(value)) return libc_exact_decimal(value, text, size);
     char digits[40];
-    // Where %.15g prints plain decimals, its text is the shortest plain form.
+    int needed = 0;  // significant digits of the shortest form
     const double magnitude = std::fabs(value);
     if (magnitude >= 1e-4 && magnitude < 1e15) {
-        auto fixed = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
-        const int n = static_cast<int>(fixed.ptr - digits);
-        if (fixed.ec == std::errc() && at_most_15_digits(digits, fixed.ptr)) {
-            if (n >= size) return false;
-            memcpy(text, digits, static_cast<size_t>(n));
-            text[n] = '\0';
-            return true;
+        // Where %.15g prints plain decimals, its text is the shortest plain form.
+        auto plain = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
+        if (plain.ec != std::errc()) return libc_exact_decimal(value, text, size);
+        needed = significant_digits(digits, plain.ptr);
+        if (needed <= 15) return put_text(digits, static_cast<int>(plain.ptr - digits), text, size);
+    } else {
+        auto shortest =
+            std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific);
+        if (shortest.ec != std::errc()) return libc_exact_decimal(value, text, size);
+        needed = significant_digits(digits, shortest.ptr);
+        // Subnormals have too few bits for the argument above.
+        if (needed <= 15 && (value == 0 || magnitude >= DBL_MIN)) {
+            char out[40];
+            return put_text(out, g15_from_shortest(digits, shortest.ptr, out), text, size);
         }
     }
-    auto shortest =
-        std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific);
-    // Subnormals have too few bits for the argument above.
-    const bool normal = value == 0 || std::fabs(value) >= DBL_MIN;
-    if (normal && shortest.ec == std::errc() && at_most_15_digits(digits, shortest.ptr)) {
-        char out[40];
-        const int n = g15_from_shortest(digits, shortest.ptr, out);
-        if (n >= size) return false;
-        memcpy(text, out, static_cast<size_t>(n));
-        text[n] = '\0';
-        return true;
-    }
-    for (int precision = 15; precision <= 17; ++precision) {
+    // Fewer digits than the shortest form never read back. A small buffer
+    // tries them all: one of them may already not fit.
+    for (int precision = size >= 32 ? std::max(15, needed) : 15; precision <= 17; ++precision) {
         auto end = std::to_chars(digits, digits + sizeof digits - 1, value,
                                  std::chars_format::general, precision);
         const int n = static_cast<int>(end.ptr - digits);
@@ -197,11 +201,7 @@ bool DepthText::exact_decimal(double value, char* text, int size) {
         } else if (read.ec != std::errc() || read.ptr != end.ptr) {
             return false;
         }
-        if (memcmp(&back, &value, sizeof value) == 0) {
-            memcpy(text, digits, static_cast<size_t>(n));
-            text[n] = '\0';
-            return true;
-        }
+        if (memcmp(&back, &value, sizeof value) == 0) return put_text(digits, n, text, size);
     }
     return false;
 }
