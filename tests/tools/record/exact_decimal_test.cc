@@ -33,42 +33,15 @@ void expect_same(double value, int size = 64) {
 
 TEST(ExactDecimal, EdgeValuesMatchTheLibcForm) {
     const double inf = std::numeric_limits<double>::infinity();
-    const double edges[] = {0.0,
-                            -0.0,
-                            0.1,
-                            -0.1,
-                            0.3,
-                            1.0 / 3,
-                            1,
-                            -1,
-                            123456789,
-                            1e15,
-                            1e16,
-                            1e17,
-                            9007199254740993.0,
-                            9999999999999998.0,
-                            1e15 + 0.3,
-                            123456789012345.67,
-                            1e21,
-                            1e22,
-                            1e-5,
-                            1e-4,
-                            1.5e-7,
-                            5e-324,
-                            -5e-324,
-                            2.2250738585072009e-308,
-                            DBL_MIN,
-                            DBL_MAX,
-                            -DBL_MAX,
-                            std::nextafter(DBL_MAX, 0.0),
-                            inf,
-                            -inf,
-                            std::numeric_limits<double>::quiet_NaN(),
-                            -std::numeric_limits<double>::quiet_NaN(),
-                            from_bits(0x7FF0000000000123UL),
-                            3000.2,
-                            4123.6,
-                            0.000123};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // clang-format off
+    const double edges[] = {
+        0.0, -0.0, 0.1, -0.1, 0.3, 1.0 / 3, 1, -1, 123456789, 3000.2, 4123.6, 0.000123,
+        1e15, 1e16, 1e17, 9007199254740993.0, 9999999999999998.0, 1e15 + 0.3,
+        123456789012345.67, 1e21, 1e22, 1e-5, 1e-4, 1.5e-7, 5e-324, -5e-324,
+        2.2250738585072009e-308, DBL_MIN, DBL_MAX, -DBL_MAX, std::nextafter(DBL_MAX, 0.0),
+        inf, -inf, nan, -nan, from_bits(0x7FF0000000000123UL)};
+    // clang-format on
     for (double d : edges) expect_same(d);
     // A buffer too small for the text: both refuse.
     for (int size : {1, 2, 4, 6, 16, 17, 20, 21, 22, 23, 24}) {
