@@ -1,10 +1,14 @@
 #include "tools/bridge/subject.h"
 
+#include <charconv>
+
 namespace Bridge {
 
-std::string Subject::map_instrument(const char* id, size_t size) {
+namespace {
+
+void append_mapped(const char* id, size_t size, std::string& out) {
     static const char HEX[] = "0123456789ABCDEF";
-    std::string out;
+    const size_t start = out.size();
     for (size_t i = 0; i < size && id[i] != '\0'; ++i) {
         unsigned char c = static_cast<unsigned char>(id[i]);
         bool kept = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -17,11 +21,33 @@ std::string Subject::map_instrument(const char* id, size_t size) {
             out += HEX[c & 15];
         }
     }
-    return out.empty() ? "%" : out;
+    if (out.size() == start) out += '%';
 }
 
+void append_number(long value, std::string& out) {
+    char text[24];
+    out.append(text,
+               static_cast<size_t>(std::to_chars(text, text + sizeof text, value).ptr - text));
+}
+
+}  // namespace
+
+std::string Subject::map_instrument(const char* id, size_t size) {
+    std::string out;
+    append_mapped(id, size, out);
+    return out;
+}
+
+// Built in one string: this runs once for every update published.
 std::string Subject::data(const std::string& prefix, int topic, const char* id, size_t size) {
-    return prefix + "." + std::to_string(topic) + "." + map_instrument(id, size);
+    std::string out;
+    out.reserve(prefix.size() + 16 + 3 * size);
+    out += prefix;
+    out += '.';
+    append_number(topic, out);
+    out += '.';
+    append_mapped(id, size, out);
+    return out;
 }
 
 std::string Subject::commit(const std::string& prefix, int topic) {
@@ -29,7 +55,13 @@ std::string Subject::commit(const std::string& prefix, int topic) {
 }
 
 std::string Subject::data_id(int topic, long seq, int index) {
-    return std::to_string(topic) + ":" + std::to_string(seq) + ":" + std::to_string(index);
+    std::string out;
+    append_number(topic, out);
+    out += ':';
+    append_number(seq, out);
+    out += ':';
+    append_number(index, out);
+    return out;
 }
 
 std::string Subject::commit_id(int topic, long seq) {

@@ -1,6 +1,9 @@
 #include "tools/record/depth_text.h"
 
+#include <algorithm>
 #include <cfloat>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,28 +51,87 @@ bool parse_int(const char* text, int& value) {
     return true;
 }
 
-void append_json_string(const char* text, std::string& out) {
-    out += '"';
-    for (const char* p = text; *p; ++p) {
-        unsigned char c = static_cast<unsigned char>(*p);
+// Writes text (up to size bytes or a NUL, as the descriptor's text ends)
+// JSON-quoted at p, which has room for 2 + 6 * size bytes; returns the end.
+char* put_json_string(char* p, const char* text, size_t size) {
+    static const char HEX[] = "0123456789abcdef";
+    *p++ = '"';
+    for (size_t i = 0; i < size && text[i] != '\0'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
+            *p++ = '\\';
+            *p++ = static_cast<char>(c);
         } else if (c < 0x20) {
-            char esc[8];
-            snprintf(esc, sizeof esc, "\\u%04x", c);
-            out += esc;
+            memcpy(p, "\\u00", 4);
+            p[4] = HEX[c >> 4];
+            p[5] = HEX[c & 15];
+            p += 6;
         } else {
-            out += static_cast<char>(c);
+            *p++ = static_cast<char>(c);
         }
     }
-    out += '"';
+    *p++ = '"';
+    return p;
 }
 
 // A CSV cell without quoting cannot hold these; they become blanks.
 void blank_separators(char* text) {
     for (char* p = text; *p; ++p)
         if (*p == ',' || *p == '\n' || *p == '\r') *p = ' ';
+}
+
+// "%.15g" text of a value whose shortest round-trip form has at most 15
+// significant digits: then rounding to 15 digits gives those digits back
+// (they lie within half a unit in the last place, far inside half a unit of
+// the 15th digit), so the text is those digits laid out as %g lays them out.
+// shortest is std::to_chars' scientific form, e.g. "-4.1236e+03".
+int g15_from_shortest(const char* shortest, const char* end, char* out) {
+    const char* p = shortest;
+    char* o = out;
+    if (*p == '-') *o++ = *p++;
+    char digits[20];
+    int n = 0;
+    for (; p < end && *p != 'e'; ++p)
+        if (*p != '.') digits[n++] = *p;
+    int exponent = 0;
+    std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+    if (exponent < -4 || exponent >= 15) {
+        *o++ = digits[0];
+        if (n > 1) *o++ = '.';
+        for (int i = 1; i < n; ++i) *o++ = digits[i];
+        *o++ = 'e';
+        *o++ = exponent < 0 ? '-' : '+';
+        int e = exponent < 0 ? -exponent : exponent;
+        if (e >= 100) *o++ = static_cast<char>('0' + e / 100);
+        *o++ = static_cast<char>('0' + e / 10 % 10);
+        *o++ = static_cast<char>('0' + e % 10);
+    } else if (exponent >= 0) {
+        for (int i = 0; i <= exponent; ++i) *o++ = i < n ? digits[i] : '0';
+        if (n > exponent + 1) *o++ = '.';
+        for (int i = exponent + 1; i < n; ++i) *o++ = digits[i];
+    } else {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = -1; i > exponent; --i) *o++ = '0';
+        for (int i = 0; i < n; ++i) *o++ = digits[i];
+    }
+    return static_cast<int>(o - out);
+}
+
+// Significant digits of a shortest form, plain or scientific (a plain
+// form's leading zeros do not count, an integer's trailing zeros do).
+int significant_digits(const char* shortest, const char* end) {
+    int n = 0;
+    for (const char* p = shortest; p < end && *p != 'e'; ++p)
+        n += *p >= (n == 0 ? '1' : '0') && *p <= '9';
+    return n;
+}
+
+bool put_text(const char* digits, int n, char* text, int size) {
+    if (n >= size) return false;
+    memcpy(text, digits, static_cast<size_t>(n));
+    text[n] = '\0';
+    return true;
 }
 
 }  // namespace
@@ -86,9 +148,65 @@ DepthText::DepthText() : csv_(false, CELL_SIZE), reader_(false, CELL_SIZE) {
     for (int i = 0; i < desc.member_count; ++i) csv_.add_head(desc.members[i].name);
     csv_.add_head(TOPIC_COLUMN);
     csv_.add_head(SEQUENCE_COLUMN);
+    for (int i = 0; i < desc.member_count; ++i) {
+        const char* name = desc.members[i].name;
+        std::string key(3 + 6 * strlen(name), '\0');
+        char* end = put_json_string(&key[0], name, strlen(name));
+        key.resize(static_cast<size_t>(end - key.data()));
+        json_keys_.push_back((i > 0 ? "," : "") + key + ":");
+    }
 }
 
+// The common case (prices: at most 15 significant digits) comes from
+// std::to_chars' shortest form; the others try %.15g..%.17g as before, with
+// std::to_chars (which prints what printf's "%.*g" prints) and
+// std::from_chars (which reads as strtod does), both without the locale and
+// format parsing that made snprintf/strtod the JSON writer's main cost.
+// Non-finite values, and texts beyond the range from_chars reports, keep the
+// C library's own answer.
 bool DepthText::exact_decimal(double value, char* text, int size) {
+    if (!std::isfinite(value)) return libc_exact_decimal(value, text, size);
+    char digits[40];
+    int needed = 0;  // significant digits of the shortest form
+    const double magnitude = std::fabs(value);
+    if (magnitude >= 1e-4 && magnitude < 1e15) {
+        // Where %.15g prints plain decimals, its text is the shortest plain form.
+        auto plain = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed);
+        if (plain.ec != std::errc()) return libc_exact_decimal(value, text, size);
+        needed = significant_digits(digits, plain.ptr);
+        if (needed <= 15) return put_text(digits, static_cast<int>(plain.ptr - digits), text, size);
+    } else {
+        auto shortest =
+            std::to_chars(digits, digits + sizeof digits, value, std::chars_format::scientific);
+        if (shortest.ec != std::errc()) return libc_exact_decimal(value, text, size);
+        needed = significant_digits(digits, shortest.ptr);
+        // Subnormals have too few bits for the argument above.
+        if (needed <= 15 && (value == 0 || magnitude >= DBL_MIN)) {
+            char out[40];
+            return put_text(out, g15_from_shortest(digits, shortest.ptr, out), text, size);
+        }
+    }
+    // Fewer digits than the shortest form never read back. A small buffer
+    // tries them all: one of them may already not fit.
+    for (int precision = size >= 32 ? std::max(15, needed) : 15; precision <= 17; ++precision) {
+        auto end = std::to_chars(digits, digits + sizeof digits - 1, value,
+                                 std::chars_format::general, precision);
+        const int n = static_cast<int>(end.ptr - digits);
+        if (end.ec != std::errc() || n >= size) return false;
+        double back = 0;
+        auto read = std::from_chars(digits, end.ptr, back);
+        if (read.ec == std::errc::result_out_of_range) {
+            *end.ptr = '\0';
+            back = strtod(digits, nullptr);
+        } else if (read.ec != std::errc() || read.ptr != end.ptr) {
+            return false;
+        }
+        if (memcmp(&back, &value, sizeof value) == 0) return put_text(digits, n, text, size);
+    }
+    return false;
+}
+
+bool DepthText::libc_exact_decimal(double value, char* text, int size) {
     for (int precision = 15; precision <= 17; ++precision) {
         int n = snprintf(text, static_cast<size_t>(size), "%.*g", precision, value);
         if (n <= 0 || n >= size) return false;
@@ -143,32 +261,70 @@ bool DepthText::append_csv(const DepthRow& row, std::string& out) {
     return true;
 }
 
+// A member's text as the descriptor prints it (nulls empty), with doubles in
+// their exact form; -1 when it does not fit. Doubles, 32-bit integers and
+// strings, nearly every member, avoid the descriptor's printf.
+int DepthText::member_text(const Base::FieldDesc::MemberDesc& m, const char* value, char* text,
+                           int size) {
+    if (m.type == TYPE_FLOAT64) {
+        double v;
+        memcpy(&v, value, sizeof v);
+        if (v == DBL_MAX) return 0;
+        if (exact_decimal(v, text, size)) return static_cast<int>(strlen(text));
+    } else if (m.type == TYPE_INT32) {
+        int32_t v;
+        memcpy(&v, value, sizeof v);
+        if (v == INT32_MAX) return 0;
+        auto end = std::to_chars(text, text + size, v);
+        return end.ec == std::errc() && end.ptr < text + size ? static_cast<int>(end.ptr - text)
+                                                              : -1;
+    } else if (m.type == TYPE_STRING && m.size > 0) {
+        const int n = static_cast<int>(strnlen(value, static_cast<size_t>(m.size)));
+        if (n >= size) return -1;
+        memcpy(text, value, static_cast<size_t>(n));
+        return n;
+    }
+    char hex[40];
+    char* hexbuf = m.type == TYPE_FLOAT64 ? hex : nullptr;
+    int n = Base::FieldDesc::print_member(nullptr, m.type, value, false, m.size, false, hexbuf);
+    if (n < 0 || n >= size) return -1;
+    return Base::FieldDesc::print_member(text, m.type, value, false, m.size, false, hexbuf);
+}
+
+// Written in place into out, grown ahead of each member to its worst case
+// (every byte escaped), and cut to length at the end.
 bool DepthText::append_json(const DepthRow& row, std::string& out) const {
     const Base::FieldDesc& desc = descriptor();
     char text[CELL_SIZE];
-    out += '{';
+    size_t used = out.size();
+    out.resize(used + 2048);
+    out[used++] = '{';
     for (int i = 0; i < desc.member_count; ++i) {
         const Base::FieldDesc::MemberDesc& m = desc.members[i];
         const char* value = reinterpret_cast<const char*>(&row.depth) + m.offset;
-        double v = 0;
-        if (m.type == TYPE_FLOAT64) memcpy(&v, value, sizeof v);
-        bool exact = m.type == TYPE_FLOAT64 && v != DBL_MAX && exact_decimal(v, text, sizeof text);
-        if (!exact) {
-            char hex[40];
-            int n = Base::FieldDesc::print_member(nullptr, m.type, value, false, m.size, false,
-                                                  m.type == TYPE_FLOAT64 ? hex : nullptr);
-            if (n < 0 || n >= static_cast<int>(sizeof text)) return false;
-            Base::FieldDesc::print_member(text, m.type, value, false, m.size, false,
-                                          m.type == TYPE_FLOAT64 ? hex : nullptr);
+        const int n = member_text(m, value, text, sizeof text);
+        if (n < 0) {
+            out.resize(used);
+            return false;
         }
-        if (i > 0) out += ',';
-        append_json_string(m.name, out);
-        out += ':';
-        append_json_string(text, out);
+        const std::string& key = json_keys_[static_cast<size_t>(i)];
+        const size_t need = used + key.size() + 2 + 6 * static_cast<size_t>(n) + 64;
+        if (out.size() < need) out.resize(std::max(need, 2 * out.size()));
+        char* p = &out[used];
+        memcpy(p, key.data(), key.size());
+        p = put_json_string(p + key.size(), text, static_cast<size_t>(n));
+        used = static_cast<size_t>(p - out.data());
     }
-    snprintf(text, sizeof text, ",\"%s\":\"%d\",\"%s\":\"%d\"}\n", TOPIC_COLUMN, row.topic,
-             SEQUENCE_COLUMN, row.sequence);
-    out += text;
+    char* p = &out[used];
+    for (int i = 0; i < 2; ++i) {
+        const char* key = i == 0 ? ",\"Topic\":\"" : ",\"SequenceNo\":\"";
+        const size_t length = strlen(key);
+        memcpy(p, key, length);
+        p = std::to_chars(p + length, p + 40, i == 0 ? row.topic : row.sequence).ptr;
+        *p++ = '"';
+    }
+    memcpy(p, "}\n", 2);
+    out.resize(static_cast<size_t>(p + 2 - out.data()));
     return true;
 }
 

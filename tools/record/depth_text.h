@@ -2,6 +2,7 @@
 #define XELMD_TOOLS_RECORD_DEPTH_TEXT_H
 
 #include <string>
+#include <vector>
 
 #include "api/TarnXeloMduserApi.h"
 #include "base/csv.h"
@@ -51,13 +52,18 @@ class DepthText {
     // Shortest "%.{15,16,17}g" text that reads back to the same bits; false
     // (text untouched) for values no decimal text carries, such as NaN.
     static bool exact_decimal(double value, char* text, int size);
+    // The same through snprintf and strtod: slower, the reference.
+    static bool libc_exact_decimal(double value, char* text, int size);
 
   private:
     bool append_csv(const DepthRow& row, std::string& out);
     bool append_json(const DepthRow& row, std::string& out) const;
+    static int member_text(const Base::FieldDesc::MemberDesc& m, const char* value, char* text,
+                           int size);
 
     Base::Csv csv_;
     Base::Csv reader_;
+    std::vector<std::string> json_keys_;  // ",\"Name\":" per member (no comma first)
 };
 
 }  // namespace Record
