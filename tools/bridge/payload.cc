@@ -38,9 +38,4 @@ bool Payload::encode(const Update& update, std::string& out) {
     return true;
 }
 
-std::string Payload::commit(int topic, long seq) {
-    return "{\"Topic\":\"" + std::to_string(topic) + "\",\"SequenceNo\":\"" + std::to_string(seq) +
-           "\"}";
-}
-
 }  // namespace Bridge

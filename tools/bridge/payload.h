@@ -23,7 +23,6 @@ class Payload {
     // Replaces out with the body of one update; false when the record has a
     // value no text form carries.
     bool encode(const Update& update, std::string& out);
-    static std::string commit(int topic, long seq);
 
   private:
     PayloadFormat format_;

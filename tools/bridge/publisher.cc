@@ -1,5 +1,6 @@
 #include "tools/bridge/publisher.h"
 
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -429,11 +430,22 @@ void Publisher::publish_markers(bool force) {
 bool Publisher::parse_key(natsMsg* msg, Key& key) {
     const char* id = nullptr;
     if (msg == nullptr || natsMsgHeader_Get(msg, "Nats-Msg-Id", &id) != NATS_OK) return false;
+    // Every acknowledgement comes through here: no scanf.
+    const char* end = id + strlen(id);
     int topic = 0;
     long seq = 0;
-    char rest[16] = {0};
-    if (sscanf(id, "%d:%ld:%15s", &topic, &seq, rest) != 3) return false;
-    int index = strcmp(rest, "commit") == 0 ? COMMIT_INDEX : atoi(rest);
+    int index = 0;
+    auto t = std::from_chars(id, end, topic);
+    if (t.ec != std::errc() || t.ptr == end || *t.ptr != ':') return false;
+    auto s = std::from_chars(t.ptr + 1, end, seq);
+    if (s.ec != std::errc() || s.ptr == end || *s.ptr != ':') return false;
+    const char* rest = s.ptr + 1;
+    if (strcmp(rest, "commit") == 0) {
+        index = COMMIT_INDEX;
+    } else {
+        auto i = std::from_chars(rest, end, index);
+        if (i.ec != std::errc() || i.ptr != end) return false;
+    }
     key = Key(topic, seq, index);
     return true;
 }
