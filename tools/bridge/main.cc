@@ -20,6 +20,7 @@
 #include "tools/bridge/options.h"
 #include "tools/bridge/publisher.h"
 #include "tools/bridge/update_queue.h"
+#include "tools/common/api_setup.h"
 #include "tools/common/reason_text.h"
 #include "tools/record/connection_file.h"
 
@@ -93,23 +94,7 @@ CTarnXeloMduserApi* create_api(const Bridge::Options& options, const std::string
     if (!Record::ConnectionFile::write(
             path, Record::ConnectionFile::format(day, data_center, positions), error))
         return nullptr;
-    CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi(dir.c_str());
-    for (const std::string& f : options.fronts) api->RegisterFront(f.c_str());
-    for (const std::string& n : options.name_servers) api->RegisterNameServer(n.c_str());
-    for (const Bridge::Options::Topic& t : options.topics) {
-        TE_RESUME_TYPE mode = positions.count(t.id) != 0 ? TE_RESUME_FROM_SAVED
-                              : t.from_now               ? TE_RESUME_FROM_NOW
-                                                         : TE_RESUME_FROM_BEGINNING;
-        api->SubscribeMarketDataTopic(t.id, mode);
-    }
-    if (options.heartbeat != 0) api->SetHeartbeatTimeout(static_cast<unsigned>(options.heartbeat));
-    return api;
-}
-
-long elapsed_ms(std::chrono::steady_clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - since)
-                                 .count());
+    return ToolCommon::create_api(options, dir, positions);
 }
 
 // One status line: counters, rate since the last line, per topic the last
@@ -125,7 +110,7 @@ class StatusLine {
           last_(std::chrono::steady_clock::now()) {}
 
     void tick(bool force) {
-        long ms = elapsed_ms(last_);
+        long ms = ToolCommon::elapsed_ms(last_);
         if (options_.quiet || (!force && ms < STATUS_MS)) return;
         last_ = std::chrono::steady_clock::now();
         unsigned long acked = metrics_.acknowledged.load();

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "api/TarnXeloMduserApi.h"
+#include "tools/common/api_setup.h"
 #include "tools/common/reason_text.h"
 #include "tools/record/connection_file.h"
 #include "tools/record/options.h"
@@ -93,27 +94,6 @@ bool prepare_resume(const Record::Options& options,
         path, Record::ConnectionFile::format(day, data_center, origins), error);
 }
 
-CTarnXeloMduserApi* create_api(const Record::Options& options,
-                               const std::map<int, Record::ResumeScanner::Span>& spans) {
-    CTarnXeloMduserApi* api = CTarnXeloMduserApi::CreateXeloMduserApi(options.dir.c_str());
-    for (const std::string& f : options.fronts) api->RegisterFront(f.c_str());
-    for (const std::string& n : options.name_servers) api->RegisterNameServer(n.c_str());
-    for (const Record::Options::Topic& t : options.topics) {
-        TE_RESUME_TYPE mode = spans.count(t.id) != 0 ? TE_RESUME_FROM_SAVED
-                              : t.from_now           ? TE_RESUME_FROM_NOW
-                                                     : TE_RESUME_FROM_BEGINNING;
-        api->SubscribeMarketDataTopic(t.id, mode);
-    }
-    if (options.heartbeat != 0) api->SetHeartbeatTimeout(static_cast<unsigned>(options.heartbeat));
-    return api;
-}
-
-long elapsed_ms(std::chrono::steady_clock::time_point since) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 std::chrono::steady_clock::now() - since)
-                                 .count());
-}
-
 // Waits for SIGINT or SIGTERM while flushing, syncing and reporting.
 void run(const Record::Options& options, Record::RecorderSpi& spi, const sigset_t& stop) {
     bool tty = isatty(STDERR_FILENO) != 0;
@@ -122,10 +102,10 @@ void run(const Record::Options& options, Record::RecorderSpi& spi, const sigset_
     while (!spi.failed()) {
         timespec wait = {options.flush_ms / 1000, (options.flush_ms % 1000) * 1000000L};
         if (sigtimedwait(&stop, nullptr, &wait) > 0) break;
-        bool to_disk = options.sync_ms > 0 && elapsed_ms(last_sync) >= options.sync_ms;
+        bool to_disk = options.sync_ms > 0 && ToolCommon::elapsed_ms(last_sync) >= options.sync_ms;
         if (to_disk) last_sync = std::chrono::steady_clock::now();
         spi.flush(to_disk);
-        long ms = elapsed_ms(last_status);
+        long ms = ToolCommon::elapsed_ms(last_status);
         if (!options.quiet && ms >= 1000) {
             last_status = std::chrono::steady_clock::now();
             std::string line = spi.status(ms / 1000.0);
@@ -158,7 +138,7 @@ int main(int argc, char** argv) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
-    CTarnXeloMduserApi* api = create_api(options, spans);
+    CTarnXeloMduserApi* api = ToolCommon::create_api(options, options.dir, spans);
     Record::RecorderSpi spi(options, api);
     for (const auto& s : spans) spi.resume(s.first, s.second.origin, s.second.position);
     api->RegisterSpi(&spi);
