@@ -60,7 +60,7 @@ class Publisher {
   private:
     // (topic, packet, index); a commit marker has index COMMIT_INDEX.
     using Key = std::tuple<int, long, int>;
-    static const int COMMIT_INDEX = 0x7fffffff;
+    static constexpr int COMMIT_INDEX = 0x7fffffff;
 
     static void on_ack(jsCtx* js, natsMsg* msg, jsPubAck* ack, jsPubAckErr* error, void* self);
     static void on_disconnected(natsConnection* nc, void* self);
