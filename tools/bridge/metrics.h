@@ -12,7 +12,7 @@ namespace Bridge {
 // the status line and the metrics server.
 class Metrics {
   public:
-    static const size_t MAX_TOPICS = 64;
+    static constexpr size_t MAX_TOPICS = 64;
 
     explicit Metrics(const std::vector<int>& topics);
 

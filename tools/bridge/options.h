@@ -11,7 +11,7 @@ enum class PayloadFormat { JSON, BINARY };
 // The bridge's command line. Plain data; one thread.
 struct Options {
     // The library keeps "DIR/md.con" in 256 bytes.
-    static const size_t MAX_DIR = 240;
+    static constexpr size_t MAX_DIR = 240;
     struct Topic {
         int id;
         bool from_now;  // where a topic with no commit point in the stream starts
