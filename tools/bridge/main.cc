@@ -21,6 +21,7 @@
 #include "tools/bridge/publisher.h"
 #include "tools/bridge/update_queue.h"
 #include "tools/common/api_setup.h"
+#include "tools/common/directories.h"
 #include "tools/common/reason_text.h"
 #include "tools/record/connection_file.h"
 
@@ -41,18 +42,6 @@ int fail(int code, const std::string& message) {
     return code;
 }
 
-bool make_dirs(const std::string& dir, std::string& error) {
-    for (size_t i = 1; i <= dir.size(); ++i) {
-        if (i < dir.size() && dir[i] != '/') continue;
-        std::string part = dir.substr(0, i);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-            error = "--state-dir: cannot create directory " + part + ": " + strerror(errno);
-            return false;
-        }
-    }
-    return true;
-}
-
 // The state directory and whether it is the bridge's own temporary one.
 struct StateDir {
     std::string path;
@@ -66,7 +55,9 @@ struct StateDir {
 bool prepare_state_dir(const Bridge::Options& options, StateDir& dir, std::string& error) {
     if (!options.state_dir.empty()) {
         dir.path = options.state_dir;
-        return make_dirs(dir.path, error);
+        if (ToolCommon::make_dirs(dir.path, error)) return true;
+        error = "--state-dir: " + error;
+        return false;
     }
     char path[] = "/tmp/xelmd-bridge-XXXXXX";
     if (mkdtemp(path) == nullptr) {

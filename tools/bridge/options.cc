@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "tools/common/address.h"
+#include "tools/common/command_line.h"
 
 namespace Bridge {
 
@@ -212,30 +213,13 @@ const char* Options::usage() {
 }
 
 bool Options::parse(int argc, char** argv, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return true;
-        }
-        if (arg == "--quiet") {
-            quiet = true;
-            continue;
-        }
-        if (!takes_value(arg)) {
-            error = "unknown option " + arg + " (see --help)";
-            return false;
-        }
-        if (i + 1 >= argc) {
-            error = "missing value after " + arg + " (see --help)";
-            return false;
-        }
-        std::string value = argv[++i];
-        if (!apply(*this, arg, value)) {
-            error = "bad value \"" + value + "\" for " + arg + " (see --help)";
-            return false;
-        }
-    }
+    auto take = [this](const std::string& arg, const std::string& value, std::string& why) {
+        if (apply(*this, arg, value)) return true;
+        why = "bad value \"" + value + "\" for " + arg + " (see --help)";
+        return false;
+    };
+    if (!ToolCommon::scan_options(argc, argv, takes_value, help, quiet, take, error)) return false;
+    if (help) return true;
     if (!fronts.empty() && !name_servers.empty()) {
         error = "--front and --name-server: give fronts or name servers, not both";
         return false;

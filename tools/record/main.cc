@@ -17,6 +17,7 @@
 
 #include "api/TarnXeloMduserApi.h"
 #include "tools/common/api_setup.h"
+#include "tools/common/directories.h"
 #include "tools/common/reason_text.h"
 #include "tools/record/connection_file.h"
 #include "tools/record/options.h"
@@ -32,18 +33,6 @@ const int EXIT_INIT = 3;     // the library would not start
 int fail(int code, const std::string& message) {
     fprintf(stderr, "xelmd-record: %s\n", message.c_str());
     return code;
-}
-
-bool make_dirs(const std::string& dir, std::string& error) {
-    for (size_t i = 1; i <= dir.size(); ++i) {
-        if (i < dir.size() && dir[i] != '/') continue;
-        std::string part = dir.substr(0, i);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) {
-            error = "cannot create directory " + part + ": " + strerror(errno);
-            return false;
-        }
-    }
-    return true;
 }
 
 // One recorder per directory: a second would write the same files.
@@ -124,7 +113,7 @@ int main(int argc, char** argv) {
         fputs(Record::Options::usage(), stdout);
         return 0;
     }
-    if (!make_dirs(options.dir, error)) return fail(EXIT_SETUP, error);
+    if (!ToolCommon::make_dirs(options.dir, error)) return fail(EXIT_SETUP, error);
     int lock = lock_dir(options.dir, error);
     if (lock < 0) return fail(EXIT_SETUP, error);
     std::map<int, Record::ResumeScanner::Span> spans;

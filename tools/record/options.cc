@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include "tools/common/address.h"
+#include "tools/common/command_line.h"
 
 namespace Record {
 
@@ -42,6 +43,39 @@ bool takes_value(const std::string& arg) {
 std::string without_trailing_slashes(std::string dir) {
     while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     return dir;
+}
+
+// One option's value into the options; false with error set when it is
+// not valid.
+bool apply(Options& o, const std::string& arg, const std::string& value, std::string& error) {
+    Options::Topic topic;
+    if (arg == "--front" || arg == "--name-server") {
+        std::string why;
+        if (!ToolCommon::valid_front_address(value, why)) {
+            error = arg + ": " + why + " (see --help)";
+            return false;
+        }
+        (arg == "--front" ? o.fronts : o.name_servers).push_back(value);
+    } else if (arg == "--topic" && parse_topic(value, topic)) {
+        o.topics.push_back(topic);
+    } else if (arg == "--format" && (value == "csv" || value == "json")) {
+        o.format = value == "csv" ? Format::CSV : Format::JSON;
+    } else if (arg == "--dir" && !value.empty()) {
+        o.dir = without_trailing_slashes(value);
+    } else if (arg == "--user") {
+        o.user = value;
+    } else if (arg == "--password") {
+        o.password = value;
+    } else if (arg == "--participant") {
+        o.participant = value;
+    } else if (arg == "--heartbeat" && parse_int(value, 4, 181, o.heartbeat)) {
+    } else if (arg == "--flush-ms" && parse_int(value, 1, 60000, o.flush_ms)) {
+    } else if (arg == "--sync-ms" && parse_int(value, 0, 3600000, o.sync_ms)) {
+    } else {
+        error = "bad value " + value + " for " + arg + " (see --help)";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -100,53 +134,11 @@ const char* Options::usage() {
 }
 
 bool Options::parse(int argc, char** argv, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            help = true;
-            return true;
-        }
-        if (arg == "--quiet") {
-            quiet = true;
-            continue;
-        }
-        if (!takes_value(arg)) {
-            error = "unknown option " + arg + " (see --help)";
-            return false;
-        }
-        if (i + 1 >= argc) {
-            error = "missing value after " + arg + " (see --help)";
-            return false;
-        }
-        std::string value = argv[++i];
-        Topic topic;
-        if (arg == "--front" || arg == "--name-server") {
-            std::string why;
-            if (!ToolCommon::valid_front_address(value, why)) {
-                error = arg + ": " + why + " (see --help)";
-                return false;
-            }
-            (arg == "--front" ? fronts : name_servers).push_back(value);
-        } else if (arg == "--topic" && parse_topic(value, topic)) {
-            topics.push_back(topic);
-        } else if (arg == "--format" && (value == "csv" || value == "json")) {
-            format = value == "csv" ? Format::CSV : Format::JSON;
-        } else if (arg == "--dir" && !value.empty()) {
-            dir = without_trailing_slashes(value);
-        } else if (arg == "--user") {
-            user = value;
-        } else if (arg == "--password") {
-            password = value;
-        } else if (arg == "--participant") {
-            participant = value;
-        } else if (arg == "--heartbeat" && parse_int(value, 4, 181, heartbeat)) {
-        } else if (arg == "--flush-ms" && parse_int(value, 1, 60000, flush_ms)) {
-        } else if (arg == "--sync-ms" && parse_int(value, 0, 3600000, sync_ms)) {
-        } else {
-            error = "bad value " + value + " for " + arg + " (see --help)";
-            return false;
-        }
-    }
+    auto take = [this](const std::string& arg, const std::string& value, std::string& why) {
+        return apply(*this, arg, value, why);
+    };
+    if (!ToolCommon::scan_options(argc, argv, takes_value, help, quiet, take, error)) return false;
+    if (help) return true;
     if (dir.empty()) {
         error = "--dir is required (see --help)";
         return false;
