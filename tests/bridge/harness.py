@@ -110,11 +110,11 @@ def cluster(workdir, size=3):
 
 
 class Front(Process):
-    def __init__(self, workdir, *args):
+    def __init__(self, workdir, *args, listen="127.0.0.1:0"):
         ports = os.path.join(workdir, "front.ports")
         if os.path.exists(ports):
             os.remove(ports)  # an earlier front's
-        super().__init__([BIN["xelmd-front"], "--listen", "127.0.0.1:0", "--port-file", ports,
+        super().__init__([BIN["xelmd-front"], "--listen", listen, "--port-file", ports,
                           "--keep", "0", *args], workdir, "front")
         port = wait_for(lambda: os.path.exists(ports) and open(ports).read().split(), 10,
                         "the front's port")[0]

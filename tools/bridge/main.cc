@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "api/TarnXeloMduserApi.h"
 #include "tools/bridge/bridge_spi.h"
@@ -27,11 +28,12 @@
 
 namespace {
 
-const int EXIT_RUNTIME = 1;  // login refused, stream settings, renumbered packets
-const int EXIT_SETUP = 2;    // usage, state directory, metrics address
-const int EXIT_INIT = 3;     // the library would not start
-const int EXIT_NATS = 4;     // NATS unreachable at start, publishes not drained at exit
-const int CONNECT_MS = 10000;
+const int EXIT_RUNTIME = 1;    // login refused, stream settings, renumbered packets
+const int EXIT_SETUP = 2;      // usage, state directory, metrics address
+const int EXIT_INIT = 3;       // the library would not start
+const int EXIT_NATS = 4;       // NATS unreachable at start, publishes not drained at exit
+const int CONNECT_MS = 10000;  // NATS reachable and the stream ready at start
+const int RETRY_MS = 250;
 const int DRAIN_LIMIT_MS = 60000;
 const int STATUS_MS = 1000;
 // Updates queued beyond --buffer to finish the packet under way.
@@ -224,6 +226,20 @@ std::vector<int> topic_ids(const Bridge::Options& options) {
     return ids;
 }
 
+// Connects, prepares the stream and reads the commit points within one
+// start limit. A server restarting meanwhile (a timeout, a closed connection)
+// is waited for; a stream with other settings is not.
+int open_stream(Bridge::Publisher& publisher, std::string& error) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(CONNECT_MS);
+    if (!publisher.connect(CONNECT_MS, error)) return EXIT_NATS;
+    for (;;) {
+        int code = publisher.prepare_stream(error);
+        if (code == 0) code = publisher.read_commits(error) ? 0 : EXIT_NATS;
+        if (code != EXIT_NATS || std::chrono::steady_clock::now() >= deadline) return code;
+        std::this_thread::sleep_for(std::chrono::milliseconds(RETRY_MS));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,10 +265,8 @@ int main(int argc, char** argv) {
     Bridge::Metrics metrics(topic_ids(options));
     Bridge::UpdateQueue queue(static_cast<size_t>(options.buffer) + PACKET_ROOM);
     Bridge::Publisher publisher(options, queue, metrics);
-    if (!publisher.connect(CONNECT_MS, error)) return fail(EXIT_NATS, error);
-    int code = publisher.prepare_stream(error);
+    int code = open_stream(publisher, error);
     if (code != 0) return fail(code, error);
-    if (!publisher.read_commits(error)) return fail(EXIT_NATS, error);
     Bridge::MetricsServer server(
         [&] { return metrics.render(publisher.buffered(), publisher.ledger().commits()); });
     if (options.metrics_port >= 0 &&

@@ -208,8 +208,8 @@ const char* Options::usage() {
            "Exit: 0 stopped by SIGINT or SIGTERM after every pending publish was\n"
            "acknowledged, 1 login refused, the stream exists with other settings or a\n"
            "topic cannot continue exactly (the front renumbered packets), 2 bad option,\n"
-           "3 the library did not start, 4 NATS not reachable at start (within 10 s) or\n"
-           "publishes not drained at exit within the drain limit (60 s).\n";
+           "3 the library did not start, 4 NATS or the stream not ready at start\n"
+           "(within 10 s) or publishes not drained at exit within the drain limit (60 s).\n";
 }
 
 bool Options::parse(int argc, char** argv, std::string& error) {

@@ -358,6 +358,9 @@ bool Publisher::publish_retries() {
 // taken back and published again: what the old connection lost is then
 // stored in order, what it delivered is dropped as a duplicate.
 void Publisher::reclaim_pending() {
+    // Nothing out, nothing to take back; and before the first publish the
+    // client has no pending list to read (it would crash on it).
+    if (metrics_.in_flight.load() == 0) return;
     natsMsgList pending;
     memset(&pending, 0, sizeof pending);
     if (js_PublishAsyncGetPendingList(&pending, js_) != NATS_OK) return;
