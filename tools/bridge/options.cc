@@ -1,38 +1,11 @@
 #include "tools/bridge/options.h"
 
-#include <cstdlib>
-
 #include "tools/common/address.h"
 #include "tools/common/command_line.h"
 
 namespace Bridge {
 
 namespace {
-
-bool parse_long(const std::string& text, long low, long high, long& value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
-    char* end = nullptr;
-    long v = strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || v < low || v > high) return false;
-    value = v;
-    return true;
-}
-
-bool parse_int(const std::string& text, long low, long high, int& value) {
-    long v = 0;
-    if (!parse_long(text, low, high, v)) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
-bool parse_topic(const std::string& text, Options::Topic& topic) {
-    size_t colon = text.find(':');
-    std::string mode = colon == std::string::npos ? "beginning" : text.substr(colon + 1);
-    if (!parse_int(text.substr(0, colon), 0, 32767, topic.id)) return false;
-    if (mode != "beginning" && mode != "now") return false;
-    topic.from_now = mode == "now";
-    return true;
-}
 
 // A NATS URL the client accepts: nats:// or tls:// then host:port.
 bool valid_nats_url(const std::string& text) {
@@ -88,7 +61,7 @@ bool apply(Options& o, const std::string& arg, const std::string& value) {
         if (!ToolCommon::valid_front_address(value, unused)) return false;
         (arg == "--front" ? o.fronts : o.name_servers).push_back(value);
     } else if (arg == "--topic") {
-        if (!parse_topic(value, topic)) return false;
+        if (!ToolCommon::parse_topic(value, topic.id, topic.from_now)) return false;
         o.topics.push_back(topic);
     } else if (arg == "--user") {
         o.user = value;
@@ -97,7 +70,7 @@ bool apply(Options& o, const std::string& arg, const std::string& value) {
     } else if (arg == "--participant") {
         o.participant = value;
     } else if (arg == "--heartbeat") {
-        return parse_int(value, 4, 181, o.heartbeat);
+        return ToolCommon::parse_int(value, 4, 181, o.heartbeat);
     } else if (arg == "--nats") {
         if (!valid_nats_url(value)) return false;
         o.nats.push_back(value);
@@ -111,19 +84,19 @@ bool apply(Options& o, const std::string& arg, const std::string& value) {
         if (value != "json" && value != "binary") return false;
         o.format = value == "json" ? PayloadFormat::JSON : PayloadFormat::BINARY;
     } else if (arg == "--replicas") {
-        return parse_int(value, 1, 5, o.replicas);
+        return ToolCommon::parse_int(value, 1, 5, o.replicas);
     } else if (arg == "--max-age") {
-        return parse_long(value, 1, 100L * 365 * 86400, o.max_age);
+        return ToolCommon::parse_long(value, 1, 100L * 365 * 86400, o.max_age);
     } else if (arg == "--max-bytes") {
-        return parse_long(value, 1, 1L << 60, o.max_bytes);
+        return ToolCommon::parse_long(value, 1, 1L << 60, o.max_bytes);
     } else if (arg == "--dup-window") {
-        return parse_long(value, 1, 30L * 86400, o.dup_window);
+        return ToolCommon::parse_long(value, 1, 30L * 86400, o.dup_window);
     } else if (arg == "--max-inflight") {
-        return parse_int(value, 1, 1000000, o.max_inflight);
+        return ToolCommon::parse_int(value, 1, 1000000, o.max_inflight);
     } else if (arg == "--ack-wait") {
-        return parse_int(value, 10, 600000, o.ack_wait_ms);
+        return ToolCommon::parse_int(value, 10, 600000, o.ack_wait_ms);
     } else if (arg == "--buffer") {
-        return parse_long(value, 1, 100000000, o.buffer);
+        return ToolCommon::parse_long(value, 1, 100000000, o.buffer);
     } else if (arg == "--metrics") {
         if (!ToolCommon::parse_address(value, ToolCommon::AddressForm::LISTEN, address, unused))
             return false;

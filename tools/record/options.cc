@@ -11,24 +11,6 @@ namespace Record {
 
 namespace {
 
-bool parse_int(const std::string& text, long low, long high, int& value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    long v = strtol(text.c_str(), &end, 10);
-    if (*end != '\0' || v < low || v > high) return false;
-    value = static_cast<int>(v);
-    return true;
-}
-
-bool parse_topic(const std::string& text, Options::Topic& topic) {
-    size_t colon = text.find(':');
-    std::string mode = colon == std::string::npos ? "beginning" : text.substr(colon + 1);
-    if (!parse_int(text.substr(0, colon), 0, 32767, topic.id)) return false;
-    if (mode != "beginning" && mode != "now") return false;
-    topic.from_now = mode == "now";
-    return true;
-}
-
 const char* const VALUE_OPTIONS[] = {"--front",     "--name-server", "--topic",    "--format",
                                      "--dir",       "--user",        "--password", "--participant",
                                      "--heartbeat", "--flush-ms",    "--sync-ms"};
@@ -56,7 +38,7 @@ bool apply(Options& o, const std::string& arg, const std::string& value, std::st
             return false;
         }
         (arg == "--front" ? o.fronts : o.name_servers).push_back(value);
-    } else if (arg == "--topic" && parse_topic(value, topic)) {
+    } else if (arg == "--topic" && ToolCommon::parse_topic(value, topic.id, topic.from_now)) {
         o.topics.push_back(topic);
     } else if (arg == "--format" && (value == "csv" || value == "json")) {
         o.format = value == "csv" ? Format::CSV : Format::JSON;
@@ -68,9 +50,9 @@ bool apply(Options& o, const std::string& arg, const std::string& value, std::st
         o.password = value;
     } else if (arg == "--participant") {
         o.participant = value;
-    } else if (arg == "--heartbeat" && parse_int(value, 4, 181, o.heartbeat)) {
-    } else if (arg == "--flush-ms" && parse_int(value, 1, 60000, o.flush_ms)) {
-    } else if (arg == "--sync-ms" && parse_int(value, 0, 3600000, o.sync_ms)) {
+    } else if (arg == "--heartbeat" && ToolCommon::parse_int(value, 4, 181, o.heartbeat)) {
+    } else if (arg == "--flush-ms" && ToolCommon::parse_int(value, 1, 60000, o.flush_ms)) {
+    } else if (arg == "--sync-ms" && ToolCommon::parse_int(value, 0, 3600000, o.sync_ms)) {
     } else {
         error = "bad value " + value + " for " + arg + " (see --help)";
         return false;
