@@ -24,6 +24,12 @@ std::string status_text(natsStatus s, jsErrCode code = static_cast<jsErrCode>(0)
     return text;
 }
 
+// A number's decimal text without an allocation.
+struct Number {
+    explicit Number(long value) { *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0'; }
+    char text[24];
+};
+
 bool set_header(natsMsg* msg, const char* key, const std::string& value) {
     return natsMsgHeader_Set(msg, key, value.c_str()) == NATS_OK;
 }
@@ -237,7 +243,8 @@ void Publisher::step() {
     // connection is seen back, what the old one lost is reclaimed before
     // anything newer goes out.
     const bool up = connected();
-    if (reconnected_.exchange(false)) reclaim_pending();
+    if (reconnected_.load(std::memory_order_acquire) && reconnected_.exchange(false))
+        reclaim_pending();
     if (!up || !publish_retries()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(PAUSE_MS));
         return;
@@ -259,6 +266,7 @@ bool Publisher::has_room() const {
 }
 
 void Publisher::wait_for_room() {
+    if (has_room()) return;
     std::unique_lock<std::mutex> lock(mutex_);
     acked_.wait_for(lock, std::chrono::milliseconds(PAUSE_MS), [this] { return has_room(); });
 }
@@ -379,8 +387,13 @@ void Publisher::publish_update(const Update& update) {
         ledger_.ended(update.topic, update.seq, update.index);
         return;
     }
-    ledger_.published(update.topic, update.seq, update.index);
-    std::string body;
+    // A packet's updates come one after another: its entry is made once.
+    if (update.topic != last_topic_ || update.seq != last_seq_) {
+        ledger_.published(update.topic, update.seq, update.index);
+        last_topic_ = update.topic;
+        last_seq_ = update.seq;
+    }
+    std::string& body = body_;
     if (!payload_.encode(update, body)) {
         std::lock_guard<std::mutex> lock(mutex_);
         error_ = "an update of topic " + std::to_string(update.topic) + " packet " +
@@ -388,15 +401,17 @@ void Publisher::publish_update(const Update& update) {
         failed_.store(true, std::memory_order_release);
         return;
     }
-    const std::string subject = Subject::data(
-        options_.prefix, update.topic, update.depth.InstrumentID, sizeof update.depth.InstrumentID);
+    Subject::set_data(subject_, options_.prefix, update.topic, update.depth.InstrumentID,
+                      sizeof update.depth.InstrumentID);
+    Subject::set_data_id(id_, update.topic, update.seq, update.index);
+    Number topic(update.topic), seq(update.seq), index(update.index);
     natsMsg* msg = nullptr;
-    if (natsMsg_Create(&msg, subject.c_str(), nullptr, body.data(),
+    if (natsMsg_Create(&msg, subject_.c_str(), nullptr, body.data(),
                        static_cast<int>(body.size())) != NATS_OK ||
-        !set_header(msg, "Nats-Msg-Id", Subject::data_id(update.topic, update.seq, update.index)) ||
-        !set_header(msg, "Xelmd-Topic", std::to_string(update.topic)) ||
-        !set_header(msg, "Xelmd-Seq", std::to_string(update.seq)) ||
-        !set_header(msg, "Xelmd-Index", std::to_string(update.index))) {
+        natsMsgHeader_Set(msg, "Nats-Msg-Id", id_.c_str()) != NATS_OK ||
+        natsMsgHeader_Set(msg, "Xelmd-Topic", topic.text) != NATS_OK ||
+        natsMsgHeader_Set(msg, "Xelmd-Seq", seq.text) != NATS_OK ||
+        natsMsgHeader_Set(msg, "Xelmd-Index", index.text) != NATS_OK) {
         // Out of memory: nothing sensible remains but to stop.
         abort();
     }

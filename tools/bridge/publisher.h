@@ -89,6 +89,10 @@ class Publisher {
     Metrics& metrics_;
     PacketLedger ledger_;
     Payload payload_;  // publisher thread only
+    // Reused for every update (publisher thread only).
+    std::string body_, subject_, id_;
+    int last_topic_ = -1;
+    long last_seq_ = -1;
     natsOptions* nats_options_ = nullptr;
     natsConnection* connection_ = nullptr;
     jsCtx* js_ = nullptr;

@@ -38,16 +38,22 @@ std::string Subject::map_instrument(const char* id, size_t size) {
     return out;
 }
 
-// Built in one string: this runs once for every update published.
 std::string Subject::data(const std::string& prefix, int topic, const char* id, size_t size) {
     std::string out;
+    set_data(out, prefix, topic, id, size);
+    return out;
+}
+
+// This runs once for every update published.
+void Subject::set_data(std::string& out, const std::string& prefix, int topic, const char* id,
+                       size_t size) {
+    out.clear();
     out.reserve(prefix.size() + 16 + 3 * size);
     out += prefix;
     out += '.';
     append_number(topic, out);
     out += '.';
     append_mapped(id, size, out);
-    return out;
 }
 
 std::string Subject::commit(const std::string& prefix, int topic) {
@@ -56,12 +62,17 @@ std::string Subject::commit(const std::string& prefix, int topic) {
 
 std::string Subject::data_id(int topic, long seq, int index) {
     std::string out;
+    set_data_id(out, topic, seq, index);
+    return out;
+}
+
+void Subject::set_data_id(std::string& out, int topic, long seq, int index) {
+    out.clear();
     append_number(topic, out);
     out += ':';
     append_number(seq, out);
     out += ':';
     append_number(index, out);
-    return out;
 }
 
 std::string Subject::commit_id(int topic, long seq) {

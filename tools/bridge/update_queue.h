@@ -2,8 +2,8 @@
 #define XELMD_TOOLS_BRIDGE_UPDATE_QUEUE_H
 
 #include <condition_variable>
-#include <deque>
 #include <mutex>
+#include <vector>
 
 #include "tools/bridge/update.h"
 
@@ -23,10 +23,18 @@ class UpdateQueue {
     size_t capacity() const { return capacity_; }
 
   private:
+    // A ring that grows by doubling up to the capacity: an update is copied
+    // in and out, with no allocation per entry. Emptied after a burst, it
+    // goes back to KEEP entries.
+    static constexpr size_t KEEP = 4096;
+    void grow();
+
     const size_t capacity_;
     std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<Update> entries_;
+    std::vector<Update> ring_;
+    size_t head_ = 0;
+    size_t count_ = 0;
 };
 
 }  // namespace Bridge

@@ -117,4 +117,31 @@ TEST(BridgeSpi, AResumedTopicQueuesOnlyAfterItsCommitPoint) {
     }
 }
 
+// The ring keeps order across wrap-arounds and growth, refuses past its
+// capacity, and works again after it shrinks.
+TEST(UpdateQueue, OrderAcrossWrapAndGrowthAndTheBound) {
+    Bridge::UpdateQueue queue(10000);
+    long pushed = 0, popped = 0;
+    Bridge::Update u;
+    for (int round = 0; round < 3; ++round) {
+        // Take out part of what went in, so the next pushes wrap and grow.
+        for (int i = 0; i < 2000 + 1000 * round; ++i) {
+            u.seq = pushed++;
+            ASSERT_TRUE(queue.push(u));
+        }
+        for (int i = 0; i < 1500; ++i) {
+            ASSERT_TRUE(queue.pop(u, 0));
+            ASSERT_EQ(u.seq, popped++);
+        }
+    }
+    for (u.seq = pushed; queue.push(u); u.seq = pushed) ++pushed;  // up to the bound
+    EXPECT_EQ(queue.size(), 10000u);
+    for (; queue.pop(u, 0); ++popped) ASSERT_EQ(u.seq, popped);
+    EXPECT_EQ(popped, pushed);
+    u.seq = 7;
+    ASSERT_TRUE(queue.push(u));
+    ASSERT_TRUE(queue.pop(u, 0));
+    EXPECT_EQ(u.seq, 7);
+}
+
 }  // namespace
