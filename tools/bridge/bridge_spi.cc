@@ -42,6 +42,7 @@ void BridgeSpi::begin_session(CTarnXeloMduserApi* api,
         state.replay_until = r->second.commit;
     }
     in_package_ = false;
+    staged_.clear();
     stopping_.store(false);
     overflowed_.store(false, std::memory_order_release);
 }
@@ -121,6 +122,7 @@ void BridgeSpi::OnRspError(CTarnXeloRspInfoField* info, int, bool) {
 }
 
 void BridgeSpi::OnPackageStart(int topic, int sequence) {
+    staged_.clear();  // a packet cut short in an earlier session
     in_package_ = true;
     package_topic_ = topic;
     package_sequence_ = sequence;
@@ -174,10 +176,23 @@ void BridgeSpi::push(const Update& update) {
     if (!queue_.push(update)) overflowed_.store(true, std::memory_order_release);
 }
 
+// A packet is queued whole once its end is seen: a stop (after Release the
+// library skips the rest of a packet's callbacks) never leaves part of one
+// in the stream. Its callbacks come back to back, so holding them costs no
+// time worth counting.
 void BridgeSpi::OnPackageEnd(int topic, int sequence) {
     bool ours = in_package_ && topic == package_topic_ && topics_.count(topic) != 0;
     in_package_ = false;
-    if (!ours || package_replayed_ || failed() || overflowed()) return;
+    if (!ours || package_replayed_ || failed()) {
+        staged_.clear();
+        return;
+    }
+    for (const Update& update : staged_) {
+        if (!overflowed()) push(update);
+        if (overflowed()) metrics_.deferred.fetch_add(1);
+    }
+    staged_.clear();
+    if (overflowed()) return;
     scratch_.kind = Update::PACKET_END;
     scratch_.topic = topic;
     scratch_.seq = sequence;
@@ -208,8 +223,7 @@ void BridgeSpi::OnRtnDepthMarketData(CTarnXeloDepthMarketDataField* depth) {
     scratch_.index = index;
     scratch_.received_ns = realtime_ns();
     memcpy(&scratch_.depth, depth, sizeof scratch_.depth);
-    push(scratch_);
-    if (overflowed()) metrics_.deferred.fetch_add(1);
+    staged_.push_back(scratch_);
 }
 
 }  // namespace Bridge

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "api/TarnXeloMduserApi.h"
 #include "tools/bridge/metrics.h"
@@ -83,6 +84,7 @@ class BridgeSpi : public CTarnXeloMduserSpi {
     int package_index_ = 0;
     int login_id_ = 0;
     Update scratch_;
+    std::vector<Update> staged_;             // the packet's updates until its end
     std::atomic<unsigned long> skipped_{0};  // depth outside a subscribed topic's packet
     std::atomic<bool> stopping_{false};
     std::atomic<bool> failed_{false};

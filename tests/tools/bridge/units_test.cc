@@ -117,6 +117,32 @@ TEST(BridgeSpi, AResumedTopicQueuesOnlyAfterItsCommitPoint) {
     }
 }
 
+// A packet reaches the queue whole, with its end, or not at all: a stop
+// that cuts its callbacks short leaves nothing of it.
+TEST(BridgeSpi, QueuesAPacketOnlyOnceItsEndIsSeen) {
+    Bridge::Options options;
+    options.topics = {{100, false}};
+    Bridge::UpdateQueue queue(100);
+    Bridge::Metrics metrics({100});
+    Bridge::BridgeSpi spi(options, queue, metrics);
+    spi.begin_session(nullptr, {});
+    CTarnXeloDepthMarketDataField depth = {};
+    spi.OnPackageStart(100, 1);
+    spi.OnRtnDepthMarketData(&depth);
+    spi.OnRtnDepthMarketData(&depth);
+    EXPECT_EQ(queue.size(), 0u);
+    spi.OnPackageEnd(100, 1);
+    spi.OnPackageStart(100, 2);
+    spi.OnRtnDepthMarketData(&depth);  // cut here: no end
+    spi.begin_session(nullptr, {});
+    spi.OnPackageStart(100, 2);
+    spi.OnPackageEnd(100, 2);
+    std::string queued;
+    for (Bridge::Update u; queue.pop(u, 0);)
+        queued += std::to_string(u.seq) + (u.kind == Bridge::Update::DATA ? "d " : "e ");
+    EXPECT_EQ(queued, "1d 1d 1e 2e ");
+}
+
 // The ring keeps order across wrap-arounds and growth, refuses past its
 // capacity, and works again after it shrinks.
 TEST(UpdateQueue, OrderAcrossWrapAndGrowthAndTheBound) {
