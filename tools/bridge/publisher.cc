@@ -401,9 +401,9 @@ void Publisher::publish_update(const Update& update) {
         failed_.store(true, std::memory_order_release);
         return;
     }
-    Subject::set_data(subject_, options_.prefix, update.topic, update.depth.InstrumentID,
-                      sizeof update.depth.InstrumentID);
-    Subject::set_data_id(id_, update.topic, update.seq, update.index);
+    Subject::data(subject_, options_.prefix, update.topic, update.depth.InstrumentID,
+                  sizeof update.depth.InstrumentID);
+    Subject::data_id(id_, update.topic, update.seq, update.index);
     Number topic(update.topic), seq(update.seq), index(update.index);
     natsMsg* msg = nullptr;
     if (natsMsg_Create(&msg, subject_.c_str(), nullptr, body.data(),

@@ -38,15 +38,9 @@ std::string Subject::map_instrument(const char* id, size_t size) {
     return out;
 }
 
-std::string Subject::data(const std::string& prefix, int topic, const char* id, size_t size) {
-    std::string out;
-    set_data(out, prefix, topic, id, size);
-    return out;
-}
-
 // This runs once for every update published.
-void Subject::set_data(std::string& out, const std::string& prefix, int topic, const char* id,
-                       size_t size) {
+void Subject::data(std::string& out, const std::string& prefix, int topic, const char* id,
+                   size_t size) {
     out.clear();
     out.reserve(prefix.size() + 16 + 3 * size);
     out += prefix;
@@ -60,13 +54,7 @@ std::string Subject::commit(const std::string& prefix, int topic) {
     return prefix + ".commit." + std::to_string(topic);
 }
 
-std::string Subject::data_id(int topic, long seq, int index) {
-    std::string out;
-    set_data_id(out, topic, seq, index);
-    return out;
-}
-
-void Subject::set_data_id(std::string& out, int topic, long seq, int index) {
+void Subject::data_id(std::string& out, int topic, long seq, int index) {
     out.clear();
     append_number(topic, out);
     out += ':';

@@ -15,15 +15,13 @@ class Subject {
     // so that '.', '*', '>', blanks and non-ASCII bytes never split or widen a
     // subject; an empty id is "%", which no mapped id can be.
     static std::string map_instrument(const char* id, size_t size);
-    static std::string data(const std::string& prefix, int topic, const char* id, size_t size);
-    // The same into a string the caller reuses (no allocation per update).
-    static void set_data(std::string& out, const std::string& prefix, int topic, const char* id,
-                         size_t size);
+    // Written into a string the caller reuses: no allocation per update.
+    static void data(std::string& out, const std::string& prefix, int topic, const char* id,
+                     size_t size);
     static std::string commit(const std::string& prefix, int topic);
     // "<topic>:<seq>:<index>": the same update always gets the same id, so the
     // server stores a repeated publish once.
-    static std::string data_id(int topic, long seq, int index);
-    static void set_data_id(std::string& out, int topic, long seq, int index);
+    static void data_id(std::string& out, int topic, long seq, int index);
     static std::string commit_id(int topic, long seq);
 };
 

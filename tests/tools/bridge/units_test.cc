@@ -22,9 +22,12 @@ TEST(BridgeSubject, MapsInstrumentIdsToOneSafeToken) {
     }
     // A full field without its terminator stops at the field's end.
     char full[4] = {'a', '.', 'b', 'c'};
-    EXPECT_EQ(Bridge::Subject::data("p.q", 7, full, sizeof full), "p.q.7.a%2Ebc");
+    std::string subject = "reused", id = "reused";
+    Bridge::Subject::data(subject, "p.q", 7, full, sizeof full);
+    EXPECT_EQ(subject, "p.q.7.a%2Ebc");
     EXPECT_EQ(Bridge::Subject::commit("p.q", 7), "p.q.commit.7");
-    EXPECT_EQ(Bridge::Subject::data_id(7, 12, 3), "7:12:3");
+    Bridge::Subject::data_id(id, 7, 12, 3);
+    EXPECT_EQ(id, "7:12:3");
     EXPECT_EQ(Bridge::Subject::commit_id(7, 12), "7:12:commit");
 }
 
